@@ -1,0 +1,41 @@
+# One GoogleTest binary per tests/<folder>, linked against the matching layer only,
+# so that a core layer's tests prove it needs no window. tests/e2e runs the real
+# binary; tests/gui holds QtTest programs, one per file, on the offscreen platform.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB support_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+add_library(jumelix_test_support STATIC ${support_srcs} ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+target_include_directories(jumelix_test_support PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(jumelix_test_support PUBLIC jumelix_core GTest::gtest)
+target_compile_definitions(jumelix_test_support PUBLIC
+  JUMELIX_TEST_SUPPORT_DIR="${PROJECT_SOURCE_DIR}/tests/support"
+  JUMELIX_BINARY="$<TARGET_FILE:jumelix>")
+
+foreach(m IN ITEMS platform engine net smtp app mail e2e)
+  file(GLOB test_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${m}/*_test.cpp)
+  if(NOT test_srcs)
+    continue()
+  endif()
+  add_executable(${m}_tests ${test_srcs})
+  target_link_libraries(${m}_tests PRIVATE jumelix_test_support GTest::gtest_main)
+  if(m STREQUAL "e2e")
+    add_dependencies(e2e_tests jumelix)
+  endif()
+  gtest_discover_tests(${m}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${m} TIMEOUT 300)
+endforeach()
+
+if(TARGET jumelix_gui)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  file(GLOB gui_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/gui/*_test.cpp)
+  foreach(t IN LISTS gui_tests)
+    get_filename_component(n ${t} NAME_WE)
+    add_executable(gui_${n} ${t})
+    set_target_properties(gui_${n} PROPERTIES AUTOMOC ON)
+    target_link_libraries(gui_${n} PRIVATE jumelix_gui jumelix_test_support Qt6::Test)
+    add_test(NAME gui_${n} COMMAND gui_${n})
+    set_tests_properties(gui_${n} PROPERTIES LABELS gui TIMEOUT 300
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  endforeach()
+endif()

@@ -1,0 +1,74 @@
+// Helpers shared by every layer of the program: the report accumulator, trimming, text
+// conversion and the reading and writing of text files as lines. Files are read whole and
+// written through a temporary file and rename, so a reader never sees half a file.
+// Single-threaded like the rest of the program; nothing here throws for a file failure.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace jumelix {
+
+// The report of a run: an ordered list of lines and a flag that says an error line was
+// added since the last clearing. The run fills it, the list-file reader adds its error,
+// the report mail sends it as its body.
+class TCompteRendu {
+ public:
+  // Sets the flag even for an empty line; appends the line only when it is not empty.
+  void AjouterErreur(const std::string& ligne);
+  // Appends a non-empty line without touching the flag.
+  void AjouterMessage(const std::string& ligne);
+  // Puts a line before every other one (the report mail's head line).
+  void InsererEnTete(const std::string& ligne);
+  void ViderCompteRendu();
+
+  bool ErreurSignalee() const { return erreur_signalee_; }
+  const std::vector<std::string>& Lignes() const { return lignes_; }
+
+ private:
+  std::vector<std::string> lignes_;
+  bool erreur_signalee_ = false;
+};
+
+// The process-wide report, created at first use and living until the process ends.
+TCompteRendu& CompteRendu();
+
+// The local computer name; the first success is remembered for the life of the process,
+// a failure gives the empty text and is tried again at the next call.
+std::string NomOrdinateur();
+
+// Removes every leading and trailing character whose code is 32 or below.
+std::string Trim(std::string_view s);
+// True when the text is empty after trimming.
+bool EstBlanc(std::string_view s);
+
+// ASCII-only letter case folding: only a-z and A-Z are related, every other byte stays.
+std::string MinusculesAscii(std::string_view s);
+bool EgauxSansCasseAscii(std::string_view a, std::string_view b);
+
+// Text encodings. Everything in memory is UTF-8; files made by the Windows program are
+// Windows-1252, so a file that is not valid UTF-8 is read as Windows-1252.
+bool EstUtf8Valide(std::string_view s);
+std::string Cp1252VersUtf8(std::string_view s);
+// Number of code points of a UTF-8 text (its "characters").
+size_t NbCaracteres(std::string_view s);
+// The first n characters of a UTF-8 text, never cut inside a sequence.
+std::string PremiersCaracteres(std::string_view s, size_t n);
+
+// Splits a text into lines: a line ends at CR LF, a lone CR or a lone LF; a NUL ends the
+// text; a final line without line end is kept, and a final line end adds no empty line.
+std::vector<std::string> DecouperLignes(std::string_view texte);
+
+// Reads a whole text file as lines (UTF-8, Windows-1252 fallback). Returns 0 on success,
+// else the errno of the failure, with `lignes` emptied.
+int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes);
+
+// Writes the lines, each followed by CR LF, to a temporary file beside `chemin`, then
+// renames it over `chemin`: an existing file is replaced only once the new one is
+// complete. `mode` is the permission of the new file. Returns 0 or the errno of the
+// failure; on failure no temporary file is left behind.
+int EcrireLignesFichier(const std::string& chemin, const std::vector<std::string>& lignes,
+                        unsigned mode = 0644);
+
+}  // namespace jumelix

@@ -1,0 +1,123 @@
+#include "app/URoutines.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/UMessErreurs.h"
+
+namespace jumelix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string t = (fs::temp_directory_path() / "jumelix-routines-XXXXXX").string();
+    path_ = mkdtemp(t.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string operator/(const std::string& n) const { return path_ + "/" + n; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void EcrireBrut(const std::string& chemin, const std::string& octets) {
+  std::ofstream(chemin, std::ios::binary) << octets;
+}
+
+TEST(CompteRendu, ErrorFlagAndLinesFollowTheirRules) {
+  TCompteRendu cr;
+  cr.AjouterMessage("");
+  cr.AjouterMessage("info");
+  EXPECT_FALSE(cr.ErreurSignalee());
+  cr.AjouterErreur("");  // an empty error still raises the flag
+  EXPECT_TRUE(cr.ErreurSignalee());
+  cr.AjouterErreur("erreur");
+  cr.InsererEnTete("tete");
+  EXPECT_EQ(cr.Lignes(), (std::vector<std::string>{"tete", "info", "erreur"}));
+  cr.ViderCompteRendu();
+  EXPECT_TRUE(cr.Lignes().empty());
+  EXPECT_FALSE(cr.ErreurSignalee());
+}
+
+TEST(Texte, TrimmingRemovesControlsAndBlanksOnly) {
+  EXPECT_EQ(Trim(" \t\x01 a b \r\n"), "a b");
+  EXPECT_EQ(Trim("é "), "é");
+  EXPECT_TRUE(EstBlanc(" \t\r\n"));
+  EXPECT_FALSE(EstBlanc(" x "));
+  EXPECT_TRUE(EgauxSansCasseAscii("AbC", "aBc"));
+  EXPECT_FALSE(EgauxSansCasseAscii("É", "é"));  // only a-z fold
+}
+
+TEST(Texte, CharactersAreCodePoints) {
+  EXPECT_EQ(NbCaracteres("été"), 3u);
+  EXPECT_EQ(PremiersCaracteres("été", 2), "ét");
+  EXPECT_EQ(PremiersCaracteres("abc", 10), "abc");
+}
+
+TEST(Lignes, EveryLineEndKindSplitsAndNulEndsTheText) {
+  EXPECT_EQ(DecouperLignes("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(DecouperLignes("a\r\n"), (std::vector<std::string>{"a"}));
+  EXPECT_EQ(DecouperLignes("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_EQ(DecouperLignes("a\r\nb"
+                           "\0"
+                           "c\r\n"),
+            (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(DecouperLignes(std::string_view("a\nb\0c\n", 6)), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(DecouperLignes("").empty());
+}
+
+TEST(Fichiers, Windows1252FileIsReadAsUtf8) {
+  TempDir d;
+  EcrireBrut(d / "liste.ini", "R\xE9pertoire source\r\nC:\\\x80\r\n");
+  std::vector<std::string> lignes;
+  ASSERT_EQ(LireLignesFichier(d / "liste.ini", lignes), 0);
+  EXPECT_EQ(lignes, (std::vector<std::string>{"Répertoire source", "C:\\€"}));
+}
+
+TEST(Fichiers, RoundTripWritesCrLfAndReplacesWhole) {
+  TempDir d;
+  std::string f = d / "sortie.txt";
+  EcrireBrut(f, "ancien contenu bien plus long\r\n");
+  ASSERT_EQ(EcrireLignesFichier(f, {"été", "", "x"}, 0600), 0);
+  std::ifstream in(f, std::ios::binary);
+  std::string octets((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(octets, "été\r\n\r\nx\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::vector<std::string> lignes;
+  ASSERT_EQ(LireLignesFichier(f, lignes), 0);
+  EXPECT_EQ(lignes, (std::vector<std::string>{"été", "", "x"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator{}), 1);
+}
+
+TEST(Fichiers, FailuresGiveErrnoAndLeaveNothingBehind) {
+  TempDir d;
+  std::vector<std::string> lignes{"reste"};
+  EXPECT_EQ(LireLignesFichier(d / "absent", lignes), ENOENT);
+  EXPECT_TRUE(lignes.empty());
+  EXPECT_EQ(EcrireLignesFichier(d / "absent/f.txt", {"x"}), ENOENT);
+  EXPECT_EQ(LireLignesFichier(d.path(), lignes), EISDIR);
+}
+
+TEST(Erreurs, SystemTextsAreTrimmedAndNeverEmpty) {
+  std::string t = TexteErreurSysteme(ENOENT);
+  ASSERT_FALSE(t.empty());
+  EXPECT_NE(t.back(), '.');
+  EXPECT_EQ(TexteErreurSysteme(987654), "Erreur n°987654");
+  EXPECT_EQ(MessageErreurSysteme(0), "");
+  EXPECT_EQ(MessageErreurSysteme(987654), "Erreur n°987654");
+  EXPECT_FALSE(NomOrdinateur().empty());
+}
+
+}  // namespace
+}  // namespace jumelix
