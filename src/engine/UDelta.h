@@ -1,0 +1,34 @@
+// The synchronisation engine: compares or synchronises one source tree with one
+// destination tree. Compare mode reports, synchronise mode acts; the source is only read.
+// Single-threaded: one walk at a time, on the caller's thread. Failures never throw: each
+// becomes a report line given to SurMessage, and the walk goes on with the next entry.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace jumelix {
+
+// Called once for every report line, in the order the lines arise, with the number of
+// lines reported so far for this pair (1 for the first).
+using TSurMessage = std::function<void(const std::string& texte, int nombre)>;
+// Called at the walk's check points; the caller refreshes its display, processes pending
+// events and sets the flag to true to stop the walk at this check point.
+using TSurAvancement = std::function<void(bool& abandon)>;
+
+// Run-wide state shared with the run controller. Abandon is reset at the start of every
+// pair and set only through SurAvancement; the counters are only incremented by the walk
+// and reset by the run controller at the start of a run.
+extern bool Abandon;
+extern int32_t NbCopies;
+extern int32_t NbSupprimes;
+extern int32_t NbIdentiques;
+
+// Walks one pair and returns the number of report lines produced (0: identical in compare
+// mode, done without error in synchronise mode). Either callback may be empty.
+int TraiterCouple(const std::string& source, const std::string& destination,
+                  bool ComparerSeulement, const TSurMessage& SurMessage,
+                  const TSurAvancement& SurAvancement);
+
+}  // namespace jumelix
