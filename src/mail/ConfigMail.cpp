@@ -1,0 +1,188 @@
+#include "mail/ConfigMail.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/UMessErreurs.h"
+#include "app/URoutines.h"
+#include "mail/UCryptePass.h"
+
+namespace jumelix {
+namespace {
+
+constexpr size_t kMaxComplementObjet = 50;
+constexpr int kPortParDefaut = 25;
+
+std::string RepertoirePersonnel() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') return home;
+  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+    return pw->pw_dir;
+  }
+  return ".";
+}
+
+std::string RepertoireConfiguration() {
+  // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  return RepertoirePersonnel() + "/.config";
+}
+
+// A line end inside a value would start a new key in the file (a server name could then
+// set the password): such characters become blanks.
+std::string SurUneLigne(std::string valeur) {
+  for (char& c : valeur) {
+    if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+  }
+  return valeur;
+}
+
+}  // namespace
+
+TConfigMail::TConfigMail()
+    : chemin_config_(RepertoireConfiguration() + "/jumelix/JumelixConfig.dat") {}
+
+void TConfigMail::LireConfig() {
+  std::vector<std::string> lignes;
+  if (LireLignesFichier(chemin_config_, lignes) != 0) return;
+  for (const std::string& ligne : lignes) {
+    size_t egal = ligne.find('=');
+    if (egal == std::string::npos) continue;
+    std::string cle = ligne.substr(0, egal);
+    std::string valeur = ligne.substr(egal + 1);
+    if (cle == "Addr") {
+      AdresseMail = valeur;
+    } else if (cle == "SMTP") {
+      ServeurSMTP = valeur;
+    } else if (cle == "NOM") {
+      AuthNom = valeur;
+    } else if (cle == "PASS") {
+      // A file made by the Windows program scrambled Windows-1252 bytes.
+      std::string pass = DecrypterMotDePasse(valeur);
+      AuthPass = EstUtf8Valide(pass) ? pass : Cp1252VersUtf8(pass);
+    } else if (cle == "Port") {
+      Port = valeur;
+    } else if (cle == "QdApp") {
+      QuandApp = valeur == "ACF"   ? TQuandMail::qmChaqueFois
+                 : valeur == "ASE" ? TQuandMail::qmSiErreur
+                                   : TQuandMail::qmJamais;
+    } else if (cle == "QdServ") {
+      QuandServ = valeur == "SCF"   ? TQuandMail::qmChaqueFois
+                  : valeur == "SSE" ? TQuandMail::qmSiErreur
+                                    : TQuandMail::qmJamais;
+    } else if (cle == "CO") {
+      ComplementObjet = PremiersCaracteres(valeur, kMaxComplementObjet);
+    }
+  }
+}
+
+std::vector<std::string> TConfigMail::LignesConfig() const {
+  std::vector<std::string> lignes;
+  lignes.push_back("Addr=" + SurUneLigne(AdresseMail));
+  lignes.push_back("SMTP=" + SurUneLigne(ServeurSMTP));
+  if (!AuthNom.empty()) lignes.push_back("NOM=" + SurUneLigne(AuthNom));
+  if (!AuthPass.empty()) lignes.push_back("PASS=" + CrypterMotDePasse(AuthPass));
+  lignes.push_back("Port=" + std::to_string(PortSMTP()));
+  switch (QuandApp) {
+    case TQuandMail::qmChaqueFois:
+      lignes.push_back("QdApp=ACF");
+      break;
+    case TQuandMail::qmSiErreur:
+      lignes.push_back("QdApp=ASE");
+      break;
+    case TQuandMail::qmJamais:
+      lignes.push_back("QdApp=AJ");
+      break;
+  }
+  switch (QuandServ) {
+    case TQuandMail::qmChaqueFois:
+      lignes.push_back("QdServ=SCF");
+      break;
+    case TQuandMail::qmSiErreur:
+      lignes.push_back("QdServ=SSE");
+      break;
+    case TQuandMail::qmJamais:
+      lignes.push_back("QdServ=SJ");
+      break;
+  }
+  std::string co = PremiersCaracteres(Trim(ComplementObjet), kMaxComplementObjet);
+  if (!co.empty()) lignes.push_back("CO=" + SurUneLigne(co));
+  return lignes;
+}
+
+std::string TConfigMail::EnregistrerConfig() const {
+  int err = 0;
+  std::error_code ec;
+  std::filesystem::path repertoire = std::filesystem::path(chemin_config_).parent_path();
+  std::filesystem::create_directories(repertoire, ec);
+  if (ec) {
+    err = ec.value();
+  } else {
+    err = EcrireLignesFichier(chemin_config_, LignesConfig(), 0600);
+  }
+  if (err == 0) return {};
+  return "Erreur en enregistrant le fichier " + chemin_config_ + "\n" + MessageErreurSysteme(err);
+}
+
+std::string TConfigMail::VerifierSaisie(bool arretPermis) {
+  AdresseMail = Trim(AdresseMail);
+  ServeurSMTP = Trim(ServeurSMTP);
+  if (!AdresseMail.empty() && AdresseMail.find('@') == std::string::npos) {
+    return "L'adresse mail ne semble pas correcte";
+  }
+  bool arret = arretPermis && AdresseMail.empty() && ServeurSMTP.empty();
+  if (ServeurSMTP.empty() && !arret) return "Il manque le serveur SMTP";
+  Port = std::to_string(PortSMTP());
+  if (AuthNom.empty() != AuthPass.empty()) {
+    return "Le nom et le mot de passe doivent être tous les deux vides (pas d'authentification) "
+           "ou tous les deux non vides (authentification)";
+  }
+  return {};
+}
+
+int TConfigMail::PortSMTP() const {
+  int valeur = 0;
+  std::string texte = Trim(Port);
+  const char* debut = texte.data();
+  const char* fin = texte.data() + texte.size();
+  if (fin - debut > 1 && debut[0] == '+' && debut[1] != '-') ++debut;  // "+25" is a number too
+  auto [ptr, ec] = std::from_chars(debut, fin, valeur);
+  if (ec != std::errc() || ptr != fin || valeur == 0) return kPortParDefaut;
+  return valeur;
+}
+
+std::string TConfigMail::ComplementPourObjet() const {
+  std::string co = PremiersCaracteres(Trim(ComplementObjet), kMaxComplementObjet);
+  return co.empty() ? co : " - " + co;
+}
+
+bool TConfigMail::MailAEnvoyer(bool service) const {
+  if (ServeurSMTP.empty() || AdresseMail.empty()) return false;
+  switch (service ? QuandServ : QuandApp) {
+    case TQuandMail::qmChaqueFois:
+      return true;
+    case TQuandMail::qmSiErreur:
+      return CompteRendu().ErreurSignalee();
+    case TQuandMail::qmJamais:
+      return false;
+  }
+  return false;
+}
+
+TConfigMail& ParametresMail() {
+  static TConfigMail parametres = [] {
+    TConfigMail p;
+    p.LireConfig();
+    return p;
+  }();
+  return parametres;
+}
+
+}  // namespace jumelix

@@ -1,0 +1,68 @@
+// The report mail settings of the process and their file, JumelixConfig.dat in the
+// user's configuration directory. One instance (ParametresMail()) lives for the whole
+// process; the settings dialog edits it, the run and the service mode read it. Not
+// thread-safe (the GUI thread owns it). Nothing here throws for a file failure: reading
+// fails silently, writing returns the message to show.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace jumelix {
+
+// When a report mail is due after a synchronisation.
+enum class TQuandMail { qmChaqueFois, qmSiErreur, qmJamais };
+
+class TConfigMail {
+ public:
+  // The settings, as the dialog's fields hold them (texts as typed).
+  std::string AdresseMail;  // recipients separated by ";"
+  std::string ServeurSMTP;
+  std::string AuthNom;
+  std::string AuthPass;  // in clear in memory, scrambled in the file
+  std::string Port = "25";
+  TQuandMail QuandApp = TQuandMail::qmJamais;
+  TQuandMail QuandServ = TQuandMail::qmSiErreur;
+  std::string ComplementObjet;  // typing is free; cut to 50 characters when used
+
+  // Computes CheminConfig from the environment; reads nothing.
+  TConfigMail();
+
+  // $XDG_CONFIG_HOME/jumelix/JumelixConfig.dat (default ~/.config/jumelix/).
+  const std::string& CheminConfig() const { return chemin_config_; }
+
+  // Applies every known key of the file to the fields; a missing file, a read error or
+  // an absent key leaves the fields as they are.
+  void LireConfig();
+
+  // Writes the fields to the file (mode 0600, through a temporary file and rename).
+  // Returns the empty text on success, else the message to show the user.
+  std::string EnregistrerConfig() const;
+
+  // The file's lines for the current fields, in the order the file holds them.
+  std::vector<std::string> LignesConfig() const;
+
+  // Trims the recipient and server fields, rewrites the port, and returns the empty text
+  // when the fields are acceptable, else the error to show. With `arretPermis`, empty
+  // recipient and server fields are accepted: that is how the user switches the report
+  // mail off.
+  std::string VerifierSaisie(bool arretPermis = false);
+
+  // The port field as a number; 25 when empty, not a number, or 0.
+  int PortSMTP() const;
+
+  // The subject text trimmed and cut to 50 characters, preceded by " - "; empty when
+  // there is no subject text.
+  std::string ComplementPourObjet() const;
+
+  // Whether a report mail is due after a synchronisation (`service`: started with /S).
+  bool MailAEnvoyer(bool service) const;
+
+ private:
+  std::string chemin_config_;
+};
+
+// The process-wide settings, created (and read from the file) at first use.
+TConfigMail& ParametresMail();
+
+}  // namespace jumelix
