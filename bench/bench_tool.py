@@ -1,0 +1,194 @@
+#!/usr/bin/env python3
+"""Helpers of bench/run.sh: builds the test trees, changes a share of their files, and
+turns the raw measurements into the comparison table.
+
+  bench_tool.py small  DIR NFILES NDIRS   files of 0-8 KiB spread over NDIRS directories
+  bench_tool.py flat   DIR NFILES         files of 0-8 KiB in one directory
+  bench_tool.py big    DIR NFILES MIB     NFILES files of MIB MiB each
+  bench_tool.py change DIR PERCENT ROUND  changes content, size and mtime of PERCENT % of the
+                                          files (another share for every ROUND); prints the count
+  bench_tool.py table  RESULTS.tsv        prints the table of medians and ratios
+
+Contents are random (not sparse, not compressible); mtimes of new files are spread over the
+past year so that a changed file (mtime: now) is never within any time tolerance of its
+old version.
+"""
+import os
+import random
+import sys
+import time
+
+SMALL_MAX = 8192
+CHUNK = 1 << 20
+
+
+def _rand(n):
+    return random.randbytes(n)
+
+
+def _old_mtime_ns(rng):
+    return int((time.time() - 86400 * 2 - rng.random() * 86400 * 365) * 1e9)
+
+
+def _write_small(path, rng):
+    with open(path, "wb") as f:
+        f.write(_rand(rng.randrange(SMALL_MAX + 1)))
+    t = _old_mtime_ns(rng)
+    os.utime(path, ns=(t, t))
+
+
+def gen_small(root, nfiles, ndirs):
+    rng = random.Random(1)
+    os.makedirs(root, exist_ok=True)
+    per_dir, extra = divmod(nfiles, ndirs)
+    k = 0
+    for d in range(ndirs):
+        sub = os.path.join(root, "rep%04d" % d)
+        os.makedirs(sub, exist_ok=True)
+        for _ in range(per_dir + (1 if d < extra else 0)):
+            _write_small(os.path.join(sub, "fichier%06d.dat" % k), rng)
+            k += 1
+
+
+def gen_flat(root, nfiles):
+    rng = random.Random(2)
+    os.makedirs(root, exist_ok=True)
+    for k in range(nfiles):
+        _write_small(os.path.join(root, "fichier%06d.dat" % k), rng)
+
+
+def gen_big(root, nfiles, mib):
+    rng = random.Random(3)
+    os.makedirs(root, exist_ok=True)
+    for k in range(nfiles):
+        path = os.path.join(root, "gros%02d.bin" % k)
+        with open(path, "wb") as f:
+            for _ in range(mib):
+                f.write(_rand(CHUNK))
+        t = _old_mtime_ns(rng)
+        os.utime(path, ns=(t, t))
+
+
+def all_files(root):
+    out = []
+    for d, _, files in os.walk(root):
+        out.extend(os.path.join(d, n) for n in files)
+    out.sort()
+    return out
+
+
+def change(root, percent, round_no):
+    files = all_files(root)
+    step = max(1, round(100 / percent))
+    chosen = [p for i, p in enumerate(files) if i % step == round_no % step]
+    if not chosen and files:
+        chosen = [files[round_no % len(files)]]
+    for p in chosen:
+        size = os.path.getsize(p)
+        if size > 4 * CHUNK:
+            # Large file: new first MiB and one more byte, written in place.
+            with open(p, "r+b") as f:
+                f.write(_rand(CHUNK))
+                f.seek(0, os.SEEK_END)
+                f.write(_rand(1))
+        else:
+            with open(p, "wb") as f:
+                f.write(_rand(size + 1 + random.randrange(64)))
+        os.utime(p, None)
+    print(len(chosen))
+
+
+def _median(v):
+    v = sorted(v)
+    n = len(v)
+    return v[n // 2] if n % 2 else (v[n // 2 - 1] + v[n // 2]) / 2
+
+
+def table(path):
+    """RESULTS.tsv lines: tree scenario tool seconds rss_kib. Prints medians and ratios,
+    the goal of each row, the linearity check and the memory check."""
+    data = {}
+    order = []
+    with open(path) as f:
+        for line in f:
+            tree, scen, tool, sec, rss = line.rstrip("\n").split("\t")
+            key = (tree, scen)
+            if key not in data:
+                data[key] = {}
+                order.append(key)
+            data[key].setdefault(tool, []).append((float(sec), int(rss)))
+
+    def med(key, tool, i):
+        v = data.get(key, {}).get(tool)
+        return _median([x[i] for x in v]) if v else None
+
+    head = ("| Arbre | Scénario | n | Jumelix (s) | rsync (s) | J/r temps | Objectif"
+            " | Jumelix (Mio) | rsync (Mio) | J/r mém. |")
+    print(head)
+    print("|" + "---|" * (head.count("|") - 1))
+    lin, vide = [], None
+    for key in order:
+        if key[0].startswith("lin:"):
+            lin.append(key)
+            continue
+        if key[0] == "vide":
+            vide = key
+            continue
+        jt, rt = med(key, "jumelix", 0), med(key, "rsync", 0)
+        jm, rm = med(key, "jumelix", 1) / 1024, med(key, "rsync", 1) / 1024
+        limit = 0.5 if "sans changement" in key[1] else 1.0
+        ratio = jt / rt if rt else float("inf")
+        goal = ("oui" if ratio <= limit else "NON") + " (≤ %.1f)" % limit
+        n = len(data[key]["jumelix"])
+        print("| %s | %s | %d | %.3f | %.3f | %.2f | %s | %.1f | %.1f | %.2f |"
+              % (key[0], key[1], n, jt, rt, ratio, goal, jm, rm, jm / rm))
+
+    if len(lin) == 2:
+        print()
+        print("Linéarité (comparaison sans changement, répertoire à plat, médianes) :")
+        for tool in ("jumelix", "rsync"):
+            t1, t2 = med(lin[0], tool, 0), med(lin[1], tool, 0)
+            m1, m2 = med(lin[0], tool, 1) / 1024, med(lin[1], tool, 1) / 1024
+            verdict = ""
+            if tool == "jumelix":
+                verdict = "  -> linéaire : " + ("oui" if t2 / t1 <= 2.5 else "NON")
+            print("  %-8s %s : %.3f s, %s : %.3f s, rapport %.2f (mémoire %.1f -> %.1f Mio)%s"
+                  % (tool, lin[0][0][5:], t1, lin[1][0][5:], t2, t2 / t1, m1, m2, verdict))
+    if vide and len(lin) == 2:
+        print()
+        print("Mémoire de pointe de Jumelix (comparaison sans changement, médianes) :")
+        base = med(vide, "jumelix", 1) / 1024
+        half = med(lin[0], "jumelix", 1) / 1024
+        full = med(lin[1], "jumelix", 1) / 1024
+        print("  paire vide : %.1f Mio ; %s : %.1f Mio ; %s : %.1f Mio"
+              % (base, lin[0][0][5:], half, lin[1][0][5:], full))
+        for key in order:
+            if key[0].startswith("a:") and "comparaison" in key[1]:
+                deep = med(key, "jumelix", 1) / 1024
+                grow_full, grow_deep = full - base, deep - base
+                ok = grow_deep <= max(0.25 * grow_full, 1.0)
+                print("  %s : %.1f Mio (+%.1f au-dessus de la paire vide, contre +%.1f pour"
+                      " le répertoire à plat) -> suit le plus grand répertoire, pas l'arbre : %s"
+                      % (key[0], deep, grow_deep, grow_full, "oui" if ok else "NON"))
+
+
+def main(argv):
+    if len(argv) < 3:
+        sys.exit(__doc__)
+    cmd, root = argv[1], argv[2]
+    if cmd == "small":
+        gen_small(root, int(argv[3]), int(argv[4]))
+    elif cmd == "flat":
+        gen_flat(root, int(argv[3]))
+    elif cmd == "big":
+        gen_big(root, int(argv[3]), int(argv[4]))
+    elif cmd == "change":
+        change(root, float(argv[3]), int(argv[4]))
+    elif cmd == "table":
+        table(root)
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)

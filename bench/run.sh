@@ -1,0 +1,262 @@
+#!/usr/bin/env bash
+# Banc d'essai du moteur de synchronisation face à rsync, en une commande.
+# Construit jumelix_bench (Release, dans build-bench), crée ses propres arbres sous
+# bench/work (ou $BENCH_DIR), mesure côte à côte Jumelix et rsync pour chaque arbre et
+# chaque scénario (temps écoulé, mémoire résidente maximale), vérifie ce que Jumelix a fait
+# et affiche le tableau des rapports Jumelix/rsync. Voir bench/README.md.
+#
+# Variables :
+#   BENCH_SCALE=1     taille des arbres (0.1 pour un essai rapide)
+#   BENCH_REPEAT=3    mesures par scénario (médiane retenue)
+#   BENCH_CACHE=auto  froid : vide le cache de pages avant chaque mesure (root) ;
+#                     chaud : un passage non chronométré avant chaque mesure ;
+#                     auto : froid si le cache peut être vidé, sinon chaud
+#   BENCH_DIR=...     dossier de travail (défaut bench/work)
+#   BENCH_KEEP=0      1 : garder les arbres à la fin (réutilisés au lancement suivant)
+#   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+SCALE=${BENCH_SCALE:-1}
+REPEAT=${BENCH_REPEAT:-3}
+CACHE=${BENCH_CACHE:-auto}
+WORK=${BENCH_DIR:-$ROOT/bench/work}
+KEEP=${BENCH_KEEP:-0}
+BIN=${BENCH_BIN:-}
+TOOL="python3 $ROOT/bench/bench_tool.py"
+
+for outil in rsync python3 /usr/bin/time; do
+  command -v "$outil" >/dev/null || {
+    echo "Outil manquant : $outil (lancer scripts/deps.sh)" >&2
+    exit 1
+  }
+done
+
+entier() { awk -v v="$1" -v s="$SCALE" -v m="${2:-1}" 'BEGIN { n = int(v * s + 0.5); print (n < m ? m : n) }'; }
+N_A=$(entier 100000)
+D_A=$(entier 1000)
+N_B=$(entier 50000 2)
+N_C=20
+MIB_C=$(entier 100)
+N_B2=$((N_B / 2))
+
+# --- Construction -------------------------------------------------------------------------
+if [ -z "$BIN" ]; then
+  cmake -S "$ROOT" -B "$ROOT/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF >/dev/null
+  cmake --build "$ROOT/build-bench" --target jumelix_bench -j2
+  BIN=$ROOT/build-bench/jumelix_bench
+fi
+[ -x "$BIN" ] || { echo "jumelix_bench introuvable : $BIN" >&2; exit 1; }
+
+mkdir -p "$WORK"
+RES=$WORK/resultats.tsv
+LOG=$WORK/journal.txt
+: >"$RES"
+: >"$LOG"
+ANOMALIES=()
+
+# --- Cache ---------------------------------------------------------------------------------
+vider_cache() { sync && echo 3 >/proc/sys/vm/drop_caches; }
+if [ "$CACHE" = auto ]; then
+  if vider_cache 2>/dev/null; then CACHE=froid; else CACHE=chaud; fi
+fi
+case "$CACHE" in
+  froid) vider_cache || { echo "Impossible de vider le cache de pages (BENCH_CACHE=chaud ?)" >&2; exit 1; } ;;
+  chaud) ;;
+  *) echo "BENCH_CACHE : froid, chaud ou auto" >&2; exit 1 ;;
+esac
+
+# Stats and reads every entry of the given trees (first synchronisation in warm mode).
+chauffer() {
+  local d
+  for d; do
+    [ -d "$d" ] || continue
+    find "$d" -printf '%s %T@\n' >/dev/null
+    find "$d" -type f -print0 | xargs -0 -r cat >/dev/null
+  done
+}
+
+# --- Machine -------------------------------------------------------------------------------
+echo "== Banc d'essai Jumelix / rsync — $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine : $(nproc) cœurs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')), " \
+  "$(free -g | awk '/^Mem:/ { print $2 " Gio de RAM" }'), noyau $(uname -r)"
+echo "Disque : $(df -h "$WORK" | awk 'NR == 2 { print $1 " " $2 " (libre " $4 "), monté sur " $6 }')" \
+  "$(findmnt -n -o FSTYPE --target "$WORK" 2>/dev/null || true)"
+echo "rsync : $(rsync --version | head -1)"
+echo "Échelle $SCALE, $REPEAT mesures par scénario, cache $CACHE, dossier $WORK"
+echo
+
+# --- Arbres --------------------------------------------------------------------------------
+# A tree is rebuilt only when its parameters changed; its source may carry the changes of
+# an earlier run, which does not matter: every scenario starts from fresh destinations.
+arbre() {  # name kind args...
+  local nom=$1
+  shift
+  local marque="$*"
+  if [ -f "$WORK/$nom/ok" ] && [ "$(cat "$WORK/$nom/ok")" = "$marque" ]; then
+    echo "Arbre $nom réutilisé ($marque)"
+  else
+    rm -rf "$WORK/$nom"
+    mkdir -p "$WORK/$nom"
+    local t0=$SECONDS
+    $TOOL "$1" "$WORK/$nom/src" "${@:2}"
+    echo "$marque" >"$WORK/$nom/ok"
+    echo "Arbre $nom créé en $((SECONDS - t0)) s ($marque)"
+  fi
+  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync"
+}
+arbre a small "$N_A" "$D_A"
+arbre b flat "$N_B"
+arbre c big "$N_C" "$MIB_C"
+arbre l flat "$N_B2"
+sync
+echo
+
+# --- Mesures -------------------------------------------------------------------------------
+# mesurer tree scenario tool warm-command... -- program args...
+# Runs the command once under /usr/bin/time, after emptying the page cache (cold) or after
+# the warm-up command (warm; "-" for none); records seconds and peak RSS in KiB.
+SORTIE=$WORK/sortie.txt
+mesurer() {
+  local arbre=$1 scen=$2 outil=$3
+  shift 3
+  local chauffe=()
+  while [ "$1" != -- ]; do chauffe+=("$1"); shift; done
+  shift
+  sync
+  if [ "$CACHE" = froid ]; then
+    vider_cache
+  elif [ "${chauffe[0]}" != - ]; then
+    "${chauffe[@]}" >/dev/null 2>&1 || true
+  fi
+  local t0 t1 mem
+  t0=$(date +%s%N)
+  /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >"$SORTIE" 2>>"$LOG" || true
+  t1=$(date +%s%N)
+  mem=$(awk 'END { print $2 }' "$WORK/time.txt")
+  printf '%s\t%s\t%s\t%s\t%s\n' "$arbre" "$scen" "$outil" \
+    "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')" "$mem" >>"$RES"
+  {
+    echo "[$arbre | $scen | $outil] $*"
+    head -c 2000 "$SORTIE"
+  } >>"$LOG"
+}
+
+# Checks the last jumelix_bench summary line against the expected counters.
+attendu() {  # label key=value...
+  local label=$1 ligne k
+  shift
+  ligne=$(tail -1 "$SORTIE")
+  for k; do
+    if ! grep -qw -- "$k" <<<"$ligne"; then
+      ANOMALIES+=("$label : attendu $k, obtenu « $ligne »")
+      return
+    fi
+  done
+}
+
+# After a synchronisation by Jumelix, the destination must hold the same files (name, size,
+# mtime, mode, owner, links) as the source: rsync's itemised dry run lists every difference.
+# Directory attribute lines (".d") are ignored: directory times and modes are not copied.
+verifier() {  # label src dst
+  local diff
+  diff=$(rsync -a --delete --dry-run -i "$2/" "$3/" | grep -v '^\.d' || true)
+  if [ -n "$diff" ]; then
+    ANOMALIES+=("$1 : la cible diffère de la source ($(wc -l <<<"$diff") lignes, p. ex. $(head -1 <<<"$diff"))")
+  fi
+}
+
+jsync() { "$BIN" sync "$1" "$2"; }
+jcomp() { "$BIN" compare "$1" "$2"; }
+rsync_sync() { rsync -a --delete "$1/" "$2/"; }
+rsync_comp() { rsync -a --delete --dry-run -i "$1/" "$2/"; }
+
+S1="1re synchro (cible vide)"
+S2="comparaison sans changement"
+S3="synchro sans changement"
+S4="synchro après 1 % modifiés"
+
+scenarios() {  # name label nfiles
+  local nom=$1 lib=$2 n=$3 r src dj dr nchg
+  src=$WORK/$nom/src dj=$WORK/$nom/jumelix dr=$WORK/$nom/rsync
+  echo "Arbre $lib"
+  for ((r = 0; r < REPEAT; r++)); do
+    rm -rf "$dj" "$dr"
+    # The two tools take turns at going first.
+    if ((r % 2 == 0)); then
+      mesurer "$lib" "$S1" jumelix chauffer "$src" -- "$BIN" sync "$src" "$dj"
+      attendu "$lib, $S1" lignes=0 copies="$n"
+      mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dr/"
+    else
+      mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dr/"
+      mesurer "$lib" "$S1" jumelix chauffer "$src" -- "$BIN" sync "$src" "$dj"
+      attendu "$lib, $S1" lignes=0 copies="$n"
+    fi
+  done
+  verifier "$lib, $S1" "$src" "$dj"
+  echo "  $S1 : fait"
+  for ((r = 0; r < REPEAT; r++)); do
+    mesurer "$lib" "$S2" jumelix jcomp "$src" "$dj" -- "$BIN" compare "$src" "$dj"
+    attendu "$lib, $S2" lignes=0 identiques="$n"
+    mesurer "$lib" "$S2" rsync rsync_comp "$src" "$dr" -- rsync -a --delete --dry-run -i "$src/" "$dr/"
+  done
+  echo "  $S2 : fait"
+  for ((r = 0; r < REPEAT; r++)); do
+    mesurer "$lib" "$S3" jumelix jsync "$src" "$dj" -- "$BIN" sync "$src" "$dj"
+    attendu "$lib, $S3" lignes=0 copies=0 supprimes=0 identiques="$n"
+    mesurer "$lib" "$S3" rsync rsync_sync "$src" "$dr" -- rsync -a --delete "$src/" "$dr/"
+  done
+  echo "  $S3 : fait"
+  for ((r = 0; r < REPEAT; r++)); do
+    nchg=$($TOOL change "$src" 1 "$r")
+    mesurer "$lib" "$S4" jumelix jcomp "$src" "$dj" -- "$BIN" sync "$src" "$dj"
+    attendu "$lib, $S4" lignes=0 copies="$nchg" supprimes=0
+    mesurer "$lib" "$S4" rsync rsync_comp "$src" "$dr" -- rsync -a --delete "$src/" "$dr/"
+  done
+  verifier "$lib, $S4" "$src" "$dj"
+  echo "  $S4 : fait ($nchg fichiers modifiés à chaque mesure)"
+}
+
+LIB_A="a: $N_A fichiers / $D_A rép."
+LIB_B="b: $N_B fichiers à plat"
+LIB_C="c: $N_C × $MIB_C Mio"
+scenarios a "$LIB_A" "$N_A"
+scenarios b "$LIB_B" "$N_B"
+scenarios c "$LIB_C" "$N_C"
+
+# Linearity: no-change compare of a flat directory of N/2 and of N files, measured in turn.
+echo "Linéarité : $N_B2 puis $N_B fichiers à plat"
+jsync "$WORK/l/src" "$WORK/l/jumelix" >/dev/null
+rsync_sync "$WORK/l/src" "$WORK/l/rsync"
+LIN=$((REPEAT < 5 ? 5 : REPEAT))
+for ((r = 0; r < LIN; r++)); do
+  mesurer "lin: $N_B2 à plat" "$S2" jumelix jcomp "$WORK/l/src" "$WORK/l/jumelix" -- \
+    "$BIN" compare "$WORK/l/src" "$WORK/l/jumelix"
+  mesurer "lin: $N_B à plat" "$S2" jumelix jcomp "$WORK/b/src" "$WORK/b/jumelix" -- \
+    "$BIN" compare "$WORK/b/src" "$WORK/b/jumelix"
+  mesurer "lin: $N_B2 à plat" "$S2" rsync rsync_comp "$WORK/l/src" "$WORK/l/rsync" -- \
+    rsync -a --delete --dry-run -i "$WORK/l/src/" "$WORK/l/rsync/"
+  mesurer "lin: $N_B à plat" "$S2" rsync rsync_comp "$WORK/b/src" "$WORK/b/rsync" -- \
+    rsync -a --delete --dry-run -i "$WORK/b/src/" "$WORK/b/rsync/"
+done
+# Memory floor: the same program on a pair of empty directories.
+mkdir -p "$WORK/vide/src" "$WORK/vide/dst"
+mesurer "vide" "$S2" jumelix - -- "$BIN" compare "$WORK/vide/src" "$WORK/vide/dst"
+mesurer "vide" "$S2" rsync - -- rsync -a --delete --dry-run -i "$WORK/vide/src/" "$WORK/vide/dst/"
+echo
+
+$TOOL table "$RES"
+echo
+if ((${#ANOMALIES[@]})); then
+  echo "ANOMALIES (${#ANOMALIES[@]}) :"
+  printf '  - %s\n' "${ANOMALIES[@]}"
+else
+  echo "Vérifications : compteurs attendus et cibles identiques aux sources après chaque synchro."
+fi
+echo "Mesures brutes : $RES ; sorties : $LOG"
+
+if [ "$KEEP" != 1 ]; then
+  for nom in a b c l vide; do rm -rf "${WORK:?}/$nom"; done
+  echo "Arbres supprimés (BENCH_KEEP=1 pour les garder)."
+fi
