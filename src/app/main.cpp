@@ -1,9 +1,56 @@
-// Program entry. Decides the mode from the command line before any Qt object exists.
+// Program entry. Decides the mode from the command line before any Qt object exists:
+// service mode (/S) runs without any display, the windows are started only otherwise.
 #include <clocale>
 #include <cstdio>
+#include <string>
+#include <vector>
 
-int main(int, char**) {
+#include "app/Journal.h"
+#include "app/Programme.h"
+#include "app/RapportMail.h"
+#ifdef JUMELIX_HAS_GUI
+#include "app/LancerInterface.h"
+#endif
+
+#ifndef JUMELIX_VERSION
+#define JUMELIX_VERSION "inconnue"
+#endif
+
+namespace {
+
+// The report mail of both modes. The mail layer installs its implementation here with
+// jumelix::InstallerRapportMail; until then no mail is ever due.
+void InstallerMail() {}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  std::fprintf(stderr, "jumelix : en construction\n");
+  const std::string argv0 = argc > 0 && argv[0] != nullptr ? argv[0] : "jumelix";
+  jumelix::DefinirNomProgramme(argv0);
+  const std::string nom = argv0.substr(argv0.find_last_of('/') + 1);
+
+  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const jumelix::TLigneCommande ligne = jumelix::AnalyserLigneCommande(arguments);
+  if (ligne.Aide) {
+    std::fputs(jumelix::TexteAide(nom.empty() ? "jumelix" : nom).c_str(), stdout);
+    return 0;
+  }
+  if (ligne.Version) {
+    std::fputs(jumelix::TexteVersion(JUMELIX_VERSION).c_str(), stdout);
+    return 0;
+  }
+
+  InstallerMail();
+  if (ligne.ModeService) return jumelix::LancerService(ligne);
+
+#ifdef JUMELIX_HAS_GUI
+  return jumelix::LancerInterface(argc, argv);
+#else
+  std::fprintf(stderr,
+               "%s : cette version a été construite sans fenêtre ; seul le mode service "
+               "(/S fichier-liste) est disponible.\n",
+               nom.c_str());
   return 1;
+#endif
 }

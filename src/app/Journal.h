@@ -1,0 +1,31 @@
+// The log file of service mode. Each call appends one line, "texte" + " " + the local date
+// and time, with a single write on a descriptor opened in append mode and closed at once,
+// so that concurrent runs never interleave inside a line. A failure loses the line
+// silently: logging never stops a run. Single-threaded (the path is computed once).
+#pragma once
+
+#include <string>
+
+namespace jumelix {
+
+// Sets the program name the log file is named after (main passes argv[0]; only the part
+// after the last "/" is kept). Must come before the first Journaliser; "jumelix" otherwise.
+void DefinirNomProgramme(const std::string& argv0);
+
+// $XDG_STATE_HOME/jumelix/<program name>.log, or ~/.local/state/jumelix/<program name>.log
+// when XDG_STATE_HOME is unset, empty or relative. Computed at the first call and kept for
+// the life of the process; empty when no home directory can be found.
+const std::string& CheminJournal();
+
+// The rule above as a pure function of its inputs (nullptr for an unset variable).
+std::string CalculerCheminJournal(const std::string& nom_programme, const char* xdg_state_home,
+                                  const char* home);
+
+// Appends texte + " " + date and time + line end to CheminJournal(), creating the file and
+// its directory when missing.
+void Journaliser(const std::string& texte);
+
+// The same for a given path; returns 0 or the errno of the failure (for the tests).
+int JournaliserDans(const std::string& chemin, const std::string& texte);
+
+}  // namespace jumelix

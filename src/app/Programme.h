@@ -1,0 +1,35 @@
+// The program as a whole without its window: the command line (the switch /S in any
+// letter case, the list file as the last other argument, --help and --version), their
+// texts, and the service-mode run. Parsing is pure; the caller prints and decides.
+// Arguments arrive already split by the shell, quotes removed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace jumelix {
+
+struct TLigneCommande {
+  bool ModeService = false;
+  std::string FichierListe;  // empty when none was given
+  bool Aide = false;         // --help
+  bool Version = false;      // --version
+};
+
+// `arguments` excludes the program name. Every argument that is "/S" once converted to
+// upper case sets service mode; "--help" and "--version" ask for those texts; any other
+// argument, unchanged, becomes the list file, so the last one wins.
+TLigneCommande AnalyserLigneCommande(const std::vector<std::string>& arguments);
+
+// Usage text for --help (French, ends with a line end); `programme` is the invoked name.
+std::string TexteAide(const std::string& programme);
+// "jumelix " + version + line end.
+std::string TexteVersion(const std::string& version);
+
+// Service mode, once the command line is known and no window exists: reads the list file
+// (its failure logged first), logs "***** Debut synchronisation, fichier " + list file +
+// " *****", synchronises every pair with the process-wide report mail, and returns the
+// process exit status (0: the outcome is in the log file and the mail).
+int LancerService(const TLigneCommande& ligne_commande);
+
+}  // namespace jumelix

@@ -1,0 +1,369 @@
+#include "app/UJumelix.h"
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "app/Journal.h"
+#include "app/UMessErreurs.h"
+#include "app/URoutines.h"
+#include "engine/UDelta.h"
+#include "platform/System.h"
+
+namespace jumelix {
+
+namespace {
+
+constexpr uint32_t kIntervalleBarreMs = 300;
+
+const char* const kTexteConfirmation =
+    "Chaque répertoire cible va devenir identique au répertoire source correspondant. "
+    "Veuillez confirmer...";
+const char* const kTitreConfirmation = "Synchronisation des répertoires";
+const char* const kTexteSauvegarde =
+    "Voulez-vous retenir les lignes du tableau (la liste des répertoires) dans un fichier ?\n"
+    "Ce fichier pourra ensuite être utilisé en paramètre dans un raccourci qui appelle ce "
+    "programme.";
+const char* const kTitreSauvegarde = "Sauvegarder les changements";
+
+std::string TexteFinService(int32_t nb_erreurs) {
+  return "Synchronisation terminée. Nombre d'erreurs " + std::to_string(nb_erreurs);
+}
+
+}  // namespace
+
+std::string TexteTempsEcoule(uint32_t t, uint32_t debut) {
+  if (t < debut) return {};
+  uint32_t s = (t - debut) / 1000;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%u:%02u:%02u", s / 3600, (s % 3600) / 60, s % 60);
+  return buf;
+}
+
+std::string CheminDeCellule(const std::string& cellule) {
+  std::string chemin = Trim(cellule);
+  if (chemin.size() > 1 && chemin.back() == '/') chemin.pop_back();
+  return chemin;
+}
+
+TJumelix::TJumelix(IVueJumelix& vue, IRapportMail& mail, TJournal journal, THorloge horloge)
+    : vue_(vue),
+      mail_(mail),
+      journal_(journal ? std::move(journal) : TJournal(Journaliser)),
+      horloge_(horloge ? std::move(horloge) : THorloge(platform::TickCount)) {}
+
+void TJumelix::Journal(const std::string& texte) { journal_(texte); }
+
+void TJumelix::FormCreate(const TLigneCommande& ligne_commande) {
+  vue_.DefinirLegendeFermer(kLegendeFermer);
+  mode_service_ = ligne_commande.ModeService;
+  fichier_liste_ = ligne_commande.FichierListe;
+  LireFichierListe(fichier_liste_);
+  MarquerEtat(kToutesLesLignes);
+}
+
+void TJumelix::MarquerEtat(int ligne) {
+  if (ligne == kToutesLesLignes)
+    grille_.MarquerEtatTout();
+  else
+    grille_.MarquerEtat(ligne);
+  vue_.RepeindreGrille();
+  vue_.DefinirPanneau(0, vue_.TexteCredit());
+}
+
+// ---- The run ----
+
+std::string TJumelix::TexteCompteurs() {
+  return "Nombre de fichiers copiés " + std::to_string(NbCopies) + " ; Supprimés " +
+         std::to_string(NbSupprimes) + " ; identiques " + std::to_string(NbIdentiques);
+}
+
+void TJumelix::MajBarreEtat(bool forcer) {
+  uint32_t t = horloge_();
+  if (!forcer && static_cast<uint32_t>(t - derniere_maj_barre_) < kIntervalleBarreMs) return;
+  derniere_maj_barre_ = t;
+  vue_.DefinirPanneau(4, TexteTempsEcoule(t, debut_run_));
+  vue_.DefinirPanneau(1, "Copiés : " + std::to_string(NbCopies));
+  vue_.DefinirPanneau(2, "Supprimés : " + std::to_string(NbSupprimes));
+  vue_.DefinirPanneau(3, "Identiques : " + std::to_string(NbIdentiques));
+  vue_.RepeindreBarreEtat();
+}
+
+void TJumelix::SurMessageRun(const std::string& texte, int nombre) {
+  if (mode_service_) {
+    Journal(texte);
+    ++nb_erreurs_service_;
+  } else {
+    vue_.AjouterLog(texte);
+    grille_.DefinirCellule(kColEtat, ligne_num_, std::to_string(nombre) + " erreur(s)");
+    vue_.RepeindreGrille();
+  }
+  CompteRendu().AjouterErreur(texte);
+}
+
+void TJumelix::SurAvancementRun(bool& abandon) {
+  if (mode_service_) return;
+  MajBarreEtat(false);
+  vue_.TraiterEvenements();
+  if (demande_abandon_) abandon = true;
+}
+
+void TJumelix::Executer(bool ComparerSeulement) {
+  // A command arriving while a walk processes events must not start a run inside the run.
+  if (en_cours_) return;
+  en_cours_ = true;
+
+  NbCopies = 0;
+  NbSupprimes = 0;
+  NbIdentiques = 0;
+  // The end of the run reads the stop flag the last walk left; a run that walks nothing
+  // must not inherit the flag of an earlier stopped run.
+  Abandon = false;
+  if (!mode_service_) {
+    debut_run_ = horloge_();
+    MajBarreEtat(true);
+  }
+  vue_.ViderLog();
+  MarquerEtat(kToutesLesLignes);
+  demande_abandon_ = false;
+  vue_.DefinirLegendeFermer(kLegendeAbandonner);
+  vue_.DefinirPanneau(
+      0, ComparerSeulement ? "Comparaison en cours..." : "Synchronisation en cours...");
+  vue_.RepeindreBarreEtat();
+
+  TSurMessage sur_message = [this](const std::string& texte, int nombre) {
+    SurMessageRun(texte, nombre);
+  };
+  TSurAvancement sur_avancement = [this](bool& abandon) { SurAvancementRun(abandon); };
+
+  for (ligne_num_ = 1; ligne_num_ < grille_.NbLignes() && !demande_abandon_; ++ligne_num_) {
+    std::string s = CheminDeCellule(grille_.Cellule(kColSource, ligne_num_));
+    std::string d = CheminDeCellule(grille_.Cellule(kColCible, ligne_num_));
+    if (!s.empty() && !d.empty()) {
+      int n = TraiterCouple(s, d, ComparerSeulement, sur_message, sur_avancement);
+      if (n == 0) {
+        std::string egal = s + " et " + d + " =";
+        if (mode_service_) Journal(egal);
+        grille_.DefinirCellule(kColEtat, ligne_num_, "=");
+        vue_.RepeindreGrille();
+        CompteRendu().AjouterMessage(egal);
+      }
+    } else if (!s.empty() || !d.empty()) {
+      vue_.AjouterLog("Nom de répertoire vide en ligne " + std::to_string(ligne_num_));
+    }
+  }
+
+  FinDeRun(ComparerSeulement);
+}
+
+void TJumelix::FinDeRun(bool ComparerSeulement) {
+  if (ComparerSeulement) {
+    if (Abandon) {
+      vue_.DefinirPanneau(0, "Comparaison abandonnée");
+      vue_.AjouterLog("ABANDON");
+    } else {
+      vue_.DefinirPanneau(0, "Comparaison terminée");
+    }
+  } else {
+    if (Abandon) {
+      vue_.DefinirPanneau(0, "Synchronisation abandonnée");
+      vue_.AjouterLog("ABANDON");
+      CompteRendu().AjouterErreur("Synchronisation abandonnée");
+    } else {
+      if (mode_service_) {
+        Journal(TexteFinService(nb_erreurs_service_));
+        // The line end makes the date and time of this line a line of its own, which
+        // also separates one run from the next in the log file.
+        Journal(TexteCompteurs() + "\n");
+      }
+      vue_.DefinirPanneau(0, "Synchronisation terminée.");
+      CompteRendu().AjouterMessage(mode_service_ ? TexteFinService(nb_erreurs_service_)
+                                                 : std::string("Synchronisation terminée."));
+      CompteRendu().AjouterMessage(TexteCompteurs());
+    }
+    EnvoyerMailSiDu();
+  }
+
+  vue_.DefinirLegendeFermer(kLegendeFermer);
+  MajBarreEtat(true);
+  CompteRendu().ViderCompteRendu();
+  en_cours_ = false;
+
+  if (fermeture_demandee_) {
+    fermeture_demandee_ = false;
+    vue_.FermerFenetre();
+  }
+}
+
+void TJumelix::EnvoyerMailSiDu() {
+  if (!mail_.MailAEnvoyer(mode_service_)) return;
+  vue_.AjouterLog("Envoi du compte-rendu par mail.");
+  const std::string ordinateur = NomOrdinateur();
+  CompteRendu().InsererEnTete("Synchronisation effectuée sur " + ordinateur + " le " +
+                              platform::LocalDateTimeText());
+  const std::string sujet = "Jumelix [" + ordinateur + "] : " +
+                            (CompteRendu().ErreurSignalee() ? "AU MOINS UNE ERREUR" : "Ok");
+  vue_.CurseurAttente(true);
+  std::string erreur = mail_.EnvoyerCompteRendu(sujet);
+  vue_.CurseurAttente(false);
+  vue_.AjouterLog(erreur.empty() ? std::string("Mail envoyé.") : "Erreur mail : " + erreur);
+}
+
+// ---- The list file ----
+
+void TJumelix::LireFichierListe(const std::string& chemin) {
+  if (chemin.empty()) {
+    grille_.RetenirGrille();
+    return;
+  }
+  std::vector<std::string> lignes;
+  if (LireLignesFichier(chemin, lignes) != 0) {
+    lignes.clear();
+    const std::string texte = "ERREUR : Fichier non trouvé : " + chemin;
+    if (mode_service_)
+      Journal(texte);
+    else
+      vue_.Message("ERREUR : Fichier non trouvé\n" + chemin, "Jumelix", TBoutonsMessage::Ok,
+                   TIconeMessage::Erreur);
+    CompteRendu().AjouterErreur(texte);
+  }
+  const size_t nb_paires = lignes.size() / 2;
+  const bool titres_justes = nb_paires > 0 && lignes[0] == kTitreSource && lignes[1] == kTitreCible;
+  grille_.DefinirLignesReference(std::move(lignes));
+  if (!titres_justes) {
+    grille_.RetenirGrille();
+    return;
+  }
+  const std::vector<std::string>& ref = grille_.LignesReference();
+  for (size_t k = 1; k < nb_paires; ++k) {
+    const int ligne = static_cast<int>(k);
+    if (ligne > grille_.DerniereLigne()) grille_.AjouterLigneVide();
+    grille_.DefinirCellule(kColSource, ligne, ref[2 * k]);
+    grille_.DefinirCellule(kColCible, ligne, ref[2 * k + 1]);
+  }
+  vue_.AjusterHauteurGrille(static_cast<int>(nb_paires));
+}
+
+bool TJumelix::EnregistrerFichierListe() {
+  TDialogueFichier dialogue{
+      {{"Fichiers ini", "*.INI"}, {"Tous les fichiers", "*.*"}}, "ini", fichier_liste_};
+  std::optional<std::string> choix = vue_.DialogueEnregistrer(dialogue);
+  if (!choix) return false;
+  const std::string nom = Trim(*choix);
+  if (nom.empty()) return false;
+  if (int err = EcrireLignesFichier(nom, grille_.LignesAEnregistrer()); err != 0) {
+    // Saying nothing would let the user believe the list was kept.
+    vue_.Message("ERREUR : Impossible d'enregistrer le fichier liste\n" + nom + "\n" +
+                     TexteErreurSysteme(err),
+                 "Jumelix", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+    return false;
+  }
+  grille_.RetenirGrille();
+  return true;
+}
+
+TDecisionFermeture TJumelix::DecisionFermeture() const {
+  if (en_cours_) return TDecisionFermeture::AttendreFinRun;
+  if (!grille_.GrilleModifiee() || grille_.GrilleVide()) return TDecisionFermeture::Fermer;
+  return TDecisionFermeture::Demander;
+}
+
+bool TJumelix::FormCloseQuery() {
+  switch (DecisionFermeture()) {
+    case TDecisionFermeture::Fermer:
+      return true;
+    case TDecisionFermeture::AttendreFinRun:
+      demande_abandon_ = true;
+      fermeture_demandee_ = true;
+      return false;
+    case TDecisionFermeture::Demander:
+      break;
+  }
+  switch (vue_.Message(kTexteSauvegarde, kTitreSauvegarde, TBoutonsMessage::OuiNonAnnuler,
+                       TIconeMessage::Question)) {
+    case TReponseMessage::Oui:
+      return EnregistrerFichierListe();
+    case TReponseMessage::Non:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// ---- Commands ----
+
+void TJumelix::ButtonAjouterLigneClick() {
+  if (en_cours_) return;
+  grille_.DefinirCelluleCourante(grille_.ColonneCourante(), grille_.DerniereLigne());
+  grille_.AjouterLigne();
+}
+
+void TJumelix::ButtonSupprimerLigneClick() {
+  if (en_cours_) return;
+  grille_.SupprimerLigne();
+}
+
+void TJumelix::SupprimerToutesLesLignesClick() {
+  if (en_cours_) return;
+  grille_.SupprimerToutesLesLignes();
+}
+
+void TJumelix::ButtonParcourirClick() {
+  if (en_cours_) return;
+  std::optional<std::string> repertoire = vue_.ChoisirRepertoire("Choix du répertoire");
+  if (!repertoire) return;
+  const int ligne = grille_.LigneCourante();
+  grille_.DefinirCellule(grille_.ColonneCourante(), ligne, *repertoire);
+  MarquerEtat(ligne);
+}
+
+void TJumelix::ButtonComparerClick() {
+  if (en_cours_) return;
+  Executer(true);
+}
+
+void TJumelix::ButtonSynchroniserClick() {
+  if (en_cours_) return;
+  if (vue_.Message(kTexteConfirmation, kTitreConfirmation, TBoutonsMessage::OkAnnuler,
+                   TIconeMessage::Question) == TReponseMessage::Ok)
+    Executer(false);
+}
+
+void TJumelix::ButtonFermerClick() {
+  if (en_cours_) {
+    demande_abandon_ = true;
+    return;
+  }
+  vue_.FermerFenetre();
+}
+
+void TJumelix::Lireunfichierliste1Click() {
+  if (en_cours_) return;
+  TDialogueFichier dialogue{
+      {{"Fichiers .ini", "*.ini"}, {"Tous les fichiers", "*.*"}}, ".ini", fichier_liste_};
+  std::optional<std::string> choix = vue_.DialogueOuvrir(dialogue);
+  if (!choix) return;
+  fichier_liste_ = *choix;
+  grille_.SupprimerToutesLesLignes();
+  LireFichierListe(fichier_liste_);
+}
+
+void TJumelix::Enregistrerlefichierliste1Click() { EnregistrerFichierListe(); }
+
+void TJumelix::StringGrid1SetEditText(int colonne, int ligne, const std::string& texte) {
+  if (en_cours_ || colonne == kColEtat || ligne < 1) return;
+  grille_.DefinirCellule(colonne, ligne, texte);
+  MarquerEtat(ligne);
+}
+
+bool TJumelix::StringGrid1SelectCell(int colonne, int ligne) {
+  return grille_.DefinirCelluleCourante(colonne, ligne);
+}
+
+bool TJumelix::StringGrid1KeyDown(TTouche touche, bool editeur_ouvert) {
+  // During a run the rows are read-only: keys only move within the grid.
+  if (en_cours_) return touche != TTouche::Inser;
+  return grille_.AppliquerTouche(touche, editeur_ouvert);
+}
+
+}  // namespace jumelix

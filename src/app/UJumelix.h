@@ -1,0 +1,132 @@
+// The main window's logic without the window: the grid rows and the list file, the run over
+// every pair (compare or synchronise) with its report, status texts, elapsed time and mail
+// step, and the commands of the window. It talks to its window only through IVueJumelix,
+// so service mode and the tests drive it headlessly. Owns the grid; uses the engine's
+// run-wide state and the process-wide CompteRendu. GUI thread only; never throws.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/GrilleLignes.h"
+#include "app/Programme.h"
+#include "app/RapportMail.h"
+#include "app/VueJumelix.h"
+
+namespace jumelix {
+
+inline constexpr const char* kLegendeFermer = "Fermer";
+inline constexpr const char* kLegendeAbandonner = "Abandonner";
+
+// What the window must do when asked to close (the save-on-exit rule).
+enum class TDecisionFermeture {
+  Fermer,          // close at once, no question
+  Demander,        // ask whether to save the rows (TJumelix::FormCloseQuery does it)
+  AttendreFinRun,  // a run is under way: it is asked to stop, the window closes after it
+};
+
+// Panel 4's text: "h:mm:ss" of (t - debut) milliseconds, hours unpadded; empty when the
+// tick count wrapped (t < debut).
+std::string TexteTempsEcoule(uint32_t t, uint32_t debut);
+
+// A grid cell as a path for the walk: trimmed, then one trailing "/" removed unless the
+// path is "/" itself.
+std::string CheminDeCellule(const std::string& cellule);
+
+class TJumelix {
+ public:
+  using TJournal = std::function<void(const std::string&)>;
+  using THorloge = std::function<uint32_t()>;
+
+  // `journal` receives the service-mode log lines (Journaliser by default); `horloge` gives
+  // the tick count (platform::TickCount by default).
+  explicit TJumelix(IVueJumelix& vue, IRapportMail& mail = RapportMailProgramme(),
+                    TJournal journal = {}, THorloge horloge = {});
+  TJumelix(const TJumelix&) = delete;
+  TJumelix& operator=(const TJumelix&) = delete;
+
+  // Start: "Fermer" caption, service flag and list file from the command line, the list
+  // file read (an empty path keeps the blank grid as baseline), every row marked "???".
+  void FormCreate(const TLigneCommande& ligne_commande);
+
+  TGrilleLignes& Grille() { return grille_; }
+  const TGrilleLignes& Grille() const { return grille_; }
+
+  bool ModeService() const { return mode_service_; }
+  const std::string& FichierListe() const { return fichier_liste_; }
+  int LigneNum() const { return ligne_num_; }
+  bool DemandeAbandon() const { return demande_abandon_; }
+  int32_t NbErreursService() const { return nb_erreurs_service_; }
+  uint32_t DebutRun() const { return debut_run_; }
+  // True from the start of Executer to its end, mail included.
+  bool EnCours() const { return en_cours_; }
+
+  // The run. Ignored when a run is already under way.
+  void Executer(bool ComparerSeulement);
+  void SurMessageRun(const std::string& texte, int nombre);
+  void SurAvancementRun(bool& abandon);
+  void MajBarreEtat(bool forcer);
+  // "Nombre de fichiers copiés " + n + " ; Supprimés " + n + " ; identiques " + n.
+  static std::string TexteCompteurs();
+
+  // The list file.
+  void LireFichierListe(const std::string& chemin);
+  // Save dialog then write; true only when a file was written.
+  bool EnregistrerFichierListe();
+  TDecisionFermeture DecisionFermeture() const;
+
+  // Commands of the window. Row commands, run commands and list reading are ignored during
+  // a run (the window also keeps the grid read-only then).
+  void ButtonAjouterLigneClick();
+  void ButtonSupprimerLigneClick();
+  void SupprimerToutesLesLignesClick();
+  void ButtonParcourirClick();
+  void ButtonComparerClick();
+  void ButtonSynchroniserClick();
+  // During a run: asks it to stop. Otherwise asks the window to close.
+  void ButtonFermerClick();
+  void Lireunfichierliste1Click();
+  void Enregistrerlefichierliste1Click();
+  // The window's close query: true when the window may close now. During a run it asks
+  // the run to stop, answers false, and closes the window through the view once the run
+  // has ended.
+  bool FormCloseQuery();
+
+  // Grid events. A cell edited in place (every change of its text): the text is stored and
+  // the row's state reset. Refused during a run and for the state column.
+  void StringGrid1SetEditText(int colonne, int ligne, const std::string& texte);
+  // Refuses the state column and the title row (the current cell does not move then).
+  bool StringGrid1SelectCell(int colonne, int ligne);
+  // Applies the keyboard rule; returns whether the key must still go on to the grid.
+  bool StringGrid1KeyDown(TTouche touche, bool editeur_ouvert);
+
+  // MarquerEtat on one row (ligne >= 1) or, for kToutesLesLignes, on every data row; the
+  // grid is repainted and panel 0 shows the credit text.
+  static constexpr int kToutesLesLignes = -1;
+  void MarquerEtat(int ligne);
+
+ private:
+  void Journal(const std::string& texte);
+  void AjouterLigneCommande();
+  void FinDeRun(bool ComparerSeulement);
+  void EnvoyerMailSiDu();
+
+  IVueJumelix& vue_;
+  IRapportMail& mail_;
+  TJournal journal_;
+  THorloge horloge_;
+  TGrilleLignes grille_;
+
+  bool mode_service_ = false;
+  std::string fichier_liste_;
+  int32_t ligne_num_ = 0;
+  bool demande_abandon_ = false;
+  int32_t nb_erreurs_service_ = 0;
+  uint32_t debut_run_ = 0;
+  uint32_t derniere_maj_barre_ = 0;
+  bool en_cours_ = false;
+  bool fermeture_demandee_ = false;
+};
+
+}  // namespace jumelix
