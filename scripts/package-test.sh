@@ -1,0 +1,258 @@
+#!/usr/bin/env bash
+# Builds the Debian package (Release, in build-package/), installs it with apt-get, checks
+# the installed program and the files around it (headless /S run, manual page, desktop
+# entry, systemd user units), then removes the package and checks that nothing is left.
+# Needs root. Every check runs even when an earlier one failed; the exit status is 1 when
+# any failed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=$root/build-package
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "package-test.sh : à lancer en root (installation et retrait du paquet)." >&2
+  exit 1
+fi
+
+failures=()
+ok() { echo "  ok : $*"; }
+fail() { echo "  ÉCHEC : $*"; failures+=("$*"); }
+note() { echo "  note : $*"; }
+installed() { dpkg-query -W -f='${db:Status-Status}' jumelix 2>/dev/null | grep -qx installed; }
+
+tmp=$(mktemp -d)
+removed=0
+cleanup() {
+  if [ "$removed" -eq 0 ] && installed; then
+    echo "== Retrait du paquet laissé par un arrêt prématuré"
+    DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq jumelix >/dev/null || true
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+scripts/deps.sh
+
+echo "== Construction Release et paquet"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJUMELIX_TESTS=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake --build "$build" -j "$(nproc)"
+rm -f "$build"/jumelix_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+debs=("$build"/jumelix_*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+  echo "cpack n'a pas produit exactement un jumelix_*.deb dans $build" >&2
+  exit 1
+fi
+# apt's download sandbox (user _apt) must be able to read the file.
+chmod 755 "$tmp"
+cp "${debs[0]}" "$tmp/"
+deb=$tmp/$(basename "${debs[0]}")
+chmod 644 "$deb"
+version=$(dpkg-deb -f "$deb" Version)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "  $(basename "$deb") : version $version ; dépend de : $depends"
+
+echo "== Contenu du paquet"
+[ "$(dpkg-deb -f "$deb" Package)" = jumelix ] && ok "nom jumelix" || fail "nom du paquet"
+[ "$(dpkg-deb -f "$deb" Section)" = utils ] && ok "section utils" || fail "section du paquet"
+contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+for f in ./usr/bin/jumelix ./usr/share/applications/jumelix.desktop \
+  ./usr/share/icons/hicolor/scalable/apps/jumelix.svg ./usr/share/man/man1/jumelix.1.gz \
+  ./usr/lib/systemd/user/jumelix@.service ./usr/lib/systemd/user/jumelix@.timer \
+  ./usr/share/doc/jumelix/README.md; do
+  grep -qxF "$f" <<<"$contents" && ok "contient $f" || fail "le paquet ne contient pas $f"
+done
+
+# Every shared library the program needs must come from a package named in Depends,
+# or apt-get would install a program that cannot start.
+mkdir "$tmp/extrait"
+dpkg-deb -x "$deb" "$tmp/extrait"
+while read -r soname; do
+  path=$(ldconfig -p | awk -v s="$soname" '$1 == s && /x86-64|x86_64|64bit/ {print $NF; exit}')
+  [ -n "$path" ] || path=$(ldconfig -p | awk -v s="$soname" '$1 == s {print $NF; exit}')
+  owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n1 | cut -d: -f1 || true)
+  [ -n "$owner" ] || owner=$(dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1 || true)
+  if [ -z "$owner" ]; then
+    fail "bibliothèque $soname : paquet propriétaire introuvable"
+  elif grep -qE "(^|, )$owner( |,|$)" <<<"$depends"; then
+    ok "$soname fournie par $owner, dans Depends"
+  else
+    fail "$soname vient de $owner, absent de Depends ($depends)"
+  fi
+done < <(readelf -d "$tmp/extrait/usr/bin/jumelix" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+
+echo "== Installation par apt-get"
+if installed; then
+  note "jumelix était déjà installé : retrait d'abord, pour installer ce paquet-ci"
+  DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq jumelix >/dev/null
+fi
+(cd "$tmp" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$(basename "$deb")")
+installed && ok "paquet installé" || { fail "apt-get n'a pas installé le paquet"; exit 1; }
+[ "$(command -v jumelix)" = /usr/bin/jumelix ] && ok "jumelix est /usr/bin/jumelix" ||
+  fail "jumelix dans le PATH : '$(command -v jumelix || true)'"
+
+echo "== jumelix --version, --help"
+if out=$(/usr/bin/jumelix --version 2>&1); then
+  grep -qF "$version" <<<"$out" && ok "--version : $out" ||
+    fail "--version n'affiche pas $version : $out"
+else
+  fail "--version a rendu $? : $out"
+fi
+if out=$(/usr/bin/jumelix --help 2>&1); then
+  grep -q "/S" <<<"$out" && ok "--help mentionne /S" || fail "--help ne mentionne pas /S : $out"
+else
+  fail "--help a rendu $? : $out"
+fi
+
+# The service-mode runs use a fresh home and no display: /S must need neither.
+home=$tmp/home
+mkdir -p "$home"
+run_service() {  # list file, extra env assignments...
+  local liste=$1; shift
+  env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 "$@" \
+    timeout 120 /usr/bin/jumelix /S "$liste" >"$tmp/sortie" 2>&1
+}
+make_pair() {  # base dir: a source tree and a destination holding one stray file
+  mkdir -p "$1/données source/sous" "$1/cible"
+  printf 'premier fichier\n' >"$1/données source/a.txt"
+  printf 'second fichier\n' >"$1/données source/sous/b.txt"
+  printf 'à supprimer\n' >"$1/cible/orphelin.txt"
+}
+write_list() {  # list file, source, destination
+  printf 'Répertoire source\r\nRépertoire cible\r\n%s\r\n%s\r\n' "$2" "$3" >"$1"
+}
+check_mirror() {  # base dir, what
+  if cmp -s "$1/données source/a.txt" "$1/cible/a.txt" &&
+    cmp -s "$1/données source/sous/b.txt" "$1/cible/sous/b.txt" &&
+    [ ! -e "$1/cible/orphelin.txt" ]; then
+    ok "$2 : la cible est le miroir de la source"
+  else
+    fail "$2 : la cible n'est pas le miroir de la source ($(cd "$1/cible" && find . | sort | tr '\n' ' '))"
+  fi
+}
+check_log() {  # log file, expected text, what
+  if [ ! -f "$1" ]; then
+    fail "$3 : pas de journal $1"
+  elif grep -qF -- "$2" "$1"; then
+    ok "$3 : le journal $1 contient « $2 »"
+  else
+    fail "$3 : le journal $1 ne contient pas « $2 »"
+  fi
+}
+
+echo "== jumelix /S depuis /usr/bin/jumelix"
+make_pair "$tmp/s1"
+write_list "$tmp/s1/liste.ini" "$tmp/s1/données source" "$tmp/s1/cible"
+if run_service "$tmp/s1/liste.ini"; then
+  ok "/S a rendu 0"
+else
+  rc=$?
+  if grep -q "en construction" "$tmp/sortie"; then
+    fail "/S n'est pas encore en place dans src/app/main.cpp (code $rc : $(head -c 200 "$tmp/sortie"))"
+  else
+    fail "/S a rendu $rc pour une synchronisation sans erreur : $(head -c 500 "$tmp/sortie")"
+  fi
+fi
+check_mirror "$tmp/s1" "/S"
+log=$home/.local/state/jumelix/jumelix.log
+check_log "$log" "Debut synchronisation, fichier $tmp/s1/liste.ini" "/S"
+check_log "$log" "Synchronisation terminée. Nombre d'erreurs 0" "/S"
+
+make_pair "$tmp/s2"
+write_list "$tmp/s2/liste.ini" "$tmp/s2/données source" "$tmp/s2/cible"
+run_service "$tmp/s2/liste.ini" XDG_STATE_HOME="$tmp/etat" || fail "/S avec XDG_STATE_HOME a rendu $?"
+check_log "$tmp/etat/jumelix/jumelix.log" "Debut synchronisation, fichier $tmp/s2/liste.ini" \
+  "/S avec XDG_STATE_HOME"
+
+rc=0
+run_service "$tmp/absente.ini" || rc=$?
+[ "$rc" -eq 1 ] && ok "/S sur une liste absente rend 1" ||
+  fail "/S sur une liste absente a rendu $rc au lieu de 1 : $(head -c 300 "$tmp/sortie")"
+check_log "$log" "ERREUR : Fichier non trouvé : $tmp/absente.ini" "/S sur une liste absente"
+
+echo "== Page de manuel"
+exclusion=$(grep -lsE '^[[:space:]]*path-exclude[[:space:]]*=?[[:space:]]*/usr/share/man' \
+  /etc/dpkg/dpkg.cfg.d/* || true)
+if page=$(man -w jumelix 2>/dev/null) && [ "$page" = /usr/share/man/man1/jumelix.1.gz ]; then
+  ok "man -w jumelix : $page"
+elif [ -n "$exclusion" ] && [ ! -e /usr/share/man/man1/jumelix.1.gz ]; then
+  note "dpkg n'installe pas /usr/share/man sur cette machine (path-exclude dans $exclusion) :"
+  note "la page est vérifiée telle qu'elle est dans le paquet"
+  page=$(MANPATH="$tmp/extrait/usr/share/man" man -w jumelix 2>/dev/null || true)
+  [ -n "$page" ] && ok "page trouvée dans le paquet : $page" || fail "page absente du paquet"
+else
+  fail "man -w jumelix ne trouve pas la page installée ('${page:-}')"
+fi
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l \
+  "$tmp/extrait/usr/share/man/man1/jumelix.1.gz" 2>&1 >"$tmp/page.txt" || true)
+if [ -z "$warnings" ] && grep -q "CODE DE RETOUR" "$tmp/page.txt"; then
+  ok "la page se met en forme sans avertissement"
+else
+  fail "mise en forme de la page : ${warnings:-section CODE DE RETOUR absente}"
+fi
+
+echo "== Entrée de menu et icône"
+if out=$(desktop-file-validate /usr/share/applications/jumelix.desktop 2>&1) && [ -z "$out" ]; then
+  ok "desktop-file-validate n'a rien à redire"
+else
+  fail "desktop-file-validate : $out"
+fi
+icon=/usr/share/icons/hicolor/scalable/apps/jumelix.svg
+grep -q "<svg" "$icon" 2>/dev/null && ok "icône $icon" || fail "icône $icon absente ou pas en SVG"
+
+echo "== Unités utilisateur de systemd"
+units=/usr/lib/systemd/user
+grep -qx 'ExecStart="/usr/bin/jumelix" /S "%E/jumelix/%i.ini"' "$units/jumelix@.service" &&
+  ok "le service lance /usr/bin/jumelix /S" || fail "ExecStart inattendu dans $units/jumelix@.service"
+if ! command -v systemd-analyze >/dev/null; then
+  note "systemd-analyze absent : vérification des unités sautée"
+else
+  runtime=$(mktemp -d)
+  out=$(XDG_RUNTIME_DIR=$runtime systemd-analyze verify --user \
+    "$units/jumelix@.service" "$units/jumelix@.timer" 2>&1) && rc=0 || rc=$?
+  rm -rf "$runtime"
+  if [ "$rc" -eq 0 ] && [ -z "$out" ]; then
+    ok "systemd-analyze verify --user : rien à redire"
+  elif grep -qE "Failed to (initialize manager|lookup RuntimeDirectory|connect)" <<<"$out"; then
+    note "systemd-analyze ne peut pas s'exécuter ici, vérification sautée : $(head -n1 <<<"$out")"
+  else
+    fail "systemd-analyze verify : $out"
+  fi
+  calendar=$(sed -n 's/^OnCalendar=//p' "$units/jumelix@.timer")
+  systemd-analyze calendar "$calendar" >/dev/null 2>&1 && ok "OnCalendar=$calendar valide" ||
+    fail "OnCalendar=$calendar refusé"
+fi
+# What the user manager would run for jumelix@sauvegarde.service (%E is $XDG_CONFIG_HOME,
+# by default ~/.config; %i the instance name).
+make_pair "$tmp/s3"
+mkdir -p "$home/.config/jumelix"
+write_list "$home/.config/jumelix/sauvegarde.ini" "$tmp/s3/données source" "$tmp/s3/cible"
+cmdline=$(sed -n 's/^ExecStart=//p' "$units/jumelix@.service")
+cmdline=${cmdline//%E/$home/.config}
+cmdline=${cmdline//%i/sauvegarde}
+eval "set -- $cmdline"
+if env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 timeout 120 "$@" >"$tmp/sortie" 2>&1; then
+  ok "la commande de jumelix@sauvegarde.service a rendu 0"
+else
+  fail "la commande de jumelix@sauvegarde.service ($*) a rendu $? : $(head -c 300 "$tmp/sortie")"
+fi
+check_mirror "$tmp/s3" "jumelix@sauvegarde.service"
+
+echo "== Retrait par apt-get"
+files=$(dpkg -L jumelix | while read -r f; do [ -d "$f" ] || echo "$f"; done)
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq jumelix >/dev/null
+removed=1
+installed && fail "jumelix est encore installé" || ok "paquet retiré"
+[ ! -e /usr/bin/jumelix ] && ok "/usr/bin/jumelix a disparu" || fail "/usr/bin/jumelix est resté"
+left=$(while read -r f; do [ -e "$f" ] && echo "$f"; done <<<"$files" || true)
+[ -z "$left" ] && ok "aucun fichier du paquet ne reste" || fail "fichiers restés : $left"
+
+echo
+if [ ${#failures[@]} -eq 0 ]; then
+  echo "Paquet vérifié : tout est en ordre."
+else
+  echo "Vérification du paquet : ${#failures[@]} échec(s) :"
+  printf '  - %s\n' "${failures[@]}"
+  exit 1
+fi
