@@ -1,0 +1,197 @@
+#!/usr/bin/python3
+"""A small SMTP server for the tests, built on aiosmtpd.
+
+Listens on 127.0.0.1 (port chosen at run time unless --port is given), prints the port
+on stdout as soon as it accepts connections, and writes every message it receives to the
+directory given with --dir: NNNN.eml holds the raw bytes of the message (as the client
+sent them, transparency dots removed), NNNN.json the envelope and the authentication
+used. Files appear atomically (written under a temporary name, then renamed).
+
+Authentication: PLAIN and LOGIN come with aiosmtpd, CRAM-MD5 and CRAM-SHA1 are added
+here; one user (--user/--password) is accepted. The server stops at SIGTERM or when its
+standard input reaches end of file, so it never outlives the test that started it.
+
+Options:
+  --auth-required        refuse MAIL before a successful AUTH (530)
+  --no-auth              do not announce AUTH in the EHLO reply (AUTH gets 538)
+  --mechanisms A,B       announce only these mechanisms
+  --reject-rcpt ADDR     answer 550 to RCPT TO:<ADDR> (may be repeated)
+  --never-answer         accept connections and never send a byte (no banner)
+  --line-limit N         longest accepted line, CR LF included (default 2048)
+  --tls-cert/--tls-key   offer STARTTLS with this certificate and key
+"""
+
+import argparse
+import asyncio
+import hashlib
+import hmac
+import json
+import os
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
+
+ALL_MECHANISMS = ["PLAIN", "LOGIN", "CRAM-MD5", "CRAM-SHA1"]
+
+
+class Handler:
+    def __init__(self, args):
+        self.args = args
+        self.user = args.user.encode()
+        self.password = args.password.encode()
+        self.count = 0
+
+    # ---- authentication ----
+    def authenticator(self, server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword) and auth_data.login == self.user
+              and auth_data.password == self.password)
+        if ok:
+            session.jumelix_mechanism = mechanism
+        return AuthResult(success=ok, handled=False, auth_data=auth_data)
+
+    async def _cram(self, server, digestmod, mechanism):
+        challenge = "<{}.{}@jumelix-test>".format(os.getpid(), time.time_ns()).encode()
+        response = await server.challenge_auth(challenge)
+        if response is MISSING:
+            return AuthResult(success=False, handled=True)
+        login, _, digest = response.partition(b" ")
+        expected = hmac.new(self.password, challenge, digestmod).hexdigest().encode()
+        ok = login == self.user and hmac.compare_digest(digest, expected)
+        if ok:
+            server.session.jumelix_mechanism = mechanism
+        return AuthResult(success=ok, handled=False, auth_data=LoginPassword(login, b""))
+
+    @auth_mechanism("CRAM-MD5")
+    async def auth_CRAM_MD5(self, server, args):
+        return await self._cram(server, hashlib.md5, "CRAM-MD5")
+
+    @auth_mechanism("CRAM-SHA1")
+    async def auth_CRAM_SHA1(self, server, args):
+        return await self._cram(server, hashlib.sha1, "CRAM-SHA1")
+
+    # ---- envelope and data ----
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.args.reject_rcpt:
+            return "550 5.1.1 <{}>: Recipient address rejected".format(address)
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.args.dir, "{:04d}".format(self.count))
+        meta = {
+            "mail_from": envelope.mail_from,
+            "rcpt_tos": envelope.rcpt_tos,
+            "helo": session.host_name,
+            "auth_login": (session.auth_data.login.decode("utf-8", "replace")
+                           if isinstance(session.auth_data, LoginPassword) else None),
+            "auth_mechanism": getattr(session, "jumelix_mechanism", None),
+        }
+        write_atomically(base + ".json", json.dumps(meta).encode())
+        write_atomically(base + ".eml", envelope.original_content)
+        return "250 2.0.0 Message accepted for delivery"
+
+
+def write_atomically(path, data):
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.rename(tmp, path)
+
+
+def make_smtp_class(line_limit):
+    class TestSMTP(SMTP):
+        line_length_limit = line_limit
+    return TestSMTP
+
+
+async def serve(args):
+    loop = asyncio.get_running_loop()
+    stop = loop.create_future()
+
+    def request_stop():
+        if not stop.done():
+            stop.set_result(None)
+
+    loop.add_signal_handler(signal.SIGTERM, request_stop)
+    loop.add_signal_handler(signal.SIGINT, request_stop)
+
+    def watch_stdin():
+        try:
+            while sys.stdin.buffer.read(1):
+                pass
+        except Exception:
+            pass
+        loop.call_soon_threadsafe(request_stop)
+
+    threading.Thread(target=watch_stdin, daemon=True).start()
+
+    if args.never_answer:
+        held = []
+
+        async def silent(reader, writer):
+            held.append(writer)
+            await stop
+
+        server = await asyncio.start_server(silent, "127.0.0.1", args.port)
+    else:
+        handler = Handler(args)
+        mechanisms = ALL_MECHANISMS if not args.mechanisms else [
+            m.strip().upper() for m in args.mechanisms.split(",") if m.strip()]
+        excluded = [m for m in ALL_MECHANISMS if m not in mechanisms]
+        tls_context = None
+        if args.tls_cert:
+            tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+            tls_context.load_cert_chain(args.tls_cert, args.tls_key)
+        smtp_class = make_smtp_class(args.line_limit)
+
+        def factory():
+            return smtp_class(
+                handler,
+                hostname="jumelix-test",
+                ident="Jumelix test SMTP server",
+                decode_data=False,
+                enable_SMTPUTF8=False,
+                auth_required=args.auth_required,
+                auth_require_tls=args.no_auth,
+                authenticator=handler.authenticator,
+                auth_exclude_mechanism=excluded,
+                tls_context=tls_context,
+                require_starttls=False,
+            )
+
+        server = await loop.create_server(factory, "127.0.0.1", args.port)
+
+    port = server.sockets[0].getsockname()[1]
+    print(port, flush=True)
+    async with server:
+        await stop
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--dir", required=True, help="directory for received messages")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--user", default="jumelix")
+    parser.add_argument("--password", default="s3cret")
+    parser.add_argument("--auth-required", action="store_true")
+    parser.add_argument("--no-auth", action="store_true")
+    parser.add_argument("--mechanisms", default="")
+    parser.add_argument("--reject-rcpt", action="append", default=[])
+    parser.add_argument("--never-answer", action="store_true")
+    parser.add_argument("--line-limit", type=int, default=2048)
+    parser.add_argument("--tls-cert", default="")
+    parser.add_argument("--tls-key", default="")
+    args = parser.parse_args()
+    os.makedirs(args.dir, exist_ok=True)
+    # aiosmtpd logs to stderr only when asked; keep the test output quiet.
+    asyncio.run(serve(args))
+
+
+if __name__ == "__main__":
+    main()
