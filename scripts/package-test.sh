@@ -87,7 +87,10 @@ if installed; then
   note "jumelix était déjà installé : retrait d'abord, pour installer ce paquet-ci"
   DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq jumelix >/dev/null
 fi
-(cd "$tmp" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$(basename "$deb")")
+if ! (cd "$tmp" && DEBIAN_FRONTEND=noninteractive apt-get install -y "./$(basename "$deb")") \
+  >"$tmp/apt.log" 2>&1; then
+  cat "$tmp/apt.log"
+fi
 installed && ok "paquet installé" || { fail "apt-get n'a pas installé le paquet"; exit 1; }
 [ "$(command -v jumelix)" = /usr/bin/jumelix ] && ok "jumelix est /usr/bin/jumelix" ||
   fail "jumelix dans le PATH : '$(command -v jumelix || true)'"
@@ -173,12 +176,14 @@ check_log "$log" "ERREUR : Fichier non trouvé : $tmp/absente.ini" "/S sur une l
 
 echo "== Page de manuel"
 exclusion=$(grep -lsE '^[[:space:]]*path-exclude[[:space:]]*=?[[:space:]]*/usr/share/man' \
-  /etc/dpkg/dpkg.cfg.d/* || true)
+  /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d/* | paste -sd ' ' || true)
+man_env=()
 if page=$(man -w jumelix 2>/dev/null) && [ "$page" = /usr/share/man/man1/jumelix.1.gz ]; then
   ok "man -w jumelix : $page"
 elif [ -n "$exclusion" ] && [ ! -e /usr/share/man/man1/jumelix.1.gz ]; then
   note "dpkg n'installe pas /usr/share/man sur cette machine (path-exclude dans $exclusion) :"
   note "la page est vérifiée telle qu'elle est dans le paquet"
+  man_env=(MANPATH="$tmp/extrait/usr/share/man")
   page=$(MANPATH="$tmp/extrait/usr/share/man" man -w jumelix 2>/dev/null || true)
   [ -n "$page" ] && ok "page trouvée dans le paquet : $page" || fail "page absente du paquet"
 else
@@ -209,7 +214,8 @@ if ! command -v systemd-analyze >/dev/null; then
   note "systemd-analyze absent : vérification des unités sautée"
 else
   runtime=$(mktemp -d)
-  out=$(XDG_RUNTIME_DIR=$runtime systemd-analyze verify --user \
+  # verify also runs man for the Documentation= line.
+  out=$(env "${man_env[@]}" XDG_RUNTIME_DIR="$runtime" systemd-analyze verify --user \
     "$units/jumelix@.service" "$units/jumelix@.timer" 2>&1) && rc=0 || rc=$?
   rm -rf "$runtime"
   if [ "$rc" -eq 0 ] && [ -z "$out" ]; then
@@ -241,7 +247,7 @@ check_mirror "$tmp/s3" "jumelix@sauvegarde.service"
 
 echo "== Retrait par apt-get"
 files=$(dpkg -L jumelix | while read -r f; do [ -d "$f" ] || echo "$f"; done)
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq jumelix >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get remove -y jumelix >"$tmp/apt.log" 2>&1 || cat "$tmp/apt.log"
 removed=1
 installed && fail "jumelix est encore installé" || ok "paquet retiré"
 [ ! -e /usr/bin/jumelix ] && ok "/usr/bin/jumelix a disparu" || fail "/usr/bin/jumelix est resté"
