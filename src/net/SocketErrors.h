@@ -72,9 +72,14 @@ int SocketCount();
 void IncrementSocketCount();
 void DecrementSocketCount();
 
-// The socket-library version requested at start-up. Linux has no library to start, so
-// the values are only stored; a different value is refused while a socket object lives
-// (the counterpart of "the library is loaded"): SetReqVer* then returns false.
+// Linux has no socket library to load: "the library is in use" starts with the first
+// socket operation (lookup, connect, host name) and ends when the last socket object of
+// the process goes away.
+void NoteSocketLibraryUse();
+bool SocketLibraryInUse();
+
+// The socket-library version requested at start-up: only stored. A different value is
+// refused (SetReqVer* returns false) while the library is in use.
 uint8_t ReqVerLow();
 uint8_t ReqVerHigh();
 bool SetReqVerLow(uint8_t value);
