@@ -1,0 +1,287 @@
+#include "engine/UDelta.h"
+
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "app/UMessErreurs.h"
+#include "app/URoutines.h"
+#include "engine/ListNomFichRep.h"
+#include "engine/UVerif.h"
+#include "platform/FileSystem.h"
+#include "platform/System.h"
+
+namespace jumelix {
+
+bool Abandon = false;
+int32_t NbCopies = 0;
+int32_t NbSupprimes = 0;
+int32_t NbIdentiques = 0;
+
+namespace {
+
+using platform::EntreeRepertoire;
+using platform::GenreEntree;
+
+// A recorded destination name has at most this many characters.
+constexpr size_t kLongueurNomMax = 259;
+
+bool EstPointOuPointPoint(const std::string& n) { return n == "." || n == ".."; }
+
+std::string Joindre(const std::string& dir, const std::string& nom) {
+  if (!dir.empty() && dir.back() == '/') return dir + nom;
+  return dir + "/" + nom;
+}
+
+// The system's text for an error, trimmed like TexteErreurSysteme but left empty when the
+// system has no text.
+std::string TexteSystemeSeul(int err) {
+  std::string t = platform::SystemErrorText(err);
+  while (!t.empty() && (static_cast<unsigned char>(t.back()) <= 32 || t.back() == '.')) {
+    t.pop_back();
+  }
+  return t;
+}
+
+// One walk: the state shared by every level of one call of TraiterCouple.
+class TParcours {
+ public:
+  TParcours(bool comparerSeulement, const TSurMessage& surMessage,
+            const TSurAvancement& surAvancement)
+      : comparer_(comparerSeulement), surMessage_(surMessage), surAvancement_(surAvancement) {}
+
+  int Nombre() const { return nombre_; }
+
+  void Signaler(const std::string& texte) {
+    ++nombre_;
+    if (surMessage_) surMessage_(texte, nombre_);
+  }
+
+  // Calls SurAvancement; true when the walk is to stop here.
+  bool PointDeControle() {
+    if (surAvancement_) surAvancement_(Abandon);
+    return Abandon;
+  }
+
+  void Executer(const std::string& source, const std::string& destination) {
+    if (!platform::EstRepertoire(source)) {
+      Signaler(source + " ==> Répertoire source non accessible");
+      return;
+    }
+    if (comparer_) {
+      if (!platform::EstRepertoire(destination)) {
+        Signaler(destination + " ==> Répertoire destination inexistant");
+        return;
+      }
+    } else if (!platform::EstRepertoire(destination)) {
+      if (int err = platform::CreerRepertoires(destination)) {
+        Signaler("Abandon : Impossible de créer le répertoire " + destination + " " +
+                 TexteErreurSysteme(err));
+        return;
+      }
+    }
+    TraiterNiveau(source, destination, true);
+  }
+
+ private:
+  // A source subdirectory to descend into, and the destination name it goes to.
+  struct Descente {
+    std::string source;
+    std::string destination;
+  };
+
+  void TraiterNiveau(const std::string& src, const std::string& dst, bool racine) {
+    if (!LireCible(dst, racine)) {
+      Signaler("Erreur en lisant le répertoire " + dst);
+      return;
+    }
+    if (PointDeControle()) return;
+    // The source is read whole before anything is decided: a source that cannot be read
+    // completely must not make its destination counterparts look surplus.
+    std::vector<EntreeRepertoire> entrees;
+    if (int err = platform::ListerRepertoire(src, racine, entrees)) {
+      Signaler("Erreur " + TexteSystemeSeul(err) + " " + src);
+      return;
+    }
+    std::vector<Descente> descentes;
+    ParcourirSource(src, dst, entrees, descentes);
+    entrees = {};
+    if (PointDeControle()) return;
+    TraiterSurplus(dst);
+    if (Abandon) return;
+    for (const Descente& d : descentes) {
+      TraiterNiveau(Joindre(src, d.source), Joindre(dst, d.destination), false);
+      if (Abandon) break;
+    }
+  }
+
+  bool LireCible(const std::string& dst, bool racine) {
+    rep_.Vider();
+    fich_.Vider();
+    std::vector<EntreeRepertoire> entrees;
+    if (platform::ListerRepertoire(dst, racine, entrees) != 0) return false;
+    for (const EntreeRepertoire& e : entrees) {
+      if (EstPointOuPointPoint(e.Nom)) continue;
+      const bool trop_long = NbCaracteres(e.Nom) > kLongueurNomMax;
+      if (e.Genre == GenreEntree::Repertoire) {
+        if (trop_long) {
+          Signaler("Nom de répertoire trop long " + e.Nom);
+        } else {
+          rep_.Ajouter(e);
+        }
+      } else if (trop_long) {
+        Signaler("Nom de fichier trop long " + e.Nom);
+      } else {
+        fich_.Ajouter(e);
+      }
+    }
+    return true;
+  }
+
+  void ParcourirSource(const std::string& src, const std::string& dst,
+                       const std::vector<EntreeRepertoire>& entrees,
+                       std::vector<Descente>& descentes) {
+    // Names present in the source: on a case-sensitive file system, a destination entry
+    // whose exact name is one of them is kept for that entry and never matched by case.
+    std::unordered_set<std::string> noms;
+    for (const EntreeRepertoire& e : entrees) noms.insert(e.Nom);
+    for (const EntreeRepertoire& e : entrees) {
+      if (!EstPointOuPointPoint(e.Nom)) {
+        if (e.Genre == GenreEntree::Repertoire) {
+          descentes.push_back({e.Nom, RepertoireSource(dst, e, noms)});
+        } else {
+          FichierSource(src, dst, e, noms);
+        }
+      }
+      if (PointDeControle()) return;
+    }
+  }
+
+  // Matches a source subdirectory; returns the destination name the descent goes to.
+  std::string RepertoireSource(const std::string& dst, const EntreeRepertoire& e,
+                               const std::unordered_set<std::string>& noms) {
+    int i = rep_.Indice(e.Nom, &noms);
+    if (i >= 0) {
+      std::string nom = rep_[i].Name;
+      rep_.Supprimer(i);
+      return nom;
+    }
+    const std::string chemin = Joindre(dst, e.Nom);
+    if (comparer_) {
+      Signaler(chemin + " ==> Répertoire inexistant");
+      return e.Nom;
+    }
+    int f = fich_.Indice(e.Nom, &noms);
+    if (f >= 0) {
+      // A file stands where the directory goes; a failed deletion shows as the creation
+      // failure below.
+      SupprimerFichier(Joindre(dst, fich_[f].Name));
+      fich_.Supprimer(f);
+    }
+    if (platform::CreerRepertoire(chemin) != 0) Signaler("Impossible de créer " + chemin);
+    return e.Nom;
+  }
+
+  void FichierSource(const std::string& src, const std::string& dst, const EntreeRepertoire& e,
+                     const std::unordered_set<std::string>& noms) {
+    const std::string source = Joindre(src, e.Nom);
+    int i = fich_.Indice(e.Nom, &noms);
+    if (i < 0) {
+      if (comparer_) {
+        Signaler(Joindre(dst, e.Nom) + " ==> Fichier inexistant");
+      } else {
+        CopierFichier(source, Joindre(dst, e.Nom));
+      }
+      return;
+    }
+    // A replaced file keeps the name it has in the destination.
+    const std::string cible = Joindre(dst, fich_[i].Name);
+    if (fich_.Identique(i, e.Taille, e.Date, e.Genre)) {
+      ++NbIdentiques;
+    } else if (comparer_) {
+      Signaler(cible + " ==> diffère du fichier source.");
+    } else {
+      CopierFichier(source, cible);
+    }
+    fich_.Supprimer(i);
+  }
+
+  void TraiterSurplus(const std::string& dst) {
+    if (comparer_) {
+      for (const TNomFichRep* r : fich_.Elements()) {
+        Signaler(Joindre(dst, r->Name) + " ==> Fichier en trop.");
+      }
+      for (const TNomFichRep* r : rep_.Elements()) {
+        Signaler(Joindre(dst, r->Name) + " ==> Répertoire en trop.");
+      }
+      return;
+    }
+    for (const TNomFichRep* r : fich_.Elements()) {
+      const std::string chemin = Joindre(dst, r->Name);
+      if (!SupprimerFichier(chemin)) Signaler("Impossible de supprimer le fichier " + chemin);
+    }
+    for (const TNomFichRep* r : rep_.Elements()) {
+      const std::string chemin = Joindre(dst, r->Name);
+      if (platform::SupprimerArborescence(chemin, NbSupprimes) != 0) {
+        Signaler("Impossible de supprimer le répertoire " + chemin);
+      }
+      if (PointDeControle()) break;
+    }
+    rep_.Vider();
+    fich_.Vider();
+  }
+
+  bool CopierFichier(const std::string& source, const std::string& destination) {
+    if (!NomCorrect(NomFinal(source))) {
+      Signaler("Fichier non copié, son nom n'est pas correct : " + source);
+      return false;
+    }
+    int err = platform::CopierFichier(source, destination);
+    if (err == platform::kPasFichierOrdinaire) {
+      Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
+      return false;
+    }
+    if (err != 0) {
+      Signaler("Erreur lors de la copie du fichier " + source + " vers " + destination + ". " +
+               TexteErreurSysteme(err));
+      return false;
+    }
+    ++NbCopies;
+    return true;
+  }
+
+  static std::string NomFinal(const std::string& chemin) {
+    size_t p = chemin.find_last_of('/');
+    return p == std::string::npos ? chemin : chemin.substr(p + 1);
+  }
+
+  // Each deleted file is counted once, here.
+  bool SupprimerFichier(const std::string& chemin) {
+    if (platform::SupprimerFichier(chemin) != 0) return false;
+    ++NbSupprimes;
+    return true;
+  }
+
+  const bool comparer_;
+  const TSurMessage& surMessage_;
+  const TSurAvancement& surAvancement_;
+  int nombre_ = 0;
+  TListNomFichRep rep_;
+  TListNomFichRep fich_;
+};
+
+}  // namespace
+
+int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
+                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement) {
+  Abandon = false;
+  TParcours parcours(ComparerSeulement, SurMessage, SurAvancement);
+  if (!VerifierCouple(source, destination,
+                      [&](const std::string& texte) { parcours.Signaler(texte); })) {
+    return parcours.Nombre();
+  }
+  parcours.Executer(source, destination);
+  return parcours.Nombre();
+}
+
+}  // namespace jumelix

@@ -1,0 +1,443 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <utility>
+
+namespace jumelix::platform {
+namespace {
+
+// Owns a file descriptor; closing errors are ignored except where Fermer() is called.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool ok() const { return fd_ >= 0; }
+  // Closes now and returns 0 or the errno of the close (a late write error shows here).
+  int Fermer() {
+    int r = ::close(fd_);
+    fd_ = -1;
+    return r == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+// Owns a DIR stream.
+class Dir {
+ public:
+  explicit Dir(DIR* d) : d_(d) {}
+  ~Dir() {
+    if (d_ != nullptr) closedir(d_);
+  }
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  DIR* get() const { return d_; }
+
+ private:
+  DIR* d_;
+};
+
+bool EstPointOuPointPoint(const char* n) {
+  return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
+}
+
+// The directory part of a path ("." for a bare name, "/" for a name at the root).
+std::string Parent(const std::string& chemin) {
+  size_t p = chemin.find_last_of('/');
+  if (p == std::string::npos) return ".";
+  if (p == 0) return "/";
+  return chemin.substr(0, p);
+}
+
+std::string NomSeul(const std::string& chemin) {
+  size_t p = chemin.find_last_of('/');
+  return p == std::string::npos ? chemin : chemin.substr(p + 1);
+}
+
+// Runs `op` (returning 0 or an errno). When it is refused for lack of permission and the
+// directory `dir` belongs to us without owner write and search rights, the directory gets
+// them for one more try and its mode is restored afterwards.
+template <class Op>
+int AvecRepertoireInscriptible(const std::string& dir, Op op) {
+  int r = op();
+  if (r != EACCES && r != EPERM) return r;
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0 || st.st_uid != geteuid()) return r;
+  if ((st.st_mode & (S_IWUSR | S_IXUSR)) == (S_IWUSR | S_IXUSR)) return r;
+  if (chmod(dir.c_str(), (st.st_mode & 07777) | S_IWUSR | S_IXUSR) != 0) return r;
+  r = op();
+  chmod(dir.c_str(), st.st_mode & 07777);
+  return r;
+}
+
+std::string NomTemporaire() {
+  static std::mt19937_64 alea{std::random_device{}()};
+  static const char hex[] = "0123456789abcdef";
+  std::string nom = ".jumelix-";
+  uint64_t v = alea();
+  for (int i = 0; i < 12; ++i, v >>= 4) nom += hex[v & 15];
+  return nom + ".tmp";
+}
+
+// A temporary entry in a directory, removed at destruction unless Valider() was called.
+class Temporaire {
+ public:
+  explicit Temporaire(int dirfd) : dirfd_(dirfd) {}
+  ~Temporaire() {
+    if (!nom_.empty() && !valide_) unlinkat(dirfd_, nom_.c_str(), 0);
+  }
+  Temporaire(const Temporaire&) = delete;
+  Temporaire& operator=(const Temporaire&) = delete;
+  // Creates the entry with `creer(nom)` (0 or errno), trying fresh names while taken.
+  template <class Fabrique>
+  int Creer(Fabrique creer) {
+    for (int essai = 0; essai < 100; ++essai) {
+      std::string nom = NomTemporaire();
+      int r = creer(nom);
+      if (r == 0) {
+        nom_ = nom;
+        return 0;
+      }
+      if (r != EEXIST) return r;
+    }
+    return EEXIST;
+  }
+  const std::string& nom() const { return nom_; }
+  void Valider() { valide_ = true; }
+
+ private:
+  int dirfd_;
+  std::string nom_;
+  bool valide_ = false;
+};
+
+int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur) {
+  std::vector<char> tampon(1 << 20);
+  while (longueur > 0) {
+    size_t n = static_cast<size_t>(std::min<off_t>(longueur, static_cast<off_t>(tampon.size())));
+    ssize_t lu = pread(in, tampon.data(), n, debut);
+    if (lu < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (lu == 0) return 0;  // the source shrank meanwhile
+    for (ssize_t fait = 0; fait < lu;) {
+      ssize_t e = pwrite(out, tampon.data() + fait, static_cast<size_t>(lu - fait), debut + fait);
+      if (e < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      fait += e;
+    }
+    debut += lu;
+    longueur -= lu;
+  }
+  return 0;
+}
+
+int CopierPlage(int in, int out, off_t debut, off_t longueur) {
+  loff_t pin = debut, pout = debut;
+  while (longueur > 0) {
+    ssize_t n = copy_file_range(in, &pin, out, &pout, static_cast<size_t>(longueur), 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+          errno == EBADF) {
+        return CopierParLectureEcriture(in, out, pin, longueur);
+      }
+      return errno;
+    }
+    if (n == 0) return 0;
+    longueur -= n;
+  }
+  return 0;
+}
+
+// Copies the data of `in` into `out`, leaving holes as holes, and gives `out` the size.
+int CopierContenu(int in, int out, off_t taille) {
+  off_t pos = 0;
+  while (pos < taille) {
+    off_t donnees = lseek(in, pos, SEEK_DATA);
+    off_t trou = taille;
+    if (donnees < 0) {
+      if (errno == ENXIO) break;  // only a hole remains
+      donnees = pos;              // no hole support: copy everything
+    } else {
+      trou = lseek(in, donnees, SEEK_HOLE);
+      if (trou < 0 || trou > taille) trou = taille;
+    }
+    if (donnees >= taille) break;
+    if (int r = CopierPlage(in, out, donnees, trou - donnees)) return r;
+    pos = trou;
+  }
+  if (ftruncate(out, taille) != 0) return errno;
+  return 0;
+}
+
+int CopierFichierOrdinaire(const std::string& source, int dirfd, const std::string& nom) {
+  Fd in(open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!in.ok()) return errno;
+  struct stat st;
+  if (fstat(in.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
+  Temporaire tmp(dirfd);
+  int out_fd = -1;
+  int r = tmp.Creer([&](const std::string& n) {
+    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    return out_fd < 0 ? errno : 0;
+  });
+  if (r != 0) return r;
+  Fd out(out_fd);
+  if ((r = CopierContenu(in.get(), out.get(), st.st_size)) != 0) return r;
+  if (geteuid() == 0 && fchown(out.get(), st.st_uid, st.st_gid) != 0) return errno;
+  if (fchmod(out.get(), st.st_mode & 07777) != 0) return errno;
+  struct timespec temps[2] = {st.st_atim, st.st_mtim};
+  if (futimens(out.get(), temps) != 0) return errno;
+  if ((r = out.Fermer()) != 0) return r;
+  if (renameat(dirfd, tmp.nom().c_str(), dirfd, nom.c_str()) != 0) return errno;
+  tmp.Valider();
+  return 0;
+}
+
+int CopierLien(const std::string& source, const struct stat& st, int dirfd,
+               const std::string& nom) {
+  std::string cible(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+  for (;;) {
+    ssize_t n = readlink(source.c_str(), cible.data(), cible.size());
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) < cible.size()) {
+      cible.resize(static_cast<size_t>(n));
+      break;
+    }
+    cible.resize(cible.size() * 2);
+  }
+  Temporaire tmp(dirfd);
+  int r = tmp.Creer([&](const std::string& n) {
+    return symlinkat(cible.c_str(), dirfd, n.c_str()) != 0 ? errno : 0;
+  });
+  if (r != 0) return r;
+  if (geteuid() == 0 &&
+      fchownat(dirfd, tmp.nom().c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno;
+  }
+  struct timespec temps[2] = {st.st_atim, st.st_mtim};
+  if (utimensat(dirfd, tmp.nom().c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (renameat(dirfd, tmp.nom().c_str(), dirfd, nom.c_str()) != 0) return errno;
+  tmp.Valider();
+  return 0;
+}
+
+// True when the entry `nom` of `dirfd` is the root of a mount (a bind mount of the same
+// file system has the same device number, so the device test alone misses it).
+bool EstRacineMontage(int dirfd, const char* nom) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+  struct statx sx;
+  if (statx(dirfd, nom, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
+      (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+#endif
+  (void)dirfd;
+  (void)nom;
+  return false;
+}
+
+int SupprimerSousArbre(int pfd, const std::string& nom, dev_t dev, int32_t& nbFichiers) {
+  struct stat st;
+  if (fstatat(pfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (st.st_dev != dev || EstRacineMontage(pfd, nom.c_str())) return EXDEV;
+  // Listing needs read and search rights, emptying needs write: the directory is to go.
+  if ((st.st_mode & S_IRWXU) != S_IRWXU) {
+    fchmodat(pfd, nom.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+  }
+  int fd = openat(pfd, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  DIR* d = fdopendir(fd);
+  if (d == nullptr) {
+    int e = errno;
+    ::close(fd);
+    return e;
+  }
+  Dir rep(d);
+  std::vector<std::string> sousReps, fichiers;
+  for (;;) {
+    errno = 0;
+    dirent* e = readdir(d);
+    if (e == nullptr) {
+      if (errno != 0) return errno;
+      break;
+    }
+    if (EstPointOuPointPoint(e->d_name)) continue;
+    struct stat es;
+    if (fstatat(dirfd(d), e->d_name, &es, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return errno;
+    }
+    (S_ISDIR(es.st_mode) ? sousReps : fichiers).emplace_back(e->d_name);
+  }
+  for (const std::string& s : sousReps) {
+    if (int r = SupprimerSousArbre(dirfd(d), s, dev, nbFichiers)) return r;
+  }
+  for (const std::string& f : fichiers) {
+    if (unlinkat(dirfd(d), f.c_str(), 0) == 0) ++nbFichiers;
+  }
+  if (unlinkat(pfd, nom.c_str(), AT_REMOVEDIR) != 0) return errno;
+  return 0;
+}
+
+}  // namespace
+
+DateDos VersDateDos(int64_t secondes) {
+  DateDos d;
+  d.Secondes = secondes;
+  time_t t = static_cast<time_t>(secondes);
+  struct tm l;
+  if (localtime_r(&t, &l) == nullptr) {
+    d.HorsPlage = true;
+    return d;
+  }
+  int64_t annee = static_cast<int64_t>(l.tm_year) + 1900;
+  if (annee < 1980 || annee > 2107) {
+    d.HorsPlage = true;
+    return d;
+  }
+  uint32_t v = (static_cast<uint32_t>(annee - 1980) << 25) |
+               (static_cast<uint32_t>(l.tm_mon + 1) << 21) |
+               (static_cast<uint32_t>(l.tm_mday) << 16) | (static_cast<uint32_t>(l.tm_hour) << 11) |
+               (static_cast<uint32_t>(l.tm_min) << 5) |
+               // a leap second (60) stays within its 5 bits as 30
+               (static_cast<uint32_t>(l.tm_sec) / 2);
+  d.Valeur = static_cast<int32_t>(v);
+  return d;
+}
+
+int ListerRepertoire(const std::string& chemin, bool suivreLien,
+                     std::vector<EntreeRepertoire>& entrees) {
+  entrees.clear();
+  int fd = open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (suivreLien ? 0 : O_NOFOLLOW));
+  if (fd < 0) return errno;
+  DIR* d = fdopendir(fd);
+  if (d == nullptr) {
+    int e = errno;
+    ::close(fd);
+    return e;
+  }
+  Dir rep(d);
+  for (;;) {
+    errno = 0;
+    dirent* e = readdir(d);
+    if (e == nullptr) return errno;  // 0 at the normal end
+    EntreeRepertoire x;
+    x.Nom = e->d_name;
+    if (EstPointOuPointPoint(e->d_name)) {
+      x.Genre = GenreEntree::Repertoire;
+      x.Attr = kAttrRepertoire;
+      entrees.push_back(std::move(x));
+      continue;
+    }
+    struct stat st;
+    if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // gone since it was listed
+      // An entry that cannot be described fails the whole listing: treating it as absent
+      // would make its counterpart look surplus.
+      return errno;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      x.Genre = GenreEntree::Repertoire;
+      x.Attr |= kAttrRepertoire;
+    } else if (S_ISLNK(st.st_mode)) {
+      x.Genre = GenreEntree::Lien;
+    } else if (S_ISREG(st.st_mode)) {
+      x.Genre = GenreEntree::Fichier;
+    } else {
+      x.Genre = GenreEntree::Special;
+    }
+    if ((st.st_mode & S_IWUSR) == 0) x.Attr |= kAttrLectureSeule;
+    if (e->d_name[0] == '.') x.Attr |= kAttrCache;
+    x.Date = VersDateDos(static_cast<int64_t>(st.st_mtim.tv_sec));
+    x.Taille = static_cast<int64_t>(st.st_size);
+    entrees.push_back(std::move(x));
+  }
+}
+
+bool EstRepertoire(const std::string& chemin) {
+  struct stat st;
+  return stat(chemin.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int CreerRepertoire(const std::string& chemin) {
+  return AvecRepertoireInscriptible(Parent(chemin),
+                                    [&] { return mkdir(chemin.c_str(), 0777) == 0 ? 0 : errno; });
+}
+
+int CreerRepertoires(const std::string& chemin) {
+  for (size_t fin = 0; fin != std::string::npos;) {
+    fin = chemin.find('/', fin + 1);
+    std::string prefixe = chemin.substr(0, fin);
+    if (prefixe.empty() || EstRepertoire(prefixe)) continue;
+    int r = CreerRepertoire(prefixe);
+    if (r != 0 && !(r == EEXIST && EstRepertoire(prefixe))) return r;
+  }
+  return 0;
+}
+
+int CopierFichier(const std::string& source, const std::string& destination) {
+  struct stat st;
+  if (lstat(source.c_str(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return kPasFichierOrdinaire;
+  const std::string dir = Parent(destination);
+  const std::string nom = NomSeul(destination);
+  return AvecRepertoireInscriptible(dir, [&] {
+    Fd dirfd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirfd.ok()) return errno;
+    if (S_ISLNK(st.st_mode)) return CopierLien(source, st, dirfd.get(), nom);
+    return CopierFichierOrdinaire(source, dirfd.get(), nom);
+  });
+}
+
+int SupprimerFichier(const std::string& chemin) {
+  return AvecRepertoireInscriptible(Parent(chemin),
+                                    [&] { return unlink(chemin.c_str()) == 0 ? 0 : errno; });
+}
+
+int SupprimerArborescence(const std::string& chemin, int32_t& nbFichiers) {
+  struct stat st, pst;
+  if (lstat(chemin.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  const std::string parent = Parent(chemin);
+  if (stat(parent.c_str(), &pst) != 0) return errno;
+  if (st.st_dev != pst.st_dev) return EXDEV;
+  return AvecRepertoireInscriptible(parent, [&] {
+    Fd pfd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!pfd.ok()) return errno;
+    return SupprimerSousArbre(pfd.get(), NomSeul(chemin), pst.st_dev, nbFichiers);
+  });
+}
+
+std::string CheminCanonique(const std::string& chemin) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::weakly_canonical(chemin, ec);
+  if (ec) return {};
+  std::string s = p.string();
+  // weakly_canonical keeps a trailing separator of a path that does not exist yet
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+}  // namespace jumelix::platform
