@@ -4,6 +4,8 @@
 # entry, systemd user units), then removes the package and checks that nothing is left.
 # Needs root. Every check runs even when an earlier one failed; the exit status is 1 when
 # any failed.
+# ok, fail and note always succeed, so "check && ok ... || fail ..." is an if-then-else.
+# shellcheck disable=SC2015
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
