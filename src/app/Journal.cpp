@@ -57,7 +57,9 @@ std::string CalculerCheminJournal(const std::string& nom_programme, const char* 
   if (xdg_state_home != nullptr && xdg_state_home[0] == '/') {
     base = xdg_state_home;
   } else if (home != nullptr && home[0] == '/') {
-    base = std::string(home) + "/.local/state";
+    std::string h = home;
+    while (!h.empty() && h.back() == '/') h.pop_back();
+    base = h + "/.local/state";
   } else {
     return {};
   }

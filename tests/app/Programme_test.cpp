@@ -1,0 +1,122 @@
+#include "app/Programme.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/Journal.h"
+#include "app/URoutines.h"
+
+namespace jumelix {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CasLigne {
+  std::vector<std::string> arguments;
+  bool service;
+  std::string liste;
+};
+
+TEST(LigneCommande, SwitchAndListFileInAnyOrderAndCase) {
+  const CasLigne cas[] = {
+      {{}, false, ""},
+      {{"/S", "/etc/liste.ini"}, true, "/etc/liste.ini"},
+      {{"/etc/liste.ini", "/S"}, true, "/etc/liste.ini"},
+      {{"/s", "/etc/liste.ini"}, true, "/etc/liste.ini"},
+      {{"/S"}, true, ""},
+      {{"/home/a b/ma liste.ini"}, false, "/home/a b/ma liste.ini"},
+      {{"premiere.ini", "/S", "seconde.ini"}, true, "seconde.ini"},
+      {{"-S"}, false, "-S"},
+      {{"/Service"}, false, "/Service"},
+      {{"/S "}, false, "/S "},
+      {{" liste.ini "}, false, " liste.ini "},
+      {{"liste.ini", ""}, false, ""},
+  };
+  for (const CasLigne& c : cas) {
+    TLigneCommande lc = AnalyserLigneCommande(c.arguments);
+    std::string tous;
+    for (const auto& a : c.arguments) tous += "[" + a + "]";
+    EXPECT_EQ(lc.ModeService, c.service) << tous;
+    EXPECT_EQ(lc.FichierListe, c.liste) << tous;
+    EXPECT_FALSE(lc.Aide || lc.Version) << tous;
+  }
+}
+
+TEST(LigneCommande, HelpAndVersion) {
+  TLigneCommande lc = AnalyserLigneCommande({"/S", "--help", "l.ini"});
+  EXPECT_TRUE(lc.Aide);
+  EXPECT_EQ(lc.FichierListe, "l.ini");
+  EXPECT_TRUE(AnalyserLigneCommande({"--version"}).Version);
+  EXPECT_FALSE(AnalyserLigneCommande({"--HELP"}).Aide);
+  EXPECT_NE(TexteAide("miroir").find("miroir [/S] [fichier-liste]"), std::string::npos);
+  EXPECT_NE(TexteAide("miroir").find("jumelix/miroir.log"), std::string::npos);
+  EXPECT_EQ(TexteVersion("1.2.3"), "jumelix 1.2.3\n");
+}
+
+TEST(Journal, PathFollowsXdgStateHomeThenHome) {
+  EXPECT_EQ(CalculerCheminJournal("jumelix", "/var/st", "/home/u"), "/var/st/jumelix/jumelix.log");
+  EXPECT_EQ(CalculerCheminJournal("miroir", "/var/st/", "/home/u"), "/var/st/jumelix/miroir.log");
+  EXPECT_EQ(CalculerCheminJournal("jumelix", nullptr, "/home/u"),
+            "/home/u/.local/state/jumelix/jumelix.log");
+  EXPECT_EQ(CalculerCheminJournal("jumelix", "", "/home/u"),
+            "/home/u/.local/state/jumelix/jumelix.log");
+  EXPECT_EQ(CalculerCheminJournal("jumelix", "relatif", "/home/u/"),
+            "/home/u/.local/state/jumelix/jumelix.log");
+  EXPECT_EQ(CalculerCheminJournal("jumelix", "/", nullptr), "/jumelix/jumelix.log");
+  EXPECT_EQ(CalculerCheminJournal("jumelix", nullptr, nullptr), "");
+  EXPECT_EQ(CalculerCheminJournal("jumelix", nullptr, "relatif"), "");
+}
+
+class RepTemp {
+ public:
+  RepTemp() {
+    std::string t = (fs::temp_directory_path() / "jumelix-journal-XXXXXX").string();
+    chemin_ = mkdtemp(t.data());
+  }
+  ~RepTemp() { fs::remove_all(chemin_); }
+  std::string operator/(const std::string& nom) const { return chemin_ + "/" + nom; }
+
+ private:
+  std::string chemin_;
+};
+
+std::string Lire(const std::string& chemin) {
+  std::ifstream f(chemin, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+TEST(Journal, AppendsDatedLinesCreatingTheDirectory) {
+  RepTemp rep;
+  const std::string chemin = rep / "etat/jumelix/jumelix.log";
+  ASSERT_EQ(JournaliserDans(chemin, "premier"), 0);
+  ASSERT_EQ(JournaliserDans(chemin, "compteurs\n"), 0);
+  ASSERT_EQ(JournaliserDans(chemin, "dernier é"), 0);
+  std::vector<std::string> lignes = DecouperLignes(Lire(chemin));
+  ASSERT_EQ(lignes.size(), 4u);
+  EXPECT_EQ(lignes[0].rfind("premier ", 0), 0u);
+  EXPECT_GT(lignes[0].size(), std::string("premier ").size());  // the date and time
+  EXPECT_EQ(lignes[1], "compteurs");
+  EXPECT_EQ(lignes[2][0], ' ');  // the date and time alone on their line
+  EXPECT_EQ(lignes[2].substr(1), lignes[0].substr(8));
+  EXPECT_EQ(lignes[3].rfind("dernier é ", 0), 0u);
+  struct stat st {};
+  ASSERT_EQ(stat((rep / "etat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(Journal, FailureIsReportedNotThrown) {
+  RepTemp rep;
+  std::ofstream(rep / "fichier") << "x";
+  EXPECT_NE(JournaliserDans(rep / "fichier/sous/j.log", "x"), 0);
+  EXPECT_NE(JournaliserDans("", "x"), 0);
+}
+
+}  // namespace
+}  // namespace jumelix

@@ -1,0 +1,688 @@
+// The run controller and the list file, driven through a recording headless window. The
+// engine is replaced at link time by a scripted walk (defined below), so that the tests can
+// decide which lines a pair produces, where its check points fall and what the user does
+// there; the real walk is exercised by the end-to-end tests.
+#include "app/UJumelix.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/URoutines.h"
+#include "engine/UDelta.h"
+#include "support/VueEnregistree.h"
+
+namespace jumelix {
+
+bool Abandon = false;
+int32_t NbCopies = 0;
+int32_t NbSupprimes = 0;
+int32_t NbIdentiques = 0;
+
+namespace {
+
+// One step of a scripted walk.
+struct Etape {
+  enum Type { Ligne, Point, Copie, Suppression, Identique } type;
+  std::string texte = {};
+};
+struct Appel {
+  std::string source, destination;
+  bool comparer;
+};
+std::map<std::string, std::vector<Etape>> g_scripts;  // by source path
+std::vector<Appel> g_appels;
+std::function<void(const std::string&)> g_pendant_ligne;  // runs after each SurMessage
+
+}  // namespace
+
+int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
+                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement) {
+  Abandon = false;
+  g_appels.push_back({source, destination, ComparerSeulement});
+  int n = 0;
+  for (const Etape& e : g_scripts[source]) {
+    switch (e.type) {
+      case Etape::Ligne:
+        ++n;
+        if (SurMessage) SurMessage(e.texte, n);
+        if (g_pendant_ligne) g_pendant_ligne(e.texte);
+        break;
+      case Etape::Point:
+        if (SurAvancement) SurAvancement(Abandon);
+        if (Abandon) return n;
+        break;
+      case Etape::Copie:
+        ++NbCopies;
+        break;
+      case Etape::Suppression:
+        ++NbSupprimes;
+        break;
+      case Etape::Identique:
+        ++NbIdentiques;
+        break;
+    }
+  }
+  return n;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class MailFactice : public IRapportMail {
+ public:
+  bool du = false;
+  std::string erreur;
+  std::vector<bool> modes;
+  std::vector<std::string> sujets;
+  std::vector<std::vector<std::string>> corps;
+
+  bool MailAEnvoyer(bool mode_service) override {
+    modes.push_back(mode_service);
+    return du;
+  }
+  std::string EnvoyerCompteRendu(const std::string& sujet) override {
+    sujets.push_back(sujet);
+    corps.push_back(CompteRendu().Lignes());
+    return erreur;
+  }
+};
+
+class RepTemp {
+ public:
+  RepTemp() {
+    std::string t = (fs::temp_directory_path() / "jumelix-app-XXXXXX").string();
+    chemin_ = mkdtemp(t.data());
+  }
+  ~RepTemp() { fs::remove_all(chemin_); }
+  std::string operator/(const std::string& nom) const { return chemin_ + "/" + nom; }
+
+ private:
+  std::string chemin_;
+};
+
+std::string Lire(const std::string& chemin) {
+  std::ifstream f(chemin, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void Ecrire(const std::string& chemin, const std::string& octets) {
+  std::ofstream(chemin, std::ios::binary) << octets;
+}
+
+class JumelixTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CompteRendu().ViderCompteRendu();
+    g_scripts.clear();
+    g_appels.clear();
+    g_pendant_ligne = nullptr;
+    Abandon = false;
+    NbCopies = NbSupprimes = NbIdentiques = 0;
+  }
+  void TearDown() override { CompteRendu().ViderCompteRendu(); }
+
+  // Fills data rows 1.. with {source, destination}.
+  void Rangees(const std::vector<std::pair<std::string, std::string>>& rangees) {
+    TGrilleLignes& g = j.Grille();
+    for (size_t i = 0; i < rangees.size(); ++i) {
+      int r = static_cast<int>(i) + 1;
+      if (r > g.DerniereLigne()) g.AjouterLigneVide();
+      g.DefinirCellule(kColSource, r, rangees[i].first);
+      g.DefinirCellule(kColCible, r, rangees[i].second);
+    }
+  }
+  std::vector<std::string> Etats() const {
+    std::vector<std::string> v;
+    for (int r = 1; r < j.Grille().NbLignes(); ++r) v.push_back(j.Grille().Cellule(kColEtat, r));
+    return v;
+  }
+  void Service(const std::string& liste = "") {
+    TLigneCommande lc;
+    lc.ModeService = true;
+    lc.FichierListe = liste;
+    j.FormCreate(lc);
+  }
+
+  TVueEnregistree vue;
+  MailFactice mail;
+  std::vector<std::string> journal;
+  uint32_t temps = 5000;
+  TJumelix j{vue, mail, [this](const std::string& t) { journal.push_back(t); },
+             [this] { return temps; }};
+};
+
+using V = std::vector<std::string>;
+
+TEST(CheminDeCellule, TrimsAndDropsOneTrailingSlash) {
+  const std::pair<const char*, const char*> cas[] = {
+      {"  /srv/data/ \t", "/srv/data"},
+      {"/srv/data//", "/srv/data/"},
+      {"/", "/"},
+      {" / ", "/"},
+      {"//", "/"},
+      {"", ""},
+      {"  ", ""},
+      {"rel/", "rel"},
+      {"/a b/", "/a b"},
+  };
+  for (const auto& [cellule, attendu] : cas)
+    EXPECT_EQ(CheminDeCellule(cellule), attendu) << cellule;
+}
+
+TEST(TexteTempsEcoule, HoursUnpaddedMinutesAndSecondsTwoDigits) {
+  EXPECT_EQ(TexteTempsEcoule(1000, 1000), "0:00:00");
+  EXPECT_EQ(TexteTempsEcoule(1000 + 5999, 1000), "0:00:05");
+  EXPECT_EQ(TexteTempsEcoule(307000, 0), "0:05:07");
+  EXPECT_EQ(TexteTempsEcoule(3723000, 0), "1:02:03");
+  EXPECT_EQ(TexteTempsEcoule(27u * 3600 * 1000, 0), "27:00:00");
+  EXPECT_EQ(TexteTempsEcoule(10, 20), "");  // the tick count wrapped
+  EXPECT_EQ(TexteTempsEcoule(0xFFFFFFFFu, 0), "1193:02:47");
+}
+
+TEST_F(JumelixTest, FormCreateReadsCommandLineAndMarksRows) {
+  RepTemp rep;
+  Ecrire(rep / "l.ini", "Répertoire source\r\nRépertoire cible\r\n/a\r\n/b\r\n \r\n \r\n");
+  TLigneCommande lc;
+  lc.FichierListe = rep / "l.ini";
+  j.FormCreate(lc);
+  EXPECT_FALSE(j.ModeService());
+  EXPECT_EQ(j.FichierListe(), rep / "l.ini");
+  EXPECT_EQ(vue.legende, "Fermer");
+  EXPECT_EQ(Etats(), (V{"???", "???"}));  // every data row, blank ones too
+  EXPECT_EQ(vue.panneaux[0], "credit-test");
+  EXPECT_FALSE(j.Grille().GrilleModifiee());
+  EXPECT_EQ(vue.hauteur_demandee, 3);
+}
+
+TEST_F(JumelixTest, CompareRunShowsLinesCountsAndStates) {
+  Rangees({{"/s1", "/d1"}, {"/s2/", " /d2 "}, {"", "/d3"}, {" ", ""}, {"/s5", "/d5"}});
+  g_scripts["/s1"] = {{Etape::Identique}, {Etape::Point}};
+  std::vector<std::string> etat_pendant;
+  g_pendant_ligne = [&](const std::string&) { etat_pendant.push_back(j.Grille().Cellule(2, 2)); };
+  g_scripts["/s2"] = {{Etape::Ligne, "diff 1"},
+                      {Etape::Point},
+                      {Etape::Ligne, "diff 2"},
+                      {Etape::Copie},
+                      {Etape::Ligne, "diff 3"}};
+  j.ButtonComparerClick();
+
+  ASSERT_EQ(g_appels.size(), 3u);
+  EXPECT_EQ(g_appels[1].source, "/s2");
+  EXPECT_EQ(g_appels[1].destination, "/d2");
+  EXPECT_TRUE(g_appels[1].comparer);
+  EXPECT_EQ(etat_pendant, (V{"1 erreur(s)", "2 erreur(s)", "3 erreur(s)"}));
+  EXPECT_EQ(Etats(), (V{"=", "3 erreur(s)", "???", "???", "="}));
+  EXPECT_EQ(vue.log, (V{"diff 1", "diff 2", "diff 3", "Nom de répertoire vide en ligne 3"}));
+  EXPECT_EQ(vue.historique_panneau0.back(), "Comparaison terminée");
+  EXPECT_NE(std::find(vue.historique_panneau0.begin(), vue.historique_panneau0.end(),
+                      "Comparaison en cours..."),
+            vue.historique_panneau0.end());
+  EXPECT_EQ(vue.panneaux[1], "Copiés : 1");
+  EXPECT_EQ(vue.panneaux[2], "Supprimés : 0");
+  EXPECT_EQ(vue.panneaux[3], "Identiques : 1");
+  EXPECT_EQ(vue.legende, "Fermer");
+  EXPECT_FALSE(j.EnCours());
+  EXPECT_TRUE(mail.modes.empty());  // a comparison never mails
+  EXPECT_TRUE(journal.empty());
+  EXPECT_TRUE(CompteRendu().Lignes().empty());
+  EXPECT_FALSE(CompteRendu().ErreurSignalee());
+}
+
+TEST_F(JumelixTest, RunStateDuringTheWalk) {
+  Rangees({{"/s", "/d"}});
+  vue.DefinirLegendeFermer("?");
+  std::string legende, panneau0;
+  bool en_cours = false;
+  vue.sur_evenements = [&] {
+    legende = vue.legende;
+    panneau0 = vue.panneaux[0];
+    en_cours = j.EnCours();
+  };
+  g_scripts["/s"] = {{Etape::Point}};
+  j.Executer(false);
+  EXPECT_EQ(legende, "Abandonner");
+  EXPECT_EQ(panneau0, "Synchronisation en cours...");
+  EXPECT_TRUE(en_cours);
+  EXPECT_EQ(vue.legende, "Fermer");
+  EXPECT_EQ(vue.historique_panneau0.back(), "Synchronisation terminée.");
+}
+
+TEST_F(JumelixTest, EachRunStartsFromAClearedLogAndZeroCounters) {
+  Rangees({{"/s", "/d"}});
+  g_scripts["/s"] = {{Etape::Ligne, "x"}, {Etape::Copie}};
+  j.ButtonComparerClick();
+  j.ButtonComparerClick();
+  EXPECT_EQ(vue.log, (V{"x"}));
+  EXPECT_EQ(vue.panneaux[1], "Copiés : 1");
+  EXPECT_EQ(vue.nb_vidages_log, 2);
+}
+
+TEST_F(JumelixTest, StopDuringAWalkEndsTheRunAfterThatPair) {
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}, {"/s3", "/d3"}});
+  g_scripts["/s1"] = {{Etape::Ligne, "l"}, {Etape::Point}};
+  g_scripts["/s2"] = {{Etape::Point}, {Etape::Point}, {Etape::Ligne, "jamais"}};
+  int points = 0;
+  vue.sur_evenements = [&] {
+    if (++points == 2) j.ButtonFermerClick();  // the "Abandonner" button
+  };
+  j.ButtonComparerClick();
+  EXPECT_EQ(g_appels.size(), 2u);
+  // The stopped pair had produced no line: it still gets "=".
+  EXPECT_EQ(Etats(), (V{"1 erreur(s)", "=", "???"}));
+  EXPECT_EQ(vue.log, (V{"l", "ABANDON"}));
+  EXPECT_EQ(vue.historique_panneau0.back(), "Comparaison abandonnée");
+  EXPECT_EQ(vue.nb_fermetures, 0);
+  EXPECT_TRUE(Abandon);
+
+  // The next run does not inherit the stop, even when it walks nothing.
+  j.Grille().SupprimerToutesLesLignes();
+  j.ButtonComparerClick();
+  EXPECT_EQ(vue.historique_panneau0.back(), "Comparaison terminée");
+  EXPECT_EQ(vue.log, V{});
+}
+
+TEST_F(JumelixTest, StoppedSynchronisationIsAnErrorOfTheReportAndStillMails) {
+  Rangees({{"/s1", "/d1"}});
+  g_scripts["/s1"] = {{Etape::Point}};
+  vue.sur_evenements = [&] { j.ButtonFermerClick(); };
+  mail.du = true;
+  j.Executer(false);
+  EXPECT_EQ(vue.historique_panneau0.back(), "Synchronisation abandonnée");
+  EXPECT_EQ(vue.log, (V{"ABANDON", "Envoi du compte-rendu par mail.", "Mail envoyé."}));
+  ASSERT_EQ(mail.corps.size(), 1u);
+  const V& corps = mail.corps[0];
+  ASSERT_EQ(corps.size(), 3u);
+  EXPECT_EQ(corps[1], "/s1 et /d1 =");
+  EXPECT_EQ(corps[2], "Synchronisation abandonnée");
+  EXPECT_NE(mail.sujets[0].find("] : AU MOINS UNE ERREUR"), std::string::npos);
+}
+
+TEST_F(JumelixTest, SynchronisationReportAndMailSubject) {
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}});
+  g_scripts["/s1"] = {{Etape::Copie}, {Etape::Suppression}, {Etape::Copie}};
+  mail.du = true;
+  j.Executer(false);
+  ASSERT_EQ(mail.sujets.size(), 1u);
+  EXPECT_EQ(mail.sujets[0], "Jumelix [" + NomOrdinateur() + "] : Ok");
+  EXPECT_EQ(mail.modes, std::vector<bool>{false});
+  const V& corps = mail.corps[0];
+  ASSERT_EQ(corps.size(), 5u);
+  EXPECT_EQ(corps[0].rfind("Synchronisation effectuée sur " + NomOrdinateur() + " le ", 0), 0u);
+  EXPECT_EQ(corps[1], "/s1 et /d1 =");
+  EXPECT_EQ(corps[2], "/s2 et /d2 =");
+  EXPECT_EQ(corps[3], "Synchronisation terminée.");
+  EXPECT_EQ(corps[4], "Nombre de fichiers copiés 2 ; Supprimés 1 ; identiques 0");
+  EXPECT_EQ(vue.curseurs, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(CompteRendu().Lignes().empty());
+
+  // One walk line is enough for the error subject; a failed send is reported.
+  g_scripts["/s2"] = {{Etape::Ligne, "Impossible de copier x"}};
+  mail.erreur = "Connexion refusée";
+  j.Executer(false);
+  EXPECT_EQ(mail.sujets[1], "Jumelix [" + NomOrdinateur() + "] : AU MOINS UNE ERREUR");
+  EXPECT_EQ(vue.log, (V{"Impossible de copier x", "Envoi du compte-rendu par mail.",
+                        "Erreur mail : Connexion refusée"}));
+}
+
+TEST_F(JumelixTest, NoMailDueMeansNoMailLines) {
+  Rangees({{"/s1", "/d1"}});
+  j.Executer(false);
+  EXPECT_EQ(mail.modes.size(), 1u);
+  EXPECT_TRUE(mail.sujets.empty());
+  EXPECT_TRUE(vue.log.empty());
+}
+
+TEST_F(JumelixTest, BlankGridSynchronisationStillDecidesTheMail) {
+  j.Executer(false);
+  EXPECT_TRUE(g_appels.empty());
+  EXPECT_EQ(vue.historique_panneau0.back(), "Synchronisation terminée.");
+  EXPECT_EQ(vue.panneaux[1], "Copiés : 0");
+  EXPECT_EQ(mail.modes.size(), 1u);
+}
+
+TEST_F(JumelixTest, ServiceRunWritesLogLinesAndShowsNothing) {
+  Service();
+  Rangees({{"/s1", "/d1"}, {"/s2/", "/d2"}, {"/s3", ""}, {"/s4", "/d4"}});
+  g_scripts["/s2"] = {{Etape::Ligne, "e1"}, {Etape::Point}, {Etape::Ligne, "e2"}, {Etape::Copie}};
+  g_scripts["/s4"] = {{Etape::Ligne, "e3"}, {Etape::Identique}};
+  mail.du = true;
+  j.Executer(false);
+  EXPECT_EQ(journal,
+            (V{"/s1 et /d1 =", "e1", "e2", "e3", "Synchronisation terminée. Nombre d'erreurs 3",
+               "Nombre de fichiers copiés 1 ; Supprimés 0 ; identiques 1\n"}));
+  EXPECT_EQ(j.NbErreursService(), 3);
+  EXPECT_EQ(vue.nb_evenements, 0);  // nothing can interrupt a service run
+  // The blank cell and the mail lines stay in the hidden log area.
+  EXPECT_EQ(vue.log, (V{"Nom de répertoire vide en ligne 3", "Envoi du compte-rendu par mail.",
+                        "Mail envoyé."}));
+  EXPECT_EQ(mail.modes, std::vector<bool>{true});
+  const V& corps = mail.corps[0];
+  ASSERT_EQ(corps.size(), 7u);
+  EXPECT_EQ(corps[5], "Synchronisation terminée. Nombre d'erreurs 3");
+  EXPECT_EQ(corps[6], "Nombre de fichiers copiés 1 ; Supprimés 0 ; identiques 1");
+}
+
+TEST_F(JumelixTest, ServiceListFileFailureIsLoggedAndMakesTheMailAnError) {
+  Service("/nonexistent/liste.ini");
+  EXPECT_EQ(journal, (V{"ERREUR : Fichier non trouvé : /nonexistent/liste.ini"}));
+  EXPECT_TRUE(vue.messages.empty());
+  EXPECT_EQ(j.Grille().NbLignes(), 2);
+  mail.du = true;
+  j.Executer(false);
+  EXPECT_EQ(journal.size(), 3u);
+  EXPECT_EQ(journal[1], "Synchronisation terminée. Nombre d'erreurs 0");
+  EXPECT_NE(mail.sujets[0].find("AU MOINS UNE ERREUR"), std::string::npos);
+  EXPECT_EQ(mail.corps[0][1], "ERREUR : Fichier non trouvé : /nonexistent/liste.ini");
+}
+
+TEST_F(JumelixTest, StatusBarRefreshesAtMostEvery300MsUnlessForced) {
+  Rangees({{"/s", "/d"}});
+  g_scripts["/s"] = {
+      {Etape::Point}, {Etape::Copie}, {Etape::Point}, {Etape::Copie}, {Etape::Point}};
+  std::vector<std::string> vus;
+  int n = 0;
+  vue.sur_evenements = [&] {
+    vus.push_back(vue.panneaux[1] + " " + vue.panneaux[4]);
+    temps += (++n == 1) ? 299 : 3723000;
+  };
+  temps = 0xFFFFFF00u;  // DebutRun
+  j.ButtonComparerClick();
+  EXPECT_EQ(j.DebutRun(), 0xFFFFFF00u);
+  // 1st point: 0 ms since the forced refresh, nothing; 2nd: 299 ms, nothing; 3rd: refreshed,
+  // after the tick count wrapped (so no time).
+  EXPECT_EQ(vus, (V{"Copiés : 0 0:00:00", "Copiés : 0 0:00:00", "Copiés : 2 "}));
+  temps = 0xFFFFFF00u + 3723999;
+  j.MajBarreEtat(true);
+  EXPECT_EQ(vue.panneaux[4], "");  // wrapped
+}
+
+TEST_F(JumelixTest, ElapsedTimeOnTheStatusBar) {
+  Rangees({{"/s", "/d"}});
+  g_scripts["/s"] = {{Etape::Copie}, {Etape::Point}};
+  vue.sur_evenements = [&] { temps += 3723456; };
+  j.ButtonComparerClick();
+  EXPECT_EQ(vue.panneaux[4], "1:02:03");
+  EXPECT_EQ(vue.panneaux[1], "Copiés : 1");
+}
+
+TEST_F(JumelixTest, CommandsDuringARunAreIgnored) {
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}});
+  g_scripts["/s1"] = {{Etape::Point}};
+  vue.reponse_repertoire = "/ailleurs";
+  vue.reponse_ouvrir = "/tmp/x.ini";
+  vue.sur_evenements = [&] {
+    j.ButtonComparerClick();
+    j.ButtonSynchroniserClick();
+    j.Executer(false);
+    j.ButtonAjouterLigneClick();
+    j.ButtonSupprimerLigneClick();
+    j.SupprimerToutesLesLignesClick();
+    j.ButtonParcourirClick();
+    j.Lireunfichierliste1Click();
+    j.StringGrid1SetEditText(0, 1, "/autre");
+    EXPECT_TRUE(j.StringGrid1KeyDown(TTouche::Bas, false));
+  };
+  j.ButtonComparerClick();
+  EXPECT_EQ(g_appels.size(), 2u);
+  EXPECT_EQ(j.Grille().NbLignes(), 3);
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/s1");
+  EXPECT_TRUE(vue.messages.empty());
+  EXPECT_TRUE(vue.titres_repertoire.empty());
+}
+
+TEST_F(JumelixTest, CloseDuringARunStopsItThenClosesTheWindow) {
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}});
+  g_scripts["/s1"] = {{Etape::Point}};
+  bool reponse = true;
+  vue.sur_evenements = [&] {
+    EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::AttendreFinRun);
+    reponse = j.FormCloseQuery();
+  };
+  j.ButtonComparerClick();
+  EXPECT_FALSE(reponse);
+  EXPECT_EQ(g_appels.size(), 1u);
+  EXPECT_EQ(vue.nb_fermetures, 1);
+  EXPECT_TRUE(vue.messages.empty());
+  // Outside a run the close button closes at once.
+  j.ButtonFermerClick();
+  EXPECT_EQ(vue.nb_fermetures, 2);
+}
+
+TEST_F(JumelixTest, SynchroniserAsksForConfirmation) {
+  Rangees({{"/s1", "/d1"}});
+  vue.reponses = {TReponseMessage::Annuler};
+  j.ButtonSynchroniserClick();
+  EXPECT_TRUE(g_appels.empty());
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].titre, "Synchronisation des répertoires");
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::OkAnnuler);
+  EXPECT_EQ(vue.messages[0].icone, TIconeMessage::Question);
+  EXPECT_EQ(vue.messages[0].texte,
+            "Chaque répertoire cible va devenir identique au répertoire source correspondant. "
+            "Veuillez confirmer...");
+  vue.reponses = {TReponseMessage::Ok};
+  j.ButtonSynchroniserClick();
+  ASSERT_EQ(g_appels.size(), 1u);
+  EXPECT_FALSE(g_appels[0].comparer);
+}
+
+TEST_F(JumelixTest, ParcourirFillsTheCurrentCell) {
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}});
+  j.Grille().DefinirCellule(2, 2, "=");
+  vue.reponse_repertoire = "/nouveau";
+  ASSERT_TRUE(j.StringGrid1SelectCell(1, 2));
+  j.ButtonParcourirClick();
+  EXPECT_EQ(vue.titres_repertoire, V{"Choix du répertoire"});
+  EXPECT_EQ(j.Grille().Cellule(0, 2), "/s2");
+  EXPECT_EQ(j.Grille().Cellule(1, 2), "/nouveau");
+  EXPECT_EQ(j.Grille().Cellule(2, 2), "???");
+  vue.reponse_repertoire.reset();
+  ASSERT_TRUE(j.StringGrid1SelectCell(0, 1));
+  j.ButtonParcourirClick();
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/s1");
+}
+
+TEST_F(JumelixTest, EditingACellResetsItsRowState) {
+  Rangees({{"/s1", "/d1"}});
+  j.Grille().DefinirCellule(2, 1, "=");
+  j.StringGrid1SetEditText(0, 1, "/s");
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/s");
+  EXPECT_EQ(j.Grille().Cellule(2, 1), "???");
+  j.StringGrid1SetEditText(0, 1, " ");
+  j.StringGrid1SetEditText(1, 1, "");
+  EXPECT_EQ(j.Grille().Cellule(2, 1), "");
+  j.StringGrid1SetEditText(2, 1, "hack");  // the state column is never edited
+  EXPECT_EQ(j.Grille().Cellule(2, 1), "");
+  EXPECT_FALSE(j.StringGrid1SelectCell(2, 1));
+}
+
+// ---- The list file ----
+
+constexpr const char* kTitres = "Répertoire source\r\nRépertoire cible\r\n";
+
+TEST_F(JumelixTest, ListFileLoadsPairsIncludingBlankOnes) {
+  RepTemp rep;
+  Ecrire(rep / "l.ini", std::string(kTitres) + "/a\n/b\r  \r\n\r\n/c \n/d");
+  j.LireFichierListe(rep / "l.ini");
+  const TGrilleLignes& g = j.Grille();
+  ASSERT_EQ(g.NbLignes(), 4);
+  EXPECT_EQ(g.Cellule(0, 1), "/a");
+  EXPECT_EQ(g.Cellule(1, 1), "/b");
+  EXPECT_EQ(g.Cellule(0, 2), "  ");
+  EXPECT_EQ(g.Cellule(1, 2), "");
+  EXPECT_EQ(g.Cellule(0, 3), "/c ");  // untrimmed
+  EXPECT_EQ(g.Cellule(1, 3), "/d");
+  EXPECT_EQ(g.LigneCourante(), 3);
+  EXPECT_FALSE(g.GrilleModifiee());
+  EXPECT_TRUE(vue.messages.empty());
+}
+
+TEST_F(JumelixTest, TitleOnlyFileIsModifiedButEmptySoClosingAsksNothing) {
+  RepTemp rep;
+  Ecrire(rep / "l.ini", kTitres);
+  j.LireFichierListe(rep / "l.ini");
+  EXPECT_EQ(j.Grille().NbLignes(), 2);
+  EXPECT_TRUE(j.Grille().GrilleModifiee());
+  EXPECT_TRUE(j.Grille().GrilleVide());
+  EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::Fermer);
+  EXPECT_TRUE(j.FormCloseQuery());
+  EXPECT_TRUE(vue.messages.empty());
+}
+
+TEST_F(JumelixTest, OddLineCountIgnoresLastLineAndCountsAsModified) {
+  RepTemp rep;
+  Ecrire(rep / "l.ini", std::string(kTitres) + "/a\r\n/b\r\n/orphan\r\n");
+  j.LireFichierListe(rep / "l.ini");
+  EXPECT_EQ(j.Grille().NbLignes(), 2);
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/a");
+  EXPECT_TRUE(j.Grille().GrilleModifiee());
+  EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::Demander);
+}
+
+TEST_F(JumelixTest, WrongTitlesLeaveTheGridAsItWas) {
+  RepTemp rep;
+  const char* fichiers[] = {
+      "répertoire source\r\nRépertoire cible\r\n/a\r\n/b\r\n",
+      "Répertoire source \r\nRépertoire cible\r\n/a\r\n/b\r\n",
+      "Répertoire source\r\nRépertoire Cible\r\n/a\r\n/b\r\n",
+      "Répertoire source\r\n",
+      "",
+  };
+  for (const char* contenu : fichiers) {
+    TVueEnregistree v;
+    TJumelix jj(v, mail, [](const std::string&) {});
+    jj.Grille().DefinirCellule(0, 1, "/garde");
+    Ecrire(rep / "l.ini", contenu);
+    jj.LireFichierListe(rep / "l.ini");
+    EXPECT_EQ(jj.Grille().NbLignes(), 2) << contenu;
+    EXPECT_EQ(jj.Grille().Cellule(0, 1), "/garde") << contenu;
+    EXPECT_FALSE(jj.Grille().GrilleModifiee()) << contenu;  // baseline = the grid
+    EXPECT_TRUE(v.messages.empty()) << contenu;
+    EXPECT_FALSE(CompteRendu().ErreurSignalee()) << contenu;
+  }
+}
+
+TEST_F(JumelixTest, Windows1252ListFileIsConverted) {
+  RepTemp rep;
+  Ecrire(rep / "l.ini",
+         "R\xE9pertoire source\r\nR\xE9pertoire cible\r\n/donn\xE9"
+         "es\r\n/cop\xE9\r\n");
+  j.LireFichierListe(rep / "l.ini");
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/données");
+  EXPECT_EQ(j.Grille().Cellule(1, 1), "/copé");
+}
+
+TEST_F(JumelixTest, UnreadableListFileInteractiveShowsABoxAndReportsAnError) {
+  j.LireFichierListe("/nonexistent/l.ini");
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].texte, "ERREUR : Fichier non trouvé\n/nonexistent/l.ini");
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::Ok);
+  EXPECT_TRUE(journal.empty());
+  EXPECT_EQ(CompteRendu().Lignes(), V{"ERREUR : Fichier non trouvé : /nonexistent/l.ini"});
+  EXPECT_TRUE(CompteRendu().ErreurSignalee());
+  EXPECT_FALSE(j.Grille().GrilleModifiee());
+}
+
+TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
+  RepTemp rep;
+  Rangees({{"/a", "/b"}, {"", "/d"}, {" ", ""}, {" ", "  "}, {"/é", "/f"}});
+  vue.reponse_enregistrer = "  " + (rep / "l.ini") + " ";
+  ASSERT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_EQ(Lire(rep / "l.ini"), std::string(kTitres) + "/a\r\n/b\r\n \r\n  \r\n/é\r\n/f\r\n");
+  EXPECT_FALSE(j.Grille().GrilleModifiee());
+  EXPECT_EQ(j.Grille().NbLignes(), 6);  // unsaved rows stay shown
+  ASSERT_EQ(vue.dialogues.size(), 1u);
+  EXPECT_EQ(vue.dialogues[0].extension_defaut, "ini");
+  EXPECT_EQ(vue.dialogues[0].filtres.size(), 2u);
+  EXPECT_EQ(j.FichierListe(), "");  // saving does not change the list file
+
+  TVueEnregistree v2;
+  TJumelix j2(v2, mail, [](const std::string&) {});
+  v2.reponse_ouvrir = rep / "l.ini";
+  j2.Lireunfichierliste1Click();
+  EXPECT_EQ(j2.FichierListe(), rep / "l.ini");
+  EXPECT_EQ(j2.Grille().NbLignes(), 4);
+  EXPECT_EQ(j2.Grille().Cellule(0, 3), "/é");
+  EXPECT_FALSE(j2.Grille().GrilleModifiee());
+  EXPECT_EQ(j2.Grille().Cellule(2, 1), "");  // states stay empty after reading
+}
+
+TEST_F(JumelixTest, ReadingAListReplacesEveryRow) {
+  RepTemp rep;
+  Ecrire(rep / "l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
+  Rangees({{"/a", "/b"}, {"/c", "/d"}, {"/e", "/f"}});
+  vue.reponse_ouvrir = rep / "l.ini";
+  j.Lireunfichierliste1Click();
+  EXPECT_EQ(j.Grille().NbLignes(), 2);
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/x");
+  ASSERT_EQ(vue.dialogues.size(), 1u);
+  EXPECT_EQ(vue.dialogues[0].nom_initial, "");
+  // Cancelled dialog: nothing changes.
+  vue.reponse_ouvrir.reset();
+  j.Lireunfichierliste1Click();
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/x");
+  EXPECT_EQ(vue.dialogues[1].nom_initial, rep / "l.ini");
+}
+
+TEST_F(JumelixTest, SaveCancelledBlankOrFailingReturnsFalse) {
+  Rangees({{"/a", "/b"}});
+  EXPECT_FALSE(j.EnregistrerFichierListe());  // cancelled
+  vue.reponse_enregistrer = "  ";
+  EXPECT_FALSE(j.EnregistrerFichierListe());
+  EXPECT_TRUE(vue.messages.empty());
+  vue.reponse_enregistrer = "/nonexistent/dir/l.ini";
+  EXPECT_FALSE(j.EnregistrerFichierListe());
+  ASSERT_EQ(vue.messages.size(), 1u);  // a failed write is said, not silent
+  EXPECT_NE(vue.messages[0].texte.find("/nonexistent/dir/l.ini"), std::string::npos);
+  EXPECT_TRUE(j.Grille().GrilleModifiee());
+}
+
+TEST_F(JumelixTest, CloseQueryFollowsTheAnswer) {
+  RepTemp rep;
+  Rangees({{"/a", "/b"}});
+  ASSERT_EQ(j.DecisionFermeture(), TDecisionFermeture::Demander);
+
+  vue.reponses = {TReponseMessage::Annuler};
+  EXPECT_FALSE(j.FormCloseQuery());
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].titre, "Sauvegarder les changements");
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::OuiNonAnnuler);
+
+  vue.reponses = {TReponseMessage::Non};
+  EXPECT_TRUE(j.FormCloseQuery());
+
+  vue.reponses = {TReponseMessage::Oui};  // the save dialog is cancelled
+  EXPECT_FALSE(j.FormCloseQuery());
+
+  vue.reponses = {TReponseMessage::Oui};
+  vue.reponse_enregistrer = rep / "l.ini";
+  EXPECT_TRUE(j.FormCloseQuery());
+  EXPECT_TRUE(fs::exists(rep / "l.ini"));
+  EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::Fermer);
+}
+
+TEST_F(JumelixTest, AjouterLigneButtonGoesToTheLastRowFirst) {
+  Rangees({{"/a", "/b"}, {"", ""}});
+  ASSERT_TRUE(j.StringGrid1SelectCell(1, 1));
+  j.ButtonAjouterLigneClick();  // the blank last row is reused
+  EXPECT_EQ(j.Grille().NbLignes(), 3);
+  EXPECT_EQ(j.Grille().LigneCourante(), 2);
+  j.StringGrid1SetEditText(0, 2, "/c");
+  ASSERT_TRUE(j.StringGrid1SelectCell(1, 1));
+  j.ButtonAjouterLigneClick();
+  EXPECT_EQ(j.Grille().NbLignes(), 4);
+  EXPECT_EQ(j.Grille().LigneCourante(), 3);
+  EXPECT_EQ(j.Grille().ColonneCourante(), 0);
+}
+
+}  // namespace
+}  // namespace jumelix
