@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,6 +15,7 @@
 #include "app/UMessErreurs.h"
 #include "app/URoutines.h"
 #include "mail/UCryptePass.h"
+#include "support/ProcessusFils.h"
 
 namespace jumelix {
 namespace {
@@ -282,30 +282,20 @@ TEST_F(ConfigMailTest, FailedSaveReportsAndLeavesTheOldFile) {
   EcrireFichier("Addr=ancien@x\r\nSMTP=ancien\r\n");
   std::string avant = LireFichier();
   // Even root cannot write past RLIMIT_FSIZE: the save runs in a child with a tiny limit.
-  int tube[2];
-  ASSERT_EQ(pipe(tube), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(tube[0]);
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit lim{8, 8};
-    setrlimit(RLIMIT_FSIZE, &lim);
-    TConfigMail c;
-    c.AdresseMail = std::string(100, 'n') + "@x";
-    c.ServeurSMTP = "nouveau";
-    std::string message = c.EnregistrerConfig();
-    ssize_t n = write(tube[1], message.data(), message.size());
-    _exit(n == static_cast<ssize_t>(message.size()) ? 0 : 1);
-  }
-  close(tube[1]);
-  std::string message;
-  char buf[512];
-  for (ssize_t n; (n = read(tube[0], buf, sizeof buf)) > 0;) message.append(buf, n);
-  close(tube[0]);
-  int statut = 0;
-  waitpid(pid, &statut, 0);
-  ASSERT_TRUE(WIFEXITED(statut) && WEXITSTATUS(statut) == 0);
+  std::optional<std::string> resultat = test::ExecuterDansFils(
+      [] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{8, 8};
+        setrlimit(RLIMIT_FSIZE, &lim);
+      },
+      [] {
+        TConfigMail c;
+        c.AdresseMail = std::string(100, 'n') + "@x";
+        c.ServeurSMTP = "nouveau";
+        return c.EnregistrerConfig();
+      });
+  ASSERT_TRUE(resultat.has_value());
+  const std::string& message = *resultat;
   EXPECT_EQ(message,
             "Erreur en enregistrant le fichier " + chemin_ + "\n" + MessageErreurSysteme(EFBIG));
   EXPECT_EQ(LireFichier(), avant);
