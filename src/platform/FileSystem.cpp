@@ -392,7 +392,11 @@ int CreerRepertoires(const std::string& chemin) {
     std::string prefixe = chemin.substr(0, fin);
     if (prefixe.empty() || EstRepertoire(prefixe)) continue;
     int r = CreerRepertoire(prefixe);
-    if (r != 0 && !(r == EEXIST && EstRepertoire(prefixe))) return r;
+    if (r == EEXIST) {
+      if (EstRepertoire(prefixe)) continue;  // made meanwhile
+      return ENOTDIR;                        // something that is not a directory stands there
+    }
+    if (r != 0) return r;
   }
   return 0;
 }

@@ -1,0 +1,656 @@
+#include "engine/UDelta.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sstream>
+
+#include "app/UMessErreurs.h"
+#include "support/ProcessusFils.h"
+#include "support/TempTree.h"
+
+namespace jumelix {
+namespace {
+
+using test::TempTree;
+
+// What one walk produced: its lines in order, its result and the counters it moved.
+struct Bilan {
+  std::vector<std::string> lignes;
+  std::vector<int> numeros;
+  int resultat = -1;
+  int copies = 0, supprimes = 0, identiques = 0;
+
+  std::vector<std::string> Tries() const {
+    std::vector<std::string> v = lignes;
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+  size_t Position(const std::string& ligne) const {
+    return static_cast<size_t>(std::find(lignes.begin(), lignes.end(), ligne) - lignes.begin());
+  }
+  // Text form, to bring a walk run in a child process back to the test.
+  std::string Serialiser() const {
+    std::ostringstream o;
+    o << resultat << ' ' << copies << ' ' << supprimes << ' ' << identiques << '\n';
+    for (const std::string& l : lignes) o << l << '\n';
+    return o.str();
+  }
+  static Bilan Relire(const std::string& texte) {
+    Bilan b;
+    std::istringstream i(texte);
+    i >> b.resultat >> b.copies >> b.supprimes >> b.identiques;
+    std::string l;
+    std::getline(i, l);
+    while (std::getline(i, l)) b.lignes.push_back(l);
+    return b;
+  }
+};
+
+Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
+              const TSurAvancement& avancement = {}) {
+  NbCopies = NbSupprimes = NbIdentiques = 0;
+  Bilan b;
+  b.resultat = TraiterCouple(
+      s, d, comparer,
+      [&](const std::string& t, int n) {
+        b.lignes.push_back(t);
+        b.numeros.push_back(n);
+      },
+      avancement);
+  b.copies = NbCopies;
+  b.supprimes = NbSupprimes;
+  b.identiques = NbIdentiques;
+  return b;
+}
+
+using Lignes = std::vector<std::string>;
+
+Lignes Tries(Lignes v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+const time_t kT = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
+
+class Parcours : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    S = t.Repertoire("src");
+    D = t.Repertoire("dst");
+  }
+  // A file with the same content and time on both sides.
+  void Pareil(const std::string& rel, const std::string& contenu = "pareil") {
+    Fichier("src/" + rel, contenu);
+    Fichier("dst/" + rel, contenu);
+  }
+  std::string Fichier(const std::string& rel, const std::string& contenu, time_t quand = kT) {
+    std::string c = t.Fichier(rel, contenu);
+    t.DateModif(rel, quand);
+    return c;
+  }
+  // The tree that shows every kind of difference once.
+  void ArbreDeDifferences() {
+    Pareil("pareil.txt");
+    Fichier("src/diff.txt", "source plus longue");
+    Fichier("dst/diff.txt", "courte");
+    Fichier("src/manque.txt", "m");
+    Fichier("src/sousrep/x", "x");
+    Pareil("commun/y");
+    Fichier("dst/entrop.txt", "e");
+    Fichier("dst/reptrop/z", "z");
+  }
+
+  TempTree t;
+  std::string S, D;
+};
+
+TEST_F(Parcours, CompareReportsEveryDifferenceOnceAndTouchesNothing) {
+  ArbreDeDifferences();
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(
+      b.Tries(),
+      Tries({D + "/diff.txt ==> diffère du fichier source.",
+             D + "/manque.txt ==> Fichier inexistant", D + "/sousrep ==> Répertoire inexistant",
+             D + "/entrop.txt ==> Fichier en trop.", D + "/reptrop ==> Répertoire en trop.",
+             "Erreur en lisant le répertoire " + D + "/sousrep"}));
+  EXPECT_EQ(b.resultat, 6);
+  EXPECT_EQ(b.numeros, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(b.identiques, 2);
+  EXPECT_EQ(b.copies, 0);
+  EXPECT_EQ(b.supprimes, 0);
+  // Surplus lines follow the matching of their level; files before directories; the
+  // missing subdirectory's reading error comes with its descent, after its level.
+  const size_t fichier_en_trop = b.Position(D + "/entrop.txt ==> Fichier en trop.");
+  EXPECT_LT(b.Position(D + "/diff.txt ==> diffère du fichier source."), fichier_en_trop);
+  EXPECT_LT(b.Position(D + "/manque.txt ==> Fichier inexistant"), fichier_en_trop);
+  EXPECT_LT(fichier_en_trop, b.Position(D + "/reptrop ==> Répertoire en trop."));
+  EXPECT_EQ(b.lignes.back(), "Erreur en lisant le répertoire " + D + "/sousrep");
+  EXPECT_EQ(TempTree::Noms(D),
+            Tries({"commun", "diff.txt", "entrop.txt", "pareil.txt", "reptrop"}));
+  EXPECT_EQ(TempTree::Lire(D + "/diff.txt"), "courte");
+}
+
+TEST_F(Parcours, SynchroniseMakesTheDestinationIdenticalAndCounts) {
+  ArbreDeDifferences();
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(b.resultat, 0);
+  EXPECT_EQ(b.copies, 3);     // diff.txt, manque.txt, sousrep/x
+  EXPECT_EQ(b.supprimes, 2);  // entrop.txt, reptrop/z (directories are not counted)
+  EXPECT_EQ(b.identiques, 2);
+  EXPECT_EQ(TempTree::Noms(D),
+            Tries({"commun", "diff.txt", "manque.txt", "pareil.txt", "sousrep"}));
+  EXPECT_EQ(TempTree::Lire(D + "/diff.txt"), "source plus longue");
+  EXPECT_EQ(TempTree::Lire(D + "/sousrep/x"), "x");
+  // The source is only read.
+  EXPECT_EQ(TempTree::Noms(S),
+            Tries({"commun", "diff.txt", "manque.txt", "pareil.txt", "sousrep"}));
+
+  Bilan apres = Traiter(S, D, true);
+  EXPECT_TRUE(apres.lignes.empty());
+  EXPECT_EQ(apres.identiques, 5);
+}
+
+TEST_F(Parcours, CallbacksAreOptional) {
+  ArbreDeDifferences();
+  NbIdentiques = 0;
+  EXPECT_EQ(TraiterCouple(S, D, true, {}, {}), 6);
+  EXPECT_EQ(NbIdentiques, 2);
+  EXPECT_EQ(TraiterCouple(S, D, false, {}, {}), 0);
+  EXPECT_EQ(TraiterCouple(S, D, true, {}, {}), 0);
+}
+
+TEST_F(Parcours, RootsThatAreMissingOrRefused) {
+  const std::string absente = t.Chemin("absente");
+  EXPECT_EQ(Traiter(absente, D, true).lignes,
+            Lignes{absente + " ==> Répertoire source non accessible"});
+  EXPECT_EQ(Traiter(absente, D, false).lignes,
+            Lignes{absente + " ==> Répertoire source non accessible"});
+  const std::string fichier = t.Fichier("simple", "x");
+  EXPECT_EQ(Traiter(fichier, D, false).lignes,
+            Lignes{fichier + " ==> Répertoire source non accessible"});
+  EXPECT_EQ(Traiter(S, absente, true).lignes,
+            Lignes{absente + " ==> Répertoire destination inexistant"});
+  EXPECT_FALSE(TempTree::Existe(absente));
+
+  Bilan refuse = Traiter(S, S + "/dedans", false);
+  EXPECT_EQ(refuse.lignes, Lignes{"Répertoires source et destination incompatibles"});
+  EXPECT_EQ(refuse.resultat, 1);
+  EXPECT_FALSE(TempTree::Existe(S + "/dedans"));
+
+  const std::string impossible = fichier + "/sous";
+  EXPECT_EQ(Traiter(S, impossible, false).lignes,
+            Lignes{"Abandon : Impossible de créer le répertoire " + impossible + " " +
+                   TexteErreurSysteme(ENOTDIR)});
+}
+
+TEST_F(Parcours, SynchroniseCreatesAMissingDestinationWithItsParents) {
+  Fichier("src/a/f", "contenu");
+  const std::string loin = t.Chemin("neuf/b/c");
+  Bilan b = Traiter(S, loin, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(TempTree::Lire(loin + "/a/f"), "contenu");
+  EXPECT_EQ(b.copies, 1);
+}
+
+TEST_F(Parcours, TimeToleranceFollowsThePackedDifference) {
+  struct Cas {
+    const char* nom;
+    time_t source, destination;
+    bool identiques;
+  };
+  auto h = [](int j, int hh, int mm, int ss) {
+    return TempTree::HeureLocale(2023, 3, j, hh, mm, ss);
+  };
+  const std::vector<Cas> cas = {
+      {"egal", h(15, 10, 0, 0), h(15, 10, 0, 0), true},
+      {"seconde", h(15, 10, 0, 0), h(15, 10, 0, 1), true},
+      {"132", h(15, 10, 0, 0), h(15, 10, 4, 8), true},
+      {"133", h(15, 10, 0, 0), h(15, 10, 4, 10), false},
+      {"132-avant", h(15, 10, 4, 8), h(15, 10, 0, 0), true},
+      {"heure", h(15, 10, 59, 30), h(15, 11, 0, 30), false},
+      {"jour", h(15, 23, 59, 58), h(16, 0, 0, 0), false},
+  };
+  Lignes attendues;
+  for (const Cas& c : cas) {
+    Fichier(std::string("src/") + c.nom, "meme taille", c.source);
+    Fichier(std::string("dst/") + c.nom, "meme taille", c.destination);
+    if (!c.identiques) attendues.push_back(D + "/" + c.nom + " ==> diffère du fichier source.");
+  }
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(b.Tries(), Tries(attendues));
+  EXPECT_EQ(b.identiques, 4);
+}
+
+TEST_F(Parcours, TimesOutsideThePackedRangeAreNeverTakenForOthers) {
+  const time_t t1975 = TempTree::HeureLocale(1975, 6, 1, 12, 0, 0);
+  const time_t t2110 = TempTree::HeureLocale(2110, 6, 1, 12, 0, 0);
+  Fichier("src/vieux", "v", t1975);
+  Fichier("dst/vieux", "v", t1975);
+  Fichier("src/futur", "f", t2110);
+  Fichier("dst/futur", "f", t2110);
+  Fichier("src/bord", "b", TempTree::HeureLocale(1979, 12, 31, 23, 59, 59));
+  Fichier("dst/bord", "b", TempTree::HeureLocale(1980, 1, 1, 0, 0, 0));
+  Fichier("src/epoque", "e", 0);
+  Fichier("dst/epoque", "e", TempTree::HeureLocale(1980, 1, 1, 0, 0, 0));
+  Fichier("src/eloignes", "l", t1975);
+  Fichier("dst/eloignes", "l", t1975 + 3600);
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(b.Tries(), Tries({D + "/bord ==> diffère du fichier source.",
+                              D + "/epoque ==> diffère du fichier source.",
+                              D + "/eloignes ==> diffère du fichier source."}));
+  EXPECT_EQ(b.identiques, 2);
+}
+
+TEST_F(Parcours, SizesAreComparedInFull) {
+  // 4 GiB apart: equal in the low 32 bits, still different files.
+  t.FichierCreux("src/gros", (off_t{1} << 32) + 1);
+  t.DateModif("src/gros", kT);
+  Fichier("dst/gros", "x");
+  Fichier("src/autre", "abc");
+  Fichier("dst/autre", "abcd");
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(b.Tries(), Tries({D + "/autre ==> diffère du fichier source.",
+                              D + "/gros ==> diffère du fichier source."}));
+}
+
+TEST_F(Parcours, NamesMatchIgnoringAsciiCaseOnly) {
+  Fichier("src/Readme.TXT", "lisez");
+  Fichier("dst/README.txt", "lisez");
+  Fichier("src/\xC3\x89t\xC3\xA9", "accent");  // "Été"
+  Fichier("dst/\xC3\xA9t\xC3\xA9", "accent");  // "été": another name
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(b.Tries(), Tries({D + "/\xC3\x89t\xC3\xA9 ==> Fichier inexistant",
+                              D + "/\xC3\xA9t\xC3\xA9 ==> Fichier en trop."}));
+  EXPECT_EQ(b.identiques, 1);
+}
+
+TEST_F(Parcours, AnExactNameWinsOverACaseFoldedOne) {
+  Fichier("src/Notes.txt", "identique");
+  Fichier("dst/NOTES.TXT", "autre contenu");
+  Fichier("dst/Notes.txt", "identique");
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(b.lignes, Lignes{D + "/NOTES.TXT ==> Fichier en trop."});
+  EXPECT_EQ(b.identiques, 1);
+}
+
+TEST_F(Parcours, AReplacedFileKeepsItsDestinationName) {
+  Fichier("src/Readme.TXT", "nouveau texte");
+  Fichier("dst/README.txt", "ancien");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"README.txt"});
+  EXPECT_EQ(TempTree::Lire(D + "/README.txt"), "nouveau texte");
+  EXPECT_EQ(b.copies, 1);
+}
+
+TEST_F(Parcours, NamesDifferingOnlyInCaseConvergeOnACaseSensitiveSystem) {
+  Fichier("src/a.txt", "minuscule");
+  Fichier("src/A.txt", "MAJUSCULE");
+  Fichier("dst/a.txt", "vieux");
+  Fichier("src/Docs/f", "1");
+  Fichier("src/docs", "un fichier nommé comme le répertoire");
+  Fichier("dst/docs", "ancien fichier");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(TempTree::Lire(D + "/a.txt"), "minuscule");
+  EXPECT_EQ(TempTree::Lire(D + "/A.txt"), "MAJUSCULE");
+  EXPECT_EQ(TempTree::Lire(D + "/docs"), "un fichier nommé comme le répertoire");
+  EXPECT_EQ(TempTree::Lire(D + "/Docs/f"), "1");
+  EXPECT_TRUE(Traiter(S, D, true).lignes.empty());
+}
+
+TEST_F(Parcours, ACaseFoldedDirectoryIsEnteredUnderItsDestinationName) {
+  Fichier("src/Photos/a.jpg", "image");
+  t.Repertoire("dst/photos");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"photos"});
+  EXPECT_EQ(TempTree::Lire(D + "/photos/a.jpg"), "image");
+}
+
+TEST_F(Parcours, SynchroniseCreatesAnEmptySourceDirectory) {
+  t.Repertoire("src/vide");
+  EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"vide"});
+  EXPECT_TRUE(TempTree::Noms(D + "/vide").empty());
+}
+
+TEST_F(Parcours, AFileWhereTheSourceHasADirectoryGivesWay) {
+  Fichier("src/rep/dedans", "d");
+  Fichier("dst/rep", "un fichier");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(b.supprimes, 1);
+  EXPECT_EQ(b.copies, 1);
+  EXPECT_EQ(TempTree::Lire(D + "/rep/dedans"), "d");
+}
+
+TEST_F(Parcours, ADirectoryWhereTheSourceHasAFileIsReplacedOverTwoRuns) {
+  Fichier("src/nom", "fichier");
+  Fichier("dst/nom/interieur", "i");
+  Bilan cmp = Traiter(S, D, true);
+  EXPECT_EQ(cmp.Tries(),
+            Tries({D + "/nom ==> Fichier inexistant", D + "/nom ==> Répertoire en trop."}));
+
+  Bilan b = Traiter(S, D, false);
+  EXPECT_EQ(b.lignes, Lignes{"Erreur lors de la copie du fichier " + S + "/nom vers " + D +
+                             "/nom. " + TexteErreurSysteme(EISDIR)});
+  EXPECT_EQ(b.supprimes, 1);
+  EXPECT_FALSE(TempTree::Existe(D + "/nom"));
+  EXPECT_EQ(TempTree::Noms(D), Lignes{});  // no temporary file left behind
+
+  EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
+  EXPECT_EQ(TempTree::Lire(D + "/nom"), "fichier");
+}
+
+TEST_F(Parcours, AReadOnlyDestinationFileIsReplacedAndTakesTheSourceMode) {
+  std::string src = Fichier("src/f", "nouvelle version", kT + 3600);
+  chmod(src.c_str(), 0640);
+  std::string dst = Fichier("dst/f", "ancienne");
+  chmod(dst.c_str(), 0444);
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(b.copies, 1);
+  struct stat st;
+  ASSERT_EQ(stat(dst.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_mtim.tv_sec, kT + 3600);
+  EXPECT_EQ(TempTree::Lire(dst), "nouvelle version");
+}
+
+TEST_F(Parcours, AFileDifferingOnlyInModeIsIdenticalAndLeftAlone) {
+  Pareil("f");
+  chmod(t.Chemin("dst/f").c_str(), 0400);
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(b.identiques, 1);
+  EXPECT_EQ(b.copies, 0);
+  struct stat st;
+  ASSERT_EQ(stat(t.Chemin("dst/f").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0400u);
+}
+
+TEST_F(Parcours, SurplusIsDeletedAndEachFileCountedOnce) {
+  Fichier("dst/trop/a", "a");
+  Fichier("dst/trop/b", "b");
+  std::string ro = Fichier("dst/trop/c", "c");
+  chmod(ro.c_str(), 0444);
+  chmod(t.Chemin("dst/trop").c_str(), 0555);
+  Fichier("dst/seul", "s");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(b.supprimes, 4);
+  EXPECT_TRUE(TempTree::Noms(D).empty());
+}
+
+TEST_F(Parcours, ReservedDeviceNamesAreNeverCopied) {
+  for (const char* n : {"con", "Nul.txt", "aux.dat", "CONSOLE.txt", "con2"})
+    Fichier(std::string("src/") + n, "x");
+  Bilan b = Traiter(S, D, false);
+  const std::string debut = "Fichier non copié, son nom n'est pas correct : " + S + "/";
+  EXPECT_EQ(b.Tries(), Tries({debut + "con", debut + "Nul.txt", debut + "aux.dat"}));
+  EXPECT_EQ(b.copies, 2);
+  EXPECT_EQ(TempTree::Noms(D), Tries({"CONSOLE.txt", "con2"}));
+  // Compare mode does not test names.
+  EXPECT_EQ(Traiter(S, D, true).Tries(),
+            Tries({D + "/con ==> Fichier inexistant", D + "/Nul.txt ==> Fichier inexistant",
+                   D + "/aux.dat ==> Fichier inexistant"}));
+}
+
+TEST_F(Parcours, HiddenEntriesTakePart) {
+  Fichier("src/.cache/.f", "cache");
+  Fichier("dst/.vieux", "v");
+  EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{".cache"});
+  EXPECT_EQ(TempTree::Lire(D + "/.cache/.f"), "cache");
+}
+
+TEST_F(Parcours, DestinationLinksAreRemovedAsLinksNeverFollowed) {
+  std::string dehors = t.Repertoire("dehors");
+  t.Fichier("dehors/precieux", "garder");
+  t.Lien("dst/lien-surplus", dehors);
+  t.Lien("dst/remplace", dehors);
+  Fichier("src/remplace/neuf", "n");
+  t.Lien("dst/trop/lien", dehors);
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"remplace"});
+  struct stat st;
+  ASSERT_EQ(lstat((D + "/remplace").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(TempTree::Noms(dehors), Lignes{"precieux"});
+  EXPECT_EQ(TempTree::Lire(dehors + "/precieux"), "garder");
+}
+
+TEST_F(Parcours, CompareDoesNotEnterALinkWhereTheSourceHasADirectory) {
+  std::string dehors = t.Repertoire("dehors");
+  t.Fichier("dehors/f", "pareil");
+  t.Lien("dst/rep", dehors);
+  Fichier("src/rep/f", "pareil");
+  Bilan b = Traiter(S, D, true);
+  EXPECT_EQ(b.Tries(), Tries({D + "/rep ==> Répertoire inexistant", D + "/rep ==> Fichier en trop.",
+                              "Erreur en lisant le répertoire " + D + "/rep"}));
+}
+
+TEST_F(Parcours, SourceLinksAreCopiedAsLinks) {
+  t.Lien("src/vers-dehors", "../dehors/ailleurs");
+  t.Lien("src/casse", "nulle-part");
+  t.DateModif("src/casse", kT);
+  Fichier("dst/vers-dehors", "un fichier ordinaire de même taille");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(b.copies, 2);
+  char cible[64] = {};
+  ASSERT_GT(readlink((D + "/casse").c_str(), cible, sizeof cible - 1), 0);
+  EXPECT_STREQ(cible, "nulle-part");
+  struct stat st;
+  ASSERT_EQ(lstat((D + "/vers-dehors").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(lstat((D + "/casse").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, kT);
+  Bilan apres = Traiter(S, D, true);
+  EXPECT_TRUE(apres.lignes.empty());
+  EXPECT_EQ(apres.identiques, 2);
+}
+
+TEST_F(Parcours, ALinkAndAFileOfTheSameSizeAndTimeDiffer) {
+  t.Lien("src/x", "abc");
+  t.DateModif("src/x", kT);
+  Fichier("dst/x", "abc");
+  EXPECT_EQ(Traiter(S, D, true).lignes, Lignes{D + "/x ==> diffère du fichier source."});
+}
+
+TEST_F(Parcours, SpecialFilesAreNeverOpened) {
+  t.Fifo("src/tube");
+  t.Fifo("dst/tube-en-trop");
+  Fichier("src/ordinaire", "o");
+  const std::string s = S, d = D;
+  // A walk that opened the FIFO would block; the child is killed after 20 s.
+  auto sync = test::ExecuterDansFils(
+      {}, [&] { return Traiter(s, d, false).Serialiser(); }, 20);
+  ASSERT_TRUE(sync.has_value()) << "the walk hung or crashed";
+  Bilan b = Bilan::Relire(*sync);
+  EXPECT_EQ(b.lignes,
+            Lignes{"Fichier non copié, ce n'est pas un fichier ordinaire : " + S + "/tube"});
+  EXPECT_EQ(b.copies, 1);
+  EXPECT_EQ(b.supprimes, 1);
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"ordinaire"});
+
+  auto cmp = test::ExecuterDansFils(
+      {}, [&] { return Traiter(s, d, true).Serialiser(); }, 20);
+  ASSERT_TRUE(cmp.has_value());
+  EXPECT_EQ(Bilan::Relire(*cmp).lignes, Lignes{D + "/tube ==> Fichier inexistant"});
+}
+
+TEST_F(Parcours, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
+  Fichier("src/gros", std::string(256 * 1024, 'n'), kT + 7200);
+  Fichier("dst/gros", "ancien contenu");
+  const std::string s = S, d = D;
+  auto r = test::ExecuterDansFils(
+      [] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &lim);
+      },
+      [&] { return Traiter(s, d, false).Serialiser(); });
+  ASSERT_TRUE(r.has_value());
+  Bilan b = Bilan::Relire(*r);
+  EXPECT_EQ(b.lignes, Lignes{"Erreur lors de la copie du fichier " + S + "/gros vers " + D +
+                             "/gros. " + TexteErreurSysteme(EFBIG)});
+  EXPECT_EQ(b.copies, 0);
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"gros"});
+  EXPECT_EQ(TempTree::Lire(D + "/gros"), "ancien contenu");
+}
+
+// Permission failures, provoked by walking as an unprivileged user over root's entries.
+class ParcoursSansDroits : public Parcours {
+ protected:
+  void SetUp() override {
+    Parcours::SetUp();
+    chmod(t.Racine().c_str(), 0755);
+    chmod(S.c_str(), 0755);
+    Donner(D);
+  }
+  void Donner(const std::string& chemin) {
+    ASSERT_EQ(chown(chemin.c_str(), test::kIdNobody, test::kIdNobody), 0);
+  }
+  Bilan TraiterSansDroits(bool comparer) {
+    const std::string s = S, d = D;
+    auto r = test::ExecuterDansFils(test::DevenirNobody,
+                                    [&] { return Traiter(s, d, comparer).Serialiser(); });
+    EXPECT_TRUE(r.has_value());
+    return r ? Bilan::Relire(*r) : Bilan{};
+  }
+};
+
+TEST_F(ParcoursSansDroits, AnUnreadableSourceDirectoryLeavesItsDestinationAlone) {
+  Fichier("src/prive/secret", "s");
+  chmod(t.Chemin("src/prive").c_str(), 0700);
+  Fichier("dst/prive/garde", "g");
+  Donner(D + "/prive");
+  Donner(D + "/prive/garde");
+  Bilan b = TraiterSansDroits(false);
+  EXPECT_EQ(b.lignes, Lignes{"Erreur " + TexteErreurSysteme(EACCES) + " " + S + "/prive"});
+  EXPECT_EQ(TempTree::Lire(D + "/prive/garde"), "g");
+}
+
+TEST_F(ParcoursSansDroits, FailuresInAProtectedDestinationAreReportedOneByOne) {
+  // dst/verrou belongs to root and is not writable for the walk.
+  Fichier("src/verrou/nouveau", "n");
+  t.Repertoire("src/verrou/sousrep");
+  Fichier("src/verrou/change", "version source", kT + 60);
+  Fichier("dst/verrou/change", "ancienne");
+  Fichier("dst/verrou/trop", "t");
+  Fichier("dst/verrou/reptrop/f", "f");
+  Fichier("src/illisible/f", "f");
+  Fichier("dst/illisible/f", "f");
+  chmod(t.Chemin("dst/illisible").c_str(), 0700);
+  const std::string v = D + "/verrou";
+  Bilan b = TraiterSansDroits(false);
+  EXPECT_EQ(b.Tries(), Tries({"Erreur lors de la copie du fichier " + S + "/verrou/nouveau vers " +
+                                  v + "/nouveau. " + TexteErreurSysteme(EACCES),
+                              "Erreur lors de la copie du fichier " + S + "/verrou/change vers " +
+                                  v + "/change. " + TexteErreurSysteme(EACCES),
+                              "Impossible de créer " + v + "/sousrep",
+                              "Erreur en lisant le répertoire " + v + "/sousrep",
+                              "Impossible de supprimer le fichier " + v + "/trop",
+                              "Impossible de supprimer le répertoire " + v + "/reptrop",
+                              "Erreur en lisant le répertoire " + D + "/illisible"}));
+  EXPECT_EQ(b.resultat, 7);
+  EXPECT_EQ(b.copies + b.supprimes, 0);
+  EXPECT_EQ(TempTree::Lire(v + "/change"), "ancienne");
+  EXPECT_EQ(TempTree::Noms(v), Tries({"change", "reptrop", "trop"}));
+}
+
+TEST_F(ParcoursSansDroits, OwnReadOnlyDirectoriesAreOpenedForTheChangeAndRestored) {
+  Fichier("src/ro/nouveau", "n");
+  Fichier("dst/ro/trop", "t");
+  Donner(D + "/ro");
+  chmod((D + "/ro").c_str(), 0555);
+  Bilan b = TraiterSansDroits(false);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(TempTree::Noms(D + "/ro"), Lignes{"nouveau"});
+  struct stat st;
+  ASSERT_EQ(stat((D + "/ro").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
+}
+
+TEST_F(Parcours, DeletionNeverCrossesIntoAnotherFileSystem) {
+  std::string point = t.Repertoire("dst/trop/monte");
+  t.Fichier("dst/trop/avant", "a");
+  if (mount("jumelix-test", point.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+  }
+  t.Fichier("dst/trop/monte/etranger", "e");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_EQ(b.lignes, Lignes{"Impossible de supprimer le répertoire " + D + "/trop"});
+  EXPECT_EQ(TempTree::Lire(point + "/etranger"), "e");
+  umount(point.c_str());
+}
+
+TEST_F(Parcours, CheckPointsComeWhereTheWalkPromises) {
+  Pareil("a");
+  Pareil("b");
+  Pareil("c");
+  Fichier("dst/x/f", "");
+  Fichier("dst/y/f", "");
+  int appels = 0;
+  auto compter = [&](bool&) { ++appels; };
+  // compare: after reading the destination, after each source entry ("." and ".."
+  // included), after the matching; none for the surplus.
+  Traiter(S, D, true, compter);
+  EXPECT_EQ(appels, 1 + 5 + 1);
+  appels = 0;
+  // synchronise: one more after each surplus directory.
+  Traiter(S, D, false, compter);
+  EXPECT_EQ(appels, 1 + 5 + 1 + 2);
+}
+
+TEST_F(Parcours, AStopDuringTheMatchingTakesEffectAtTheNextCheckPoint) {
+  for (char c = 'a'; c <= 'f'; ++c) Fichier(std::string("src/") + c, "x");
+  Fichier("src/sous/profond", "p");
+  Fichier("dst/trop", "t");
+  int apres = 0;
+  Bilan b = Traiter(S, D, false, [&](bool& abandon) {
+    if (abandon) ++apres;
+    if (NbCopies == 2) abandon = true;
+  });
+  EXPECT_TRUE(Abandon);
+  EXPECT_EQ(b.copies, 2);
+  EXPECT_EQ(b.supprimes, 0);
+  EXPECT_TRUE(TempTree::Existe(D + "/trop"));
+  EXPECT_FALSE(TempTree::Existe(D + "/sous/profond"));
+  EXPECT_LE(apres, 1);
+
+  // The next pair starts with the flag down.
+  Bilan suite = Traiter(S, D, false);
+  EXPECT_FALSE(Abandon);
+  EXPECT_EQ(TempTree::Lire(D + "/sous/profond"), "p");
+  EXPECT_FALSE(TempTree::Existe(D + "/trop"));
+}
+
+TEST_F(Parcours, AStopInsideASubdirectoryEndsEveryLevel) {
+  Fichier("src/un/f", "1");
+  Fichier("src/deux/f", "2");
+  Fichier("src/fin", "3");
+  int appels = 0;
+  // Root level: 1 + (3 entries + "." + "..") + 1 = 7 calls; the 8th is in the first
+  // subdirectory, after reading its (empty) destination.
+  Bilan b = Traiter(S, D, false, [&](bool& abandon) {
+    if (++appels == 8) abandon = true;
+  });
+  EXPECT_EQ(appels, 8);
+  EXPECT_EQ(b.copies, 1);  // "fin", copied at the root level
+  EXPECT_TRUE(TempTree::Noms(D + "/un").empty());
+  EXPECT_TRUE(TempTree::Noms(D + "/deux").empty());
+}
+
+}  // namespace
+}  // namespace jumelix
