@@ -1,0 +1,278 @@
+// The real program in service mode, as cron or a systemd timer starts it: no display, a
+// home directory of its own, real trees on disk. Checks the log file line by line and the
+// trees after the run.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/URoutines.h"
+#include "support/TempTree.h"
+
+namespace jumelix {
+namespace {
+
+using test::TempTree;
+using V = std::vector<std::string>;
+
+struct Resultat {
+  int code = -1;
+  std::string sortie;
+  std::string erreurs;
+};
+
+// Runs the program with exactly `arguments` (no shell), in `repertoire`, with an environment
+// holding only PATH, LC_ALL=C, HOME and, when given, XDG_STATE_HOME: no DISPLAY at all.
+Resultat Lancer(const V& arguments, const std::string& repertoire, const std::string& home,
+                const std::string* xdg_state_home) {
+  V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home};
+  if (xdg_state_home) env.push_back("XDG_STATE_HOME=" + *xdg_state_home);
+  const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv, envp;
+    argv.push_back(const_cast<char*>(JUMELIX_BINARY));
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    int o = open(sortie.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open(erreurs.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(repertoire.c_str()) != 0)
+      _exit(126);
+    execve(JUMELIX_BINARY, argv.data(), envp.data());
+    _exit(127);
+  }
+  Resultat r;
+  int statut = 0;
+  if (pid > 0 && waitpid(pid, &statut, 0) == pid && WIFEXITED(statut)) r.code = WEXITSTATUS(statut);
+  r.sortie = TempTree::Lire(sortie);
+  r.erreurs = TempTree::Lire(erreurs);
+  unlink(sortie.c_str());
+  unlink(erreurs.c_str());
+  return r;
+}
+
+// In the C locale "%x %X" is "mm/dd/yy hh:mm:ss".
+const std::regex kDate(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)");
+
+// Splits a log line into its text and checks the date and time after its last blank pair.
+std::string SansDate(const std::string& ligne) {
+  const size_t n = std::string(" 00/00/00 00:00:00").size();
+  if (ligne.size() < n) {
+    ADD_FAILURE() << "line too short for a date: [" << ligne << "]";
+    return ligne;
+  }
+  std::string date = ligne.substr(ligne.size() - n + 1);
+  EXPECT_TRUE(std::regex_match(date, kDate)) << ligne;
+  EXPECT_EQ(ligne[ligne.size() - n], ' ') << ligne;
+  return ligne.substr(0, ligne.size() - n);
+}
+
+std::string ListeFichier(const V& chemins) {
+  std::string s = "Répertoire source\r\nRépertoire cible\r\n";
+  for (const auto& c : chemins) s += c + "\r\n";
+  return s;
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = arbre_.Repertoire("home");
+    etat_ = arbre_.Chemin("etat");
+    journal_ = etat_ + "/jumelix/jumelix.log";
+    travail_ = arbre_.Repertoire("travail");
+  }
+
+  Resultat Service(const V& arguments) { return Lancer(arguments, travail_, home_, &etat_); }
+
+  // The log file's lines with their dates checked and removed; the date-only line that
+  // follows the counters line becomes "".
+  V Journal() {
+    std::string brut = TempTree::Lire(journal_);
+    EXPECT_EQ(brut.find('\r'), std::string::npos);
+    EXPECT_TRUE(brut.empty() || brut.back() == '\n');
+    V lignes;
+    for (const std::string& l : DecouperLignes(brut)) {
+      // The counters line ends with a line end of its own: its date is the next line.
+      bool compteurs = l.rfind("Nombre de fichiers copiés ", 0) == 0;
+      lignes.push_back(compteurs ? l : SansDate(l));
+    }
+    return lignes;
+  }
+
+  // A source tree with two files and a directory, and a destination that differs.
+  void DeuxArbres(const std::string& s, const std::string& d) {
+    arbre_.Fichier(s + "/a.txt", "alpha");
+    arbre_.Fichier(s + "/sous/b.txt", "beta");
+    arbre_.Fichier(d + "/a.txt", "vieux contenu");
+    arbre_.Fichier(d + "/en_trop/c.txt", "c");
+  }
+
+  TempTree arbre_;
+  std::string home_, etat_, journal_, travail_;
+};
+
+TEST_F(ServiceTest, SynchronisesEveryPairAndLogsTheReport) {
+  DeuxArbres("s1", "d1");
+  arbre_.Fichier("s2/x", "x");
+  arbre_.Fichier("d2/x", "x");
+  arbre_.DateModif("s2/x", 1700000000);
+  arbre_.DateModif("d2/x", 1700000000);
+  const std::string s1 = arbre_.Chemin("s1"), d1 = arbre_.Chemin("d1");
+  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
+  const std::string liste =
+      arbre_.Fichier("travail/liste.ini", ListeFichier({s1 + "/", "  " + d1, s2, d2 + "/"}));
+
+  Resultat r = Service({"/S", liste});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.sortie, "");
+  EXPECT_EQ(r.erreurs, "");
+  EXPECT_EQ(Journal(),
+            (V{"***** Debut synchronisation, fichier " + liste + " *****", s1 + " et " + d1 + " =",
+               s2 + " et " + d2 + " =", "Synchronisation terminée. Nombre d'erreurs 0",
+               "Nombre de fichiers copiés 2 ; Supprimés 1 ; identiques 1", ""}));
+  EXPECT_EQ(TempTree::Noms(d1), (V{"a.txt", "sous"}));
+  EXPECT_EQ(TempTree::Lire(d1 + "/a.txt"), "alpha");
+  EXPECT_EQ(TempTree::Lire(d1 + "/sous/b.txt"), "beta");
+  EXPECT_EQ(TempTree::Lire(s1 + "/a.txt"), "alpha");  // the source is only read
+}
+
+TEST_F(ServiceTest, AppendsToAnExistingLogAndCountsErrorsOverTheRun) {
+  arbre_.Fichier("etat/jumelix/jumelix.log", "ancienne ligne\n");
+  arbre_.Fichier("s/f", "f");
+  arbre_.Fichier("autre/f", "f");
+  const std::string s = arbre_.Chemin("s"), autre = arbre_.Chemin("autre");
+  // The pair check refuses a destination inside its source, and a pair of one directory.
+  const std::string liste =
+      arbre_.Fichier("travail/l.ini", ListeFichier({s, s + "/dedans", autre, autre}));
+  ASSERT_EQ(Service({liste, "/S"}).code, 0);
+  ASSERT_EQ(Service({"/s", liste}).code, 0);
+
+  std::string brut = TempTree::Lire(journal_);
+  ASSERT_EQ(brut.rfind("ancienne ligne\n", 0), 0u);
+  arbre_.Fichier("etat/jumelix/jumelix.log", brut.substr(std::string("ancienne ligne\n").size()));
+  const V un_run = {"***** Debut synchronisation, fichier " + liste + " *****",
+                    "Répertoires source et destination incompatibles",
+                    "Répertoires source et destination incompatibles",
+                    "Synchronisation terminée. Nombre d'erreurs 2",
+                    "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0",
+                    ""};
+  V deux_runs = un_run;
+  deux_runs.insert(deux_runs.end(), un_run.begin(), un_run.end());
+  EXPECT_EQ(Journal(), deux_runs);
+  EXPECT_FALSE(TempTree::Existe(s + "/dedans"));
+}
+
+TEST_F(ServiceTest, SwitchAloneWalksNothing) {
+  Resultat r = Service({"/S"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(Journal(), (V{"***** Debut synchronisation, fichier  *****",
+                          "Synchronisation terminée. Nombre d'erreurs 0",
+                          "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0", ""}));
+}
+
+TEST_F(ServiceTest, UnreadableListFileIsLoggedBeforeTheBanner) {
+  const std::string absent = arbre_.Chemin("nulle part/liste.ini");
+  for (const std::string& liste : {absent, arbre_.Repertoire("un repertoire")}) {
+    std::remove(journal_.c_str());
+    Resultat r = Service({"/S", liste});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(Journal(), (V{"ERREUR : Fichier non trouvé : " + liste,
+                            "***** Debut synchronisation, fichier " + liste + " *****",
+                            "Synchronisation terminée. Nombre d'erreurs 0",
+                            "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0", ""}));
+  }
+}
+
+TEST_F(ServiceTest, RowWithOneEmptyCellIsNotLogged) {
+  DeuxArbres("s", "d");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({"  ", d, s, d}));
+  Resultat r = Service({"/S", liste});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(Journal(), (V{"***** Debut synchronisation, fichier " + liste + " *****",
+                          s + " et " + d + " =", "Synchronisation terminée. Nombre d'erreurs 0",
+                          "Nombre de fichiers copiés 2 ; Supprimés 1 ; identiques 0", ""}));
+  // The hidden log area's line goes to standard error only.
+  EXPECT_EQ(r.erreurs, "Nom de répertoire vide en ligne 1\n");
+}
+
+TEST_F(ServiceTest, Windows1252ListFileWithAccentedPaths) {
+  arbre_.Fichier("données/é.txt", "é");
+  arbre_.Repertoire("copié");
+  const std::string racine = arbre_.Racine();
+  std::string cp1252 = "R\xE9pertoire source\r\nR\xE9pertoire cible\r\n" + racine +
+                       "/donn\xE9"
+                       "es\r\n" +
+                       racine + "/copi\xE9\r\n";
+  const std::string liste = arbre_.Fichier("travail/liste 1252.ini", cp1252);
+  ASSERT_EQ(Service({liste, "/S"}).code, 0);
+  EXPECT_EQ(TempTree::Lire(racine + "/copié/é.txt"), "é");
+  V j = Journal();
+  ASSERT_EQ(j.size(), 5u);
+  EXPECT_EQ(j[1], racine + "/données et " + racine + "/copié =");
+}
+
+TEST_F(ServiceTest, ArgumentsInAnyOrderAndCaseLastListWins) {
+  DeuxArbres("s", "d");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  arbre_.Fichier("travail/ma liste.ini", ListeFichier({s, d}));
+  const std::string ignoree = arbre_.Fichier("travail/ignoree.ini", ListeFichier({d, s}));
+  // A relative list file with a blank, as one quoted argument; the first list is ignored.
+  Resultat r = Service({ignoree, "/s", "ma liste.ini"});
+  EXPECT_EQ(r.code, 0);
+  V j = Journal();
+  ASSERT_EQ(j.size(), 5u);
+  EXPECT_EQ(j[0], "***** Debut synchronisation, fichier ma liste.ini *****");
+  EXPECT_EQ(j[1], s + " et " + d + " =");
+  EXPECT_EQ(TempTree::Lire(d + "/a.txt"), "alpha");
+}
+
+TEST_F(ServiceTest, LogGoesUnderHomeWithoutXdgStateHome) {
+  Resultat r = Lancer({"/S"}, travail_, home_, nullptr);
+  EXPECT_EQ(r.code, 0);
+  std::string brut = TempTree::Lire(home_ + "/.local/state/jumelix/jumelix.log");
+  EXPECT_EQ(brut.rfind("***** Debut synchronisation, fichier  ***** ", 0), 0u) << brut;
+  EXPECT_FALSE(TempTree::Existe(etat_));
+}
+
+TEST_F(ServiceTest, LogThatCannotBeWrittenDoesNotStopTheRun) {
+  DeuxArbres("s", "d");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d}));
+  arbre_.Fichier("etat", "a file where the state directory should be");
+  Resultat r = Service({"/S", liste});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(TempTree::Lire(d + "/a.txt"), "alpha");
+}
+
+TEST_F(ServiceTest, SwitchLookalikesAreListFiles) {
+  for (const std::string arg : {"-S", "/Service"}) {
+    std::remove(journal_.c_str());
+    Resultat r = Service({"/S", arg});
+    EXPECT_EQ(r.code, 0);
+    V j = Journal();
+    ASSERT_FALSE(j.empty());
+    EXPECT_EQ(j[0], "ERREUR : Fichier non trouvé : " + arg);
+  }
+}
+
+TEST(Programme, HelpAndVersionPrintAndExit) {
+  TempTree arbre;
+  const std::string home = arbre.Repertoire("home"), etat = arbre.Chemin("etat");
+  Resultat r = Lancer({"/S", "--help"}, arbre.Racine(), home, &etat);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.sortie.find("[/S] [fichier-liste]"), std::string::npos) << r.sortie;
+  r = Lancer({"--version"}, arbre.Racine(), home, &etat);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(std::regex_match(r.sortie, std::regex("jumelix \\d+\\.\\d+\\.\\d+\n"))) << r.sortie;
+  EXPECT_FALSE(TempTree::Existe(etat));  // nothing was run, nothing logged
+}
+
+}  // namespace
+}  // namespace jumelix
