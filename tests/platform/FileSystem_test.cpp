@@ -118,7 +118,7 @@ TEST(CopierFichier, CarriesContentModeTimesAndOwner) {
 
 TEST(CopierFichier, KeepsHolesOfASparseFile) {
   TempTree t;
-  const off_t taille = off_t{256} << 20;
+  const off_t taille = off_t{64} << 20;
   std::string src = t.FichierCreux("s", taille);
   {
     FILE* f = fopen(src.c_str(), "r+");
