@@ -295,8 +295,12 @@ class TSmtpSession {
   void AuthStartPlain();
   void AuthStartLogin();
   void AuthStartCram(bool sha1);
-  void AuthFinish();
   void RcptToSend();
+  void StartStep(TSmtpRequest rq);
+  void FailConnect(const std::exception& e);
+  void SendDataText(const std::string& line);
+  void AddAddressHeader(std::vector<std::string>& lines, const std::string& name,
+                        const std::string& value);
 
   TAsyncSocket socket_;
   std::unique_ptr<TMessageWindow> window_;
@@ -318,6 +322,7 @@ class TSmtpSession {
   char rcv_buffer_[kSmtpRcvBufSize];
   int rcv_cnt_ = 0;
   bool aborting_ = false;
+  bool stop_reading_ = false;
 
   // Chained requests (Open, Mail).
   bool chain_running_ = false;
@@ -325,8 +330,8 @@ class TSmtpSession {
 
   // Recipients, authentication, message transfer.
   size_t rcpt_index_ = 0;
-  TSmtpAuthType auth_current_ = smtpAuthNone;
   bool auth_auto_ = false;
+  std::string auth_saved_error_;  // ErrorMessage before AUTH, restored on a fallback
   std::vector<std::string> header_lines_;
   size_t header_index_ = 0;
   int data_line_ = 0;  // next OnGetData line number
@@ -364,6 +369,7 @@ class TSmtpClient : public TSmtpSession {
   bool NextMessageTextLine(std::string& line);
   bool NextAttachmentLine(std::string& line);
   bool OpenNextAttachment();
+  bool closing_boundary_sent_ = false;
 
   std::vector<std::string> email_files_;
   std::string boundary_;

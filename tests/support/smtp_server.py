@@ -4,8 +4,9 @@
 Listens on 127.0.0.1 (port chosen at run time unless --port is given), prints the port
 on stdout as soon as it accepts connections, and writes every message it receives to the
 directory given with --dir: NNNN.eml holds the raw bytes of the message (as the client
-sent them, transparency dots removed), NNNN.json the envelope and the authentication
-used. Files appear atomically (written under a temporary name, then renamed).
+sent them, transparency dots removed), NNNN.env the envelope and the authentication used,
+one "key: value" line each (mail_from, rcpt_to once per recipient, helo, auth_login,
+auth_mechanism). Files appear atomically (written under a temporary name, then renamed).
 
 Authentication: PLAIN and LOGIN come with aiosmtpd, CRAM-MD5 and CRAM-SHA1 are added
 here; one user (--user/--password) is accepted. The server stops at SIGTERM or when its
@@ -25,7 +26,6 @@ import argparse
 import asyncio
 import hashlib
 import hmac
-import json
 import os
 import signal
 import socket
@@ -84,15 +84,14 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
         base = os.path.join(self.args.dir, "{:04d}".format(self.count))
-        meta = {
-            "mail_from": envelope.mail_from,
-            "rcpt_tos": envelope.rcpt_tos,
-            "helo": session.host_name,
-            "auth_login": (session.auth_data.login.decode("utf-8", "replace")
-                           if isinstance(session.auth_data, LoginPassword) else None),
-            "auth_mechanism": getattr(session, "jumelix_mechanism", None),
-        }
-        write_atomically(base + ".json", json.dumps(meta).encode())
+        login = (session.auth_data.login.decode("utf-8", "replace")
+                 if isinstance(session.auth_data, LoginPassword) else "")
+        meta = ["mail_from: " + (envelope.mail_from or "")]
+        meta += ["rcpt_to: " + r for r in envelope.rcpt_tos]
+        meta += ["helo: " + (session.host_name or ""),
+                 "auth_login: " + login,
+                 "auth_mechanism: " + getattr(session, "jumelix_mechanism", "")]
+        write_atomically(base + ".env", "".join(m + "\n" for m in meta).encode())
         write_atomically(base + ".eml", envelope.original_content)
         return "250 2.0.0 Message accepted for delivery"
 
