@@ -204,7 +204,12 @@ int CopierFichierOrdinaire(const std::string& source, int dirfd, const std::stri
   if (r != 0) return r;
   Fd out(out_fd);
   if ((r = CopierContenu(in.get(), out.get(), st.st_size)) != 0) return r;
-  if (geteuid() == 0 && fchown(out.get(), st.st_uid, st.st_gid) != 0) return errno;
+  if (geteuid() == 0) {
+    if (fchown(out.get(), st.st_uid, st.st_gid) != 0) return errno;
+  } else {
+    // Without root rights the group is kept when we belong to it; otherwise it stays ours.
+    (void)fchown(out.get(), static_cast<uid_t>(-1), st.st_gid);
+  }
   if (fchmod(out.get(), st.st_mode & 07777) != 0) return errno;
   struct timespec temps[2] = {st.st_atim, st.st_mtim};
   if (futimens(out.get(), temps) != 0) return errno;
