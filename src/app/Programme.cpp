@@ -1,5 +1,7 @@
 #include "app/Programme.h"
 
+#include <signal.h>
+
 #include "app/Journal.h"
 #include "app/RapportMail.h"
 #include "app/UJumelix.h"
@@ -7,6 +9,24 @@
 #include "app/VueJumelix.h"
 
 namespace jumelix {
+
+namespace {
+
+volatile sig_atomic_t g_signal_recu = 0;
+
+extern "C" void SurSignalArret(int numero) { g_signal_recu = numero; }
+
+// The first stop signal is remembered and stops the walk at its next check point, so no
+// copy is cut short; SA_RESETHAND lets a second one end the process at once.
+void InstallerSignauxArret() {
+  struct sigaction sa {};
+  sa.sa_handler = SurSignalArret;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND;
+  for (int numero : {SIGTERM, SIGINT, SIGHUP}) sigaction(numero, &sa, nullptr);
+}
+
+}  // namespace
 
 TLigneCommande AnalyserLigneCommande(const std::vector<std::string>& arguments) {
   TLigneCommande lc;
@@ -48,12 +68,15 @@ std::string TexteAide(const std::string& programme) {
 std::string TexteVersion(const std::string& version) { return "jumelix " + version + "\n"; }
 
 int LancerService(const TLigneCommande& ligne_commande) {
+  InstallerSignauxArret();
   TVueSansFenetre vue;
   TJumelix jumelix(vue, RapportMailProgramme());
+  jumelix.DefinirArretExterne([] { return g_signal_recu != 0; });
   jumelix.FormCreate(ligne_commande);
   Journaliser("***** Debut synchronisation, fichier " + jumelix.FichierListe() + " *****");
   jumelix.Executer(false);
-  return 0;
+  if (jumelix.DernierRunAbandonne()) return kSortieInterrompu;
+  return jumelix.DernierRunEnErreur() ? kSortieErreurs : kSortieSucces;
 }
 
 }  // namespace jumelix

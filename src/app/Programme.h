@@ -29,7 +29,13 @@ std::string TexteVersion(const std::string& version);
 // Service mode, once the command line is known and no window exists: reads the list file
 // (its failure logged first), logs "***** Debut synchronisation, fichier " + list file +
 // " *****", synchronises every pair with the process-wide report mail, and returns the
-// process exit status (0: the outcome is in the log file and the mail).
+// process exit status: 0 when the report holds no error line, 1 when it holds one (the
+// unreadable list file included), 2 when SIGTERM, SIGINT or SIGHUP stopped the run (it
+// stops at the walk's next check point; a second signal ends the process at once).
 int LancerService(const TLigneCommande& ligne_commande);
+
+inline constexpr int kSortieSucces = 0;
+inline constexpr int kSortieErreurs = 1;
+inline constexpr int kSortieInterrompu = 2;
 
 }  // namespace jumelix

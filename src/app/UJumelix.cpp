@@ -102,6 +102,11 @@ void TJumelix::SurMessageRun(const std::string& texte, int nombre) {
 }
 
 void TJumelix::SurAvancementRun(bool& abandon) {
+  if (arret_externe_ && arret_externe_()) {
+    demande_abandon_ = true;
+    abandon = true;
+    return;
+  }
   if (mode_service_) return;
   MajBarreEtat(false);
   vue_.TraiterEvenements();
@@ -166,6 +171,12 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
     }
   } else {
     if (Abandon) {
+      // Only a signal can stop a service run; its log then says so instead of ending
+      // without any closing line.
+      if (mode_service_) {
+        Journal("Synchronisation abandonnée");
+        Journal(TexteCompteurs() + "\n");
+      }
       vue_.DefinirPanneau(0, "Synchronisation abandonnée");
       vue_.AjouterLog("ABANDON");
       CompteRendu().AjouterErreur("Synchronisation abandonnée");
@@ -186,6 +197,8 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
 
   vue_.DefinirLegendeFermer(kLegendeFermer);
   MajBarreEtat(true);
+  dernier_run_en_erreur_ = CompteRendu().ErreurSignalee();
+  dernier_run_abandonne_ = Abandon;
   CompteRendu().ViderCompteRendu();
   en_cours_ = false;
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "app/GrilleLignes.h"
 #include "app/Programme.h"
@@ -61,6 +62,14 @@ class TJumelix {
   uint32_t DebutRun() const { return debut_run_; }
   // True from the start of Executer to its end, mail included.
   bool EnCours() const { return en_cours_; }
+  // Outcome of the last run, read after Executer (the report itself is emptied by then):
+  // whether the report held an error line, and whether the run was stopped.
+  bool DernierRunEnErreur() const { return dernier_run_en_erreur_; }
+  bool DernierRunAbandonne() const { return dernier_run_abandonne_; }
+
+  // A stop asked from outside the window (a signal in service mode), polled at every check
+  // point of a walk in both modes; true stops the run as "Abandonner" does.
+  void DefinirArretExterne(std::function<bool()> arret) { arret_externe_ = std::move(arret); }
 
   // The run. Ignored when a run is already under way.
   void Executer(bool ComparerSeulement);
@@ -127,6 +136,9 @@ class TJumelix {
   uint32_t derniere_maj_barre_ = 0;
   bool en_cours_ = false;
   bool fermeture_demandee_ = false;
+  bool dernier_run_en_erreur_ = false;
+  bool dernier_run_abandonne_ = false;
+  std::function<bool()> arret_externe_;
 };
 
 }  // namespace jumelix

@@ -384,6 +384,38 @@ TEST_F(JumelixTest, ServiceListFileFailureIsLoggedAndMakesTheMailAnError) {
   EXPECT_EQ(mail.corps[0][1], "ERREUR : Fichier non trouvé : /nonexistent/liste.ini");
 }
 
+TEST_F(JumelixTest, ExternalStopEndsAServiceRunWithClosingLines) {
+  Service();
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}, {"/s3", "/d3"}});
+  g_scripts["/s1"] = {{Etape::Ligne, "e1"}, {Etape::Point}};
+  g_scripts["/s2"] = {{Etape::Copie}, {Etape::Point}, {Etape::Ligne, "jamais"}};
+  int points = 0;
+  j.DefinirArretExterne([&] { return ++points >= 2; });
+  j.Executer(false);
+  EXPECT_EQ(g_appels.size(), 2u);
+  EXPECT_EQ(journal, (V{"e1", "/s2 et /d2 =", "Synchronisation abandonnée",
+                        "Nombre de fichiers copiés 1 ; Supprimés 0 ; identiques 0\n"}));
+  EXPECT_TRUE(j.DernierRunAbandonne());
+  EXPECT_TRUE(j.DernierRunEnErreur());
+  EXPECT_EQ(vue.nb_evenements, 0);
+}
+
+TEST_F(JumelixTest, LastRunOutcomeSurvivesTheEmptiedReport) {
+  Rangees({{"/s1", "/d1"}});
+  j.Executer(false);
+  EXPECT_FALSE(j.DernierRunEnErreur());
+  EXPECT_FALSE(j.DernierRunAbandonne());
+  g_scripts["/s1"] = {{Etape::Ligne, "e"}};
+  j.Executer(false);
+  EXPECT_TRUE(j.DernierRunEnErreur());
+  EXPECT_FALSE(j.DernierRunAbandonne());
+  EXPECT_TRUE(CompteRendu().Lignes().empty());
+  g_scripts["/s1"].clear();
+  j.LireFichierListe("/nonexistent/l.ini");  // an error before the run counts
+  j.Executer(false);
+  EXPECT_TRUE(j.DernierRunEnErreur());
+}
+
 TEST_F(JumelixTest, StatusBarRefreshesAtMostEvery300MsUnlessForced) {
   Rangees({{"/s", "/d"}});
   g_scripts["/s"] = {

@@ -3,6 +3,7 @@
 // trees after the run.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +28,8 @@ struct Resultat {
 
 // Runs the program with exactly `arguments` (no shell), in `repertoire`, with an environment
 // holding only PATH, LC_ALL=C, HOME and, when given, XDG_STATE_HOME: no DISPLAY at all.
-Resultat Lancer(const V& arguments, const std::string& repertoire, const std::string& home,
-                const std::string* xdg_state_home) {
+pid_t Demarrer(const V& arguments, const std::string& repertoire, const std::string& home,
+               const std::string* xdg_state_home) {
   V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home};
   if (xdg_state_home) env.push_back("XDG_STATE_HOME=" + *xdg_state_home);
   const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
@@ -47,6 +48,11 @@ Resultat Lancer(const V& arguments, const std::string& repertoire, const std::st
     execve(JUMELIX_BINARY, argv.data(), envp.data());
     _exit(127);
   }
+  return pid;
+}
+
+Resultat Attendre(pid_t pid, const std::string& repertoire) {
+  const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
   Resultat r;
   int statut = 0;
   if (pid > 0 && waitpid(pid, &statut, 0) == pid && WIFEXITED(statut)) r.code = WEXITSTATUS(statut);
@@ -55,6 +61,11 @@ Resultat Lancer(const V& arguments, const std::string& repertoire, const std::st
   unlink(sortie.c_str());
   unlink(erreurs.c_str());
   return r;
+}
+
+Resultat Lancer(const V& arguments, const std::string& repertoire, const std::string& home,
+                const std::string* xdg_state_home) {
+  return Attendre(Demarrer(arguments, repertoire, home, xdg_state_home), repertoire);
 }
 
 // In the C locale "%x %X" is "mm/dd/yy hh:mm:ss".
@@ -150,8 +161,8 @@ TEST_F(ServiceTest, AppendsToAnExistingLogAndCountsErrorsOverTheRun) {
   // The pair check refuses a destination inside its source, and a pair of one directory.
   const std::string liste =
       arbre_.Fichier("travail/l.ini", ListeFichier({s, s + "/dedans", autre, autre}));
-  ASSERT_EQ(Service({liste, "/S"}).code, 0);
-  ASSERT_EQ(Service({"/s", liste}).code, 0);
+  ASSERT_EQ(Service({liste, "/S"}).code, 1);  // errors in the report
+  ASSERT_EQ(Service({"/s", liste}).code, 1);
 
   std::string brut = TempTree::Lire(journal_);
   ASSERT_EQ(brut.rfind("ancienne ligne\n", 0), 0u);
@@ -181,7 +192,7 @@ TEST_F(ServiceTest, UnreadableListFileIsLoggedBeforeTheBanner) {
   for (const std::string& liste : {absent, arbre_.Repertoire("un repertoire")}) {
     std::remove(journal_.c_str());
     Resultat r = Service({"/S", liste});
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(Journal(), (V{"ERREUR : Fichier non trouvé : " + liste,
                             "***** Debut synchronisation, fichier " + liste + " *****",
                             "Synchronisation terminée. Nombre d'erreurs 0",
@@ -255,10 +266,46 @@ TEST_F(ServiceTest, SwitchLookalikesAreListFiles) {
   for (const std::string arg : {"-S", "/Service"}) {
     std::remove(journal_.c_str());
     Resultat r = Service({"/S", arg});
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 1);
     V j = Journal();
     ASSERT_FALSE(j.empty());
     EXPECT_EQ(j[0], "ERREUR : Fichier non trouvé : " + arg);
+  }
+}
+
+TEST_F(ServiceTest, StopSignalEndsTheRunCleanlyWithStatus2) {
+  // Many pairs, so that the run is still walking when the signal comes.
+  constexpr int kPaires = 400;
+  V chemins;
+  for (int i = 0; i < kPaires; ++i) {
+    const std::string n = std::to_string(i);
+    for (int f = 0; f < 8; ++f) arbre_.Fichier("s" + n + "/f" + std::to_string(f), n);
+    chemins.push_back(arbre_.Chemin("s" + n));
+    chemins.push_back(arbre_.Chemin("d" + n));
+  }
+  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier(chemins));
+  pid_t pid = Demarrer({"/S", liste}, travail_, home_, &etat_);
+  ASSERT_GT(pid, 0);
+  // Wait for the first pair to be logged, then ask the run to stop.
+  for (int essai = 0; essai < 20000; ++essai) {
+    if (TempTree::Lire(journal_).find(" = ") != std::string::npos) break;
+    usleep(500);
+  }
+  kill(pid, SIGTERM);
+  Resultat r = Attendre(pid, travail_);
+  EXPECT_EQ(r.code, 2);
+  V j = Journal();
+  ASSERT_GE(j.size(), 4u);
+  EXPECT_LT(j.size(), static_cast<size_t>(kPaires) + 4);  // later pairs were not walked
+  EXPECT_EQ(j[j.size() - 3], "Synchronisation abandonnée");
+  EXPECT_EQ(j[j.size() - 2].rfind("Nombre de fichiers copiés ", 0), 0u);
+  EXPECT_EQ(j.back(), "");
+  // No half-written file: every copied file is whole, and no temporary file is left.
+  for (int i = 0; i < kPaires; ++i) {
+    const std::string d = arbre_.Chemin("d" + std::to_string(i));
+    if (!TempTree::Existe(d)) continue;
+    for (const std::string& nom : TempTree::Noms(d))
+      EXPECT_EQ(TempTree::Lire(d + "/" + nom), std::to_string(i)) << d << "/" << nom;
   }
 }
 
