@@ -26,9 +26,9 @@ extern int32_t NbSupprimes;
 extern int32_t NbIdentiques;
 
 // Walks one pair and returns the number of report lines produced (0: identical in compare
-// mode, done without error in synchronise mode). Either callback may be empty.
-int TraiterCouple(const std::string& source, const std::string& destination,
-                  bool ComparerSeulement, const TSurMessage& SurMessage,
-                  const TSurAvancement& SurAvancement);
+// mode, done without error in synchronise mode). Either callback may be empty. The paths
+// are "/"-separated, trimmed and without a trailing "/" (the root "/" excepted).
+int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
+                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement);
 
 }  // namespace jumelix
