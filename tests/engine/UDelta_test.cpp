@@ -549,6 +549,10 @@ TEST_F(ParcoursSansDroits, FailuresInAProtectedDestinationAreReportedOneByOne) {
   Fichier("dst/verrou/change", "ancienne");
   Fichier("dst/verrou/trop", "t");
   Fichier("dst/verrou/reptrop/f", "f");
+  // A file where the source has a directory, which cannot give way: only the creation
+  // failure is reported (and the descent cannot read it).
+  Fichier("src/verrou/bloque/f", "f");
+  Fichier("dst/verrou/bloque", "fichier");
   Fichier("src/illisible/f", "f");
   Fichier("dst/illisible/f", "f");
   chmod(t.Chemin("dst/illisible").c_str(), 0700);
@@ -562,11 +566,14 @@ TEST_F(ParcoursSansDroits, FailuresInAProtectedDestinationAreReportedOneByOne) {
                               "Erreur en lisant le répertoire " + v + "/sousrep",
                               "Impossible de supprimer le fichier " + v + "/trop",
                               "Impossible de supprimer le répertoire " + v + "/reptrop",
-                              "Erreur en lisant le répertoire " + D + "/illisible"}));
-  EXPECT_EQ(b.resultat, 7);
+                              "Erreur en lisant le répertoire " + D + "/illisible",
+                              "Impossible de créer " + v + "/bloque",
+                              "Erreur en lisant le répertoire " + v + "/bloque"}));
+  EXPECT_EQ(b.resultat, 9);
   EXPECT_EQ(b.copies + b.supprimes, 0);
   EXPECT_EQ(TempTree::Lire(v + "/change"), "ancienne");
-  EXPECT_EQ(TempTree::Noms(v), Tries({"change", "reptrop", "trop"}));
+  EXPECT_EQ(TempTree::Noms(v), Tries({"bloque", "change", "reptrop", "trop"}));
+  EXPECT_EQ(TempTree::Lire(v + "/bloque"), "fichier");
 }
 
 TEST_F(ParcoursSansDroits, OwnReadOnlyDirectoriesAreOpenedForTheChangeAndRestored) {
