@@ -252,6 +252,25 @@ TEST_F(ServiceTest, LogGoesUnderHomeWithoutXdgStateHome) {
   EXPECT_FALSE(TempTree::Existe(etat_));
 }
 
+TEST_F(ServiceTest, LogIsNamedAfterTheInvokedProgram) {
+  const std::string lien = arbre_.Lien("bin/miroir", JUMELIX_BINARY);
+  V env = {"HOME=" + home_, "XDG_STATE_HOME=" + etat_};
+  pid_t pid = fork();
+  if (pid == 0) {
+    char* argv[] = {const_cast<char*>(lien.c_str()), const_cast<char*>("/S"), nullptr};
+    char* envp[] = {env[0].data(), env[1].data(), nullptr};
+    int nul = open("/dev/null", O_WRONLY);
+    if (nul < 0 || dup2(nul, 1) < 0 || dup2(nul, 2) < 0) _exit(126);
+    execve(lien.c_str(), argv, envp);
+    _exit(127);
+  }
+  int statut = 0;
+  ASSERT_EQ(waitpid(pid, &statut, 0), pid);
+  EXPECT_TRUE(WIFEXITED(statut) && WEXITSTATUS(statut) == 0);
+  EXPECT_TRUE(TempTree::Existe(etat_ + "/jumelix/miroir.log"));
+  EXPECT_FALSE(TempTree::Existe(journal_));
+}
+
 TEST_F(ServiceTest, LogThatCannotBeWrittenDoesNotStopTheRun) {
   DeuxArbres("s", "d");
   const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
