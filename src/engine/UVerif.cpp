@@ -49,10 +49,13 @@ bool VerifierCouple(const std::string& source, const std::string& destination,
     }
     return false;
   }
-  // Two different texts may still name the same directory (a link, "..", a relative path).
+  // Two different texts may still name the same directory (a link, "..", a relative path,
+  // a bind mount).
   const std::string s = platform::CheminCanonique(source);
   const std::string d = platform::CheminCanonique(destination);
-  if (!s.empty() && !d.empty() && SeRecouvrent(s, d, false)) {
+  if ((!s.empty() && !d.empty() && SeRecouvrent(s, d, false)) ||
+      platform::EstDansRepertoire(source, destination) ||
+      platform::EstDansRepertoire(destination, source)) {
     signaler_si("Répertoires source et destination incompatibles");
     return false;
   }

@@ -439,6 +439,21 @@ int SupprimerArborescence(const std::string& chemin, int32_t& nbFichiers) {
   });
 }
 
+bool EstDansRepertoire(const std::string& interieur, const std::string& exterieur) {
+  struct stat ext;
+  if (stat(exterieur.c_str(), &ext) != 0 || !S_ISDIR(ext.st_mode)) return false;
+  std::string c = CheminCanonique(interieur);
+  while (!c.empty()) {
+    struct stat st;
+    if (stat(c.c_str(), &st) == 0 && st.st_dev == ext.st_dev && st.st_ino == ext.st_ino) {
+      return true;
+    }
+    if (c == "/") break;
+    c = Parent(c);
+  }
+  return false;
+}
+
 std::string CheminCanonique(const std::string& chemin) {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::weakly_canonical(chemin, ec);

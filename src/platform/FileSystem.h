@@ -77,6 +77,10 @@ int SupprimerFichier(const std::string& chemin);
 // ENOTDIR when `chemin` is not a real directory, or the errno of the failure.
 int SupprimerArborescence(const std::string& chemin, int32_t& nbFichiers);
 
+// True when the directory `exterieur` exists and is `interieur` itself or one of its
+// existing ancestors, by device and inode: this sees through links and bind mounts.
+bool EstDansRepertoire(const std::string& interieur, const std::string& exterieur);
+
 // The absolute form of `chemin` with links resolved as far as the path exists, and the
 // rest normalised; empty when it cannot be computed.
 std::string CheminCanonique(const std::string& chemin);

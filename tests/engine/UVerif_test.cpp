@@ -1,7 +1,10 @@
 #include "engine/UVerif.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "support/TempTree.h"
@@ -65,6 +68,20 @@ TEST(VerifierCouple, RefusesDifferentSpellingsOfTheSameDirectory) {
   EXPECT_EQ(Verifier(t.Chemin("data/sous/.."), t.Chemin("data/copie")),
             std::vector<std::string>{kIncompatibles});
   EXPECT_TRUE(Verifier(t.Chemin("data/sous"), t.Chemin("lien2")).empty());
+}
+
+TEST(VerifierCouple, RefusesADestinationInsideTheSourceThroughABindMount) {
+  test::TempTree t;
+  t.Repertoire("data/sous");
+  std::string point = t.Repertoire("vue");
+  if (mount(t.Chemin("data").c_str(), point.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "cannot bind-mount here: " << strerror(errno);
+  }
+  EXPECT_EQ(Verifier(t.Chemin("data"), point + "/sous/copie"),
+            std::vector<std::string>{kIncompatibles});
+  EXPECT_EQ(Verifier(point + "/sous", t.Chemin("data")), std::vector<std::string>{kIncompatibles});
+  EXPECT_TRUE(Verifier(point + "/sous", t.Chemin("ailleurs")).empty());
+  umount(point.c_str());
 }
 
 TEST(NomCorrect, RefusesOnlyTheFourDeviceNames) {
