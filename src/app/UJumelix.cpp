@@ -1,6 +1,9 @@
 #include "app/UJumelix.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -264,7 +267,17 @@ bool TJumelix::EnregistrerFichierListe() {
   if (!choix) return false;
   const std::string nom = Trim(*choix);
   if (nom.empty()) return false;
-  if (int err = EcrireLignesFichier(nom, grille_.LignesAEnregistrer()); err != 0) {
+  // Replacing goes through a new file renamed over the old one: write through a link to
+  // the file it names, and keep the permissions of the file being replaced.
+  std::string cible = nom;
+  unsigned mode = 0644;
+  if (char* reel = ::realpath(nom.c_str(), nullptr)) {
+    cible = reel;
+    std::free(reel);
+  }
+  if (struct stat st{}; ::stat(cible.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    mode = st.st_mode & 07777;
+  if (int err = EcrireLignesFichier(cible, grille_.LignesAEnregistrer(), mode); err != 0) {
     // Saying nothing would let the user believe the list was kept.
     vue_.Message("ERREUR : Impossible d'enregistrer le fichier liste\n" + nom + "\n" +
                      TexteErreurSysteme(err),

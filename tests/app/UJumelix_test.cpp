@@ -5,6 +5,7 @@
 #include "app/UJumelix.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -663,6 +664,20 @@ TEST_F(JumelixTest, ReadingAListReplacesEveryRow) {
   j.Lireunfichierliste1Click();
   EXPECT_EQ(j.Grille().Cellule(0, 1), "/x");
   EXPECT_EQ(vue.dialogues[1].nom_initial, rep / "l.ini");
+}
+
+TEST_F(JumelixTest, SaveKeepsPermissionsAndWritesThroughALink) {
+  RepTemp rep;
+  Rangees({{"/a", "/b"}});
+  Ecrire(rep / "l.ini", "ancien");
+  ASSERT_EQ(chmod((rep / "l.ini").c_str(), 0600), 0);
+  ASSERT_EQ(symlink((rep / "l.ini").c_str(), (rep / "lien.ini").c_str()), 0);
+  vue.reponse_enregistrer = rep / "lien.ini";
+  ASSERT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_TRUE(fs::is_symlink(rep / "lien.ini"));
+  EXPECT_EQ(Lire(rep / "l.ini"), std::string(kTitres) + "/a\r\n/b\r\n");
+  EXPECT_EQ(fs::status(rep / "l.ini").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(JumelixTest, SaveCancelledBlankOrFailingReturnsFalse) {
