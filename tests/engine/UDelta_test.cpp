@@ -643,6 +643,18 @@ TEST_F(Parcours, AStopDuringTheMatchingTakesEffectAtTheNextCheckPoint) {
   EXPECT_FALSE(TempTree::Existe(D + "/trop"));
 }
 
+TEST_F(Parcours, AStopAfterASurplusDirectoryEndsTheLevel) {
+  Fichier("src/sous/f", "f");
+  Fichier("dst/x/f", "");
+  Fichier("dst/y/f", "");
+  Bilan b = Traiter(S, D, false, [&](bool& abandon) {
+    if (NbSupprimes > 0) abandon = true;
+  });
+  EXPECT_EQ(b.supprimes, 1);
+  EXPECT_EQ(TempTree::Noms(D).size(), 2u);  // "sous" and the surplus directory left
+  EXPECT_TRUE(TempTree::Noms(D + "/sous").empty());
+}
+
 TEST_F(Parcours, AStopInsideASubdirectoryEndsEveryLevel) {
   Fichier("src/un/f", "1");
   Fichier("src/deux/f", "2");
