@@ -160,6 +160,7 @@ int main(int argc, char** argv) {
   qputenv("HOME", maison.path().toLocal8Bit());
   qputenv("XDG_CONFIG_HOME", (maison.path() + "/config").toLocal8Bit());
   qputenv("XDG_STATE_HOME", (maison.path() + "/state").toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", maison.path().toLocal8Bit());  // a 0700 directory
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   jumelix::HelpWindowTest test;

@@ -1,10 +1,13 @@
-// Test helper for the Qt windows: answers the modal message boxes a window opens, in
-// order, with the buttons queued by the test, and records what each box said. A box that
-// finds no queued answer is rejected (Escape), so a test never hangs on an unexpected box.
+// Test helper for the Qt windows: answers the modal message boxes and file dialogs a window
+// opens, in order, with the answers queued by the test, and records what each one showed.
+// A box or dialog that finds no queued answer is rejected (Escape), so a test never hangs
+// on an unexpected one.
 #pragma once
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
 #include <QTimer>
@@ -21,13 +24,23 @@ class TRepondeurBoites {
   }
 
   void Repondre(QMessageBox::StandardButton bouton) { reponses_.push_back(bouton); }
+  // The next file dialog chooses `chemin` (a file, or a directory for a folder chooser);
+  // an empty path cancels it.
+  void RepondreFichier(const QString& chemin) { fichiers_.push_back(chemin); }
 
   QStringList textes;                           // text of every box answered, in order
   QStringList titres;                           // title of every box answered
   QList<QMessageBox::StandardButtons> boutons;  // buttons each box offered
+  QStringList filtres_dialogues;                // name filters of every file dialog
+  QStringList titres_dialogues;                 // title of every file dialog
+  QStringList fichiers_proposes;                // file each dialog proposed at opening
 
  private:
   void Examiner() {
+    if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      if (d->isVisible()) RepondreDialogue(d);
+      return;
+    }
     auto* boite = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (boite == nullptr || !boite->isVisible()) return;
     textes << boite->text();
@@ -46,8 +59,34 @@ class TRepondeurBoites {
     }
   }
 
+  void RepondreDialogue(QFileDialog* d) {
+    filtres_dialogues << d->nameFilters().join(QStringLiteral(";;"));
+    titres_dialogues << d->windowTitle();
+    fichiers_proposes << d->selectedFiles().value(0);
+    if (fichiers_.empty() || fichiers_.front().isEmpty()) {
+      if (!fichiers_.empty()) fichiers_.pop_front();
+      d->reject();
+      return;
+    }
+    const QString chemin = fichiers_.front();
+    fichiers_.pop_front();
+    // Typed into the name field and accepted at once: the dialog's directory listing,
+    // which loads in the background, gets no chance to change the selection meanwhile.
+    auto* nom = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    if (d->fileMode() == QFileDialog::Directory) {
+      d->setDirectory(chemin);
+      if (nom != nullptr) nom->clear();
+    } else if (nom != nullptr) {
+      nom->setText(chemin);
+    } else {
+      d->selectFile(chemin);
+    }
+    static_cast<QDialog*>(d)->accept();  // QFileDialog::accept is protected
+  }
+
   QTimer timer_;
   std::deque<QMessageBox::StandardButton> reponses_;
+  std::deque<QString> fichiers_;
 };
 
 }  // namespace jumelix

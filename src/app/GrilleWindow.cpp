@@ -1,0 +1,188 @@
+#include "app/GrilleWindow.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+namespace jumelix {
+
+namespace {
+
+QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
+
+}  // namespace
+
+TModeleGrille::TModeleGrille(TGrilleLignes& grille,
+                             std::function<void(int, int, const std::string&)> modifier,
+                             std::function<bool()> lecture_seule, QObject* parent)
+    : QAbstractTableModel(parent),
+      grille_(grille),
+      modifier_(std::move(modifier)),
+      lecture_seule_(std::move(lecture_seule)) {
+  grille_.DefinirObservateur(this);
+}
+
+TModeleGrille::~TModeleGrille() { grille_.DefinirObservateur(nullptr); }
+
+// Model row r is grid row r + 1: grid row 0 holds the titles, shown as the header.
+int TModeleGrille::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : grille_.NbLignes() - 1;
+}
+
+int TModeleGrille::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kNbColonnes;
+}
+
+QVariant TModeleGrille::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role == Qt::DisplayRole || role == Qt::EditRole) {
+    return VersQt(grille_.Cellule(index.column(), index.row() + 1));
+  }
+  return {};
+}
+
+QVariant TModeleGrille::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Horizontal) return VersQt(grille_.Cellule(section, 0));
+  return section + 1;
+}
+
+Qt::ItemFlags TModeleGrille::flags(const QModelIndex& index) const {
+  // A disabled "Etat" cell can be neither clicked nor reached with the arrows.
+  if (!index.isValid() || index.column() == kColEtat) return Qt::NoItemFlags;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (!lecture_seule_()) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool TModeleGrille::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::EditRole || index.column() == kColEtat) return false;
+  const std::string texte = value.toString().toStdString();
+  if (texte == grille_.Cellule(index.column(), index.row() + 1)) return true;
+  modifier_(index.column(), index.row() + 1, texte);
+  return texte == grille_.Cellule(index.column(), index.row() + 1);
+}
+
+void TModeleGrille::AvantChangementStructure() { beginResetModel(); }
+
+void TModeleGrille::ApresChangementStructure() {
+  endResetModel();
+  emit CouranteAChanger();
+}
+
+void TModeleGrille::CelluleModifiee(int colonne, int ligne) {
+  if (ligne == 0) {
+    emit headerDataChanged(Qt::Horizontal, colonne, colonne);
+    return;
+  }
+  const QModelIndex i = index(ligne - 1, colonne);
+  emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+}
+
+void TModeleGrille::CelluleCouranteModifiee(int, int) { emit CouranteAChanger(); }
+
+TDelegueGrille::TDelegueGrille(std::function<void()> touche_inser, QObject* parent)
+    : QStyledItemDelegate(parent), touche_inser_(std::move(touche_inser)) {}
+
+QWidget* TDelegueGrille::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                      const QModelIndex& index) const {
+  auto* editeur = new QLineEdit(parent);  // owned by the view, which deletes it
+  editeur->setFrame(false);
+  QAbstractItemModel* modele = const_cast<QAbstractItemModel*>(index.model());
+  const QPersistentModelIndex cellule(index);
+  // Every change of the text reaches the grid at once, as typing in the cell would.
+  connect(editeur, &QLineEdit::textEdited, editeur, [modele, cellule](const QString& texte) {
+    if (cellule.isValid()) modele->setData(cellule, texte, Qt::EditRole);
+  });
+  return editeur;
+}
+
+void TDelegueGrille::setEditorData(QWidget* editor, const QModelIndex& index) const {
+  auto* editeur = qobject_cast<QLineEdit*>(editor);
+  if (editeur == nullptr) return;
+  // The model echoes every keystroke back: leave the editor (and its caret) alone then.
+  const QString texte = index.data(Qt::EditRole).toString();
+  if (editeur->text() != texte) editeur->setText(texte);
+}
+
+void TDelegueGrille::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                  const QModelIndex& index) const {
+  if (auto* editeur = qobject_cast<QLineEdit*>(editor)) {
+    model->setData(index, editeur->text(), Qt::EditRole);
+  }
+}
+
+void TDelegueGrille::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
+  // "Etat" is disabled only to keep the cursor out of it; it reads like the other cells.
+  QStyleOptionViewItem o(option);
+  if (index.column() == kColEtat) {
+    o.state |= QStyle::State_Enabled;
+    o.palette.setCurrentColorGroup(QPalette::Active);
+  }
+  QStyledItemDelegate::paint(painter, o, index);
+}
+
+bool TDelegueGrille::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Insert && touche_inser_) {
+    touche_inser_();
+    return true;
+  }
+  return QStyledItemDelegate::eventFilter(watched, event);
+}
+
+TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent) {
+  setSelectionMode(QAbstractItemView::ContiguousSelection);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
+  setTabKeyNavigation(false);
+  setWordWrap(false);
+  setCornerButtonEnabled(false);
+  setShowGrid(true);
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setMinimumSectionSize(1);
+  verticalHeader()->setDefaultSectionSize(19);  // row height 18 + grid line 1
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  horizontalHeader()->setMinimumSectionSize(0);
+  horizontalHeader()->setFixedHeight(19);
+  horizontalHeader()->setHighlightSections(false);
+  horizontalHeader()->setSectionsClickable(false);
+  horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void TStringGrid::FermerEditeur() {
+  if (!EditeurOuvert()) return;
+  if (QWidget* editeur = indexWidget(currentIndex())) {
+    commitData(editeur);
+    closeEditor(editeur, QAbstractItemDelegate::NoHint);
+  }
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent* event) {
+  TTouche touche = TTouche::Autre;
+  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+    switch (event->key()) {
+      case Qt::Key_Right:
+        touche = TTouche::Droite;
+        break;
+      case Qt::Key_Down:
+        touche = TTouche::Bas;
+        break;
+      case Qt::Key_Insert:
+        touche = TTouche::Inser;
+        break;
+      default:
+        break;
+    }
+  }
+  if (touche != TTouche::Autre && touche_ && !touche_(touche, EditeurOuvert())) {
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
+}
+
+}  // namespace jumelix

@@ -1,0 +1,680 @@
+// The main window driven as a user would: buttons, menu, keys in the grid, runs over real
+// temporary trees, stopping a run, the close query and the resize rule.
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "app/URoutines.h"
+#include "gui/RepondeurBoites.h"
+#include "help/HelpWindow.h"
+#include "support/TempTree.h"
+
+namespace jumelix {
+
+namespace {
+
+QString Cellule(TFormJumelix& f, int colonne, int ligne) {
+  return QString::fromStdString(f.Jumelix().Grille().Cellule(colonne, ligne));
+}
+
+// The lines of the log area.
+QStringList LignesLog(TFormJumelix& f) {
+  return f.MemoLog()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// A window as the program makes it at start without a list file, shown and active.
+std::unique_ptr<TFormJumelix> NouvelleFenetre() {
+  auto f = std::make_unique<TFormJumelix>();
+  f->FormCreate(TLigneCommande{});
+  f->show();
+  f->activateWindow();
+  if (!QTest::qWaitForWindowActive(f.get())) return nullptr;
+  return f;
+}
+
+// The cell editor open in the grid, or the grid itself when none is open.
+QWidget* Editeur(TStringGrid* g) {
+  QWidget* e = g->EditeurOuvert() ? g->indexWidget(g->currentIndex()) : nullptr;
+  return e != nullptr ? e : g;
+}
+
+// Enter in a cell editor: the edit ends once the events queued by the key are processed.
+void ValiderSaisie(QWidget* editeur) {
+  QTest::keyClick(editeur, Qt::Key_Return);
+  QCoreApplication::processEvents();
+}
+
+// Types `texte` into the grid cell (colonne, ligne) the way a user does: select the cell,
+// type (the first key opens the editor), press Enter. An empty text empties the cell.
+void Taper(TFormJumelix& f, int colonne, int ligne, const QString& texte) {
+  TStringGrid* g = f.StringGrid1();
+  g->setCurrentIndex(g->model()->index(ligne - 1, colonne));
+  g->setFocus();
+  QTest::keyClick(g, Qt::Key_F2);
+  QWidget* editeur = Editeur(g);
+  QTest::keyClick(editeur, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(editeur, Qt::Key_Delete);
+  QTest::keyClicks(editeur, texte);
+  ValiderSaisie(editeur);
+}
+
+// Source and destination of `n` files, the destination empty: a compare reports n lines.
+struct Paire {
+  std::string source;
+  std::string cible;
+};
+Paire PaireDifferente(test::TempTree& arbre, const std::string& nom, int n) {
+  Paire p{arbre.Repertoire(nom + "/src"), arbre.Repertoire(nom + "/dst")};
+  for (int i = 0; i < n; ++i) arbre.Fichier(nom + "/src/f" + std::to_string(i), "x");
+  return p;
+}
+Paire PaireIdentique(test::TempTree& arbre, const std::string& nom) {
+  Paire p{arbre.Repertoire(nom + "/src"), arbre.Repertoire(nom + "/dst")};
+  for (const char* cote : {"/src/a.txt", "/dst/a.txt"}) {
+    arbre.Fichier(nom + cote, "meme contenu");
+    arbre.DateModif(nom + cote, 1700000000);
+  }
+  return p;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { CompteRendu().ViderCompteRendu(); }
+
+  void laFenetreOuvreAvecUneLigneATraiter();
+  void leMenuOffreToutesLesCommandes();
+  void laRegleDeRedimensionnement();
+  void laSaisieEnPlaceRemetLEtat();
+  void ajouterSupprimerInsererViderLesLignes();
+  void lesFlechesSuiventLeClavierDeLaGrille();
+  void lEtatNeDevientJamaisCourant();
+  void parcourirRemplitLaCelluleCourante();
+  void comparerMontreEgalEtErreurs();
+  void synchroniserDemandeConfirmation();
+  void abandonnerArreteLeRun_data();
+  void abandonnerArreteLeRun();
+  void pendantUnRunLaGrilleEstEnLectureSeule();
+  void fermerPendantUnRunAttendSaFin();
+  void laQuestionDeFermeture_data();
+  void laQuestionDeFermeture();
+  void lireUnFichierListeAgranditLaFenetre();
+  void aideEtAPropos();
+  void leCreditBrouilleEstVerifie();
+};
+
+void MainWindowTest::laFenetreOuvreAvecUneLigneATraiter() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QCOMPARE(f->windowTitle(), QStringLiteral("Synchronisation de répertoires"));
+  QAbstractItemModel* m = f->StringGrid1()->model();
+  QCOMPARE(m->rowCount(), 1);
+  QCOMPARE(m->columnCount(), 3);
+  QCOMPARE(m->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Répertoire source"));
+  QCOMPARE(m->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Répertoire cible"));
+  QCOMPARE(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Etat"));
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
+  QCOMPARE(f->StringGrid1()->currentIndex(), m->index(0, 0));
+  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
+
+  const QList<std::pair<QPushButton*, QRect>> boutons = {
+      {f->ButtonAjouterLigne(), QRect(4, 8, 89, 25)},
+      {f->ButtonSupprimerLigne(), QRect(100, 8, 81, 25)},
+      {f->ButtonParcourir(), QRect(184, 8, 85, 25)},
+      {f->ButtonComparer(), QRect(272, 8, 85, 25)},
+      {f->ButtonSynchroniser(), QRect(360, 8, 85, 25)},
+      {f->ButtonFermer(), QRect(448, 8, 85, 25)},
+      {f->ButtonAide(), QRect(536, 8, 85, 25)}};
+  for (const auto& [bouton, place] : boutons) QCOMPARE(bouton->geometry(), place);
+
+  // The status bar: five panels, the first one with the credit text.
+  QCOMPARE(f->StatusBar1()->height(), 19);
+  QCOMPARE(f->LargeurPanneau(1), 120);
+  QCOMPARE(f->LargeurPanneau(4), 80);
+  QCOMPARE(f->Panneau(0)->text().toStdString(), f->TexteCredit());
+  QVERIFY(f->MemoLog()->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn);
+  QVERIFY(f->MemoLog()->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn);
+}
+
+void MainWindowTest::leMenuOffreToutesLesCommandes() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  const QList<QAction*> menus = f->MainMenu1()->actions();
+  QCOMPARE(menus.size(), 2);
+  QCOMPARE(menus[0]->text(), QStringLiteral("Action"));
+  QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
+  QStringList action;
+  for (QAction* a : menus[0]->menu()->actions()) {
+    action << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  }
+  QCOMPARE(action, (QStringList{"Ajouter une ligne", "Supprimer la ligne en cours", "Parcourir...",
+                                "Supprimer toutes les lignes", "-", "Lire un fichier liste...",
+                                "Enregistrer le fichier liste...", "-", "Compte-rendu par mail...",
+                                "-", "Quitter"}));
+  QStringList aide;
+  for (QAction* a : menus[1]->menu()->actions()) aide << a->text();
+  QCOMPARE(aide, (QStringList{"Aide", "A propos"}));
+
+  // Without a mail dialog the item stays disabled; with one it opens it.
+  QVERIFY(!f->Compterenduparmail1()->isEnabled());
+  int ouvertures = 0;
+  f->DefinirFormMail([&ouvertures] { ++ouvertures; });
+  QVERIFY(f->Compterenduparmail1()->isEnabled());
+  f->Compterenduparmail1()->trigger();
+  QCOMPARE(ouvertures, 1);
+
+  // "Enregistrer le fichier liste..." cancelled: nothing changes, nothing is shown.
+  TRepondeurBoites repondeur;
+  repondeur.RepondreFichier(QString());
+  f->Enregistrerlefichierliste1()->trigger();
+  QCOMPARE(repondeur.filtres_dialogues.size(), 1);
+  QVERIFY(repondeur.filtres_dialogues[0].startsWith(QStringLiteral("Fichiers ini (")));
+  QVERIFY(repondeur.textes.isEmpty());
+}
+
+void MainWindowTest::laRegleDeRedimensionnement() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QHeaderView* h = f->StringGrid1()->horizontalHeader();
+  QCOMPARE(f->StringGrid1()->width(), 626);
+  QCOMPARE(h->sectionSize(0), 257);
+  QCOMPARE(h->sectionSize(1), 257);
+  QCOMPARE(h->sectionSize(2), 80);
+  QCOMPARE(f->LargeurPanneau(0), f->StatusBar1()->contentsRect().width() - 440);
+
+  f->resize(300, f->height());
+  QCOMPARE(h->sectionSize(0), 94);  // (300 - 32 - 80) / 2
+  const int panneau0 = f->LargeurPanneau(0);
+  QCOMPARE(panneau0, 0);  // 300 - 440 is negative
+
+  f->resize(600, f->height());
+  const int large = f->LargeurPanneau(0);
+  QCOMPARE(large, f->StatusBar1()->contentsRect().width() - 440);
+  // 110 pixels or less: the columns and panel 0 keep their widths.
+  f->resize(110, f->height());
+  QCOMPARE(f->StringGrid1()->width(), 110);
+  QCOMPARE(h->sectionSize(0), 244);  // (600 - 112) / 2
+  QCOMPARE(h->sectionSize(1), 244);
+  QCOMPARE(f->LargeurPanneau(0), large);
+  // 111 pixels: both columns get width 0.
+  f->resize(111, f->height());
+  QCOMPARE(h->sectionSize(0), 0);
+  QCOMPARE(h->sectionSize(1), 0);
+  QCOMPARE(h->sectionSize(2), 80);
+}
+
+void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  f->Jumelix().Grille().DefinirCellule(2, 1, "=");
+  TStringGrid* g = f->StringGrid1();
+  g->setCurrentIndex(g->model()->index(0, 1));
+  g->setFocus();
+  QTest::keyClick(g, Qt::Key_A);
+  QVERIFY(g->EditeurOuvert());
+  // The first keystroke already resets the state; the editor keeps its caret.
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
+  QWidget* editeur = Editeur(g);
+  QTest::keyClicks(editeur, QStringLiteral("bc"));
+  QTest::keyClick(editeur, Qt::Key_Left);
+  QTest::keyClick(editeur, Qt::Key_X);
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("abxc"));
+  ValiderSaisie(editeur);
+  QVERIFY(!g->EditeurOuvert());
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("abxc"));
+  QVERIFY(f->Jumelix().Grille().GrilleModifiee());
+
+  // Emptying the row's cells empties its state.
+  Taper(*f, 1, 1, QString());
+  g->setCurrentIndex(g->model()->index(0, 1));
+  QTest::keyClick(g, Qt::Key_F2);
+  editeur = Editeur(g);
+  QTest::keyClick(editeur, Qt::Key_End);
+  for (int i = 0; i < 4; ++i) QTest::keyClick(editeur, Qt::Key_Backspace);
+  ValiderSaisie(editeur);
+  QCOMPARE(Cellule(*f, 1, 1), QString());
+  QCOMPARE(Cellule(*f, 2, 1), QString());
+}
+
+void MainWindowTest::ajouterSupprimerInsererViderLesLignes() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QAbstractItemModel* m = f->StringGrid1()->model();
+  // A blank last row is reused.
+  QTest::mouseClick(f->ButtonAjouterLigne(), Qt::LeftButton);
+  QCOMPARE(m->rowCount(), 1);
+  Taper(*f, 0, 1, QStringLiteral("/a"));
+  QTest::mouseClick(f->ButtonAjouterLigne(), Qt::LeftButton);
+  QCOMPARE(m->rowCount(), 2);
+  QCOMPARE(f->StringGrid1()->currentIndex(), m->index(1, 0));
+  QVERIFY(f->StringGrid1()->hasFocus());
+  Taper(*f, 0, 2, QStringLiteral("/b"));
+  f->Ajouteruneligne2()->trigger();
+  QCOMPARE(m->rowCount(), 3);
+  Taper(*f, 0, 3, QStringLiteral("/c"));
+
+  // Insert on row 2: a blank row there, the others move down.
+  f->StringGrid1()->setCurrentIndex(m->index(1, 0));
+  QTest::keyClick(f->StringGrid1(), Qt::Key_Insert);
+  QCOMPARE(m->rowCount(), 4);
+  QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/a"));
+  QCOMPARE(Cellule(*f, 0, 2), QString());
+  QCOMPARE(Cellule(*f, 0, 3), QStringLiteral("/b"));
+  QCOMPARE(Cellule(*f, 0, 4), QStringLiteral("/c"));
+  QCOMPARE(f->StringGrid1()->currentIndex(), m->index(1, 0));
+
+  // Insert with an editor open inserts too.
+  f->StringGrid1()->setCurrentIndex(m->index(0, 0));
+  QTest::keyClick(f->StringGrid1(), Qt::Key_F2);
+  QTest::keyClick(Editeur(f->StringGrid1()), Qt::Key_Insert);
+  QCOMPARE(m->rowCount(), 5);
+  QCOMPARE(Cellule(*f, 0, 1), QString());
+  QCOMPARE(Cellule(*f, 0, 2), QStringLiteral("/a"));
+
+  // Delete the current row, by button and by menu.
+  f->StringGrid1()->setCurrentIndex(m->index(0, 0));
+  QTest::mouseClick(f->ButtonSupprimerLigne(), Qt::LeftButton);
+  QCOMPARE(m->rowCount(), 4);
+  QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/a"));
+  f->StringGrid1()->setCurrentIndex(m->index(1, 0));
+  f->Supprimerlaligneencours1()->trigger();
+  QCOMPARE(m->rowCount(), 3);
+  QCOMPARE(Cellule(*f, 0, 2), QStringLiteral("/b"));
+
+  // Delete all: one blank row is left, whatever the rows held.
+  f->SupprimerToutesLesLignes()->trigger();
+  QCOMPARE(m->rowCount(), 1);
+  QCOMPARE(Cellule(*f, 0, 1), QString());
+  QCOMPARE(f->StringGrid1()->currentIndex().row(), 0);
+}
+
+void MainWindowTest::lesFlechesSuiventLeClavierDeLaGrille() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  TStringGrid* g = f->StringGrid1();
+  QAbstractItemModel* m = g->model();
+  // Down on a blank last row: nothing.
+  g->setCurrentIndex(m->index(0, 0));
+  QTest::keyClick(g, Qt::Key_Down);
+  QCOMPARE(m->rowCount(), 1);
+  QCOMPARE(g->currentIndex(), m->index(0, 0));
+  // Right on a blank last row, column 1: column 0 of the same row.
+  QTest::keyClick(g, Qt::Key_Right);
+  QCOMPARE(g->currentIndex(), m->index(0, 1));
+  QTest::keyClick(g, Qt::Key_Right);
+  QCOMPARE(g->currentIndex(), m->index(0, 0));
+  QCOMPARE(m->rowCount(), 1);
+
+  Taper(*f, 0, 1, QStringLiteral("/src"));
+  Taper(*f, 1, 1, QStringLiteral("/dst"));
+  // Right in column 1 of a filled last row: a new row, column 0.
+  g->setCurrentIndex(m->index(0, 1));
+  QTest::keyClick(g, Qt::Key_Right);
+  QCOMPARE(m->rowCount(), 2);
+  QCOMPARE(g->currentIndex(), m->index(1, 0));
+  // Down on the filled first row moves to the next row; on the last, filled, row it adds.
+  Taper(*f, 0, 2, QStringLiteral("/x"));
+  g->setCurrentIndex(m->index(0, 0));
+  QTest::keyClick(g, Qt::Key_Down);
+  QCOMPARE(g->currentIndex(), m->index(1, 0));
+  QTest::keyClick(g, Qt::Key_Down);
+  QCOMPARE(m->rowCount(), 3);
+  QCOMPARE(g->currentIndex(), m->index(2, 0));
+
+  // Right with an editor open moves the caret, not the cell.
+  g->setCurrentIndex(m->index(0, 0));
+  QTest::keyClick(g, Qt::Key_F2);
+  QWidget* editeur = Editeur(g);
+  QTest::keyClick(editeur, Qt::Key_Home);
+  QTest::keyClick(editeur, Qt::Key_Right);
+  QCOMPARE(g->currentIndex(), m->index(0, 0));
+  QVERIFY(g->EditeurOuvert());
+  QTest::keyClick(editeur, Qt::Key_Escape);
+  QVERIFY(f->isVisible());  // Escape in an editor cancels the edit, not the window
+}
+
+void MainWindowTest::lEtatNeDevientJamaisCourant() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  TStringGrid* g = f->StringGrid1();
+  QAbstractItemModel* m = g->model();
+  g->setCurrentIndex(m->index(0, 1));
+  const QRect etat = g->visualRect(m->index(0, 2));
+  QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, etat.center());
+  QCOMPARE(g->currentIndex(), m->index(0, 1));
+  QCOMPARE(f->Jumelix().Grille().ColonneCourante(), 1);
+  QTest::mouseDClick(g->viewport(), Qt::LeftButton, {}, etat.center());
+  QVERIFY(!g->EditeurOuvert());
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
+  // A click on an ordinary cell moves the logic's current cell too.
+  Taper(*f, 0, 1, QStringLiteral("/a"));
+  f->Ajouteruneligne2()->trigger();
+  QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(m->index(0, 1)).center());
+  QCOMPARE(f->Jumelix().Grille().LigneCourante(), 1);
+  QCOMPARE(f->Jumelix().Grille().ColonneCourante(), 1);
+}
+
+void MainWindowTest::parcourirRemplitLaCelluleCourante() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const std::string rep = arbre.Repertoire("choisi");
+  Taper(*f, 0, 1, QStringLiteral("/source"));
+  QAbstractItemModel* m = f->StringGrid1()->model();
+  f->StringGrid1()->setCurrentIndex(m->index(0, 1));
+  f->Jumelix().Grille().DefinirCellule(2, 1, "=");
+
+  TRepondeurBoites repondeur;
+  repondeur.RepondreFichier(QString::fromStdString(rep));
+  QTest::mouseClick(f->ButtonParcourir(), Qt::LeftButton);
+  QCOMPARE(repondeur.titres_dialogues, QStringList{QStringLiteral("Choix du répertoire")});
+  QCOMPARE(Cellule(*f, 1, 1), QString::fromStdString(rep));
+  QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/source"));
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
+
+  // Cancelled from the menu: the cell stays as it was.
+  f->Jumelix().Grille().DefinirCellule(2, 1, "=");
+  repondeur.RepondreFichier(QString());
+  f->Parcourir2()->trigger();
+  QCOMPARE(repondeur.titres_dialogues.size(), 2);
+  QCOMPARE(Cellule(*f, 1, 1), QString::fromStdString(rep));
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("="));
+}
+
+void MainWindowTest::comparerMontreEgalEtErreurs() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const Paire egale = PaireIdentique(arbre, "p1");
+  const Paire differente = PaireDifferente(arbre, "p2", 3);
+  Taper(*f, 0, 1, QString::fromStdString(egale.source));
+  Taper(*f, 1, 1, QString::fromStdString(egale.cible + "/"));  // trailing "/" is dropped
+  f->Ajouteruneligne2()->trigger();
+  Taper(*f, 0, 2, QString::fromStdString(differente.source));
+  Taper(*f, 1, 2, QString::fromStdString(differente.cible));
+  f->Ajouteruneligne2()->trigger();
+  Taper(*f, 1, 3, QStringLiteral("/seulement/une/cible"));
+
+  TRepondeurBoites repondeur;
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+  QVERIFY(repondeur.textes.isEmpty());  // compare asks nothing
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("="));
+  QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("3 erreur(s)"));
+  QCOMPARE(Cellule(*f, 2, 3), QStringLiteral("???"));
+  const QStringList log = LignesLog(*f);
+  QCOMPARE(log.size(), 4);
+  QCOMPARE(log.last(), QStringLiteral("Nom de répertoire vide en ligne 3"));
+  QCOMPARE(f->Panneau(0)->text(), QStringLiteral("Comparaison terminée"));
+  QCOMPARE(f->Panneau(1)->text(), QStringLiteral("Copiés : 0"));
+  QCOMPARE(f->Panneau(3)->text(), QStringLiteral("Identiques : 1"));
+  QCOMPARE(f->Panneau(4)->text(), QStringLiteral("0:00:00"));
+  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
+  QCOMPARE(test::TempTree::Noms(differente.cible).size(), size_t{0});  // nothing touched
+}
+
+void MainWindowTest::synchroniserDemandeConfirmation() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const Paire p = PaireDifferente(arbre, "p", 2);
+  Taper(*f, 0, 1, QString::fromStdString(p.source));
+  Taper(*f, 1, 1, QString::fromStdString(p.cible));
+
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::Cancel);
+  QTest::mouseClick(f->ButtonSynchroniser(), Qt::LeftButton);
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Synchronisation des répertoires")});
+  QCOMPARE(repondeur.boutons[0], QMessageBox::Ok | QMessageBox::Cancel);
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
+  QCOMPARE(test::TempTree::Noms(p.cible).size(), size_t{0});
+
+  repondeur.Repondre(QMessageBox::Ok);
+  QTest::mouseClick(f->ButtonSynchroniser(), Qt::LeftButton);
+  QCOMPARE(repondeur.textes.size(), 2);
+  QCOMPARE(test::TempTree::Noms(p.cible), (std::vector<std::string>{"f0", "f1"}));
+  QCOMPARE(f->Panneau(0)->text(), QStringLiteral("Synchronisation terminée."));
+  QCOMPARE(f->Panneau(1)->text(), QStringLiteral("Copiés : 2"));
+
+  // A second comparison finds the pair identical.
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("="));
+}
+
+void MainWindowTest::abandonnerArreteLeRun_data() {
+  QTest::addColumn<bool>("parEchap");
+  QTest::newRow("bouton") << false;
+  QTest::newRow("Echap") << true;
+}
+
+void MainWindowTest::abandonnerArreteLeRun() {
+  QFETCH(bool, parEchap);
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  constexpr int kFichiers = 3000;
+  const Paire longue = PaireDifferente(arbre, "longue", kFichiers);
+  const Paire suivante = PaireDifferente(arbre, "suivante", 1);
+  Taper(*f, 0, 1, QString::fromStdString(longue.source));
+  Taper(*f, 1, 1, QString::fromStdString(longue.cible));
+  f->Ajouteruneligne2()->trigger();
+  Taper(*f, 0, 2, QString::fromStdString(suivante.source));
+  Taper(*f, 1, 2, QString::fromStdString(suivante.cible));
+
+  // Played by the user once the run has started: the events come in at a check point.
+  QString legendePendant;
+  QTimer::singleShot(0, f.get(), [&] {
+    legendePendant = f->ButtonFermer()->text();
+    if (parEchap) {
+      QTest::keyClick(f->StringGrid1(), Qt::Key_Escape);
+    } else {
+      QTest::mouseClick(f->ButtonFermer(), Qt::LeftButton);
+    }
+  });
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+
+  QCOMPARE(legendePendant, QStringLiteral("Abandonner"));
+  QVERIFY(f->isVisible());  // "Abandonner" stops the run, it does not close the window
+  QCOMPARE(f->Panneau(0)->text(), QStringLiteral("Comparaison abandonnée"));
+  const QStringList log = LignesLog(*f);
+  QCOMPARE(log.last(), QStringLiteral("ABANDON"));
+  QVERIFY2(log.size() < kFichiers, qPrintable(QString::number(log.size())));
+  QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("???"));  // the next row is never reached
+  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
+}
+
+void MainWindowTest::pendantUnRunLaGrilleEstEnLectureSeule() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const Paire longue = PaireDifferente(arbre, "longue", 2000);
+  Taper(*f, 0, 1, QString::fromStdString(longue.source));
+  Taper(*f, 1, 1, QString::fromStdString(longue.cible));
+
+  QAbstractItemModel* m = f->StringGrid1()->model();
+  bool editable = true;
+  int lignes = 0;
+  QTimer::singleShot(0, f.get(), [&] {
+    editable = m->flags(m->index(0, 0)).testFlag(Qt::ItemIsEditable);
+    QTest::mouseClick(f->ButtonAjouterLigne(), Qt::LeftButton);  // ignored during a run
+    QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);      // no second run inside
+    lignes = m->rowCount();
+    QTest::mouseClick(f->ButtonFermer(), Qt::LeftButton);
+  });
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+  QVERIFY(!editable);
+  QCOMPARE(lignes, 1);
+  QCOMPARE(LignesLog(*f).count(QStringLiteral("ABANDON")), 1);
+  QVERIFY(m->flags(m->index(0, 0)).testFlag(Qt::ItemIsEditable));
+  QVERIFY(!m->flags(m->index(0, 2)).testFlag(Qt::ItemIsEditable));
+}
+
+void MainWindowTest::fermerPendantUnRunAttendSaFin() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QSignalSpy fermee(f.get(), &TFormJumelix::Fermee);
+  test::TempTree arbre;
+  const Paire longue = PaireDifferente(arbre, "longue", 2000);
+  Taper(*f, 0, 1, QString::fromStdString(longue.source));
+  Taper(*f, 1, 1, QString::fromStdString(longue.cible));
+
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::No);  // the save question, once the run has ended
+  bool fermeeDansLeRun = true;
+  QTimer::singleShot(0, f.get(), [&] {
+    f->close();
+    fermeeDansLeRun = !fermee.isEmpty();
+  });
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+  QVERIFY(!fermeeDansLeRun);
+  QCOMPARE(LignesLog(*f).last(), QStringLiteral("ABANDON"));
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Sauvegarder les changements")});
+  QCOMPARE(fermee.size(), 1);
+  QVERIFY(!f->isVisible());
+}
+
+void MainWindowTest::laQuestionDeFermeture_data() {
+  QTest::addColumn<int>("reponse");          // button of the save question
+  QTest::addColumn<bool>("choisirFichier");  // the save dialog picks a file
+  QTest::addColumn<bool>("fermee");
+  QTest::newRow("Annuler") << int(QMessageBox::Cancel) << false << false;
+  QTest::newRow("Non") << int(QMessageBox::No) << false << true;
+  QTest::newRow("Oui, enregistré") << int(QMessageBox::Yes) << true << true;
+  QTest::newRow("Oui, dialogue annulé") << int(QMessageBox::Yes) << false << false;
+}
+
+void MainWindowTest::laQuestionDeFermeture() {
+  QFETCH(int, reponse);
+  QFETCH(bool, choisirFichier);
+  QFETCH(bool, fermee);
+  QTemporaryDir rep;
+  const QString liste = rep.filePath(QStringLiteral("liste.ini"));
+
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QSignalSpy spy(f.get(), &TFormJumelix::Fermee);
+  {
+    // Unchanged grid: closes without a question.
+    TRepondeurBoites repondeur;
+    auto vierge = NouvelleFenetre();
+    QSignalSpy spyVierge(vierge.get(), &TFormJumelix::Fermee);
+    vierge->Quitter1()->trigger();
+    QVERIFY(repondeur.textes.isEmpty());
+    QCOMPARE(spyVierge.size(), 1);
+  }
+  Taper(*f, 0, 1, QStringLiteral("/src"));
+  Taper(*f, 1, 1, QStringLiteral("/dst"));
+
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(static_cast<QMessageBox::StandardButton>(reponse));
+  repondeur.RepondreFichier(choisirFichier ? liste : QString());
+  QTest::mouseClick(f->ButtonFermer(), Qt::LeftButton);
+  QCOMPARE(repondeur.titres.value(0), QStringLiteral("Sauvegarder les changements"));
+  QCOMPARE(repondeur.boutons.value(0), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  QCOMPARE(spy.size(), fermee ? 1 : 0);
+  QCOMPARE(f->isVisible(), !fermee);
+  if (choisirFichier) {
+    std::vector<std::string> lignes;
+    QCOMPARE(LireLignesFichier(liste.toStdString(), lignes), 0);
+    QCOMPARE(lignes,
+             (std::vector<std::string>{"Répertoire source", "Répertoire cible", "/src", "/dst"}));
+    QVERIFY(!f->Jumelix().Grille().GrilleModifiee());
+  }
+}
+
+void MainWindowTest::lireUnFichierListeAgranditLaFenetre() {
+  QTemporaryDir rep;
+  const std::string liste = rep.filePath(QStringLiteral("liste.ini")).toStdString();
+  std::vector<std::string> lignes = {"Répertoire source", "Répertoire cible"};
+  for (int i = 0; i < 10; ++i) {
+    lignes.push_back("/s" + std::to_string(i));
+    lignes.push_back("/d" + std::to_string(i));
+  }
+  QCOMPARE(EcrireLignesFichier(liste, lignes), 0);
+
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  Taper(*f, 0, 1, QStringLiteral("/jete"));
+  const int hauteur = f->height();
+  const int colonne = f->StringGrid1()->columnWidth(0);
+  TRepondeurBoites repondeur;
+  repondeur.RepondreFichier(QString::fromStdString(liste));
+  f->Lireunfichierliste1()->trigger();
+  QVERIFY2(repondeur.textes.isEmpty(), qPrintable(repondeur.textes.join("/")));  // no question
+  QCOMPARE(f->StringGrid1()->model()->rowCount(), 10);
+  QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/s0"));
+  QCOMPARE(Cellule(*f, 1, 10), QStringLiteral("/d9"));
+  QCOMPARE(Cellule(*f, 2, 1), QString());
+  QVERIFY(!f->Jumelix().Grille().GrilleModifiee());
+  // Eleven pairs with the titles: the grid grows to 19 x 12 pixels, the window with it.
+  QCOMPARE(f->StringGrid1()->height(), 19 * 12);
+  QCOMPARE(f->height(), hauteur + 19 * 12 - 109);
+  QCOMPARE(f->StringGrid1()->columnWidth(0), colonne);
+
+  // The file becomes the one the save dialog proposes.
+  repondeur.RepondreFichier(QString());
+  f->Enregistrerlefichierliste1()->trigger();
+  QCOMPARE(repondeur.fichiers_proposes.value(1), QString::fromStdString(liste));
+}
+
+void MainWindowTest::aideEtAPropos() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  TFormAide aide;
+  f->DefinirFormAide(&aide);
+  QTest::mouseClick(f->ButtonAide(), Qt::LeftButton);
+  QVERIFY(aide.isVisible());
+  QVERIFY(!aide.RichEditAide()->document()->isEmpty());
+  QVERIFY(f->isEnabled());  // the help window does not block the main window
+  aide.close();
+  f->Aide2()->trigger();
+  QVERIFY(aide.isVisible());
+
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::Ok);
+  f->Apropos1()->trigger();
+  QCOMPARE(repondeur.textes.size(), 1);
+  QCOMPARE(repondeur.textes[0].toStdString(), f->TexteCredit());
+  QVERIFY(repondeur.textes[0].contains(QStringLiteral("Jumelix")));
+  QCOMPARE(repondeur.boutons[0], QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+void MainWindowTest::leCreditBrouilleEstVerifie() {
+  const std::string clair = "Jumelix © 2026, répertoires";
+  std::vector<unsigned char> forme = BrouillerCredit(clair);
+  QVERIFY(std::string(forme.begin(), forme.end()).find("Jumelix") == std::string::npos);
+  const uint32_t somme = SommeCredit(forme);
+  QCOMPARE(DechiffrerCredit(forme, somme).value_or(""), clair);
+  for (size_t i : {size_t{0}, forme.size() / 2, forme.size() - 1}) {
+    std::vector<unsigned char> alteree = forme;
+    alteree[i] ^= 0x01;
+    QVERIFY(!DechiffrerCredit(alteree, somme).has_value());
+  }
+  std::vector<unsigned char> raccourcie(forme.begin(), forme.end() - 1);
+  QVERIFY(!DechiffrerCredit(raccourcie, somme).has_value());
+}
+
+}  // namespace jumelix
+
+int main(int argc, char** argv) {
+  // Nothing the windows read or write may touch the real home of whoever runs the tests.
+  QTemporaryDir maison;
+  qputenv("HOME", maison.path().toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", (maison.path() + "/config").toLocal8Bit());
+  qputenv("XDG_STATE_HOME", (maison.path() + "/state").toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", maison.path().toLocal8Bit());  // a 0700 directory
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  jumelix::MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainWindow_test.moc"
