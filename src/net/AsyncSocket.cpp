@@ -647,7 +647,12 @@ void TAsyncSocket::TryToSend() {
       buffered_bytes_ = std::max(0, buffered_bytes_ - static_cast<int>(n));
       chunk.Remove(static_cast<int>(n));
       if (OnSendData) OnSendData(*this, static_cast<int>(n));
-      if (n < len) return;
+      if (n < len) {
+        // Linux takes part of a block when its buffer fills up; the rest waits for the
+        // next write notification, which has to be asked for.
+        if (fd_ >= 0) loop_.SocketSendBlocked(fd_);
+        return;
+      }
       continue;
     }
     if (n == 0) return;
@@ -742,7 +747,16 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
     return;
   }
   if (state_ == wsClosed) return;
-  if (shut) ::shutdown(fd_, SHUT_WR);
+  if (shut) {
+    ::shutdown(fd_, SHUT_WR);
+    // Lingering on for 0 seconds makes close() reset the connection and throw away what
+    // the system has not yet delivered; an orderly close must not lose data that Send
+    // accepted, so the system is left to finish in the background.
+    if (linger_on_off_ == wsLingerOn && linger_timeout_ == 0) {
+      linger off{};
+      setsockopt(fd_, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    }
+  }
   loop_.ForgetSocket(fd_);
   // Linux releases the descriptor even when close reports an error, so it is never
   // retried; an interrupted close counts as done.
