@@ -105,19 +105,29 @@ def _median(v):
 
 
 def table(path):
-    """RESULTS.tsv lines: tree scenario tool seconds rss_kib. Prints medians and ratios,
-    the goal of each row, the linearity check and the memory check."""
-    data = {}
-    order = []
+    """RESULTS.tsv lines: cache tree scenario tool seconds rss_kib. Prints, for each cache
+    mode, the medians and ratios with the goal of each row, then the linearity and memory
+    checks."""
+    modes = {}
     with open(path) as f:
         for line in f:
-            tree, scen, tool, sec, rss = line.rstrip("\n").split("\t")
+            mode, tree, scen, tool, sec, rss = line.rstrip("\n").split("\t")
+            data, order = modes.setdefault(mode, ({}, []))
             key = (tree, scen)
             if key not in data:
                 data[key] = {}
                 order.append(key)
             data[key].setdefault(tool, []).append((float(sec), int(rss)))
+    titles = {"froid": "cache de pages vidé avant chaque mesure",
+              "chaud": "un passage non chronométré avant chaque mesure"}
+    for mode, (data, order) in modes.items():
+        print("### Cache %s (%s)" % (mode, titles.get(mode, mode)))
+        print()
+        _table_mode(data, order)
+        print()
 
+
+def _table_mode(data, order):
     def med(key, tool, i):
         v = data.get(key, {}).get(tool)
         return _median([x[i] for x in v]) if v else None

@@ -10,9 +10,12 @@
 #   BENCH_REPEAT=3    mesures par scénario (médiane retenue)
 #   BENCH_CACHE=auto  froid : vide le cache de pages avant chaque mesure (root) ;
 #                     chaud : un passage non chronométré avant chaque mesure ;
-#                     auto : froid si le cache peut être vidé, sinon chaud
+#                     "chaud froid" : les deux séries, l'une après l'autre ;
+#                     auto : les deux si le cache peut être vidé, sinon chaud
 #   BENCH_DIR=...     dossier de travail (défaut bench/work)
 #   BENCH_KEEP=0      1 : garder les arbres à la fin (réutilisés au lancement suivant)
+#   BENCH_ARBRES="a b c"  arbres mesurés (a : petits fichiers, b : à plat, c : gros
+#                     fichiers) ; la linéarité et la mémoire se mesurent avec b
 #   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
 set -euo pipefail
 
@@ -23,6 +26,7 @@ CACHE=${BENCH_CACHE:-auto}
 WORK=${BENCH_DIR:-$ROOT/bench/work}
 KEEP=${BENCH_KEEP:-0}
 BIN=${BENCH_BIN:-}
+ARBRES=${BENCH_ARBRES:-a b c}
 TOOL="python3 $ROOT/bench/bench_tool.py"
 
 for outil in rsync python3 /usr/bin/time; do
@@ -59,13 +63,16 @@ ANOMALIES=()
 # --- Cache ---------------------------------------------------------------------------------
 vider_cache() { sync && echo 3 >/proc/sys/vm/drop_caches; }
 if [ "$CACHE" = auto ]; then
-  if vider_cache 2>/dev/null; then CACHE=froid; else CACHE=chaud; fi
+  if vider_cache 2>/dev/null; then CACHE="chaud froid"; else CACHE=chaud; fi
 fi
-case "$CACHE" in
-  froid) vider_cache || { echo "Impossible de vider le cache de pages (BENCH_CACHE=chaud ?)" >&2; exit 1; } ;;
-  chaud) ;;
-  *) echo "BENCH_CACHE : froid, chaud ou auto" >&2; exit 1 ;;
-esac
+for m in $CACHE; do
+  case "$m" in
+    froid) vider_cache || { echo "Impossible de vider le cache de pages (BENCH_CACHE=chaud ?)" >&2; exit 1; } ;;
+    chaud) ;;
+    *) echo "BENCH_CACHE : froid, chaud, \"froid chaud\" ou auto" >&2; exit 1 ;;
+  esac
+done
+MODE=chaud
 
 # Stats and reads every entry of the given trees (first synchronisation in warm mode).
 chauffer() {
@@ -79,12 +86,12 @@ chauffer() {
 
 # --- Machine -------------------------------------------------------------------------------
 echo "== Banc d'essai Jumelix / rsync — $(date -u '+%Y-%m-%d %H:%M UTC')"
-echo "Machine : $(nproc) cœurs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')), " \
+echo "Machine : $(nproc) cœurs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'))," \
   "$(free -g | awk '/^Mem:/ { print $2 " Gio de RAM" }'), noyau $(uname -r)"
 echo "Disque : $(df -h "$WORK" | awk 'NR == 2 { print $1 " " $2 " (libre " $4 "), monté sur " $6 }')" \
   "$(findmnt -n -o FSTYPE --target "$WORK" 2>/dev/null || true)"
 echo "rsync : $(rsync --version | head -1)"
-echo "Échelle $SCALE, $REPEAT mesures par scénario, cache $CACHE, dossier $WORK"
+echo "Échelle $SCALE, $REPEAT mesures par scénario, cache : $CACHE, dossier $WORK"
 echo
 
 # --- Arbres --------------------------------------------------------------------------------
@@ -106,10 +113,13 @@ arbre() {  # name kind args...
   fi
   rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync"
 }
-arbre a small "$N_A" "$D_A"
-arbre b flat "$N_B"
-arbre c big "$N_C" "$MIB_C"
-arbre l flat "$N_B2"
+a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
+a_mesurer a && arbre a small "$N_A" "$D_A"
+if a_mesurer b; then
+  arbre b flat "$N_B"
+  arbre l flat "$N_B2"
+fi
+a_mesurer c && arbre c big "$N_C" "$MIB_C"
 sync
 echo
 
@@ -125,7 +135,7 @@ mesurer() {
   while [ "$1" != -- ]; do chauffe+=("$1"); shift; done
   shift
   sync
-  if [ "$CACHE" = froid ]; then
+  if [ "$MODE" = froid ]; then
     vider_cache
   elif [ "${chauffe[0]}" != - ]; then
     "${chauffe[@]}" >/dev/null 2>&1 || true
@@ -135,10 +145,10 @@ mesurer() {
   /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >"$SORTIE" 2>>"$LOG" || true
   t1=$(date +%s%N)
   mem=$(awk 'END { print $2 }' "$WORK/time.txt")
-  printf '%s\t%s\t%s\t%s\t%s\n' "$arbre" "$scen" "$outil" \
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$MODE" "$arbre" "$scen" "$outil" \
     "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')" "$mem" >>"$RES"
   {
-    echo "[$arbre | $scen | $outil] $*"
+    echo "[$MODE | $arbre | $scen | $outil] $*"
     head -c 2000 "$SORTIE"
   } >>"$LOG"
 }
@@ -150,7 +160,7 @@ attendu() {  # label key=value...
   ligne=$(tail -1 "$SORTIE")
   for k; do
     if ! grep -qw -- "$k" <<<"$ligne"; then
-      ANOMALIES+=("$label : attendu $k, obtenu « $ligne »")
+      ANOMALIES+=("$MODE, $label : attendu $k, obtenu « $ligne »")
       return
     fi
   done
@@ -163,7 +173,7 @@ verifier() {  # label src dst
   local diff
   diff=$(rsync -a --delete --dry-run -i "$2/" "$3/" | grep -v '^\.d' || true)
   if [ -n "$diff" ]; then
-    ANOMALIES+=("$1 : la cible diffère de la source ($(wc -l <<<"$diff") lignes, p. ex. $(head -1 <<<"$diff"))")
+    ANOMALIES+=("$MODE, $1 : la cible diffère de la source ($(wc -l <<<"$diff") lignes, p. ex. $(head -1 <<<"$diff"))")
   fi
 }
 
@@ -180,7 +190,7 @@ S4="synchro après 1 % modifiés"
 scenarios() {  # name label nfiles
   local nom=$1 lib=$2 n=$3 r src dj dr nchg
   src=$WORK/$nom/src dj=$WORK/$nom/jumelix dr=$WORK/$nom/rsync
-  echo "Arbre $lib"
+  echo "Arbre $lib (cache $MODE)"
   for ((r = 0; r < REPEAT; r++)); do
     rm -rf "$dj" "$dr"
     # The two tools take turns at going first.
@@ -221,29 +231,35 @@ scenarios() {  # name label nfiles
 LIB_A="a: $N_A fichiers / $D_A rép."
 LIB_B="b: $N_B fichiers à plat"
 LIB_C="c: $N_C × $MIB_C Mio"
-scenarios a "$LIB_A" "$N_A"
-scenarios b "$LIB_B" "$N_B"
-scenarios c "$LIB_C" "$N_C"
+serie() {
+  if a_mesurer a; then scenarios a "$LIB_A" "$N_A"; fi
+  if a_mesurer b; then scenarios b "$LIB_B" "$N_B"; fi
+  if a_mesurer c; then scenarios c "$LIB_C" "$N_C"; fi
+  a_mesurer b || return 0
 
-# Linearity: no-change compare of a flat directory of N/2 and of N files, measured in turn.
-echo "Linéarité : $N_B2 puis $N_B fichiers à plat"
-jsync "$WORK/l/src" "$WORK/l/jumelix" >/dev/null
-rsync_sync "$WORK/l/src" "$WORK/l/rsync"
-LIN=$((REPEAT < 5 ? 5 : REPEAT))
-for ((r = 0; r < LIN; r++)); do
-  mesurer "lin: $N_B2 à plat" "$S2" jumelix jcomp "$WORK/l/src" "$WORK/l/jumelix" -- \
-    "$BIN" compare "$WORK/l/src" "$WORK/l/jumelix"
-  mesurer "lin: $N_B à plat" "$S2" jumelix jcomp "$WORK/b/src" "$WORK/b/jumelix" -- \
-    "$BIN" compare "$WORK/b/src" "$WORK/b/jumelix"
-  mesurer "lin: $N_B2 à plat" "$S2" rsync rsync_comp "$WORK/l/src" "$WORK/l/rsync" -- \
-    rsync -a --delete --dry-run -i "$WORK/l/src/" "$WORK/l/rsync/"
-  mesurer "lin: $N_B à plat" "$S2" rsync rsync_comp "$WORK/b/src" "$WORK/b/rsync" -- \
-    rsync -a --delete --dry-run -i "$WORK/b/src/" "$WORK/b/rsync/"
-done
-# Memory floor: the same program on a pair of empty directories.
-mkdir -p "$WORK/vide/src" "$WORK/vide/dst"
-mesurer "vide" "$S2" jumelix - -- "$BIN" compare "$WORK/vide/src" "$WORK/vide/dst"
-mesurer "vide" "$S2" rsync - -- rsync -a --delete --dry-run -i "$WORK/vide/src/" "$WORK/vide/dst/"
+  # Linearity: no-change compare of a flat directory of N/2 and of N files, in turn.
+  echo "Linéarité : $N_B2 puis $N_B fichiers à plat (cache $MODE)"
+  rm -rf "$WORK/l/jumelix" "$WORK/l/rsync"
+  "$BIN" sync "$WORK/l/src" "$WORK/l/jumelix" >/dev/null
+  rsync -a --delete "$WORK/l/src/" "$WORK/l/rsync/"
+  local lin=$((REPEAT < 5 ? 5 : REPEAT)) r
+  for ((r = 0; r < lin; r++)); do
+    mesurer "lin: $N_B2 à plat" "$S2" jumelix jcomp "$WORK/l/src" "$WORK/l/jumelix" -- \
+      "$BIN" compare "$WORK/l/src" "$WORK/l/jumelix"
+    mesurer "lin: $N_B à plat" "$S2" jumelix jcomp "$WORK/b/src" "$WORK/b/jumelix" -- \
+      "$BIN" compare "$WORK/b/src" "$WORK/b/jumelix"
+    mesurer "lin: $N_B2 à plat" "$S2" rsync rsync_comp "$WORK/l/src" "$WORK/l/rsync" -- \
+      rsync -a --delete --dry-run -i "$WORK/l/src/" "$WORK/l/rsync/"
+    mesurer "lin: $N_B à plat" "$S2" rsync rsync_comp "$WORK/b/src" "$WORK/b/rsync" -- \
+      rsync -a --delete --dry-run -i "$WORK/b/src/" "$WORK/b/rsync/"
+  done
+  # Memory floor: the same programs on a pair of empty directories.
+  mkdir -p "$WORK/vide/src" "$WORK/vide/dst"
+  mesurer "vide" "$S2" jumelix - -- "$BIN" compare "$WORK/vide/src" "$WORK/vide/dst"
+  mesurer "vide" "$S2" rsync - -- rsync -a --delete --dry-run -i "$WORK/vide/src/" "$WORK/vide/dst/"
+  echo
+}
+for MODE in $CACHE; do serie; done
 echo
 
 $TOOL table "$RES"
