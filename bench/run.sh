@@ -69,7 +69,7 @@ for m in $CACHE; do
   case "$m" in
     froid) vider_cache || { echo "Impossible de vider le cache de pages (BENCH_CACHE=chaud ?)" >&2; exit 1; } ;;
     chaud) ;;
-    *) echo "BENCH_CACHE : froid, chaud, \"froid chaud\" ou auto" >&2; exit 1 ;;
+    *) echo "BENCH_CACHE : chaud, froid, \"chaud froid\" ou auto" >&2; exit 1 ;;
   esac
 done
 MODE=chaud
@@ -126,7 +126,8 @@ echo
 # --- Mesures -------------------------------------------------------------------------------
 # mesurer tree scenario tool warm-command... -- program args...
 # Runs the command once under /usr/bin/time, after emptying the page cache (cold) or after
-# the warm-up command (warm; "-" for none); records seconds and peak RSS in KiB.
+# the warm-up command (warm; "-" for none); records elapsed seconds, peak RSS in KiB and
+# CPU seconds (user + system, children included: rsync runs three processes).
 SORTIE=$WORK/sortie.txt
 mesurer() {
   local arbre=$1 scen=$2 outil=$3
@@ -140,13 +141,14 @@ mesurer() {
   elif [ "${chauffe[0]}" != - ]; then
     "${chauffe[@]}" >/dev/null 2>&1 || true
   fi
-  local t0 t1 mem
+  local t0 t1 mem cpu
   t0=$(date +%s%N)
-  /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" >"$SORTIE" 2>>"$LOG" || true
+  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time.txt" "$@" >"$SORTIE" 2>>"$LOG" || true
   t1=$(date +%s%N)
   mem=$(awk 'END { print $2 }' "$WORK/time.txt")
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$MODE" "$arbre" "$scen" "$outil" \
-    "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')" "$mem" >>"$RES"
+  cpu=$(awk 'END { printf "%.2f", $3 + $4 }' "$WORK/time.txt")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$MODE" "$arbre" "$scen" "$outil" \
+    "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')" "$mem" "$cpu" >>"$RES"
   {
     echo "[$MODE | $arbre | $scen | $outil] $*"
     head -c 2000 "$SORTIE"
