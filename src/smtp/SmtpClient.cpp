@@ -193,7 +193,9 @@ std::string TSmtpSession::SignOnName() const {
 
 void TSmtpSession::HandleWindowMessage(uint32_t msg, uintptr_t, intptr_t l) {
   if (msg == kWmSmtpRequestDone && OnRequestDone) {
-    OnRequestDone(*this, request_type_, static_cast<uint16_t>(l));
+    // A copy: the handler may replace itself, or free the client, while it runs.
+    TSmtpRequestDone handler = OnRequestDone;
+    handler(*this, request_type_, static_cast<uint16_t>(l));
   }
 }
 
@@ -937,6 +939,7 @@ void TSmtpSession::BuildHeaderLines(std::vector<std::string>& lines) {
 void TSmtpSession::Data() {
   CheckReady();
   if (!connected_) throw SmtpException("SMTP component not connected");
+  if (SendMode != smtpToSocket) throw SmtpException("SMTP component: SendMode not supported");
   header_lines_.clear();
   header_index_ = 0;
   data_line_ = 1;

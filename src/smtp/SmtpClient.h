@@ -206,14 +206,17 @@ class TSmtpSession {
   TSmtpPriority HdrPriority = smtpPriorityNone;
   // The texts of this program are UTF-8, so that is what the message declares.
   std::string CharSet = "utf-8";
-  TSmtpSendMode SendMode = smtpToSocket;  // only smtpToSocket is implemented
+  // Only smtpToSocket is implemented: Data refuses the stream modes (SmtpException).
+  TSmtpSendMode SendMode = smtpToSocket;
   TSmtpDefaultEncoding DefaultEncoding = smtpEnc7bit;
   bool Allow8bitChars = true;
   bool FoldHeaders = false;
   bool WrapMessageText = false;
   TSmtpContentType ContentType = smtpPlainText;
   intptr_t Tag = 0;
+  // True: no header is generated; the body lines carry the header and its empty line.
   bool OwnHeaders = false;
+  // Kept for compatibility; Linux has no sharing modes, attachments are opened read-only.
   TSmtpShareMode ShareMode = smtpShareDenyWrite;
 
   // ---- State (read only) ----

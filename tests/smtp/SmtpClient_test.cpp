@@ -169,13 +169,21 @@ TEST_F(SmtpDialogue, EhloCollectsAuthWordsFromEveryLineAndCompletesOnce) {
             (std::vector<std::string>{"LOGIN", "PLAIN", "CRAM-MD5", "X-OAUTH2"}));
 }
 
-TEST_F(SmtpDialogue, SignOnBlanksBecomeUnderscores) {
+TEST_F(SmtpDialogue, HostNameSignOnVrfyAndRset) {
+  client.Host = "localhost";  // resolved by the background lookup
   client.SignOn = "Mon poste";
+  client.HdrTo = "postmaster";
   peer.Reply("220 ready").Expect("HELO Mon_poste").Reply("250 ok");
+  peer.Expect("VRFY postmaster").Reply("252 cannot verify");
+  peer.Expect("RSET").Reply("250 reset");
   peer.Start();
   ASSERT_EQ(Run([&] { client.Connect(); }), 0);
   EXPECT_EQ(Run([&] { client.Helo(); }), 0);
+  EXPECT_EQ(Run([&] { client.Vrfy(); }), 252);
+  EXPECT_EQ(Run([&] { client.Rset(); }), 0);
+  EXPECT_EQ(client.ErrorMessage(), "252 cannot verify");
   ExpectNoProblems();
+  EXPECT_EQ(done.back().first, smtpRset);
 }
 
 struct AuthCase {
