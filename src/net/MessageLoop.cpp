@@ -237,6 +237,10 @@ struct TMessageLoop::Impl {
         it->second = want;
       }
     }
+    // Wake-ups that the pass has already answered would make the descriptor look busy:
+    // clear them, then signal again only for what is still queued. A post from another
+    // thread either lands before the check or writes its own wake-up after it.
+    shared->Drain();
     std::lock_guard<std::mutex> lock(shared->mu);
     if (!shared->queue.empty()) shared->Wake();
   }

@@ -25,7 +25,16 @@ const char* StateName(TSocketState s) {
 // Records every event of a socket as a line, in the order they fire.
 class EventLog {
  public:
-  explicit EventLog(TAsyncSocket& s) {
+  // The socket outlives the log in most tests, and its destructor still fires
+  // OnChangeState: the log unhooks itself first.
+  ~EventLog() {
+    s_.OnChangeState = nullptr;
+    s_.OnSessionConnected = nullptr;
+    s_.OnSessionClosed = nullptr;
+    s_.OnDataSent = nullptr;
+    s_.OnDnsLookupDone = nullptr;
+  }
+  explicit EventLog(TAsyncSocket& s) : s_(s) {
     s.OnChangeState = [this](TAsyncSocket&, TSocketState o, TSocketState n) {
       Add(std::string("state ") + StateName(o) + "->" + StateName(n));
     };
@@ -49,6 +58,9 @@ class EventLog {
   static std::string Num(int v) { return std::to_string(v); }
 
   std::vector<std::string> lines;
+
+ private:
+  TAsyncSocket& s_;
 };
 
 // Connects `s` to the listener and returns the server side of the connection, after the
@@ -92,6 +104,32 @@ TEST(AsyncSocketConnect, SuccessGivesConnectedThenFirstDataSent) {
   EXPECT_EQ(s.PeerPort(), l.PortText());
   // A second Connect on the live socket is refused.
   EXPECT_THROW(s.Connect(), ESocketException);
+}
+
+TEST(AsyncSocketConnect, ReadNotificationOvertakingConnectConnectsOnce) {
+  TLocalListener l;
+  TAsyncSocket s;
+  EventLog log(s);
+  int dataEvents = 0;
+  s.OnDataAvailable = [&](TAsyncSocket& x, uint16_t) {
+    ++dataEvents;
+    log.Add("data");
+    char c;
+    x.Receive(&c, 1);
+  };
+  s.SetAddr("127.0.0.1");
+  s.SetPort(l.PortText());
+  s.Connect();
+  ASSERT_EQ(s.State(), wsConnecting);
+  TMessageLoop::Current().PostMessage(
+      s.Handle(), kWmSocketEvent, static_cast<uintptr_t>(s.HSocket()), MakeSelectReply(kFdRead, 0));
+  TFd server = l.Accept();
+  ASSERT_TRUE(PumpUntil([&] { return log.Has("sent 0"); }));
+  EXPECT_EQ(log.Count("connected 0"), 1);
+  EXPECT_EQ(log.lines[2], "state connecting->connected");
+  EXPECT_EQ(log.lines[3], "connected 0");
+  EXPECT_EQ(log.lines[4], "data");
+  EXPECT_EQ(dataEvents, 1);
 }
 
 TEST(AsyncSocketConnect, RefusalsBeforeAnySocketIsMade) {
@@ -224,6 +262,24 @@ TEST(AsyncSocketSend, SendWhileConnectingIsASocketError) {
   } catch (const ESocketException& e) {
     EXPECT_EQ(e.Message(), "Error 10057 in function Send\r\nSocket is not connected");
   }
+}
+
+TEST(AsyncSocketSend, ConnectionLostWhileSendingClosesWithoutAnError) {
+  TLocalListener l;
+  TAsyncSocket s;
+  EventLog log(s);
+  TFd server = ConnectTo(s, l, log);
+  linger hard{1, 0};
+  setsockopt(server.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  server.Reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  log.lines.clear();
+  EXPECT_EQ(s.SendText("MAIL FROM:<a@b>\r\n"), 17);  // no OnError assigned: nothing thrown
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"state connected->closed", "closed 10054"}));
+  EXPECT_EQ(s.State(), wsClosed);
+  PumpFor(100);
+  EXPECT_EQ(log.Count("closed 10054"), 1);
+  EXPECT_EQ(log.Count("closed 0"), 0);
 }
 
 TEST(AsyncSocketSend, QueueSplitsIntoChunksOf1460) {

@@ -238,6 +238,24 @@ TEST(MessageLoopSockets, ConnectThenOneWriteThenReadOnceUntilReceived) {
   EXPECT_EQ(p.win.Events(), (std::vector<long>{kFdRead, kFdRead}));
 }
 
+TEST(MessageLoopSockets, NotificationFdFollowsSocketReadinessWithoutSpinning) {
+  TMessageLoop& loop = TMessageLoop::Current();
+  WatchedPair p;
+  ASSERT_TRUE(PumpUntil([&] { return p.win.got.size() >= 2; }));
+  loop.ProcessMessages();
+  EXPECT_FALSE(Readable(loop.NotificationFd()));
+  ASSERT_EQ(::send(p.server.get(), "x", 1, 0), 1);
+  pollfd pf{loop.NotificationFd(), POLLIN, 0};
+  ASSERT_EQ(::poll(&pf, 1, 2000), 1);  // the GUI would wake up here
+  loop.ProcessMessages();
+  // The read was reported and nobody has received yet: nothing more to wake up for.
+  EXPECT_FALSE(Readable(loop.NotificationFd()));
+  char c;
+  ASSERT_EQ(::recv(p.client.get(), &c, 1, 0), 1);
+  loop.SocketReceived(p.client.get());
+  EXPECT_FALSE(Readable(loop.NotificationFd()));
+}
+
 TEST(MessageLoopSockets, WriteComesBackOnlyAfterASendBlocked) {
   TMessageLoop& loop = TMessageLoop::Current();
   WatchedPair p;
