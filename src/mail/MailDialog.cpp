@@ -1,0 +1,341 @@
+#include "mail/MailDialog.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QShowEvent>
+
+#include "mail/AttenteMessages.h"
+#include "mail/UMonMail.h"
+
+namespace jumelix {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+const QString kHintDefaut = QStringLiteral("Valeur conseillée par défaut");
+
+// Eats keyboard and mouse input for the lifetime of one pump: the mail wait keeps the
+// windows painting, but what the user types or clicks meanwhile is discarded, not
+// delivered late.
+class TFiltreSaisie : public QObject {
+ public:
+  TFiltreSaisie(bool clavier, bool souris) : clavier_(clavier), souris_(souris) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    switch (e->type()) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+        return clavier_;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::NonClientAreaMouseButtonPress:
+      case QEvent::NonClientAreaMouseButtonRelease:
+      case QEvent::NonClientAreaMouseButtonDblClick:
+        return souris_;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  bool clavier_;
+  bool souris_;
+};
+
+// Restores the normal cursor however the send ends.
+class TCurseurAttente {
+ public:
+  TCurseurAttente() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TCurseurAttente() { QGuiApplication::restoreOverrideCursor(); }
+  TCurseurAttente(const TCurseurAttente&) = delete;
+  TCurseurAttente& operator=(const TCurseurAttente&) = delete;
+};
+
+}  // namespace
+
+void InstallerPompeQt() {
+  DefinirPompeEvenements([](bool ignorerClavier, bool ignorerSouris) {
+    if (QCoreApplication::instance() == nullptr) return;
+    TFiltreSaisie filtre(ignorerClavier, ignorerSouris);
+    QCoreApplication::instance()->installEventFilter(&filtre);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::instance()->removeEventFilter(&filtre);
+  });
+}
+
+TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
+    : QDialog(parent),
+      parametres_(parametres),
+      GroupBoxCompte_(QStringLiteral("Paramètres du compte destinataire"), this),
+      GroupBoxObjet_(QStringLiteral("Texte à ajouter à l'objet du message (facultatif)"), this),
+      GroupBoxQuand_(QStringLiteral("Un mail sera envoyé lorsque Jumelix est appelé ..."), this),
+      GroupBoxApp_(QStringLiteral("... en tant qu'application"), &GroupBoxQuand_),
+      GroupBoxServ_(QStringLiteral("... par un service (/S)"), &GroupBoxQuand_),
+      BarreBoutons_(this),
+      LabelAdresseMail_(QStringLiteral("Adresse e-mail des destinataires"), &GroupBoxCompte_),
+      EditAdresseMail_(&GroupBoxCompte_),
+      LabelServeurSMTP_(QStringLiteral("Serveur SMTP à utiliser"), &GroupBoxCompte_),
+      EditServeurSMTP_(&GroupBoxCompte_),
+      LabelPort_(QStringLiteral("Port SMTP (habituellement 25)"), &GroupBoxCompte_),
+      EditPort_(&GroupBoxCompte_),
+      LabelAuth_(QStringLiteral("Si le serveur smtp exige une authentification, indiquez le nom "
+                                "et le mot de passe. Sinon laissez ces deux zones vides."),
+                 &GroupBoxCompte_),
+      LabelAuthNom_(QStringLiteral("Nom"), &GroupBoxCompte_),
+      EditAuthNom_(&GroupBoxCompte_),
+      LabelAuthPass_(QStringLiteral("Mot de passe"), &GroupBoxCompte_),
+      EditAuthPass_(&GroupBoxCompte_),
+      ButtonTester_(QStringLiteral("Tester"), &GroupBoxCompte_),
+      LabelComplementObjet_(QStringLiteral("Cinquante caractères maxi"), &GroupBoxObjet_),
+      EditComplementObjet_(&GroupBoxObjet_),
+      RadioButtonAppChaqueFois_(QStringLiteral("A chaque fois"), &GroupBoxApp_),
+      RadioButtonAppSiErreur_(QStringLiteral("Seulement en cas d'erreur"), &GroupBoxApp_),
+      RadioButtonAppJamais_(QStringLiteral("Jamais"), &GroupBoxApp_),
+      RadioButtonServChaqueFois_(QStringLiteral("A chaque fois"), &GroupBoxServ_),
+      RadioButtonServSiErreur_(QStringLiteral("Seulement en cas d'erreur"), &GroupBoxServ_),
+      RadioButtonServJamais_(QStringLiteral("Jamais"), &GroupBoxServ_),
+      ButtonOK_(QStringLiteral("OK"), &BarreBoutons_),
+      ButtonAnnuler_(QStringLiteral("Annuler"), &BarreBoutons_) {
+  setWindowTitle(QStringLiteral("Envoi du contre-rendu par mail (facultatif)"));
+  setObjectName(QStringLiteral("FormMail"));
+  resize(451, 393);
+
+  EditAdresseMail_.setToolTip(
+      QStringLiteral("Si plusieurs adresses, séparez-les par des points-virgules."));
+  EditPort_.setText(QStringLiteral("25"));
+  EditPort_.setMaximumWidth(70);
+  EditAuthPass_.setEchoMode(QLineEdit::Password);
+  LabelAuth_.setWordWrap(true);
+  RadioButtonAppJamais_.setChecked(true);
+  RadioButtonAppJamais_.setToolTip(kHintDefaut);
+  RadioButtonServSiErreur_.setChecked(true);
+  RadioButtonServSiErreur_.setToolTip(kHintDefaut);
+
+  const std::pair<QObject*, const char*> noms[] = {
+      {&EditAdresseMail_, "EditAdresseMail"},
+      {&EditServeurSMTP_, "EditServeurSMTP"},
+      {&EditPort_, "EditPort"},
+      {&EditAuthNom_, "EditAuthNom"},
+      {&EditAuthPass_, "EditAuthPass"},
+      {&ButtonTester_, "ButtonTester"},
+      {&EditComplementObjet_, "EditComplementObjet"},
+      {&RadioButtonAppChaqueFois_, "RadioButtonAppChaqueFois"},
+      {&RadioButtonAppSiErreur_, "RadioButtonAppSiErreur"},
+      {&RadioButtonAppJamais_, "RadioButtonAppJamais"},
+      {&RadioButtonServChaqueFois_, "RadioButtonServChaqueFois"},
+      {&RadioButtonServSiErreur_, "RadioButtonServSiErreur"},
+      {&RadioButtonServJamais_, "RadioButtonServJamais"},
+      {&ButtonOK_, "ButtonOK"},
+      {&ButtonAnnuler_, "ButtonAnnuler"},
+  };
+  for (const auto& [objet, nom] : noms) objet->setObjectName(QString::fromLatin1(nom));
+
+  LabelAdresseMail_.setBuddy(&EditAdresseMail_);
+  LabelServeurSMTP_.setBuddy(&EditServeurSMTP_);
+  LabelPort_.setBuddy(&EditPort_);
+  LabelAuthNom_.setBuddy(&EditAuthNom_);
+  LabelAuthPass_.setBuddy(&EditAuthPass_);
+  LabelComplementObjet_.setBuddy(&EditComplementObjet_);
+
+  LayoutCompte_.addWidget(&LabelAdresseMail_, 0, 0);
+  LayoutCompte_.addWidget(&EditAdresseMail_, 0, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelServeurSMTP_, 1, 0);
+  LayoutCompte_.addWidget(&EditServeurSMTP_, 1, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelPort_, 2, 0);
+  LayoutCompte_.addWidget(&EditPort_, 2, 1, Qt::AlignLeft);
+  LayoutCompte_.addWidget(&LabelAuth_, 3, 0, 1, 3);
+  LayoutCompte_.addWidget(&LabelAuthNom_, 4, 0);
+  LayoutCompte_.addWidget(&EditAuthNom_, 4, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelAuthPass_, 5, 0);
+  LayoutCompte_.addWidget(&EditAuthPass_, 5, 1, 1, 2);
+  LayoutCompte_.addWidget(&ButtonTester_, 6, 2, Qt::AlignRight);
+  LayoutCompte_.setColumnStretch(1, 1);
+  GroupBoxCompte_.setLayout(&LayoutCompte_);
+
+  LayoutObjet_.addWidget(&LabelComplementObjet_);
+  LayoutObjet_.addWidget(&EditComplementObjet_, 1);
+  GroupBoxObjet_.setLayout(&LayoutObjet_);
+
+  LayoutApp_.addWidget(&RadioButtonAppChaqueFois_);
+  LayoutApp_.addWidget(&RadioButtonAppSiErreur_);
+  LayoutApp_.addWidget(&RadioButtonAppJamais_);
+  GroupBoxApp_.setLayout(&LayoutApp_);
+  LayoutServ_.addWidget(&RadioButtonServChaqueFois_);
+  LayoutServ_.addWidget(&RadioButtonServSiErreur_);
+  LayoutServ_.addWidget(&RadioButtonServJamais_);
+  GroupBoxServ_.setLayout(&LayoutServ_);
+  LayoutQuand_.addWidget(&GroupBoxApp_);
+  LayoutQuand_.addWidget(&GroupBoxServ_);
+  GroupBoxQuand_.setLayout(&LayoutQuand_);
+
+  ButtonOK_.setDefault(true);
+  LayoutBoutons_.setContentsMargins(0, 0, 0, 0);
+  LayoutBoutons_.addStretch(1);
+  LayoutBoutons_.addWidget(&ButtonOK_);
+  LayoutBoutons_.addWidget(&ButtonAnnuler_);
+  BarreBoutons_.setLayout(&LayoutBoutons_);
+
+  LayoutPrincipal_.addWidget(&GroupBoxCompte_);
+  LayoutPrincipal_.addWidget(&GroupBoxObjet_);
+  LayoutPrincipal_.addWidget(&GroupBoxQuand_);
+  LayoutPrincipal_.addWidget(&BarreBoutons_);
+  setLayout(&LayoutPrincipal_);
+
+  QWidget* ordre[] = {&EditAdresseMail_,
+                      &EditServeurSMTP_,
+                      &EditPort_,
+                      &EditAuthNom_,
+                      &EditAuthPass_,
+                      &ButtonTester_,
+                      &EditComplementObjet_,
+                      &RadioButtonAppChaqueFois_,
+                      &RadioButtonAppSiErreur_,
+                      &RadioButtonAppJamais_,
+                      &RadioButtonServChaqueFois_,
+                      &RadioButtonServSiErreur_,
+                      &RadioButtonServJamais_,
+                      &ButtonOK_,
+                      &ButtonAnnuler_};
+  for (size_t i = 1; i < std::size(ordre); ++i) setTabOrder(ordre[i - 1], ordre[i]);
+
+  connect(&ButtonOK_, &QPushButton::clicked, this, &TFormMail::ButtonOKClick);
+  connect(&ButtonAnnuler_, &QPushButton::clicked, this, &TFormMail::ButtonAnnulerClick);
+  connect(&ButtonTester_, &QPushButton::clicked, this, &TFormMail::ButtonTesterClick);
+
+  InstallerPompeQt();
+  // FormCreate: the settings as the file holds them.
+  parametres_.LireConfig();
+  AfficherChamps();
+}
+
+TFormMail::~TFormMail() = default;
+
+void TFormMail::ReleverChamps() {
+  parametres_.AdresseMail = S(EditAdresseMail_.text());
+  parametres_.ServeurSMTP = S(EditServeurSMTP_.text());
+  parametres_.Port = S(EditPort_.text());
+  parametres_.AuthNom = S(EditAuthNom_.text());
+  parametres_.AuthPass = S(EditAuthPass_.text());
+  parametres_.ComplementObjet = S(EditComplementObjet_.text());
+  parametres_.QuandApp = RadioButtonAppChaqueFois_.isChecked() ? TQuandMail::qmChaqueFois
+                         : RadioButtonAppSiErreur_.isChecked() ? TQuandMail::qmSiErreur
+                                                               : TQuandMail::qmJamais;
+  parametres_.QuandServ = RadioButtonServChaqueFois_.isChecked() ? TQuandMail::qmChaqueFois
+                          : RadioButtonServSiErreur_.isChecked() ? TQuandMail::qmSiErreur
+                                                                 : TQuandMail::qmJamais;
+}
+
+void TFormMail::AfficherChamps() {
+  // Only changed texts are set again, so that a field being edited keeps its cursor.
+  auto mettre = [](QLineEdit& edit, const std::string& valeur) {
+    QString texte = Q(valeur);
+    if (edit.text() != texte) edit.setText(texte);
+  };
+  mettre(EditAdresseMail_, parametres_.AdresseMail);
+  mettre(EditServeurSMTP_, parametres_.ServeurSMTP);
+  mettre(EditPort_, parametres_.Port);
+  mettre(EditAuthNom_, parametres_.AuthNom);
+  mettre(EditAuthPass_, parametres_.AuthPass);
+  mettre(EditComplementObjet_, parametres_.ComplementObjet);
+  switch (parametres_.QuandApp) {
+    case TQuandMail::qmChaqueFois:
+      RadioButtonAppChaqueFois_.setChecked(true);
+      break;
+    case TQuandMail::qmSiErreur:
+      RadioButtonAppSiErreur_.setChecked(true);
+      break;
+    case TQuandMail::qmJamais:
+      RadioButtonAppJamais_.setChecked(true);
+      break;
+  }
+  switch (parametres_.QuandServ) {
+    case TQuandMail::qmChaqueFois:
+      RadioButtonServChaqueFois_.setChecked(true);
+      break;
+    case TQuandMail::qmSiErreur:
+      RadioButtonServSiErreur_.setChecked(true);
+      break;
+    case TQuandMail::qmJamais:
+      RadioButtonServJamais_.setChecked(true);
+      break;
+  }
+}
+
+void TFormMail::RelireConfig() {
+  // A setting the file does not hold keeps what is in its field.
+  ReleverChamps();
+  parametres_.LireConfig();
+  AfficherChamps();
+}
+
+void TFormMail::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) RelireConfig();
+  QDialog::showEvent(event);
+}
+
+void TFormMail::done(int resultat) {
+  RelireConfig();
+  QDialog::done(resultat);
+}
+
+void TFormMail::Afficher(const std::string& texte, bool erreur) {
+  if (afficheur_) {
+    afficheur_(Q(texte), erreur);
+  } else if (erreur) {
+    QMessageBox::warning(this, QStringLiteral("Jumelix"), Q(texte));
+  } else {
+    QMessageBox::information(this, QStringLiteral("Jumelix"), Q(texte));
+  }
+}
+
+void TFormMail::ButtonOKClick() {
+  ReleverChamps();
+  // Emptying both the recipient and the server is how the report mail is switched off.
+  std::string erreur = parametres_.VerifierSaisie(/*arretPermis=*/true);
+  AfficherChamps();
+  if (!erreur.empty()) {
+    Afficher(erreur, true);
+    return;
+  }
+  std::string echec = parametres_.EnregistrerConfig();
+  if (!echec.empty()) Afficher(echec, true);
+  accept();
+}
+
+void TFormMail::ButtonAnnulerClick() { reject(); }
+
+void TFormMail::ButtonTesterClick() {
+  ReleverChamps();
+  std::string erreur = parametres_.VerifierSaisie();
+  AfficherChamps();
+  if (!erreur.empty()) {
+    Afficher(erreur, true);
+    return;
+  }
+  std::string resultat;
+  {
+    TCurseurAttente curseur;
+    resultat = EnvoyerMessageTest(parametres_);
+  }
+  if (resultat.empty()) {
+    Afficher("Envoyé", false);
+  } else {
+    Afficher("Echec. " + resultat, true);
+  }
+}
+
+}  // namespace jumelix

@@ -1,0 +1,15 @@
+#include "mail/RapportMailSmtp.h"
+
+#include "mail/UMonMail.h"
+
+namespace jumelix {
+
+bool TRapportMailSmtp::MailAEnvoyer(bool mode_service) {
+  return parametres_.MailAEnvoyer(mode_service);
+}
+
+std::string TRapportMailSmtp::EnvoyerCompteRendu(const std::string& sujet) {
+  return jumelix::EnvoyerCompteRendu(parametres_, sujet);
+}
+
+}  // namespace jumelix

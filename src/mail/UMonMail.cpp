@@ -1,0 +1,254 @@
+#include "mail/UMonMail.h"
+
+#include <netdb.h>
+
+#include <exception>
+#include <utility>
+
+#include "app/URoutines.h"
+#include "mail/AttenteMessages.h"
+#include "net/SocketErrors.h"
+#include "platform/System.h"
+#include "smtp/SmtpClient.h"
+
+namespace jumelix {
+namespace {
+
+constexpr uint32_t kDelaiEnvoiMs = 30000;
+constexpr int kPortParDefaut = 25;
+constexpr int kConnexionFermee = kWsaeIntr;  // the client's code for a lost connection
+
+uint32_t& DelaiEnvoi() {
+  static uint32_t delai = kDelaiEnvoiMs;
+  return delai;
+}
+
+// The system's own text for a socket error code of the client: the errno or resolver
+// code it was made from, in the user's language; empty when there is none.
+std::string TexteSystemeSocket(int code) {
+  for (int e = 1; e < 256; ++e) {
+    if (WinsockErrorFromErrno(e) == code && e != code) return platform::SystemErrorText(e);
+  }
+  for (int g = -1; g >= -20; --g) {
+    if (g == EAI_SYSTEM) continue;
+    if (WinsockErrorFromGai(g, 0) == code) {
+      const char* texte = gai_strerror(g);
+      return texte != nullptr ? texte : "";
+    }
+  }
+  return {};
+}
+
+// Never cuts inside a UTF-8 sequence.
+void CouperOctets(std::string& ligne, size_t max) {
+  if (ligne.size() <= max) return;
+  size_t fin = max;
+  while (fin > 0 && (static_cast<unsigned char>(ligne[fin]) & 0xC0) == 0x80) --fin;
+  ligne.resize(fin);
+}
+
+}  // namespace
+
+TMonMail::TMonMail(int32_t port, std::string programme)
+    : Port(port == 0 ? kPortParDefaut : port),
+      client_(std::make_unique<TSmtpClient>()),
+      Programme(std::move(programme)) {
+  client_->OnRequestDone = [this](TSmtpSession& s, TSmtpRequest rq, uint16_t err) {
+    SurRequeteTerminee(s, rq, err);
+  };
+  client_->OnGetData = [this](TSmtpSession&, int n, std::string& ligne, int max, bool& encore) {
+    SurLigneDonnees(n, ligne, max, encore);
+  };
+  client_->OnProcessHeader = [this](TSmtpSession&, std::vector<std::string>& entetes) {
+    SurEntetes(entetes);
+  };
+}
+
+TMonMail::~TMonMail() = default;
+
+void TMonMail::DefinirDelaiPourTests(uint32_t delaiMs) { DelaiEnvoi() = delaiMs; }
+
+std::string TMonMail::PremiereAdresse(const std::string& texte) {
+  return Trim(texte.substr(0, texte.find(';')));
+}
+
+template <typename F>
+void TMonMail::Demarrer(F requete) {
+  try {
+    requete();
+  } catch (const std::exception& e) {
+    Erreur = std::string("Erreur : ") + e.what();
+  }
+}
+
+bool TMonMail::Envoyer() {
+  Erreur.clear();
+  Fini = false;
+  TSmtpClient& c = *client_;
+  AdresseExpediteur = PremiereAdresse(AdresseExpediteur);
+  AdresseA = PremiereAdresse(AdresseA);
+  c.Host = Serveur;
+  c.Port = std::to_string(Port);
+  c.SignOn = NomExpediteur;
+
+  std::string expediteur;
+  if (!AdresseExpediteur.empty()) {
+    c.HdrFrom = NomExpediteur + " <" + AdresseExpediteur + ">";
+    expediteur = Trim(AdresseExpediteur);
+  } else {
+    c.HdrFrom = NomExpediteur;
+    expediteur = Trim(NomExpediteur);
+  }
+  // The whole address is the envelope sender. (Keeping only the part before "@" would
+  // leave MAIL FROM empty, which servers take for a bounce or refuse once logged in.)
+  c.FromName = expediteur;
+
+  if (AdresseA.empty()) AdresseA = PremiereAdresse(Destinataires);
+  c.HdrTo = AdresseA;
+  c.HdrCc.clear();
+  std::string sujet;
+  for (const std::string& ligne : Objet) sujet += ligne + "\r\n";
+  c.HdrSubject = sujet;
+  c.SetEmailFiles({});
+  if (!Utilisateur.empty()) {
+    c.AuthType = smtpAuthAutoSelect;
+    c.Username = Utilisateur;
+    c.Password = MotDePasse;
+  } else {
+    c.AuthType = smtpAuthNone;
+    c.Username.clear();
+    c.Password.clear();
+  }
+  c.HdrPriority = smtpPriorityNone;
+  c.ConfirmReceipt = false;
+  c.RcptName.clear();
+  c.AddRecipientLists(Destinataires, DestinatairesCc, DestinatairesCci);
+  // Without a recipient the server would be contacted for nothing: say so at once.
+  if (c.RcptName.empty()) {
+    Erreur = "Aucune adresse de destinataire.";
+    return false;
+  }
+
+  Demarrer([&] { c.Connect(); });
+  AttendreAvecMessages(DelaiEnvoi(), kIgnorerClavier | kIgnorerSouris,
+                       [this] { return Termine(); });
+  if (!Fini && Erreur.empty()) Erreur = "Délai dépassé.";
+  return Fini;
+}
+
+void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t erreur) {
+  if (Termine()) return;  // a late completion after the end of the send
+  if (erreur >= 1 && erreur <= 9999) {
+    Erreur = "Erreur : " + client.ErrorMessage();
+    return;
+  }
+  if (erreur >= 10000) {
+    if (erreur == kConnexionFermee) {
+      // The client's code for a connection that ended under a request: the server's
+      // refusal line says more than any system text.
+      Erreur = client.ErrorMessage().empty() ? "Erreur : connexion fermée par le serveur."
+                                             : "Erreur : " + client.ErrorMessage();
+      return;
+    }
+    std::string texte = TexteSystemeSocket(erreur);
+    Erreur = texte.empty() ? "Erreur : " + std::to_string(erreur) : texte;
+    return;
+  }
+  switch (requete) {
+    case smtpConnect:
+      if (client.AuthType != smtpAuthNone) {
+        Demarrer([&] { client.Ehlo(); });
+      } else {
+        Demarrer([&] { client.Helo(); });
+      }
+      break;
+    case smtpHelo:
+      Demarrer([&] { client.MailFrom(); });
+      break;
+    case smtpEhlo:
+      Demarrer([&] { client.Auth(); });
+      break;
+    case smtpAuth:
+      Demarrer([&] { client.MailFrom(); });
+      break;
+    case smtpMailFrom:
+      Demarrer([&] { client.RcptTo(); });
+      break;
+    case smtpRcptTo:
+      Demarrer([&] { client.Data(); });
+      break;
+    case smtpData:
+      Demarrer([&] { client.Quit(); });
+      break;
+    case smtpQuit:
+      Fini = true;
+      break;
+    default:
+      break;
+  }
+}
+
+void TMonMail::SurLigneDonnees(int numero, std::string& ligne, int maxLongueur, bool& encore) {
+  const size_t c = Corps.size();
+  const size_t n = static_cast<size_t>(numero);
+  if (numero >= 1 && n <= c) {
+    ligne = Corps[n - 1];
+  } else if (numero >= 1 && n - c - 1 < Signature.size()) {
+    ligne = Signature[n - c - 1];
+  } else {
+    encore = false;
+    return;
+  }
+  if (maxLongueur > 0 && ligne.size() >= static_cast<size_t>(maxLongueur)) {
+    CouperOctets(ligne, static_cast<size_t>(maxLongueur) - 1);
+  }
+}
+
+void TMonMail::SurEntetes(std::vector<std::string>& entetes) const {
+  if (Programme.empty()) return;
+  static const std::string kXMailer = "X-Mailer: ";
+  for (std::string& ligne : entetes) {
+    if (EgauxSansCasseAscii(ligne.substr(0, kXMailer.size()), kXMailer)) {
+      ligne = kXMailer + Programme + " - " + ligne.substr(kXMailer.size());
+      return;
+    }
+  }
+  entetes.push_back(kXMailer + Programme);
+}
+
+std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet) {
+  std::string erreur = p.VerifierSaisie();
+  if (!erreur.empty()) return erreur;
+  TMonMail mail(p.PortSMTP(), "Jumelix");
+  mail.Serveur = p.ServeurSMTP;
+  mail.Utilisateur = p.AuthNom;
+  mail.MotDePasse = p.AuthPass;
+  mail.Objet.push_back((sujet.empty() ? std::string("Jumelix") : sujet) + p.ComplementPourObjet());
+  mail.Corps = CompteRendu().Lignes();
+  mail.NomExpediteur = "Jumelix";
+  mail.AdresseExpediteur = p.AdresseMail;
+  mail.AdresseA = p.AdresseMail;
+  mail.Destinataires = p.AdresseMail;
+  mail.Envoyer();
+  return mail.MessageErreur();
+}
+
+std::string EnvoyerMessageTest(const TConfigMail& p) {
+  TMonMail mail(p.PortSMTP(), "Jumelix");
+  mail.Serveur = p.ServeurSMTP;
+  mail.Utilisateur = p.AuthNom;
+  mail.MotDePasse = p.AuthPass;
+  mail.Objet.push_back("Jumelix [" + NomOrdinateur() + "] : Test" + p.ComplementPourObjet());
+  mail.Corps = {
+      "Ce message a été envoyé par Jumelix.", "Adresse e-mail du destinataire : " + p.AdresseMail,
+      "Serveur SMTP utilisé : " + p.ServeurSMTP, "Port SMTP : " + std::to_string(p.PortSMTP())};
+  mail.Signature = {std::string(20, '-'), "Ce message a été envoyé en cliquant sur \"Tester\""};
+  mail.NomExpediteur = "Jumelix";
+  mail.AdresseExpediteur = p.AdresseMail;
+  mail.AdresseA = p.AdresseMail;
+  mail.Destinataires = p.AdresseMail;
+  mail.Envoyer();
+  return mail.MessageErreur();
+}
+
+}  // namespace jumelix

@@ -1,0 +1,77 @@
+// One complete mail delivery: TMonMail fills an SMTP client from its fields, chains the
+// requests Connect, HELO (or EHLO and AUTH), MAIL FROM, RCPT TO, DATA and QUIT from the
+// client's completions, and waits at most 30 s for the end while pumping the thread's
+// message loop. It lives for one send; the connection goes with it. GUI thread only.
+// Failures are never thrown: Envoyer returns false and MessageErreur says why.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/ConfigMail.h"
+
+namespace jumelix {
+
+class TSmtpClient;
+class TSmtpSession;
+
+class TMonMail {
+ public:
+  // `port` 0 means 25; `programme` goes into the X-Mailer header.
+  TMonMail(int32_t port, std::string programme);
+  ~TMonMail();
+  TMonMail(const TMonMail&) = delete;
+  TMonMail& operator=(const TMonMail&) = delete;
+
+  // One delivery; true on success. Returns after success, the first failure, or the wait.
+  bool Envoyer();
+  // The error of the last Envoyer; empty after a success.
+  std::string MessageErreur() const { return Erreur; }
+  // The last Envoyer has ended, one way or the other.
+  bool Termine() const { return Fini || !Erreur.empty(); }
+
+  // PremiereAdresse("a@x; b@y") = "a@x": the text before the first ";", trimmed.
+  static std::string PremiereAdresse(const std::string& texte);
+
+  // How long Envoyer waits for the session: 30 000 ms. For the tests only.
+  static void DefinirDelaiPourTests(uint32_t delaiMs);
+
+  std::string Serveur;
+  std::vector<std::string> Objet;      // subject lines, joined into one header value
+  std::vector<std::string> Corps;      // body lines
+  std::vector<std::string> Signature;  // more body lines, right after Corps
+  int32_t Port;
+  std::string NomExpediteur;      // display name of the sender, and the HELO/EHLO word
+  std::string AdresseExpediteur;  // the first address is the sender's
+  std::string AdresseA;           // the first address goes into the To header
+  std::string Destinataires;      // every recipient, separated by ";" or ","
+  std::string DestinatairesCc;
+  std::string DestinatairesCci;
+  std::string Utilisateur;  // empty: no authentication
+  std::string MotDePasse;
+
+ private:
+  void SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t erreur);
+  void SurLigneDonnees(int numero, std::string& ligne, int maxLongueur, bool& encore);
+  void SurEntetes(std::vector<std::string>& entetes) const;
+  // Starts the next request; a refusal by the client becomes the error of the send.
+  template <typename F>
+  void Demarrer(F requete);
+
+  std::unique_ptr<TSmtpClient> client_;
+  std::string Erreur;
+  bool Fini = false;
+  std::string Programme;
+};
+
+// Mails CompteRendu() under `sujet` with the settings of `p` (checked first with
+// VerifierSaisie). Returns the empty text on success, else the error text.
+std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet);
+
+// Sends the dialog's test message with the current settings, which the caller has
+// checked. Returns the empty text on success, else the error text.
+std::string EnvoyerMessageTest(const TConfigMail& p);
+
+}  // namespace jumelix

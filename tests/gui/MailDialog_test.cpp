@@ -1,0 +1,331 @@
+// The mail settings dialog on the offscreen platform: its controls, the OK, Annuler,
+// Escape and Tester paths, and what each leaves in the settings and in the file.
+#include "mail/MailDialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "app/URoutines.h"
+#include "mail/AttenteMessages.h"
+#include "mail/ConfigMail.h"
+#include "mail/UCryptePass.h"
+#include "mail/UMonMail.h"
+#include "support/SmtpServer.h"
+
+namespace jumelix {
+
+class MailDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  struct TMessageVu {
+    QString texte;
+    bool erreur;
+  };
+
+  std::unique_ptr<QTemporaryDir> dir_;
+  std::vector<TMessageVu> messages_;
+
+  QString Chemin() const { return dir_->path() + QStringLiteral("/jumelix/JumelixConfig.dat"); }
+  void EcrireFichier(const QByteArray& octets) {
+    QDir().mkpath(dir_->path() + QStringLiteral("/jumelix"));
+    QFile f(Chemin());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(octets);
+  }
+  QByteArray LireFichier() {
+    QFile f(Chemin());
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+  }
+  void Capturer(TFormMail& dlg) {
+    dlg.DefinirAfficheur([this](const QString& t, bool e) { messages_.push_back({t, e}); });
+  }
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    qputenv("XDG_CONFIG_HOME", dir_->path().toUtf8());
+    messages_.clear();
+  }
+  void cleanup() {
+    dir_.reset();
+    TMonMail::DefinirDelaiPourTests(30000);
+    InstallerPompeQt();
+  }
+
+  void controlsDefaultsAndTabOrder() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Envoi du contre-rendu par mail (facultatif)"));
+    QCOMPARE(dlg.EditPort()->text(), QStringLiteral("25"));
+    QCOMPARE(dlg.EditAdresseMail()->text(), QString());
+    QCOMPARE(dlg.EditAuthPass()->echoMode(), QLineEdit::Password);
+    QVERIFY(dlg.RadioButtonAppJamais()->isChecked());
+    QVERIFY(dlg.RadioButtonServSiErreur()->isChecked());
+    QCOMPARE(dlg.RadioButtonAppJamais()->toolTip(), QStringLiteral("Valeur conseillée par défaut"));
+    QCOMPARE(dlg.EditAdresseMail()->toolTip(),
+             QStringLiteral("Si plusieurs adresses, séparez-les par des points-virgules."));
+    QCOMPARE(dlg.ButtonTester()->text(), QStringLiteral("Tester"));
+    QCOMPARE(dlg.ButtonAnnuler()->text(), QStringLiteral("Annuler"));
+    QVERIFY(dlg.ButtonOK()->isDefault());
+
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QWidget* attendus[] = {dlg.EditAdresseMail(), dlg.EditServeurSMTP(), dlg.EditPort(),
+                           dlg.EditAuthNom(),     dlg.EditAuthPass(),    dlg.ButtonTester()};
+    // The next control Tab reaches: labels and group boxes take no focus.
+    auto suivant = [](QWidget* w) {
+      do {
+        w = w->nextInFocusChain();
+      } while ((w->focusPolicy() & Qt::TabFocus) == 0);
+      return w;
+    };
+    for (size_t i = 1; i < std::size(attendus); ++i) {
+      QCOMPARE(suivant(attendus[i - 1]), attendus[i]);
+    }
+    // Each radio button sits in the group of its run mode: choosing one leaves the other.
+    dlg.RadioButtonAppChaqueFois()->setChecked(true);
+    QVERIFY(!dlg.RadioButtonAppJamais()->isChecked());
+    QVERIFY(dlg.RadioButtonServSiErreur()->isChecked());
+    dlg.reject();
+  }
+
+  void creationReadsTheFile() {
+    EcrireFichier("Addr=a@x.fr\r\nSMTP=smtp.x.fr\r\nNOM=jean\r\nPASS=" +
+                  QByteArray::fromStdString(CrypterMotDePasse("pâss")) +
+                  "\r\nPort=587\r\nQdApp=ASE\r\nQdServ=SCF\r\nCO=Lyon\r\n");
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    QCOMPARE(dlg.EditAdresseMail()->text(), QStringLiteral("a@x.fr"));
+    QCOMPARE(dlg.EditAuthPass()->text(), QStringLiteral("pâss"));
+    QCOMPARE(dlg.EditPort()->text(), QStringLiteral("587"));
+    QVERIFY(dlg.RadioButtonAppSiErreur()->isChecked());
+    QVERIFY(dlg.RadioButtonServChaqueFois()->isChecked());
+    QCOMPARE(dlg.EditComplementObjet()->text(), QStringLiteral("Lyon"));
+    QCOMPARE(p.AuthNom, std::string("jean"));  // the settings the run uses
+  }
+
+  void okRefusesBadFieldsAndSavesNothing() {
+    struct Cas {
+      const char *adresse, *serveur, *nom, *pass, *attendu;
+    } cas[] = {
+        {"sans-arobase", "smtp", "", "", "L'adresse mail ne semble pas correcte"},
+        {"a@x", "smtp", "nom", "",
+         "Le nom et le mot de passe doivent être tous les deux vides (pas d'authentification) "
+         "ou tous les deux non vides (authentification)"},
+        {"a@x", "smtp", "", "pass",
+         "Le nom et le mot de passe doivent être tous les deux vides (pas d'authentification) "
+         "ou tous les deux non vides (authentification)"},
+        {"a@x", "", "", "", "Il manque le serveur SMTP"},
+    };
+    for (const Cas& k : cas) {
+      messages_.clear();
+      TConfigMail p;
+      TFormMail dlg(nullptr, p);
+      Capturer(dlg);
+      dlg.show();
+      dlg.EditAdresseMail()->setText(QString::fromUtf8(k.adresse));
+      dlg.EditServeurSMTP()->setText(QString::fromUtf8(k.serveur));
+      dlg.EditAuthNom()->setText(QString::fromUtf8(k.nom));
+      dlg.EditAuthPass()->setText(QString::fromUtf8(k.pass));
+      QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+      QCOMPARE(messages_.size(), size_t{1});
+      QCOMPARE(messages_[0].texte, QString::fromUtf8(k.attendu));
+      QVERIFY(dlg.isVisible());  // the dialog stays open
+      QVERIFY(!QFile::exists(Chemin()));
+      dlg.reject();
+    }
+  }
+
+  void okRewritesThePortTrimsAndSaves() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.EditAdresseMail()->setText(QStringLiteral("  a@x.fr  "));
+    dlg.EditServeurSMTP()->setText(QStringLiteral(" smtp.x.fr"));
+    dlg.EditPort()->setText(QStringLiteral("abc"));
+    dlg.EditComplementObjet()->setText(QString(70, QLatin1Char('c')));
+    dlg.RadioButtonServJamais()->setChecked(true);
+    QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+    QVERIFY(messages_.empty());
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(LireFichier(), QByteArray("Addr=a@x.fr\r\nSMTP=smtp.x.fr\r\nPort=25\r\nQdApp=AJ\r\n"
+                                       "QdServ=SJ\r\nCO=") +
+                                QByteArray(50, 'c') + "\r\n");
+    QCOMPARE(QFile::permissions(Chemin()), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ReadUser | QFileDevice::WriteUser);
+    // The closing re-read leaves what the file holds.
+    QCOMPARE(dlg.EditPort()->text(), QStringLiteral("25"));
+    QCOMPARE(dlg.EditAdresseMail()->text(), QStringLiteral("a@x.fr"));
+    QCOMPARE(dlg.EditComplementObjet()->text(), QString(50, QLatin1Char('c')));
+    QCOMPARE(p.ServeurSMTP, std::string("smtp.x.fr"));
+    QVERIFY(p.QuandServ == TQuandMail::qmJamais);
+  }
+
+  void okWithRecipientAndServerEmptySwitchesTheMailOff() {
+    EcrireFichier("Addr=a@x.fr\r\nSMTP=smtp.x.fr\r\nPort=25\r\nQdApp=ACF\r\nQdServ=SSE\r\n");
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.EditAdresseMail()->clear();
+    dlg.EditServeurSMTP()->setText(QStringLiteral("   "));
+    QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+    QVERIFY(messages_.empty());
+    QVERIFY(!dlg.isVisible());
+    QVERIFY(LireFichier().startsWith("Addr=\r\nSMTP=\r\nPort=25\r\nQdApp=ACF\r\n"));
+    QVERIFY(!p.MailAEnvoyer(false));
+    QVERIFY(!p.MailAEnvoyer(true));
+  }
+
+  void annulerAndEscapeRestoreWhatTheFileHolds() {
+    EcrireFichier("Addr=a@x.fr\r\nSMTP=sauve.x.fr\r\nPort=25\r\n");
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    dlg.show();
+    dlg.EditServeurSMTP()->setText(QStringLiteral("nouveau.x.fr"));
+    dlg.EditAuthNom()->setText(QStringLiteral("tapé"));  // the file holds no NOM
+    QTest::mouseClick(dlg.ButtonAnnuler(), Qt::LeftButton);
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    QCOMPARE(dlg.EditServeurSMTP()->text(), QStringLiteral("sauve.x.fr"));
+    QCOMPARE(p.ServeurSMTP, std::string("sauve.x.fr"));
+    QCOMPARE(dlg.EditAuthNom()->text(), QStringLiteral("tapé"));
+    QCOMPARE(LireFichier(), QByteArray("Addr=a@x.fr\r\nSMTP=sauve.x.fr\r\nPort=25\r\n"));
+
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.EditAdresseMail()->setText(QStringLiteral("autre@x.fr"));
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QVERIFY(!dlg.isVisible());
+    QCOMPARE(dlg.EditAdresseMail()->text(), QStringLiteral("a@x.fr"));
+  }
+
+  void showReadsTheFileAgain() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    EcrireFichier("SMTP=apres-creation\r\n");
+    dlg.show();
+    QCOMPARE(dlg.EditServeurSMTP()->text(), QStringLiteral("apres-creation"));
+    dlg.reject();
+  }
+
+  void testerStopsAtTheFieldCheck() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditPort()->setText(QStringLiteral("0"));
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Il manque le serveur SMTP"));
+    QCOMPARE(dlg.EditPort()->text(), QStringLiteral("0"));  // the check stopped before the port
+    QVERIFY(dlg.isVisible());
+    dlg.reject();
+  }
+
+  void testerWithoutRecipientFailsCleanly() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QStringLiteral("x"));
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Echec. Aucune adresse de destinataire."));
+    QVERIFY(messages_[0].erreur);
+    QCOMPARE(dlg.EditPort()->text(), QStringLiteral("25"));
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QVERIFY(dlg.isVisible());
+    QVERIFY(!QFile::exists(Chemin()));  // a test saves nothing
+    dlg.reject();
+  }
+
+  void testerSendsTheTestMessageUnderTheWaitCursor() {
+    test::TSmtpServer serveur;
+    QVERIFY2(serveur.Started(), serveur.Error().c_str());
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    std::vector<Qt::CursorShape> curseurs;
+    DefinirPompeEvenements([&](bool, bool) {
+      const QCursor* c = QGuiApplication::overrideCursor();
+      curseurs.push_back(c != nullptr ? c->shape() : Qt::ArrowCursor);
+    });
+    dlg.show();
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QString::fromStdString(serveur.PortText()));
+    dlg.EditComplementObjet()->setText(QStringLiteral("  essai  "));
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Envoyé"));
+    QVERIFY(!messages_[0].erreur);
+    QVERIFY(!curseurs.empty());
+    QCOMPARE(curseurs.front(), Qt::WaitCursor);
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QVERIFY(serveur.WaitForMessages(1, 5000));
+    const std::string brut = serveur.Messages().front().raw;
+    const std::string sujet = "Subject: Jumelix [" + NomOrdinateur() + "] : Test - essai\r\n";
+    QVERIFY2(brut.find(sujet) != std::string::npos, brut.c_str());
+    QVERIFY(!QFile::exists(Chemin()));
+    dlg.reject();
+  }
+
+  void testerThatTimesOutDiscardsTheInputMeanwhile() {
+    test::TSmtpServer::Options o;
+    o.never_answer = true;
+    test::TSmtpServer serveur(o);
+    QVERIFY2(serveur.Started(), serveur.Error().c_str());
+    TMonMail::DefinirDelaiPourTests(400);
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QString::fromStdString(serveur.PortText()));
+    QLineEdit* cible = dlg.EditAuthNom();
+    bool poste = false;
+    // A key typed and a click made while the send waits.
+    QTimer::singleShot(50, &dlg, [&] {
+      poste = true;
+      QCoreApplication::postEvent(
+          cible, std::make_unique<QKeyEvent>(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier,
+                                             QStringLiteral("a"))
+                     .release());
+      QCoreApplication::postEvent(
+          dlg.ButtonAnnuler(),
+          std::make_unique<QMouseEvent>(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5),
+                                        Qt::LeftButton, Qt::LeftButton, Qt::NoModifier)
+              .release());
+    });
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QVERIFY(poste);
+    QCoreApplication::processEvents();
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Echec. Délai dépassé."));
+    QCOMPARE(cible->text(), QString());  // the key went nowhere, not even late
+    QVERIFY(dlg.isVisible());            // nor did the click on Annuler
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    dlg.reject();
+  }
+};
+
+}  // namespace jumelix
+
+QTEST_MAIN(jumelix::MailDialogTest)
+#include "MailDialog_test.moc"

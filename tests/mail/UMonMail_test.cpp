@@ -1,0 +1,328 @@
+#include "mail/UMonMail.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "app/Programme.h"
+#include "app/UJumelix.h"
+#include "app/URoutines.h"
+#include "mail/RapportMailSmtp.h"
+#include "platform/System.h"
+#include "support/SmtpServer.h"
+#include "support/TempTree.h"
+#include "support/VueEnregistree.h"
+
+namespace jumelix {
+namespace {
+
+using test::TSmtpServer;
+
+// A received message cut into its header lines and body lines.
+struct TMailRecu {
+  std::vector<std::string> entetes;
+  std::vector<std::string> corps;
+
+  explicit TMailRecu(const std::string& brut) {
+    size_t separation = brut.find("\r\n\r\n");
+    entetes = DecouperLignes(brut.substr(0, separation));
+    if (separation != std::string::npos) corps = DecouperLignes(brut.substr(separation + 4));
+  }
+  std::string Entete(const std::string& nom) const {
+    for (const std::string& l : entetes) {
+      if (l.rfind(nom + ": ", 0) == 0) return l.substr(nom.size() + 2);
+    }
+    return "<absent>";
+  }
+};
+
+// The first message the server received; empty when none came.
+TSmtpServer::Message Premier(const TSmtpServer& serveur) {
+  if (!serveur.WaitForMessages(1, 5000)) return {};
+  return serveur.Messages().front();
+}
+
+TSmtpServer::Options Avec(void (*regler)(TSmtpServer::Options&)) {
+  TSmtpServer::Options o;
+  regler(o);
+  return o;
+}
+
+class MonMailTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CompteRendu().ViderCompteRendu(); }
+  void TearDown() override {
+    TMonMail::DefinirDelaiPourTests(30000);
+    CompteRendu().ViderCompteRendu();
+  }
+
+  static TConfigMail Parametres(const TSmtpServer& serveur, const std::string& adresses) {
+    TConfigMail p;
+    p.AdresseMail = adresses;
+    p.ServeurSMTP = "127.0.0.1";
+    p.Port = std::to_string(serveur.Port());
+    return p;
+  }
+};
+
+TEST(PremiereAdresse, TextBeforeTheFirstSemicolonTrimmed) {
+  EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr;b@y.fr"), "a@x.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse(" \ta@x.fr ; b@y.fr"), "a@x.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr, b@y.fr"), "a@x.fr, b@y.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse(";b@y.fr"), "");
+  EXPECT_EQ(TMonMail::PremiereAdresse(""), "");
+}
+
+TEST_F(MonMailTest, ReportMailOfAFailingRunWithTheRuleOnErrorOnly) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr;b@y.fr");
+  p.QuandApp = TQuandMail::qmSiErreur;
+  TRapportMailSmtp rapport(p);
+  test::TempTree arbre;
+  TVueEnregistree vue;
+  TJumelix jumelix(vue, rapport);
+  jumelix.FormCreate(TLigneCommande{});
+  jumelix.Grille().DefinirCellule(0, 1, arbre.Chemin("absent"));  // no such source
+  jumelix.Grille().DefinirCellule(1, 1, arbre.Repertoire("cible"));
+  jumelix.Executer(false);
+
+  ASSERT_GE(vue.log.size(), 3u);
+  EXPECT_EQ(vue.log[vue.log.size() - 2], "Envoi du compte-rendu par mail.");
+  EXPECT_EQ(vue.log.back(), "Mail envoyé.");
+  std::vector<std::string> erreurs(vue.log.begin(), vue.log.end() - 2);
+
+  TSmtpServer::Message recu = Premier(serveur);
+  TMailRecu mail(recu.raw);
+  const std::string hote = NomOrdinateur();
+  EXPECT_EQ(mail.Entete("Subject"), "Jumelix [" + hote + "] : AU MOINS UNE ERREUR");
+  EXPECT_EQ(mail.Entete("From"), "Jumelix <a@x.fr>");
+  EXPECT_EQ(mail.Entete("To"), "a@x.fr");
+  EXPECT_EQ(mail.Entete("X-Mailer"), "Jumelix - Postaline");
+  ASSERT_EQ(mail.corps.size(), erreurs.size() + 3);
+  EXPECT_EQ(mail.corps[0].rfind("Synchronisation effectuée sur " + hote + " le ", 0), 0u)
+      << mail.corps[0];
+  for (size_t i = 0; i < erreurs.size(); ++i) EXPECT_EQ(mail.corps[i + 1], erreurs[i]);
+  EXPECT_EQ(mail.corps[erreurs.size() + 1], "Synchronisation terminée.");
+  EXPECT_EQ(mail.corps.back(), TJumelix::TexteCompteurs());
+
+  // Every recipient gets it; the first address is the envelope sender; HELO, no AUTH.
+  EXPECT_EQ(recu.rcpt_to, (std::vector<std::string>{"a@x.fr", "b@y.fr"}));
+  EXPECT_EQ(recu.mail_from, "a@x.fr");
+  EXPECT_EQ(recu.helo, "Jumelix");
+  EXPECT_EQ(recu.auth_login, "");
+  EXPECT_TRUE(CompteRendu().Lignes().empty());  // the run empties the report
+}
+
+TEST_F(MonMailTest, CleanRunSendsNothingUnderTheRuleOnErrorOnly) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  p.QuandApp = TQuandMail::qmSiErreur;
+  TRapportMailSmtp rapport(p);
+  test::TempTree arbre;
+  TVueEnregistree vue;
+  TJumelix jumelix(vue, rapport);
+  jumelix.FormCreate(TLigneCommande{});
+  jumelix.Grille().DefinirCellule(0, 1, arbre.Repertoire("source"));
+  jumelix.Grille().DefinirCellule(1, 1, arbre.Repertoire("cible"));
+  jumelix.Executer(false);
+  for (const std::string& l : vue.log) EXPECT_EQ(l.find("mail"), std::string::npos) << l;
+  EXPECT_TRUE(serveur.Messages().empty());
+}
+
+TEST_F(MonMailTest, EveryTimeRuleSendsOkWithTheSubjectText) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  p.QuandApp = TQuandMail::qmChaqueFois;
+  p.ComplementObjet = "  " + std::string(80, 'p');
+  TRapportMailSmtp rapport(p);
+  test::TempTree arbre;
+  std::string source = arbre.Repertoire("source");
+  std::string cible = arbre.Repertoire("cible");
+  TVueEnregistree vue;
+  TJumelix jumelix(vue, rapport);
+  jumelix.FormCreate(TLigneCommande{});
+  jumelix.Grille().DefinirCellule(0, 1, source);
+  jumelix.Grille().DefinirCellule(1, 1, cible);
+  jumelix.Executer(false);
+  EXPECT_EQ(vue.log.back(), "Mail envoyé.");
+  TMailRecu mail(Premier(serveur).raw);
+  EXPECT_EQ(mail.Entete("Subject"),
+            "Jumelix [" + NomOrdinateur() + "] : Ok - " + std::string(50, 'p'));
+  ASSERT_EQ(mail.corps.size(), 4u);
+  EXPECT_EQ(mail.corps[1], source + " et " + cible + " =");
+  EXPECT_EQ(mail.corps[2], "Synchronisation terminée.");
+}
+
+TEST_F(MonMailTest, AuthenticationPicksTheStrongestMechanism) {
+  struct Cas {
+    std::string annonces;
+    std::string mecanisme;
+  } cas[] = {
+      {"", "CRAM-SHA1"},
+      {"CRAM-MD5,LOGIN,PLAIN", "CRAM-MD5"},
+      {"LOGIN,PLAIN", "LOGIN"},
+      {"PLAIN", "PLAIN"},
+  };
+  for (const Cas& k : cas) {
+    TSmtpServer::Options o;
+    o.auth_required = true;
+    o.mechanisms = k.annonces;
+    TSmtpServer serveur(o);
+    ASSERT_TRUE(serveur.Started()) << serveur.Error();
+    TConfigMail p = Parametres(serveur, "a@x.fr");
+    p.AuthNom = "jumelix";
+    p.AuthPass = "s3cret";
+    CompteRendu().AjouterMessage("ligne");
+    EXPECT_EQ(EnvoyerCompteRendu(p, "Sujet"), "") << k.mecanisme;
+    TSmtpServer::Message recu = Premier(serveur);
+    EXPECT_EQ(recu.auth_mechanism, k.mecanisme);
+    EXPECT_EQ(recu.auth_login, "jumelix");
+    EXPECT_EQ(recu.helo, "Jumelix");
+  }
+}
+
+TEST_F(MonMailTest, WrongPasswordFailsWithTheServerReply) {
+  TSmtpServer serveur(Avec([](TSmtpServer::Options& o) {
+    o.auth_required = true;
+    o.mechanisms = "LOGIN";
+  }));
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  p.AuthNom = "jumelix";
+  p.AuthPass = "faux";
+  std::string erreur = EnvoyerCompteRendu(p, "");
+  EXPECT_EQ(erreur.rfind("Erreur : 535", 0), 0u) << erreur;
+}
+
+TEST_F(MonMailTest, ServerThatRequiresAnAccountRefusesAnAnonymousSend) {
+  TSmtpServer serveur(Avec([](TSmtpServer::Options& o) { o.auth_required = true; }));
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  std::string erreur = EnvoyerCompteRendu(p, "");
+  EXPECT_EQ(erreur.rfind("Erreur : 530", 0), 0u) << erreur;
+}
+
+TEST_F(MonMailTest, RefusedRecipientFailsTheWholeSend) {
+  TSmtpServer serveur(Avec([](TSmtpServer::Options& o) { o.reject_rcpt = {"b@y.fr"}; }));
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr;b@y.fr");
+  EXPECT_EQ(EnvoyerCompteRendu(p, ""), "Erreur : 550 5.1.1 <b@y.fr>: Recipient address rejected");
+  EXPECT_TRUE(serveur.Messages().empty());
+}
+
+TEST_F(MonMailTest, ServerDownGivesTheSystemText) {
+  int port;
+  {
+    TSmtpServer serveur;
+    port = serveur.Port();
+    ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  }
+  TConfigMail p;
+  p.AdresseMail = "a@x.fr";
+  p.ServeurSMTP = "127.0.0.1";
+  p.Port = std::to_string(port);
+  p.QuandApp = TQuandMail::qmChaqueFois;
+  TRapportMailSmtp rapport(p);
+  TVueEnregistree vue;
+  TJumelix jumelix(vue, rapport);
+  jumelix.FormCreate(TLigneCommande{});
+  jumelix.Executer(false);
+  ASSERT_FALSE(vue.log.empty());
+  EXPECT_EQ(vue.log.back(), "Erreur mail : " + platform::SystemErrorText(ECONNREFUSED));
+}
+
+TEST_F(MonMailTest, SilentServerRunsOutOfTime) {
+  TSmtpServer serveur(Avec([](TSmtpServer::Options& o) { o.never_answer = true; }));
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TMonMail::DefinirDelaiPourTests(300);
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  auto debut = std::chrono::steady_clock::now();
+  EXPECT_EQ(EnvoyerCompteRendu(p, "x"), "Délai dépassé.");
+  EXPECT_LT(std::chrono::steady_clock::now() - debut, std::chrono::seconds(5));
+}
+
+TEST_F(MonMailTest, CheckFailureAndMissingRecipientSendNothing) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "sans-arobase");
+  EXPECT_EQ(EnvoyerCompteRendu(p, "x"), "L'adresse mail ne semble pas correcte");
+  p.AdresseMail = "a@x.fr";
+  p.AuthNom = "nom";
+  EXPECT_NE(EnvoyerCompteRendu(p, "x").find("Le nom et le mot de passe"), std::string::npos);
+
+  TMonMail mail(serveur.Port(), "Jumelix");
+  mail.Serveur = "127.0.0.1";
+  mail.Destinataires = " ; , ";
+  EXPECT_FALSE(mail.Envoyer());
+  EXPECT_EQ(mail.MessageErreur(), "Aucune adresse de destinataire.");
+  EXPECT_TRUE(mail.Termine());
+  EXPECT_TRUE(serveur.Messages().empty());
+}
+
+TEST_F(MonMailTest, BodyLinesSignatureAndHeaders) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TMonMail mail(serveur.Port(), "Prog");
+  mail.Serveur = "127.0.0.1";
+  mail.Objet = {"Première ligne", "seconde"};
+  mail.Corps = {"un", "", ".", std::string(1500, 'l'), std::string(1021, 'm') + "é"};
+  mail.Signature = {"--", "fin"};
+  mail.NomExpediteur = "Mon Programme";
+  mail.AdresseExpediteur = "exp@x.fr; autre@y.fr";
+  mail.Destinataires = "dest@x.fr, copie@y.fr";
+  EXPECT_TRUE(mail.Envoyer()) << mail.MessageErreur();
+  EXPECT_EQ(mail.MessageErreur(), "");
+  EXPECT_TRUE(mail.Termine());
+
+  TSmtpServer::Message message = Premier(serveur);
+  TMailRecu recu(message.raw);
+  EXPECT_EQ(recu.Entete("From"), "Mon Programme <exp@x.fr>");
+  EXPECT_EQ(recu.Entete("To"), "dest@x.fr, copie@y.fr");  // no ";": the whole text
+  EXPECT_EQ(recu.Entete("X-Mailer"), "Prog - Postaline");
+  EXPECT_EQ(recu.Entete("Subject").rfind("Première ligne", 0), 0u);
+  EXPECT_NE(recu.Entete("Subject").find("seconde"), std::string::npos);
+  // Lines are cut at 1022 bytes, never inside a character.
+  std::vector<std::string> attendu = {
+      "un", "", ".", std::string(1022, 'l'), std::string(1021, 'm'), "--", "fin"};
+  EXPECT_EQ(recu.corps, attendu);
+  EXPECT_EQ(message.rcpt_to, (std::vector<std::string>{"dest@x.fr", "copie@y.fr"}));
+  EXPECT_EQ(message.helo, "Mon_Programme");
+  EXPECT_EQ(message.mail_from, "exp@x.fr");
+}
+
+TEST_F(MonMailTest, EmptyReportSendsAHeaderWithoutBody) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  EXPECT_EQ(EnvoyerCompteRendu(p, ""), "");
+  TMailRecu mail(Premier(serveur).raw);
+  EXPECT_EQ(mail.Entete("Subject"), "Jumelix");
+  EXPECT_TRUE(mail.corps.empty());
+}
+
+TEST_F(MonMailTest, TestMessage) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  p.ComplementObjet = "Poste 3";
+  EXPECT_EQ(EnvoyerMessageTest(p), "");
+  TMailRecu mail(Premier(serveur).raw);
+  EXPECT_EQ(mail.Entete("Subject"), "Jumelix [" + NomOrdinateur() + "] : Test - Poste 3");
+  std::vector<std::string> attendu = {
+      "Ce message a été envoyé par Jumelix.",
+      "Adresse e-mail du destinataire : a@x.fr",
+      "Serveur SMTP utilisé : 127.0.0.1",
+      "Port SMTP : " + std::to_string(serveur.Port()),
+      "--------------------",
+      "Ce message a été envoyé en cliquant sur \"Tester\"",
+  };
+  EXPECT_EQ(mail.corps, attendu);
+}
+
+}  // namespace
+}  // namespace jumelix
