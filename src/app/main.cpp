@@ -2,12 +2,15 @@
 // service mode (/S) runs without any display, the windows are started only otherwise.
 #include <clocale>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Journal.h"
 #include "app/Programme.h"
 #include "app/RapportMail.h"
+#include "mail/ConfigMail.h"
+#include "mail/RapportMailSmtp.h"
 #ifdef JUMELIX_HAS_GUI
 #include "app/LancerInterface.h"
 #endif
@@ -18,9 +21,12 @@
 
 namespace {
 
-// The report mail of both modes. The mail layer installs its implementation here with
-// jumelix::InstallerRapportMail; until then no mail is ever due.
-void InstallerMail() {}
+// The report mail of both modes: the settings file is read once at start, and the run
+// sends its report through SMTP with those settings.
+void InstallerMail() {
+  jumelix::ParametresMail();
+  jumelix::InstallerRapportMail(std::make_unique<jumelix::TRapportMailSmtp>());
+}
 
 }  // namespace
 
