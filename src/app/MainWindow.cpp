@@ -159,6 +159,10 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       MemoLog_(this),
       StatusBar1_(this) {
   setWindowTitle(QStringLiteral("Synchronisation de répertoires"));
+  // The layout is measured for an 8-point font: the captions fit their buttons.
+  QFont police = font();
+  police.setPointSize(8);
+  setFont(police);
 
   StringGrid1_.setModel(&Modele_);
   StringGrid1_.setItemDelegate(&Delegue_);
@@ -240,6 +244,14 @@ void TFormJumelix::ConstruireBoutons() {
                          Place{&ButtonAide_, 536, 85}}) {
     p.bouton->setGeometry(p.gauche, 8, p.largeur, 25);
     p.bouton->setAutoDefault(false);
+    // Where a caption is wider than its button in the desktop's font, a condensed face
+    // keeps it whole.
+    const int place = p.largeur - 10;
+    if (p.bouton->fontMetrics().horizontalAdvance(p.bouton->text()) > place) {
+      QFont etroite = p.bouton->font();
+      etroite.setStretch(QFont::Condensed);
+      p.bouton->setFont(etroite);
+    }
   }
   connect(&ButtonAjouterLigne_, &QPushButton::clicked, this,
           &TFormJumelix::ButtonAjouterLigneClick);

@@ -56,6 +56,9 @@ TFormAide::TFormAide(QWidget* parent)
       SpeedButtonImpr_(&Panel1_) {
   InitialiserRessourceGuide();
   setWindowTitle(QStringLiteral("Aide"));
+  QFont police = font();
+  police.setPointSize(8);
+  setFont(police);
   resize(kLargeur, kHauteur);
 
   RichEditAide_.setReadOnly(true);
