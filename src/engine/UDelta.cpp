@@ -1,5 +1,6 @@
 #include "engine/UDelta.h"
 
+#include <cerrno>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
+#include "platform/VerrouFichier.h"
 
 namespace jumelix {
 
@@ -270,6 +272,28 @@ class TParcours {
   TListNomFichRep fich_;
 };
 
+// The number of entries other than "." and ".." in a root the user named; -1 when it
+// cannot be listed completely.
+int NbEntreesRacine(const std::string& chemin) {
+  std::vector<EntreeRepertoire> entrees;
+  if (platform::ListerRepertoire(chemin, true, entrees) != 0) return -1;
+  int n = 0;
+  for (const EntreeRepertoire& e : entrees) n += EstPointOuPointPoint(e.Nom) ? 0 : 1;
+  return n;
+}
+
+// A source that holds nothing while its destination holds something is far more often a
+// disk that was not mounted (an empty mount point) than a wish to empty the destination.
+bool SourceVideCibleRemplie(const std::string& source, const std::string& destination) {
+  if (NbEntreesRacine(source) != 0) return false;
+  std::vector<EntreeRepertoire> entrees;
+  platform::ListerRepertoire(destination, true, entrees);
+  for (const EntreeRepertoire& e : entrees) {
+    if (!EstPointOuPointPoint(e.Nom)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
@@ -279,6 +303,22 @@ int TraiterCouple(const std::string& source, const std::string& destination, boo
   if (!VerifierCouple(source, destination,
                       [&](const std::string& texte) { parcours.Signaler(texte); })) {
     return parcours.Nombre();
+  }
+  // Synchronise mode only: a compare changes nothing, and may look at a destination while
+  // it is being synchronised.
+  platform::TVerrouFichier verrou;
+  if (!ComparerSeulement) {
+    // Without a usable state directory the run goes on unlocked rather than not at all.
+    const std::string chemin_verrou = platform::CheminVerrouDestination(destination);
+    if (!chemin_verrou.empty() && verrou.Prendre(chemin_verrou) == EWOULDBLOCK) {
+      parcours.Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
+      return parcours.Nombre();
+    }
+    if (SourceVideCibleRemplie(source, destination)) {
+      parcours.Signaler("Abandon : le répertoire source " + source +
+                        " est vide, le répertoire cible n'est pas vidé");
+      return parcours.Nombre();
+    }
   }
   parcours.Executer(source, destination);
   return parcours.Nombre();

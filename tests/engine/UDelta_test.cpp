@@ -7,10 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <sstream>
 
 #include "app/UMessErreurs.h"
+#include "platform/VerrouFichier.h"
 #include "support/ProcessusFils.h"
 #include "support/TempTree.h"
 
@@ -77,6 +83,22 @@ Lignes Tries(Lignes v) {
 }
 
 const time_t kT = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
+
+// Synchronising takes a lock under the state directory: every test of this program gets a
+// state directory of its own instead of the user's.
+class EtatPrive : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    arbre_ = std::make_unique<TempTree>();
+    setenv("XDG_STATE_HOME", arbre_->Chemin("etat").c_str(), 1);
+  }
+  void TearDown() override { arbre_.reset(); }
+
+ private:
+  std::unique_ptr<TempTree> arbre_;
+};
+[[maybe_unused]] ::testing::Environment* const kEtatPrive =
+    ::testing::AddGlobalTestEnvironment(new EtatPrive);
 
 class Parcours : public ::testing::Test {
  protected:
@@ -384,10 +406,11 @@ TEST_F(Parcours, SurplusIsDeletedAndEachFileCountedOnce) {
   chmod(ro.c_str(), 0444);
   chmod(t.Chemin("dst/trop").c_str(), 0555);
   Fichier("dst/seul", "s");
+  Pareil("reste");  // an empty source would leave the destination alone
   Bilan b = Traiter(S, D, false);
   EXPECT_TRUE(b.lignes.empty());
   EXPECT_EQ(b.supprimes, 4);
-  EXPECT_TRUE(TempTree::Noms(D).empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"reste"});
 }
 
 TEST_F(Parcours, ReservedDeviceNamesAreNeverCopied) {
@@ -597,6 +620,7 @@ TEST_F(Parcours, DeletionNeverCrossesIntoAnotherFileSystem) {
     GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
   }
   t.Fichier("dst/trop/monte/etranger", "e");
+  Pareil("reste");  // an empty source would leave the destination alone
   Bilan b = Traiter(S, D, false);
   EXPECT_EQ(b.lignes, Lignes{"Impossible de supprimer le répertoire " + D + "/trop"});
   EXPECT_EQ(TempTree::Lire(point + "/etranger"), "e");
@@ -670,6 +694,133 @@ TEST_F(Parcours, AStopInsideASubdirectoryEndsEveryLevel) {
   EXPECT_EQ(b.copies, 1);  // "fin", copied at the root level
   EXPECT_TRUE(TempTree::Noms(D + "/un").empty());
   EXPECT_TRUE(TempTree::Noms(D + "/deux").empty());
+}
+
+// ---- Guards of unattended runs ----
+
+TEST_F(Parcours, AnEmptySourceNeverEmptiesAFilledDestination) {
+  Fichier("dst/garde.txt", "précieux");
+  Fichier("dst/rep/f", "f");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_EQ(b.lignes, Lignes{"Abandon : le répertoire source " + S +
+                             " est vide, le répertoire cible n'est pas vidé"});
+  EXPECT_EQ(b.resultat, 1);
+  EXPECT_EQ(b.supprimes, 0);
+  EXPECT_EQ(TempTree::Noms(D), (Lignes{"garde.txt", "rep"}));
+  EXPECT_EQ(TempTree::Lire(D + "/rep/f"), "f");
+
+  // Compare mode only reports, so it keeps showing what is in the way.
+  EXPECT_EQ(Traiter(S, D, true).Tries(),
+            Tries({D + "/garde.txt ==> Fichier en trop.", D + "/rep ==> Répertoire en trop."}));
+
+  // An empty directory or a hidden file is something too.
+  t.Repertoire("dst2/vide");
+  EXPECT_EQ(Traiter(S, t.Chemin("dst2"), false).resultat, 1);
+  EXPECT_TRUE(TempTree::Existe(t.Chemin("dst2/vide")));
+}
+
+TEST_F(Parcours, TheEmptySourceGuardLetsEveryOtherCaseThrough) {
+  // Both empty: nothing to do, nothing to say.
+  EXPECT_EQ(Traiter(S, D, false).resultat, 0);
+  // A missing destination is created, empty.
+  const std::string neuve = t.Chemin("neuve");
+  EXPECT_EQ(Traiter(S, neuve, false).resultat, 0);
+  EXPECT_TRUE(TempTree::Existe(neuve));
+  // A source holding only a hidden file or an empty directory is not empty.
+  Fichier("dst/vieux", "v");
+  Fichier("src/.cache", "c");
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{".cache"});
+  std::remove((S + "/.cache").c_str());
+  t.Repertoire("src/seul");
+  EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"seul"});
+  // A missing source keeps its own line.
+  const std::string absente = t.Chemin("absente");
+  EXPECT_EQ(Traiter(absente, D, false).lignes,
+            Lignes{absente + " ==> Répertoire source non accessible"});
+}
+
+TEST_F(Parcours, AnEmptyMountPointAsSourceIsRefused) {
+  // The disk that was not mounted: the mount point is an empty directory, then it is not.
+  const std::string point = t.Repertoire("montage");
+  Fichier("dst/f", "f");
+  EXPECT_EQ(Traiter(point, D, false).resultat, 1);
+  if (mount("jumelix-test", point.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  t.Fichier("montage/g", "g");
+  Bilan b = Traiter(point, D, false);
+  umount(point.c_str());
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(b.copies, 1);
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"g"});
+}
+
+TEST_F(Parcours, ASynchronisationLocksItsDestinationForTheWholeWalk) {
+  Fichier("src/a", "a");
+  Fichier("src/sous/b", "b");
+  const std::string chemin = platform::CheminVerrouDestination(D);
+  ASSERT_FALSE(chemin.empty());
+  int essais = 0, refus = 0;
+  Bilan b = Traiter(S, D, false, [&](bool&) {
+    platform::TVerrouFichier autre;
+    ++essais;
+    if (autre.Prendre(chemin) == EWOULDBLOCK) ++refus;
+  });
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_GT(essais, 0);
+  EXPECT_EQ(refus, essais);
+  // Released at the end, and its file removed.
+  EXPECT_FALSE(TempTree::Existe(chemin));
+  platform::TVerrouFichier apres;
+  EXPECT_EQ(apres.Prendre(chemin), 0);
+
+  // A compare takes no lock: it changes nothing.
+  int libres = 0;
+  apres.Liberer();
+  Traiter(S, D, true, [&](bool&) {
+    platform::TVerrouFichier autre;
+    if (autre.Prendre(chemin) == 0) ++libres;
+  });
+  EXPECT_GT(libres, 0);
+}
+
+TEST_F(Parcours, ALockedDestinationIsLeftToItsHolder) {
+  Fichier("src/neuf", "n");
+  Fichier("dst/vieux", "v");
+  t.Lien("autre nom", D);
+  platform::TVerrouFichier tenu;
+  ASSERT_EQ(tenu.Prendre(platform::CheminVerrouDestination(D)), 0);
+
+  for (const std::string& d : {D, t.Chemin("autre nom")}) {
+    Bilan b = Traiter(S, d, false);
+    EXPECT_EQ(b.lignes, Lignes{"Abandon : une autre synchronisation de " + d + " est en cours"});
+    EXPECT_EQ(b.resultat, 1);
+  }
+  // Held by another process: the same.
+  auto dans_fils = test::ExecuterDansFils({}, [&] { return Traiter(S, D, false).Serialiser(); });
+  ASSERT_TRUE(dans_fils.has_value());
+  EXPECT_EQ(Bilan::Relire(*dans_fils).lignes,
+            Lignes{"Abandon : une autre synchronisation de " + D + " est en cours"});
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"vieux"});
+  // Compare mode still reports.
+  EXPECT_EQ(Traiter(S, D, true).resultat, 2);
+
+  tenu.Liberer();
+  EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
+  EXPECT_EQ(TempTree::Noms(D), Lignes{"neuf"});
+}
+
+TEST_F(Parcours, AnUnusableStateDirectoryDoesNotStopTheRun) {
+  Fichier("src/a", "a");
+  const std::string bouchon = t.Fichier("etat-fichier", "pas un répertoire");
+  const std::string ancien = std::getenv("XDG_STATE_HOME");
+  setenv("XDG_STATE_HOME", bouchon.c_str(), 1);
+  Bilan b = Traiter(S, D, false);
+  setenv("XDG_STATE_HOME", ancien.c_str(), 1);
+  EXPECT_TRUE(b.lignes.empty());
+  EXPECT_EQ(TempTree::Lire(D + "/a"), "a");
 }
 
 }  // namespace
