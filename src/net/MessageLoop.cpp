@@ -275,11 +275,19 @@ void TMessageLoop::PostQuitMessage(int exitCode) {
 
 bool TMessageLoop::PeekMessage(TMessage& msg, bool remove) {
   impl_->PollPass(0, false);
-  if (remove) return impl_->Pop(msg);
-  std::lock_guard<std::mutex> lock(impl_->shared->mu);
-  if (impl_->shared->queue.empty()) return false;
-  msg = impl_->shared->queue.front();
-  return true;
+  {
+    std::lock_guard<std::mutex> lock(impl_->shared->mu);
+    auto& q = impl_->shared->queue;
+    if (!q.empty()) {
+      msg = q.front();
+      if (remove) q.pop_front();
+      return true;
+    }
+  }
+  // A caller that runs its own Peek/Dispatch loop and then waits on NotificationFd
+  // must find it quiet once everything is answered.
+  impl_->SyncEpoll();
+  return false;
 }
 
 void TMessageLoop::DispatchMessage(const TMessage& msg) {

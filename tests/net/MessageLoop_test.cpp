@@ -254,6 +254,15 @@ TEST(MessageLoopSockets, NotificationFdFollowsSocketReadinessWithoutSpinning) {
   ASSERT_EQ(::recv(p.client.get(), &c, 1, 0), 1);
   loop.SocketReceived(p.client.get());
   EXPECT_FALSE(Readable(loop.NotificationFd()));
+
+  // The same with a caller's own Peek/Dispatch loop instead of ProcessMessages.
+  p.win.got.clear();
+  ASSERT_EQ(::send(p.server.get(), "y", 1, 0), 1);
+  ASSERT_EQ(::poll(&pf, 1, 2000), 1);
+  TMessage m;
+  while (loop.PeekMessage(m, true)) loop.DispatchMessage(m);
+  EXPECT_EQ(p.win.Events(), std::vector<long>{kFdRead});
+  EXPECT_FALSE(Readable(loop.NotificationFd()));
 }
 
 TEST(MessageLoopSockets, WriteComesBackOnlyAfterASendBlocked) {
