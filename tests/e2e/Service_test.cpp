@@ -29,9 +29,10 @@ struct Resultat {
 // Runs the program with exactly `arguments` (no shell), in `repertoire`, with an environment
 // holding only PATH, LC_ALL=C, HOME and, when given, XDG_STATE_HOME: no DISPLAY at all.
 pid_t Demarrer(const V& arguments, const std::string& repertoire, const std::string& home,
-               const std::string* xdg_state_home) {
+               const std::string* xdg_state_home, const V& env_en_plus = {}) {
   V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home};
   if (xdg_state_home) env.push_back("XDG_STATE_HOME=" + *xdg_state_home);
+  env.insert(env.end(), env_en_plus.begin(), env_en_plus.end());
   const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
   pid_t pid = fork();
   if (pid == 0) {
