@@ -345,3 +345,33 @@ TEST(SmtpRealServer, EightBitTextWithoutPermissionGoesQuotedPrintable) {
 
 }  // namespace
 }  // namespace jumelix
+
+namespace jumelix {
+namespace {
+
+TEST(SmtpRealServer, AttachmentGoneBeforeSendingFailsTheMail) {
+  TSmtpServer server;
+  REQUIRE_SERVER(server);
+  TDelivery d(server);
+  std::string path = server.Dir() + "/rapport.txt";
+  try {
+    d.client.SetEmailFiles({path});
+    ADD_FAILURE() << "a missing file was accepted";
+  } catch (const SmtpException& e) {
+    EXPECT_EQ(std::string(e.what()), "File not found '" + path + "'");
+  }
+  std::ofstream(path) << "contenu\n";
+  d.client.SetEmailFiles({path});
+  std::filesystem::remove(path);
+  ASSERT_TRUE(d.Run());
+  EXPECT_EQ(d.error, 500);
+  EXPECT_EQ(d.failed_at, smtpData);
+  EXPECT_EQ(d.client.ErrorMessage().rfind("500 Cannot open attachment '" + path + "': ", 0), 0u)
+      << d.client.ErrorMessage();
+  // The incomplete message was dropped with the connection, never delivered.
+  usleep(300 * 1000);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+}  // namespace
+}  // namespace jumelix
