@@ -1,7 +1,9 @@
 #include "mail/UMonMail.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "app/URoutines.h"
 #include "mail/RapportMailSmtp.h"
 #include "platform/System.h"
+#include "support/ScriptedPeer.h"
 #include "support/SmtpServer.h"
 #include "support/TempTree.h"
 #include "support/VueEnregistree.h"
@@ -322,6 +325,109 @@ TEST_F(MonMailTest, TestMessage) {
       "Ce message a été envoyé en cliquant sur \"Tester\"",
   };
   EXPECT_EQ(mail.corps, attendu);
+}
+
+// A TMonMail aimed at a scripted peer, with two recipients and no account.
+std::string EnvoyerA(test::TScriptedPeer& pair, const std::string& utilisateur = "") {
+  pair.Start();
+  std::string erreur;
+  {
+    TMonMail mail(pair.Port(), "Jumelix");
+    mail.Serveur = "127.0.0.1";
+    mail.Objet = {"Sujet"};
+    mail.Corps = {"ligne"};
+    mail.NomExpediteur = "Jumelix";
+    mail.AdresseExpediteur = mail.AdresseA = mail.Destinataires = "a@x.fr;b@y.fr";
+    mail.Utilisateur = utilisateur;
+    mail.MotDePasse = "pass";
+    bool ok = mail.Envoyer();
+    erreur = mail.MessageErreur();
+    EXPECT_EQ(ok, erreur.empty());
+  }  // the connection goes with the object
+  pair.WaitDone(5000);
+  return erreur;
+}
+
+TEST_F(MonMailTest, DialogueWithoutAccount) {
+  test::TScriptedPeer pair;
+  pair.Reply("220 pret")
+      .Expect("HELO Jumelix")
+      .Reply("250 ok")
+      .Expect("MAIL FROM:<a@x.fr>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<a@x.fr>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<b@y.fr>")
+      .Reply("251 ailleurs")
+      .Expect("DATA")
+      .Reply("354 go")
+      .ReadUntilDot()
+      .Reply("250 recu")
+      .Expect("QUIT")
+      .Reply("221 bye")
+      .Close();
+  EXPECT_EQ(EnvoyerA(pair), "");
+  EXPECT_TRUE(pair.Problems().empty()) << pair.Problems().front();
+}
+
+TEST_F(MonMailTest, ServerRefusalsEndTheSendWithTheirText) {
+  {  // a greeting other than 220: the server's line, not a system text
+    test::TScriptedPeer pair;
+    pair.Reply("554 pas de mail ici").WaitForClose();
+    EXPECT_EQ(EnvoyerA(pair), "Erreur : 554 pas de mail ici");
+  }
+  {  // the connection ends in the middle of the session
+    test::TScriptedPeer pair;
+    pair.Reply("220 pret").Expect("HELO Jumelix").Reply("250 ok").ReadLine().Close();
+    EXPECT_EQ(EnvoyerA(pair), "Erreur : connexion fermée par le serveur.");
+  }
+  {  // a reply without a code
+    test::TScriptedPeer pair;
+    pair.Reply("220 pret").Expect("HELO Jumelix").Reply("bonjour").WaitForClose();
+    EXPECT_EQ(EnvoyerA(pair), "Erreur : 20600");
+  }
+  {  // with an account a refused EHLO does not fall back to HELO
+    test::TScriptedPeer pair;
+    pair.Reply("220 pret").Expect("EHLO Jumelix").Reply("502 inconnu").WaitForClose();
+    EXPECT_EQ(EnvoyerA(pair, "moi"), "Erreur : 502 inconnu");
+    EXPECT_EQ(pair.Received().size(), 1u);
+  }
+}
+
+TEST_F(MonMailTest, QuitAnsweredButConnectionKeptOpenRunsOutOfTime) {
+  TMonMail::DefinirDelaiPourTests(500);
+  test::TScriptedPeer pair;
+  pair.Reply("220 pret")
+      .Expect("HELO Jumelix")
+      .Reply("250 ok")
+      .ReadLine()
+      .Reply("250 ok")
+      .ReadLine()
+      .Reply("250 ok")
+      .ReadLine()
+      .Reply("250 ok")
+      .Expect("DATA")
+      .Reply("354 go")
+      .ReadUntilDot()
+      .Reply("250 recu")
+      .Expect("QUIT")
+      .Reply("221 bye")
+      .WaitForClose();
+  EXPECT_EQ(EnvoyerA(pair), "Délai dépassé.");
+}
+
+TEST_F(MonMailTest, UnknownHostGivesTheResolverText) {
+  TMonMail mail(25, "Jumelix");
+  mail.Serveur = "nom-inexistant.invalid";
+  mail.Destinataires = "a@x.fr";
+  EXPECT_FALSE(mail.Envoyer());
+  // Without any DNS the resolver may answer "try again" rather than "no such name".
+  std::vector<std::string> attendus;
+  for (int code : {EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_NODATA}) {
+    attendus.push_back(gai_strerror(code));
+  }
+  EXPECT_NE(std::find(attendus.begin(), attendus.end(), mail.MessageErreur()), attendus.end())
+      << mail.MessageErreur();
 }
 
 }  // namespace
