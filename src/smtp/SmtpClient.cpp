@@ -488,6 +488,10 @@ void TSmtpSession::HandleLine(const std::string& line) {
 }
 
 bool TSmtpSession::ParseStatus(const std::string& line) {
+  return ParseReplyLine(line, status_code_);
+}
+
+bool TSmtpSession::ParseReplyLine(const std::string& line, int& status) {
   size_t i = 0;
   const size_t n = line.size();
   while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) ++i;
@@ -501,7 +505,7 @@ bool TSmtpSession::ParseStatus(const std::string& line) {
     ++digits;
   }
   // A negative number is no reply code: it counts as a line without one.
-  status_code_ = negative ? 0 : static_cast<int>(std::min<long>(value, 65535));
+  status = negative ? 0 : static_cast<int>(std::min<long>(value, 65535));
   return digits > 0 && i < n && line[i] == '-';
 }
 
@@ -531,7 +535,9 @@ void TSmtpSession::ProcessResponse(const std::string& line) {
   }
 }
 
-void TSmtpSession::ScanEhloLine(const std::string& line) {
+void TSmtpSession::ScanEhloLine(const std::string& line) { ScanAuthTypes(line, auth_types_); }
+
+void TSmtpSession::ScanAuthTypes(const std::string& line, std::vector<std::string>& types) {
   std::string s = UpperAscii(Trim(line));
   if (s.size() <= 9) return;
   s.erase(0, 4);
@@ -542,9 +548,8 @@ void TSmtpSession::ScanEhloLine(const std::string& line) {
   while (pos < rest.size()) {
     size_t sp = rest.find(' ', pos);
     std::string word = Trim(rest.substr(pos, sp == std::string::npos ? sp : sp - pos));
-    if (!word.empty() &&
-        std::find(auth_types_.begin(), auth_types_.end(), word) == auth_types_.end()) {
-      auth_types_.push_back(word);
+    if (!word.empty() && std::find(types.begin(), types.end(), word) == types.end()) {
+      types.push_back(word);
     }
     if (sp == std::string::npos) break;
     pos = sp + 1;

@@ -189,6 +189,12 @@ class TSmtpSession {
   // Splits "Name <addr>", "\"Name\" <addr>", "addr" into a display name and an address; a
   // lone word without "@" gives an empty address.
   static void SplitAddress(const std::string& Text, std::string& Name, std::string& Address);
+  // The reply-line rules of the session as pure functions (fuzz tests reach them here):
+  // the status code a reply line carries (0 when none, at most 65535) and whether the line
+  // announces a continuation ("250-..."); and the mechanisms an EHLO reply line announces
+  // ("250-AUTH LOGIN PLAIN"), upper case, appended to `types` without repeats.
+  static bool ParseReplyLine(const std::string& line, int& status);
+  static void ScanAuthTypes(const std::string& line, std::vector<std::string>& types);
 
   // ---- Settings ----
   std::string Host;
