@@ -1,6 +1,7 @@
 #include "net/AsyncSocket.h"
 
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -130,6 +131,55 @@ TEST(AsyncSocketConnect, ReadNotificationOvertakingConnectConnectsOnce) {
   EXPECT_EQ(log.lines[3], "connected 0");
   EXPECT_EQ(log.lines[4], "data");
   EXPECT_EQ(dataEvents, 1);
+}
+
+TEST(AsyncSocketConnect, OptionsAreAppliedToTheNewSocket) {
+  TLocalListener l;
+  TAsyncSocket s;
+  EventLog log(s);
+  s.SetComponentOptions(wsoTcpNoDelay);
+  s.SetKeepAliveOnOff(wsKeepAliveOnCustom);
+  s.SetKeepAliveTime(45000);
+  s.SetKeepAliveInterval(3000);
+  s.SetAddr("127.0.0.1");
+  s.SetPort(l.PortText());
+  s.Connect();
+  auto opt = [&](int level, int name) {
+    int v = -1;
+    socklen_t len = sizeof v;
+    getsockopt(s.HSocket(), level, name, &v, &len);
+    return v;
+  };
+  EXPECT_NE(opt(SOL_SOCKET, SO_REUSEADDR), 0);
+  EXPECT_NE(opt(IPPROTO_TCP, TCP_NODELAY), 0);
+  EXPECT_NE(opt(SOL_SOCKET, SO_KEEPALIVE), 0);
+  EXPECT_EQ(opt(IPPROTO_TCP, TCP_KEEPIDLE), 45);
+  EXPECT_EQ(opt(IPPROTO_TCP, TCP_KEEPINTVL), 3);
+  linger lg{};
+  socklen_t len = sizeof lg;
+  getsockopt(s.HSocket(), SOL_SOCKET, SO_LINGER, &lg, &len);
+  EXPECT_EQ(lg.l_onoff, 1);  // the default: lingering on, 0 seconds
+  EXPECT_EQ(lg.l_linger, 0);
+  TFd server = l.Accept();
+  ASSERT_TRUE(PumpUntil([&] { return log.Has("connected 0"); }));
+}
+
+TEST(AsyncSocketConnect, ChangingTheStateFromOnChangeStateIsRefused) {
+  TLocalListener l;
+  TAsyncSocket s;
+  int errors = 0;
+  s.OnError = [&](TAsyncSocket&) { ++errors; };
+  s.OnChangeState = [&](TAsyncSocket& x, TSocketState, TSocketState n) {
+    if (n == wsOpened) x.Abort();
+  };
+  s.SetAddr("127.0.0.1");
+  s.SetPort(l.PortText());
+  s.Connect();
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(s.LastError(), 10022);
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(s.HSocket(), -1);
+  s.OnChangeState = nullptr;
 }
 
 TEST(AsyncSocketConnect, RefusalsBeforeAnySocketIsMade) {
