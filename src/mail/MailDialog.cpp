@@ -283,7 +283,12 @@ void TFormMail::RelireConfig() {
 }
 
 void TFormMail::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) RelireConfig();
+  // While hidden the settings are the truth (the run may have trimmed them): no controls
+  // to collect first.
+  if (!event->spontaneous()) {
+    parametres_.LireConfig();
+    AfficherChamps();
+  }
   QDialog::showEvent(event);
 }
 

@@ -215,8 +215,10 @@ class MailDialogTest : public QObject {
     TConfigMail p;
     TFormMail dlg(nullptr, p);
     EcrireFichier("SMTP=apres-creation\r\n");
+    p.AdresseMail = "change@pendant.absence";  // e.g. trimmed by a run's mail
     dlg.show();
     QCOMPARE(dlg.EditServeurSMTP()->text(), QStringLiteral("apres-creation"));
+    QCOMPARE(dlg.EditAdresseMail()->text(), QStringLiteral("change@pendant.absence"));
     dlg.reject();
   }
 
