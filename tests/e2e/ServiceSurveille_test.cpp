@@ -1,0 +1,237 @@
+// Unattended service runs of the real program: the guards that keep a nightly run from
+// doing harm (empty source, destination already being synchronised), the stop signals,
+// and the exit status a scheduler acts on. No display, a home and state directory of its
+// own for every test.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/VerrouFichier.h"
+#include "support/TempTree.h"
+
+namespace jumelix {
+namespace {
+
+using test::TempTree;
+using V = std::vector<std::string>;
+
+std::string ListeFichier(const V& chemins) {
+  std::string s = "Répertoire source\r\nRépertoire cible\r\n";
+  for (const auto& c : chemins) s += c + "\r\n";
+  return s;
+}
+
+// Every file under `racine` (relative paths), temporary copies included, sorted.
+V Fichiers(const std::string& racine) {
+  V v;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(racine, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_directory()) v.push_back(std::filesystem::relative(it->path(), racine).string());
+  }
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+class ServiceSurveille : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = arbre_.Repertoire("home");
+    etat_ = arbre_.Chemin("etat");
+    journal_ = etat_ + "/jumelix/jumelix.log";
+    travail_ = arbre_.Repertoire("travail");
+  }
+
+  pid_t Demarrer(const V& arguments) {
+    const V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home_, "XDG_STATE_HOME=" + etat_};
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> argv{const_cast<char*>(JUMELIX_BINARY)}, envp;
+      for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+      envp.push_back(nullptr);
+      int nul = open("/dev/null", O_WRONLY);
+      if (nul < 0 || dup2(nul, 1) < 0 || dup2(nul, 2) < 0 || chdir(travail_.c_str()) != 0)
+        _exit(126);
+      execve(JUMELIX_BINARY, argv.data(), envp.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
+  // The exit status, or -1 when the program did not exit normally.
+  static int Attendre(pid_t pid) {
+    int statut = 0;
+    if (pid <= 0 || waitpid(pid, &statut, 0) != pid || !WIFEXITED(statut)) return -1;
+    return WEXITSTATUS(statut);
+  }
+
+  int Service(const std::string& liste) { return Attendre(Demarrer({"/S", liste})); }
+
+  // The log's lines without their date and time (the date-only line is dropped).
+  V Journal() const {
+    V lignes;
+    const std::string brut = TempTree::Lire(journal_);
+    size_t debut = 0;
+    while (debut < brut.size()) {
+      size_t fin = brut.find('\n', debut);
+      if (fin == std::string::npos) fin = brut.size();
+      std::string l = brut.substr(debut, fin - debut);
+      debut = fin + 1;
+      if (l.rfind("Nombre de fichiers copiés ", 0) != 0) {
+        const size_t n = std::string(" 00/00/00 00:00:00").size();
+        l = l.size() >= n ? l.substr(0, l.size() - n) : l;
+      }
+      if (!l.empty()) lignes.push_back(l);
+    }
+    return lignes;
+  }
+
+  TempTree arbre_;
+  std::string home_, etat_, journal_, travail_;
+};
+
+TEST_F(ServiceSurveille, ExitStatusTellsWhetherTheReportHoldsAnError) {
+  arbre_.Fichier("s/f", "f");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string absente = arbre_.Chemin("absente");
+  const std::string bonne = arbre_.Fichier("travail/bonne.ini", ListeFichier({s, d}));
+  const std::string mauvaise =
+      arbre_.Fichier("travail/mauvaise.ini", ListeFichier({absente, arbre_.Chemin("d2"), s, d}));
+
+  EXPECT_EQ(Service(bonne), 0);
+  EXPECT_EQ(TempTree::Lire(d + "/f"), "f");
+  // One pair in error is enough, even when the others are fine.
+  EXPECT_EQ(Service(mauvaise), 1);
+  EXPECT_EQ(Journal().back().rfind("Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 1", 0),
+            0u);
+  EXPECT_EQ(Service(arbre_.Chemin("travail/introuvable.ini")), 1);
+  EXPECT_EQ(Service(bonne), 0);
+}
+
+TEST_F(ServiceSurveille, AnEmptySourceLeavesTheDestinationAsItIs) {
+  // An unmounted disk shows as its empty mount point.
+  const std::string s = arbre_.Repertoire("media/disque");
+  arbre_.Fichier("copie/a.txt", "a");
+  arbre_.Fichier("copie/rep/b.txt", "b");
+  const std::string d = arbre_.Chemin("copie");
+  arbre_.Fichier("s2/x", "x");
+  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
+  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d, s2, d2}));
+
+  EXPECT_EQ(Service(liste), 1);
+  EXPECT_EQ(Fichiers(d), (V{"a.txt", "rep/b.txt"}));
+  EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");  // the other pair is synchronised
+  const V j = Journal();
+  ASSERT_EQ(j.size(), 5u);
+  EXPECT_EQ(j[1], "Abandon : le répertoire source " + s +
+                      " est vide, le répertoire cible n'est pas vidé");
+  EXPECT_EQ(j[2], s2 + " et " + d2 + " =");
+  EXPECT_EQ(j[3], "Synchronisation terminée. Nombre d'erreurs 1");
+}
+
+TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
+  arbre_.Fichier("s/neuf", "n");
+  arbre_.Fichier("d/vieux", "v");
+  arbre_.Fichier("s2/x", "x");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
+  // The other run, held still: the lock it would take, taken here.
+  const char* ancien = std::getenv("XDG_STATE_HOME");
+  const std::string ancien_etat = ancien ? ancien : "";
+  setenv("XDG_STATE_HOME", etat_.c_str(), 1);
+  const std::string chemin_verrou = platform::CheminVerrouDestination(d);
+  if (ancien)
+    setenv("XDG_STATE_HOME", ancien_etat.c_str(), 1);
+  else
+    unsetenv("XDG_STATE_HOME");
+  platform::TVerrouFichier autre_run;
+  ASSERT_EQ(autre_run.Prendre(chemin_verrou), 0);
+
+  // The list names the destination with a trailing "/" and through a link: same directory.
+  arbre_.Lien("travail/lien", d);
+  const std::string liste = arbre_.Fichier(
+      "travail/l.ini", ListeFichier({s, d + "/", s, arbre_.Chemin("travail/lien"), s2, d2}));
+  EXPECT_EQ(Service(liste), 1);
+  EXPECT_EQ(Fichiers(d), V{"vieux"});
+  EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");
+  const V j = Journal();
+  ASSERT_EQ(j.size(), 6u);
+  EXPECT_EQ(j[1], "Abandon : une autre synchronisation de " + d + " est en cours");
+  EXPECT_EQ(j[2], "Abandon : une autre synchronisation de " + arbre_.Chemin("travail/lien") +
+                      " est en cours");
+  EXPECT_EQ(j[4], "Synchronisation terminée. Nombre d'erreurs 2");
+
+  // Once the other run is over, the next one does the work, and leaves no lock behind.
+  autre_run.Liberer();
+  EXPECT_EQ(Service(arbre_.Fichier("travail/seul.ini", ListeFichier({s, d}))), 0);
+  EXPECT_EQ(Fichiers(d), V{"neuf"});
+  EXPECT_TRUE(TempTree::Noms(etat_ + "/jumelix/verrous").empty());
+}
+
+TEST_F(ServiceSurveille, TwoRunsAtOnceNeverWalkOneDestinationTogether) {
+  // Both runs start together; whichever comes second either finds the lock or starts after
+  // the first one ended. Either way the destination ends identical and nothing is lost.
+  for (int i = 0; i < 300; ++i) arbre_.Fichier("s/f" + std::to_string(i), std::string(4096, 'a'));
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string l1 = arbre_.Fichier("travail/1.ini", ListeFichier({s, d}));
+  const std::string l2 = arbre_.Fichier("travail/2.ini", ListeFichier({s, d}));
+  pid_t a = Demarrer({"/S", l1}), b = Demarrer({"/S", l2});
+  const int ca = Attendre(a), cb = Attendre(b);
+  EXPECT_TRUE((ca == 0 || ca == 1) && (cb == 0 || cb == 1)) << ca << " " << cb;
+  const std::string log = TempTree::Lire(journal_);
+  size_t verrou = 0;
+  for (size_t p = 0; (p = log.find("une autre synchronisation de", p)) != std::string::npos; ++p)
+    ++verrou;
+  EXPECT_EQ(verrou, static_cast<size_t>((ca == 1) + (cb == 1)));
+  EXPECT_LE(verrou, 1u);
+  EXPECT_EQ(Fichiers(d).size(), 300u);
+  EXPECT_EQ(log.find("Erreur"), std::string::npos) << log;
+}
+
+TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
+  constexpr int kRepertoires = 40, kFichiers = 50;
+  const std::string bloc(64 * 1024, 'j');
+  for (int r = 0; r < kRepertoires; ++r)
+    for (int f = 0; f < kFichiers; ++f)
+      arbre_.Fichier("s/r" + std::to_string(r) + "/f" + std::to_string(f),
+                     bloc + std::to_string(r * kFichiers + f));
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d}));
+
+  pid_t pid = Demarrer({"/S", liste});
+  ASSERT_GT(pid, 0);
+  // Stop it as soon as copying has begun.
+  for (int essai = 0; essai < 20000 && Fichiers(d).empty(); ++essai) usleep(200);
+  kill(pid, SIGTERM);
+  ASSERT_EQ(Attendre(pid), 2);
+
+  const V j = Journal();
+  ASSERT_GE(j.size(), 3u);
+  EXPECT_EQ(j[j.size() - 2], "Synchronisation abandonnée");
+  EXPECT_EQ(j.back().rfind("Nombre de fichiers copiés ", 0), 0u);
+  const V copies = Fichiers(d);
+  EXPECT_LT(copies.size(), static_cast<size_t>(kRepertoires * kFichiers));
+  for (const std::string& f : copies) {
+    EXPECT_EQ(f.find(".jumelix-"), std::string::npos) << "temporary file left: " << f;
+    EXPECT_EQ(TempTree::Lire(d + "/" + f), TempTree::Lire(s + "/" + f)) << f;
+  }
+  EXPECT_TRUE(TempTree::Noms(etat_ + "/jumelix/verrous").empty());
+
+  // The next run finishes the job.
+  EXPECT_EQ(Service(liste), 0);
+  EXPECT_EQ(Journal()[Journal().size() - 2], "Synchronisation terminée. Nombre d'erreurs 0");
+  EXPECT_EQ(Fichiers(d), Fichiers(s));
+}
+
+}  // namespace
+}  // namespace jumelix
