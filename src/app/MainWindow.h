@@ -76,6 +76,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
 
   // The controls, for the tests and the screenshots.
   TStringGrid* StringGrid1() { return &StringGrid1_; }
+  QWidget* Splitter1() { return &Splitter1_; }
   QPlainTextEdit* MemoLog() { return &MemoLog_; }
   QWidget* StatusBar1() { return &StatusBar1_; }
   QLabel* Panneau(int i) { return &Panneaux_.at(i); }

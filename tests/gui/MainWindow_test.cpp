@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,6 +95,7 @@ class MainWindowTest : public QObject {
   void laFenetreOuvreAvecUneLigneATraiter();
   void leMenuOffreToutesLesCommandes();
   void laRegleDeRedimensionnement();
+  void leSplitterChangeLaHauteurDeLaGrille();
   void laSaisieEnPlaceRemetLEtat();
   void ajouterSupprimerInsererViderLesLignes();
   void lesFlechesSuiventLeClavierDeLaGrille();
@@ -210,6 +212,25 @@ void MainWindowTest::laRegleDeRedimensionnement() {
   QCOMPARE(h->sectionSize(0), 0);
   QCOMPARE(h->sectionSize(1), 0);
   QCOMPARE(h->sectionSize(2), 80);
+}
+
+void MainWindowTest::leSplitterChangeLaHauteurDeLaGrille() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QWidget* s = f->Splitter1();
+  const int grille = f->StringGrid1()->height();
+  const int memo = f->MemoLog()->height();
+  QCOMPARE(grille, 109);
+  QCOMPARE(s->geometry().top(), f->StringGrid1()->geometry().bottom() + 1);
+  QCOMPARE(s->height(), 3);
+  QTest::mousePress(s, Qt::LeftButton, {}, QPoint(10, 1));
+  QMouseEvent glisse(QEvent::MouseMove, QPointF(10, 21), s->mapToGlobal(QPointF(10, 21)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(s, &glisse);
+  QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(10, 21));
+  QCOMPARE(f->StringGrid1()->height(), grille + 20);
+  QCOMPARE(f->MemoLog()->height(), memo - 20);  // the log area gives the room
+  QCOMPARE(f->MemoLog()->geometry().bottom() + 1, f->StatusBar1()->geometry().top());
 }
 
 void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
@@ -545,16 +566,19 @@ void MainWindowTest::laQuestionDeFermeture_data() {
   QTest::addColumn<int>("reponse");          // button of the save question
   QTest::addColumn<bool>("choisirFichier");  // the save dialog picks a file
   QTest::addColumn<bool>("fermee");
-  QTest::newRow("Annuler") << int(QMessageBox::Cancel) << false << false;
-  QTest::newRow("Non") << int(QMessageBox::No) << false << true;
-  QTest::newRow("Oui, enregistré") << int(QMessageBox::Yes) << true << true;
-  QTest::newRow("Oui, dialogue annulé") << int(QMessageBox::Yes) << false << false;
+  QTest::addColumn<bool>("parEchap");  // Escape in the log area instead of "Fermer"
+  QTest::newRow("Annuler") << int(QMessageBox::Cancel) << false << false << false;
+  QTest::newRow("Non") << int(QMessageBox::No) << false << true << false;
+  QTest::newRow("Non, par Echap") << int(QMessageBox::No) << false << true << true;
+  QTest::newRow("Oui, enregistré") << int(QMessageBox::Yes) << true << true << false;
+  QTest::newRow("Oui, dialogue annulé") << int(QMessageBox::Yes) << false << false << false;
 }
 
 void MainWindowTest::laQuestionDeFermeture() {
   QFETCH(int, reponse);
   QFETCH(bool, choisirFichier);
   QFETCH(bool, fermee);
+  QFETCH(bool, parEchap);
   QTemporaryDir rep;
   const QString liste = rep.filePath(QStringLiteral("liste.ini"));
 
@@ -576,7 +600,12 @@ void MainWindowTest::laQuestionDeFermeture() {
   TRepondeurBoites repondeur;
   repondeur.Repondre(static_cast<QMessageBox::StandardButton>(reponse));
   repondeur.RepondreFichier(choisirFichier ? liste : QString());
-  QTest::mouseClick(f->ButtonFermer(), Qt::LeftButton);
+  if (parEchap) {
+    f->MemoLog()->setFocus();
+    QTest::keyClick(f->MemoLog(), Qt::Key_Escape);
+  } else {
+    QTest::mouseClick(f->ButtonFermer(), Qt::LeftButton);
+  }
   QCOMPARE(repondeur.titres.value(0), QStringLiteral("Sauvegarder les changements"));
   QCOMPARE(repondeur.boutons.value(0), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   QCOMPARE(spy.size(), fermee ? 1 : 0);
@@ -619,10 +648,23 @@ void MainWindowTest::lireUnFichierListeAgranditLaFenetre() {
   QCOMPARE(f->height(), hauteur + 19 * 12 - 109);
   QCOMPARE(f->StringGrid1()->columnWidth(0), colonne);
 
+  // A longer list grows the grid only up to two thirds of the screen height.
+  for (int i = 10; i < 60; ++i) {
+    lignes.push_back("/s" + std::to_string(i));
+    lignes.push_back("/d" + std::to_string(i));
+  }
+  QCOMPARE(EcrireLignesFichier(liste, lignes), 0);
+  repondeur.RepondreFichier(QString::fromStdString(liste));
+  f->Lireunfichierliste1()->trigger();
+  QCOMPARE(f->StringGrid1()->model()->rowCount(), 60);
+  const int plafond = f->screen()->geometry().height() * 2 / 3;
+  QVERIFY(plafond < 19 * 62);
+  QCOMPARE(f->StringGrid1()->height(), plafond);
+
   // The file becomes the one the save dialog proposes.
   repondeur.RepondreFichier(QString());
   f->Enregistrerlefichierliste1()->trigger();
-  QCOMPARE(repondeur.fichiers_proposes.value(1), QString::fromStdString(liste));
+  QCOMPARE(repondeur.fichiers_proposes.value(2), QString::fromStdString(liste));
 }
 
 void MainWindowTest::aideEtAPropos() {
