@@ -64,7 +64,7 @@ void TConfigMail::LireConfig() {
     } else if (cle == "NOM") {
       AuthNom = valeur;
     } else if (cle == "PASS") {
-      // A file made by the Windows program scrambled Windows-1252 bytes.
+      // A file written on Windows holds a password scrambled from Windows-1252 bytes.
       std::string pass = DecrypterMotDePasse(valeur);
       AuthPass = EstUtf8Valide(pass) ? pass : Cp1252VersUtf8(pass);
     } else if (cle == "Port") {

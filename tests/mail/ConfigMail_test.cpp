@@ -258,7 +258,7 @@ TEST_F(ConfigMailTest, PasswordValues) {
 }
 
 TEST_F(ConfigMailTest, WindowsFilesStillLoad) {
-  // A file of the Windows program: Windows-1252 text, password scrambled from
+  // A file written on Windows: Windows-1252 text, password scrambled from
   // Windows-1252 bytes; both arrive as UTF-8.
   TConfigMail c = Lu("Addr=h\xE9l\xE8ne@x.fr\r\nPASS=" + CrypterMotDePasse("\xE9t\xE9") +
                      "\r\nCO=Ann\xE9\x65\r\n");
