@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -191,10 +190,7 @@ TFormJumelix::TFormJumelix(QWidget* parent)
   FormResize();
 }
 
-TFormJumelix::~TFormJumelix() {
-  // The logic outlives the model by declaration order; stop the model following it first.
-  jumelix_.Grille().DefinirObservateur(nullptr);
-}
+TFormJumelix::~TFormJumelix() = default;
 
 void TFormJumelix::ConstruireMenu() {
   MainMenu1_.setNativeMenuBar(false);
