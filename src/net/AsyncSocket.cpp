@@ -221,6 +221,12 @@ void TAsyncSocket::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lP
         break;
       case kWmSocketTestException:
         throw ESocketException("Test exception in AsyncSocket");
+      case kWmSocketTlsDone:
+        if (OnTlsDone) OnTlsDone(*this, static_cast<uint16_t>(lParam));
+        break;
+      case kWmSocketTlsFatal:
+        if (fd_ >= 0 && static_cast<int>(wParam) == fd_) InnerAbort(kWsaeConnAborted);
+        break;
       default:
         break;  // the owner frees the object, so release-later has nothing to do
     }
@@ -269,7 +275,13 @@ void TAsyncSocket::HandleSocketEvent(uintptr_t wParam, intptr_t lParam) {
       ChangeState(wsConnected);
       if (OnSessionConnected) OnSessionConnected(*this, err);
     }
-    if (same()) ReceiveLoop(err, component_options_);
+    if (same()) {
+      if (tls_handshaking_) {
+        ContinueHandshake(false);
+      } else {
+        ReceiveLoop(err, component_options_);
+      }
+    }
   }
   if ((events & kFdWrite) && same()) {
     TryToSend();
@@ -277,6 +289,10 @@ void TAsyncSocket::HandleSocketEvent(uintptr_t wParam, intptr_t lParam) {
   }
   if ((events & kFdClose) && same()) {
     if (state_ == wsConnecting || fd_ < 0) return;
+    if (tls_handshaking_) {
+      ContinueHandshake(true);
+      if (!same()) return;
+    }
     ReceiveLoop(0, component_options_ & ~static_cast<TSocketOptions>(wsoNoReceiveLoop));
     if (!close_invoked_) {
       close_invoked_ = true;
@@ -518,7 +534,7 @@ void TAsyncSocket::Connect() {
 
 // ---- Receiving -------------------------------------------------------------------------
 
-int TAsyncSocket::Receive(void* buffer, int maxLen) {
+int TAsyncSocket::RecvRaw(void* buffer, int maxLen) {
   if (fd_ < 0) {
     last_error_ = kWsaeNotSock;
     return -1;
@@ -534,8 +550,47 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
     last_error_ = code;
     return -1;
   }
-  read_count_ += static_cast<int>(n);
   return static_cast<int>(n);
+}
+
+int TAsyncSocket::Receive(void* buffer, int maxLen) {
+  if (!tls_) {
+    const int n = RecvRaw(buffer, maxLen);
+    if (n > 0) read_count_ += n;
+    return n;
+  }
+  if (fd_ < 0) {
+    last_error_ = kWsaeNotSock;
+    return -1;
+  }
+  if (tls_handshaking_ || tls_->Failed()) {
+    // The bytes belong to the handshake (or to a link about to be dropped).
+    last_error_ = kWsaeWouldBlock;
+    return -1;
+  }
+  if (maxLen <= 0) return 0;
+  for (;;) {
+    const int n = tls_->Read(static_cast<char*>(buffer), maxLen);
+    FlushTlsOutput();  // a read may have to answer (key update)
+    if (n > 0) {
+      read_count_ += n;
+      return n;
+    }
+    if (n == 0) return 0;  // the server ended TLS: the end of the data
+    if (n == -2) {
+      tls_error_ = tls_->ErrorText();
+      last_error_ = kWsaeConnAborted;
+      // Nothing more can be trusted on this link; it goes from the loop, not from inside
+      // the reader's handler.
+      if (fd_ >= 0) window_->Post(kWmSocketTlsFatal, static_cast<uintptr_t>(fd_), 0);
+      return -1;
+    }
+    char raw[16384];
+    const int got = RecvRaw(raw, sizeof raw);
+    if (got < 0) return -1;
+    if (got == 0) return 0;
+    tls_->PutIncoming(raw, static_cast<size_t>(got));
+  }
 }
 
 std::string TAsyncSocket::ReceiveText() {
@@ -550,6 +605,9 @@ std::string TAsyncSocket::ReceiveText() {
 }
 
 int TAsyncSocket::RcvdCount() {
+  if (tls_ && !tls_handshaking_ && tls_->PendingPlain() > 0) {
+    return static_cast<int>(tls_->PendingPlain());
+  }
   int n = 0;
   if (fd_ < 0 || ioctl(fd_, FIONREAD, &n) != 0) {
     if (fd_ < 0) errno = ENOTSOCK;
@@ -587,7 +645,7 @@ void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
         last_error_ = LastCode();
         break;
       }
-      if (waiting == 0) break;
+      if (waiting == 0 && !TlsHasPending()) break;
       // A handler that leaves the bytes where they are would be called forever; it will
       // hear of them again at its next Receive.
       if (handled && read_count_ == before) break;
@@ -600,6 +658,24 @@ void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
 // ---- Sending ---------------------------------------------------------------------------
 
 void TAsyncSocket::QueueData(const void* data, int len) {
+  if (data == nullptr || len <= 0) return;
+  if (tls_) {
+    if (tls_handshaking_) {
+      tls_held_.append(static_cast<const char*>(data), static_cast<size_t>(len));
+      all_sent_ = false;
+      return;
+    }
+    if (!tls_->Write(static_cast<const char*>(data), static_cast<size_t>(len))) {
+      tls_error_ = tls_->ErrorText();
+      return;
+    }
+    FlushTlsOutput();
+    return;
+  }
+  QueueRaw(data, len);
+}
+
+void TAsyncSocket::QueueRaw(const void* data, int len) {
   if (data == nullptr || len <= 0) return;
   const char* p = static_cast<const char*>(data);
   int left = len;
@@ -747,6 +823,16 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
     return;
   }
   if (state_ == wsClosed) return;
+  if (shut && tls_ && tls_->HandshakeDone() && !tls_->Failed()) {
+    // The orderly end of TLS, sent as far as the system takes it now. The engine leaves
+    // first, so that a send failing here closes a plain socket.
+    std::unique_ptr<TTlsLayer> tls = std::move(tls_);
+    tls->Shutdown();
+    const std::string bytes = tls->TakeOutgoing();
+    QueueRaw(bytes.data(), static_cast<int>(bytes.size()));
+    TryToSend();
+    if (fd_ < 0 || state_ == wsClosed) return;
+  }
   if (shut) {
     ::shutdown(fd_, SHUT_WR);
     // Lingering on for 0 seconds makes close() reset the connection and throw away what
@@ -763,6 +849,9 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
   const int rc = ::close(fd_);
   const int code = rc != 0 ? LastCode() : 0;
   fd_ = -1;
+  tls_.reset();
+  tls_handshaking_ = false;
+  tls_held_.clear();
   if (rc != 0 && code != kWsaeIntr && code != kWsaNotInitialised) {
     last_error_ = code;
     SocketErrorCode(code, "Disconnect (closesocket)");
@@ -781,6 +870,9 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
 }
 
 void TAsyncSocket::CloseHandleNow() {
+  tls_.reset();
+  tls_handshaking_ = false;
+  tls_held_.clear();
   if (fd_ < 0) return;
   loop_.ForgetSocket(fd_);
   ::close(fd_);
@@ -878,6 +970,98 @@ void TAsyncSocket::SocketErrorCode(int code, const std::string& context) {
   }
   last_error_ = code;
   RaiseException(SocketErrorMessage(code, context));
+}
+
+// ---- TLS -------------------------------------------------------------------------------
+
+void TAsyncSocket::StartTls(const std::string& hostName) {
+  if (fd_ < 0 || state_ != wsConnected) {
+    SocketErrorCode(kWsaeNotConn, "StartTls");
+    return;
+  }
+  if (tls_) {
+    RaiseException("StartTls: TLS already started");
+    return;
+  }
+  tls_error_.clear();
+  tls_held_.clear();
+  tls_ = std::make_unique<TTlsLayer>(TrimBlanks(hostName), tls_ca_file_);
+  tls_handshaking_ = true;
+  const TTlsLayer::TResult r = tls_->Handshake();
+  FlushTlsOutput();
+  if (r == TTlsLayer::tlsFailed) {
+    // Failed before a byte went out (no usable CA file, bad name): told from the loop,
+    // like every other outcome.
+    tls_handshaking_ = false;
+    tls_error_ = tls_->ErrorText();
+    window_->Post(kWmSocketTlsDone, 0, kTlsFailed);
+  }
+}
+
+bool TAsyncSocket::TlsActive() const { return tls_ && tls_->HandshakeDone() && !tls_->Failed(); }
+
+std::string TAsyncSocket::TlsVersion() const { return tls_ ? tls_->Version() : std::string(); }
+
+bool TAsyncSocket::TlsHasPending() const {
+  return tls_ && !tls_handshaking_ && (tls_->PendingPlain() > 0 || tls_->PendingIncoming() > 0);
+}
+
+void TAsyncSocket::FlushTlsOutput() {
+  if (!tls_ || !tls_->HasOutgoing()) return;
+  const std::string bytes = tls_->TakeOutgoing();
+  QueueRaw(bytes.data(), static_cast<int>(bytes.size()));
+  TryToSend();
+}
+
+void TAsyncSocket::ContinueHandshake(bool peerClosed) {
+  const int fd = fd_;
+  bool ended = peerClosed;
+  for (;;) {
+    char raw[16384];
+    const int got = RecvRaw(raw, sizeof raw);
+    if (got > 0) {
+      tls_->PutIncoming(raw, static_cast<size_t>(got));
+      continue;
+    }
+    if (got == 0 || last_error_ != kWsaeWouldBlock) ended = true;
+    if (got < 0 && last_error_ == kWsaeWouldBlock) last_error_ = 0;
+    break;
+  }
+  TTlsLayer::TResult r = tls_->Handshake();
+  FlushTlsOutput();
+  if (fd_ != fd || !tls_) return;  // the send failed and closed the socket
+  if (r == TTlsLayer::tlsWantMore && ended) {
+    tls_->FailConnectionClosed();
+    r = tls_->Failed() ? TTlsLayer::tlsFailed : tls_->HandshakeDone() ? TTlsLayer::tlsDone : r;
+  }
+  if (r == TTlsLayer::tlsWantMore) return;
+  FinishHandshake();
+}
+
+void TAsyncSocket::FinishHandshake() {
+  tls_handshaking_ = false;
+  const bool ok = tls_->HandshakeDone() && !tls_->Failed();
+  const int fd = fd_;
+  if (!ok) {
+    tls_error_ = tls_->ErrorText();
+    FlushTlsOutput();  // the alert that tells the server why
+    // Told at once, from the handler of the read notification: the user closes the
+    // connection before anything else is read from it.
+    if (OnTlsDone) OnTlsDone(*this, kTlsFailed);
+    return;
+  }
+  if (!tls_held_.empty()) {
+    std::string held;
+    held.swap(tls_held_);
+    QueueData(held.data(), static_cast<int>(held.size()));
+    if (fd_ != fd) return;
+  }
+  // Told at once as well: the server may have sent its first lines in the same packets
+  // as the end of the handshake, and the user must be ready to read them.
+  if (OnTlsDone) OnTlsDone(*this, 0);
+  if (fd_ == fd && fd_ >= 0 && TlsHasPending()) {
+    window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd_), MakeSelectReply(kFdRead, 0));
+  }
 }
 
 // ---- Properties ------------------------------------------------------------------------

@@ -14,6 +14,9 @@
 //   s.OnDataAvailable = [](TAsyncSocket& s, uint16_t) { char b[512]; int n = s.Receive(b, 512); };
 //   s.DnsLookup("mail.example.org");
 //   ... s.SendText("EHLO me\r\n"); ... s.Close();   // OnSessionClosed reports the end
+// TLS: once connected, StartTls(name) runs the handshake from the loop and OnTlsDone tells
+// the outcome; from then on Send/QueueData encrypt and Receive decrypts, so the user of
+// the socket reads and writes plain text as before.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +30,7 @@
 #include "net/MessageLoop.h"
 #include "net/SendBuffer.h"
 #include "net/SocketErrors.h"
+#include "net/TlsLayer.h"
 
 namespace jumelix {
 
@@ -61,6 +65,8 @@ constexpr uint32_t kWmSocketHostByAddr = kWmUser + 3;  // reverse lookups: not i
 constexpr uint32_t kWmSocketCloseDelayed = kWmUser + 4;
 constexpr uint32_t kWmSocketRelease = kWmUser + 5;  // ignored: the owner frees the object
 constexpr uint32_t kWmSocketTestException = kWmUser + 6;
+constexpr uint32_t kWmSocketTlsDone = kWmUser + 7;   // a TLS start that failed at once
+constexpr uint32_t kWmSocketTlsFatal = kWmUser + 8;  // a broken TLS record: drop the link
 
 // Shutdown directions.
 constexpr int kSdReceive = 0;
@@ -78,6 +84,8 @@ using TSendData = std::function<void(TAsyncSocket& Sender, int BytesSent)>;
 using TSessionClosed = std::function<void(TAsyncSocket& Sender, uint16_t ErrCode)>;
 using TChangeState =
     std::function<void(TAsyncSocket& Sender, TSocketState OldState, TSocketState NewState)>;
+// ErrCode 0: the connection is now encrypted; kTlsFailed: see TlsErrorText().
+using TTlsDone = std::function<void(TAsyncSocket& Sender, uint16_t ErrCode)>;
 using TBgExceptionEvent =
     std::function<void(TAsyncSocket& Sender, const std::exception& E, bool& CanClose)>;
 
@@ -110,6 +118,7 @@ class TAsyncSocket {
   TChangeState OnChangeState;
   TNotifyEvent OnError;  // reads LastError(); assigned, it replaces throwing
   TBgExceptionEvent OnBgException;
+  TTlsDone OnTlsDone;
 
   // ---- Operations ----
   // Dotted address: OnDnsLookupDone(0) fires before returning. Otherwise the lookup runs
@@ -145,6 +154,12 @@ class TAsyncSocket {
   void PumpPendingMessages();
   // Posts the message that makes the handler throw "Test exception in AsyncSocket".
   void PostTestException();
+  // Starts TLS on the connected socket: the certificate must be trusted (system store, plus
+  // TlsCaFile) and name `hostName`. OnTlsDone fires from the loop when the handshake has
+  // ended; meanwhile arriving bytes feed the handshake and OnDataAvailable stays quiet.
+  // Sending before the end is kept and encrypted afterwards. Misuse (not connected, TLS
+  // already started) is reported like other misuse (OnError or ESocketException).
+  void StartTls(const std::string& hostName);
 
   // ---- Properties ----
   const std::string& Addr() const { return addr_; }
@@ -189,6 +204,16 @@ class TAsyncSocket {
   bool MultiThreaded() const { return multi_threaded_; }
   void SetMultiThreaded(bool value) { multi_threaded_ = value; }
 
+  // TLS: the handshake has ended well (the link is encrypted) / is running; the French
+  // text of a failure; the protocol agreed. An extra trusted CA file (PEM), for tests and
+  // private authorities: empty by default, so only the system store counts.
+  bool TlsActive() const;
+  bool TlsHandshaking() const { return tls_handshaking_; }
+  const std::string& TlsErrorText() const { return tls_error_; }
+  std::string TlsVersion() const;
+  const std::string& TlsCaFile() const { return tls_ca_file_; }
+  void SetTlsCaFile(const std::string& path) { tls_ca_file_ = path; }
+
   // The system descriptor (-1 when none), the queued byte count, the send chunks (for
   // inspection), the window through which the socket's messages arrive.
   int HSocket() const { return fd_; }
@@ -215,6 +240,12 @@ class TAsyncSocket {
   void TriggerSessionClosed(uint16_t errCode);
   bool ApplyLinger();
   void CloseHandleNow();
+  void QueueRaw(const void* data, int len);
+  int RecvRaw(void* buffer, int maxLen);
+  void FlushTlsOutput();
+  void ContinueHandshake(bool peerClosed);
+  void FinishHandshake();
+  bool TlsHasPending() const;
 
   std::unique_ptr<TMessageWindow> window_;
   TMessageLoop& loop_;
@@ -267,6 +298,12 @@ class TAsyncSocket {
   int keep_alive_interval_ = 1000;
   TSocketOptions component_options_ = 0;
   bool multi_threaded_ = false;
+
+  std::unique_ptr<TTlsLayer> tls_;
+  bool tls_handshaking_ = false;
+  std::string tls_held_;  // plain text queued while the handshake runs
+  std::string tls_ca_file_;
+  std::string tls_error_;  // kept after the close, for the report of the failure
 };
 
 }  // namespace jumelix
