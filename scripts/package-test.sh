@@ -68,6 +68,7 @@ done
 
 # Every shared library the program needs must come from a package named in Depends,
 # or apt-get would install a program that cannot start.
+dep_names=$(sed 's/^ *//; s/[ (:].*//' <<<"${depends//[,|]/$'\n'}")
 mkdir "$tmp/extrait"
 dpkg-deb -x "$deb" "$tmp/extrait"
 while read -r soname; do
@@ -77,7 +78,7 @@ while read -r soname; do
   [ -n "$owner" ] || owner=$(dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1 || true)
   if [ -z "$owner" ]; then
     fail "bibliothèque $soname : paquet propriétaire introuvable"
-  elif grep -qE "(^|, )$owner( |,|$)" <<<"$depends"; then
+  elif grep -qxF "$owner" <<<"$dep_names"; then
     ok "$soname fournie par $owner, dans Depends"
   else
     fail "$soname vient de $owner, absent de Depends ($depends)"
