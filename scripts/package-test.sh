@@ -177,6 +177,35 @@ run_service "$tmp/absente.ini" || rc=$?
   fail "/S sur une liste absente a rendu $rc au lieu de 1 : $(head -c 300 "$tmp/sortie")"
 check_log "$log" "ERREUR : Fichier non trouvé : $tmp/absente.ini" "/S sur une liste absente"
 
+echo "== Fenêtre (comme depuis le menu : jumelix fichier-liste)"
+# dpkg-shlibdeps sees the linked libraries only; the Qt platform plugin is loaded at run
+# time, so start the window on a virtual X server and check that it stays up.
+if ! command -v Xvfb >/dev/null; then
+  note "Xvfb absent : démarrage de la fenêtre non vérifié"
+else
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$tmp/ecran" 2>"$tmp/xvfb.log" &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [ -s "$tmp/ecran" ] && break; sleep 0.1; done
+  if [ ! -s "$tmp/ecran" ]; then
+    fail "Xvfb n'a pas démarré : $(head -c 300 "$tmp/xvfb.log")"
+  else
+    env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 DISPLAY=":$(cat "$tmp/ecran")" \
+      /usr/bin/jumelix "$tmp/s1/liste.ini" >"$tmp/sortie" 2>&1 &
+    gui_pid=$!
+    sleep 4
+    if kill -0 "$gui_pid" 2>/dev/null; then
+      ok "la fenêtre tourne depuis 4 s"
+      kill "$gui_pid"
+    else
+      wait "$gui_pid" && rc=0 || rc=$?
+      fail "la fenêtre s'est arrêtée aussitôt (code $rc) : $(head -c 500 "$tmp/sortie")"
+    fi
+    wait "$gui_pid" 2>/dev/null || true
+  fi
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+fi
+
 echo "== Page de manuel"
 exclusion=$(grep -lsE '^[[:space:]]*path-exclude[[:space:]]*=?[[:space:]]*/usr/share/man' \
   /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d/* | paste -sd ' ' || true)
