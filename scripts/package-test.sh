@@ -37,7 +37,7 @@ scripts/deps.sh
 
 echo "== Construction Release et paquet"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJUMELIX_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+  -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user >/dev/null
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/jumelix_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
