@@ -65,6 +65,14 @@ std::string TexteAide(const std::string& programme) {
          programme + ".log).\n";
 }
 
+bool AffichageDisponible(const std::function<const char*(const char*)>& variable) {
+  for (const char* nom : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"}) {
+    const char* valeur = variable(nom);
+    if (valeur != nullptr && valeur[0] != '\0') return true;
+  }
+  return false;
+}
+
 std::string TexteVersion(const std::string& version) { return "jumelix " + version + "\n"; }
 
 int LancerService(const TLigneCommande& ligne_commande) {

@@ -4,6 +4,7 @@
 // Arguments arrive already split by the shell, quotes removed.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ TLigneCommande AnalyserLigneCommande(const std::vector<std::string>& arguments);
 std::string TexteAide(const std::string& programme);
 // "jumelix " + version + line end.
 std::string TexteVersion(const std::string& version);
+
+// Whether a window can be shown: a display named by DISPLAY, WAYLAND_DISPLAY or
+// WAYLAND_SOCKET, or a platform chosen with QT_QPA_PLATFORM. `variable` reads the
+// environment (nullptr for an unset variable); empty values count as unset.
+bool AffichageDisponible(const std::function<const char*(const char*)>& variable);
 
 // Service mode, once the command line is known and no window exists: reads the list file
 // (its failure logged first), logs "***** Debut synchronisation, fichier " + list file +

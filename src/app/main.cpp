@@ -2,6 +2,7 @@
 // service mode (/S) runs without any display, the windows are started only otherwise.
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,14 @@ int main(int argc, char** argv) {
   if (ligne.ModeService) return jumelix::LancerService(ligne);
 
 #ifdef JUMELIX_HAS_GUI
+  // Without any display the toolkit would abort with its own message: say what to do.
+  if (!jumelix::AffichageDisponible([](const char* nom) { return std::getenv(nom); })) {
+    std::fprintf(stderr,
+                 "%s : aucun affichage disponible (ni DISPLAY ni WAYLAND_DISPLAY) ; pour "
+                 "synchroniser sans fenêtre : %s /S fichier-liste\n",
+                 nom.c_str(), nom.c_str());
+    return 1;
+  }
   return jumelix::LancerInterface(argc, argv);
 #else
   std::fprintf(stderr,

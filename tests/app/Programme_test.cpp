@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/Journal.h"
@@ -56,6 +57,20 @@ TEST(LigneCommande, HelpAndVersion) {
   EXPECT_NE(TexteAide("miroir").find("miroir [/S] [fichier-liste]"), std::string::npos);
   EXPECT_NE(TexteAide("miroir").find("jumelix/miroir.log"), std::string::npos);
   EXPECT_EQ(TexteVersion("1.2.3"), "jumelix 1.2.3\n");
+}
+
+TEST(LigneCommande, DisplayComesFromAnyOfTheUsualVariables) {
+  auto avec = [](std::map<std::string, std::string> env) {
+    return AffichageDisponible([&env](const char* nom) -> const char* {
+      auto it = env.find(nom);
+      return it == env.end() ? nullptr : it->second.c_str();
+    });
+  };
+  EXPECT_FALSE(avec({}));
+  EXPECT_FALSE(avec({{"DISPLAY", ""}, {"HOME", "/root"}}));
+  EXPECT_TRUE(avec({{"DISPLAY", ":0"}}));
+  EXPECT_TRUE(avec({{"WAYLAND_DISPLAY", "wayland-0"}}));
+  EXPECT_TRUE(avec({{"QT_QPA_PLATFORM", "offscreen"}}));
 }
 
 TEST(Journal, PathFollowsXdgStateHomeThenHome) {

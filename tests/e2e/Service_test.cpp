@@ -329,6 +329,15 @@ TEST_F(ServiceTest, StopSignalEndsTheRunCleanlyWithStatus2) {
   }
 }
 
+TEST(Programme, WithoutDisplayNorSwitchItSaysHowToRunHeadless) {
+  TempTree arbre;
+  const std::string home = arbre.Repertoire("home"), etat = arbre.Chemin("etat");
+  Resultat r = Lancer({}, arbre.Racine(), home, &etat);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.erreurs.find("/S fichier-liste"), std::string::npos) << r.erreurs;
+  EXPECT_FALSE(TempTree::Existe(etat));
+}
+
 TEST(Programme, HelpAndVersionPrintAndExit) {
   TempTree arbre;
   const std::string home = arbre.Repertoire("home"), etat = arbre.Chemin("etat");
