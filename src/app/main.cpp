@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
 
 #ifdef JUMELIX_HAS_GUI
   // Without any display the toolkit would abort with its own message: say what to do.
-  if (!jumelix::AffichageDisponible([](const char* nom) { return std::getenv(nom); })) {
+  if (!jumelix::AffichageDisponible([](const char* variable) { return std::getenv(variable); })) {
     std::fprintf(stderr,
                  "%s : aucun affichage disponible (ni DISPLAY ni WAYLAND_DISPLAY) ; pour "
                  "synchroniser sans fenêtre : %s /S fichier-liste\n",
