@@ -233,7 +233,11 @@ void TJumelix::LireFichierListe(const std::string& chemin) {
     return;
   }
   std::vector<std::string> lignes;
-  if (LireLignesFichier(chemin, lignes) != 0) {
+  // Only a regular file is read: a FIFO would block a nightly run for ever, a device
+  // such as /dev/zero would never end.
+  struct stat st {};
+  const bool ordinaire = ::stat(chemin.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (!ordinaire || LireLignesFichier(chemin, lignes) != 0) {
     lignes.clear();
     const std::string texte = "ERREUR : Fichier non trouvé : " + chemin;
     if (mode_service_)

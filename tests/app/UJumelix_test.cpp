@@ -625,6 +625,18 @@ TEST_F(JumelixTest, UnreadableListFileInteractiveShowsABoxAndReportsAnError) {
   EXPECT_FALSE(j.Grille().GrilleModifiee());
 }
 
+TEST_F(JumelixTest, ListFileMustBeARegularFile) {
+  RepTemp rep;
+  ASSERT_EQ(mkfifo((rep / "fifo").c_str(), 0600), 0);
+  for (const std::string& chemin : {rep / "fifo", std::string("/dev/zero"), rep / ""}) {
+    CompteRendu().ViderCompteRendu();
+    journal.clear();
+    Service(chemin);  // would block or never end if it were read
+    EXPECT_EQ(journal, V{"ERREUR : Fichier non trouvé : " + chemin});
+    EXPECT_EQ(j.Grille().NbLignes(), 2);
+  }
+}
+
 TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
   RepTemp rep;
   Rangees({{"/a", "/b"}, {"", "/d"}, {" ", ""}, {" ", "  "}, {"/é", "/f"}});
