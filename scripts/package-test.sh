@@ -36,8 +36,13 @@ trap cleanup EXIT
 scripts/deps.sh
 
 echo "== Construction Release et paquet"
+# Debian's hardening flags (stack protector, fortified functions, full RELRO), as a
+# package built by the distribution would have them.
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJUMELIX_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user >/dev/null
+  -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user \
+  -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/jumelix_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
