@@ -32,7 +32,8 @@ class TPasDeRapportMail : public IRapportMail {
 // The process-wide report mail: the installed one, else a TPasDeRapportMail.
 IRapportMail& RapportMailProgramme();
 // Installs the real implementation (main does it before choosing the mode); nullptr puts
-// the null object back.
+// the null object back. Install before any TJumelix exists: each keeps the reference it
+// was given, and the one replaced here is destroyed.
 void InstallerRapportMail(std::unique_ptr<IRapportMail> rapport);
 
 }  // namespace jumelix
