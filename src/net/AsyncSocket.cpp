@@ -576,7 +576,13 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
       read_count_ += n;
       return n;
     }
-    if (n == 0) return 0;  // the server ended TLS: the end of the data
+    if (n == 0) {
+      // The server ended TLS: the end of the data. Servers commonly wait for our own
+      // close_notify before they close the connection, so it goes at once.
+      tls_->Shutdown();
+      FlushTlsOutput();
+      return 0;
+    }
     if (n == -2) {
       tls_error_ = tls_->ErrorText();
       last_error_ = kWsaeConnAborted;

@@ -312,6 +312,8 @@ void TSmtpSession::Connect() {
   request_result_ = 0;
   status_code_ = 0;
   esmtp_ = false;
+  starttls_offered_ = false;
+  implicit_handshake_ = false;
   stop_reading_ = false;
   auth_types_.clear();
   error_message_.clear();
@@ -383,7 +385,110 @@ void TSmtpSession::SocketSessionConnected(uint16_t err) {
     return;
   }
   connected_ = true;
+  if (Security == smtpSecImplicitTls) {
+    // The banner comes encrypted: the handshake first.
+    implicit_handshake_ = true;
+    socket_.SetTlsCaFile(TlsCaFile);
+    socket_.OnTlsDone = [this](TAsyncSocket&, uint16_t e) { TlsDone(e); };
+    try {
+      socket_.StartTls(Trim(Host));
+    } catch (const std::exception& e) {
+      FailSecurity(std::string("Échec de la négociation TLS : ") + e.what(), true);
+    }
+    return;
+  }
   SetState(smtpWaitingBanner);
+}
+
+// ---- Security -------------------------------------------------------------------------------
+
+bool TSmtpSession::IsLoopbackHost(const std::string& host) {
+  std::string h = MinusculesAscii(Trim(host));
+  if (!h.empty() && h.back() == '.') h.pop_back();
+  if (h == "localhost" || h == "::1" || h == "[::1]") return true;
+  return IsDottedIP(h) && h.compare(0, 4, "127.") == 0;
+}
+
+std::string TSmtpSession::SecurityRefusal(TSmtpSecurity mode, bool tlsActive, bool authenticating,
+                                          const std::string& host) {
+  if (tlsActive || mode == smtpSecNone) return {};
+  const std::string h = Trim(host);
+  if (mode == smtpSecStartTlsRequired || mode == smtpSecImplicitTls) {
+    return "La connexion avec le serveur " + h + " n'est pas chiffrée alors que TLS est exigé";
+  }
+  if (authenticating && !IsLoopbackHost(h)) {
+    return "Le serveur " + h +
+           " ne propose pas STARTTLS : le mot de passe n'est pas envoyé en clair (pour "
+           "l'accepter, choisissez « Aucune » comme sécurité de la connexion)";
+  }
+  return {};
+}
+
+void TSmtpSession::FailSecurity(const std::string& text, bool dropConnection) {
+  last_response_ = text;
+  status_code_ = 500;
+  request_result_ = kSmtpSecurityError;
+  error_message_ = text;
+  TriggerRequestDone(kSmtpSecurityError);
+  if (dropConnection) {
+    // Whatever follows a failed handshake is neither plain nor encrypted text.
+    try {
+      socket_.Abort();
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+void TSmtpSession::TlsDone(uint16_t err) {
+  if (err != 0) {
+    const std::string& why = socket_.TlsErrorText();
+    FailSecurity(why.empty() ? "Échec de la négociation TLS avec " + Trim(Host) : why, true);
+    return;
+  }
+  if (implicit_handshake_) {
+    implicit_handshake_ = false;
+    SetState(smtpWaitingBanner);
+    return;
+  }
+  // What the server said before TLS may have been forged: ask again.
+  SetState(smtpInternalReady);
+  auth_types_.clear();
+  esmtp_ = false;
+  starttls_offered_ = false;
+  try {
+    ExecAsync(smtpEhlo, "EHLO " + SignOnName(), {250}, &TSmtpSession::EhloAfterTlsDone);
+  } catch (const std::exception& e) {
+    FailSecurity(e.what(), true);
+  }
+}
+
+void TSmtpSession::StartTlsReply() {
+  if (request_result_ != 0) {
+    if (Security == smtpSecStartTlsRequired) {
+      FailSecurity("Le serveur " + Trim(Host) + " refuse STARTTLS : " + last_response_, false);
+      return;
+    }
+    // Offered, then refused: the session goes on in clear, where the password guard of
+    // Auth still holds; the refusal is no error of the Ehlo request.
+    error_message_ = starttls_saved_error_;
+    request_result_ = 0;
+    TriggerRequestDone(0);
+    return;
+  }
+  rcv_cnt_ = 0;  // nothing the server sent in clear may be read as if it came after TLS
+  socket_.SetTlsCaFile(TlsCaFile);
+  socket_.OnTlsDone = [this](TAsyncSocket&, uint16_t e) { TlsDone(e); };
+  try {
+    socket_.StartTls(Trim(Host));
+  } catch (const std::exception& e) {
+    FailSecurity(std::string("Échec de la négociation TLS : ") + e.what(), true);
+  }
+}
+
+void TSmtpSession::EhloAfterTlsDone() {
+  if (!connected_) return;
+  if (request_result_ == 0) esmtp_ = true;
+  TriggerRequestDone(request_result_);
 }
 
 void TSmtpSession::SocketSessionClosed(uint16_t err) {
@@ -535,7 +640,13 @@ void TSmtpSession::ProcessResponse(const std::string& line) {
   }
 }
 
-void TSmtpSession::ScanEhloLine(const std::string& line) { ScanAuthTypes(line, auth_types_); }
+void TSmtpSession::ScanEhloLine(const std::string& line) {
+  ScanAuthTypes(line, auth_types_);
+  if (done_async_ == &TSmtpSession::EhloDone && line.size() >= 12 &&
+      EgauxSansCasseAscii(Trim(line.substr(4)), "STARTTLS")) {
+    starttls_offered_ = true;
+  }
+}
 
 void TSmtpSession::ScanAuthTypes(const std::string& line, std::vector<std::string>& types) {
   std::string s = UpperAscii(Trim(line));
@@ -570,10 +681,37 @@ void TSmtpSession::Ehlo() {
 void TSmtpSession::EhloDone() {
   if (!connected_) return;
   if (request_result_ == 0) esmtp_ = true;
+  if (request_result_ == 0 && !socket_.TlsActive() &&
+      (Security == smtpSecStartTlsIfOffered || Security == smtpSecStartTlsRequired)) {
+    if (starttls_offered_) {
+      starttls_saved_error_ = error_message_;
+      SetState(smtpInternalReady);
+      ExecAsync(smtpEhlo, "STARTTLS", {220}, &TSmtpSession::StartTlsReply);
+      return;
+    }
+    if (Security == smtpSecStartTlsRequired) {
+      FailSecurity("Le serveur " + Trim(Host) + " ne propose pas STARTTLS", false);
+      return;
+    }
+  }
   TriggerRequestDone(request_result_);
 }
 
+void TSmtpSession::RefuseNow(TSmtpRequest rq, const std::string& text) {
+  if (!chain_running_) request_type_ = rq;
+  fct_ = rq;
+  request_done_flag_ = false;
+  FailSecurity(text, false);
+}
+
 void TSmtpSession::MailFrom() {
+  CheckReady();
+  if (!connected_) throw SmtpException("SMTP component not connected");
+  const std::string refusal = SecurityRefusal(Security, socket_.TlsActive(), false, Host);
+  if (!refusal.empty()) {
+    RefuseNow(smtpMailFrom, refusal);
+    return;
+  }
   std::string name, address;
   SplitAddress(FromName, name, address);
   ExecAsync(smtpMailFrom, "MAIL FROM:<" + address + ">", {250}, nullptr);
@@ -633,6 +771,8 @@ void TSmtpSession::Vrfy() { ExecAsync(smtpVrfy, "VRFY " + HdrTo, {250}, nullptr)
 void TSmtpSession::Open() {
   if (AuthType != smtpAuthNone) {
     StartChain(smtpOpen, {smtpConnect, smtpEhlo, smtpAuth});
+  } else if (Security == smtpSecStartTlsRequired) {
+    StartChain(smtpOpen, {smtpConnect, smtpEhlo});  // HELO cannot ask for STARTTLS
   } else {
     StartChain(smtpOpen, {smtpConnect, smtpHelo});
   }
@@ -659,6 +799,13 @@ void TSmtpSession::Auth() {
   };
   if (!esmtp_) {
     fail_now("500 ESMTP not supported.");
+    return;
+  }
+  // Checked before any AUTH line goes out: the password must not cross a network in clear
+  // unless the user chose so.
+  const std::string refusal = SecurityRefusal(Security, socket_.TlsActive(), true, Host);
+  if (!refusal.empty()) {
+    RefuseNow(smtpAuth, refusal);
     return;
   }
   auth_auto_ = AuthType == smtpAuthAutoSelect;

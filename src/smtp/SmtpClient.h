@@ -31,6 +31,13 @@
 //       case smtpMailFrom: s.RcptTo(); break; case smtpRcptTo: s.Data(); break;
 //       case smtpData: s.Quit(); break; default: done = true; } };
 //   c.Connect();   // then pump TMessageLoop::Current() until done
+//
+// Security (TSmtpSecurity): with implicit TLS, Connect runs the TLS handshake before it
+// reads the banner. With STARTTLS, Ehlo sends EHLO, then STARTTLS, runs the handshake and
+// sends EHLO again, all under the one Ehlo completion. Certificates are checked against
+// the system's trust store (plus TlsCaFile) and the name in Host. Auth and MailFrom refuse
+// to go on a connection that the chosen security does not allow (SecurityRefusal). These
+// refusals and TLS failures complete with kSmtpSecurityError and a French ErrorMessage.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +87,16 @@ enum TSmtpPriority {
   smtpPriorityLowest
 };
 
+// How the session protects the connection.
+enum TSmtpSecurity {
+  // STARTTLS when the EHLO reply offers it; otherwise in clear, but a password never goes
+  // in clear to a host other than this machine.
+  smtpSecStartTlsIfOffered,
+  smtpSecStartTlsRequired,  // STARTTLS, or the session stops before AUTH and MAIL
+  smtpSecImplicitTls,       // TLS from the first byte (the submissions port, 465)
+  smtpSecNone               // never TLS; everything in clear, as the user chose
+};
+
 enum TSmtpDefaultEncoding { smtpEnc7bit, smtpEnc8bit, smtpEncQuotedPrintable, smtpEncBase64 };
 enum TSmtpSendMode { smtpToSocket, smtpToStream, smtpCopyToStream };
 enum TSmtpContentType { smtpHtml, smtpPlainText };
@@ -126,6 +143,9 @@ enum TSmtpAfterOpenFileAction {
 // Completion codes of the client besides reply codes and socket codes.
 constexpr uint16_t kSmtpNoStatusCode = 20600;  // a reply line without a number
 constexpr uint16_t kSmtpAborted = 426;         // a chained request stopped by Abort
+// TLS failed (handshake, certificate, STARTTLS missing or refused) or the security setting
+// forbade the command; ErrorMessage() says why, in French.
+constexpr uint16_t kSmtpSecurityError = 9000;
 
 // Size of the reply buffer and of the line buffer of the message transfer.
 constexpr int kSmtpRcvBufSize = 4096;
@@ -195,6 +215,13 @@ class TSmtpSession {
   // ("250-AUTH LOGIN PLAIN"), upper case, appended to `types` without repeats.
   static bool ParseReplyLine(const std::string& line, int& status);
   static void ScanAuthTypes(const std::string& line, std::vector<std::string>& types);
+  // Why the session must not send the credentials (`authenticating`) or a message over a
+  // connection to `host` that is encrypted or not (`tlsActive`) under `mode`; the empty
+  // text when it may.
+  static std::string SecurityRefusal(TSmtpSecurity mode, bool tlsActive, bool authenticating,
+                                     const std::string& host);
+  // "localhost", 127.x.x.x and ::1: a password sent there never crosses a network.
+  static bool IsLoopbackHost(const std::string& host);
 
   // ---- Settings ----
   std::string Host;
@@ -204,6 +231,10 @@ class TSmtpSession {
   std::string Username;
   std::string Password;
   TSmtpAuthType AuthType = smtpAuthNone;
+  TSmtpSecurity Security = smtpSecStartTlsIfOffered;
+  // A CA certificate file (PEM) trusted besides the system store; empty: the system store
+  // only. For tests and private authorities.
+  std::string TlsCaFile;
   bool ConfirmReceipt = false;
   std::string FromName;               // envelope sender (its address part is used)
   std::vector<std::string> RcptName;  // envelope recipients
@@ -232,6 +263,9 @@ class TSmtpSession {
   int StatusCode() const { return status_code_; }
   bool Connected() const { return connected_; }
   bool IsESMTP() const { return esmtp_; }
+  // The EHLO reply offered STARTTLS; the connection is encrypted now.
+  bool StartTlsOffered() const { return starttls_offered_; }
+  bool TlsActive() const { return socket_.TlsActive(); }
   // Mechanisms announced by the server in its EHLO reply, upper case.
   const std::vector<std::string>& AuthTypesSupported() const { return auth_types_; }
   TSmtpRequest RequestType() const { return request_type_; }
@@ -292,6 +326,11 @@ class TSmtpSession {
 
   // Continuation steps.
   void EhloDone();
+  void StartTlsReply();
+  void TlsDone(uint16_t err);
+  void EhloAfterTlsDone();
+  void FailSecurity(const std::string& text, bool dropConnection);
+  void RefuseNow(TSmtpRequest rq, const std::string& text);
   void RcptToNext();
   void DataNext();
   void SendNextDataLine();
@@ -317,6 +356,9 @@ class TSmtpSession {
   TSmtpState state_ = smtpReady;
   bool connected_ = false;
   bool esmtp_ = false;
+  bool starttls_offered_ = false;
+  bool implicit_handshake_ = false;   // Connect waits for the TLS handshake, not yet the banner
+  std::string starttls_saved_error_;  // ErrorMessage before STARTTLS, back if it is refused
   std::vector<std::string> auth_types_;
   TSmtpRequest request_type_ = smtpConnect;
   TSmtpRequest fct_ = smtpConnect;  // function in progress, chained or not

@@ -87,6 +87,7 @@ void TSmtpServer::Start() {
     args.push_back(options_.tls_cert);
     args.push_back("--tls-key");
     args.push_back(options_.tls_key);
+    if (options_.implicit_tls) args.push_back("--implicit-tls");
   }
 
   int in_pipe[2];
@@ -188,6 +189,16 @@ std::vector<TSmtpServer::Message> TSmtpServer::Messages() const {
       if (key == "auth_mechanism") m.auth_mechanism = value;
     }
     list.push_back(std::move(m));
+  }
+  return list;
+}
+
+std::vector<std::string> TSmtpServer::Commands() const {
+  std::vector<std::string> list;
+  std::istringstream in(ReadFile(fs::path(dir_) / "commands.log"));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty()) list.push_back(line);
   }
   return list;
 }

@@ -23,6 +23,7 @@ class TSmtpServer {
     bool never_answer = false;             // accept connections, never send a byte
     int line_limit = 2048;                 // longest accepted line, CR LF included
     std::string tls_cert, tls_key;         // offer STARTTLS
+    bool implicit_tls = false;             // with tls_cert: TLS from the first byte instead
     std::string user = "jumelix";
     std::string password = "s3cret";
   };
@@ -52,6 +53,9 @@ class TSmtpServer {
 
   // The messages received so far, in order of arrival.
   std::vector<Message> Messages() const;
+  // The security-relevant commands the server saw, in order: "EHLO plain", "STARTTLS
+  // plain", "EHLO tls", "AUTH tls", "MAIL tls", ... (verbs EHLO, HELO, STARTTLS, AUTH, MAIL).
+  std::vector<std::string> Commands() const;
   // Waits until at least n messages have arrived; false after timeout_ms.
   bool WaitForMessages(size_t n, int timeout_ms) const;
 

@@ -20,10 +20,17 @@ Options:
   --never-answer         accept connections and never send a byte (no banner)
   --line-limit N         longest accepted line, CR LF included (default 2048)
   --tls-cert/--tls-key   offer STARTTLS with this certificate and key
+  --implicit-tls         with --tls-cert/--tls-key: TLS from the first byte (as on port
+                         465) instead of STARTTLS
+
+Every session command that matters for security (EHLO, HELO, STARTTLS, AUTH, MAIL) is
+appended to DIR/../commands.log as "VERB plain" or "VERB tls", one line each, so a test
+can tell what the server saw and whether it was encrypted.
 """
 
 import argparse
 import asyncio
+import functools
 import hashlib
 import hmac
 import os
@@ -103,9 +110,26 @@ def write_atomically(path, data):
     os.rename(tmp, path)
 
 
-def make_smtp_class(line_limit):
+def make_smtp_class(line_limit, log_path):
+    def logged(name):
+        base = getattr(SMTP, "smtp_" + name)
+
+        @functools.wraps(base)
+        async def method(self, arg):
+            encrypted = (self._tls_protocol is not None or
+                         self.transport.get_extra_info("sslcontext") is not None)
+            with open(log_path, "a") as f:
+                f.write("{} {}\n".format(name, "tls" if encrypted else "plain"))
+            return await base(self, arg)
+        return method
+
     class TestSMTP(SMTP):
         line_length_limit = line_limit
+        smtp_EHLO = logged("EHLO")
+        smtp_HELO = logged("HELO")
+        smtp_STARTTLS = logged("STARTTLS")
+        smtp_AUTH = logged("AUTH")
+        smtp_MAIL = logged("MAIL")
     return TestSMTP
 
 
@@ -147,7 +171,11 @@ async def serve(args):
         if args.tls_cert:
             tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
             tls_context.load_cert_chain(args.tls_cert, args.tls_key)
-        smtp_class = make_smtp_class(args.line_limit)
+        # Implicit TLS wraps the whole connection; STARTTLS is then not offered inside.
+        listen_tls = tls_context if args.implicit_tls else None
+        starttls_context = None if args.implicit_tls else tls_context
+        log_path = os.path.join(os.path.dirname(os.path.abspath(args.dir)), "commands.log")
+        smtp_class = make_smtp_class(args.line_limit, log_path)
 
         def factory():
             return smtp_class(
@@ -160,11 +188,11 @@ async def serve(args):
                 auth_require_tls=args.no_auth,
                 authenticator=handler.authenticator,
                 auth_exclude_mechanism=excluded,
-                tls_context=tls_context,
+                tls_context=starttls_context,
                 require_starttls=False,
             )
 
-        server = await loop.create_server(factory, "127.0.0.1", args.port)
+        server = await loop.create_server(factory, "127.0.0.1", args.port, ssl=listen_tls)
 
     port = server.sockets[0].getsockname()[1]
     print(port, flush=True)
@@ -186,6 +214,7 @@ def main():
     parser.add_argument("--line-limit", type=int, default=2048)
     parser.add_argument("--tls-cert", default="")
     parser.add_argument("--tls-key", default="")
+    parser.add_argument("--implicit-tls", action="store_true")
     args = parser.parse_args()
     os.makedirs(args.dir, exist_ok=True)
     # aiosmtpd logs to stderr only when asked; keep the test output quiet.
