@@ -52,6 +52,9 @@ TConfigMail::TConfigMail()
 void TConfigMail::LireConfig() {
   std::vector<std::string> lignes;
   if (LireLignesFichier(chemin_config_, lignes) != 0) return;
+  // The file holds the security only when it is not the default: without the key, the
+  // default holds, never what was chosen and then cancelled in the dialog.
+  Securite = TSecuriteMail::smStartTlsSiPropose;
   for (const std::string& ligne : lignes) {
     size_t egal = ligne.find('=');
     if (egal == std::string::npos) continue;
@@ -79,6 +82,12 @@ void TConfigMail::LireConfig() {
                                     : TQuandMail::qmJamais;
     } else if (cle == "CO") {
       ComplementObjet = PremiersCaracteres(valeur, kMaxComplementObjet);
+    } else if (cle == "Securite") {
+      // An unknown value (a later version's) falls back on the default, which never sends
+      // a password in clear across a network.
+      Securite = valeur == "Exige"    ? TSecuriteMail::smTlsExige
+                 : valeur == "Aucune" ? TSecuriteMail::smAucune
+                                      : TSecuriteMail::smStartTlsSiPropose;
     }
   }
 }
@@ -114,6 +123,8 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
   }
   std::string co = PremiersCaracteres(Trim(ComplementObjet), kMaxComplementObjet);
   if (!co.empty()) lignes.push_back("CO=" + SurUneLigne(co));
+  if (Securite == TSecuriteMail::smTlsExige) lignes.push_back("Securite=Exige");
+  if (Securite == TSecuriteMail::smAucune) lignes.push_back("Securite=Aucune");
   return lignes;
 }
 

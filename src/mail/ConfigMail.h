@@ -13,6 +13,11 @@ namespace jumelix {
 // When a report mail is due after a synchronisation.
 enum class TQuandMail { qmChaqueFois, qmSiErreur, qmJamais };
 
+// How the report mail protects its connection ("Sécurité de la connexion"): STARTTLS when
+// the server offers it (and never a password in clear to another machine), TLS required
+// (STARTTLS, or TLS from the first byte on port 465), or none at all.
+enum class TSecuriteMail { smStartTlsSiPropose, smTlsExige, smAucune };
+
 class TConfigMail {
  public:
   // The settings, as the dialog's fields hold them (texts as typed).
@@ -24,6 +29,9 @@ class TConfigMail {
   TQuandMail QuandApp = TQuandMail::qmJamais;
   TQuandMail QuandServ = TQuandMail::qmSiErreur;
   std::string ComplementObjet;  // typing is free; cut to 50 characters when used
+  // Key "Securite" (SiPropose, Exige, Aucune), written only when it is not the default, so
+  // that files without it (older versions, the Windows program) keep the default.
+  TSecuriteMail Securite = TSecuriteMail::smStartTlsSiPropose;
 
   // Computes CheminConfig from the environment; reads nothing.
   TConfigMail();
@@ -32,7 +40,8 @@ class TConfigMail {
   const std::string& CheminConfig() const { return chemin_config_; }
 
   // Applies every known key of the file to the fields; a missing file, a read error or
-  // an absent key leaves the fields as they are.
+  // an absent key leaves the fields as they are, except Securite: a file read without
+  // that key means the default security.
   void LireConfig();
 
   // Writes the fields to the file (mode 0600, through a temporary file and rename).

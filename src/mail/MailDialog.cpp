@@ -92,6 +92,8 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       EditServeurSMTP_(&GroupBoxCompte_),
       LabelPort_(QStringLiteral("Port SMTP (habituellement 25)"), &GroupBoxCompte_),
       EditPort_(&GroupBoxCompte_),
+      LabelSecurite_(QStringLiteral("Sécurité de la connexion"), &GroupBoxCompte_),
+      ComboSecurite_(&GroupBoxCompte_),
       LabelAuth_(QStringLiteral("Si le serveur smtp exige une authentification, indiquez le nom "
                                 "et le mot de passe. Sinon laissez ces deux zones vides."),
                  &GroupBoxCompte_),
@@ -119,6 +121,13 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   EditPort_.setText(QStringLiteral("25"));
   EditPort_.setMaximumWidth(70);
   EditAuthPass_.setEchoMode(QLineEdit::Password);
+  // In the order of TSecuriteMail.
+  ComboSecurite_.addItem(QStringLiteral("STARTTLS si le serveur le propose"));
+  ComboSecurite_.addItem(QStringLiteral("TLS exigé (STARTTLS, ou TLS direct sur le port 465)"));
+  ComboSecurite_.addItem(QStringLiteral("Aucune (tout en clair, mot de passe compris)"));
+  ComboSecurite_.setToolTip(
+      QStringLiteral("Port 587 : STARTTLS. Port 465 : TLS direct. Le mot de passe n'est "
+                     "jamais envoyé en clair sauf avec « Aucune »."));
   LabelAuth_.setWordWrap(true);
   RadioButtonAppJamais_.setChecked(true);
   RadioButtonAppJamais_.setToolTip(kHintDefaut);
@@ -129,6 +138,7 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       {&EditAdresseMail_, "EditAdresseMail"},
       {&EditServeurSMTP_, "EditServeurSMTP"},
       {&EditPort_, "EditPort"},
+      {&ComboSecurite_, "ComboSecurite"},
       {&EditAuthNom_, "EditAuthNom"},
       {&EditAuthPass_, "EditAuthPass"},
       {&ButtonTester_, "ButtonTester"},
@@ -147,6 +157,7 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   LabelAdresseMail_.setBuddy(&EditAdresseMail_);
   LabelServeurSMTP_.setBuddy(&EditServeurSMTP_);
   LabelPort_.setBuddy(&EditPort_);
+  LabelSecurite_.setBuddy(&ComboSecurite_);
   LabelAuthNom_.setBuddy(&EditAuthNom_);
   LabelAuthPass_.setBuddy(&EditAuthPass_);
   LabelComplementObjet_.setBuddy(&EditComplementObjet_);
@@ -157,12 +168,14 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   LayoutCompte_.addWidget(&EditServeurSMTP_, 1, 1, 1, 2);
   LayoutCompte_.addWidget(&LabelPort_, 2, 0);
   LayoutCompte_.addWidget(&EditPort_, 2, 1, Qt::AlignLeft);
-  LayoutCompte_.addWidget(&LabelAuth_, 3, 0, 1, 3);
-  LayoutCompte_.addWidget(&LabelAuthNom_, 4, 0);
-  LayoutCompte_.addWidget(&EditAuthNom_, 4, 1, 1, 2);
-  LayoutCompte_.addWidget(&LabelAuthPass_, 5, 0);
-  LayoutCompte_.addWidget(&EditAuthPass_, 5, 1, 1, 2);
-  LayoutCompte_.addWidget(&ButtonTester_, 6, 2, Qt::AlignRight);
+  LayoutCompte_.addWidget(&LabelSecurite_, 3, 0);
+  LayoutCompte_.addWidget(&ComboSecurite_, 3, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelAuth_, 4, 0, 1, 3);
+  LayoutCompte_.addWidget(&LabelAuthNom_, 5, 0);
+  LayoutCompte_.addWidget(&EditAuthNom_, 5, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelAuthPass_, 6, 0);
+  LayoutCompte_.addWidget(&EditAuthPass_, 6, 1, 1, 2);
+  LayoutCompte_.addWidget(&ButtonTester_, 7, 2, Qt::AlignRight);
   LayoutCompte_.setColumnStretch(1, 1);
   GroupBoxCompte_.setLayout(&LayoutCompte_);
 
@@ -198,6 +211,7 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   QWidget* ordre[] = {&EditAdresseMail_,
                       &EditServeurSMTP_,
                       &EditPort_,
+                      &ComboSecurite_,
                       &EditAuthNom_,
                       &EditAuthPass_,
                       &ButtonTester_,
@@ -231,6 +245,17 @@ void TFormMail::ReleverChamps() {
   parametres_.AuthNom = S(EditAuthNom_.text());
   parametres_.AuthPass = S(EditAuthPass_.text());
   parametres_.ComplementObjet = S(EditComplementObjet_.text());
+  switch (ComboSecurite_.currentIndex()) {
+    case 1:
+      parametres_.Securite = TSecuriteMail::smTlsExige;
+      break;
+    case 2:
+      parametres_.Securite = TSecuriteMail::smAucune;
+      break;
+    default:
+      parametres_.Securite = TSecuriteMail::smStartTlsSiPropose;
+      break;
+  }
   parametres_.QuandApp = RadioButtonAppChaqueFois_.isChecked() ? TQuandMail::qmChaqueFois
                          : RadioButtonAppSiErreur_.isChecked() ? TQuandMail::qmSiErreur
                                                                : TQuandMail::qmJamais;
@@ -251,6 +276,9 @@ void TFormMail::AfficherChamps() {
   mettre(EditAuthNom_, parametres_.AuthNom);
   mettre(EditAuthPass_, parametres_.AuthPass);
   mettre(EditComplementObjet_, parametres_.ComplementObjet);
+  ComboSecurite_.setCurrentIndex(parametres_.Securite == TSecuriteMail::smTlsExige ? 1
+                                 : parametres_.Securite == TSecuriteMail::smAucune ? 2
+                                                                                   : 0);
   switch (parametres_.QuandApp) {
     case TQuandMail::qmChaqueFois:
       RadioButtonAppChaqueFois_.setChecked(true);

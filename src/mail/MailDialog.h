@@ -4,6 +4,7 @@
 // GUI thread only. The settings object must outlive the dialog.
 #pragma once
 
+#include <QComboBox>
 #include <QDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -38,6 +39,8 @@ class TFormMail : public QDialog {
   QLineEdit* EditAdresseMail() { return &EditAdresseMail_; }
   QLineEdit* EditServeurSMTP() { return &EditServeurSMTP_; }
   QLineEdit* EditPort() { return &EditPort_; }
+  // "Sécurité de la connexion": its items follow TSecuriteMail.
+  QComboBox* ComboSecurite() { return &ComboSecurite_; }
   QLineEdit* EditAuthNom() { return &EditAuthNom_; }
   QLineEdit* EditAuthPass() { return &EditAuthPass_; }
   QLineEdit* EditComplementObjet() { return &EditComplementObjet_; }
@@ -85,6 +88,8 @@ class TFormMail : public QDialog {
   QLineEdit EditServeurSMTP_;
   QLabel LabelPort_;
   QLineEdit EditPort_;
+  QLabel LabelSecurite_;
+  QComboBox ComboSecurite_;
   QLabel LabelAuth_;
   QLabel LabelAuthNom_;
   QLineEdit EditAuthNom_;

@@ -68,6 +68,20 @@ TMonMail::~TMonMail() = default;
 
 void TMonMail::DefinirDelaiPourTests(uint32_t delaiMs) { DelaiEnvoi() = delaiMs; }
 
+TSmtpSecurity TMonMail::SecuriteSession(TSecuriteMail securite, int32_t port) {
+  constexpr int32_t kPortTlsDirect = 465;
+  switch (securite) {
+    case TSecuriteMail::smAucune:
+      return smtpSecNone;
+    case TSecuriteMail::smTlsExige:
+      return port == kPortTlsDirect ? smtpSecImplicitTls : smtpSecStartTlsRequired;
+    case TSecuriteMail::smStartTlsSiPropose:
+      break;
+  }
+  // Nothing but TLS answers on 465: plain SMTP there would only wait for the timeout.
+  return port == kPortTlsDirect ? smtpSecImplicitTls : smtpSecStartTlsIfOffered;
+}
+
 std::string TMonMail::PremiereAdresse(const std::string& texte) {
   return Trim(texte.substr(0, texte.find(';')));
 }
@@ -90,6 +104,8 @@ bool TMonMail::Envoyer() {
   c.Host = Serveur;
   c.Port = std::to_string(Port);
   c.SignOn = NomExpediteur;
+  c.Security = SecuriteSession(Securite, Port);
+  c.TlsCaFile = TlsCaFile;
 
   std::string expediteur;
   if (!AdresseExpediteur.empty()) {
@@ -139,6 +155,13 @@ bool TMonMail::Envoyer() {
 void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t erreur) {
   if (Termine()) return;  // a late completion after the end of the send
   if (erreur >= 1 && erreur <= 9999) {
+    // EHLO is only there to look for STARTTLS when no account is set: an old server that
+    // does not know it still gets HELO, as without security.
+    if (requete == smtpEhlo && erreur >= 500 && erreur <= 504 && client.AuthType == smtpAuthNone &&
+        client.Security == smtpSecStartTlsIfOffered) {
+      Demarrer([&] { client.Helo(); });
+      return;
+    }
     Erreur = "Erreur : " + client.ErrorMessage();
     return;
   }
@@ -156,7 +179,8 @@ void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t er
   }
   switch (requete) {
     case smtpConnect:
-      if (client.AuthType != smtpAuthNone) {
+      // EHLO also learns whether STARTTLS is offered (and runs it when it is).
+      if (client.AuthType != smtpAuthNone || client.Security != smtpSecNone) {
         Demarrer([&] { client.Ehlo(); });
       } else {
         Demarrer([&] { client.Helo(); });
@@ -166,7 +190,11 @@ void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t er
       Demarrer([&] { client.MailFrom(); });
       break;
     case smtpEhlo:
-      Demarrer([&] { client.Auth(); });
+      if (client.AuthType != smtpAuthNone) {
+        Demarrer([&] { client.Auth(); });
+      } else {
+        Demarrer([&] { client.MailFrom(); });
+      }
       break;
     case smtpAuth:
       Demarrer([&] { client.MailFrom(); });
@@ -223,6 +251,7 @@ std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet) {
   mail.Serveur = p.ServeurSMTP;
   mail.Utilisateur = p.AuthNom;
   mail.MotDePasse = p.AuthPass;
+  mail.Securite = p.Securite;
   mail.Objet.push_back((sujet.empty() ? std::string("Jumelix") : sujet) + p.ComplementPourObjet());
   mail.Corps = CompteRendu().Lignes();
   mail.NomExpediteur = "Jumelix";
@@ -238,6 +267,7 @@ std::string EnvoyerMessageTest(const TConfigMail& p) {
   mail.Serveur = p.ServeurSMTP;
   mail.Utilisateur = p.AuthNom;
   mail.MotDePasse = p.AuthPass;
+  mail.Securite = p.Securite;
   mail.Objet.push_back("Jumelix [" + NomOrdinateur() + "] : Test" + p.ComplementPourObjet());
   mail.Corps = {
       "Ce message a été envoyé par Jumelix.", "Adresse e-mail du destinataire : " + p.AdresseMail,

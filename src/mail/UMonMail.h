@@ -11,11 +11,9 @@
 #include <vector>
 
 #include "mail/ConfigMail.h"
+#include "smtp/SmtpClient.h"
 
 namespace jumelix {
-
-class TSmtpClient;
-class TSmtpSession;
 
 class TMonMail {
  public:
@@ -51,6 +49,14 @@ class TMonMail {
   std::string DestinatairesCci;
   std::string Utilisateur;  // empty: no authentication
   std::string MotDePasse;
+  TSecuriteMail Securite = TSecuriteMail::smStartTlsSiPropose;
+  // A CA file (PEM) trusted besides the system's authorities; empty in the program, set
+  // by tests that run their own TLS server.
+  std::string TlsCaFile;
+
+  // The session's security for the setting and the port: port 465 speaks TLS from the
+  // first byte, unless the user chose no security at all.
+  static TSmtpSecurity SecuriteSession(TSecuriteMail securite, int32_t port);
 
  private:
   void SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t erreur);

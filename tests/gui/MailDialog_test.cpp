@@ -80,7 +80,8 @@ class MailDialogTest : public QObject {
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QWidget* attendus[] = {dlg.EditAdresseMail(), dlg.EditServeurSMTP(), dlg.EditPort(),
-                           dlg.EditAuthNom(),     dlg.EditAuthPass(),    dlg.ButtonTester()};
+                           dlg.ComboSecurite(),   dlg.EditAuthNom(),     dlg.EditAuthPass(),
+                           dlg.ButtonTester()};
     // The next control Tab reaches: labels and group boxes take no focus.
     auto suivant = [](QWidget* w) {
       do {
@@ -209,6 +210,35 @@ class MailDialogTest : public QObject {
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QVERIFY(!dlg.isVisible());
     QCOMPARE(dlg.EditAdresseMail()->text(), QStringLiteral("a@x.fr"));
+  }
+
+  void securityChoiceIsSavedAndCancelledLikeTheOtherFields() {
+    EcrireFichier("Addr=a@x.fr\r\nSMTP=smtp.x.fr\r\nPort=465\r\nSecurite=Exige\r\n");
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    QCOMPARE(dlg.ComboSecurite()->count(), 3);
+    QCOMPARE(dlg.ComboSecurite()->itemText(0), QStringLiteral("STARTTLS si le serveur le propose"));
+    QCOMPARE(dlg.ComboSecurite()->currentIndex(), 1);  // "TLS exigé"
+
+    // Chosen, then cancelled: the file's choice comes back, in memory too.
+    dlg.show();
+    dlg.ComboSecurite()->setCurrentIndex(2);
+    QTest::mouseClick(dlg.ButtonAnnuler(), Qt::LeftButton);
+    QCOMPARE(dlg.ComboSecurite()->currentIndex(), 1);
+    QVERIFY(p.Securite == TSecuriteMail::smTlsExige);
+
+    // Saved with OK; the default writes no key, as in files made before the setting.
+    dlg.show();
+    dlg.ComboSecurite()->setCurrentIndex(2);
+    QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+    QVERIFY(messages_.empty());
+    QVERIFY(LireFichier().endsWith("\r\nSecurite=Aucune\r\n"));
+    dlg.show();
+    dlg.ComboSecurite()->setCurrentIndex(0);
+    QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+    QVERIFY(!LireFichier().contains("Securite"));
+    QVERIFY(p.Securite == TSecuriteMail::smStartTlsSiPropose);
   }
 
   void showReadsTheFileAgain() {

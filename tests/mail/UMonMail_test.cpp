@@ -327,12 +327,15 @@ TEST_F(MonMailTest, TestMessage) {
   EXPECT_EQ(mail.corps, attendu);
 }
 
-// A TMonMail aimed at a scripted peer, with two recipients and no account.
-std::string EnvoyerA(test::TScriptedPeer& pair, const std::string& utilisateur = "") {
+// A TMonMail aimed at a scripted peer, with two recipients and no account. Security off
+// unless asked: these dialogues are the plain ones (HELO without an account).
+std::string EnvoyerA(test::TScriptedPeer& pair, const std::string& utilisateur = "",
+                     TSecuriteMail securite = TSecuriteMail::smAucune) {
   pair.Start();
   std::string erreur;
   {
     TMonMail mail(pair.Port(), "Jumelix");
+    mail.Securite = securite;
     mail.Serveur = "127.0.0.1";
     mail.Objet = {"Sujet"};
     mail.Corps = {"ligne"};
@@ -392,6 +395,31 @@ TEST_F(MonMailTest, ServerRefusalsEndTheSendWithTheirText) {
     EXPECT_EQ(EnvoyerA(pair, "moi"), "Erreur : 502 inconnu");
     EXPECT_EQ(pair.Received().size(), 1u);
   }
+}
+
+TEST_F(MonMailTest, DefaultSecurityAsksEhloAndFallsBackToHeloWithoutAccount) {
+  // EHLO looks for STARTTLS; a server that does not know EHLO still gets the mail.
+  test::TScriptedPeer pair;
+  pair.Reply("220 pret")
+      .Expect("EHLO Jumelix")
+      .Reply("502 inconnu")
+      .Expect("HELO Jumelix")
+      .Reply("250 ok")
+      .Expect("MAIL FROM:<a@x.fr>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<a@x.fr>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<b@y.fr>")
+      .Reply("250 ok")
+      .Expect("DATA")
+      .Reply("354 go")
+      .ReadUntilDot()
+      .Reply("250 recu")
+      .Expect("QUIT")
+      .Reply("221 bye")
+      .Close();
+  EXPECT_EQ(EnvoyerA(pair, "", TSecuriteMail::smStartTlsSiPropose), "");
+  EXPECT_TRUE(pair.Problems().empty()) << pair.Problems().front();
 }
 
 TEST_F(MonMailTest, QuitAnsweredButConnectionKeptOpenRunsOutOfTime) {
