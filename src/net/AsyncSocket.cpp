@@ -666,19 +666,26 @@ void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
 void TAsyncSocket::QueueData(const void* data, int len) {
   if (data == nullptr || len <= 0) return;
   if (tls_) {
-    if (tls_handshaking_) {
-      tls_held_.append(static_cast<const char*>(data), static_cast<size_t>(len));
-      all_sent_ = false;
-      return;
-    }
-    if (!tls_->Write(static_cast<const char*>(data), static_cast<size_t>(len))) {
-      tls_error_ = tls_->ErrorText();
-      return;
-    }
-    FlushTlsOutput();
+    // Kept as plain text until the next send: the pieces queued together (a line and its
+    // CR LF) then travel in one TLS record, and nothing is encrypted before the handshake
+    // has ended.
+    tls_held_.append(static_cast<const char*>(data), static_cast<size_t>(len));
+    all_sent_ = false;
     return;
   }
   QueueRaw(data, len);
+}
+
+void TAsyncSocket::SealHeld() {
+  if (tls_held_.empty() || !TlsActive()) return;
+  std::string held;
+  held.swap(tls_held_);
+  if (!tls_->Write(held.data(), held.size())) {
+    tls_error_ = tls_->ErrorText();
+    return;
+  }
+  const std::string bytes = tls_->TakeOutgoing();
+  QueueRaw(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 void TAsyncSocket::QueueRaw(const void* data, int len) {
@@ -700,6 +707,7 @@ void TAsyncSocket::QueueRaw(const void* data, int len) {
 }
 
 void TAsyncSocket::TryToSend() {
+  if (tls_) SealHeld();
   if (fd_ < 0 || buf_list_.empty()) {
     all_sent_ = true;
     return;
@@ -832,6 +840,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
   if (shut && tls_ && tls_->HandshakeDone() && !tls_->Failed()) {
     // The orderly end of TLS, sent as far as the system takes it now. The engine leaves
     // first, so that a send failing here closes a plain socket.
+    SealHeld();
     std::unique_ptr<TTlsLayer> tls = std::move(tls_);
     tls->Shutdown();
     const std::string bytes = tls->TakeOutgoing();
@@ -1057,9 +1066,7 @@ void TAsyncSocket::FinishHandshake() {
     return;
   }
   if (!tls_held_.empty()) {
-    std::string held;
-    held.swap(tls_held_);
-    QueueData(held.data(), static_cast<int>(held.size()));
+    TryToSend();
     if (fd_ != fd) return;
   }
   // Told at once as well: the server may have sent its first lines in the same packets

@@ -243,6 +243,7 @@ class TAsyncSocket {
   void QueueRaw(const void* data, int len);
   int RecvRaw(void* buffer, int maxLen);
   void FlushTlsOutput();
+  void SealHeld();
   void ContinueHandshake(bool peerClosed);
   void FinishHandshake();
   bool TlsHasPending() const;
@@ -301,7 +302,7 @@ class TAsyncSocket {
 
   std::unique_ptr<TTlsLayer> tls_;
   bool tls_handshaking_ = false;
-  std::string tls_held_;  // plain text queued while the handshake runs
+  std::string tls_held_;  // plain text queued, encrypted at the next send
   std::string tls_ca_file_;
   std::string tls_error_;  // kept after the close, for the report of the failure
 };
