@@ -493,6 +493,10 @@ void TSmtpSession::EhloAfterTlsDone() {
 
 void TSmtpSession::SocketSessionClosed(uint16_t err) {
   connected_ = false;
+  // A broken TLS record ended the connection: its reason says more than "closed".
+  if (!request_done_flag_ && !socket_.TlsErrorText().empty()) {
+    SetErrorMessage(socket_.TlsErrorText());
+  }
   socket_.OnDataSent = nullptr;
   if (OnSessionClosed) OnSessionClosed(*this, err);
   TriggerRequestDone(fct_ == smtpQuit ? 0 : kWsaeIntr);
@@ -675,6 +679,7 @@ void TSmtpSession::Ehlo() {
   CheckReady();
   if (!connected_) throw SmtpException("SMTP component not connected");
   auth_types_.clear();
+  starttls_offered_ = false;
   ExecAsync(smtpEhlo, "EHLO " + SignOnName(), {250}, &TSmtpSession::EhloDone);
 }
 

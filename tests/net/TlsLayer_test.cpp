@@ -3,11 +3,17 @@
 // certificate failures.
 #include "net/TlsLayer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "net/AsyncSocket.h"
 #include "support/ScriptedPeer.h"
@@ -156,6 +162,57 @@ TEST_F(TlsSocket, StartTlsNeedsAConnectionAndStartsOnce) {
   ASSERT_TRUE(Pump([&] { return c.tls_done; }));
   EXPECT_THROW(c.s.StartTls("127.0.0.1"), ESocketException);
   EXPECT_TRUE(c.s.TlsActive());
+}
+
+TEST_F(TlsSocket, CorruptRecordAfterTheHandshakeDropsTheConnectionWithItsReason) {
+  // A blocking OpenSSL server in a thread: handshake, one good line, then bytes that look
+  // like a TLS record but cannot be decrypted.
+  int lfd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(lfd, 1), 0);
+  socklen_t len = sizeof a;
+  getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+  std::thread server([lfd] {
+    int fd = accept(lfd, nullptr, nullptr);
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_file(ctx, Certificates().server_cert.c_str(), SSL_FILETYPE_PEM);
+    SSL_CTX_use_PrivateKey_file(ctx, Certificates().server_key.c_str(), SSL_FILETYPE_PEM);
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    if (SSL_accept(ssl) == 1) {
+      SSL_write(ssl, "220 ok\r\n", 8);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      const char junk[] = "\x17\x03\x03\x00\x20xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx";
+      send(fd, junk, sizeof junk - 1, MSG_NOSIGNAL);
+      char sink[256];
+      while (recv(fd, sink, sizeof sink, 0) > 0) {
+      }
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    close(fd);
+  });
+  {
+    TTlsClient c(ntohs(a.sin_port));
+    uint16_t closed_with = 0;
+    c.s.OnSessionClosed = [&](TAsyncSocket&, uint16_t err) {
+      c.closed = true;
+      closed_with = err;
+    };
+    c.s.Connect();
+    // No ASSERT here: the server thread must be joined whatever happens.
+    EXPECT_TRUE(Pump([&] { return c.closed; }));
+    EXPECT_EQ(c.tls_error, 0);
+    EXPECT_EQ(c.text, "220 ok\r\n");
+    EXPECT_EQ(closed_with, kWsaeConnAborted);
+    EXPECT_EQ(c.s.TlsErrorText().rfind("Erreur TLS avec 127.0.0.1 : ", 0), 0u)
+        << c.s.TlsErrorText();
+  }
+  server.join();
+  close(lfd);
 }
 
 TEST(TlsVerifyFailureText, NameMismatchAndReasons) {
