@@ -1,8 +1,9 @@
 // One complete mail delivery: TMonMail fills an SMTP client from its fields, chains the
-// requests Connect, HELO (or EHLO and AUTH), MAIL FROM, RCPT TO, DATA and QUIT from the
-// client's completions, and waits at most 30 s for the end while pumping the thread's
-// message loop. It lives for one send; the connection goes with it. GUI thread only.
-// Failures are never thrown: Envoyer returns false and MessageErreur says why.
+// requests Connect, EHLO (with STARTTLS inside when Securite asks for it) and AUTH, or
+// HELO when security is off and there is no account, then MAIL FROM, RCPT TO, DATA and
+// QUIT from the client's completions, and waits at most 30 s for the end while pumping the
+// thread's message loop. It lives for one send; the connection goes with it. GUI thread
+// only. Failures are never thrown: Envoyer returns false and MessageErreur says why.
 #pragma once
 
 #include <cstdint>
