@@ -76,7 +76,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${JUMELIX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's French texts for the standard buttons of message boxes; the program runs without.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# Loaded at run time, so dpkg-shlibdeps cannot see them, and the program runs without:
+# Qt's French texts for the standard buttons of message boxes, and the certificate
+# authorities that check the SMTP server over TLS.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
