@@ -21,4 +21,6 @@ echo "== Construction normale et tests"
 run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== Construction avec ASan + UBSan et tests"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DJUMELIX_SANITIZE=ON
+echo "== Paquet Debian : construction, installation, essais, désinstallation"
+scripts/package-test.sh
 echo "Tous les tests sont passés."
