@@ -17,12 +17,14 @@ volatile sig_atomic_t g_signal_recu = 0;
 extern "C" void SurSignalArret(int numero) { g_signal_recu = numero; }
 
 // The first stop signal is remembered and stops the walk at its next check point, so no
-// copy is cut short; SA_RESETHAND lets a second one end the process at once.
+// copy is cut short; SA_RESETHAND lets a second one end the process at once. SA_RESTART:
+// on a network destination (NFS, CIFS) a call the signal interrupts would otherwise fail
+// with EINTR and turn the copy in progress into an error line.
 void InstallerSignauxArret() {
   struct sigaction sa {};
   sa.sa_handler = SurSignalArret;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND;
+  sa.sa_flags = SA_RESETHAND | SA_RESTART;
   for (int numero : {SIGTERM, SIGINT, SIGHUP}) sigaction(numero, &sa, nullptr);
 }
 
