@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   JUMELIX_FUZZ_VERIFIER(relu.PortSMTP() == port);
   JUMELIX_FUZZ_VERIFIER(relu.QuandApp == lu.QuandApp);
   JUMELIX_FUZZ_VERIFIER(relu.QuandServ == lu.QuandServ);
+  JUMELIX_FUZZ_VERIFIER(relu.Securite == lu.Securite);
   // The subject text is stored trimmed and cut, as it is used.
   JUMELIX_FUZZ_VERIFIER(relu.ComplementPourObjet() == lu.ComplementPourObjet());
   return 0;
