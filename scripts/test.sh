@@ -21,6 +21,8 @@ echo "== Construction normale et tests"
 run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== Construction avec ASan + UBSan et tests"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DJUMELIX_SANITIZE=ON
+echo "== Fuzzing des lecteurs (30 s par cible, ASan + UBSan)"
+scripts/fuzz.sh 30
 echo "== Paquet Debian : construction, installation, essais, désinstallation"
 scripts/package-test.sh
 echo "Tous les tests sont passés."
