@@ -1,7 +1,6 @@
 #include "app/Journal.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,30 +19,6 @@ std::string& NomProgramme() {
   return nom;
 }
 
-std::string RepertoirePersonnel() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-  // cron and systemd may start us without HOME: ask the password database.
-  long taille = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(taille > 0 ? static_cast<size_t>(taille) : 16384);
-  struct passwd pw {};
-  struct passwd* res = nullptr;
-  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &res) == 0 && res != nullptr &&
-      res->pw_dir != nullptr && res->pw_dir[0] == '/')
-    return res->pw_dir;
-  return {};
-}
-
-// Creates every missing directory of `chemin` (an absolute path); the new ones are private
-// to the user, as the state directory should be.
-int CreerRepertoires(const std::string& chemin) {
-  for (size_t pos = 1; pos <= chemin.size(); ++pos) {
-    if (pos < chemin.size() && chemin[pos] != '/') continue;
-    std::string partie = chemin.substr(0, pos);
-    if (::mkdir(partie.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  }
-  return 0;
-}
-
 }  // namespace
 
 void DefinirNomProgramme(const std::string& argv0) {
@@ -53,24 +28,14 @@ void DefinirNomProgramme(const std::string& argv0) {
 
 std::string CalculerCheminJournal(const std::string& nom_programme, const char* xdg_state_home,
                                   const char* home) {
-  std::string base;
-  if (xdg_state_home != nullptr && xdg_state_home[0] == '/') {
-    base = xdg_state_home;
-  } else if (home != nullptr && home[0] == '/') {
-    std::string h = home;
-    while (!h.empty() && h.back() == '/') h.pop_back();
-    base = h + "/.local/state";
-  } else {
-    return {};
-  }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  if (base == "/") base.clear();
-  return base + "/jumelix/" + nom_programme + ".log";
+  auto base = platform::CalculerRepertoireXdg(xdg_state_home, home, ".local/state");
+  if (!base) return {};
+  return *base + "/jumelix/" + nom_programme + ".log";
 }
 
 const std::string& CheminJournal() {
   static const std::string chemin = [] {
-    std::string home = RepertoirePersonnel();
+    std::string home = platform::RepertoirePersonnel();
     return CalculerCheminJournal(NomProgramme(), std::getenv("XDG_STATE_HOME"),
                                  home.empty() ? nullptr : home.c_str());
   }();
@@ -81,7 +46,7 @@ int JournaliserDans(const std::string& chemin, const std::string& texte) {
   if (chemin.empty()) return ENOENT;
   size_t fin_rep = chemin.find_last_of('/');
   if (fin_rep != std::string::npos && fin_rep > 0) {
-    if (int err = CreerRepertoires(chemin.substr(0, fin_rep)); err != 0) return err;
+    if (int err = platform::CreerRepertoiresPrives(chemin.substr(0, fin_rep)); err != 0) return err;
   }
   int fd = ::open(chemin.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return errno;

@@ -1,6 +1,5 @@
 #include "mail/ConfigMail.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include "app/UMessErreurs.h"
 #include "app/URoutines.h"
 #include "mail/UCryptePass.h"
+#include "platform/System.h"
 
 namespace jumelix {
 namespace {
@@ -19,20 +19,9 @@ namespace {
 constexpr size_t kMaxComplementObjet = 50;
 constexpr int kPortParDefaut = 25;
 
-std::string RepertoirePersonnel() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') return home;
-  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    return pw->pw_dir;
-  }
-  return ".";
-}
-
 std::string RepertoireConfiguration() {
-  // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  return RepertoirePersonnel() + "/.config";
+  // Without any home the settings go under the current directory.
+  return platform::RepertoireXdg("XDG_CONFIG_HOME", ".config").value_or(".config");
 }
 
 // A line end inside a value would start a new key in the file (a server name could then

@@ -1,11 +1,15 @@
 #include "platform/System.h"
 
 #include <locale.h>
+#include <pwd.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <vector>
 
 namespace jumelix::platform {
 
@@ -31,7 +35,8 @@ bool HostName(std::string& name) {
 uint32_t TickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  uint64_t ms =
+      static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }
 
@@ -42,6 +47,49 @@ std::string LocalDateTimeText() {
   char buf[128];
   size_t n = strftime(buf, sizeof buf, "%x %X", &local);
   return std::string(buf, n);
+}
+
+std::string RepertoirePersonnel() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
+  long taille = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(taille > 0 ? static_cast<size_t>(taille) : 16384);
+  struct passwd pw {};
+  struct passwd* res = nullptr;
+  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &res) == 0 && res != nullptr &&
+      res->pw_dir != nullptr && res->pw_dir[0] == '/')
+    return res->pw_dir;
+  return {};
+}
+
+std::optional<std::string> CalculerRepertoireXdg(const char* xdg, const char* home,
+                                                 const char* defaut_sous_home) {
+  std::string base;
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else if (home != nullptr && home[0] == '/') {
+    base = home;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    base = base + "/" + defaut_sous_home;
+  } else {
+    return std::nullopt;
+  }
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base;
+}
+
+std::optional<std::string> RepertoireXdg(const char* variable, const char* defaut_sous_home) {
+  const std::string home = RepertoirePersonnel();
+  return CalculerRepertoireXdg(std::getenv(variable), home.empty() ? nullptr : home.c_str(),
+                               defaut_sous_home);
+}
+
+int CreerRepertoiresPrives(const std::string& chemin) {
+  for (size_t pos = 1; pos <= chemin.size(); ++pos) {
+    if (pos < chemin.size() && chemin[pos] != '/') continue;
+    const std::string partie = chemin.substr(0, pos);
+    if (::mkdir(partie.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  }
+  return 0;
 }
 
 }  // namespace jumelix::platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace jumelix::platform {
@@ -20,5 +21,24 @@ uint32_t TickCount();
 
 // The current local date and time as the locale writes them: "%x %X" (LC_TIME).
 std::string LocalDateTimeText();
+
+// The user's home directory: $HOME when it is absolute, else the password database (cron
+// and systemd may start us without HOME); empty when neither gives an absolute path.
+std::string RepertoirePersonnel();
+
+// An XDG base directory: `xdg` when it is an absolute path, else `home` + "/" +
+// `defaut_sous_home` (".config", ".local/state"), without trailing slashes, so that the
+// root comes back as the empty text and callers append "/jumelix". Nothing when neither
+// is absolute. Pure text: the caller passes the environment, so tests can give any value.
+std::optional<std::string> CalculerRepertoireXdg(const char* xdg, const char* home,
+                                                 const char* defaut_sous_home);
+
+// The same for this process: the variable `variable` and RepertoirePersonnel().
+std::optional<std::string> RepertoireXdg(const char* variable, const char* defaut_sous_home);
+
+// Creates every missing directory of the absolute path `chemin`, private to the user
+// (mode 0700: the state and settings directories hold logs, locks and a password).
+// Returns 0 or the errno of the failure.
+int CreerRepertoiresPrives(const std::string& chemin);
 
 }  // namespace jumelix::platform

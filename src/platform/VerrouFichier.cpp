@@ -1,7 +1,6 @@
 #include "platform/VerrouFichier.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,38 +12,16 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/System.h"
 
 namespace jumelix::platform {
 
 namespace {
 
-// Creates every missing directory of the absolute path `chemin`, private to the user.
-int CreerRepertoiresPrives(const std::string& chemin) {
-  for (size_t pos = 1; pos <= chemin.size(); ++pos) {
-    if (pos < chemin.size() && chemin[pos] != '/') continue;
-    const std::string partie = chemin.substr(0, pos);
-    if (::mkdir(partie.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  }
-  return 0;
-}
-
 std::string Parent(const std::string& chemin) {
   const size_t p = chemin.find_last_of('/');
   if (p == std::string::npos) return ".";
   return p == 0 ? std::string("/") : chemin.substr(0, p);
-}
-
-std::string RepertoirePersonnel() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-  // cron and systemd may start us without HOME: ask the password database.
-  long taille = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buf(taille > 0 ? static_cast<size_t>(taille) : 16384);
-  struct passwd pw {};
-  struct passwd* res = nullptr;
-  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &res) == 0 && res != nullptr &&
-      res->pw_dir != nullptr && res->pw_dir[0] == '/')
-    return res->pw_dir;
-  return {};
 }
 
 // FNV-1a, 64 bits: enough to tell destinations apart, and stable between versions.
@@ -125,18 +102,9 @@ void TVerrouFichier::Liberer() {
 }
 
 std::string CalculerRepertoireVerrous(const char* xdg_state_home, const char* home) {
-  std::string base;
-  if (xdg_state_home != nullptr && xdg_state_home[0] == '/') {
-    base = xdg_state_home;
-  } else if (home != nullptr && home[0] == '/') {
-    base = home;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    base += base == "/" ? ".local/state" : "/.local/state";
-  } else {
-    return {};
-  }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + (base == "/" ? "" : "/") + "jumelix/verrous";
+  auto base = CalculerRepertoireXdg(xdg_state_home, home, ".local/state");
+  if (!base) return {};
+  return *base + "/jumelix/verrous";
 }
 
 std::string RepertoireVerrous() {
