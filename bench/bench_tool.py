@@ -163,6 +163,7 @@ def _table_mode(data, order):
     if len(lin) == 2:
         print()
         print("Linéarité (comparaison sans changement, répertoire à plat, médianes) :")
+        print()
         for tool in ("jumelix", "rsync"):
             t1, t2 = med(lin[0], tool, 0), med(lin[1], tool, 0)
             c1, c2 = med(lin[0], tool, 2), med(lin[1], tool, 2)
@@ -172,24 +173,25 @@ def _table_mode(data, order):
             if tool == "jumelix":
                 # CPU time is the work done; elapsed time also carries the machine's load.
                 verdict = "  -> linéaire : " + ("oui" if min(t2 / t1, rc) <= 2.5 else "NON")
-            print("  %-8s %s : %.3f s (CPU %.2f s), %s : %.3f s (CPU %.2f s) ; rapport %.2f"
+            print("- %-8s %s : %.3f s (CPU %.2f s), %s : %.3f s (CPU %.2f s) ; rapport %.2f"
                   " (CPU %.2f) ; mémoire %.1f -> %.1f Mio%s"
                   % (tool, lin[0][0][5:], t1, c1, lin[1][0][5:], t2, c2, t2 / t1, rc, m1, m2,
                      verdict))
     if vide and len(lin) == 2:
         print()
         print("Mémoire de pointe de Jumelix (comparaison sans changement, médianes) :")
+        print()
         base = med(vide, "jumelix", 1) / 1024
         half = med(lin[0], "jumelix", 1) / 1024
         full = med(lin[1], "jumelix", 1) / 1024
-        print("  paire vide : %.1f Mio ; %s : %.1f Mio ; %s : %.1f Mio"
+        print("- paire vide : %.1f Mio ; %s : %.1f Mio ; %s : %.1f Mio"
               % (base, lin[0][0][5:], half, lin[1][0][5:], full))
         for key in order:
             if key[0].startswith("a:") and "comparaison" in key[1]:
                 deep = med(key, "jumelix", 1) / 1024
                 grow_full, grow_deep = full - base, deep - base
                 ok = grow_deep <= max(0.25 * grow_full, 1.0)
-                print("  %s : %.1f Mio (+%.1f au-dessus de la paire vide, contre +%.1f pour"
+                print("- %s : %.1f Mio (+%.1f au-dessus de la paire vide, contre +%.1f pour"
                       " le répertoire à plat) -> suit le plus grand répertoire, pas l'arbre : %s"
                       % (key[0], deep, grow_deep, grow_full, "oui" if ok else "NON"))
 
