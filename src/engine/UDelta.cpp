@@ -272,26 +272,16 @@ class TParcours {
   TListNomFichRep fich_;
 };
 
-// The number of entries other than "." and ".." in a root the user named; -1 when it
-// cannot be listed completely.
-int NbEntreesRacine(const std::string& chemin) {
-  std::vector<EntreeRepertoire> entrees;
-  if (platform::ListerRepertoire(chemin, true, entrees) != 0) return -1;
-  int n = 0;
-  for (const EntreeRepertoire& e : entrees) n += EstPointOuPointPoint(e.Nom) ? 0 : 1;
-  return n;
-}
-
 // A source that holds nothing while its destination holds something is far more often a
 // disk that was not mounted (an empty mount point) than a wish to empty the destination.
+// A source that cannot be read counts as holding something (the walk then reports it); a
+// destination counts as holding something when an entry could be read before any failure.
+// Each side is read only up to its first entry.
 bool SourceVideCibleRemplie(const std::string& source, const std::string& destination) {
-  if (NbEntreesRacine(source) != 0) return false;
-  std::vector<EntreeRepertoire> entrees;
-  platform::ListerRepertoire(destination, true, entrees);
-  for (const EntreeRepertoire& e : entrees) {
-    if (!EstPointOuPointPoint(e.Nom)) return true;
-  }
-  return false;
+  bool trouvee = false;
+  if (platform::ChercherUneEntree(source, trouvee) != 0 || trouvee) return false;
+  platform::ChercherUneEntree(destination, trouvee);
+  return trouvee;
 }
 
 }  // namespace

@@ -381,6 +381,43 @@ int ListerRepertoire(const std::string& chemin, bool suivreLien,
   }
 }
 
+namespace {
+// Opens a directory for listing; null with errno set on failure.
+DIR* OuvrirRepertoire(const std::string& chemin, bool suivreLien) {
+  int fd = open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (suivreLien ? 0 : O_NOFOLLOW));
+  if (fd < 0) return nullptr;
+  DIR* d = fdopendir(fd);
+  if (d == nullptr) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+  }
+  return d;
+}
+}  // namespace
+
+int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
+  trouvee = false;
+  Dir rep(OuvrirRepertoire(chemin, true));
+  DIR* d = rep.get();
+  if (d == nullptr) return errno;
+  for (;;) {
+    errno = 0;
+    dirent* e = readdir(d);
+    if (e == nullptr) return errno;  // 0 at the normal end: nothing but "." and ".."
+    if (EstPointOuPointPoint(e->d_name)) continue;
+    // One description, as a full listing would make: an entry gone since it was read
+    // does not count, one that cannot be described is a failure.
+    struct stat st;
+    if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return errno;
+    }
+    trouvee = true;
+    return 0;
+  }
+}
+
 bool EstRepertoire(const std::string& chemin) {
   struct stat st;
   return stat(chemin.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -47,6 +47,12 @@ struct EntreeRepertoire {
 int ListerRepertoire(const std::string& chemin, bool suivreLien,
                      std::vector<EntreeRepertoire>& entrees);
 
+// Reads the directory `chemin` (a final link followed) only until its first entry other
+// than "." and ".." that still exists: `trouvee` tells whether there is one. Returns 0, or
+// the errno of the first failure (opening, reading, or describing that entry), with
+// `trouvee` false. Costs one description at most, whatever the size of the directory.
+int ChercherUneEntree(const std::string& chemin, bool& trouvee);
+
 // True when `chemin` names an existing directory (a link to one counts).
 bool EstRepertoire(const std::string& chemin);
 

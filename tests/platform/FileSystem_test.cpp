@@ -85,6 +85,24 @@ TEST(ListerRepertoire, FollowsOnlyANamedRootLinkWhenAsked) {
   EXPECT_EQ(ListerRepertoire(t.Chemin("r/f"), false, v), ENOTDIR);
 }
 
+TEST(ChercherUneEntree, TellsWhetherADirectoryHoldsAnythingBeyondDotAndDotDot) {
+  TempTree t;
+  bool trouvee = true;
+  EXPECT_EQ(ChercherUneEntree(t.Repertoire("vide"), trouvee), 0);
+  EXPECT_FALSE(trouvee);
+  // A dangling link is an entry of its own: it is never followed.
+  t.Lien("plein/casse", t.Chemin("absent"));
+  EXPECT_EQ(ChercherUneEntree(t.Chemin("plein"), trouvee), 0);
+  EXPECT_TRUE(trouvee);
+  // A named root link is followed to its directory.
+  EXPECT_EQ(ChercherUneEntree(t.Lien("vers_vide", t.Chemin("vide")), trouvee), 0);
+  EXPECT_FALSE(trouvee);
+  EXPECT_EQ(ChercherUneEntree(t.Chemin("absent"), trouvee), ENOENT);
+  EXPECT_FALSE(trouvee);
+  EXPECT_EQ(ChercherUneEntree(t.Fichier("f"), trouvee), ENOTDIR);
+  EXPECT_FALSE(trouvee);
+}
+
 TEST(CreerRepertoires, CreatesMissingAncestorsAndFailsUnderAFile) {
   TempTree t;
   EXPECT_EQ(CreerRepertoires(t.Chemin("a/b/c")), 0);
