@@ -278,3 +278,5 @@ if [ "$KEEP" != 1 ]; then
   for nom in a b c l vide; do rm -rf "${WORK:?}/$nom"; done
   echo "Arbres supprimés (BENCH_KEEP=1 pour les garder)."
 fi
+# A run whose checks failed is a failed run, whatever the figures.
+((${#ANOMALIES[@]} == 0)) || exit 1
