@@ -1,14 +1,14 @@
 // The entries of one destination directory, as the walk records them, in listing order.
-// The list owns its records; a record lives until Supprimer or Vider. Lookup by name goes
-// through a hash index (exact name first, then ASCII letter case ignored), so matching a
-// directory of n entries costs O(n). Single-threaded; nothing here fails.
+// The list owns its records, kept side by side in one block; a record lives until Supprimer
+// or Vider. Lookup by name goes through hash indexes (exact name first, then ASCII letter
+// case ignored, that second index being built only when an exact lookup first fails), so
+// matching a directory of n entries costs O(n). Single-threaded; nothing here fails.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -30,6 +30,9 @@ struct TNomFichRep {
 // does.
 bool DatesProches(const platform::DateDos& a, const platform::DateDos& b);
 
+// Tells whether a name is reserved for an entry of its own (see Indice).
+using TEstReserve = std::function<bool(const std::string& nom)>;
+
 // An index returned by Indice stays valid, and designates the same record, until that
 // record is removed or the list emptied: removing a record does not move the others.
 class TListNomFichRep {
@@ -40,14 +43,13 @@ class TListNomFichRep {
 
   // Appends a record for a listed entry.
   void Ajouter(const platform::EntreeRepertoire& entree);
-  // Removes every record.
+  // Removes every record (the storage is kept for the next directory).
   void Vider();
   // The record with exactly this name; failing that, the first record in list order whose
   // name equals it with ASCII letter case ignored (every other byte must match), skipping
-  // records whose exact name is in `reserves` (names that will claim their own record).
-  // -1 when none.
-  int Indice(const std::string& nom,
-             const std::unordered_set<std::string>* reserves = nullptr) const;
+  // records whose exact name `estReserve` accepts (names that will claim their own
+  // record); `estReserve` is called only for such case-folded candidates. -1 when none.
+  int Indice(std::string_view nom, const TEstReserve& estReserve = {}) const;
   // True when the record has the given kind and size and its time is close to `time`.
   bool Identique(int indice, int64_t size, const platform::DateDos& time,
                  platform::GenreEntree genre = platform::GenreEntree::Fichier) const;
@@ -55,16 +57,36 @@ class TListNomFichRep {
   void Supprimer(int indice);
 
   // The record at an index returned by Indice (which must designate a record).
-  const TNomFichRep& operator[](int indice) const { return *enregistrements_[indice]; }
+  const TNomFichRep& operator[](int indice) const { return enregistrements_[indice].r; }
   // Number of records.
   int Count() const { return nombre_; }
   // The records in list order.
   std::vector<const TNomFichRep*> Elements() const;
 
  private:
-  std::vector<std::unique_ptr<TNomFichRep>> enregistrements_;  // null once removed
-  std::unordered_map<std::string, int> exacts_;
-  std::unordered_map<std::string, std::vector<int>> replies_;  // folded name -> indices
+  struct Enregistrement {
+    TNomFichRep r;
+    uint32_t hash = 0;   // of the exact name
+    bool vivant = true;  // false once removed
+  };
+  // One slot of the exact-name table (open addressing, linear probing).
+  struct Case {
+    int32_t indice = -1;  // -1: empty
+    uint32_t hash = 0;
+  };
+
+  void Indexer(int32_t indice);
+  void Agrandir();
+  void IndexerReplies() const;
+  int IndiceReplie(std::string_view nom, const TEstReserve& estReserve) const;
+
+  std::vector<Enregistrement> enregistrements_;  // list order; removed ones stay, dead
+  std::vector<Case> exacts_;                     // size 0 or a power of two
+  // Folded-name buckets (first record of each chain), built at the first failed exact
+  // lookup and dropped whenever a record is added.
+  mutable std::vector<int32_t> replies_;
+  mutable std::vector<int32_t> suivants_;  // per record: next of its bucket, list order
+  mutable bool repliesFaits_ = false;
   int nombre_ = 0;
 };
 

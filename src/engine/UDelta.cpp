@@ -1,6 +1,7 @@
 #include "engine/UDelta.h"
 
 #include <cerrno>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -120,22 +121,21 @@ class TParcours {
   bool LireCible(const std::string& dst, bool racine) {
     rep_.Vider();
     fich_.Vider();
-    std::vector<EntreeRepertoire> entrees;
-    if (platform::ListerRepertoire(dst, racine, entrees) != 0) return false;
-    for (const EntreeRepertoire& e : entrees) {
-      if (EstPointOuPointPoint(e.Nom)) continue;
-      const bool trop_long = NbCaracteres(e.Nom) > kLongueurNomMax;
-      if (e.Genre == GenreEntree::Repertoire) {
-        if (trop_long) {
-          Signaler("Nom de répertoire trop long " + e.Nom);
-        } else {
-          rep_.Ajouter(e);
-        }
-      } else if (trop_long) {
-        Signaler("Nom de fichier trop long " + e.Nom);
+    // Records are made while the directory is read; a too long name is reported only once
+    // the whole listing has succeeded, as if it had been read first.
+    std::vector<std::pair<bool, std::string>> trop_longs;  // (directory, name)
+    const int err = platform::ParcourirRepertoire(dst, racine, [&](EntreeRepertoire& e) {
+      if (EstPointOuPointPoint(e.Nom)) return;
+      const bool repertoire = e.Genre == GenreEntree::Repertoire;
+      if (e.Nom.size() > kLongueurNomMax && NbCaracteres(e.Nom) > kLongueurNomMax) {
+        trop_longs.emplace_back(repertoire, e.Nom);
       } else {
-        fich_.Ajouter(e);
+        (repertoire ? rep_ : fich_).Ajouter(e);
       }
+    });
+    if (err != 0) return false;
+    for (const auto& [repertoire, nom] : trop_longs) {
+      Signaler((repertoire ? "Nom de répertoire trop long " : "Nom de fichier trop long ") + nom);
     }
     return true;
   }
@@ -145,14 +145,23 @@ class TParcours {
                        std::vector<Descente>& descentes) {
     // Names present in the source: on a case-sensitive file system, a destination entry
     // whose exact name is one of them is kept for that entry and never matched by case.
-    std::unordered_set<std::string> noms;
-    for (const EntreeRepertoire& e : entrees) noms.insert(e.Nom);
+    // The set is made only when a lookup ignoring case first needs it.
+    std::unordered_set<std::string_view> noms;
+    bool noms_faits = false;
+    const TEstReserve reserve = [&](const std::string& nom) {
+      if (!noms_faits) {
+        noms.reserve(entrees.size());
+        for (const EntreeRepertoire& e : entrees) noms.insert(e.Nom);
+        noms_faits = true;
+      }
+      return noms.count(nom) != 0;
+    };
     for (const EntreeRepertoire& e : entrees) {
       if (!EstPointOuPointPoint(e.Nom)) {
         if (e.Genre == GenreEntree::Repertoire) {
-          descentes.push_back({e.Nom, RepertoireSource(dst, e, noms)});
+          descentes.push_back({e.Nom, RepertoireSource(dst, e, reserve)});
         } else {
-          FichierSource(src, dst, e, noms);
+          FichierSource(src, dst, e, reserve);
         }
       }
       if (PointDeControle()) return;
@@ -161,8 +170,8 @@ class TParcours {
 
   // Matches a source subdirectory; returns the destination name the descent goes to.
   std::string RepertoireSource(const std::string& dst, const EntreeRepertoire& e,
-                               const std::unordered_set<std::string>& noms) {
-    int i = rep_.Indice(e.Nom, &noms);
+                               const TEstReserve& reserve) {
+    int i = rep_.Indice(e.Nom, reserve);
     if (i >= 0) {
       std::string nom = rep_[i].Name;
       rep_.Supprimer(i);
@@ -173,7 +182,7 @@ class TParcours {
       Signaler(chemin + " ==> Répertoire inexistant");
       return e.Nom;
     }
-    int f = fich_.Indice(e.Nom, &noms);
+    int f = fich_.Indice(e.Nom, reserve);
     if (f >= 0) {
       // A file stands where the directory goes; a failed deletion shows as the creation
       // failure below.
@@ -185,25 +194,26 @@ class TParcours {
   }
 
   void FichierSource(const std::string& src, const std::string& dst, const EntreeRepertoire& e,
-                     const std::unordered_set<std::string>& noms) {
-    const std::string source = Joindre(src, e.Nom);
-    int i = fich_.Indice(e.Nom, &noms);
+                     const TEstReserve& reserve) {
+    int i = fich_.Indice(e.Nom, reserve);
     if (i < 0) {
       if (comparer_) {
         Signaler(Joindre(dst, e.Nom) + " ==> Fichier inexistant");
       } else {
-        CopierFichier(source, Joindre(dst, e.Nom));
+        CopierFichier(Joindre(src, e.Nom), Joindre(dst, e.Nom));
       }
       return;
     }
-    // A replaced file keeps the name it has in the destination.
-    const std::string cible = Joindre(dst, fich_[i].Name);
     if (fich_.Identique(i, e.Taille, e.Date, e.Genre)) {
       ++NbIdentiques;
-    } else if (comparer_) {
-      Signaler(cible + " ==> diffère du fichier source.");
     } else {
-      CopierFichier(source, cible);
+      // A replaced file keeps the name it has in the destination.
+      const std::string cible = Joindre(dst, fich_[i].Name);
+      if (comparer_) {
+        Signaler(cible + " ==> diffère du fichier source.");
+      } else {
+        CopierFichier(Joindre(src, e.Nom), cible);
+      }
     }
     fich_.Supprimer(i);
   }

@@ -332,28 +332,39 @@ DateDos VersDateDos(int64_t secondes) {
   return d;
 }
 
-int ListerRepertoire(const std::string& chemin, bool suivreLien,
-                     std::vector<EntreeRepertoire>& entrees) {
-  entrees.clear();
+namespace {
+// Opens a directory for listing; null with errno set on failure.
+DIR* OuvrirRepertoire(const std::string& chemin, bool suivreLien) {
   int fd = open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (suivreLien ? 0 : O_NOFOLLOW));
-  if (fd < 0) return errno;
+  if (fd < 0) return nullptr;
   DIR* d = fdopendir(fd);
   if (d == nullptr) {
     int e = errno;
     ::close(fd);
-    return e;
+    errno = e;
   }
-  Dir rep(d);
+  return d;
+}
+}  // namespace
+
+int ParcourirRepertoire(const std::string& chemin, bool suivreLien,
+                        const std::function<void(EntreeRepertoire&)>& surEntree) {
+  Dir rep(OuvrirRepertoire(chemin, suivreLien));
+  DIR* d = rep.get();
+  if (d == nullptr) return errno;
+  EntreeRepertoire x;
   for (;;) {
     errno = 0;
     dirent* e = readdir(d);
     if (e == nullptr) return errno;  // 0 at the normal end
-    EntreeRepertoire x;
     x.Nom = e->d_name;
+    x.Attr = 0;
+    x.Date = DateDos{};
+    x.Taille = 0;
     if (EstPointOuPointPoint(e->d_name)) {
       x.Genre = GenreEntree::Repertoire;
       x.Attr = kAttrRepertoire;
-      entrees.push_back(std::move(x));
+      surEntree(x);
       continue;
     }
     struct stat st;
@@ -377,24 +388,16 @@ int ListerRepertoire(const std::string& chemin, bool suivreLien,
     if (e->d_name[0] == '.') x.Attr |= kAttrCache;
     x.Date = VersDateDos(static_cast<int64_t>(st.st_mtim.tv_sec));
     x.Taille = static_cast<int64_t>(st.st_size);
-    entrees.push_back(std::move(x));
+    surEntree(x);
   }
 }
 
-namespace {
-// Opens a directory for listing; null with errno set on failure.
-DIR* OuvrirRepertoire(const std::string& chemin, bool suivreLien) {
-  int fd = open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (suivreLien ? 0 : O_NOFOLLOW));
-  if (fd < 0) return nullptr;
-  DIR* d = fdopendir(fd);
-  if (d == nullptr) {
-    int e = errno;
-    ::close(fd);
-    errno = e;
-  }
-  return d;
+int ListerRepertoire(const std::string& chemin, bool suivreLien,
+                     std::vector<EntreeRepertoire>& entrees) {
+  entrees.clear();
+  return ParcourirRepertoire(chemin, suivreLien,
+                             [&](EntreeRepertoire& e) { entrees.push_back(std::move(e)); });
 }
-}  // namespace
 
 int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
   trouvee = false;

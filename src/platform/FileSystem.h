@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,12 @@ struct EntreeRepertoire {
 // reading, or describing an entry) with `entrees` holding what was read before it.
 int ListerRepertoire(const std::string& chemin, bool suivreLien,
                      std::vector<EntreeRepertoire>& entrees);
+
+// Lists `chemin` like ListerRepertoire but hands each entry to `surEntree` as it is read
+// (the object is reused from one entry to the next), without keeping them; on failure the
+// entries read before it have been handed over.
+int ParcourirRepertoire(const std::string& chemin, bool suivreLien,
+                        const std::function<void(EntreeRepertoire&)>& surEntree);
 
 // Reads the directory `chemin` (a final link followed) only until its first entry other
 // than "." and ".." that still exists: `trouvee` tells whether there is one. Returns 0, or

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 namespace jumelix {
 namespace {
 
@@ -58,11 +60,18 @@ TEST(TListNomFichRep, FoldedLookupSkipsNamesReservedForTheirOwnEntry) {
   TListNomFichRep l;
   l.Ajouter(Entree("a.txt"));
   l.Ajouter(Entree("A.TXT"));
-  const std::unordered_set<std::string> reserves = {"a.txt", "A.txt"};
-  EXPECT_EQ(l.Indice("A.txt", &reserves), 1);  // "a.txt" stays for the source's a.txt
+  const std::unordered_set<std::string> noms = {"a.txt", "A.txt"};
+  int appels = 0;
+  const TEstReserve reserves = [&](const std::string& n) {
+    ++appels;
+    return noms.count(n) != 0;
+  };
+  EXPECT_EQ(l.Indice("A.TXT", reserves), 1);  // an exact match asks nothing
+  EXPECT_EQ(appels, 0);
+  EXPECT_EQ(l.Indice("A.txt", reserves), 1);  // "a.txt" stays for the source's a.txt
   l.Supprimer(1);
-  EXPECT_EQ(l.Indice("A.txt", &reserves), -1);
-  EXPECT_EQ(l.Indice("a.txt", &reserves), 0);  // an exact name is never skipped
+  EXPECT_EQ(l.Indice("A.txt", reserves), -1);
+  EXPECT_EQ(l.Indice("a.txt", reserves), 0);  // an exact name is never skipped
 }
 
 TEST(TListNomFichRep, RemovalKeepsOrderAndOtherIndices) {
@@ -81,6 +90,36 @@ TEST(TListNomFichRep, RemovalKeepsOrderAndOtherIndices) {
   EXPECT_EQ(l.Indice("a"), -1);
   l.Ajouter(Entree("e"));
   EXPECT_EQ(Noms(l), std::vector<std::string>{"e"});
+}
+
+TEST(TListNomFichRep, LookupsFollowAdditionsRemovalsAndReuse) {
+  TListNomFichRep l;
+  // Enough names to make the indexes grow several times.
+  for (int i = 0; i < 3000; ++i) l.Ajouter(Entree("nom" + std::to_string(i)));
+  for (int i = 0; i < 3000; i += 2) l.Supprimer(l.Indice("nom" + std::to_string(i)));
+  EXPECT_EQ(l.Count(), 1500);
+  EXPECT_EQ(l.Indice("nom2998"), -1);
+  EXPECT_EQ(l.Indice("NOM2999"), 2999);  // the first lookup ignoring case
+  EXPECT_EQ(l.Indice("NOM2998"), -1);
+  // Records added after a lookup ignoring case are found that way too, in list order.
+  l.Ajouter(Entree("Neuf"));
+  l.Ajouter(Entree("NEUF"));
+  EXPECT_EQ(l.Indice("neuf"), 3000);
+  EXPECT_EQ(l.Indice("NEUF"), 3001);
+  l.Supprimer(3000);
+  EXPECT_EQ(l.Indice("neuf"), 3001);
+  // A record removed then listed again under the same name is found again.
+  l.Ajouter(Entree("nom0"));
+  EXPECT_EQ(l.Indice("Nom0"), 3002);
+  EXPECT_EQ(l.Indice("nom0"), 3002);
+  EXPECT_EQ(l.Count(), 1502);
+  // An emptied list starts again from index 0 and forgets every name.
+  l.Vider();
+  EXPECT_EQ(l.Indice("nom1"), -1);
+  EXPECT_EQ(l.Indice("NEUF"), -1);
+  l.Ajouter(Entree("Nom1"));
+  EXPECT_EQ(l.Indice("nom1"), 0);
+  EXPECT_EQ(Noms(l), std::vector<std::string>{"Nom1"});
 }
 
 TEST(TListNomFichRep, IdenticalNeedsKindSizeAndCloseTime) {
