@@ -126,7 +126,7 @@ class Temporaire {
   bool valide_ = false;
 };
 
-int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur) {
+int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur, off_t& fin) {
   std::vector<char> tampon(1 << 20);
   while (longueur > 0) {
     size_t n = static_cast<size_t>(std::min<off_t>(longueur, static_cast<off_t>(tampon.size())));
@@ -146,46 +146,61 @@ int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur) {
     }
     debut += lu;
     longueur -= lu;
+    fin = debut;
   }
   return 0;
 }
 
-int CopierPlage(int in, int out, off_t debut, off_t longueur) {
+// Copies up to `longueur` bytes at `debut`; `fin` receives the offset the copy reached
+// (less than debut + longueur when the source shrank meanwhile).
+int CopierPlage(int in, int out, off_t debut, off_t longueur, off_t& fin) {
   loff_t pin = debut, pout = debut;
+  fin = debut;
   while (longueur > 0) {
     ssize_t n = copy_file_range(in, &pin, out, &pout, static_cast<size_t>(longueur), 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
           errno == EBADF) {
-        return CopierParLectureEcriture(in, out, pin, longueur);
+        return CopierParLectureEcriture(in, out, pin, longueur, fin);
       }
       return errno;
     }
-    if (n == 0) return 0;
+    if (n == 0) break;
     longueur -= n;
+    fin = pout;
   }
   return 0;
 }
 
-// Copies the data of `in` into `out`, leaving holes as holes, and gives `out` the size.
-int CopierContenu(int in, int out, off_t taille) {
-  off_t pos = 0;
-  while (pos < taille) {
-    off_t donnees = lseek(in, pos, SEEK_DATA);
-    off_t trou = taille;
-    if (donnees < 0) {
-      if (errno == ENXIO) break;  // only a hole remains
-      donnees = pos;              // no hole support: copy everything
-    } else {
-      trou = lseek(in, donnees, SEEK_HOLE);
-      if (trou < 0 || trou > taille) trou = taille;
+// Copies the data of `in` (a regular file of `taille` bytes occupying `blocs` 512-byte
+// blocks) into the new, empty file `out`, leaving holes as holes, and gives `out` the size.
+int CopierContenu(int in, int out, off_t taille, blkcnt_t blocs) {
+  off_t ecrit = 0;  // the size of `out` so far
+  // A file whose blocks cover its size has no hole worth looking for.
+  if (blocs * 512 >= taille) {
+    if (int r = CopierPlage(in, out, 0, taille, ecrit)) return r;
+  } else {
+    off_t pos = 0;
+    while (pos < taille) {
+      off_t donnees = lseek(in, pos, SEEK_DATA);
+      off_t trou = taille;
+      if (donnees < 0) {
+        if (errno == ENXIO) break;  // only a hole remains
+        donnees = pos;              // no hole support: copy everything
+      } else {
+        trou = lseek(in, donnees, SEEK_HOLE);
+        if (trou < 0 || trou > taille) trou = taille;
+      }
+      if (donnees >= taille) break;
+      off_t fin = donnees;
+      if (int r = CopierPlage(in, out, donnees, trou - donnees, fin)) return r;
+      if (fin > donnees) ecrit = fin;
+      pos = trou;
     }
-    if (donnees >= taille) break;
-    if (int r = CopierPlage(in, out, donnees, trou - donnees)) return r;
-    pos = trou;
   }
-  if (ftruncate(out, taille) != 0) return errno;
+  // Only a final hole, or a source that shrank meanwhile, leaves the size to set.
+  if (ecrit != taille && ftruncate(out, taille) != 0) return errno;
   return 0;
 }
 
@@ -203,10 +218,17 @@ int CopierFichierOrdinaire(const std::string& source, int dirfd, const std::stri
   });
   if (r != 0) return r;
   Fd out(out_fd);
-  if ((r = CopierContenu(in.get(), out.get(), st.st_size)) != 0) return r;
+  if ((r = CopierContenu(in.get(), out.get(), st.st_size, st.st_blocks)) != 0) return r;
+  // The new file belongs to us, in our group or the directory's: the owner and group are
+  // changed only where they differ from the source's.
+  struct stat ost;
+  if (fstat(out.get(), &ost) != 0) return errno;
   if (geteuid() == 0) {
-    if (fchown(out.get(), st.st_uid, st.st_gid) != 0) return errno;
-  } else {
+    if ((ost.st_uid != st.st_uid || ost.st_gid != st.st_gid) &&
+        fchown(out.get(), st.st_uid, st.st_gid) != 0) {
+      return errno;
+    }
+  } else if (ost.st_gid != st.st_gid) {
     // Without root rights the group is kept when we belong to it; otherwise it stays ours.
     (void)fchown(out.get(), static_cast<uid_t>(-1), st.st_gid);
   }

@@ -156,6 +156,44 @@ TEST(CopierFichier, KeepsHolesOfASparseFile) {
   EXPECT_EQ(contenu.find_first_not_of('\0'), contenu.size() - 3);
 }
 
+TEST(CopierFichier, KeepsTheSizeOfAFileEndingInAHole) {
+  TempTree t;
+  const std::string src = t.Fichier("s", "debut");
+  ASSERT_EQ(truncate(src.c_str(), off_t{8} << 20), 0);
+  const std::string dst = t.Chemin("d");
+  ASSERT_EQ(CopierFichier(src, dst), 0);
+  struct stat st = Lstat(dst);
+  EXPECT_EQ(st.st_size, off_t{8} << 20);
+  const std::string contenu = TempTree::Lire(dst);
+  EXPECT_EQ(contenu.substr(0, 5), "debut");
+  EXPECT_EQ(contenu.find_first_not_of('\0', 5), std::string::npos);
+  // An empty file stays empty.
+  ASSERT_EQ(CopierFichier(t.Fichier("vide"), dst), 0);
+  EXPECT_EQ(Lstat(dst).st_size, 0);
+}
+
+TEST(CopierFichier, GivesTheSourceGroupEvenInADirectoryThatImposesItsOwn) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the directory another group";
+  TempTree t;
+  const std::string src = t.Fichier("s", "x");
+  ASSERT_EQ(chown(src.c_str(), 0, 0), 0);
+  // New files of a set-group-ID directory take its group, not the creator's.
+  const std::string dir = t.Repertoire("g");
+  ASSERT_EQ(chown(dir.c_str(), 0, test::kIdNobody), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 02775), 0);
+  ASSERT_EQ(CopierFichier(src, dir + "/d"), 0);
+  struct stat st = Lstat(dir + "/d");
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_gid, 0u);
+  // A source already owned like the new file keeps that owner.
+  ASSERT_EQ(chown(src.c_str(), 0, test::kIdNobody), 0);
+  ASSERT_EQ(CopierFichier(src, dir + "/e"), 0);
+  st = Lstat(dir + "/e");
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_gid, test::kIdNobody);
+  EXPECT_EQ(st.st_mode & 07777, Lstat(src).st_mode & 07777);
+}
+
 TEST(CopierFichier, CopiesALinkAsALink) {
   TempTree t;
   std::string src = t.Lien("s", "../cible/introuvable");
