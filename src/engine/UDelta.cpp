@@ -156,12 +156,14 @@ class TParcours {
       }
       return noms.count(nom) != 0;
     };
+    // Copies of this level go through one open destination directory.
+    platform::TRepertoireCible cible(comparer_ ? std::string() : dst);
     for (const EntreeRepertoire& e : entrees) {
       if (!EstPointOuPointPoint(e.Nom)) {
         if (e.Genre == GenreEntree::Repertoire) {
           descentes.push_back({e.Nom, RepertoireSource(dst, e, reserve)});
         } else {
-          FichierSource(src, dst, e, reserve);
+          FichierSource(src, dst, e, reserve, cible);
         }
       }
       if (PointDeControle()) return;
@@ -194,13 +196,13 @@ class TParcours {
   }
 
   void FichierSource(const std::string& src, const std::string& dst, const EntreeRepertoire& e,
-                     const TEstReserve& reserve) {
+                     const TEstReserve& reserve, platform::TRepertoireCible& repertoire) {
     int i = fich_.Indice(e.Nom, reserve);
     if (i < 0) {
       if (comparer_) {
         Signaler(Joindre(dst, e.Nom) + " ==> Fichier inexistant");
       } else {
-        CopierFichier(Joindre(src, e.Nom), Joindre(dst, e.Nom));
+        CopierFichier(Joindre(src, e.Nom), repertoire, dst, e.Nom);
       }
       return;
     }
@@ -208,11 +210,10 @@ class TParcours {
       ++NbIdentiques;
     } else {
       // A replaced file keeps the name it has in the destination.
-      const std::string cible = Joindre(dst, fich_[i].Name);
       if (comparer_) {
-        Signaler(cible + " ==> diffère du fichier source.");
+        Signaler(Joindre(dst, fich_[i].Name) + " ==> diffère du fichier source.");
       } else {
-        CopierFichier(Joindre(src, e.Nom), cible);
+        CopierFichier(Joindre(src, e.Nom), repertoire, dst, fich_[i].Name);
       }
     }
     fich_.Supprimer(i);
@@ -243,19 +244,22 @@ class TParcours {
     fich_.Vider();
   }
 
-  bool CopierFichier(const std::string& source, const std::string& destination) {
+  // Copies `source` into the destination directory `dst` (held open by `repertoire`) under
+  // the name `nom`.
+  bool CopierFichier(const std::string& source, platform::TRepertoireCible& repertoire,
+                     const std::string& dst, const std::string& nom) {
     if (!NomCorrect(NomFinal(source))) {
       Signaler("Fichier non copié, son nom n'est pas correct : " + source);
       return false;
     }
-    int err = platform::CopierFichier(source, destination);
+    int err = repertoire.Copier(source, nom);
     if (err == platform::kPasFichierOrdinaire) {
       Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
       return false;
     }
     if (err != 0) {
-      Signaler("Erreur lors de la copie du fichier " + source + " vers " + destination + ". " +
-               TexteErreurSysteme(err));
+      Signaler("Erreur lors de la copie du fichier " + source + " vers " + Joindre(dst, nom) +
+               ". " + TexteErreurSysteme(err));
       return false;
     }
     ++NbCopies;

@@ -212,8 +212,11 @@ int CopierFichierOrdinaire(const std::string& source, int dirfd, const std::stri
   if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
   Temporaire tmp(dirfd);
   int out_fd = -1;
+  // Made with the source's permissions (none for others to write, no special bits): most
+  // often the mode needs no change afterwards.
+  const mode_t initial = st.st_mode & 0755;
   int r = tmp.Creer([&](const std::string& n) {
-    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
     return out_fd < 0 ? errno : 0;
   });
   if (r != 0) return r;
@@ -232,7 +235,11 @@ int CopierFichierOrdinaire(const std::string& source, int dirfd, const std::stri
     // Without root rights the group is kept when we belong to it; otherwise it stays ours.
     (void)fchown(out.get(), static_cast<uid_t>(-1), st.st_gid);
   }
-  if (fchmod(out.get(), st.st_mode & 07777) != 0) return errno;
+  // Changing the owner or group leaves the permission bits of a file without special bits
+  // as they were.
+  if ((ost.st_mode & 07777) != (st.st_mode & 07777) && fchmod(out.get(), st.st_mode & 07777) != 0) {
+    return errno;
+  }
   struct timespec temps[2] = {st.st_atim, st.st_mtim};
   if (futimens(out.get(), temps) != 0) return errno;
   if ((r = out.Fermer()) != 0) return r;
@@ -468,18 +475,28 @@ int CreerRepertoires(const std::string& chemin) {
   return 0;
 }
 
-int CopierFichier(const std::string& source, const std::string& destination) {
+TRepertoireCible::TRepertoireCible(std::string chemin) : chemin_(std::move(chemin)) {}
+
+TRepertoireCible::~TRepertoireCible() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int TRepertoireCible::Copier(const std::string& source, const std::string& nom) {
   struct stat st;
   if (lstat(source.c_str(), &st) != 0) return errno;
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return kPasFichierOrdinaire;
-  const std::string dir = Parent(destination);
-  const std::string nom = NomSeul(destination);
-  return AvecRepertoireInscriptible(dir, [&] {
-    Fd dirfd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirfd.ok()) return errno;
-    if (S_ISLNK(st.st_mode)) return CopierLien(source, st, dirfd.get(), nom);
-    return CopierFichierOrdinaire(source, dirfd.get(), nom);
+  return AvecRepertoireInscriptible(chemin_, [&] {
+    if (fd_ < 0) {
+      fd_ = open(chemin_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd_ < 0) return errno;
+    }
+    if (S_ISLNK(st.st_mode)) return CopierLien(source, st, fd_, nom);
+    return CopierFichierOrdinaire(source, fd_, nom);
   });
+}
+
+int CopierFichier(const std::string& source, const std::string& destination) {
+  return TRepertoireCible(Parent(destination)).Copier(source, NomSeul(destination));
 }
 
 int SupprimerFichier(const std::string& chemin) {

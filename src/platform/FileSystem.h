@@ -79,6 +79,22 @@ constexpr int kPasFichierOrdinaire = -1;
 // file remains. A FIFO, socket or device is never opened: kPasFichierOrdinaire.
 int CopierFichier(const std::string& source, const std::string& destination);
 
+// A destination directory held open while files are copied into it one after another, so
+// that each copy saves opening it. It is opened at the first copy; not copyable.
+class TRepertoireCible {
+ public:
+  explicit TRepertoireCible(std::string chemin);
+  ~TRepertoireCible();
+  TRepertoireCible(const TRepertoireCible&) = delete;
+  TRepertoireCible& operator=(const TRepertoireCible&) = delete;
+  // CopierFichier(source, the directory + "/" + nom), with the same promises.
+  int Copier(const std::string& source, const std::string& nom);
+
+ private:
+  std::string chemin_;
+  int fd_ = -1;
+};
+
 // Deletes a non-directory entry (a link itself, never its target); 0 or errno. When the
 // parent directory forbids it and belongs to us, it is made writable for the operation.
 int SupprimerFichier(const std::string& chemin);

@@ -194,6 +194,35 @@ TEST(CopierFichier, GivesTheSourceGroupEvenInADirectoryThatImposesItsOwn) {
   EXPECT_EQ(st.st_mode & 07777, Lstat(src).st_mode & 07777);
 }
 
+TEST(TRepertoireCible, CopiesOneFileAfterAnotherWithEachSourceMode) {
+  TempTree t;
+  const std::string dir = t.Repertoire("d");
+  TRepertoireCible cible(dir);
+  const mode_t modes[] = {0644, 0600, 0666, 0444, 04755, 02711, 0};
+  for (mode_t m : modes) {
+    const std::string nom = "f" + std::to_string(m);
+    const std::string src = t.Fichier("s/" + nom, nom);
+    ASSERT_EQ(chmod(src.c_str(), m), 0);
+    t.DateModif("s/" + nom, 1600000000 + static_cast<int64_t>(m), 0);
+    ASSERT_EQ(cible.Copier(src, nom), 0) << nom;
+  }
+  // A link, then a name whose source is missing, then again a file: the failure in
+  // between changes nothing for the others.
+  ASSERT_EQ(cible.Copier(t.Lien("s/lien", "ailleurs"), "lien"), 0);
+  EXPECT_EQ(cible.Copier(t.Chemin("s/absent"), "absent"), ENOENT);
+  ASSERT_EQ(cible.Copier(t.Fichier("s/dernier", "z"), "dernier"), 0);
+  for (mode_t m : modes) {
+    const std::string nom = "f" + std::to_string(m);
+    struct stat st = Lstat(dir + "/" + nom);
+    EXPECT_EQ(st.st_mode & 07777, m) << nom;
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000 + static_cast<int64_t>(m)) << nom;
+    EXPECT_EQ(TempTree::Lire(dir + "/" + nom), nom);
+  }
+  EXPECT_TRUE(S_ISLNK(Lstat(dir + "/lien").st_mode));
+  EXPECT_EQ(TempTree::Lire(dir + "/dernier"), "z");
+  EXPECT_EQ(TempTree::Noms(dir).size(), std::size(modes) + 2);  // no temporary file left
+}
+
 TEST(CopierFichier, CopiesALinkAsALink) {
   TempTree t;
   std::string src = t.Lien("s", "../cible/introuvable");
