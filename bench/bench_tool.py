@@ -146,6 +146,8 @@ def _table_mode(data, order):
         if key[0] == "vide":
             vide = key
             continue
+        if "jumelix" not in data[key] or "rsync" not in data[key]:
+            continue  # an interrupted run
         jt, rt = med(key, "jumelix", 0), med(key, "rsync", 0)
         jm, rm = med(key, "jumelix", 1) / 1024, med(key, "rsync", 1) / 1024
         limit = 0.5 if "sans changement" in key[1] else 1.0
