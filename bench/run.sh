@@ -17,6 +17,8 @@
 #   BENCH_ARBRES="a b c"  arbres mesurés (a : petits fichiers, b : à plat, c : gros
 #                     fichiers) ; la linéarité et la mémoire se mesurent avec b
 #   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
+#   BENCH_VERROU=oui  non : ne pas attendre les autres bancs de la machine (le vidage du
+#                     cache et la charge d'un banc faussent les mesures d'un autre)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,6 +29,7 @@ WORK=${BENCH_DIR:-$ROOT/bench/work}
 KEEP=${BENCH_KEEP:-0}
 BIN=${BENCH_BIN:-}
 ARBRES=${BENCH_ARBRES:-a b c}
+VERROU=${BENCH_VERROU:-oui}
 TOOL="python3 $ROOT/bench/bench_tool.py"
 
 for outil in rsync python3 /usr/bin/time; do
@@ -52,6 +55,16 @@ if [ -z "$BIN" ]; then
   BIN=$ROOT/build-bench/jumelix_bench
 fi
 [ -x "$BIN" ] || { echo "jumelix_bench introuvable : $BIN" >&2; exit 1; }
+
+# One benchmark at a time on the machine: emptying the page cache is machine-wide, and two
+# runs would each time the other's load.
+if [ "$VERROU" != non ]; then
+  exec 9>"${TMPDIR:-/tmp}/jumelix-bench.lock"
+  if ! flock -n 9; then
+    echo "Un autre banc tourne sur cette machine : attente de sa fin..."
+    flock 9
+  fi
+fi
 
 mkdir -p "$WORK"
 RES=$WORK/resultats.tsv
