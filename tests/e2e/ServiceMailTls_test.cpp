@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mail/UCryptePass.h"
+#include "support/LancerProgramme.h"
 #include "support/SmtpServer.h"
 #include "support/TempTree.h"
 #include "support/TestCertificates.h"
@@ -23,36 +24,16 @@ using test::Certificates;
 using test::TempTree;
 using test::TSmtpServer;
 
-struct Sortie {
-  int code = -1;
-  std::string erreurs;
-};
+using Sortie = test::TResultatProgramme;
 
+// A service run with the test's own home, state and configuration directories.
 Sortie LancerService(TempTree& arbre, const std::string& liste) {
-  const std::vector<std::string> env = {"PATH=/usr/bin:/bin",
-                                        "LC_ALL=C",
-                                        "HOME=" + arbre.Chemin("home"),
-                                        "XDG_STATE_HOME=" + arbre.Chemin("etat"),
-                                        "XDG_CONFIG_HOME=" + arbre.Chemin("config"),
-                                        "SSL_CERT_FILE=" + Certificates().ca};
-  const std::string erreurs = arbre.Chemin("stderr");
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> envp;
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(JUMELIX_BINARY), const_cast<char*>("/S"),
-                    const_cast<char*>(liste.c_str()), nullptr};
-    int fd = open(erreurs.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || dup2(fd, 2) < 0) _exit(126);
-    execve(JUMELIX_BINARY, argv, envp.data());
-    _exit(127);
-  }
-  Sortie s;
-  int statut = 0;
-  if (pid > 0 && waitpid(pid, &statut, 0) == pid && WIFEXITED(statut)) s.code = WEXITSTATUS(statut);
-  s.erreurs = TempTree::Lire(erreurs);
-  return s;
+  return test::LancerProgramme(
+      {"/S", liste},
+      {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + arbre.Chemin("home"),
+       "XDG_STATE_HOME=" + arbre.Chemin("etat"), "XDG_CONFIG_HOME=" + arbre.Chemin("config"),
+       "SSL_CERT_FILE=" + Certificates().ca},
+      arbre.Racine());
 }
 
 class ServiceMailTlsTest : public ::testing::Test {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/VerrouFichier.h"
+#include "support/LancerProgramme.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -51,29 +52,13 @@ class ServiceSurveille : public ::testing::Test {
   }
 
   pid_t Demarrer(const V& arguments) {
-    const V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home_, "XDG_STATE_HOME=" + etat_};
-    pid_t pid = fork();
-    if (pid == 0) {
-      std::vector<char*> argv{const_cast<char*>(JUMELIX_BINARY)}, envp;
-      for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-      envp.push_back(nullptr);
-      int nul = open("/dev/null", O_WRONLY);
-      if (nul < 0 || dup2(nul, 1) < 0 || dup2(nul, 2) < 0 || chdir(travail_.c_str()) != 0)
-        _exit(126);
-      execve(JUMELIX_BINARY, argv.data(), envp.data());
-      _exit(127);
-    }
-    return pid;
+    return test::DemarrerProgramme(
+        arguments, {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home_, "XDG_STATE_HOME=" + etat_},
+        travail_);
   }
 
   // The exit status, or -1 when the program did not exit normally.
-  static int Attendre(pid_t pid) {
-    int statut = 0;
-    if (pid <= 0 || waitpid(pid, &statut, 0) != pid || !WIFEXITED(statut)) return -1;
-    return WEXITSTATUS(statut);
-  }
+  int Attendre(pid_t pid) { return test::AttendreProgramme(pid, travail_).code; }
 
   int Service(const std::string& liste) { return Attendre(Demarrer({"/S", liste})); }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/URoutines.h"
+#include "support/LancerProgramme.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -20,11 +21,7 @@ namespace {
 using test::TempTree;
 using V = std::vector<std::string>;
 
-struct Resultat {
-  int code = -1;
-  std::string sortie;
-  std::string erreurs;
-};
+using Resultat = test::TResultatProgramme;
 
 // Runs the program with exactly `arguments` (no shell), in `repertoire`, with an environment
 // holding only PATH, LC_ALL=C, HOME and, when given, XDG_STATE_HOME: no DISPLAY at all.
@@ -33,35 +30,11 @@ pid_t Demarrer(const V& arguments, const std::string& repertoire, const std::str
   V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home};
   if (xdg_state_home) env.push_back("XDG_STATE_HOME=" + *xdg_state_home);
   env.insert(env.end(), env_en_plus.begin(), env_en_plus.end());
-  const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv, envp;
-    argv.push_back(const_cast<char*>(JUMELIX_BINARY));
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    int o = open(sortie.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = open(erreurs.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(repertoire.c_str()) != 0)
-      _exit(126);
-    execve(JUMELIX_BINARY, argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
+  return test::DemarrerProgramme(arguments, env, repertoire);
 }
 
 Resultat Attendre(pid_t pid, const std::string& repertoire) {
-  const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
-  Resultat r;
-  int statut = 0;
-  if (pid > 0 && waitpid(pid, &statut, 0) == pid && WIFEXITED(statut)) r.code = WEXITSTATUS(statut);
-  r.sortie = TempTree::Lire(sortie);
-  r.erreurs = TempTree::Lire(erreurs);
-  unlink(sortie.c_str());
-  unlink(erreurs.c_str());
-  return r;
+  return test::AttendreProgramme(pid, repertoire);
 }
 
 Resultat Lancer(const V& arguments, const std::string& repertoire, const std::string& home,
