@@ -77,8 +77,10 @@ dep_names=$(sed 's/^ *//; s/[ (:].*//' <<<"${depends//[,|]/$'\n'}")
 mkdir "$tmp/extrait"
 dpkg-deb -x "$deb" "$tmp/extrait"
 while read -r soname; do
-  path=$(ldconfig -p | awk -v s="$soname" '$1 == s && /x86-64|x86_64|64bit/ {print $NF; exit}')
-  [ -n "$path" ] || path=$(ldconfig -p | awk -v s="$soname" '$1 == s {print $NF; exit}')
+  # awk reads ldconfig to the end: leaving early would kill ldconfig with SIGPIPE, and
+  # pipefail would then end the whole script without a word.
+  path=$(ldconfig -p | awk -v s="$soname" '$1 == s && /x86-64|x86_64|64bit/ && !p {print $NF; p=1}')
+  [ -n "$path" ] || path=$(ldconfig -p | awk -v s="$soname" '$1 == s && !p {print $NF; p=1}')
   owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -n1 | cut -d: -f1 || true)
   [ -n "$owner" ] || owner=$(dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1 || true)
   if [ -z "$owner" ]; then
