@@ -11,6 +11,7 @@
 
 #include "app/Journal.h"
 #include "app/URoutines.h"
+#include "support/TempTree.h"
 
 namespace jumelix {
 namespace {
@@ -87,25 +88,7 @@ TEST(Journal, PathFollowsXdgStateHomeThenHome) {
   EXPECT_EQ(CalculerCheminJournal("jumelix", nullptr, "relatif"), "");
 }
 
-class RepTemp {
- public:
-  RepTemp() {
-    std::string t = (fs::temp_directory_path() / "jumelix-journal-XXXXXX").string();
-    chemin_ = mkdtemp(t.data());
-  }
-  ~RepTemp() { fs::remove_all(chemin_); }
-  std::string operator/(const std::string& nom) const { return chemin_ + "/" + nom; }
-
- private:
-  std::string chemin_;
-};
-
-std::string Lire(const std::string& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using RepTemp = test::TempTree;
 
 TEST(Journal, AppendsDatedLinesCreatingTheDirectory) {
   RepTemp rep;
@@ -113,7 +96,7 @@ TEST(Journal, AppendsDatedLinesCreatingTheDirectory) {
   ASSERT_EQ(JournaliserDans(chemin, "premier"), 0);
   ASSERT_EQ(JournaliserDans(chemin, "compteurs\n"), 0);
   ASSERT_EQ(JournaliserDans(chemin, "dernier é"), 0);
-  std::vector<std::string> lignes = DecouperLignes(Lire(chemin));
+  std::vector<std::string> lignes = DecouperLignes(test::TempTree::Lire(chemin));
   ASSERT_EQ(lignes.size(), 4u);
   EXPECT_EQ(lignes[0].rfind("premier ", 0), 0u);
   EXPECT_GT(lignes[0].size(), std::string("premier ").size());  // the date and time

@@ -16,6 +16,7 @@
 
 #include "app/URoutines.h"
 #include "engine/UDelta.h"
+#include "support/TempTree.h"
 #include "support/VueEnregistree.h"
 
 namespace jumelix {
@@ -95,25 +96,7 @@ class MailFactice : public IRapportMail {
   }
 };
 
-class RepTemp {
- public:
-  RepTemp() {
-    std::string t = (fs::temp_directory_path() / "jumelix-app-XXXXXX").string();
-    chemin_ = mkdtemp(t.data());
-  }
-  ~RepTemp() { fs::remove_all(chemin_); }
-  std::string operator/(const std::string& nom) const { return chemin_ + "/" + nom; }
-
- private:
-  std::string chemin_;
-};
-
-std::string Lire(const std::string& chemin) {
-  std::ifstream f(chemin, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using RepTemp = test::TempTree;
 
 void Ecrire(const std::string& chemin, const std::string& octets) {
   std::ofstream(chemin, std::ios::binary) << octets;
@@ -642,7 +625,8 @@ TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
   Rangees({{"/a", "/b"}, {"", "/d"}, {" ", ""}, {" ", "  "}, {"/é", "/f"}});
   vue.reponse_enregistrer = "  " + (rep / "l.ini") + " ";
   ASSERT_TRUE(j.EnregistrerFichierListe());
-  EXPECT_EQ(Lire(rep / "l.ini"), std::string(kTitres) + "/a\r\n/b\r\n \r\n  \r\n/é\r\n/f\r\n");
+  EXPECT_EQ(test::TempTree::Lire(rep / "l.ini"),
+            std::string(kTitres) + "/a\r\n/b\r\n \r\n  \r\n/é\r\n/f\r\n");
   EXPECT_FALSE(j.Grille().GrilleModifiee());
   EXPECT_EQ(j.Grille().NbLignes(), 6);  // unsaved rows stay shown
   ASSERT_EQ(vue.dialogues.size(), 1u);
@@ -687,7 +671,7 @@ TEST_F(JumelixTest, SaveKeepsPermissionsAndWritesThroughALink) {
   vue.reponse_enregistrer = rep / "lien.ini";
   ASSERT_TRUE(j.EnregistrerFichierListe());
   EXPECT_TRUE(fs::is_symlink(rep / "lien.ini"));
-  EXPECT_EQ(Lire(rep / "l.ini"), std::string(kTitres) + "/a\r\n/b\r\n");
+  EXPECT_EQ(test::TempTree::Lire(rep / "l.ini"), std::string(kTitres) + "/a\r\n/b\r\n");
   EXPECT_EQ(fs::status(rep / "l.ini").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 }

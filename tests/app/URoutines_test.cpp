@@ -9,25 +9,14 @@
 #include <fstream>
 
 #include "app/UMessErreurs.h"
+#include "support/TempTree.h"
 
 namespace jumelix {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string t = (fs::temp_directory_path() / "jumelix-routines-XXXXXX").string();
-    path_ = mkdtemp(t.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& n) const { return path_ + "/" + n; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = test::TempTree;
 
 void EcrireBrut(const std::string& chemin, const std::string& octets) {
   std::ofstream(chemin, std::ios::binary) << octets;
@@ -97,7 +86,7 @@ TEST(Fichiers, RoundTripWritesCrLfAndReplacesWhole) {
   std::vector<std::string> lignes;
   ASSERT_EQ(LireLignesFichier(f, lignes), 0);
   EXPECT_EQ(lignes, (std::vector<std::string>{"été", "", "x"}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(d.path()), fs::directory_iterator{}), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(d.Racine()), fs::directory_iterator{}), 1);
 }
 
 TEST(Fichiers, FailuresGiveErrnoAndLeaveNothingBehind) {
@@ -106,7 +95,7 @@ TEST(Fichiers, FailuresGiveErrnoAndLeaveNothingBehind) {
   EXPECT_EQ(LireLignesFichier(d / "absent", lignes), ENOENT);
   EXPECT_TRUE(lignes.empty());
   EXPECT_EQ(EcrireLignesFichier(d / "absent/f.txt", {"x"}), ENOENT);
-  EXPECT_EQ(LireLignesFichier(d.path(), lignes), EISDIR);
+  EXPECT_EQ(LireLignesFichier(d.Racine(), lignes), EISDIR);
 }
 
 TEST(Erreurs, SystemTextsAreTrimmedAndNeverEmpty) {

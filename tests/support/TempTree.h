@@ -23,6 +23,7 @@ class TempTree {
   const std::string& Racine() const { return racine_; }
   // Absolute path of `rel` ("" gives the root).
   std::string Chemin(const std::string& rel) const;
+  std::string operator/(const std::string& rel) const { return Chemin(rel); }
 
   // Each returns the absolute path of what it made; missing parents are created.
   std::string Repertoire(const std::string& rel);
