@@ -12,7 +12,7 @@
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
-#include "platform/VerrouFichier.h"
+#include "platform/VerrouRepertoire.h"
 
 namespace jumelix {
 
@@ -82,6 +82,15 @@ class TParcours {
                  TexteErreurSysteme(err));
         return;
       }
+    }
+    // Synchronise mode only: a compare changes nothing, and may look at a destination
+    // while it is being synchronised. The lock is on the destination directory itself, so
+    // it is taken once that directory exists; it is held until the walk ends. Where the
+    // file system cannot lock (NFS without write access) the walk goes on unlocked rather
+    // than not at all.
+    if (!comparer_ && verrou_.Prendre(destination) == EWOULDBLOCK) {
+      Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
+      return;
     }
     TraiterNiveau(source, destination, true);
   }
@@ -279,6 +288,7 @@ class TParcours {
   }
 
   const bool comparer_;
+  platform::TVerrouRepertoire verrou_;
   const TSurMessage& surMessage_;
   const TSurAvancement& surAvancement_;
   int nombre_ = 0;
@@ -308,21 +318,10 @@ int TraiterCouple(const std::string& source, const std::string& destination, boo
                       [&](const std::string& texte) { parcours.Signaler(texte); })) {
     return parcours.Nombre();
   }
-  // Synchronise mode only: a compare changes nothing, and may look at a destination while
-  // it is being synchronised.
-  platform::TVerrouFichier verrou;
-  if (!ComparerSeulement) {
-    // Without a usable state directory the run goes on unlocked rather than not at all.
-    const std::string chemin_verrou = platform::CheminVerrouDestination(destination);
-    if (!chemin_verrou.empty() && verrou.Prendre(chemin_verrou) == EWOULDBLOCK) {
-      parcours.Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
-      return parcours.Nombre();
-    }
-    if (SourceVideCibleRemplie(source, destination)) {
-      parcours.Signaler("Abandon : le répertoire source " + source +
-                        " est vide, le répertoire cible n'est pas vidé");
-      return parcours.Nombre();
-    }
+  if (!ComparerSeulement && SourceVideCibleRemplie(source, destination)) {
+    parcours.Signaler("Abandon : le répertoire source " + source +
+                      " est vide, le répertoire cible n'est pas vidé");
+    return parcours.Nombre();
   }
   parcours.Executer(source, destination);
   return parcours.Nombre();

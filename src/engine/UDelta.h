@@ -28,10 +28,10 @@ extern int32_t NbIdentiques;
 // Walks one pair and returns the number of report lines produced (0: identical in compare
 // mode, done without error in synchronise mode). Either callback may be empty. The paths
 // are "/"-separated, trimmed and without a trailing "/" (the root "/" excepted).
-// In synchronise mode the destination is first locked against other runs of the program
-// (platform::CheminVerrouDestination) for the whole walk, and the pair is not walked, with
-// one report line, when another run holds that lock, or when the source root is empty
-// while the destination root is not (an unmounted disk must not empty its copy).
+// In synchronise mode the destination directory itself is locked (platform::
+// TVerrouRepertoire) for the whole walk, once it exists, and the pair is not walked, with
+// one report line, when another run of any user holds that lock, or when the source root
+// is empty while the destination root is not (an unmounted disk must not empty its copy).
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
                   const TSurMessage& SurMessage, const TSurAvancement& SurAvancement);
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/VerrouFichier.h"
+#include "platform/VerrouRepertoire.h"
 #include "support/LancerProgramme.h"
 #include "support/TempTree.h"
 
@@ -130,17 +130,10 @@ TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
   arbre_.Fichier("s2/x", "x");
   const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
   const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
-  // The other run, held still: the lock it would take, taken here.
-  const char* ancien = std::getenv("XDG_STATE_HOME");
-  const std::string ancien_etat = ancien ? ancien : "";
-  setenv("XDG_STATE_HOME", etat_.c_str(), 1);
-  const std::string chemin_verrou = platform::CheminVerrouDestination(d);
-  if (ancien)
-    setenv("XDG_STATE_HOME", ancien_etat.c_str(), 1);
-  else
-    unsetenv("XDG_STATE_HOME");
-  platform::TVerrouFichier autre_run;
-  ASSERT_EQ(autre_run.Prendre(chemin_verrou), 0);
+  // The other run, held still: its lock, taken here. It is on the destination itself, so
+  // it holds whatever state directory (whichever user) the other run has.
+  platform::TVerrouRepertoire autre_run;
+  ASSERT_EQ(autre_run.Prendre(d), 0);
 
   // The list names the destination with a trailing "/" and through a link: same directory.
   arbre_.Lien("travail/lien", d);
@@ -160,7 +153,7 @@ TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
   autre_run.Liberer();
   EXPECT_EQ(Service(arbre_.Fichier("travail/seul.ini", ListeFichier({s, d}))), 0);
   EXPECT_EQ(Fichiers(d), V{"neuf"});
-  EXPECT_TRUE(TempTree::Noms(etat_ + "/jumelix/verrous").empty());
+  EXPECT_FALSE(TempTree::Existe(etat_ + "/jumelix/verrous"));
 }
 
 TEST_F(ServiceSurveille, TwoRunsAtOnceNeverWalkOneDestinationTogether) {
@@ -210,7 +203,7 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
     EXPECT_EQ(f.find(".jumelix-"), std::string::npos) << "temporary file left: " << f;
     EXPECT_EQ(TempTree::Lire(d + "/" + f), TempTree::Lire(s + "/" + f)) << f;
   }
-  EXPECT_TRUE(TempTree::Noms(etat_ + "/jumelix/verrous").empty());
+  EXPECT_FALSE(TempTree::Existe(etat_ + "/jumelix/verrous"));
 
   // The next run finishes the job.
   EXPECT_EQ(Service(liste), 0);

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "app/UMessErreurs.h"
-#include "platform/VerrouFichier.h"
+#include "platform/VerrouRepertoire.h"
 #include "support/ProcessusFils.h"
 #include "support/TempTree.h"
 
@@ -760,27 +760,26 @@ TEST_F(Parcours, AnEmptyMountPointAsSourceIsRefused) {
 TEST_F(Parcours, ASynchronisationLocksItsDestinationForTheWholeWalk) {
   Fichier("src/a", "a");
   Fichier("src/sous/b", "b");
-  const std::string chemin = platform::CheminVerrouDestination(D);
-  ASSERT_FALSE(chemin.empty());
+  // The destination does not exist yet: it is locked as soon as the walk has made it.
+  const std::string chemin = t.Chemin("neuve");
   int essais = 0, refus = 0;
-  Bilan b = Traiter(S, D, false, [&](bool&) {
-    platform::TVerrouFichier autre;
+  Bilan b = Traiter(S, chemin, false, [&](bool&) {
+    platform::TVerrouRepertoire autre;
     ++essais;
     if (autre.Prendre(chemin) == EWOULDBLOCK) ++refus;
   });
   EXPECT_TRUE(b.lignes.empty());
   EXPECT_GT(essais, 0);
   EXPECT_EQ(refus, essais);
-  // Released at the end, and its file removed.
-  EXPECT_FALSE(TempTree::Existe(chemin));
-  platform::TVerrouFichier apres;
+  // Released at the end.
+  platform::TVerrouRepertoire apres;
   EXPECT_EQ(apres.Prendre(chemin), 0);
 
   // A compare takes no lock: it changes nothing.
   int libres = 0;
   apres.Liberer();
-  Traiter(S, D, true, [&](bool&) {
-    platform::TVerrouFichier autre;
+  Traiter(S, chemin, true, [&](bool&) {
+    platform::TVerrouRepertoire autre;
     if (autre.Prendre(chemin) == 0) ++libres;
   });
   EXPECT_GT(libres, 0);
@@ -790,8 +789,8 @@ TEST_F(Parcours, ALockedDestinationIsLeftToItsHolder) {
   Fichier("src/neuf", "n");
   Fichier("dst/vieux", "v");
   t.Lien("autre nom", D);
-  platform::TVerrouFichier tenu;
-  ASSERT_EQ(tenu.Prendre(platform::CheminVerrouDestination(D)), 0);
+  platform::TVerrouRepertoire tenu;
+  ASSERT_EQ(tenu.Prendre(D), 0);
 
   for (const std::string& d : {D, t.Chemin("autre nom")}) {
     Bilan b = Traiter(S, d, false);

@@ -1,0 +1,35 @@
+// The lock that keeps two synchronisations off one destination: an exclusive flock on the
+// destination directory itself, so every process that reaches that directory (another
+// user's job, root's, a second spelling through a link) meets the same lock, and nothing
+// is left on disk. Held by one TVerrouRepertoire for its life; the descriptor is
+// close-on-exec, so the lock never passes to a program started meanwhile and ends with the
+// process. Not thread-safe; failures come back as errno values.
+#pragma once
+
+#include <string>
+
+namespace jumelix::platform {
+
+class TVerrouRepertoire {
+ public:
+  TVerrouRepertoire() = default;
+  ~TVerrouRepertoire() { Liberer(); }
+  TVerrouRepertoire(const TVerrouRepertoire&) = delete;
+  TVerrouRepertoire& operator=(const TVerrouRepertoire&) = delete;
+  TVerrouRepertoire(TVerrouRepertoire&& autre) noexcept;
+  TVerrouRepertoire& operator=(TVerrouRepertoire&& autre) noexcept;
+
+  // Opens the directory `chemin` (a final link followed: the user named it) and locks it
+  // without waiting. Returns 0; EWOULDBLOCK when another holder has it (another process,
+  // whoever runs it, or another TVerrouRepertoire of this one); else the errno of the
+  // failure (ENOENT, ENOTDIR, EACCES, or a file system that cannot lock, such as EBADF or
+  // ENOLCK on NFS). A lock already held by this object is released first.
+  int Prendre(const std::string& chemin);
+  bool Tenu() const { return fd_ >= 0; }
+  void Liberer();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace jumelix::platform

@@ -1,0 +1,123 @@
+#include "platform/VerrouRepertoire.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "support/ProcessusFils.h"
+#include "support/TempTree.h"
+
+namespace jumelix::platform {
+namespace {
+
+using test::TempTree;
+
+std::string EssaiDansFils(const std::string& chemin, bool nobody = false) {
+  auto r = test::ExecuterDansFils(nobody ? test::DevenirNobody : std::function<void()>{}, [&] {
+    TVerrouRepertoire v;
+    return std::to_string(v.Prendre(chemin));
+  });
+  return r.value_or("fils en échec");
+}
+
+TEST(VerrouRepertoire, OneHolderAtATimeWhateverTheSpellingAndNothingOnDisk) {
+  TempTree t;
+  const std::string d = t.Repertoire("dest");
+  t.Lien("lien", d);
+  TVerrouRepertoire a, b;
+  ASSERT_EQ(a.Prendre(d), 0);
+  EXPECT_TRUE(a.Tenu());
+  EXPECT_EQ(b.Prendre(d), EWOULDBLOCK);
+  EXPECT_EQ(b.Prendre(d + "/"), EWOULDBLOCK);
+  EXPECT_EQ(b.Prendre(t.Chemin("lien")), EWOULDBLOCK);  // the same directory
+  EXPECT_FALSE(b.Tenu());
+  EXPECT_TRUE(TempTree::Noms(d).empty());  // no lock file anywhere in it
+  a.Liberer();
+  EXPECT_FALSE(a.Tenu());
+  EXPECT_EQ(b.Prendre(t.Chemin("lien")), 0);
+  {
+    TVerrouRepertoire deplace = std::move(b);
+    EXPECT_TRUE(deplace.Tenu());
+    EXPECT_FALSE(b.Tenu());
+    EXPECT_EQ(a.Prendre(d), EWOULDBLOCK);
+  }
+  EXPECT_EQ(a.Prendre(d), 0);  // the destructor let go
+  // Another directory is another lock.
+  EXPECT_EQ(b.Prendre(t.Repertoire("autre")), 0);
+}
+
+TEST(VerrouRepertoire, AnotherProcessOfAnotherUserIsKeptOut) {
+  TempTree t;
+  const std::string d = t.Repertoire("dest");
+  TVerrouRepertoire a;
+  ASSERT_EQ(a.Prendre(d), 0);
+  EXPECT_EQ(EssaiDansFils(d), std::to_string(EWOULDBLOCK));
+  if (geteuid() == 0) {
+    // A root job holds the destination: a job of an ordinary user who can read it meets
+    // the same lock, and the other way round.
+    ASSERT_EQ(chmod(t.Racine().c_str(), 0755), 0);
+    EXPECT_EQ(EssaiDansFils(d, true), std::to_string(EWOULDBLOCK));
+    a.Liberer();
+    EXPECT_EQ(EssaiDansFils(d, true), "0");
+    int tube[2];
+    ASSERT_EQ(pipe(tube), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      test::DevenirNobody();
+      TVerrouRepertoire v;
+      char c = v.Prendre(d) == 0 ? 'o' : 'n';
+      if (write(tube[1], &c, 1) != 1) _exit(1);
+      pause();
+      _exit(0);
+    }
+    close(tube[1]);
+    char c = 0;
+    ASSERT_EQ(read(tube[0], &c, 1), 1);
+    close(tube[0]);
+    EXPECT_EQ(c, 'o');
+    EXPECT_EQ(a.Prendre(d), EWOULDBLOCK);  // held by nobody's process, root waits its turn
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  } else {
+    a.Liberer();
+  }
+  EXPECT_EQ(a.Prendre(d), 0);  // a killed holder leaves nothing behind
+}
+
+TEST(VerrouRepertoire, AProgramStartedWhileHoldingDoesNotKeepTheLock) {
+  TempTree t;
+  const std::string d = t.Repertoire("dest");
+  TVerrouRepertoire a;
+  ASSERT_EQ(a.Prendre(d), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(100 * 1000);  // let the exec happen
+  a.Liberer();
+  TVerrouRepertoire b;
+  EXPECT_EQ(b.Prendre(d), 0);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+TEST(VerrouRepertoire, FailuresComeBackAsErrno) {
+  TempTree t;
+  TVerrouRepertoire a;
+  EXPECT_EQ(a.Prendre(""), ENOENT);
+  EXPECT_EQ(a.Prendre(t.Chemin("absent")), ENOENT);
+  EXPECT_EQ(a.Prendre(t.Fichier("fichier", "x")), ENOTDIR);
+  EXPECT_EQ(a.Prendre(t.Fifo("tube")), ENOTDIR);  // never opened, so never blocks
+  EXPECT_FALSE(a.Tenu());
+}
+
+}  // namespace
+}  // namespace jumelix::platform
