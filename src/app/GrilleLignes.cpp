@@ -150,6 +150,14 @@ bool TGrilleLignes::GrilleVide() const {
   return true;
 }
 
+std::vector<int> TGrilleLignes::LignesAMoitieRemplies() const {
+  std::vector<int> lignes;
+  for (int r = 1; r < NbLignes(); ++r) {
+    if (EstBlanc(Cellule(kColSource, r)) != EstBlanc(Cellule(kColCible, r))) lignes.push_back(r);
+  }
+  return lignes;
+}
+
 std::vector<std::string> TGrilleLignes::LignesAEnregistrer() const {
   std::vector<std::string> lignes;
   for (const TRangee& r : cellules_) {

@@ -20,6 +20,8 @@ inline constexpr const char* kTitreSource = "Répertoire source";
 inline constexpr const char* kTitreCible = "Répertoire cible";
 inline constexpr const char* kTitreEtat = "Etat";
 inline constexpr const char* kEtatAFaire = "???";
+// A pair whose walk a stop cut short.
+inline constexpr const char* kEtatAbandonne = "abandonné";
 
 // What a view must follow. Structure changes (rows added, removed or shifted) are
 // bracketed by Avant/Apres so that a Qt model can reset itself properly; a cell whose text
@@ -86,6 +88,9 @@ class TGrilleLignes {
   bool GrilleModifiee() const;
   // True when no data row has a non-blank source or destination.
   bool GrilleVide() const;
+  // The data rows (from 1) whose source or destination, but not both, is blank: a run
+  // skips them.
+  std::vector<int> LignesAMoitieRemplies() const;
   // The lines of a list file: column 0 then column 1 of every row, titles included, whose
   // two cells are both non-empty (a cell of blanks counts as filled).
   std::vector<std::string> LignesAEnregistrer() const;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/URoutines.h"
 #include "platform/System.h"
 
 namespace jumelix {
@@ -50,7 +51,13 @@ int JournaliserDans(const std::string& chemin, const std::string& texte) {
   }
   int fd = ::open(chemin.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
-  std::string ligne = texte + " " + platform::LocalDateTimeText() + "\n";
+  // Control characters (a file name's line end) are escaped, so that one call stays one
+  // line; only a final line end is kept, the one that gives the counters line's date a
+  // line of its own.
+  const bool fin_de_ligne = !texte.empty() && texte.back() == '\n';
+  std::string ligne = EchapperControles(fin_de_ligne ? texte.substr(0, texte.size() - 1) : texte);
+  if (fin_de_ligne) ligne += '\n';
+  ligne += " " + platform::LocalDateTimeText() + "\n";
   // One write: O_APPEND places it atomically at the end, even with another run logging.
   ssize_t n;
   do {

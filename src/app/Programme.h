@@ -35,9 +35,11 @@ bool AffichageDisponible(const std::function<const char*(const char*)>& variable
 // Service mode, once the command line is known and no window exists: reads the list file
 // (its failure logged first), logs "***** Debut synchronisation, fichier " + list file +
 // " *****", synchronises every pair with the process-wide report mail, and returns the
-// process exit status: 0 when the report holds no error line, 1 when it holds one (the
-// unreadable list file included), 2 when SIGTERM, SIGINT or SIGHUP stopped the run (it
-// stops at the walk's next check point; a second signal ends the process at once).
+// process exit status: 0 when the report holds no error line, 1 when it holds one (no
+// list file, an unreadable one, one that cannot be trusted or holds no pair included:
+// then no pair is walked), 2 when SIGTERM, SIGINT or SIGHUP stopped the run (it stops at
+// the walk's next check point; a second signal of any of these kinds ends the process at
+// once).
 int LancerService(const TLigneCommande& ligne_commande);
 
 inline constexpr int kSortieSucces = 0;

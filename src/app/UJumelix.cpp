@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/DiagnosticListe.h"
 #include "app/Journal.h"
 #include "app/UMessErreurs.h"
 #include "app/URoutines.h"
@@ -57,10 +58,19 @@ TJumelix::TJumelix(IVueJumelix& vue, IRapportMail& mail, TJournal journal, THorl
 
 void TJumelix::Journal(const std::string& texte) { journal_(texte); }
 
+void TJumelix::ErreurListeService(const std::string& texte) {
+  Journal(texte);
+  vue_.AjouterLog(texte);  // standard error: what cron mails, what the systemd journal keeps
+  ++nb_erreurs_service_;
+  CompteRendu().AjouterErreur(texte);
+}
+
 void TJumelix::FormCreate(const TLigneCommande& ligne_commande) {
   vue_.DefinirLegendeFermer(kLegendeFermer);
   mode_service_ = ligne_commande.ModeService;
   fichier_liste_ = ligne_commande.FichierListe;
+  // A scheduler started without a list must not believe all went well.
+  if (mode_service_ && fichier_liste_.empty()) ErreurListeService(kTexteSansFichierListe);
   LireFichierListe(fichier_liste_);
   MarquerEtat(kToutesLesLignes);
 }
@@ -92,7 +102,10 @@ void TJumelix::MajBarreEtat(bool forcer) {
   vue_.RepeindreBarreEtat();
 }
 
-void TJumelix::SurMessageRun(const std::string& texte, int nombre) {
+void TJumelix::SurMessageRun(const std::string& brut, int nombre) {
+  // A file name may hold a line end or other control characters: shown as they are, it
+  // would split the line or forge another one in the log, the window or the mail.
+  const std::string texte = EchapperControles(brut);
   if (mode_service_) {
     Journal(texte);
     ++nb_erreurs_service_;
@@ -149,8 +162,20 @@ void TJumelix::Executer(bool ComparerSeulement) {
     std::string d = CheminDeCellule(grille_.Cellule(kColCible, ligne_num_));
     if (!s.empty() && !d.empty()) {
       int n = TraiterCouple(s, d, ComparerSeulement, sur_message, sur_avancement);
-      if (n == 0) {
-        std::string egal = s + " et " + d + " =";
+      if (Abandon) {
+        // A pair cut short is never shown as done: "=" would claim a mirror it is not.
+        const std::string abandon = EchapperControles(s + " et " + d + " " + kEtatAbandonne);
+        if (mode_service_)
+          Journal(abandon);
+        else
+          vue_.AjouterLog(abandon);
+        grille_.DefinirCellule(kColEtat, ligne_num_,
+                               n == 0 ? std::string(kEtatAbandonne)
+                                      : std::to_string(n) + " erreur(s), " + kEtatAbandonne);
+        vue_.RepeindreGrille();
+        CompteRendu().AjouterMessage(abandon);
+      } else if (n == 0) {
+        const std::string egal = EchapperControles(s + " et " + d + " =");
         if (mode_service_) Journal(egal);
         grille_.DefinirCellule(kColEtat, ligne_num_, "=");
         vue_.RepeindreGrille();
@@ -240,12 +265,22 @@ void TJumelix::LireFichierListe(const std::string& chemin) {
   if (!ordinaire || LireLignesFichier(chemin, lignes) != 0) {
     lignes.clear();
     const std::string texte = "ERREUR : Fichier non trouvé : " + chemin;
-    if (mode_service_)
-      Journal(texte);
-    else
+    if (mode_service_) {
+      ErreurListeService(texte);
+    } else {
       vue_.Message("ERREUR : Fichier non trouvé\n" + chemin, "Jumelix", TBoutonsMessage::Ok,
                    TIconeMessage::Erreur);
-    CompteRendu().AjouterErreur(texte);
+      CompteRendu().AjouterErreur(texte);
+    }
+  } else if (mode_service_) {
+    // Unattended, a list that cannot be trusted is not run at all: its rows are not even
+    // loaded. The window loads it, so that the user sees what is wrong, and warns before
+    // a run that would skip a half-filled row.
+    if (const TDiagnosticListe d = DiagnostiquerListe(lignes); d.defaut != TDefautListe::Aucun) {
+      ErreurListeService(TexteDefautListe(d, chemin));
+      grille_.DefinirLignesReference(std::move(lignes));
+      return;
+    }
   }
   const size_t nb_paires = lignes.size() / 2;
   const bool titres_justes = nb_paires > 0 && lignes[0] == kTitreSource && lignes[1] == kTitreCible;
@@ -347,13 +382,31 @@ void TJumelix::ButtonParcourirClick() {
   MarquerEtat(ligne);
 }
 
+bool TJumelix::AccepterLignesIncompletes() {
+  const std::vector<int> lignes = grille_.LignesAMoitieRemplies();
+  if (lignes.empty()) return true;
+  std::string numeros;
+  for (int l : lignes) numeros += (numeros.empty() ? "" : ", ") + std::to_string(l);
+  const std::string texte =
+      lignes.size() == 1
+          ? "La ligne " + numeros +
+                " du tableau n'a qu'un des deux répertoires : elle ne sera pas traitée."
+          : "Les lignes " + numeros +
+                " du tableau n'ont qu'un des deux répertoires : elles ne seront pas traitées.";
+  return vue_.Message(texte + "\nContinuer quand même ?", "Lignes incomplètes",
+                      TBoutonsMessage::OkAnnuler,
+                      TIconeMessage::Question) == TReponseMessage::Ok;
+}
+
 void TJumelix::ButtonComparerClick() {
   if (en_cours_) return;
+  if (!AccepterLignesIncompletes()) return;
   Executer(true);
 }
 
 void TJumelix::ButtonSynchroniserClick() {
   if (en_cours_) return;
+  if (!AccepterLignesIncompletes()) return;
   if (vue_.Message(kTexteConfirmation, kTitreConfirmation, TBoutonsMessage::OkAnnuler,
                    TIconeMessage::Question) == TReponseMessage::Ok)
     Executer(false);

@@ -117,7 +117,13 @@ class TJumelix {
 
  private:
   void Journal(const std::string& texte);
+  // A list-file error of service mode: logged, on standard error, counted among the run's
+  // errors (the closing line must not say 0) and added to the report as an error.
+  void ErreurListeService(const std::string& texte);
   void AjouterLigneCommande();
+  // Before a run from the window: when some rows have one directory only (a list file
+  // with a line missing shows that way), asks whether to run without them.
+  bool AccepterLignesIncompletes();
   void FinDeRun(bool ComparerSeulement);
   void EnvoyerMailSiDu();
 

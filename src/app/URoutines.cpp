@@ -14,15 +14,15 @@ namespace jumelix {
 
 void TCompteRendu::AjouterErreur(const std::string& ligne) {
   erreur_signalee_ = true;
-  if (!ligne.empty()) lignes_.push_back(ligne);
+  if (!ligne.empty()) lignes_.push_back(EchapperControles(ligne));
 }
 
 void TCompteRendu::AjouterMessage(const std::string& ligne) {
-  if (!ligne.empty()) lignes_.push_back(ligne);
+  if (!ligne.empty()) lignes_.push_back(EchapperControles(ligne));
 }
 
 void TCompteRendu::InsererEnTete(const std::string& ligne) {
-  lignes_.insert(lignes_.begin(), ligne);
+  lignes_.insert(lignes_.begin(), EchapperControles(ligne));
 }
 
 void TCompteRendu::ViderCompteRendu() {
@@ -57,6 +57,39 @@ bool EstBlanc(std::string_view s) {
     if (static_cast<unsigned char>(c) > 32) return false;
   }
   return true;
+}
+
+std::string EchapperControles(std::string_view s) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string r;
+  r.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const unsigned char c1 = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+    const unsigned char c2 = i + 2 < s.size() ? static_cast<unsigned char>(s[i + 2]) : 0;
+    if (c == '\t') {
+      r += "\\t";
+    } else if (c == '\n') {
+      r += "\\n";
+    } else if (c == '\r') {
+      r += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      r += "\\x";
+      r += hex[c >> 4];
+      r += hex[c & 15];
+    } else if (c == 0xC2 && c1 >= 0x80 && c1 <= 0x9F) {  // U+0080..U+009F, NEL among them
+      r += "\\u00";
+      r += hex[c1 >> 4];
+      r += hex[c1 & 15];
+      ++i;
+    } else if (c == 0xE2 && c1 == 0x80 && (c2 == 0xA8 || c2 == 0xA9)) {  // U+2028, U+2029
+      r += c2 == 0xA8 ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      r += static_cast<char>(c);
+    }
+  }
+  return r;
 }
 
 std::string MinusculesAscii(std::string_view s) {
@@ -222,11 +255,14 @@ class Fd {
 
 int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes) {
   lignes.clear();
-  Fd fd(::open(chemin.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO or a device put where a file is expected must not hold the
+  // program for ever at its open; only a regular file is then read.
+  Fd fd(::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) return errno;
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
   std::string contenu;
   char buf[65536];
   for (;;) {
@@ -242,8 +278,12 @@ int LireLignesFichier(const std::string& chemin, std::vector<std::string>& ligne
   if (nul != std::string::npos) contenu.resize(nul);
   // A UTF-8 byte-order mark is not part of the first line.
   if (contenu.rfind("\xEF\xBB\xBF", 0) == 0) contenu.erase(0, 3);
-  if (!EstUtf8Valide(contenu)) contenu = Cp1252VersUtf8(contenu);
+  // Each line on its own: one path typed on Windows in a list otherwise in UTF-8 must not
+  // turn every other line (the titles included) into Windows-1252 mojibake.
   lignes = DecouperLignes(contenu);
+  for (std::string& ligne : lignes) {
+    if (!EstUtf8Valide(ligne)) ligne = Cp1252VersUtf8(ligne);
+  }
   return 0;
 }
 

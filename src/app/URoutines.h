@@ -11,7 +11,8 @@
 namespace jumelix {
 
 // The report of a run: an ordered list of lines and a flag that says an error line was
-// added since the last clearing. The run fills it, the list-file reader adds its error,
+// added since the last clearing. Lines are kept with their control characters escaped
+// (EchapperControles): the report becomes a mail body, one line per line. The run fills it, the list-file reader adds its error,
 // the report mail sends it as its body.
 class TCompteRendu {
  public:
@@ -43,6 +44,12 @@ std::string Trim(std::string_view s);
 // True when the text is empty after trimming.
 bool EstBlanc(std::string_view s);
 
+// Control characters shown as escapes, so that a file name can never split or forge a
+// report or log line: tab, LF and CR as \t, \n, \r; other C0 controls and DEL as \xHH;
+// the UTF-8 C1 controls and the Unicode line and paragraph separators as \uHHHH. Every
+// other byte stays, backslashes included, so escaping twice changes nothing more.
+std::string EchapperControles(std::string_view s);
+
 // ASCII-only letter case folding: only a-z and A-Z are related, every other byte stays.
 std::string MinusculesAscii(std::string_view s);
 bool EgauxSansCasseAscii(std::string_view a, std::string_view b);
@@ -60,8 +67,10 @@ std::string PremiersCaracteres(std::string_view s, size_t n);
 // text; a final line without line end is kept, and a final line end adds no empty line.
 std::vector<std::string> DecouperLignes(std::string_view texte);
 
-// Reads a whole text file as lines (UTF-8, Windows-1252 fallback). Returns 0 on success,
-// else the errno of the failure, with `lignes` emptied.
+// Reads a whole regular file as lines, each decoded on its own (UTF-8 where valid,
+// Windows-1252 otherwise). Never blocks on a FIFO or device: anything but a regular file
+// gives EISDIR (a directory) or EINVAL. Returns 0 on success, else the errno of the
+// failure, with `lignes` emptied.
 int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes);
 
 // Writes the lines, each followed by CR LF, to a temporary file beside `chemin`, then

@@ -96,8 +96,12 @@ TEST(Journal, AppendsDatedLinesCreatingTheDirectory) {
   ASSERT_EQ(JournaliserDans(chemin, "premier"), 0);
   ASSERT_EQ(JournaliserDans(chemin, "compteurs\n"), 0);
   ASSERT_EQ(JournaliserDans(chemin, "dernier é"), 0);
+  // A name holding a line end stays on its line, escaped.
+  ASSERT_EQ(JournaliserDans(chemin, "/d/a\nforgée\r\n"), 0);
   std::vector<std::string> lignes = DecouperLignes(test::TempTree::Lire(chemin));
-  ASSERT_EQ(lignes.size(), 4u);
+  ASSERT_EQ(lignes.size(), 6u);
+  EXPECT_EQ(lignes[4], "/d/a\\nforgée\\r");
+  EXPECT_EQ(lignes[5][0], ' ');
   EXPECT_EQ(lignes[0].rfind("premier ", 0), 0u);
   EXPECT_GT(lignes[0].size(), std::string("premier ").size());  // the date and time
   EXPECT_EQ(lignes[1], "compteurs");

@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/DiagnosticListe.h"
 #include "app/URoutines.h"
 #include "engine/UDelta.h"
 #include "support/TempTree.h"
@@ -129,12 +130,17 @@ class JumelixTest : public ::testing::Test {
     for (int r = 1; r < j.Grille().NbLignes(); ++r) v.push_back(j.Grille().Cellule(kColEtat, r));
     return v;
   }
-  void Service(const std::string& liste = "") {
+  // Service mode as a scheduler starts it, with a list file: `liste`, or one of a single
+  // pair that the test then replaces with its own rows.
+  void Service(std::string liste = "") {
+    if (liste.empty())
+      liste = arbre_.Fichier("liste.ini", "Répertoire source\nRépertoire cible\n/x\n/y\n");
     TLigneCommande lc;
     lc.ModeService = true;
     lc.FichierListe = liste;
     j.FormCreate(lc);
   }
+  RepTemp arbre_;
 
   TVueEnregistree vue;
   MailFactice mail;
@@ -260,9 +266,9 @@ TEST_F(JumelixTest, StopDuringAWalkEndsTheRunAfterThatPair) {
   };
   j.ButtonComparerClick();
   EXPECT_EQ(g_appels.size(), 2u);
-  // The stopped pair had produced no line: it still gets "=".
-  EXPECT_EQ(Etats(), (V{"1 erreur(s)", "=", "???"}));
-  EXPECT_EQ(vue.log, (V{"l", "ABANDON"}));
+  // The stopped pair had produced no line, yet it is not shown as done.
+  EXPECT_EQ(Etats(), (V{"1 erreur(s)", "abandonné", "???"}));
+  EXPECT_EQ(vue.log, (V{"l", "/s2 et /d2 abandonné", "ABANDON"}));
   EXPECT_EQ(vue.historique_panneau0.back(), "Comparaison abandonnée");
   EXPECT_EQ(vue.nb_fermetures, 0);
   EXPECT_TRUE(Abandon);
@@ -281,11 +287,12 @@ TEST_F(JumelixTest, StoppedSynchronisationIsAnErrorOfTheReportAndStillMails) {
   mail.du = true;
   j.Executer(false);
   EXPECT_EQ(vue.historique_panneau0.back(), "Synchronisation abandonnée");
-  EXPECT_EQ(vue.log, (V{"ABANDON", "Envoi du compte-rendu par mail.", "Mail envoyé."}));
+  EXPECT_EQ(vue.log, (V{"/s1 et /d1 abandonné", "ABANDON", "Envoi du compte-rendu par mail.",
+                        "Mail envoyé."}));
   ASSERT_EQ(mail.corps.size(), 1u);
   const V& corps = mail.corps[0];
   ASSERT_EQ(corps.size(), 3u);
-  EXPECT_EQ(corps[1], "/s1 et /d1 =");
+  EXPECT_EQ(corps[1], "/s1 et /d1 abandonné");
   EXPECT_EQ(corps[2], "Synchronisation abandonnée");
   EXPECT_NE(mail.sujets[0].find("] : AU MOINS UNE ERREUR"), std::string::npos);
 }
@@ -363,7 +370,8 @@ TEST_F(JumelixTest, ServiceListFileFailureIsLoggedAndMakesTheMailAnError) {
   mail.du = true;
   j.Executer(false);
   EXPECT_EQ(journal.size(), 3u);
-  EXPECT_EQ(journal[1], "Synchronisation terminée. Nombre d'erreurs 0");
+  // The list's error counts: a run that walked nothing never says it had no error.
+  EXPECT_EQ(journal[1], "Synchronisation terminée. Nombre d'erreurs 1");
   EXPECT_NE(mail.sujets[0].find("AU MOINS UNE ERREUR"), std::string::npos);
   EXPECT_EQ(mail.corps[0][1], "ERREUR : Fichier non trouvé : /nonexistent/liste.ini");
 }
@@ -372,13 +380,15 @@ TEST_F(JumelixTest, ExternalStopEndsAServiceRunWithClosingLines) {
   Service();
   Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}, {"/s3", "/d3"}});
   g_scripts["/s1"] = {{Etape::Ligne, "e1"}, {Etape::Point}};
-  g_scripts["/s2"] = {{Etape::Copie}, {Etape::Point}, {Etape::Ligne, "jamais"}};
+  g_scripts["/s2"] = {{Etape::Copie}, {Etape::Ligne, "e2"}, {Etape::Point}, {Etape::Ligne, "x"}};
   int points = 0;
   j.DefinirArretExterne([&] { return ++points >= 2; });
   j.Executer(false);
   EXPECT_EQ(g_appels.size(), 2u);
-  EXPECT_EQ(journal, (V{"e1", "/s2 et /d2 =", "Synchronisation abandonnée",
+  EXPECT_EQ(journal, (V{"e1", "e2", "/s2 et /d2 abandonné", "Synchronisation abandonnée",
                         "Nombre de fichiers copiés 1 ; Supprimés 0 ; identiques 0\n"}));
+  // Service mode counts no lines in the grid, but a stopped pair is marked there too.
+  EXPECT_EQ(Etats(), (V{"???", "1 erreur(s), abandonné", "???"}));
   EXPECT_TRUE(j.DernierRunAbandonne());
   EXPECT_TRUE(j.DernierRunEnErreur());
   EXPECT_EQ(vue.nb_evenements, 0);
@@ -606,6 +616,106 @@ TEST_F(JumelixTest, UnreadableListFileInteractiveShowsABoxAndReportsAnError) {
   EXPECT_EQ(CompteRendu().Lignes(), V{"ERREUR : Fichier non trouvé : /nonexistent/l.ini"});
   EXPECT_TRUE(CompteRendu().ErreurSignalee());
   EXPECT_FALSE(j.Grille().GrilleModifiee());
+}
+
+TEST_F(JumelixTest, ServiceRunsNoPairOfAListItCannotTrust) {
+  const std::string titres = "Répertoire source\r\nRépertoire cible\r\n";
+  struct Cas {
+    std::string contenu, ligne_attendue;
+  };
+  const Cas cas[] = {
+      {titres + "\r\n/docs\r\n/sauve-docs\r\n/photos\r\n/sauve-photos\r\n",
+       "ERREUR : Fichier liste incorrect, ligne 3 vide (un couple sans source ou sans cible "
+       "décalerait les suivants) : "},
+      {"Répertoire source\tRépertoire cible\r\n/docs\r\n/sauve\r\n",
+       "ERREUR : Fichier liste non reconnu, la ligne 1 doit être « Répertoire source » : "},
+      {titres + "/docs\r\n/sauve\r\n/photos\r\n",
+       "ERREUR : Fichier liste incorrect, la ligne 5 (répertoire source) n'a pas de répertoire "
+       "cible : "},
+      {titres, "ERREUR : Rien à synchroniser, le fichier liste ne contient aucun couple de "
+               "répertoires : "},
+  };
+  for (const Cas& k : cas) {
+    TVueEnregistree v;
+    MailFactice m;
+    m.du = true;
+    V lignes;
+    TJumelix service(v, m, [&](const std::string& t) { lignes.push_back(t); });
+    const std::string liste = arbre_.Fichier("l.ini", k.contenu);
+    TLigneCommande lc;
+    lc.ModeService = true;
+    lc.FichierListe = liste;
+    service.FormCreate(lc);
+    EXPECT_EQ(v.log, V{k.ligne_attendue + liste});  // standard error too
+    service.Executer(false);
+    EXPECT_TRUE(g_appels.empty()) << k.contenu;
+    ASSERT_EQ(lignes.size(), 3u) << k.contenu;
+    EXPECT_EQ(lignes[0], k.ligne_attendue + liste);
+    EXPECT_EQ(lignes[1], "Synchronisation terminée. Nombre d'erreurs 1");
+    EXPECT_TRUE(service.DernierRunEnErreur());
+    ASSERT_EQ(m.sujets.size(), 1u);
+    EXPECT_NE(m.sujets[0].find("AU MOINS UNE ERREUR"), std::string::npos);
+    EXPECT_EQ(m.corps[0][1], k.ligne_attendue + liste);
+    EXPECT_EQ(service.Grille().NbLignes(), 2);  // no row was loaded
+  }
+}
+
+TEST_F(JumelixTest, ServiceWithoutAListFileIsAnError) {
+  TLigneCommande lc;
+  lc.ModeService = true;
+  j.FormCreate(lc);
+  j.Executer(false);
+  EXPECT_EQ(journal.front(), kTexteSansFichierListe);
+  EXPECT_EQ(journal.at(1), "Synchronisation terminée. Nombre d'erreurs 1");
+  EXPECT_TRUE(j.DernierRunEnErreur());
+}
+
+TEST_F(JumelixTest, TheWindowLoadsAShiftedListAndWarnsBeforeRunning) {
+  const std::string liste =
+      arbre_.Fichier("l.ini", "Répertoire source\nRépertoire cible\n\n/docs\n/sauve\n/photos\n");
+  j.LireFichierListe(liste);
+  EXPECT_TRUE(vue.messages.empty());  // loaded as it is, for the user to see
+  EXPECT_EQ(j.Grille().Cellule(kColCible, 1), "/docs");
+  EXPECT_EQ(j.Grille().LignesAMoitieRemplies(), (std::vector<int>{1}));
+
+  vue.reponses = {TReponseMessage::Annuler};
+  j.ButtonComparerClick();
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].texte,
+            "La ligne 1 du tableau n'a qu'un des deux répertoires : elle ne sera pas traitée.\n"
+            "Continuer quand même ?");
+  EXPECT_EQ(vue.messages[0].titre, "Lignes incomplètes");
+  EXPECT_TRUE(g_appels.empty());
+
+  // Accepted, then the usual confirmation of a synchronisation.
+  Rangees({{"", "/docs"}, {"/sauve", "/photos"}, {"/x", ""}});
+  vue.reponses = {TReponseMessage::Ok, TReponseMessage::Ok};
+  j.ButtonSynchroniserClick();
+  ASSERT_EQ(vue.messages.size(), 3u);
+  EXPECT_EQ(vue.messages[1].texte.rfind("Les lignes 1, 3 du tableau n'ont qu'un des deux "
+                                        "répertoires : elles ne seront pas traitées.",
+                                        0),
+            0u);
+  EXPECT_EQ(vue.messages[2].titre, "Synchronisation des répertoires");
+  ASSERT_EQ(g_appels.size(), 1u);
+  EXPECT_EQ(g_appels[0].source, "/sauve");
+
+  // A grid without half-filled rows asks nothing more.
+  Rangees({{"/a", "/b"}, {"", ""}, {"/c", "/d"}});
+  j.ButtonComparerClick();
+  EXPECT_EQ(vue.messages.size(), 3u);
+}
+
+TEST_F(JumelixTest, ControlCharactersOfTheWalkNeverSplitALine) {
+  Rangees({{"/s1", "/d1"}});
+  g_scripts["/s1"] = {{Etape::Ligne, "/d1/a\nSynchronisation terminée. Nombre d'erreurs 0"}};
+  j.ButtonComparerClick();
+  EXPECT_EQ(vue.log, V{"/d1/a\\nSynchronisation terminée. Nombre d'erreurs 0"});
+  Service();
+  Rangees({{"/s1", "/d1"}, {"/s\t2", "/d2"}});
+  j.Executer(false);
+  EXPECT_EQ(journal[0], "/d1/a\\nSynchronisation terminée. Nombre d'erreurs 0");
+  EXPECT_EQ(journal[1], "/s\\t2 et /d2 =");
 }
 
 TEST_F(JumelixTest, ListFileMustBeARegularFile) {

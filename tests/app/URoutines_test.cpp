@@ -72,6 +72,50 @@ TEST(Fichiers, Windows1252FileIsReadAsUtf8) {
   EXPECT_EQ(lignes, (std::vector<std::string>{"Répertoire source", "C:\\€"}));
 }
 
+TEST(Fichiers, EachLineIsDecodedOnItsOwn) {
+  TempDir d;
+  // A UTF-8 list with one path typed on Windows: the titles stay right, and so does the
+  // UTF-8 path after it.
+  EcrireBrut(d / "mixte.ini", "\xEF\xBB\xBFRépertoire source\r\nRépertoire cible\r\n/donn\xE9"
+                              "es\r\n/copié\r\n");
+  std::vector<std::string> lignes;
+  ASSERT_EQ(LireLignesFichier(d / "mixte.ini", lignes), 0);
+  EXPECT_EQ(lignes, (std::vector<std::string>{"Répertoire source", "Répertoire cible",
+                                              "/données", "/copié"}));
+}
+
+TEST(Fichiers, OnlyARegularFileIsReadAndNothingBlocks) {
+  TempDir d;
+  ASSERT_EQ(mkfifo((d / "fifo").c_str(), 0600), 0);  // no writer: an open would wait
+  std::vector<std::string> lignes{"reste"};
+  EXPECT_EQ(LireLignesFichier(d / "fifo", lignes), EINVAL);
+  EXPECT_TRUE(lignes.empty());
+  EXPECT_EQ(LireLignesFichier("/dev/null", lignes), EINVAL);
+}
+
+TEST(Texte, ControlCharactersAreEscapedOnce) {
+  const std::pair<std::string, std::string> cas[] = {
+      {"a\nb", "a\\nb"},
+      {"x\r\ty", "x\\r\\ty"},
+      {std::string("\x01\x1b[31m\x7f"), "\\x01\\x1B[31m\\x7F"},
+      {"NEL\xC2\x85" "fin", "NEL\\u0085fin"},
+      {"ls\xE2\x80\xA8ps\xE2\x80\xA9", "ls\\u2028ps\\u2029"},
+      {"é € C:\\dir", "é € C:\\dir"},  // printable text and backslashes stay
+      {"", ""},
+  };
+  for (const auto& [brut, attendu] : cas) {
+    EXPECT_EQ(EchapperControles(brut), attendu) << brut;
+    EXPECT_EQ(EchapperControles(attendu), attendu);  // escaping twice changes nothing more
+  }
+  TCompteRendu cr;
+  cr.AjouterErreur("/d/faux\nSynchronisation terminée. Nombre d'erreurs 0");
+  cr.AjouterMessage("a\tb");
+  cr.InsererEnTete("t\r");
+  EXPECT_EQ(cr.Lignes(), (std::vector<std::string>{
+                             "t\\r", "/d/faux\\nSynchronisation terminée. Nombre d'erreurs 0",
+                             "a\\tb"}));
+}
+
 TEST(Fichiers, RoundTripWritesCrLfAndReplacesWhole) {
   TempDir d;
   std::string f = d / "sortie.txt";

@@ -153,11 +153,15 @@ TEST_F(ServiceTest, AppendsToAnExistingLogAndCountsErrorsOverTheRun) {
   EXPECT_FALSE(TempTree::Existe(s + "/dedans"));
 }
 
-TEST_F(ServiceTest, SwitchAloneWalksNothing) {
+TEST_F(ServiceTest, SwitchAloneIsAnErrorAndWalksNothing) {
   Resultat r = Service({"/S"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(Journal(), (V{"***** Debut synchronisation, fichier  *****",
-                          "Synchronisation terminée. Nombre d'erreurs 0",
+  EXPECT_EQ(r.code, 1);  // a scheduler started without its list must notice
+  const std::string erreur =
+      "ERREUR : Aucun fichier liste indiqué, rien à synchroniser (utilisation : jumelix /S "
+      "fichier-liste)";
+  EXPECT_EQ(r.erreurs, erreur + "\n");
+  EXPECT_EQ(Journal(), (V{erreur, "***** Debut synchronisation, fichier  *****",
+                          "Synchronisation terminée. Nombre d'erreurs 1",
                           "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0", ""}));
 }
 
@@ -169,22 +173,72 @@ TEST_F(ServiceTest, UnreadableListFileIsLoggedBeforeTheBanner) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(Journal(), (V{"ERREUR : Fichier non trouvé : " + liste,
                             "***** Debut synchronisation, fichier " + liste + " *****",
-                            "Synchronisation terminée. Nombre d'erreurs 0",
+                            "Synchronisation terminée. Nombre d'erreurs 1",
                             "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0", ""}));
   }
 }
 
-TEST_F(ServiceTest, RowWithOneEmptyCellIsNotLogged) {
-  DeuxArbres("s", "d");
-  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
-  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({"  ", d, s, d}));
-  Resultat r = Service({"/S", liste});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(Journal(), (V{"***** Debut synchronisation, fichier " + liste + " *****",
-                          s + " et " + d + " =", "Synchronisation terminée. Nombre d'erreurs 0",
-                          "Nombre de fichiers copiés 2 ; Supprimés 1 ; identiques 0", ""}));
-  // The hidden log area's line goes to standard error only.
-  EXPECT_EQ(r.erreurs, "Nom de répertoire vide en ligne 1\n");
+// The lists a nightly run must not act on: every tree stays byte for byte as it was.
+TEST_F(ServiceTest, AListThatCannotBeTrustedStopsBeforeAnyPair) {
+  arbre_.Fichier("docs/rapport.odt", "rapport");
+  arbre_.Fichier("sauve-docs/rapport.odt", "ancien rapport");
+  arbre_.Fichier("photos/ete.jpg", "photo");
+  arbre_.Fichier("sauve-photos/ete.jpg", "photo");
+  const std::string docs = arbre_.Chemin("docs"), sauve_docs = arbre_.Chemin("sauve-docs");
+  const std::string photos = arbre_.Chemin("photos"),
+                    sauve_photos = arbre_.Chemin("sauve-photos");
+  const std::string titres = "Répertoire source\r\nRépertoire cible\r\n";
+  struct Cas {
+    std::string contenu, erreur;
+  };
+  const Cas cas[] = {
+      // One blank line: read as it stands, sauve-docs would be mirrored over photos.
+      {titres + "\r\n" + docs + "\r\n" + sauve_docs + "\r\n" + photos + "\r\n" + sauve_photos +
+           "\r\n",
+       "ERREUR : Fichier liste incorrect, ligne 3 vide (un couple sans source ou sans cible "
+       "décalerait les suivants) : "},
+      {titres + docs + "\r\n  \r\n" + photos + "\r\n" + sauve_photos + "\r\n",
+       "ERREUR : Fichier liste incorrect, ligne 4 vide (un couple sans source ou sans cible "
+       "décalerait les suivants) : "},
+      {"Répertoire source\tRépertoire cible\r\n" + docs + "\r\n" + sauve_docs + "\r\n",
+       "ERREUR : Fichier liste non reconnu, la ligne 1 doit être « Répertoire source » : "},
+      {titres + docs + "\r\n" + sauve_docs + "\r\n" + photos + "\r\n",
+       "ERREUR : Fichier liste incorrect, la ligne 5 (répertoire source) n'a pas de répertoire "
+       "cible : "},
+      {titres, "ERREUR : Rien à synchroniser, le fichier liste ne contient aucun couple de "
+               "répertoires : "},
+  };
+  for (const Cas& k : cas) {
+    std::remove(journal_.c_str());
+    const std::string liste = arbre_.Fichier("travail/l.ini", k.contenu);
+    Resultat r = Service({"/S", liste});
+    EXPECT_EQ(r.code, 1) << k.contenu;
+    EXPECT_EQ(r.erreurs, k.erreur + liste + "\n");
+    EXPECT_EQ(Journal(), (V{k.erreur + liste,
+                            "***** Debut synchronisation, fichier " + liste + " *****",
+                            "Synchronisation terminée. Nombre d'erreurs 1",
+                            "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0", ""}));
+    EXPECT_EQ(TempTree::Lire(docs + "/rapport.odt"), "rapport");
+    EXPECT_EQ(TempTree::Lire(sauve_docs + "/rapport.odt"), "ancien rapport");
+    EXPECT_EQ(TempTree::Noms(photos), V{"ete.jpg"});
+    EXPECT_EQ(TempTree::Lire(photos + "/ete.jpg"), "photo");
+    EXPECT_EQ(TempTree::Noms(sauve_photos), V{"ete.jpg"});
+  }
+}
+
+TEST_F(ServiceTest, AUtf8ListWithOneWindowsLineStillRuns) {
+  arbre_.Fichier("données/é.txt", "é");
+  arbre_.Fichier("copié/vieux", "v");
+  const std::string racine = arbre_.Racine();
+  // The titles and the destination in UTF-8, the source typed on Windows.
+  const std::string liste = arbre_.Fichier(
+      "travail/mixte.ini", "Répertoire source\r\nRépertoire cible\r\n" + racine +
+                               "/donn\xE9"
+                               "es\r\n" +
+                               racine + "/copié\r\n");
+  ASSERT_EQ(Service({"/S", liste}).code, 0);
+  EXPECT_EQ(TempTree::Noms(racine + "/copié"), V{"é.txt"});
+  EXPECT_EQ(Journal().at(1), racine + "/données et " + racine + "/copié =");
 }
 
 TEST_F(ServiceTest, Windows1252ListFileWithAccentedPaths) {
@@ -220,9 +274,10 @@ TEST_F(ServiceTest, ArgumentsInAnyOrderAndCaseLastListWins) {
 
 TEST_F(ServiceTest, LogGoesUnderHomeWithoutXdgStateHome) {
   Resultat r = Lancer({"/S"}, travail_, home_, nullptr);
-  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.code, 1);  // no list file
   std::string brut = TempTree::Lire(home_ + "/.local/state/jumelix/jumelix.log");
-  EXPECT_EQ(brut.rfind("***** Debut synchronisation, fichier  ***** ", 0), 0u) << brut;
+  EXPECT_NE(brut.find("\n***** Debut synchronisation, fichier  ***** "), std::string::npos)
+      << brut;
   EXPECT_FALSE(TempTree::Existe(etat_));
 }
 
@@ -240,7 +295,7 @@ TEST_F(ServiceTest, LogIsNamedAfterTheInvokedProgram) {
   }
   int statut = 0;
   ASSERT_EQ(waitpid(pid, &statut, 0), pid);
-  EXPECT_TRUE(WIFEXITED(statut) && WEXITSTATUS(statut) == 0);
+  EXPECT_TRUE(WIFEXITED(statut) && WEXITSTATUS(statut) == 1);  // no list file
   EXPECT_TRUE(TempTree::Existe(etat_ + "/jumelix/miroir.log"));
   EXPECT_FALSE(TempTree::Existe(journal_));
 }
