@@ -14,18 +14,31 @@ namespace {
 
 volatile sig_atomic_t g_signal_recu = 0;
 
-extern "C" void SurSignalArret(int numero) { g_signal_recu = numero; }
+constexpr int kSignauxArret[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The first stop signal is remembered and stops the walk at its next check point, so no
-// copy is cut short; SA_RESETHAND lets a second one end the process at once. SA_RESTART:
-// on a network destination (NFS, CIFS) a call the signal interrupts would otherwise fail
-// with EINTR and turn the copy in progress into an error line.
+// copy is cut short. A second one, of any of the three kinds (SIGTERM from systemd after
+// a Ctrl-C, say), ends the process at once: its default action is restored and the signal
+// sent again, so the parent sees a death by that signal. Only async-signal-safe calls.
+extern "C" void SurSignalArret(int numero) {
+  if (g_signal_recu == 0) {
+    g_signal_recu = numero;
+    return;
+  }
+  signal(numero, SIG_DFL);
+  raise(numero);  // delivered as soon as this handler returns, the signal being blocked here
+}
+
+// SA_RESTART: on a network destination (NFS, CIFS) a call the signal interrupts would
+// otherwise fail with EINTR and turn the copy in progress into an error line. The mask
+// keeps the three kinds from interrupting one another's handler.
 void InstallerSignauxArret() {
   struct sigaction sa {};
   sa.sa_handler = SurSignalArret;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND | SA_RESTART;
-  for (int numero : {SIGTERM, SIGINT, SIGHUP}) sigaction(numero, &sa, nullptr);
+  for (int numero : kSignauxArret) sigaddset(&sa.sa_mask, numero);
+  sa.sa_flags = SA_RESTART;
+  for (int numero : kSignauxArret) sigaction(numero, &sa, nullptr);
 }
 
 }  // namespace

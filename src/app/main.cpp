@@ -48,6 +48,18 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Unattended, the log is the only account of the run: without a home directory to put
+  // it (and the settings) in, nothing is written relative to the working directory.
+  if (ligne.ModeService &&
+      (jumelix::CheminJournal().empty() || jumelix::TConfigMail().CheminConfig().empty())) {
+    std::fprintf(stderr,
+                 "%s : ERREUR : aucun répertoire personnel utilisable (HOME absent ou relatif, "
+                 "et aucun dans la base des comptes) : le journal et les réglages n'ont pas "
+                 "de place ; définissez HOME (ou XDG_STATE_HOME et XDG_CONFIG_HOME). Aucun "
+                 "couple n'est synchronisé.\n",
+                 nom.c_str());
+    return jumelix::kSortieErreurs;
+  }
   InstallerMail();
   if (ligne.ModeService) return jumelix::LancerService(ligne);
 

@@ -19,9 +19,11 @@ namespace {
 constexpr size_t kMaxComplementObjet = 50;
 constexpr int kPortParDefaut = 25;
 
-std::string RepertoireConfiguration() {
-  // Without any home the settings go under the current directory.
-  return platform::RepertoireXdg("XDG_CONFIG_HOME", ".config").value_or(".config");
+// Empty without any home: the settings are then neither read nor written, never taken
+// from the working directory.
+std::string CheminFichierConfiguration() {
+  const auto repertoire = platform::RepertoireXdg("XDG_CONFIG_HOME", ".config");
+  return repertoire ? *repertoire + "/jumelix/JumelixConfig.dat" : std::string();
 }
 
 // A line end inside a value would start a new key in the file (a server name could then
@@ -35,12 +37,13 @@ std::string SurUneLigne(std::string valeur) {
 
 }  // namespace
 
-TConfigMail::TConfigMail()
-    : chemin_config_(RepertoireConfiguration() + "/jumelix/JumelixConfig.dat") {}
+TConfigMail::TConfigMail() : chemin_config_(CheminFichierConfiguration()) {}
 
 void TConfigMail::LireConfig() {
   std::vector<std::string> lignes;
-  if (LireLignesFichier(chemin_config_, lignes) != 0) return;
+  // Only a regular file is read, without blocking: a FIFO at this path must not hold the
+  // start of the program for ever.
+  if (chemin_config_.empty() || LireLignesFichier(chemin_config_, lignes) != 0) return;
   // The file holds the security only when it is not the default: without the key, the
   // default holds, never what was chosen and then cancelled in the dialog.
   Securite = TSecuriteMail::smStartTlsSiPropose;
@@ -118,6 +121,8 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
 }
 
 std::string TConfigMail::EnregistrerConfig() const {
+  if (chemin_config_.empty())
+    return "Erreur en enregistrant les réglages : aucun répertoire personnel (HOME) utilisable";
   int err = 0;
   std::error_code ec;
   std::filesystem::path repertoire = std::filesystem::path(chemin_config_).parent_path();

@@ -36,7 +36,8 @@ class TConfigMail {
   // Computes CheminConfig from the environment; reads nothing.
   TConfigMail();
 
-  // $XDG_CONFIG_HOME/jumelix/JumelixConfig.dat (default ~/.config/jumelix/).
+  // $XDG_CONFIG_HOME/jumelix/JumelixConfig.dat (default ~/.config/jumelix/); empty when
+  // neither that variable nor a home directory gives an absolute path.
   const std::string& CheminConfig() const { return chemin_config_; }
 
   // Applies every known key of the file to the fields; a missing file, a read error or

@@ -2,13 +2,23 @@
 // doing harm (empty source, destination already being synchronised), the stop signals,
 // and the exit status a scheduler acts on. No display, a home and state directory of its
 // own for every test.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -195,6 +205,7 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
 
   const V j = Journal();
   ASSERT_GE(j.size(), 3u);
+  EXPECT_EQ(j[j.size() - 3], s + " et " + d + " abandonné");  // never "=": it is not a mirror
   EXPECT_EQ(j[j.size() - 2], "Synchronisation abandonnée");
   EXPECT_EQ(j.back().rfind("Nombre de fichiers copiés ", 0), 0u);
   const V copies = Fichiers(d);
@@ -209,6 +220,124 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
   EXPECT_EQ(Service(liste), 0);
   EXPECT_EQ(Journal()[Journal().size() - 2], "Synchronisation terminée. Nombre d'erreurs 0");
   EXPECT_EQ(Fichiers(d), Fichiers(s));
+}
+
+// Waits at most `secondes` for the program; kills it past that (a run that hangs).
+int AttendreAuPlus(pid_t pid, int secondes, int* signal_recu = nullptr) {
+  int statut = 0;
+  for (int i = 0; i < secondes * 100; ++i) {
+    if (waitpid(pid, &statut, WNOHANG) == pid) {
+      if (WIFSIGNALED(statut) && signal_recu) *signal_recu = WTERMSIG(statut);
+      return WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
+    }
+    usleep(10 * 1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -2;
+}
+
+TEST_F(ServiceSurveille, ASecondStopSignalOfAnotherKindEndsTheProcess) {
+  // A report mail to a server that accepts the connection and never says a word holds
+  // the run in its mail step after the first signal, for up to 30 seconds.
+  const int serveur = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(serveur, 0);
+  sockaddr_in adresse{};
+  adresse.sin_family = AF_INET;
+  adresse.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t taille = sizeof adresse;
+  ASSERT_EQ(bind(serveur, reinterpret_cast<sockaddr*>(&adresse), taille), 0);
+  ASSERT_EQ(listen(serveur, 4), 0);
+  ASSERT_EQ(getsockname(serveur, reinterpret_cast<sockaddr*>(&adresse), &taille), 0);
+  arbre_.Fichier("home/.config/jumelix/JumelixConfig.dat",
+                 "Addr=moi@exemple.fr\r\nSMTP=127.0.0.1\r\nPort=" +
+                     std::to_string(ntohs(adresse.sin_port)) +
+                     "\r\nQdServ=SCF\r\nSecurite=Aucune\r\n");
+  arbre_.Fichier("s/f", "f");
+  const std::string liste = arbre_.Fichier(
+      "travail/l.ini", ListeFichier({arbre_.Chemin("s"), arbre_.Chemin("d")}));
+
+  pid_t pid = Demarrer({"/S", liste});
+  ASSERT_GT(pid, 0);
+  pollfd attente{serveur, POLLIN, 0};
+  ASSERT_EQ(poll(&attente, 1, 20000), 1) << "the report mail never connected";
+  const int connexion = accept(serveur, nullptr, nullptr);
+  kill(pid, SIGTERM);  // remembered: the run is already in its mail step
+  usleep(200 * 1000);
+  kill(pid, SIGINT);  // another kind: ends the process now
+  int signal_recu = 0;
+  EXPECT_EQ(AttendreAuPlus(pid, 10, &signal_recu), -1);
+  EXPECT_EQ(signal_recu, SIGINT);
+  close(connexion);
+  close(serveur);
+  test::AttendreProgramme(-1, travail_);  // removes the output files
+}
+
+TEST_F(ServiceSurveille, AFifoAtTheSettingsPathDoesNotHoldTheRun) {
+  ASSERT_EQ(mkfifo(arbre_.Repertoire("home/.config/jumelix").append("/JumelixConfig.dat").c_str(),
+                   0600),
+            0);
+  arbre_.Fichier("s/f", "f");
+  const std::string d = arbre_.Chemin("d");
+  const std::string liste =
+      arbre_.Fichier("travail/l.ini", ListeFichier({arbre_.Chemin("s"), d}));
+  EXPECT_EQ(AttendreAuPlus(Demarrer({"/S", liste}), 20), 0);
+  EXPECT_EQ(TempTree::Lire(d + "/f"), "f");
+  test::AttendreProgramme(-1, travail_);
+}
+
+TEST_F(ServiceSurveille, WithoutAnyHomeNothingIsWrittenAndNothingWalked) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as a user without an account";
+  constexpr uid_t kSansCompte = 54321;
+  if (getpwuid(kSansCompte) != nullptr) GTEST_SKIP() << "uid 54321 has an account here";
+  arbre_.Fichier("s/f", "f");
+  const std::string d = arbre_.Chemin("d");
+  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({arbre_.Chemin("s"), d}));
+  // Every directory open to that user, so that a write relative to the working directory
+  // would succeed and show.
+  ASSERT_EQ(chmod(arbre_.Racine().c_str(), 0777), 0);
+  ASSERT_EQ(chmod(travail_.c_str(), 0777), 0);
+  const std::string erreurs = arbre_.Chemin("erreurs.txt");
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int e = open(erreurs.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (e < 0 || dup2(e, 2) < 0 || chdir(travail_.c_str()) != 0 || setgroups(0, nullptr) != 0 ||
+        setresgid(kSansCompte, kSansCompte, kSansCompte) != 0 ||
+        setresuid(kSansCompte, kSansCompte, kSansCompte) != 0)
+      _exit(126);
+    char* argv[] = {const_cast<char*>(JUMELIX_BINARY), const_cast<char*>("/S"),
+                    const_cast<char*>(liste.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>("PATH=/usr/bin:/bin"), const_cast<char*>("LC_ALL=C"),
+                    nullptr};
+    execve(JUMELIX_BINARY, argv, envp);
+    _exit(127);
+  }
+  EXPECT_EQ(AttendreAuPlus(pid, 20), 1);
+  EXPECT_NE(TempTree::Lire(erreurs).find("ERREUR : aucun répertoire personnel utilisable"),
+            std::string::npos)
+      << TempTree::Lire(erreurs);
+  EXPECT_EQ(Fichiers(travail_), V{"l.ini"});
+  EXPECT_FALSE(TempTree::Existe(d));
+}
+
+TEST_F(ServiceSurveille, ALineEndInAFileNameStaysInItsLogLine) {
+  // A surplus directory that cannot be deleted (a file system is mounted inside it)
+  // gives a report line holding its name.
+  arbre_.Fichier("s/f", "f");
+  const std::string d = arbre_.Chemin("d");
+  const std::string point = arbre_.Repertoire("d/deux\nlignes\x1b[2J/montage");
+  if (mount("jumelix-test", point.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  const std::string liste =
+      arbre_.Fichier("travail/l.ini", ListeFichier({arbre_.Chemin("s"), d}));
+  const int code = Service(liste);
+  umount(point.c_str());
+  EXPECT_EQ(code, 1);
+  const V j = Journal();
+  ASSERT_EQ(j.size(), 4u) << TempTree::Lire(journal_);
+  EXPECT_EQ(j[1], "Impossible de supprimer le répertoire " + d + "/deux\\nlignes\\x1B[2J");
+  EXPECT_EQ(j[2], "Synchronisation terminée. Nombre d'erreurs 1");
 }
 
 }  // namespace
