@@ -22,7 +22,8 @@ std::string CalculerCheminJournal(const std::string& nom_programme, const char* 
                                   const char* home);
 
 // Appends texte + " " + date and time + line end to CheminJournal(), creating the file and
-// its directory when missing.
+// its directory when missing. Control characters of texte are escaped (EchapperControles),
+// except one final line end, kept so that the date of the counters line stands alone.
 void Journaliser(const std::string& texte);
 
 // The same for a given path; returns 0 or the errno of the failure (for the tests).

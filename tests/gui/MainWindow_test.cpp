@@ -426,8 +426,12 @@ void MainWindowTest::comparerMontreEgalEtErreurs() {
   Taper(*f, 1, 3, QStringLiteral("/seulement/une/cible"));
 
   TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::Ok);
   QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
-  QVERIFY(repondeur.textes.isEmpty());  // compare asks nothing
+  // Compare asks only whether to go on without the half-filled row.
+  QCOMPARE(repondeur.textes,
+           QStringList{QStringLiteral("La ligne 3 du tableau n'a qu'un des deux répertoires : "
+                                      "elle ne sera pas traitée.\nContinuer quand même ?")});
   QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("="));
   QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("3 erreur(s)"));
   QCOMPARE(Cellule(*f, 2, 3), QStringLiteral("???"));
@@ -508,6 +512,11 @@ void MainWindowTest::abandonnerArreteLeRun() {
   const QStringList log = LignesLog(*f);
   QCOMPARE(log.last(), QStringLiteral("ABANDON"));
   QVERIFY2(log.size() < kFichiers, qPrintable(QString::number(log.size())));
+  // The stopped row is not a mirror: never "=", whatever it had found so far.
+  QVERIFY2(Cellule(*f, 2, 1).endsWith(QStringLiteral("abandonné")), qPrintable(Cellule(*f, 2, 1)));
+  QCOMPARE(log.at(log.size() - 2), QStringLiteral("%1 et %2 abandonné")
+                                       .arg(QString::fromStdString(longue.source),
+                                            QString::fromStdString(longue.cible)));
   QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("???"));  // the next row is never reached
   QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
 }
