@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -322,6 +323,14 @@ TEST_F(ServiceSurveille, WithoutAnyHomeNothingIsWrittenAndNothingWalked) {
 }
 
 TEST_F(ServiceSurveille, ALineEndInAFileNameStaysInItsLogLine) {
+  // A terminal escape in a listed path: the pair's line shows it, harmless.
+  arbre_.Fichier("s\x1b[2Jx/f", "f");
+  const std::string s_echap = arbre_.Chemin("s\x1b[2Jx"), d_echap = arbre_.Chemin("d\tx");
+  EXPECT_EQ(Service(arbre_.Fichier("travail/e.ini", ListeFichier({s_echap, d_echap}))), 0);
+  EXPECT_EQ(TempTree::Lire(d_echap + "/f"), "f");
+  EXPECT_EQ(Journal().at(1), arbre_.Chemin("s\\x1B[2Jx") + " et " + arbre_.Chemin("d\\tx") + " =");
+  std::remove(journal_.c_str());
+
   // A surplus directory that cannot be deleted (a file system is mounted inside it)
   // gives a report line holding its name.
   arbre_.Fichier("s/f", "f");
