@@ -36,8 +36,9 @@ bool AffichageDisponible(const std::function<const char*(const char*)>& variable
 // (its failure logged first), logs "***** Debut synchronisation, fichier " + list file +
 // " *****", synchronises every pair with the process-wide report mail, and returns the
 // process exit status: 0 when the report holds no error line, 1 when it holds one (the
-// unreadable list file included), 2 when SIGTERM, SIGINT or SIGHUP stopped the run (it
-// stops at the walk's next check point; a second signal ends the process at once).
+// unreadable list file included) or when a due report mail could not be sent, 2 when
+// SIGTERM, SIGINT or SIGHUP stopped the run (it stops at the walk's next check point; a
+// second signal ends the process at once).
 int LancerService(const TLigneCommande& ligne_commande);
 
 inline constexpr int kSortieSucces = 0;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 namespace jumelix {
@@ -278,8 +279,9 @@ void TAsyncSocket::HandleSocketEvent(uintptr_t wParam, intptr_t lParam) {
     if (same()) {
       if (tls_handshaking_) {
         ContinueHandshake(false);
-      } else {
-        ReceiveLoop(err, component_options_);
+      } else if (ReceiveLoop(err, component_options_) && same()) {
+        // Data is still waiting: the rest comes from a later dispatch.
+        window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd), MakeSelectReply(kFdRead, 0));
       }
     }
   }
@@ -293,7 +295,14 @@ void TAsyncSocket::HandleSocketEvent(uintptr_t wParam, intptr_t lParam) {
       ContinueHandshake(true);
       if (!same()) return;
     }
-    ReceiveLoop(0, component_options_ & ~static_cast<TSocketOptions>(wsoNoReceiveLoop));
+    if (ReceiveLoop(0, component_options_ & ~static_cast<TSocketOptions>(wsoNoReceiveLoop))) {
+      // Every byte before the end is still delivered, over several dispatches; the close
+      // is reported after the last of them.
+      if (same())
+        window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd), MakeSelectReply(kFdClose, err));
+      return;
+    }
+    if (!same()) return;
     if (!close_invoked_) {
       close_invoked_ = true;
       TriggerSessionClosed(err);
@@ -633,8 +642,12 @@ bool TAsyncSocket::TriggerDataAvailable(uint16_t errCode) {
   return false;
 }
 
-void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
+bool TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
   const int fd = fd_;
+  // One pass is bounded in bytes and time: a peer that sends without pause must not keep
+  // the loop inside this dispatch, or nothing else (a deadline, a signal) is ever seen.
+  const int start_count = read_count_;
+  const auto start = std::chrono::steady_clock::now();
   for (;;) {
     last_error_ = 0;
     try {
@@ -655,10 +668,15 @@ void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
       // A handler that leaves the bytes where they are would be called forever; it will
       // hear of them again at its next Receive.
       if (handled && read_count_ == before) break;
+      if (read_count_ - start_count >= kReceivePassMaxBytes ||
+          std::chrono::steady_clock::now() - start >= kReceivePassMaxTime) {
+        return true;
+      }
     } catch (...) {
       break;  // exceptions of the receive loop are dropped, the loop ends
     }
   }
+  return false;
 }
 
 // ---- Sending ---------------------------------------------------------------------------

@@ -68,6 +68,21 @@ void CutLine(std::string& line, size_t max) {
   line.resize(cut);
 }
 
+// One text line as quoted-printable lines of at most 76 bytes (soft line breaks).
+void AppendQuotedPrintableLines(const std::string& l, std::vector<std::string>& out) {
+  size_t pos = 1;
+  do {
+    std::string piece = ToQuotedPrintablePiece(l, 75, "", true, pos, false);
+    // A blank at the very end of a line would be lost in transport: escape it.
+    if (pos > l.size() && !piece.empty() && (piece.back() == ' ' || piece.back() == '\t')) {
+      char c = piece.back();
+      piece.pop_back();
+      piece += c == ' ' ? "=20" : "=09";
+    }
+    out.push_back(piece);
+  } while (pos <= l.size());
+}
+
 // Splits a text at CR LF, lone CR and lone LF; always at least one piece.
 std::vector<std::string> SplitAtLineBreaks(const std::string& text) {
   std::vector<std::string> pieces(1);
@@ -105,6 +120,9 @@ std::string LocalHostName() {
   }
   return "localhost";
 }
+
+const std::string kLigneTropLongue =
+    "une ligne de plus de " + std::to_string(kSmtpRcvBufSize) + " octets";
 
 std::string ErrorWithCode(int err) {
   return "500 " + SocketErrorText(err) + " (Winsock error #" + std::to_string(err) + ")";
@@ -309,6 +327,8 @@ void TSmtpSession::Connect() {
   fct_ = smtpConnect;
   request_done_flag_ = false;
   rcv_cnt_ = 0;
+  reply_lines_ = 0;
+  reply_bytes_ = 0;
   request_result_ = 0;
   status_code_ = 0;
   esmtp_ = false;
@@ -476,6 +496,8 @@ void TSmtpSession::StartTlsReply() {
     return;
   }
   rcv_cnt_ = 0;  // nothing the server sent in clear may be read as if it came after TLS
+  reply_lines_ = 0;
+  reply_bytes_ = 0;
   socket_.SetTlsCaFile(TlsCaFile);
   socket_.OnTlsDone = [this](TAsyncSocket&, uint16_t e) { TlsDone(e); };
   try {
@@ -525,7 +547,7 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
     return;
   }
   if (rcv_cnt_ >= kSmtpRcvBufSize) {
-    FailLineTooLong();
+    FailReplyTooLong(kLigneTropLongue);
     return;
   }
   int len = socket_.Receive(rcv_buffer_ + rcv_cnt_, kSmtpRcvBufSize - rcv_cnt_);
@@ -540,7 +562,7 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
       }
     }
     if (end == nullptr) {
-      if (rcv_cnt_ >= kSmtpRcvBufSize) FailLineTooLong();
+      if (rcv_cnt_ >= kSmtpRcvBufSize) FailReplyTooLong(kLigneTropLongue);
       return;
     }
     std::string line(rcv_buffer_, end);
@@ -551,10 +573,10 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
   }
 }
 
-void TSmtpSession::FailLineTooLong() {
+void TSmtpSession::FailReplyTooLong(const std::string& why) {
   rcv_cnt_ = 0;
   stop_reading_ = true;
-  last_response_ = "500 Reply line too long (more than 4096 bytes)";
+  last_response_ = "Réponse du serveur trop longue : " + why;
   status_code_ = 500;
   request_result_ = 500;
   SetErrorMessage(last_response_);
@@ -566,6 +588,24 @@ void TSmtpSession::FailLineTooLong() {
 }
 
 void TSmtpSession::HandleLine(const std::string& line) {
+  // Counted before anything else looks at the line: an endless reply (or endless lines
+  // while no command waits) ends the session instead of holding it.
+  int code = 0;
+  const bool continuation = ParseReplyLine(line, code);
+  ++reply_lines_;
+  reply_bytes_ += static_cast<int>(line.size()) + 2;
+  if (reply_lines_ > kSmtpMaxReplyLines) {
+    FailReplyTooLong("plus de " + std::to_string(kSmtpMaxReplyLines) + " lignes");
+    return;
+  }
+  if (reply_bytes_ > kSmtpMaxReplyBytes) {
+    FailReplyTooLong("plus de " + std::to_string(kSmtpMaxReplyBytes) + " octets");
+    return;
+  }
+  if (!continuation) {
+    reply_lines_ = 0;
+    reply_bytes_ = 0;
+  }
   last_response_ = line;
   if (OnResponse) OnResponse(*this, line);
   if (fct_ == smtpEhlo) ScanEhloLine(line);
@@ -663,7 +703,12 @@ void TSmtpSession::ScanAuthTypes(const std::string& line, std::vector<std::strin
   while (pos < rest.size()) {
     size_t sp = rest.find(' ', pos);
     std::string word = Trim(rest.substr(pos, sp == std::string::npos ? sp : sp - pos));
-    if (!word.empty() && std::find(types.begin(), types.end(), word) == types.end()) {
+    // Past the bound only the mechanisms this client speaks still count, so a server
+    // cannot make the list grow without end, nor hide them behind junk.
+    const bool known =
+        word == "PLAIN" || word == "LOGIN" || word == "CRAM-MD5" || word == "CRAM-SHA1";
+    if (!word.empty() && (known || types.size() < kSmtpMaxAuthTypes) &&
+        std::find(types.begin(), types.end(), word) == types.end()) {
       types.push_back(word);
     }
     if (sp == std::string::npos) break;
@@ -1160,16 +1205,22 @@ void TSmtpSession::SendNextDataLine() {
     ExecAsync(smtpData, ".", {250}, nullptr);
     return;
   }
-  if (!line.empty() && line[0] == '.') line.insert(0, 1, '.');
+  // RFC 5321 allows 998 bytes before CR LF; the stuffed dot counts.
+  if (!line.empty() && line[0] == '.') {
+    CutLine(line, kSmtpMaxLineLength - 1);
+    line.insert(0, 1, '.');
+  } else {
+    CutLine(line, kSmtpMaxLineLength);
+  }
   SendDataText(line);
 }
 
-bool TSmtpSession::GetDataLine(std::string& line) {
+bool TSmtpSession::GetDataLine(std::string& line, int maxLength) {
   if (!more_lines_ || !OnGetData) return false;
   std::string buf;
   bool more = true;
   try {
-    OnGetData(*this, data_line_, buf, kSmtpLineBufSize - 1, more);
+    OnGetData(*this, data_line_, buf, maxLength + 1, more);
   } catch (...) {
     more_lines_ = false;  // a failing handler ends the body; the message closes normally
     return false;
@@ -1179,7 +1230,7 @@ bool TSmtpSession::GetDataLine(std::string& line) {
     more_lines_ = false;
     return false;
   }
-  CutLine(buf, kSmtpLineBufSize - 1);
+  CutLine(buf, static_cast<size_t>(maxLength));
   line = std::move(buf);
   return true;
 }
@@ -1229,6 +1280,8 @@ void TSmtpClient::PrepareData() {
   preamble_index_ = 0;
   text_lines_.clear();
   text_index_ = 0;
+  data_pieces_.clear();
+  data_piece_index_ = 0;
   body_stage_ = 0;
   attachment_.reset();
   file_index_ = 0;
@@ -1257,17 +1310,7 @@ void TSmtpClient::PrepareData() {
     for (const std::string& src : MailMessage) {
       for (const std::string& l : SplitAtLineBreaks(src)) {
         if (encoding_ == smtpEncQuotedPrintable) {
-          size_t pos = 1;
-          do {
-            std::string piece = ToQuotedPrintablePiece(l, 75, "", true, pos, false);
-            // A blank at the very end of a line would be lost in transport: escape it.
-            if (pos > l.size() && !piece.empty() && (piece.back() == ' ' || piece.back() == '\t')) {
-              char c = piece.back();
-              piece.pop_back();
-              piece += c == ' ' ? "=20" : "=09";
-            }
-            text_lines_.push_back(piece);
-          } while (pos <= l.size());
+          AppendQuotedPrintableLines(l, text_lines_);
         } else if (WrapMessageText) {
           size_t pos = 1;
           std::string piece;
@@ -1331,7 +1374,24 @@ bool TSmtpClient::NextBodyLine(std::string& line) {
         body_stage_ = 2;
         break;
       case 2:
-        if (GetDataLine(line)) return true;
+        if (encoding_ != smtpEncQuotedPrintable) {
+          if (GetDataLine(line)) return true;
+          body_stage_ = 3;
+          break;
+        }
+        // Each line of the handler is encoded in turn; its soft breaks keep it whole.
+        if (data_piece_index_ < data_pieces_.size()) {
+          line = data_pieces_[data_piece_index_++];
+          return true;
+        }
+        if (GetDataLine(line, kSmtpMaxEncodedLineLength)) {
+          data_pieces_.clear();
+          data_piece_index_ = 0;
+          for (const std::string& l : SplitAtLineBreaks(line)) {
+            AppendQuotedPrintableLines(l, data_pieces_);
+          }
+          break;
+        }
         body_stage_ = 3;
         break;
       case 3:
