@@ -189,6 +189,33 @@ TEST_F(MonMailTest, EveryTimeRuleSendsOkWithTheSubjectText) {
   EXPECT_EQ(mail.corps[2], "Synchronisation terminée.");
 }
 
+TEST_F(MonMailTest, ReportLineOf2000BytesArrivesWholeWithinTheLineLimit) {
+  TSmtpServer serveur;
+  ASSERT_TRUE(serveur.Started()) << serveur.Error();
+  TConfigMail p = Parametres(serveur, "a@x.fr");
+  // ASCII only: the length alone asks for quoted-printable.
+  std::string longue = "Impossible de copier le fichier /";
+  while (longue.size() < 2000) longue += "dossier-profond/";
+  longue.resize(2000);
+  CompteRendu().AjouterErreur(longue);
+  CompteRendu().AjouterMessage("=.");
+  EXPECT_EQ(EnvoyerCompteRendu(p, "Sujet"), "");
+  TSmtpServer::Message m = Premier(serveur);
+  for (const std::string& l : DecouperLignes(m.raw)) EXPECT_LE(l.size(), 998u) << l;
+  TMailRecu recu(m.raw);
+  EXPECT_EQ(recu.Entete("Content-Transfer-Encoding"), "quoted-printable");
+  EXPECT_EQ(recu.corps, (std::vector<std::string>{longue, "=."}));
+
+  // Short lines of plain ASCII go as they are, with no transfer encoding declared.
+  CompteRendu().ViderCompteRendu();
+  CompteRendu().AjouterMessage("court");
+  EXPECT_EQ(EnvoyerCompteRendu(p, "Sujet"), "");
+  ASSERT_TRUE(serveur.WaitForMessages(2, 5000));
+  TMailRecu simple(serveur.Messages().at(1).raw);
+  EXPECT_EQ(simple.Entete("Content-Transfer-Encoding"), "<absent>");
+  EXPECT_EQ(simple.corps, std::vector<std::string>{"court"});
+}
+
 TEST_F(MonMailTest, AuthenticationPicksTheStrongestMechanism) {
   struct Cas {
     std::string annonces;
