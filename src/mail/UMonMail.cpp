@@ -154,11 +154,13 @@ bool TMonMail::Envoyer() {
   if (!Utilisateur.empty()) {
     c.AuthType = smtpAuthAutoSelect;
     c.Username = Utilisateur;
-    c.Password = MotDePasse;
+    // One buffer: the client takes it over, and wipes it once AUTH has ended.
+    c.Password = std::move(MotDePasse);
   } else {
     c.AuthType = smtpAuthNone;
     c.Username.clear();
-    c.Password.clear();
+    c.Password.Wipe();
+    MotDePasse.Wipe();
   }
   c.HdrPriority = smtpPriorityNone;
   c.ConfirmReceipt = false;
@@ -302,7 +304,7 @@ std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
   mail.Arret = arret;
   mail.Serveur = p.ServeurSMTP;
   mail.Utilisateur = p.AuthNom;
-  mail.MotDePasse = p.AuthPass;
+  mail.MotDePasse = p.AuthPass.View();
   mail.Securite = p.Securite;
   mail.Objet.push_back((sujet.empty() ? std::string("Jumelix") : sujet) + p.ComplementPourObjet());
   mail.Corps = CompteRendu().Lignes();
@@ -318,7 +320,7 @@ std::string EnvoyerMessageTest(const TConfigMail& p) {
   TMonMail mail(p.PortSMTP(), "Jumelix");
   mail.Serveur = p.ServeurSMTP;
   mail.Utilisateur = p.AuthNom;
-  mail.MotDePasse = p.AuthPass;
+  mail.MotDePasse = p.AuthPass.View();
   mail.Securite = p.Securite;
   mail.Objet.push_back("Jumelix [" + NomOrdinateur() + "] : Test" + p.ComplementPourObjet());
   mail.Corps = {

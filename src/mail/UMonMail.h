@@ -57,7 +57,7 @@ class TMonMail {
   std::string DestinatairesCc;
   std::string DestinatairesCci;
   std::string Utilisateur;  // empty: no authentication
-  std::string MotDePasse;
+  TSecret MotDePasse;       // handed over to the SMTP client by Envoyer
   TSecuriteMail Securite = TSecuriteMail::smStartTlsSiPropose;
   // A CA file (PEM) trusted besides the system's authorities; empty in the program, set
   // by tests that run their own TLS server.

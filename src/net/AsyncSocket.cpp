@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/Secret.h"
+
 namespace jumelix {
 namespace {
 
@@ -698,7 +700,9 @@ void TAsyncSocket::SealHeld() {
   if (tls_held_.empty() || !TlsActive()) return;
   std::string held;
   held.swap(tls_held_);
-  if (!tls_->Write(held.data(), held.size())) {
+  const bool ok = tls_->Write(held.data(), held.size());
+  EffacerTexte(held);  // plain text, perhaps a password on its way (AUTH)
+  if (!ok) {
     tls_error_ = tls_->ErrorText();
     return;
   }
@@ -884,7 +888,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
   fd_ = -1;
   tls_.reset();
   tls_handshaking_ = false;
-  tls_held_.clear();
+  EffacerTexte(tls_held_);
   if (rc != 0 && code != kWsaeIntr && code != kWsaNotInitialised) {
     last_error_ = code;
     SocketErrorCode(code, "Disconnect (closesocket)");
@@ -905,7 +909,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
 void TAsyncSocket::CloseHandleNow() {
   tls_.reset();
   tls_handshaking_ = false;
-  tls_held_.clear();
+  EffacerTexte(tls_held_);
   if (fd_ < 0) return;
   loop_.ForgetSocket(fd_);
   ::close(fd_);
@@ -1017,7 +1021,7 @@ void TAsyncSocket::StartTls(const std::string& hostName) {
     return;
   }
   tls_error_.clear();
-  tls_held_.clear();
+  EffacerTexte(tls_held_);
   tls_ = std::make_unique<TTlsLayer>(TrimBlanks(hostName), tls_ca_file_);
   tls_handshaking_ = true;
   const TTlsLayer::TResult r = tls_->Handshake();

@@ -83,6 +83,13 @@ void AppendQuotedPrintableLines(const std::string& l, std::vector<std::string>& 
   } while (pos <= l.size());
 }
 
+// Base64 of a credential, appended to a secret; the plain intermediate is wiped.
+void AppendBase64(TSecret& out, std::string_view bytes) {
+  std::string encoded = ToBase64(bytes);
+  out.Append(encoded);
+  EffacerTexte(encoded);
+}
+
 // Splits a text at CR LF, lone CR and lone LF; always at least one piece.
 std::vector<std::string> SplitAtLineBreaks(const std::string& text) {
   std::vector<std::string> pieces(1);
@@ -217,8 +224,7 @@ void TSmtpSession::HandleWindowMessage(uint32_t msg, uintptr_t, intptr_t l) {
   }
 }
 
-void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok,
-                             TStep done) {
+void TSmtpSession::PrepareCommand(TSmtpRequest rq, std::vector<int> ok, TStep done) {
   CheckReady();
   if (!connected_) throw SmtpException("SMTP component not connected");
   if (!chain_running_) request_type_ = rq;
@@ -228,6 +234,27 @@ void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vecto
   response_step_set_ = true;
   done_async_ = done;
   SetState(smtpWaitingResponse);
+}
+
+void TSmtpSession::ExecAsyncSecret(TSmtpRequest rq, const TSecret& cmd, const std::string& shown,
+                                   std::vector<int> ok, TStep done) {
+  PrepareCommand(rq, std::move(ok), done);
+  if (OnCommand) OnCommand(*this, shown);
+  TriggerDisplay("> " + shown);
+  if (socket_.State() == wsConnected) {
+    try {
+      // Straight from the secret's buffer: no plain copy on the way.
+      socket_.QueueData(cmd.View().data(), static_cast<int>(cmd.size()));
+      socket_.SendText("\r\n");
+    } catch (const std::exception&) {
+      socket_.Abort();
+    }
+  }
+}
+
+void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok,
+                             TStep done) {
+  PrepareCommand(rq, std::move(ok), done);
   std::string line = CleanCommand(cmd);
   if (OnCommand) OnCommand(*this, line);
   TriggerDisplay("> " + line);
@@ -244,6 +271,7 @@ void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vecto
 void TSmtpSession::TriggerRequestDone(uint16_t err) {
   if (request_done_flag_) return;
   request_done_flag_ = true;
+  if (fct_ == smtpAuth) Password.Wipe();  // AUTH has ended: the password is of no more use
   if (chain_running_) {
     if (aborting_) {
       err = kSmtpAborted;
@@ -898,12 +926,14 @@ void TSmtpSession::Auth() {
 
 void TSmtpSession::AuthStartPlain() {
   // RFC 4616: authorisation identity (empty: the same as the user), user, password.
-  std::string token;
-  token += '\0';
-  token += Username;
-  token += '\0';
-  token += Password;
-  ExecAsync(smtpAuth, "AUTH PLAIN " + ToBase64(token), {235}, &TSmtpSession::AuthNextPlain);
+  TSecret token;
+  token.Append('\0');
+  token.Append(Username);
+  token.Append('\0');
+  token.Append(Password.View());
+  TSecret cmd("AUTH PLAIN ");
+  AppendBase64(cmd, token.View());
+  ExecAsyncSecret(smtpAuth, cmd, "AUTH PLAIN ****", {235}, &TSmtpSession::AuthNextPlain);
 }
 
 void TSmtpSession::AuthNextPlain() {
@@ -944,7 +974,9 @@ void TSmtpSession::AuthNextLoginPass() {
     return;
   }
   SetState(smtpInternalReady);
-  ExecAsync(smtpAuth, ToBase64(Password), {235}, nullptr);
+  TSecret cmd;
+  AppendBase64(cmd, Password.View());
+  ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
 }
 
 void TSmtpSession::AuthStartCram(bool sha1) {
@@ -982,10 +1014,17 @@ void TSmtpSession::AuthNextCram(bool sha1) {
     return;
   }
   std::string challenge = FromBase64(Trim(last_response_.substr(4)));
-  std::string digest = sha1 ? ToHexLower(DigestBytes(HmacSha1(Password, challenge)))
-                            : ToHexLower(DigestBytes(HmacMd5(Password, challenge)));
+  std::string bytes = sha1 ? DigestBytes(HmacSha1(Password.View(), challenge))
+                           : DigestBytes(HmacMd5(Password.View(), challenge));
+  std::string hex = ToHexLower(bytes);
+  TSecret answer(Username + " ");
+  answer.Append(hex);
+  EffacerTexte(bytes);
+  EffacerTexte(hex);
+  TSecret cmd;
+  AppendBase64(cmd, answer.View());
   SetState(smtpInternalReady);
-  ExecAsync(smtpAuth, ToBase64(Username + " " + digest), {235}, nullptr);
+  ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
 }
 
 // ---- Addresses -------------------------------------------------------------------------------

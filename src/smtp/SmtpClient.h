@@ -56,6 +56,7 @@
 #include <vector>
 
 #include "net/AsyncSocket.h"
+#include "platform/Secret.h"
 
 namespace jumelix {
 
@@ -245,7 +246,10 @@ class TSmtpSession {
   std::string Port = "smtp";
   std::string SignOn;  // greeting name; empty: the local host name
   std::string Username;
-  std::string Password;
+  // Wiped once AUTH has ended (whatever its outcome) and with the client; the AUTH lines
+  // made from it are built in buffers of their own, wiped once sent, and the traces
+  // (OnCommand, OnDisplay) show them as "****".
+  TSecret Password;
   TSmtpAuthType AuthType = smtpAuthNone;
   TSmtpSecurity Security = smtpSecStartTlsIfOffered;
   // A CA certificate file (PEM) trusted besides the system store; empty: the system store
@@ -320,6 +324,10 @@ class TSmtpSession {
   void CheckReady() const;
   void SetState(TSmtpState s);
   void ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok, TStep done);
+  // The same for a command that carries a credential: `shown` goes to the traces.
+  void ExecAsyncSecret(TSmtpRequest rq, const TSecret& cmd, const std::string& shown,
+                       std::vector<int> ok, TStep done);
+  void PrepareCommand(TSmtpRequest rq, std::vector<int> ok, TStep done);
   void TriggerRequestDone(uint16_t err);
   void TriggerDisplay(const std::string& msg);
   void HandleWindowMessage(uint32_t msg, uintptr_t w, intptr_t l);

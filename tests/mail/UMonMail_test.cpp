@@ -404,6 +404,7 @@ std::string EnvoyerA(test::TScriptedPeer& pair, const std::string& utilisateur =
     bool ok = mail.Envoyer();
     erreur = mail.MessageErreur();
     EXPECT_EQ(ok, erreur.empty());
+    EXPECT_TRUE(mail.MotDePasse.empty());  // handed over, then wiped
   }  // the connection goes with the object
   pair.WaitDone(5000);
   return erreur;

@@ -223,13 +223,25 @@ TEST_P(SmtpAuthExchange, ByteForByte) {
   client.FromName = "someone-else@example.org";  // never part of the credentials
   client.Username = c.type == smtpAuthCramMD5 ? "tim" : "jean";
   client.Password = c.type == smtpAuthCramMD5 ? "tanstaaftanstaaf" : "p@ss wörd";
+  std::vector<std::string> traces;
+  client.OnDisplay = [&](TSmtpSession&, const std::string& l) { traces.push_back(l); };
   ConnectAndGreet(true);
+  EXPECT_FALSE(client.Password.empty());  // EHLO leaves it alone
   EXPECT_EQ(Run([&] { client.Auth(); }), 0) << client.ErrorMessage();
   EXPECT_EQ(client.ErrorMessage(), "");
   ExpectNoProblems();
   PumpFor(30);
   EXPECT_EQ(done.size(), 3u);
   EXPECT_EQ(done.back().first, smtpAuth);
+  // The credentials are gone once AUTH has ended, and no trace ever showed them.
+  EXPECT_TRUE(client.Password.empty());
+  for (const auto& [line, reply] : c.exchange) {
+    const bool noCredential =
+        (line.rfind("AUTH ", 0) == 0 && line.find(' ', 5) == std::string::npos) ||
+        line == ToBase64(client.Username);
+    if (noCredential) continue;
+    for (const std::string& t : traces) EXPECT_EQ(t.find(line), std::string::npos) << t;
+  }
 }
 
 const std::string kChallenge = "<1896.697170952@postoffice.reston.mci.net>";
