@@ -580,6 +580,9 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
     return -1;
   }
   if (maxLen <= 0) return 0;
+  // Records without any text for the reader (a peer could send them for ever) must not
+  // hold this call: past the pass's bound the rest waits for the next notification.
+  int raw_total = 0;
   for (;;) {
     const int n = tls_->Read(static_cast<char*>(buffer), maxLen);
     FlushTlsOutput();  // a read may have to answer (key update)
@@ -602,10 +605,15 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
       if (fd_ >= 0) window_->Post(kWmSocketTlsFatal, static_cast<uintptr_t>(fd_), 0);
       return -1;
     }
+    if (raw_total >= kReceivePassMaxBytes) {
+      last_error_ = kWsaeWouldBlock;
+      return -1;
+    }
     char raw[16384];
     const int got = RecvRaw(raw, sizeof raw);
     if (got < 0) return -1;
     if (got == 0) return 0;
+    raw_total += got;
     tls_->PutIncoming(raw, static_cast<size_t>(got));
   }
 }
