@@ -26,7 +26,8 @@ set(JUMELIX_FUZZ_CIBLES
   fuzz_config:jumelix_mail
   fuzz_motdepasse:jumelix_mail
   fuzz_base64:jumelix_smtp
-  fuzz_reponse_smtp:jumelix_smtp)
+  fuzz_reponse_smtp:jumelix_smtp
+  fuzz_dialogue_smtp:jumelix_mail)
 add_custom_target(jumelix_fuzz)
 foreach(paire IN LISTS JUMELIX_FUZZ_CIBLES)
   string(REPLACE ":" ";" paire "${paire}")

@@ -19,7 +19,8 @@ cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
 
 cibles=("$@")
 if [ ${#cibles[@]} -eq 0 ]; then
-  cibles=(fuzz_lignes fuzz_liste fuzz_config fuzz_motdepasse fuzz_base64 fuzz_reponse_smtp)
+  cibles=(fuzz_lignes fuzz_liste fuzz_config fuzz_motdepasse fuzz_base64 fuzz_reponse_smtp
+    fuzz_dialogue_smtp)
 fi
 
 # Two targets write a file per input: on a RAM file system they run a hundred times faster.

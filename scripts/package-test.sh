@@ -249,6 +249,9 @@ echo "== Unités utilisateur de systemd"
 units=/usr/lib/systemd/user
 grep -qx 'ExecStart="/usr/bin/jumelix" /S "%E/jumelix/%i.ini"' "$units/jumelix@.service" &&
   ok "le service lance /usr/bin/jumelix /S" || fail "ExecStart inattendu dans $units/jumelix@.service"
+grep -qE '^TimeoutStartSec=[1-9][0-9]*h$' "$units/jumelix@.service" &&
+  ok "le service a un délai de démarrage en heures" ||
+  fail "pas de TimeoutStartSec en heures dans $units/jumelix@.service : une nuit bloquée bloquerait les suivantes"
 if ! command -v systemd-analyze >/dev/null; then
   note "systemd-analyze absent : vérification des unités sautée"
 else

@@ -99,7 +99,8 @@ int LancerService(const TLigneCommande& ligne_commande) {
   Journaliser("***** Debut synchronisation, fichier " + jumelix.FichierListe() + " *****");
   jumelix.Executer(false);
   if (jumelix.DernierRunAbandonne()) return kSortieInterrompu;
-  return jumelix.DernierRunEnErreur() ? kSortieErreurs : kSortieSucces;
+  return jumelix.DernierRunEnErreur() || jumelix.DernierMailEnEchec() ? kSortieErreurs
+                                                                      : kSortieSucces;
 }
 
 }  // namespace jumelix

@@ -37,9 +37,9 @@ bool AffichageDisponible(const std::function<const char*(const char*)>& variable
 // " *****", synchronises every pair with the process-wide report mail, and returns the
 // process exit status: 0 when the report holds no error line, 1 when it holds one (no
 // list file, an unreadable one, one that cannot be trusted or holds no pair included:
-// then no pair is walked), 2 when SIGTERM, SIGINT or SIGHUP stopped the run (it stops at
-// the walk's next check point; a second signal of any of these kinds ends the process at
-// once).
+// then no pair is walked) or when a due report mail could not be sent, 2 when SIGTERM,
+// SIGINT or SIGHUP stopped the run (it stops at the walk's next check point; a second
+// signal of any of these kinds ends the process at once).
 int LancerService(const TLigneCommande& ligne_commande);
 
 inline constexpr int kSortieSucces = 0;

@@ -4,6 +4,7 @@
 // object that never finds a mail due. Called on the GUI thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,15 +17,17 @@ class IRapportMail {
   // given CompteRendu().ErreurSignalee(), and a server and a recipient are set.
   virtual bool MailAEnvoyer(bool mode_service) = 0;
   // Sends CompteRendu() as the body under `sujet`; returns the empty text on success, else
-  // the error text. Returns once the send succeeded, failed or timed out.
-  virtual std::string EnvoyerCompteRendu(const std::string& sujet) = 0;
+  // the error text. Returns once the send succeeded, failed or timed out, or as soon as
+  // `arret` (when set) returns true: the send is then abandoned.
+  virtual std::string EnvoyerCompteRendu(const std::string& sujet,
+                                         const std::function<bool()>& arret) = 0;
 };
 
 // Never finds a mail due.
 class TPasDeRapportMail : public IRapportMail {
  public:
   bool MailAEnvoyer(bool) override { return false; }
-  std::string EnvoyerCompteRendu(const std::string&) override {
+  std::string EnvoyerCompteRendu(const std::string&, const std::function<bool()>&) override {
     return "Envoi de mail indisponible";
   }
 };

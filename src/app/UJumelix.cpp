@@ -237,6 +237,7 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
 }
 
 void TJumelix::EnvoyerMailSiDu() {
+  dernier_mail_en_echec_ = false;
   if (!mail_.MailAEnvoyer(mode_service_)) return;
   vue_.AjouterLog("Envoi du compte-rendu par mail.");
   const std::string ordinateur = NomOrdinateur();
@@ -245,8 +246,9 @@ void TJumelix::EnvoyerMailSiDu() {
   const std::string sujet = "Jumelix [" + ordinateur + "] : " +
                             (CompteRendu().ErreurSignalee() ? "AU MOINS UNE ERREUR" : "Ok");
   vue_.CurseurAttente(true);
-  std::string erreur = mail_.EnvoyerCompteRendu(sujet);
+  std::string erreur = mail_.EnvoyerCompteRendu(sujet, arret_externe_);
   vue_.CurseurAttente(false);
+  dernier_mail_en_echec_ = !erreur.empty();
   vue_.AjouterLog(erreur.empty() ? std::string("Mail envoyé.") : "Erreur mail : " + erreur);
 }
 

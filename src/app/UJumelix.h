@@ -66,9 +66,12 @@ class TJumelix {
   // whether the report held an error line, and whether the run was stopped.
   bool DernierRunEnErreur() const { return dernier_run_en_erreur_; }
   bool DernierRunAbandonne() const { return dernier_run_abandonne_; }
+  // Whether the last synchronisation had a report mail due that could not be sent.
+  bool DernierMailEnEchec() const { return dernier_mail_en_echec_; }
 
   // A stop asked from outside the window (a signal in service mode), polled at every check
-  // point of a walk in both modes; true stops the run as "Abandonner" does.
+  // point of a walk in both modes; true stops the run as "Abandonner" does, and abandons
+  // the report mail's send.
   void DefinirArretExterne(std::function<bool()> arret) { arret_externe_ = std::move(arret); }
 
   // The run. Ignored when a run is already under way.
@@ -144,6 +147,7 @@ class TJumelix {
   bool fermeture_demandee_ = false;
   bool dernier_run_en_erreur_ = false;
   bool dernier_run_abandonne_ = false;
+  bool dernier_mail_en_echec_ = false;
   std::function<bool()> arret_externe_;
 };
 

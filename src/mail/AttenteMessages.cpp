@@ -40,6 +40,9 @@ int AttendreAvecMessages(uint32_t delaiMs, unsigned filtres,
       }
       boucle.DispatchMessage(msg);
       if (condition()) return 0;
+      // Checked after every message, not only once the queue is empty: a peer that keeps
+      // sending keeps the queue busy for ever.
+      if (delaiMs != kAttenteInfinie && platform::TickCount() - debut > delaiMs) return 1;
     }
     if (const TPompeEvenements& pompe = Pompe()) {
       pompe((filtres & kIgnorerClavier) != 0, (filtres & kIgnorerSouris) != 0);

@@ -20,9 +20,11 @@ inline constexpr uint32_t kAttenteInfinie = 0xFFFFFFFFu;
 using TPompeEvenements = std::function<void(bool ignorerClavier, bool ignorerSouris)>;
 void DefinirPompeEvenements(TPompeEvenements pompe);
 
-// Returns 0 once `condition` holds (tested first, then after each dispatched message),
-// 1 when more than `delaiMs` ms have passed with nothing left to dispatch, -1 when a
-// quit message is met: it is posted again, so the outer loop still sees it.
+// Returns 0 once `condition` holds (tested first, then after each dispatched message and
+// each wake-up, a signal's included), 1 when more than `delaiMs` ms have passed on the
+// monotonic clock (checked after each dispatched message too, so a busy queue cannot hold
+// the wait), -1 when a quit message is met: it is posted again, so the outer loop still
+// sees it.
 int AttendreAvecMessages(uint32_t delaiMs, unsigned filtres,
                          const std::function<bool()>& condition);
 

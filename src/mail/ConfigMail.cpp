@@ -61,7 +61,13 @@ void TConfigMail::LireConfig() {
     } else if (cle == "PASS") {
       // A file written on Windows holds a password scrambled from Windows-1252 bytes.
       std::string pass = DecrypterMotDePasse(valeur);
-      AuthPass = EstUtf8Valide(pass) ? pass : Cp1252VersUtf8(pass);
+      if (!EstUtf8Valide(pass)) {
+        std::string utf8 = Cp1252VersUtf8(pass);
+        EffacerTexte(pass);
+        pass.swap(utf8);
+      }
+      AuthPass = pass;
+      EffacerTexte(pass);
     } else if (cle == "Port") {
       Port = valeur;
     } else if (cle == "QdApp") {
@@ -89,7 +95,7 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
   lignes.push_back("Addr=" + SurUneLigne(AdresseMail));
   lignes.push_back("SMTP=" + SurUneLigne(ServeurSMTP));
   if (!AuthNom.empty()) lignes.push_back("NOM=" + SurUneLigne(AuthNom));
-  if (!AuthPass.empty()) lignes.push_back("PASS=" + CrypterMotDePasse(AuthPass));
+  if (!AuthPass.empty()) lignes.push_back("PASS=" + CrypterMotDePasse(AuthPass.View()));
   lignes.push_back("Port=" + std::to_string(PortSMTP()));
   switch (QuandApp) {
     case TQuandMail::qmChaqueFois:

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Secret.h"
+
 namespace jumelix {
 
 // When a report mail is due after a synchronisation.
@@ -24,7 +26,7 @@ class TConfigMail {
   std::string AdresseMail;  // recipients separated by ";"
   std::string ServeurSMTP;
   std::string AuthNom;
-  std::string AuthPass;  // in clear in memory, scrambled in the file
+  TSecret AuthPass;  // in clear in a wiped buffer of its own, scrambled in the file
   std::string Port = "25";
   TQuandMail QuandApp = TQuandMail::qmJamais;
   TQuandMail QuandServ = TQuandMail::qmSiErreur;

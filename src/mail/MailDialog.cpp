@@ -243,7 +243,9 @@ void TFormMail::ReleverChamps() {
   parametres_.ServeurSMTP = S(EditServeurSMTP_.text());
   parametres_.Port = S(EditPort_.text());
   parametres_.AuthNom = S(EditAuthNom_.text());
-  parametres_.AuthPass = S(EditAuthPass_.text());
+  std::string pass = S(EditAuthPass_.text());
+  parametres_.AuthPass = pass;
+  EffacerTexte(pass);
   parametres_.ComplementObjet = S(EditComplementObjet_.text());
   switch (ComboSecurite_.currentIndex()) {
     case 1:
@@ -274,7 +276,11 @@ void TFormMail::AfficherChamps() {
   mettre(EditServeurSMTP_, parametres_.ServeurSMTP);
   mettre(EditPort_, parametres_.Port);
   mettre(EditAuthNom_, parametres_.AuthNom);
-  mettre(EditAuthPass_, parametres_.AuthPass);
+  {
+    std::string pass = parametres_.AuthPass.Copie();
+    mettre(EditAuthPass_, pass);
+    EffacerTexte(pass);
+  }
   mettre(EditComplementObjet_, parametres_.ComplementObjet);
   ComboSecurite_.setCurrentIndex(parametres_.Securite == TSecuriteMail::smTlsExige ? 1
                                  : parametres_.Securite == TSecuriteMail::smAucune ? 2

@@ -16,7 +16,8 @@ class TRapportMailSmtp : public IRapportMail {
   explicit TRapportMailSmtp(TConfigMail& parametres = ParametresMail()) : parametres_(parametres) {}
 
   bool MailAEnvoyer(bool mode_service) override;
-  std::string EnvoyerCompteRendu(const std::string& sujet) override;
+  std::string EnvoyerCompteRendu(const std::string& sujet,
+                                 const std::function<bool()>& arret) override;
 
  private:
   TConfigMail& parametres_;

@@ -39,6 +39,23 @@ std::string TexteSystemeSocket(int code) {
   return {};
 }
 
+// Quoted-printable rather than 8bit for a body with 8-bit bytes: it needs nothing of the
+// server (8bit would need 8BITMIME announced and asked for), and its soft line breaks
+// carry a line longer than SMTP allows (a deep path in the report) whole instead of cut.
+bool BesoinQuotedPrintable(const std::vector<std::string>& corps,
+                           const std::vector<std::string>& signature) {
+  for (const auto* lignes : {&corps, &signature}) {
+    for (const std::string& ligne : *lignes) {
+      // One byte short of the limit: a leading dot is doubled on the wire.
+      if (ligne.size() >= static_cast<size_t>(kSmtpMaxLineLength)) return true;
+      for (char ch : ligne) {
+        if (static_cast<unsigned char>(ch) >= 0x80) return true;
+      }
+    }
+  }
+  return false;
+}
+
 // Never cuts inside a UTF-8 sequence.
 void CouperOctets(std::string& ligne, size_t max) {
   if (ligne.size() <= max) return;
@@ -61,6 +78,12 @@ TMonMail::TMonMail(int32_t port, std::string programme)
   };
   client_->OnProcessHeader = [this](TSmtpSession&, std::vector<std::string>& entetes) {
     SurEntetes(entetes);
+  };
+  // The reply to QUIT ends the send: a server that keeps the connection open after it
+  // must not hold the caller until the deadline.
+  client_->OnResponse = [this](TSmtpSession&, const std::string& ligne) {
+    int code = 0;
+    if (Accepte && !TSmtpSession::ParseReplyLine(ligne, code)) Fini = true;
   };
 }
 
@@ -126,14 +149,18 @@ bool TMonMail::Envoyer() {
   for (const std::string& ligne : Objet) sujet += ligne + "\r\n";
   c.HdrSubject = sujet;
   c.SetEmailFiles({});
+  c.DefaultEncoding =
+      BesoinQuotedPrintable(Corps, Signature) ? smtpEncQuotedPrintable : smtpEnc7bit;
   if (!Utilisateur.empty()) {
     c.AuthType = smtpAuthAutoSelect;
     c.Username = Utilisateur;
-    c.Password = MotDePasse;
+    // One buffer: the client takes it over, and wipes it once AUTH has ended.
+    c.Password = std::move(MotDePasse);
   } else {
     c.AuthType = smtpAuthNone;
     c.Username.clear();
-    c.Password.clear();
+    c.Password.Wipe();
+    MotDePasse.Wipe();
   }
   c.HdrPriority = smtpPriorityNone;
   c.ConfirmReceipt = false;
@@ -145,15 +172,38 @@ bool TMonMail::Envoyer() {
     return false;
   }
 
+  Accepte = false;
+  if (ArretDemande()) {
+    Erreur = kTexteAbandon;
+    return false;
+  }
   Demarrer([&] { c.Connect(); });
-  AttendreAvecMessages(DelaiEnvoi(), kIgnorerClavier | kIgnorerSouris,
-                       [this] { return Termine(); });
-  if (!Fini && Erreur.empty()) Erreur = "Délai dépassé.";
+  AttendreAvecMessages(DelaiEnvoi(), kIgnorerClavier | kIgnorerSouris, [this] {
+    return Termine() || ArretDemande() ||
+           (Accepte && platform::TickCount() - debutQuit_ > kDelaiQuitMs);
+  });
+  if (Accepte) {
+    // Nothing after the server took the message can undo it.
+    Fini = true;
+    Erreur.clear();
+  } else if (!Fini && Erreur.empty()) {
+    Erreur = ArretDemande() ? kTexteAbandon : kTexteDelaiDepasse;
+  }
+  // The connection ends here, not with the object: an abandoned session must not be
+  // left open behind the caller.
+  try {
+    c.Abort();
+  } catch (const std::exception&) {
+  }
   return Fini;
 }
 
 void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t erreur) {
   if (Termine()) return;  // a late completion after the end of the send
+  if (Accepte) {
+    Fini = true;  // QUIT ended, one way or another: the mail went out before it
+    return;
+  }
   if (erreur >= 1 && erreur <= 9999) {
     // EHLO is only there to look for STARTTLS when no account is set: an old server that
     // does not know it still gets HELO, as without security.
@@ -206,6 +256,8 @@ void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t er
       Demarrer([&] { client.Data(); });
       break;
     case smtpData:
+      Accepte = true;
+      debutQuit_ = platform::TickCount();
       Demarrer([&] { client.Quit(); });
       break;
     case smtpQuit:
@@ -244,13 +296,15 @@ void TMonMail::SurEntetes(std::vector<std::string>& entetes) const {
   entetes.push_back(kXMailer + Programme);
 }
 
-std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet) {
+std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
+                               const std::function<bool()>& arret) {
   std::string erreur = p.VerifierSaisie();
   if (!erreur.empty()) return erreur;
   TMonMail mail(p.PortSMTP(), "Jumelix");
+  mail.Arret = arret;
   mail.Serveur = p.ServeurSMTP;
   mail.Utilisateur = p.AuthNom;
-  mail.MotDePasse = p.AuthPass;
+  mail.MotDePasse = p.AuthPass.View();
   mail.Securite = p.Securite;
   mail.Objet.push_back((sujet.empty() ? std::string("Jumelix") : sujet) + p.ComplementPourObjet());
   mail.Corps = CompteRendu().Lignes();
@@ -266,7 +320,7 @@ std::string EnvoyerMessageTest(const TConfigMail& p) {
   TMonMail mail(p.PortSMTP(), "Jumelix");
   mail.Serveur = p.ServeurSMTP;
   mail.Utilisateur = p.AuthNom;
-  mail.MotDePasse = p.AuthPass;
+  mail.MotDePasse = p.AuthPass.View();
   mail.Securite = p.Securite;
   mail.Objet.push_back("Jumelix [" + NomOrdinateur() + "] : Test" + p.ComplementPourObjet());
   mail.Corps = {

@@ -2,11 +2,13 @@
 // requests Connect, EHLO (with STARTTLS inside when Securite asks for it) and AUTH, or
 // HELO when security is off and there is no account, then MAIL FROM, RCPT TO, DATA and
 // QUIT from the client's completions, and waits at most 30 s for the end while pumping the
-// thread's message loop. It lives for one send; the connection goes with it. GUI thread
+// thread's message loop; the server's 250 to the end of the data makes the mail sent,
+// whatever happens at QUIT. It lives for one send; the connection goes with it. GUI thread
 // only. Failures are never thrown: Envoyer returns false and MessageErreur says why.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +39,12 @@ class TMonMail {
   // How long Envoyer waits for the session: 30 000 ms. For the tests only.
   static void DefinirDelaiPourTests(uint32_t delaiMs);
 
+  // The error texts of a send that the wait ended.
+  static constexpr const char* kTexteDelaiDepasse = "Délai dépassé.";
+  static constexpr const char* kTexteAbandon = "Envoi abandonné : arrêt demandé.";
+  // How long the answer to QUIT is awaited once the server has taken the message.
+  static constexpr uint32_t kDelaiQuitMs = 5000;
+
   std::string Serveur;
   std::vector<std::string> Objet;      // subject lines, joined into one header value
   std::vector<std::string> Corps;      // body lines
@@ -49,11 +57,14 @@ class TMonMail {
   std::string DestinatairesCc;
   std::string DestinatairesCci;
   std::string Utilisateur;  // empty: no authentication
-  std::string MotDePasse;
+  TSecret MotDePasse;       // handed over to the SMTP client by Envoyer
   TSecuriteMail Securite = TSecuriteMail::smStartTlsSiPropose;
   // A CA file (PEM) trusted besides the system's authorities; empty in the program, set
   // by tests that run their own TLS server.
   std::string TlsCaFile;
+  // A stop asked from outside (a signal in service mode), polled before the send and at
+  // every pass of the wait: true abandons the send at once with kTexteAbandon.
+  std::function<bool()> Arret;
 
   // The session's security for the setting and the port: port 465 speaks TLS from the
   // first byte, unless the user chose no security at all.
@@ -67,15 +78,22 @@ class TMonMail {
   template <typename F>
   void Demarrer(F requete);
 
+  bool ArretDemande() const { return Arret && Arret(); }
+
   std::unique_ptr<TSmtpClient> client_;
   std::string Erreur;
   bool Fini = false;
+  // The server answered 250 to the end of the data: the mail is sent, whatever QUIT gives.
+  bool Accepte = false;
+  uint32_t debutQuit_ = 0;
   std::string Programme;
 };
 
 // Mails CompteRendu() under `sujet` with the settings of `p` (checked first with
-// VerifierSaisie). Returns the empty text on success, else the error text.
-std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet);
+// VerifierSaisie). Returns the empty text on success, else the error text. `arret`, when
+// set, abandons the send as soon as it returns true.
+std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
+                               const std::function<bool()>& arret = {});
 
 // Sends the dialog's test message with the current settings, which the caller has
 // checked. Returns the empty text on success, else the error text.

@@ -10,7 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+
+#include "platform/Secret.h"
 
 namespace jumelix {
 namespace {
@@ -278,8 +281,9 @@ void TAsyncSocket::HandleSocketEvent(uintptr_t wParam, intptr_t lParam) {
     if (same()) {
       if (tls_handshaking_) {
         ContinueHandshake(false);
-      } else {
-        ReceiveLoop(err, component_options_);
+      } else if (ReceiveLoop(err, component_options_) && same()) {
+        // Data is still waiting: the rest comes from a later dispatch.
+        window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd), MakeSelectReply(kFdRead, 0));
       }
     }
   }
@@ -293,7 +297,14 @@ void TAsyncSocket::HandleSocketEvent(uintptr_t wParam, intptr_t lParam) {
       ContinueHandshake(true);
       if (!same()) return;
     }
-    ReceiveLoop(0, component_options_ & ~static_cast<TSocketOptions>(wsoNoReceiveLoop));
+    if (ReceiveLoop(0, component_options_ & ~static_cast<TSocketOptions>(wsoNoReceiveLoop))) {
+      // Every byte before the end is still delivered, over several dispatches; the close
+      // is reported after the last of them.
+      if (same())
+        window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd), MakeSelectReply(kFdClose, err));
+      return;
+    }
+    if (!same()) return;
     if (!close_invoked_) {
       close_invoked_ = true;
       TriggerSessionClosed(err);
@@ -569,6 +580,9 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
     return -1;
   }
   if (maxLen <= 0) return 0;
+  // Records without any text for the reader (a peer could send them for ever) must not
+  // hold this call: past the pass's bound the rest waits for the next notification.
+  int raw_total = 0;
   for (;;) {
     const int n = tls_->Read(static_cast<char*>(buffer), maxLen);
     FlushTlsOutput();  // a read may have to answer (key update)
@@ -591,10 +605,15 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
       if (fd_ >= 0) window_->Post(kWmSocketTlsFatal, static_cast<uintptr_t>(fd_), 0);
       return -1;
     }
+    if (raw_total >= kReceivePassMaxBytes) {
+      last_error_ = kWsaeWouldBlock;
+      return -1;
+    }
     char raw[16384];
     const int got = RecvRaw(raw, sizeof raw);
     if (got < 0) return -1;
     if (got == 0) return 0;
+    raw_total += got;
     tls_->PutIncoming(raw, static_cast<size_t>(got));
   }
 }
@@ -633,8 +652,12 @@ bool TAsyncSocket::TriggerDataAvailable(uint16_t errCode) {
   return false;
 }
 
-void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
+bool TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
   const int fd = fd_;
+  // One pass is bounded in bytes and time: a peer that sends without pause must not keep
+  // the loop inside this dispatch, or nothing else (a deadline, a signal) is ever seen.
+  const int start_count = read_count_;
+  const auto start = std::chrono::steady_clock::now();
   for (;;) {
     last_error_ = 0;
     try {
@@ -655,10 +678,15 @@ void TAsyncSocket::ReceiveLoop(uint16_t errCode, TSocketOptions options) {
       // A handler that leaves the bytes where they are would be called forever; it will
       // hear of them again at its next Receive.
       if (handled && read_count_ == before) break;
+      if (read_count_ - start_count >= kReceivePassMaxBytes ||
+          std::chrono::steady_clock::now() - start >= kReceivePassMaxTime) {
+        return true;
+      }
     } catch (...) {
       break;  // exceptions of the receive loop are dropped, the loop ends
     }
   }
+  return false;
 }
 
 // ---- Sending ---------------------------------------------------------------------------
@@ -680,7 +708,9 @@ void TAsyncSocket::SealHeld() {
   if (tls_held_.empty() || !TlsActive()) return;
   std::string held;
   held.swap(tls_held_);
-  if (!tls_->Write(held.data(), held.size())) {
+  const bool ok = tls_->Write(held.data(), held.size());
+  EffacerTexte(held);  // plain text, perhaps a password on its way (AUTH)
+  if (!ok) {
     tls_error_ = tls_->ErrorText();
     return;
   }
@@ -866,7 +896,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
   fd_ = -1;
   tls_.reset();
   tls_handshaking_ = false;
-  tls_held_.clear();
+  EffacerTexte(tls_held_);
   if (rc != 0 && code != kWsaeIntr && code != kWsaNotInitialised) {
     last_error_ = code;
     SocketErrorCode(code, "Disconnect (closesocket)");
@@ -887,7 +917,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
 void TAsyncSocket::CloseHandleNow() {
   tls_.reset();
   tls_handshaking_ = false;
-  tls_held_.clear();
+  EffacerTexte(tls_held_);
   if (fd_ < 0) return;
   loop_.ForgetSocket(fd_);
   ::close(fd_);
@@ -999,7 +1029,7 @@ void TAsyncSocket::StartTls(const std::string& hostName) {
     return;
   }
   tls_error_.clear();
-  tls_held_.clear();
+  EffacerTexte(tls_held_);
   tls_ = std::make_unique<TTlsLayer>(TrimBlanks(hostName), tls_ca_file_);
   tls_handshaking_ = true;
   const TTlsLayer::TResult r = tls_->Handshake();

@@ -19,6 +19,7 @@
 // the socket reads and writes plain text as before.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -67,6 +68,12 @@ constexpr uint32_t kWmSocketRelease = kWmUser + 5;  // ignored: the owner frees 
 constexpr uint32_t kWmSocketTestException = kWmUser + 6;
 constexpr uint32_t kWmSocketTlsDone = kWmUser + 7;   // a TLS start that failed at once
 constexpr uint32_t kWmSocketTlsFatal = kWmUser + 8;  // a broken TLS record: drop the link
+
+// Bounds of one receive pass (one read notification): past either, the pass ends and the
+// rest is offered from a later dispatch, so that other messages and the owner's deadline
+// get their turn while a peer keeps sending.
+constexpr int kReceivePassMaxBytes = 64 * 1024;
+constexpr std::chrono::milliseconds kReceivePassMaxTime{20};
 
 // Shutdown directions.
 constexpr int kSdReceive = 0;
@@ -227,7 +234,9 @@ class TAsyncSocket {
   void HandleSocketEvent(uintptr_t wParam, intptr_t lParam);
   void HandleHostByName(uintptr_t wParam, intptr_t lParam);
   void HandleBackgroundException(const std::exception& e);
-  void ReceiveLoop(uint16_t errCode, TSocketOptions options);
+  // Offers the waiting bytes to OnDataAvailable. True when the pass stopped at its bound
+  // (kReceivePassMaxBytes or kReceivePassMaxTime) with data still waiting.
+  bool ReceiveLoop(uint16_t errCode, TSocketOptions options);
   bool TriggerDataAvailable(uint16_t errCode);
   void ChangeState(TSocketState newState);
   void InnerClose(bool shut, int err);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Secret.h"
+
 namespace jumelix {
 
 TBuffer::TBuffer(int capacity) { SetBufSize(capacity); }
@@ -26,9 +28,13 @@ const char* TBuffer::Peek(int& len) const {
   return data_.data() + rd_count_;
 }
 
+TBuffer::~TBuffer() { EffacerOctets(data_.data(), data_.size()); }
+
 int TBuffer::Remove(int len) {
   if (len <= 0) return 0;
   int n = std::min(len, wr_count_ - rd_count_);
+  // Sent bytes may be a password on its way (AUTH): none stays behind in the queue.
+  EffacerOctets(data_.data() + rd_count_, static_cast<size_t>(n));
   rd_count_ += n;
   if (rd_count_ >= wr_count_) {
     rd_count_ = 0;

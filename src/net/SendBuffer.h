@@ -14,6 +14,10 @@ class TBuffer {
 
   // A capacity of 0 or less means kDefaultSize.
   explicit TBuffer(int capacity);
+  // Bytes are wiped when removed and with the chunk.
+  ~TBuffer();
+  TBuffer(const TBuffer&) = delete;
+  TBuffer& operator=(const TBuffer&) = delete;
 
   // Copies as many bytes as fit after the write count; returns the number copied.
   int Write(const void* data, int len);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/URoutines.h"
+#include "platform/Secret.h"
 
 namespace jumelix {
 namespace {
@@ -63,7 +64,14 @@ std::array<uint8_t, N> Hmac(std::string_view key, std::string_view message, Hash
   inner.append(message);
   std::string outer(reinterpret_cast<const char*>(opad), 64);
   outer += DigestBytes(hash(inner));
-  return hash(outer);
+  const std::array<uint8_t, N> digest = hash(outer);
+  // The key is a password: no copy of it, plain or padded, outlives the call.
+  EffacerTexte(k);
+  EffacerOctets(ipad, sizeof ipad);
+  EffacerOctets(opad, sizeof opad);
+  EffacerTexte(inner);
+  EffacerTexte(outer);
+  return digest;
 }
 
 }  // namespace

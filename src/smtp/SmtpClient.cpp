@@ -68,6 +68,28 @@ void CutLine(std::string& line, size_t max) {
   line.resize(cut);
 }
 
+// One text line as quoted-printable lines of at most 76 bytes (soft line breaks).
+void AppendQuotedPrintableLines(const std::string& l, std::vector<std::string>& out) {
+  size_t pos = 1;
+  do {
+    std::string piece = ToQuotedPrintablePiece(l, 75, "", true, pos, false);
+    // A blank at the very end of a line would be lost in transport: escape it.
+    if (pos > l.size() && !piece.empty() && (piece.back() == ' ' || piece.back() == '\t')) {
+      char c = piece.back();
+      piece.pop_back();
+      piece += c == ' ' ? "=20" : "=09";
+    }
+    out.push_back(piece);
+  } while (pos <= l.size());
+}
+
+// Base64 of a credential, appended to a secret; the plain intermediate is wiped.
+void AppendBase64(TSecret& out, std::string_view bytes) {
+  std::string encoded = ToBase64(bytes);
+  out.Append(encoded);
+  EffacerTexte(encoded);
+}
+
 // Splits a text at CR LF, lone CR and lone LF; always at least one piece.
 std::vector<std::string> SplitAtLineBreaks(const std::string& text) {
   std::vector<std::string> pieces(1);
@@ -105,6 +127,9 @@ std::string LocalHostName() {
   }
   return "localhost";
 }
+
+const std::string kLigneTropLongue =
+    "une ligne de plus de " + std::to_string(kSmtpRcvBufSize) + " octets";
 
 std::string ErrorWithCode(int err) {
   return "500 " + SocketErrorText(err) + " (Winsock error #" + std::to_string(err) + ")";
@@ -199,8 +224,7 @@ void TSmtpSession::HandleWindowMessage(uint32_t msg, uintptr_t, intptr_t l) {
   }
 }
 
-void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok,
-                             TStep done) {
+void TSmtpSession::PrepareCommand(TSmtpRequest rq, std::vector<int> ok, TStep done) {
   CheckReady();
   if (!connected_) throw SmtpException("SMTP component not connected");
   if (!chain_running_) request_type_ = rq;
@@ -210,6 +234,27 @@ void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vecto
   response_step_set_ = true;
   done_async_ = done;
   SetState(smtpWaitingResponse);
+}
+
+void TSmtpSession::ExecAsyncSecret(TSmtpRequest rq, const TSecret& cmd, const std::string& shown,
+                                   std::vector<int> ok, TStep done) {
+  PrepareCommand(rq, std::move(ok), done);
+  if (OnCommand) OnCommand(*this, shown);
+  TriggerDisplay("> " + shown);
+  if (socket_.State() == wsConnected) {
+    try {
+      // Straight from the secret's buffer: no plain copy on the way.
+      socket_.QueueData(cmd.View().data(), static_cast<int>(cmd.size()));
+      socket_.SendText("\r\n");
+    } catch (const std::exception&) {
+      socket_.Abort();
+    }
+  }
+}
+
+void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok,
+                             TStep done) {
+  PrepareCommand(rq, std::move(ok), done);
   std::string line = CleanCommand(cmd);
   if (OnCommand) OnCommand(*this, line);
   TriggerDisplay("> " + line);
@@ -226,6 +271,7 @@ void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vecto
 void TSmtpSession::TriggerRequestDone(uint16_t err) {
   if (request_done_flag_) return;
   request_done_flag_ = true;
+  if (fct_ == smtpAuth) Password.Wipe();  // AUTH has ended: the password is of no more use
   if (chain_running_) {
     if (aborting_) {
       err = kSmtpAborted;
@@ -309,6 +355,8 @@ void TSmtpSession::Connect() {
   fct_ = smtpConnect;
   request_done_flag_ = false;
   rcv_cnt_ = 0;
+  reply_lines_ = 0;
+  reply_bytes_ = 0;
   request_result_ = 0;
   status_code_ = 0;
   esmtp_ = false;
@@ -476,6 +524,8 @@ void TSmtpSession::StartTlsReply() {
     return;
   }
   rcv_cnt_ = 0;  // nothing the server sent in clear may be read as if it came after TLS
+  reply_lines_ = 0;
+  reply_bytes_ = 0;
   socket_.SetTlsCaFile(TlsCaFile);
   socket_.OnTlsDone = [this](TAsyncSocket&, uint16_t e) { TlsDone(e); };
   try {
@@ -525,7 +575,7 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
     return;
   }
   if (rcv_cnt_ >= kSmtpRcvBufSize) {
-    FailLineTooLong();
+    FailReplyTooLong(kLigneTropLongue);
     return;
   }
   int len = socket_.Receive(rcv_buffer_ + rcv_cnt_, kSmtpRcvBufSize - rcv_cnt_);
@@ -540,7 +590,7 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
       }
     }
     if (end == nullptr) {
-      if (rcv_cnt_ >= kSmtpRcvBufSize) FailLineTooLong();
+      if (rcv_cnt_ >= kSmtpRcvBufSize) FailReplyTooLong(kLigneTropLongue);
       return;
     }
     std::string line(rcv_buffer_, end);
@@ -551,10 +601,10 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
   }
 }
 
-void TSmtpSession::FailLineTooLong() {
+void TSmtpSession::FailReplyTooLong(const std::string& why) {
   rcv_cnt_ = 0;
   stop_reading_ = true;
-  last_response_ = "500 Reply line too long (more than 4096 bytes)";
+  last_response_ = "Réponse du serveur trop longue : " + why;
   status_code_ = 500;
   request_result_ = 500;
   SetErrorMessage(last_response_);
@@ -566,6 +616,24 @@ void TSmtpSession::FailLineTooLong() {
 }
 
 void TSmtpSession::HandleLine(const std::string& line) {
+  // Counted before anything else looks at the line: an endless reply (or endless lines
+  // while no command waits) ends the session instead of holding it.
+  int code = 0;
+  const bool continuation = ParseReplyLine(line, code);
+  ++reply_lines_;
+  reply_bytes_ += static_cast<int>(line.size()) + 2;
+  if (reply_lines_ > kSmtpMaxReplyLines) {
+    FailReplyTooLong("plus de " + std::to_string(kSmtpMaxReplyLines) + " lignes");
+    return;
+  }
+  if (reply_bytes_ > kSmtpMaxReplyBytes) {
+    FailReplyTooLong("plus de " + std::to_string(kSmtpMaxReplyBytes) + " octets");
+    return;
+  }
+  if (!continuation) {
+    reply_lines_ = 0;
+    reply_bytes_ = 0;
+  }
   last_response_ = line;
   if (OnResponse) OnResponse(*this, line);
   if (fct_ == smtpEhlo) ScanEhloLine(line);
@@ -663,7 +731,12 @@ void TSmtpSession::ScanAuthTypes(const std::string& line, std::vector<std::strin
   while (pos < rest.size()) {
     size_t sp = rest.find(' ', pos);
     std::string word = Trim(rest.substr(pos, sp == std::string::npos ? sp : sp - pos));
-    if (!word.empty() && std::find(types.begin(), types.end(), word) == types.end()) {
+    // Past the bound only the mechanisms this client speaks still count, so a server
+    // cannot make the list grow without end, nor hide them behind junk.
+    const bool known =
+        word == "PLAIN" || word == "LOGIN" || word == "CRAM-MD5" || word == "CRAM-SHA1";
+    if (!word.empty() && (known || types.size() < kSmtpMaxAuthTypes) &&
+        std::find(types.begin(), types.end(), word) == types.end()) {
       types.push_back(word);
     }
     if (sp == std::string::npos) break;
@@ -853,12 +926,14 @@ void TSmtpSession::Auth() {
 
 void TSmtpSession::AuthStartPlain() {
   // RFC 4616: authorisation identity (empty: the same as the user), user, password.
-  std::string token;
-  token += '\0';
-  token += Username;
-  token += '\0';
-  token += Password;
-  ExecAsync(smtpAuth, "AUTH PLAIN " + ToBase64(token), {235}, &TSmtpSession::AuthNextPlain);
+  TSecret token;
+  token.Append('\0');
+  token.Append(Username);
+  token.Append('\0');
+  token.Append(Password.View());
+  TSecret cmd("AUTH PLAIN ");
+  AppendBase64(cmd, token.View());
+  ExecAsyncSecret(smtpAuth, cmd, "AUTH PLAIN ****", {235}, &TSmtpSession::AuthNextPlain);
 }
 
 void TSmtpSession::AuthNextPlain() {
@@ -899,7 +974,9 @@ void TSmtpSession::AuthNextLoginPass() {
     return;
   }
   SetState(smtpInternalReady);
-  ExecAsync(smtpAuth, ToBase64(Password), {235}, nullptr);
+  TSecret cmd;
+  AppendBase64(cmd, Password.View());
+  ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
 }
 
 void TSmtpSession::AuthStartCram(bool sha1) {
@@ -937,10 +1014,17 @@ void TSmtpSession::AuthNextCram(bool sha1) {
     return;
   }
   std::string challenge = FromBase64(Trim(last_response_.substr(4)));
-  std::string digest = sha1 ? ToHexLower(DigestBytes(HmacSha1(Password, challenge)))
-                            : ToHexLower(DigestBytes(HmacMd5(Password, challenge)));
+  std::string bytes = sha1 ? DigestBytes(HmacSha1(Password.View(), challenge))
+                           : DigestBytes(HmacMd5(Password.View(), challenge));
+  std::string hex = ToHexLower(bytes);
+  TSecret answer(Username + " ");
+  answer.Append(hex);
+  EffacerTexte(bytes);
+  EffacerTexte(hex);
+  TSecret cmd;
+  AppendBase64(cmd, answer.View());
   SetState(smtpInternalReady);
-  ExecAsync(smtpAuth, ToBase64(Username + " " + digest), {235}, nullptr);
+  ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
 }
 
 // ---- Addresses -------------------------------------------------------------------------------
@@ -1160,16 +1244,22 @@ void TSmtpSession::SendNextDataLine() {
     ExecAsync(smtpData, ".", {250}, nullptr);
     return;
   }
-  if (!line.empty() && line[0] == '.') line.insert(0, 1, '.');
+  // RFC 5321 allows 998 bytes before CR LF; the stuffed dot counts.
+  if (!line.empty() && line[0] == '.') {
+    CutLine(line, kSmtpMaxLineLength - 1);
+    line.insert(0, 1, '.');
+  } else {
+    CutLine(line, kSmtpMaxLineLength);
+  }
   SendDataText(line);
 }
 
-bool TSmtpSession::GetDataLine(std::string& line) {
+bool TSmtpSession::GetDataLine(std::string& line, int maxLength) {
   if (!more_lines_ || !OnGetData) return false;
   std::string buf;
   bool more = true;
   try {
-    OnGetData(*this, data_line_, buf, kSmtpLineBufSize - 1, more);
+    OnGetData(*this, data_line_, buf, maxLength + 1, more);
   } catch (...) {
     more_lines_ = false;  // a failing handler ends the body; the message closes normally
     return false;
@@ -1179,7 +1269,7 @@ bool TSmtpSession::GetDataLine(std::string& line) {
     more_lines_ = false;
     return false;
   }
-  CutLine(buf, kSmtpLineBufSize - 1);
+  CutLine(buf, static_cast<size_t>(maxLength));
   line = std::move(buf);
   return true;
 }
@@ -1229,6 +1319,8 @@ void TSmtpClient::PrepareData() {
   preamble_index_ = 0;
   text_lines_.clear();
   text_index_ = 0;
+  data_pieces_.clear();
+  data_piece_index_ = 0;
   body_stage_ = 0;
   attachment_.reset();
   file_index_ = 0;
@@ -1257,17 +1349,7 @@ void TSmtpClient::PrepareData() {
     for (const std::string& src : MailMessage) {
       for (const std::string& l : SplitAtLineBreaks(src)) {
         if (encoding_ == smtpEncQuotedPrintable) {
-          size_t pos = 1;
-          do {
-            std::string piece = ToQuotedPrintablePiece(l, 75, "", true, pos, false);
-            // A blank at the very end of a line would be lost in transport: escape it.
-            if (pos > l.size() && !piece.empty() && (piece.back() == ' ' || piece.back() == '\t')) {
-              char c = piece.back();
-              piece.pop_back();
-              piece += c == ' ' ? "=20" : "=09";
-            }
-            text_lines_.push_back(piece);
-          } while (pos <= l.size());
+          AppendQuotedPrintableLines(l, text_lines_);
         } else if (WrapMessageText) {
           size_t pos = 1;
           std::string piece;
@@ -1331,7 +1413,24 @@ bool TSmtpClient::NextBodyLine(std::string& line) {
         body_stage_ = 2;
         break;
       case 2:
-        if (GetDataLine(line)) return true;
+        if (encoding_ != smtpEncQuotedPrintable) {
+          if (GetDataLine(line)) return true;
+          body_stage_ = 3;
+          break;
+        }
+        // Each line of the handler is encoded in turn; its soft breaks keep it whole.
+        if (data_piece_index_ < data_pieces_.size()) {
+          line = data_pieces_[data_piece_index_++];
+          return true;
+        }
+        if (GetDataLine(line, kSmtpMaxEncodedLineLength)) {
+          data_pieces_.clear();
+          data_piece_index_ = 0;
+          for (const std::string& l : SplitAtLineBreaks(line)) {
+            AppendQuotedPrintableLines(l, data_pieces_);
+          }
+          break;
+        }
         body_stage_ = 3;
         break;
       case 3:

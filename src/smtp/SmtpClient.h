@@ -11,9 +11,16 @@
 // - Auto-selected authentication falls back silently: a 504 to AUTH CRAM-MD5 leads on to
 //   AUTH LOGIN and a 504 to AUTH LOGIN to AUTH PLAIN without any intermediate completion;
 //   OnRequestDone fires once, with the outcome of the last mechanism tried.
-// - A reply line that does not fit the 4096-byte receive buffer fails the request with 500
-//   and ErrorMessage "500 Reply line too long (more than 4096 bytes)", and the connection
-//   is dropped (nothing that follows on it could be trusted).
+// - Replies are bounded: a line that does not fit the 4096-byte receive buffer, a reply of
+//   more than kSmtpMaxReplyLines lines or kSmtpMaxReplyBytes bytes fails the request with
+//   500 and a French ErrorMessage ("Réponse du serveur trop longue : ..."), and the
+//   connection is dropped (nothing that follows on it could be trusted). The same holds
+//   for lines the server sends while no command waits. The AUTH list keeps at most
+//   kSmtpMaxAuthTypes mechanisms.
+// - Body lines go out at most kSmtpMaxLineLength bytes before CR LF, the stuffed dot
+//   included; a longer line is cut on a UTF-8 boundary. Under quoted-printable
+//   (DefaultEncoding), the lines of OnGetData are encoded too, with soft line breaks, so a
+//   long line reaches the reader whole.
 // - PLAIN sends an empty authorisation identity: "\0" + Username + "\0" + Password.
 // - Header values have their CR and LF turned into spaces, and a body line holding CR or
 //   LF is sent as several lines (each dot-stuffed), so no caller text can end the message
@@ -49,6 +56,7 @@
 #include <vector>
 
 #include "net/AsyncSocket.h"
+#include "platform/Secret.h"
 
 namespace jumelix {
 
@@ -150,6 +158,14 @@ constexpr uint16_t kSmtpSecurityError = 9000;
 // Size of the reply buffer and of the line buffer of the message transfer.
 constexpr int kSmtpRcvBufSize = 4096;
 constexpr int kSmtpLineBufSize = 1024;
+// The longest text line of a message, CR LF excluded (RFC 5321).
+constexpr int kSmtpMaxLineLength = 998;
+// The longest line OnGetData may give under quoted-printable, which wraps it on the wire.
+constexpr int kSmtpMaxEncodedLineLength = 65536;
+// Bounds of one reply (all its continuation lines) and of the AUTH list.
+constexpr int kSmtpMaxReplyLines = 200;
+constexpr int kSmtpMaxReplyBytes = 64 * 1024;
+constexpr size_t kSmtpMaxAuthTypes = 32;
 
 class TSmtpSession;
 
@@ -212,7 +228,8 @@ class TSmtpSession {
   // The reply-line rules of the session as pure functions (fuzz tests reach them here):
   // the status code a reply line carries (0 when none, at most 65535) and whether the line
   // announces a continuation ("250-..."); and the mechanisms an EHLO reply line announces
-  // ("250-AUTH LOGIN PLAIN"), upper case, appended to `types` without repeats.
+  // ("250-AUTH LOGIN PLAIN"), upper case, appended to `types` without repeats; past
+  // kSmtpMaxAuthTypes entries only the four mechanisms of Auth are still added.
   static bool ParseReplyLine(const std::string& line, int& status);
   static void ScanAuthTypes(const std::string& line, std::vector<std::string>& types);
   // Why the session must not send the credentials (`authenticating`) or a message over a
@@ -229,7 +246,10 @@ class TSmtpSession {
   std::string Port = "smtp";
   std::string SignOn;  // greeting name; empty: the local host name
   std::string Username;
-  std::string Password;
+  // Wiped once AUTH has ended (whatever its outcome) and with the client; the AUTH lines
+  // made from it are built in buffers of their own, wiped once sent, and the traces
+  // (OnCommand, OnDisplay) show them as "****".
+  TSecret Password;
   TSmtpAuthType AuthType = smtpAuthNone;
   TSmtpSecurity Security = smtpSecStartTlsIfOffered;
   // A CA certificate file (PEM) trusted besides the system store; empty: the system store
@@ -292,7 +312,8 @@ class TSmtpSession {
   virtual void AdjustHeaderLine(std::string& /*line*/) {}
   // The next body line; false when the body has ended.
   virtual bool NextBodyLine(std::string& line);
-  bool GetDataLine(std::string& line);  // from OnGetData
+  // From OnGetData, at most maxLength bytes (the handler is offered maxLength + 1).
+  bool GetDataLine(std::string& line, int maxLength = kSmtpMaxLineLength);
   void FailData(uint16_t code, const std::string& message);
 
   const std::vector<std::string>& HeaderLines() const { return header_lines_; }
@@ -303,6 +324,10 @@ class TSmtpSession {
   void CheckReady() const;
   void SetState(TSmtpState s);
   void ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok, TStep done);
+  // The same for a command that carries a credential: `shown` goes to the traces.
+  void ExecAsyncSecret(TSmtpRequest rq, const TSecret& cmd, const std::string& shown,
+                       std::vector<int> ok, TStep done);
+  void PrepareCommand(TSmtpRequest rq, std::vector<int> ok, TStep done);
   void TriggerRequestDone(uint16_t err);
   void TriggerDisplay(const std::string& msg);
   void HandleWindowMessage(uint32_t msg, uintptr_t w, intptr_t l);
@@ -322,7 +347,7 @@ class TSmtpSession {
   void ScanEhloLine(const std::string& line);
   void ProcessResponse(const std::string& line);
   bool ParseStatus(const std::string& line);  // true for a continuation line
-  void FailLineTooLong();
+  void FailReplyTooLong(const std::string& why);
 
   // Continuation steps.
   void EhloDone();
@@ -372,6 +397,8 @@ class TSmtpSession {
   std::string last_response_;
   char rcv_buffer_[kSmtpRcvBufSize];
   int rcv_cnt_ = 0;
+  int reply_lines_ = 0;  // lines and bytes of the reply being read
+  int reply_bytes_ = 0;
   bool aborting_ = false;
   bool stop_reading_ = false;
 
@@ -429,6 +456,8 @@ class TSmtpClient : public TSmtpSession {
   size_t preamble_index_ = 0;
   std::vector<std::string> text_lines_;  // MailMessage ready to send
   size_t text_index_ = 0;
+  std::vector<std::string> data_pieces_;  // one OnGetData line, quoted-printable
+  size_t data_piece_index_ = 0;
   int body_stage_ = 0;  // 0 preamble, 1 message text, 2 OnGetData, 3 attachments, 4 end
   std::unique_ptr<Attachment> attachment_;
   size_t file_index_ = 0;

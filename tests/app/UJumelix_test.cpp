@@ -90,7 +90,7 @@ class MailFactice : public IRapportMail {
     modes.push_back(mode_service);
     return du;
   }
-  std::string EnvoyerCompteRendu(const std::string& sujet) override {
+  std::string EnvoyerCompteRendu(const std::string& sujet, const std::function<bool()>&) override {
     sujets.push_back(sujet);
     corps.push_back(CompteRendu().Lignes());
     return erreur;

@@ -1,16 +1,22 @@
 // A service run that mails its report to a real SMTP server on 127.0.0.1, with the mail
 // settings file of the user's configuration directory: the service rule decides, the
 // subject says whether the report holds an error, and the outcome goes to standard error.
+// Then servers that misbehave: the run still ends in time, and its exit status says
+// whether the due mail went out.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/URoutines.h"
 #include "support/LancerProgramme.h"
+#include "support/ScriptedPeer.h"
 #include "support/SmtpServer.h"
 #include "support/TempTree.h"
 
@@ -80,6 +86,102 @@ TEST_F(ServiceMailTest, UnreachableServerIsReportedAndTheRunStillEnds) {
   Sortie s = LancerService(arbre_, Liste(arbre_.Chemin("s/copie")));
   EXPECT_EQ(s.code, 1);
   EXPECT_EQ(s.erreurs.rfind("Envoi du compte-rendu par mail.\nErreur mail : ", 0), 0u) << s.erreurs;
+}
+
+// The mail step against a scripted server that misbehaves. The report is mailed every
+// time, so a clean run's exit status tells the mail's outcome alone.
+class ServiceMailHostileTest : public ::testing::Test {
+ protected:
+  using Horloge = std::chrono::steady_clock;
+
+  void SetUp() override {
+    arbre_.Repertoire("home");
+    arbre_.Fichier(
+        "config/jumelix/JumelixConfig.dat",
+        "Addr=admin@example.org\r\nSMTP=127.0.0.1\r\nPort=" + std::to_string(pair_.Port()) +
+            "\r\nQdApp=AJ\r\nQdServ=SCF\r\nSecurite=Aucune\r\n");
+    arbre_.Fichier("s/f", "f");
+    liste_ = arbre_.Fichier("l.ini", "Répertoire source\r\nRépertoire cible\r\n" +
+                                         arbre_.Chemin("s") + "\r\n" + arbre_.Chemin("d") + "\r\n");
+  }
+  pid_t Demarrer() {
+    pair_.Start();
+    return test::DemarrerProgramme(
+        {"/S", liste_},
+        {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + arbre_.Chemin("home"),
+         "XDG_STATE_HOME=" + arbre_.Chemin("etat"), "XDG_CONFIG_HOME=" + arbre_.Chemin("config")},
+        arbre_.Racine());
+  }
+
+  test::TScriptedPeer pair_;
+  TempTree arbre_;
+  std::string liste_;
+};
+
+TEST_F(ServiceMailHostileTest, EndlessFloodEndsWithAMailErrorAndStatusOne) {
+  pair_.Flood("220-encore et encore\r\n");
+  const auto debut = Horloge::now();
+  Sortie s = test::AttendreProgramme(Demarrer(), arbre_.Racine());
+  EXPECT_LT(Horloge::now() - debut, std::chrono::seconds(35));
+  EXPECT_EQ(s.code, 1);
+  EXPECT_EQ(s.erreurs,
+            "Envoi du compte-rendu par mail.\nErreur mail : Erreur : Réponse du serveur trop "
+            "longue : plus de 200 lignes\n");
+  EXPECT_EQ(TempTree::Lire(arbre_.Chemin("d/f")), "f");  // the run itself went well
+}
+
+TEST_F(ServiceMailHostileTest, TrickleRunsIntoTheThirtySecondLimit) {
+  // The one test that waits for the real limit: a server too slow to ever finish a line.
+  pair_.Trickle("220-lent\r\n", 200);
+  const auto debut = Horloge::now();
+  Sortie s = test::AttendreProgramme(Demarrer(), arbre_.Racine());
+  const auto duree = Horloge::now() - debut;
+  EXPECT_GE(duree, std::chrono::seconds(29));
+  EXPECT_LT(duree, std::chrono::seconds(35));
+  EXPECT_EQ(s.code, 1);
+  EXPECT_EQ(s.erreurs, "Envoi du compte-rendu par mail.\nErreur mail : Délai dépassé.\n");
+}
+
+TEST_F(ServiceMailHostileTest, StopSignalDuringTheMailAbandonsItAtOnce) {
+  pair_.Reply("220 pret").Expect("HELO Jumelix").WaitSignal();  // then silence
+  const pid_t pid = Demarrer();
+  const auto limite = Horloge::now() + std::chrono::seconds(10);
+  while (pair_.Received().empty() && Horloge::now() < limite) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(pair_.Received().empty()) << "the program never greeted the server";
+  const auto signal = Horloge::now();
+  kill(pid, SIGTERM);
+  Sortie s = test::AttendreProgramme(pid, arbre_.Racine());
+  pair_.Signal();
+  EXPECT_LT(Horloge::now() - signal, std::chrono::seconds(3));  // the limit is 30 s
+  EXPECT_EQ(s.code, 1);
+  EXPECT_EQ(s.erreurs,
+            "Envoi du compte-rendu par mail.\nErreur mail : Envoi abandonné : arrêt demandé.\n");
+}
+
+TEST_F(ServiceMailHostileTest, MailTakenByTheServerIsSentEvenWithoutAReplyToQuit) {
+  pair_.Reply("220 pret").Expect("HELO Jumelix").Reply("250 ok");
+  pair_.Expect("MAIL FROM:<admin@example.org>").Reply("250 ok");
+  pair_.Expect("RCPT TO:<admin@example.org>").Reply("250 ok");
+  pair_.Expect("DATA").Reply("354 go").ReadUntilDot().Reply("250 recu");
+  pair_.Expect("QUIT").WaitForClose();
+  pair_.SetReadTimeout(15000);  // the program gives the reply to QUIT a few seconds
+  Sortie s = test::AttendreProgramme(Demarrer(), arbre_.Racine());
+  EXPECT_EQ(s.code, 0);
+  EXPECT_EQ(s.erreurs, "Envoi du compte-rendu par mail.\nMail envoyé.\n");
+  EXPECT_TRUE(pair_.Problems().empty());
+}
+
+TEST_F(ServiceMailTest, FailedMailOfACleanRunExitsOne) {
+  arbre_.Fichier("config/jumelix/JumelixConfig.dat",
+                 "Addr=admin@example.org\r\nSMTP=127.0.0.1\r\nPort=" + serveur_.PortText() +
+                     "\r\nQdApp=AJ\r\nQdServ=SCF\r\n");
+  serveur_.Stop();
+  Sortie s = LancerService(arbre_, Liste(arbre_.Chemin("d")));
+  EXPECT_EQ(s.code, 1);
+  EXPECT_EQ(s.erreurs.rfind("Envoi du compte-rendu par mail.\nErreur mail : ", 0), 0u) << s.erreurs;
+  EXPECT_EQ(TempTree::Lire(arbre_.Chemin("d/f")), "f");
 }
 
 }  // namespace

@@ -57,6 +57,22 @@ TEST_F(AttenteMessagesTest, DelayRunsOut) {
   EXPECT_LT(duree, std::chrono::milliseconds(2000));
 }
 
+TEST_F(AttenteMessagesTest, DelayRunsOutWhileMessagesKeepComing) {
+  // A queue that does not empty (a peer that keeps sending) must not hold the wait; the
+  // messages stop after 3 s, so a wait that only looks at an empty queue fails, not hangs.
+  bool encore = true;
+  const auto debut = Horloge::now();
+  TMessageWindow* moi = nullptr;
+  TMessageWindow fenetre([&](uint32_t, uintptr_t, intptr_t) {
+    if (encore && Horloge::now() - debut < std::chrono::seconds(3)) moi->Post(kWmUser);
+  });
+  moi = &fenetre;
+  fenetre.Post(kWmUser);
+  EXPECT_EQ(AttendreAvecMessages(120, 0, [] { return false; }), 1);
+  EXPECT_LT(Horloge::now() - debut, std::chrono::milliseconds(2000));
+  encore = false;
+}
+
 TEST_F(AttenteMessagesTest, QuitMessageEndsTheWaitAndIsPostedAgain) {
   TMessageLoop& boucle = TMessageLoop::Current();
   boucle.PostQuitMessage(42);

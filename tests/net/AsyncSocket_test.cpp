@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <thread>
 
 #include "NetTestPeers.h"
@@ -455,6 +459,53 @@ TEST(AsyncSocketReceive, PeerClosingWithDataPendingDeliversEveryByteFirst) {
   EXPECT_EQ(log.lines.back(), "state connected->closed");
   EXPECT_EQ(s.State(), wsClosed);
   EXPECT_EQ(s.ReadCount(), 0);  // reset by the close
+}
+
+TEST(AsyncSocketReceive, EachPassIsBoundedAndTheRestComesFromLaterDispatches) {
+  TLocalListener l;
+  TAsyncSocket s;
+  EventLog log(s);
+  TFd server = ConnectTo(s, l, log);
+  std::atomic<bool> stop{false};
+  // The peer gives up after 3 s, so a receive loop without bounds fails here, not hangs.
+  const auto peerEnd = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  std::thread peer([&] {
+    const std::string block(65536, 'f');
+    while (!stop && std::chrono::steady_clock::now() < peerEnd) {
+      pollfd p{server.get(), POLLOUT, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      if (::send(server.get(), block.data(), block.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+          errno != EAGAIN) {
+        break;
+      }
+    }
+  });
+  size_t got = 0;
+  s.OnDataAvailable = [&](TAsyncSocket& x, uint16_t) {
+    char buf[4096];
+    int n = x.Receive(buf, sizeof buf);
+    if (n > 0) got += static_cast<size_t>(n);
+  };
+  // One message at a time, as the mail's wait takes them: none may keep the loop while
+  // the peer keeps sending, and reading goes on from one dispatch to the next.
+  TMessageLoop& loop = TMessageLoop::Current();
+  auto longest = std::chrono::steady_clock::duration::zero();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  while (std::chrono::steady_clock::now() < end) {
+    TMessage m;
+    if (!loop.PeekMessage(m, true)) {
+      loop.WaitAndProcess(0);
+      continue;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    loop.DispatchMessage(m);
+    longest = std::max(longest, std::chrono::steady_clock::now() - start);
+  }
+  stop = true;
+  s.Abort();
+  peer.join();
+  EXPECT_LT(longest, std::chrono::milliseconds(250));
+  EXPECT_GT(got, 2u * static_cast<size_t>(kReceivePassMaxBytes));
 }
 
 TEST(AsyncSocketReceive, ResetByPeerReports10054) {

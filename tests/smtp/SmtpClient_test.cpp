@@ -103,7 +103,7 @@ TEST_F(SmtpDialogue, HeloPathSendsACompleteMailWithOneCompletionPerRequest) {
   std::vector<std::string> body = {"first", ".", ".x", "", "last line"};
   std::vector<int> asked;
   client.OnGetData = [&](TSmtpSession&, int n, std::string& line, int max, bool& more) {
-    EXPECT_EQ(max, 1023);
+    EXPECT_EQ(max, kSmtpMaxLineLength + 1);
     asked.push_back(n);
     if (n <= static_cast<int>(body.size())) {
       line = body[n - 1];
@@ -169,6 +169,18 @@ TEST_F(SmtpDialogue, EhloCollectsAuthWordsFromEveryLineAndCompletesOnce) {
             (std::vector<std::string>{"LOGIN", "PLAIN", "CRAM-MD5", "X-OAUTH2"}));
 }
 
+TEST(SmtpAuthList, BoundedButTheMechanismsOfTheClientAlwaysCount) {
+  std::vector<std::string> types;
+  std::string junk = "250-AUTH";
+  for (int i = 0; i < 1000; ++i) junk += " X" + std::to_string(i);
+  TSmtpSession::ScanAuthTypes(junk, types);
+  TSmtpSession::ScanAuthTypes(junk, types);
+  EXPECT_EQ(types.size(), kSmtpMaxAuthTypes);
+  TSmtpSession::ScanAuthTypes("250 AUTH LOGIN X999999 CRAM-SHA1 LOGIN", types);
+  EXPECT_EQ(types.size(), kSmtpMaxAuthTypes + 2);
+  EXPECT_EQ(types.back(), "CRAM-SHA1");
+}
+
 TEST_F(SmtpDialogue, HostNameSignOnVrfyAndRset) {
   client.Host = "localhost";  // resolved by the background lookup
   client.SignOn = "Mon poste";
@@ -211,13 +223,25 @@ TEST_P(SmtpAuthExchange, ByteForByte) {
   client.FromName = "someone-else@example.org";  // never part of the credentials
   client.Username = c.type == smtpAuthCramMD5 ? "tim" : "jean";
   client.Password = c.type == smtpAuthCramMD5 ? "tanstaaftanstaaf" : "p@ss wörd";
+  std::vector<std::string> traces;
+  client.OnDisplay = [&](TSmtpSession&, const std::string& l) { traces.push_back(l); };
   ConnectAndGreet(true);
+  EXPECT_FALSE(client.Password.empty());  // EHLO leaves it alone
   EXPECT_EQ(Run([&] { client.Auth(); }), 0) << client.ErrorMessage();
   EXPECT_EQ(client.ErrorMessage(), "");
   ExpectNoProblems();
   PumpFor(30);
   EXPECT_EQ(done.size(), 3u);
   EXPECT_EQ(done.back().first, smtpAuth);
+  // The credentials are gone once AUTH has ended, and no trace ever showed them.
+  EXPECT_TRUE(client.Password.empty());
+  for (const auto& [line, reply] : c.exchange) {
+    const bool noCredential =
+        (line.rfind("AUTH ", 0) == 0 && line.find(' ', 5) == std::string::npos) ||
+        line == ToBase64(client.Username);
+    if (noCredential) continue;
+    for (const std::string& t : traces) EXPECT_EQ(t.find(line), std::string::npos) << t;
+  }
 }
 
 const std::string kChallenge = "<1896.697170952@postoffice.reston.mci.net>";
@@ -493,7 +517,7 @@ TEST_F(SmtpDialogue, BodyLinesWithLineBreaksAreSplitAndStuffed) {
   std::vector<std::string> got = peer.Received();
   std::vector<std::string> message(got.begin() + 2, got.end());
   EXPECT_EQ(message, (std::vector<std::string>{"Subject: x", "", "a", "..", "MAIL FROM:<evil>", "b",
-                                               "c", "d", std::string(1023, 'y'), "."}));
+                                               "c", "d", std::string(998, 'y'), "."}));
 }
 
 TEST_F(SmtpDialogue, FailingDataHandlerEndsTheBodyNormally) {
@@ -557,16 +581,53 @@ TEST_F(SmtpDialogue, EmptyEnvelopeAddressesAndEmptySubject) {
   EXPECT_EQ(got[3], "Subject: ");
 }
 
-TEST_F(SmtpDialogue, ReplyLongerThanTheBufferFailsTheRequest) {
-  peer.Reply("220 ready").Expect("HELO Jumelix").Send("250 " + std::string(5000, 'z'));
+struct TOversizedReply {
+  const char* name;
+  std::string reply;
+  const char* why;
+};
+
+class OversizedReply : public SmtpDialogue,
+                       public ::testing::WithParamInterface<TOversizedReply> {};
+
+TEST_P(OversizedReply, FailsTheRequestAndDropsTheConnection) {
+  peer.Reply("220 ready").Expect("HELO Jumelix").Send(GetParam().reply);
   peer.WaitMs(500);
   peer.Start();
   ASSERT_EQ(Run([&] { client.Connect(); }), 0);
   EXPECT_EQ(Run([&] { client.Helo(); }), 500);
-  EXPECT_EQ(client.ErrorMessage(), "500 Reply line too long (more than 4096 bytes)");
+  EXPECT_EQ(client.ErrorMessage(),
+            std::string("Réponse du serveur trop longue : ") + GetParam().why);
   PumpFor(50);
   EXPECT_EQ(done.size(), 2u);
   EXPECT_FALSE(client.Connected());
+}
+
+std::string Repeated(const std::string& line, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += line;
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bounds, OversizedReply,
+    ::testing::Values(
+        TOversizedReply{"LineBeyondTheBuffer", "250 " + std::string(5000, 'z'),
+                        "une ligne de plus de 4096 octets"},
+        TOversizedReply{"TooManyLines", Repeated("250-x\r\n", kSmtpMaxReplyLines) + "250 x\r\n",
+                        "plus de 200 lignes"},
+        TOversizedReply{"TooManyBytes",
+                        Repeated("250-" + std::string(4000, 'b') + "\r\n", 17) + "250 x\r\n",
+                        "plus de 65536 octets"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SmtpDialogue, ReplyJustWithinTheBoundsIsAccepted) {
+  peer.Reply("220 ready").Expect("HELO Jumelix");
+  peer.Send(Repeated("250-x\r\n", kSmtpMaxReplyLines - 1) + "250 ok\r\n");
+  peer.Start();
+  ASSERT_EQ(Run([&] { client.Connect(); }), 0);
+  EXPECT_EQ(Run([&] { client.Helo(); }), 0);
+  EXPECT_TRUE(client.Connected());
 }
 
 TEST_F(SmtpDialogue, MisuseRaises) {

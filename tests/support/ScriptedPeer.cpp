@@ -6,9 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace jumelix::test {
 namespace {
@@ -79,6 +81,34 @@ TScriptedPeer& TScriptedPeer::Close() {
 TScriptedPeer& TScriptedPeer::WaitForClose() {
   steps_.push_back({Kind::kWaitForClose, ""});
   return *this;
+}
+
+TScriptedPeer& TScriptedPeer::Flood(const std::string& pattern, size_t total) {
+  steps_.push_back({Kind::kFlood, pattern, 0, total});
+  return *this;
+}
+TScriptedPeer& TScriptedPeer::Trickle(const std::string& pattern, int interval_ms) {
+  steps_.push_back({Kind::kTrickle, pattern, interval_ms});
+  return *this;
+}
+
+bool TScriptedPeer::SendPatiently(const char* data, size_t size) {
+  size_t off = 0;
+  while (off < size) {
+    if (stop_) return false;
+    pollfd p{conn_fd_, POLLOUT, 0};
+    int r = poll(&p, 1, 50);
+    if (r < 0 && errno != EINTR) return false;
+    if (r <= 0) continue;
+    ssize_t n = send(conn_fd_, data + off, size - off, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) {
+      client_closed_ = true;
+      return false;
+    }
+    off += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 void TScriptedPeer::Start() {
@@ -214,6 +244,23 @@ void TScriptedPeer::Run() {
         conn_fd_ = -1;
         done_ = true;
         return;
+      case Kind::kFlood: {
+        std::string block;
+        while (block.size() < 65536) block += step.text;
+        size_t sent = 0;
+        while (!stop_ && (step.total == 0 || sent < step.total)) {
+          size_t n = step.total == 0 ? block.size() : std::min(block.size(), step.total - sent);
+          if (!SendPatiently(block.data(), n)) break;
+          sent += n;
+        }
+        break;
+      }
+      case Kind::kTrickle:
+        for (size_t i = 0; !stop_; i = (i + 1) % step.text.size()) {
+          if (!SendPatiently(&step.text[i], 1)) break;
+          std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        }
+        break;
       case Kind::kWaitForClose:
         while (ReadOneLine(line, read_timeout_ms_)) {
         }

@@ -34,6 +34,11 @@ class TScriptedPeer {
   TScriptedPeer& WaitSignal();    // waits until the test calls Signal()
   TScriptedPeer& Close();         // closes the connection
   TScriptedPeer& WaitForClose();  // reads until the client closes (lines are recorded)
+  // Hostile peers. Flood sends `pattern` again and again, `total` bytes in all (0: until
+  // the client closes); Trickle sends it one byte every `interval_ms`, over and over,
+  // until the client closes. Both end quietly when the client goes, and on destruction.
+  TScriptedPeer& Flood(const std::string& pattern, size_t total = 0);
+  TScriptedPeer& Trickle(const std::string& pattern, int interval_ms);
 
   // Accepts one connection and plays the script on the peer's thread.
   void Start();
@@ -60,17 +65,22 @@ class TScriptedPeer {
     kWait,
     kWaitSignal,
     kClose,
-    kWaitForClose
+    kWaitForClose,
+    kFlood,
+    kTrickle
   };
   struct Step {
     Kind kind;
     std::string text;
     int ms = 0;
+    size_t total = 0;
   };
 
   void Run();
   bool ReadOneLine(std::string& line, int timeout_ms);  // false on timeout or close
   void Problem(const std::string& text);
+  // Sends bytes while watching for the stop; false once the client has gone.
+  bool SendPatiently(const char* data, size_t size);
 
   int listen_fd_ = -1;
   int conn_fd_ = -1;
