@@ -254,18 +254,22 @@ class TParcours {
   void Proprietes(const TRepertoire& dstRep) {
     props_ = dstRep.Proprietes();
     if (!props_.ReplieIncertain) return;
+    bool vu = false;
     for (const TListNomFichRep* l : {&fich_, &rep_}) {
       for (const TNomFichRep* r : l->Elements()) {
-        if (!AUneLettre(r->Name)) continue;
+        if (vu || !AUneLettre(r->Name)) continue;
+        vu = true;
         const std::string autre = CasseInversee(r->Name);
-        if (fich_.IndiceExact(autre) >= 0 || rep_.IndiceExact(autre) >= 0) {
-          props_.ReplieCasse = false;  // both spellings listed: case-sensitive
-          return;
+        // Both spellings listed: case-sensitive.
+        if (fich_.IndiceExact(autre) < 0 && rep_.IndiceExact(autre) < 0) {
+          props_.ReplieCasse = dstRep.ExisteEntree(autre);
         }
-        props_.ReplieCasse = props_.NomsWindows = dstRep.MemeEntree(r->Name, autre);
-        return;
       }
     }
+    // Nothing to look up: only a synchronisation may write a probe.
+    if (!vu && !comparer_) props_.ReplieCasse = dstRep.SonderCasse();
+    // A case-folding FUSE file system is one that Windows reads (exFAT, NTFS).
+    props_.NomsWindows = props_.ReplieCasse;
   }
 
   bool LireCible(const TRepertoire& dstRep) {
@@ -413,17 +417,11 @@ class TParcours {
             const std::string& dst, const EntreeRepertoire& e, Decision& d,
             std::vector<Descente>& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
-    switch (d.quoi) {
-      case Quoi::Rien:
-        if (!EstPointOuPointPoint(e.Nom)) ++NbIdentiques;
-        return;
-      case Quoi::Collision:
-        Signaler(std::string(repertoire ? "Répertoire" : "Fichier") +
-                 " non copié, son nom ne diffère que par la casse d'un autre : " +
-                 Joindre(src, e.Nom));
-        return;
-      default:
-        break;
+    if (d.quoi == Quoi::Collision) {
+      Signaler(std::string(repertoire ? "Répertoire" : "Fichier") +
+               " non copié, son nom ne diffère que par la casse d'un autre : " +
+               Joindre(src, e.Nom));
+      return;
     }
     if (!comparer_ && d.renommer) {
       // A case-only rename on a case-folding destination.
@@ -432,6 +430,10 @@ class TParcours {
       } else {
         Signaler("Impossible de renommer " + Joindre(dst, d.nomDst) + " en " + e.Nom);
       }
+    }
+    if (d.quoi == Quoi::Rien) {
+      if (!EstPointOuPointPoint(e.Nom)) ++NbIdentiques;
+      return;
     }
     const std::string chemin = Joindre(dst, d.nomDst);
     switch (d.quoi) {

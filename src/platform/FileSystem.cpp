@@ -530,11 +530,26 @@ ProprietesRepertoire TRepertoire::Proprietes() const {
   return p;
 }
 
-bool TRepertoire::MemeEntree(const std::string& a, const std::string& b) const {
-  struct stat sa, sb;
-  return fstatat(fd_, a.c_str(), &sa, AT_SYMLINK_NOFOLLOW) == 0 &&
-         fstatat(fd_, b.c_str(), &sb, AT_SYMLINK_NOFOLLOW) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+bool TRepertoire::ExisteEntree(const std::string& nom) const {
+  struct stat st;
+  return fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool TRepertoire::SonderCasse() const {
+  Temporaire tmp(fd_);
+  if (tmp.Creer([&](const std::string& n) {
+        int f = openat(fd_, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (f < 0) return errno;
+        ::close(f);
+        return 0;
+      }) != 0) {
+    return false;
+  }
+  std::string autre = tmp.nom();
+  for (char& c : autre) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return ExisteEntree(autre);
 }
 
 int CreerRepertoire(const TRepertoire& parent, const std::string& nom) {
@@ -623,6 +638,9 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
   struct stat st;
   if (fstatat(source.fd(), nomSource.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   const int dirfd = cible.fd();
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !options.GarderDroits) {
+    return kPasFichierOrdinaire;
+  }
   return AvecRepertoireInscriptible(dirfd, [&]() -> int {
     Temporaire tmp(dirfd);
     int r = 0;
@@ -646,7 +664,9 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
       r = tmp.Creer([&](const std::string& n) {
         return mknodat(dirfd, n.c_str(), (st.st_mode & S_IFMT) | 0600, st.st_rdev) != 0 ? errno : 0;
       });
-      if (r == EPERM || r == EOPNOTSUPP || r == EINVAL) return kPasFichierOrdinaire;
+      if (r == EPERM || r == EOPNOTSUPP || r == EINVAL || r == ENOSYS) {
+        return kPasFichierOrdinaire;
+      }
       if (r == 0) r = DonnerProprietaireEtMode(dirfd, tmp.nom(), -1, st, false, options);
       if (r == 0) {
         struct timespec temps[2] = {st.st_atim, st.st_mtim};

@@ -74,8 +74,13 @@ class TRepertoire {
   // The target text of the link `nom`.
   int LireLien(const std::string& nom, std::string& cible) const;
   ProprietesRepertoire Proprietes() const;
-  // True when the two names designate the same existing entry (a case-folding probe).
-  bool MemeEntree(const std::string& a, const std::string& b) const;
+  // True when `nom` names an entry (a link itself counts). Looking up a listed name with
+  // its letter case changed tells whether the directory folds case (inode numbers cannot:
+  // a FUSE file system may give each spelling its own).
+  bool ExisteEntree(const std::string& nom) const;
+  // Creates a temporary file and looks it up with its letter case inverted: true when the
+  // directory folds case. False when nothing can be created there.
+  bool SonderCasse() const;
 
  private:
   int fd_ = -1;
@@ -108,7 +113,8 @@ constexpr int kPasFichierOrdinaire = -1;
 
 // How copies and fixes in place treat ownership and modes.
 struct OptionsCopie {
-  bool GarderDroits = true;   // false: the destination keeps no mode nor owner (vfat...)
+  bool GarderDroits = true;   // false: a file system read by Windows: no mode, owner, link
+                              // nor special file (kPasFichierOrdinaire)
   bool SynchroDonnees = false; // fdatasync each file before it takes its final name
 };
 
