@@ -269,25 +269,28 @@ int DonnerProprietaireEtMode(int dirfd, const std::string& nom, int fd, const st
   auto chown_ = [&](uid_t u, gid_t g) {
     return fd >= 0 ? fchown(fd, u, g) : fchownat(dirfd, nom.c_str(), u, g, AT_SYMLINK_NOFOLLOW);
   };
+  bool change = false;  // a change of owner or group may clear the set-ID bits
   if (geteuid() == 0) {
-    if ((actuel.st_uid != st.st_uid || actuel.st_gid != st.st_gid) &&
-        chown_(st.st_uid, st.st_gid) != 0) {
-      return errno;
+    if (actuel.st_uid != st.st_uid || actuel.st_gid != st.st_gid) {
+      if (chown_(st.st_uid, st.st_gid) != 0) return errno;
+      change = true;
     }
     actuel.st_uid = st.st_uid;
     actuel.st_gid = st.st_gid;
   } else if (actuel.st_gid != st.st_gid) {
     // Without root rights the group is kept when we belong to it; otherwise it stays ours.
-    if (chown_(static_cast<uid_t>(-1), st.st_gid) == 0) actuel.st_gid = st.st_gid;
+    if (chown_(static_cast<uid_t>(-1), st.st_gid) == 0) {
+      actuel.st_gid = st.st_gid;
+      change = true;
+    }
   }
   if (lien) return 0;
-  // A change of owner or group clears the set-ID bits: the mode is set last, always when
-  // it differs from the wanted one.
   const mode_t voulu = ModeAttendu(st.st_mode, actuel.st_uid == st.st_uid,
                                    actuel.st_gid == st.st_gid);
-  struct stat apres;
-  if ((fd >= 0 ? fstat(fd, &apres) : fstatat(dirfd, nom.c_str(), &apres, AT_SYMLINK_NOFOLLOW)) !=
-      0) {
+  struct stat apres = actuel;
+  if (change &&
+      (fd >= 0 ? fstat(fd, &apres) : fstatat(dirfd, nom.c_str(), &apres, AT_SYMLINK_NOFOLLOW)) !=
+          0) {
     return errno;
   }
   if ((apres.st_mode & 07777) == voulu) return 0;
@@ -305,9 +308,10 @@ int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
   if (fstat(in.get(), &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return kModifiePendantCopie;  // swapped since it was listed
   int out_fd = -1;
-  // Made private: the final mode comes once the owner is right.
+  // Made with the source's permissions, no set-ID bit: those come once the owner is right.
   int r = tmp.Creer([&](const std::string& n) {
-    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    st.st_mode & 0777);
     return out_fd < 0 ? errno : 0;
   });
   if (r != 0) return r;

@@ -200,6 +200,23 @@ TEST_F(Miroir, SurplusGoesBeforeCopiesOnANearlyFullDisk) {
   umount(D.c_str());
 }
 
+TEST_F(Miroir, ReplacedFilesFitWhereEachFitsAlone) {
+  if (mount("jumelix-test", D.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  // Four files of 200 KiB fill 800 KiB of 1 MiB: only one new version fits at a time.
+  for (char c = 'a'; c <= 'd'; ++c) {
+    Fichier(std::string("dst/") + c, std::string(200 * 1024, 'v'));
+    Fichier(std::string("src/") + c, std::string(200 * 1024, 'n'));
+    t.DateModif(std::string("src/") + c, kT + 60);
+  }
+  Bilan b = Traiter(S, D, false);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(b.copies, 4);
+  EXPECT_EQ(EcartsRsync(S, D), "");
+  umount(D.c_str());
+}
+
 TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
   test::VolumeExfat volume;
   if (!volume.Monte()) GTEST_SKIP() << volume.Raison();
