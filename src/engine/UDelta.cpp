@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -33,11 +34,13 @@ using platform::TRepertoire;
 
 // A recorded destination name has at most this many characters.
 constexpr size_t kLongueurNomMax = 259;
-// Copies of one directory wait for their final names in batches: the whole batch is
-// written to disk once (syncfs) before its renames, which costs far less than one flush
-// per file. A batch ends at this many copies or bytes, or with its directory.
-constexpr size_t kLotCopies = 512;
-constexpr int64_t kLotOctets = int64_t{256} << 20;
+// Copies wait for their final names in batches: the whole batch is written to disk once
+// (one syncfs per file system) before its renames, which costs far less than one flush
+// per file. A batch ends at this many copies, bytes or directories (each holds a
+// descriptor), when the disk is full, or with the pair.
+constexpr size_t kLotCopies = 4096;
+constexpr int64_t kLotOctets = int64_t{512} << 20;
+constexpr size_t kLotRepertoires = 256;
 // The other way, one fdatasync per copy, measured slower (bench/README.md).
 constexpr bool kSynchroParFichier = false;
 
@@ -143,7 +146,8 @@ class TParcours {
       err_dst = dst.OuvrirChemin(destination);
     }
     TraiterNiveau(src, err_src, dst, err_dst, source, destination);
-    if (!comparer_ && dst.Ouvert()) {
+    PublierAttente();
+    if (modifie_ && dst.Ouvert()) {
       if (int err = platform::Synchroniser(dst)) {
         Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +
                  TexteErreurSysteme(err));
@@ -171,10 +175,24 @@ class TParcours {
     std::string source;
     std::string destination;
   };
+  // A destination directory held open while copies into it, or its own attributes, wait
+  // for the batch to be on disk.
+  struct RepertoireEnAttente {
+    TRepertoire rep;
+    uint64_t peripherique = 0;
+  };
+  using Partage = std::shared_ptr<RepertoireEnAttente>;
   struct Attente {
+    Partage dir;
     platform::CopieEnAttente copie;
     std::string source;
     std::string destination;
+  };
+  struct Finition {
+    Partage dir;
+    EntreeRepertoire source;
+    std::string chemin;
+    bool garder = true;
   };
 
   // Creates the missing destination root, its last component only.
@@ -228,14 +246,13 @@ class TParcours {
       if (Abandon) return;
     }
     std::vector<Descente> descentes;
+    partage_.reset();
     for (size_t i = 0; i < entrees.size(); ++i) {
       Agir(srcRep, dstRep, src, dst, entrees[i], decisions[i], descentes);
-      if (PointDeControle()) {
-        PublierAttente(dstRep);
-        return;
-      }
+      if (PointDeControle()) return;
     }
-    PublierAttente(dstRep);
+    const bool enAttenteIci = partage_ != nullptr;
+    partage_.reset();
     entrees = {};
     decisions = {};
     if (PointDeControle()) return;
@@ -250,7 +267,7 @@ class TParcours {
       TraiterNiveau(s, es, c, ec, Joindre(src, d.source), Joindre(dst, d.destination));
       if (Abandon) return;
     }
-    if (!comparer_) FinirRepertoire(srcRep, dstRep, dst, props);
+    if (!comparer_) FinirRepertoire(srcRep, dstRep, dst, props, enAttenteIci);
   }
 
   // The case rules of the destination directory, by its file system or, where that does
@@ -392,6 +409,7 @@ class TParcours {
   // Deletes what stands in the way before anything is copied: a rename over a large file on
   // a nearly full disk needs the room of the surplus.
   void SupprimerSurplus(const TRepertoire& dstRep, const std::string& dst) {
+    if (!cede_.empty() || fich_.Count() > 0 || rep_.Count() > 0) modifie_ = true;
     for (const std::string& nom : cede_) SupprimerFichier(dstRep, nom);
     for (const TNomFichRep* r : fich_.Elements()) {
       if (!SupprimerFichier(dstRep, r->Name)) {
@@ -428,6 +446,7 @@ class TParcours {
       return;
     }
     if (!comparer_ && d.renommer) {
+      modifie_ = true;
       // A case-only rename on a case-folding destination.
       if (platform::Renommer(dstRep, d.nomDst, e.Nom) == 0) {
         d.nomDst = e.Nom;
@@ -445,7 +464,10 @@ class TParcours {
         ++NbIdentiques;
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
-        } else if (platform::AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
+          return;
+        }
+        modifie_ = true;
+        if (platform::AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         }
         return;
@@ -457,6 +479,7 @@ class TParcours {
         }
         return;
       case Quoi::CreerRep:
+        modifie_ = true;
         if (platform::CreerRepertoire(dstRep, d.nomDst) != 0) Signaler("Impossible de créer " + chemin);
         break;
       case Quoi::Descendre:
@@ -477,12 +500,12 @@ class TParcours {
       Signaler("Fichier non copié, son nom n'est pas correct : " + source);
       return;
     }
-    Attente a{{{}, nom}, source, destination};
+    Attente a{nullptr, {{}, nom}, source, destination};
     int err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     if (err == ENOSPC && !attente_.empty()) {
       // The waiting copies still hold the room of the files they replace: publish them
       // and try once more.
-      PublierAttente(dstRep);
+      PublierAttente();
       err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     }
     if (err == platform::kPasFichierOrdinaire) {
@@ -492,10 +515,29 @@ class TParcours {
     } else if (err != 0) {
       ErreurCopie(a, err);
     } else {
+      if (!partage_) partage_ = Partager(dstRep);
+      if (!partage_) {
+        platform::Abandonner(dstRep, a.copie);
+        ErreurCopie(a, errno);
+        return;
+      }
+      a.dir = partage_;
       attente_.push_back(std::move(a));
       octetsEnAttente_ += e.Taille;
-      if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets) PublierAttente(dstRep);
+      if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
+          repertoiresEnAttente_ >= kLotRepertoires) {
+        PublierAttente();
+      }
     }
+  }
+
+  // A second descriptor on a destination directory, for what waits for the batch.
+  Partage Partager(const TRepertoire& dstRep) {
+    auto p = std::make_shared<RepertoireEnAttente>();
+    if (p->rep.Dupliquer(dstRep) != 0) return nullptr;
+    p->peripherique = p->rep.Peripherique();
+    ++repertoiresEnAttente_;
+    return p;
   }
 
   void ErreurCopie(const Attente& a, int err) {
@@ -503,37 +545,70 @@ class TParcours {
              TexteErreurSysteme(err));
   }
 
-  // Writes the batch to disk, then gives each copy its final name.
-  void PublierAttente(const TRepertoire& dstRep) {
-    if (attente_.empty()) return;
-    const int err = options_.SynchroDonnees ? 0 : platform::Synchroniser(dstRep);
+  // Writes the batch to disk, then gives each copy its final name and each finished
+  // directory its attributes.
+  void PublierAttente() {
+    std::vector<std::pair<uint64_t, int>> synchros;  // (device, error) of each flush
     for (const Attente& a : attente_) {
-      const int r = err != 0 ? err : platform::Publier(dstRep, a.copie);
+      if (options_.SynchroDonnees) break;
+      bool fait = false;
+      for (const auto& [p, e] : synchros) fait = fait || p == a.dir->peripherique;
+      if (!fait) synchros.emplace_back(a.dir->peripherique, platform::Synchroniser(a.dir->rep));
+    }
+    for (const Attente& a : attente_) {
+      int err = 0;
+      for (const auto& [p, e] : synchros) {
+        if (p == a.dir->peripherique) err = e;
+      }
+      const int r = err != 0 ? err : platform::Publier(a.dir->rep, a.copie);
       if (r == 0) {
         ++NbCopies;
+        modifie_ = true;
       } else {
-        if (err != 0) platform::Abandonner(dstRep, a.copie);
+        if (err != 0) platform::Abandonner(a.dir->rep, a.copie);
         ErreurCopie(a, r);
       }
     }
     attente_.clear();
     octetsEnAttente_ = 0;
+    repertoiresEnAttente_ = 0;
+    for (const Finition& f : finitions_) AppliquerFinition(f.dir->rep, f.source, f.chemin, f.garder);
+    finitions_.clear();
   }
 
-  // Once its contents are done, a directory takes the mode, owner and time of its source.
+  // Once its contents are done, a directory takes the mode, owner and time of its source;
+  // after the copies into it that still wait, when there are some.
   void FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& dst,
-                       const platform::ProprietesRepertoire& props) {
+                       const platform::ProprietesRepertoire& props, bool enAttenteIci) {
     EntreeRepertoire s, d;
     if (srcRep.Decrire(s) != 0 || dstRep.Decrire(d) != 0) return;
     const bool garder = !props.NomsWindows;
     const int64_t ecart = s.Secondes - d.Secondes;
     const bool date = props.DeuxSecondes ? (ecart < -2 || ecart > 2)
                                          : (ecart != 0 || s.Nanos != d.Nanos);
-    if (!date && !AttributsDifferents(s, d, garder)) return;
+    // Renames still to come in it would change its time again.
+    const bool attendre = enAttenteIci && !attente_.empty();
+    if (!attendre) {
+      if (date || AttributsDifferents(s, d, garder)) AppliquerFinition(dstRep, s, dst, garder);
+      return;
+    }
+    Partage p = Partager(dstRep);
+    if (!p) {
+      Signaler("Impossible de modifier les attributs de " + dst);
+      return;
+    }
+    finitions_.push_back({std::move(p), std::move(s), dst, garder});
+    if (repertoiresEnAttente_ >= kLotRepertoires) PublierAttente();
+  }
+
+  void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
+                         const std::string& dst, bool garder) {
     platform::OptionsCopie o = options_;
     o.GarderDroits = garder;
     if (platform::AppliquerAttributsRepertoire(dstRep, s, o) != 0) {
       Signaler("Impossible de modifier les attributs de " + dst);
+    } else {
+      modifie_ = true;
     }
   }
 
@@ -554,7 +629,11 @@ class TParcours {
   platform::ProprietesRepertoire props_;
   platform::OptionsCopie options_;
   std::vector<Attente> attente_;
+  std::vector<Finition> finitions_;
+  Partage partage_;  // the current level's destination, once a copy waits there
   int64_t octetsEnAttente_ = 0;
+  size_t repertoiresEnAttente_ = 0;
+  bool modifie_ = false;  // something changed since the pair began: syncfs at its end
 };
 
 // A source that holds nothing while its destination holds something is far more often a

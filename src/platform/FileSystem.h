@@ -61,6 +61,10 @@ class TRepertoire {
   bool Ouvert() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   void Fermer();
+  // Opens this object on the directory `autre` has open (a second descriptor).
+  int Dupliquer(const TRepertoire& autre);
+  // The device number of the file system holding the directory (0 when unknown).
+  uint64_t Peripherique() const;
 
   // Lists the directory in file-system order, "." and ".." included, handing each entry to
   // `surEntree` as it is read (the object is reused). An entry gone since it was read is

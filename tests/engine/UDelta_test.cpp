@@ -434,6 +434,18 @@ TEST_F(Parcours, SourceLinksAreCopiedAsLinks) {
   EXPECT_EQ(apres.identiques, 2);
 }
 
+TEST_F(Parcours, ALinkRetargetedToATargetOfTheSameLengthDiffers) {
+  t.Lien("src/x", "abc");
+  t.DateModif("src/x", kT);
+  t.Lien("dst/x", "xyz");
+  t.DateModif("dst/x", kT);
+  EXPECT_EQ(Traiter(S, D, true).lignes, Lignes{D + "/x ==> diffère du fichier source."});
+  EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
+  char cible[8] = {};
+  ASSERT_EQ(readlink((D + "/x").c_str(), cible, sizeof cible - 1), 3);
+  EXPECT_STREQ(cible, "abc");
+}
+
 TEST_F(Parcours, ALinkAndAFileOfTheSameSizeAndTimeDiffer) {
   t.Lien("src/x", "abc");
   t.DateModif("src/x", kT);
@@ -448,7 +460,9 @@ TEST_F(Parcours, SpecialFilesAreMirroredWithoutBeingOpened) {
   t.Fifo("dst/tube-en-trop");
   Fichier("src/ordinaire", "o");
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(mknod(t.Chemin("src/nul").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  if (root) {
+    ASSERT_EQ(mknod(t.Chemin("src/nul").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  }
   const std::string s = S, d = D;
   // A walk that opened the FIFO would block; the child is killed after 20 s.
   auto sync = test::ExecuterDansFils(
