@@ -445,6 +445,9 @@ class TParcours {
                Joindre(src, e.Nom));
       return;
     }
+    if (comparer_ && d.renommer) {
+      Signaler(Joindre(dst, d.nomDst) + " ==> nom différent du fichier source : " + e.Nom);
+    }
     if (!comparer_ && d.renommer) {
       modifie_ = true;
       // A case-only rename on a case-folding destination.

@@ -255,14 +255,6 @@ int TRepertoire::Decrire(EntreeRepertoire& e) const {
   return 0;
 }
 
-int TRepertoire::DecrireEntree(const std::string& nom, EntreeRepertoire& e) const {
-  struct stat st;
-  if (fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  e.Nom = nom;
-  Remplir(e, st);
-  return 0;
-}
-
 int TRepertoire::LireLien(const std::string& nom, std::string& cible) const {
   return LireLienA(fd_, nom, cible);
 }

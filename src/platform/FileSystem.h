@@ -73,8 +73,6 @@ class TRepertoire {
   int Lister(const std::function<void(EntreeRepertoire&)>& surEntree) const;
   // Describes the directory itself.
   int Decrire(EntreeRepertoire& e) const;
-  // Describes the entry `nom` without following it.
-  int DecrireEntree(const std::string& nom, EntreeRepertoire& e) const;
   // The target text of the link `nom`.
   int LireLien(const std::string& nom, std::string& cible) const;
   ProprietesRepertoire Proprietes() const;

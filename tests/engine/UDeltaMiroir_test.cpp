@@ -238,6 +238,11 @@ TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
   struct timespec temps[2] = {{kT, 0}, {kT, 0}};
   utimensat(AT_FDCWD, (V + "/lisezmoi.txt").c_str(), temps, 0);
 
+  Bilan avant = Traiter(S, V, true);
+  EXPECT_NE(avant.Position(V + "/lisezmoi.txt ==> nom différent du fichier source : LisezMoi.txt"),
+            avant.lignes.size());
+  EXPECT_NE(avant.Position(V + "/photos ==> nom différent du fichier source : Photos"),
+            avant.lignes.size());
   const Lignes attendues = {
       "Fichier non copié, son nom ne diffère que par la casse d'un autre : " + S + "/notes.txt",
       "Fichier non copié, son nom n'est pas correct : " + S + "/con",
