@@ -158,18 +158,18 @@ class TParcours {
  private:
   // What the walk does with one source entry of a level, decided before anything changes.
   enum class Quoi {
-    Rien,          // ".", "..", or an identical entry
-    Attributs,     // same content: mode, owner or link time to fix in place
-    Copier,        // missing or different
-    CreerRep,      // a directory missing from the destination
-    Descendre,     // a directory present on both sides
-    Collision,     // folds onto the name of another source entry
+    Rien,       // ".", "..", or an identical entry
+    Attributs,  // same content: mode, owner or link time to fix in place
+    Copier,     // missing or different
+    CreerRep,   // a directory missing from the destination
+    Descendre,  // a directory present on both sides
+    Collision,  // folds onto the name of another source entry
   };
   struct Decision {
     Quoi quoi = Quoi::Rien;
-    std::string nomDst;          // the destination name it goes to
-    bool renommer = false;       // nomDst differs from the source name by case only
-    bool manquant = false;       // compare mode: nothing of that name in the destination
+    std::string nomDst;     // the destination name it goes to
+    bool renommer = false;  // nomDst differs from the source name by case only
+    bool manquant = false;  // compare mode: nothing of that name in the destination
   };
   struct Descente {
     std::string source;
@@ -440,9 +440,9 @@ class TParcours {
             std::vector<Descente>& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
     if (d.quoi == Quoi::Collision) {
-      Signaler(std::string(repertoire ? "Répertoire" : "Fichier") +
-               " non copié, son nom ne diffère que par la casse d'un autre : " +
-               Joindre(src, e.Nom));
+      Signaler(
+          std::string(repertoire ? "Répertoire" : "Fichier") +
+          " non copié, son nom ne diffère que par la casse d'un autre : " + Joindre(src, e.Nom));
       return;
     }
     if (comparer_ && d.renommer) {
@@ -476,14 +476,16 @@ class TParcours {
         return;
       case Quoi::Copier:
         if (comparer_) {
-          Signaler(chemin + (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
+          Signaler(chemin +
+                   (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
         } else {
           CopierFichier(srcRep, dstRep, e, d.nomDst, Joindre(src, e.Nom), chemin);
         }
         return;
       case Quoi::CreerRep:
         modifie_ = true;
-        if (platform::CreerRepertoire(dstRep, d.nomDst) != 0) Signaler("Impossible de créer " + chemin);
+        if (platform::CreerRepertoire(dstRep, d.nomDst) != 0)
+          Signaler("Impossible de créer " + chemin);
         break;
       case Quoi::Descendre:
         if (d.manquant) Signaler(chemin + " ==> Répertoire inexistant");
@@ -575,7 +577,8 @@ class TParcours {
     attente_.clear();
     octetsEnAttente_ = 0;
     repertoiresEnAttente_ = 0;
-    for (const Finition& f : finitions_) AppliquerFinition(f.dir->rep, f.source, f.chemin, f.garder);
+    for (const Finition& f : finitions_)
+      AppliquerFinition(f.dir->rep, f.source, f.chemin, f.garder);
     finitions_.clear();
   }
 
@@ -587,8 +590,8 @@ class TParcours {
     if (srcRep.Decrire(s) != 0 || dstRep.Decrire(d) != 0) return;
     const bool garder = !props.NomsWindows;
     const int64_t ecart = s.Secondes - d.Secondes;
-    const bool date = props.DeuxSecondes ? (ecart < -2 || ecart > 2)
-                                         : (ecart != 0 || s.Nanos != d.Nanos);
+    const bool date =
+        props.DeuxSecondes ? (ecart < -2 || ecart > 2) : (ecart != 0 || s.Nanos != d.Nanos);
     // Renames still to come in it would change its time again.
     const bool attendre = enAttenteIci && !attente_.empty();
     if (!attendre) {

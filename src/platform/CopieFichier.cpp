@@ -133,12 +133,11 @@ int DonnerProprietaireEtMode(int dirfd, const std::string& nom, int fd, const st
     }
   }
   if (lien) return 0;
-  const mode_t voulu = ModeAttendu(st.st_mode, actuel.st_uid == st.st_uid,
-                                   actuel.st_gid == st.st_gid);
+  const mode_t voulu =
+      ModeAttendu(st.st_mode, actuel.st_uid == st.st_uid, actuel.st_gid == st.st_gid);
   struct stat apres = actuel;
-  if (change &&
-      (fd >= 0 ? fstat(fd, &apres) : fstatat(dirfd, nom.c_str(), &apres, AT_SYMLINK_NOFOLLOW)) !=
-          0) {
+  if (change && (fd >= 0 ? fstat(fd, &apres)
+                         : fstatat(dirfd, nom.c_str(), &apres, AT_SYMLINK_NOFOLLOW)) != 0) {
     return errno;
   }
   if ((apres.st_mode & 07777) == voulu) return 0;
@@ -149,8 +148,8 @@ int DonnerProprietaireEtMode(int dirfd, const std::string& nom, int fd, const st
 
 int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
                            const OptionsCopie& options, Temporaire& tmp) {
-  Fd in(openat(srcdir, nomSource.c_str(),
-               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  Fd in(
+      openat(srcdir, nomSource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!in.ok()) return errno == ELOOP ? kModifiePendantCopie : errno;
   struct stat st;
   if (fstat(in.get(), &st) != 0) return errno;

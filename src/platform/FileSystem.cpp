@@ -1,7 +1,5 @@
 #include "platform/FileSystem.h"
 
-#include "platform/FileSystemInterne.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -19,6 +17,8 @@
 #include <filesystem>
 #include <random>
 #include <utility>
+
+#include "platform/FileSystemInterne.h"
 
 namespace jumelix::platform {
 
@@ -317,15 +317,13 @@ bool TRepertoire::SonderCasse() const {
 }
 
 int CreerRepertoire(const TRepertoire& parent, const std::string& nom) {
-  return AvecRepertoireInscriptible(parent.fd(), [&] {
-    return mkdirat(parent.fd(), nom.c_str(), 0700) == 0 ? 0 : errno;
-  });
+  return AvecRepertoireInscriptible(
+      parent.fd(), [&] { return mkdirat(parent.fd(), nom.c_str(), 0700) == 0 ? 0 : errno; });
 }
 
 int SupprimerFichier(const TRepertoire& parent, const std::string& nom) {
-  return AvecRepertoireInscriptible(parent.fd(), [&] {
-    return unlinkat(parent.fd(), nom.c_str(), 0) == 0 ? 0 : errno;
-  });
+  return AvecRepertoireInscriptible(
+      parent.fd(), [&] { return unlinkat(parent.fd(), nom.c_str(), 0) == 0 ? 0 : errno; });
 }
 
 int Renommer(const TRepertoire& dir, const std::string& ancien, const std::string& nouveau) {
@@ -334,8 +332,7 @@ int Renommer(const TRepertoire& dir, const std::string& ancien, const std::strin
   });
 }
 
-int SupprimerArborescence(const TRepertoire& parent, const std::string& nom,
-                          int32_t& nbFichiers) {
+int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers) {
   struct stat pst, st;
   if (fstat(parent.fd(), &pst) != 0) return errno;
   if (fstatat(parent.fd(), nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -350,8 +347,8 @@ int SupprimerArborescence(const TRepertoire& parent, const std::string& nom,
     // path down is kept as names, and each way up is checked by device and inode.
     std::vector<Cadre> pile(1);
     Fd courant;
-    if (int r = OuvrirPourSupprimer(parent.fd(), nom, pst.st_dev, courant, pile.back(),
-                                    nbFichiers)) {
+    if (int r =
+            OuvrirPourSupprimer(parent.fd(), nom, pst.st_dev, courant, pile.back(), nbFichiers)) {
       return r;
     }
     for (;;) {

@@ -37,10 +37,10 @@ struct EntreeRepertoire {
 
 // What the file system of a directory can hold, as the walk needs to know it.
 struct ProprietesRepertoire {
-  bool ReplieCasse = false;     // "a.txt" and "A.TXT" name one entry
-  bool NomsWindows = false;     // read by Windows: reserved device names, no modes/owners
-  bool DeuxSecondes = false;    // last-write times kept to 2 seconds only
-  bool ReplieIncertain = false; // a FUSE file system: only a probe can tell about case
+  bool ReplieCasse = false;      // "a.txt" and "A.TXT" name one entry
+  bool NomsWindows = false;      // read by Windows: reserved device names, no modes/owners
+  bool DeuxSecondes = false;     // last-write times kept to 2 seconds only
+  bool ReplieIncertain = false;  // a FUSE file system: only a probe can tell about case
 };
 
 // An open directory (a descriptor opened O_DIRECTORY); owns it, closes it at destruction.
@@ -115,9 +115,9 @@ constexpr int kPasFichierOrdinaire = -1;
 
 // How copies and fixes in place treat ownership and modes.
 struct OptionsCopie {
-  bool GarderDroits = true;   // false: a file system read by Windows: no mode, owner, link
-                              // nor special file (kPasFichierOrdinaire)
-  bool SynchroDonnees = false; // fdatasync each file before it takes its final name
+  bool GarderDroits = true;     // false: a file system read by Windows: no mode, owner, link
+                                // nor special file (kPasFichierOrdinaire)
+  bool SynchroDonnees = false;  // fdatasync each file before it takes its final name
 };
 
 // A copy written under a temporary name, waiting for its final name.

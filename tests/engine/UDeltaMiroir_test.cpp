@@ -2,8 +2,8 @@
 // the destination is touched even when a directory is swapped for a link mid-run, a file
 // changing during its copy is not published, and a case-folding destination gets one file
 // per name.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,8 +79,8 @@ TEST_F(Miroir, OneRunLeavesNothingForRsyncToDo) {
     ASSERT_EQ(lchown(t.Chemin("src/lien").c_str(), test::kIdNobody, 0), 0);
     ASSERT_EQ(chmod(t.Chemin("src/script").c_str(), 04750), 0);
   }
-  for (const char* rel : {"src/lien", "src/tube", "src/vide/plus/bas", "src/vide/plus",
-                          "src/vide", "src/prive", "src"}) {
+  for (const char* rel : {"src/lien", "src/tube", "src/vide/plus/bas", "src/vide/plus", "src/vide",
+                          "src/prive", "src"}) {
     t.DateModif(rel, kT - 3600, 250);
   }
   Bilan b = Traiter(S, D, false);

@@ -170,9 +170,8 @@ TEST_F(Parcours, SynchroniseCreatesOnlyTheLastComponentOfAMissingDestination) {
   Fichier("src/a/f", "contenu");
   // The mount point of a disk that is not there: nothing is created beneath it.
   const std::string loin = t.Chemin("neuf/b/c");
-  EXPECT_EQ(Traiter(S, loin, false).lignes,
-            Lignes{"Abandon : Impossible de créer le répertoire " + loin +
-                   ", son répertoire parent n'existe pas"});
+  EXPECT_EQ(Traiter(S, loin, false).lignes, Lignes{"Abandon : Impossible de créer le répertoire " +
+                                                   loin + ", son répertoire parent n'existe pas"});
   EXPECT_FALSE(TempTree::Existe(t.Chemin("neuf")));
   const std::string proche = t.Chemin("neuf");
   Bilan b = Traiter(S, proche, false);

@@ -47,7 +47,7 @@ struct Bilan {
 };
 
 inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
-              const TSurAvancement& avancement = {}) {
+                     const TSurAvancement& avancement = {}) {
   NbCopies = NbSupprimes = NbIdentiques = 0;
   Bilan b;
   b.resultat = TraiterCouple(
@@ -67,8 +67,8 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
 // mirror of `source` (one line per entry; empty when they are identical). "?" when rsync
 // could not be run.
 inline std::string EcartsRsync(const std::string& source, const std::string& destination) {
-  const std::string commande = "rsync -a --delete -n -i --checksum '" + source + "/' '" +
-                               destination + "/' 2>&1";
+  const std::string commande =
+      "rsync -a --delete -n -i --checksum '" + source + "/' '" + destination + "/' 2>&1";
   FILE* f = popen(commande.c_str(), "r");
   if (f == nullptr) return "?";
   std::string sortie;
