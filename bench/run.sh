@@ -181,12 +181,12 @@ attendu() {  # label key=value...
   done
 }
 
-# After a synchronisation by Jumelix, the destination must hold the same files (name, size,
-# mtime, mode, owner, links) as the source: rsync's itemised dry run lists every difference.
-# Directory attribute lines (".d") are ignored: directory times and modes are not copied.
+# After a synchronisation by Jumelix, the destination must hold the same entries (name,
+# size, mtime, mode, owner, links, directory times and modes) as the source: rsync's
+# itemised dry run lists every difference.
 verifier() {  # label src dst
   local diff
-  diff=$(rsync -a --delete --dry-run -i "$2/" "$3/" | grep -v '^\.d' || true)
+  diff=$(rsync -a --delete --dry-run -i "$2/" "$3/" || true)
   if [ -n "$diff" ]; then
     ANOMALIES+=("$MODE, $1 : la cible diffère de la source ($(wc -l <<<"$diff") lignes, p. ex. $(head -1 <<<"$diff"))")
   fi

@@ -1,15 +1,12 @@
 #include "engine/ListNomFichRep.h"
 
+#include <sys/stat.h>
+
 #include "app/URoutines.h"
 
 namespace jumelix {
 
 namespace {
-// Packed times of files the walk calls identical may differ by up to this much: 4 min 8 s
-// within one clock hour, less than a minute across an hour, less than 2 s across a day.
-constexpr int64_t kTolerancePackee = 132;
-constexpr int64_t kToleranceSecondes = 2;
-
 uint32_t HashExact(std::string_view nom) {
   return static_cast<uint32_t>(std::hash<std::string_view>{}(nom));
 }
@@ -32,23 +29,34 @@ size_t PuissanceDeDeux(size_t n) {
 }
 }  // namespace
 
-bool DatesProches(const platform::DateDos& a, const platform::DateDos& b) {
-  if (a.HorsPlage != b.HorsPlage) return false;
-  if (a.HorsPlage) {
-    int64_t d = a.Secondes - b.Secondes;
-    return d >= -kToleranceSecondes && d <= kToleranceSecondes;
+bool MemeContenu(const platform::EntreeRepertoire& source,
+                 const platform::EntreeRepertoire& destination, bool deuxSecondes) {
+  using platform::GenreEntree;
+  if (source.Genre != destination.Genre) return false;
+  switch (source.Genre) {
+    case GenreEntree::Fichier: {
+      if (source.Taille != destination.Taille) return false;
+      const int64_t d = source.Secondes - destination.Secondes;
+      return deuxSecondes ? (d >= -2 && d <= 2) : d == 0;
+    }
+    case GenreEntree::Lien:
+      return source.Taille == destination.Taille;
+    case GenreEntree::Special:
+      return (source.Mode & S_IFMT) == (destination.Mode & S_IFMT) &&
+             source.Rdev == destination.Rdev;
+    case GenreEntree::Repertoire:
+      return true;
   }
-  int64_t d = static_cast<int64_t>(a.Valeur) - static_cast<int64_t>(b.Valeur);
-  return d >= -kTolerancePackee && d <= kTolerancePackee;
+  return false;
 }
 
 void TListNomFichRep::Ajouter(const platform::EntreeRepertoire& entree) {
   Enregistrement& e = enregistrements_.emplace_back();
   e.r.Attr = entree.Attr;
-  e.r.Time = entree.Date;
   e.r.Size = entree.Taille;
   e.r.Genre = entree.Genre;
   e.r.Name = entree.Nom;
+  e.r.Entree = entree;
   e.hash = HashExact(e.r.Name);
   ++nombre_;
   repliesFaits_ = false;
@@ -86,6 +94,11 @@ void TListNomFichRep::Vider() {
 }
 
 int TListNomFichRep::Indice(std::string_view nom, const TEstReserve& estReserve) const {
+  const int i = IndiceExact(nom);
+  return i >= 0 || nombre_ == 0 ? i : IndiceReplie(nom, estReserve);
+}
+
+int TListNomFichRep::IndiceExact(std::string_view nom) const {
   if (nombre_ == 0) return -1;
   const uint32_t h = HashExact(nom);
   const size_t masque = exacts_.size() - 1;
@@ -95,7 +108,7 @@ int TListNomFichRep::Indice(std::string_view nom, const TEstReserve& estReserve)
     const Enregistrement& e = enregistrements_[static_cast<size_t>(exacts_[i].indice)];
     if (e.vivant && e.r.Name == nom) return exacts_[i].indice;
   }
-  return IndiceReplie(nom, estReserve);
+  return -1;
 }
 
 void TListNomFichRep::IndexerReplies() const {
@@ -126,10 +139,9 @@ int TListNomFichRep::IndiceReplie(std::string_view nom, const TEstReserve& estRe
   return -1;
 }
 
-bool TListNomFichRep::Identique(int indice, int64_t size, const platform::DateDos& time,
-                                platform::GenreEntree genre) const {
-  const TNomFichRep& r = enregistrements_[static_cast<size_t>(indice)].r;
-  return r.Genre == genre && r.Size == size && DatesProches(time, r.Time);
+bool TListNomFichRep::Identique(int indice, const platform::EntreeRepertoire& source,
+                                bool deuxSecondes) const {
+  return MemeContenu(source, enregistrements_[static_cast<size_t>(indice)].r.Entree, deuxSecondes);
 }
 
 void TListNomFichRep::Supprimer(int indice) {

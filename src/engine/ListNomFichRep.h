@@ -15,20 +15,23 @@
 
 namespace jumelix {
 
-// One destination entry. Attr holds the attribute bits of platform/FileSystem.h.
+// One destination entry. Attr holds the attribute bits of platform/FileSystem.h; Entree
+// the whole description (its Nom is Name).
 struct TNomFichRep {
   int32_t Attr = 0;
-  platform::DateDos Time;
   int64_t Size = 0;
   platform::GenreEntree Genre = platform::GenreEntree::Fichier;
   std::string Name;
+  platform::EntreeRepertoire Entree;
 };
 
-// True when two packed times are close enough to call two files identical: within 132 on
-// the packed values (up to 4 min 8 s inside one clock hour) when both lie in the packed
-// range; within the packed 2-second step when both lie outside it; never when only one
-// does.
-bool DatesProches(const platform::DateDos& a, const platform::DateDos& b);
+// True when a source entry and a destination entry hold the same thing, as far as their
+// descriptions tell: same kind; a file of the same size, last written in the same second
+// (or within 2 s when `deuxSecondes`: a file system that keeps times to 2 s); a link of the
+// same target length (its text is compared by the caller); a special file of the same
+// type and device number. Modes and owners are not looked at.
+bool MemeContenu(const platform::EntreeRepertoire& source,
+                 const platform::EntreeRepertoire& destination, bool deuxSecondes);
 
 // Tells whether a name is reserved for an entry of its own (see Indice).
 using TEstReserve = std::function<bool(const std::string& nom)>;
@@ -50,9 +53,10 @@ class TListNomFichRep {
   // records whose exact name `estReserve` accepts (names that will claim their own
   // record); `estReserve` is called only for such case-folded candidates. -1 when none.
   int Indice(std::string_view nom, const TEstReserve& estReserve = {}) const;
-  // True when the record has the given kind and size and its time is close to `time`.
-  bool Identique(int indice, int64_t size, const platform::DateDos& time,
-                 platform::GenreEntree genre = platform::GenreEntree::Fichier) const;
+  // The record with exactly this name, or -1.
+  int IndiceExact(std::string_view nom) const;
+  // MemeContenu of the source entry and the record.
+  bool Identique(int indice, const platform::EntreeRepertoire& source, bool deuxSecondes) const;
   // Removes the record; an index that designates no record does nothing.
   void Supprimer(int indice);
 

@@ -1,6 +1,10 @@
 #include "engine/UDelta.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <map>
+#include <memory>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -20,20 +24,43 @@ bool Abandon = false;
 int32_t NbCopies = 0;
 int32_t NbSupprimes = 0;
 int32_t NbIdentiques = 0;
+void (*CrochetAvantAction)(const std::string& destination) = nullptr;
 
 namespace {
 
 using platform::EntreeRepertoire;
 using platform::GenreEntree;
+using platform::TRepertoire;
 
 // A recorded destination name has at most this many characters.
 constexpr size_t kLongueurNomMax = 259;
+// Copies wait for their final names in batches: the whole batch is written to disk once
+// (one syncfs per file system) before its renames, which costs far less than one flush
+// per file. A batch ends at this many copies, bytes or directories (each holds a
+// descriptor), when the disk is full, or with the pair.
+constexpr size_t kLotCopies = 4096;
+constexpr int64_t kLotOctets = int64_t{512} << 20;
+constexpr size_t kLotRepertoires = 256;
+// The other way, one fdatasync per copy, measured slower (bench/README.md).
+constexpr bool kSynchroParFichier = false;
 
 bool EstPointOuPointPoint(const std::string& n) { return n == "." || n == ".."; }
 
 std::string Joindre(const std::string& dir, const std::string& nom) {
   if (!dir.empty() && dir.back() == '/') return dir + nom;
   return dir + "/" + nom;
+}
+
+std::string NomFinal(const std::string& chemin) {
+  size_t p = chemin.find_last_of('/');
+  return p == std::string::npos ? chemin : chemin.substr(p + 1);
+}
+
+std::string Parent(const std::string& chemin) {
+  size_t p = chemin.find_last_of('/');
+  if (p == std::string::npos) return ".";
+  if (p == 0) return "/";
+  return chemin.substr(0, p);
 }
 
 // The system's text for an error, trimmed like TexteErreurSysteme but left empty when the
@@ -46,12 +73,44 @@ std::string TexteSystemeSeul(int err) {
   return t;
 }
 
+bool AUneLettre(const std::string& nom) {
+  for (char c : nom) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  }
+  return false;
+}
+
+std::string CasseInversee(const std::string& nom) {
+  std::string r = nom;
+  for (char& c : r) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return r;
+}
+
+// True when the destination entry `d` must be given the mode, owner or (a link) time of
+// the source entry `s` although its content is the same.
+bool AttributsDifferents(const EntreeRepertoire& s, const EntreeRepertoire& d, bool garderDroits) {
+  if (!garderDroits) return false;
+  const bool root = geteuid() == 0;
+  const bool proprietaire = root && (s.Uid != d.Uid || s.Gid != d.Gid);
+  if (s.Genre == GenreEntree::Lien) return proprietaire || s.Secondes != d.Secondes;
+  return proprietaire ||
+         (d.Mode & 07777) != platform::ModeAttendu(s.Mode, d.Uid == s.Uid, d.Gid == s.Gid);
+}
+
 // One walk: the state shared by every level of one call of TraiterCouple.
 class TParcours {
  public:
   TParcours(bool comparerSeulement, const TSurMessage& surMessage,
             const TSurAvancement& surAvancement)
-      : comparer_(comparerSeulement), surMessage_(surMessage), surAvancement_(surAvancement) {}
+      : comparer_(comparerSeulement), surMessage_(surMessage), surAvancement_(surAvancement) {
+    options_.SynchroDonnees = kSynchroParFichier;
+  }
 
   int Nombre() const { return nombre_; }
 
@@ -67,43 +126,108 @@ class TParcours {
   }
 
   void Executer(const std::string& source, const std::string& destination) {
+    platform::ElargirLimiteDescripteurs();
     if (!platform::EstRepertoire(source)) {
       Signaler(source + " ==> Répertoire source non accessible");
       return;
     }
+    TRepertoire src, dst;
+    const int err_src = src.OuvrirChemin(source);
+    int err_dst = 0;
     if (comparer_) {
       if (!platform::EstRepertoire(destination)) {
         Signaler(destination + " ==> Répertoire destination inexistant");
         return;
       }
+      err_dst = dst.OuvrirChemin(destination);
     } else if (!platform::EstRepertoire(destination)) {
-      if (int err = platform::CreerRepertoires(destination)) {
-        Signaler("Abandon : Impossible de créer le répertoire " + destination + " " +
-                 TexteErreurSysteme(err));
-        return;
-      }
+      if (!CreerRacine(destination, dst)) return;
+    } else {
+      err_dst = dst.OuvrirChemin(destination);
     }
     // Synchronise mode only: a compare changes nothing, and may look at a destination
-    // while it is being synchronised. The lock is on the destination directory itself, so
-    // it is taken once that directory exists; it is held until the walk ends. Where the
-    // file system cannot lock (NFS without write access) the walk goes on unlocked rather
-    // than not at all.
-    if (!comparer_ && verrou_.Prendre(destination) == EWOULDBLOCK) {
+    // while it is being synchronised. The lock is on the destination directory itself, the
+    // one just opened, and is held until the walk ends. Where the file system cannot lock
+    // (NFS without write access) the walk goes on unlocked rather than not at all.
+    if (!comparer_ && dst.Ouvert() && verrou_.Prendre(dst.fd()) == EWOULDBLOCK) {
       Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
       return;
     }
-    TraiterNiveau(source, destination, true);
+    TraiterNiveau(src, err_src, dst, err_dst, source, destination);
+    PublierAttente();
+    if (modifie_ && dst.Ouvert()) {
+      if (int err = platform::Synchroniser(dst)) {
+        Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +
+                 TexteErreurSysteme(err));
+      }
+    }
   }
 
  private:
-  // A source subdirectory to descend into, and the destination name it goes to.
+  // What the walk does with one source entry of a level, decided before anything changes.
+  enum class Quoi {
+    Rien,       // ".", "..", or an identical entry
+    Attributs,  // same content: mode, owner or link time to fix in place
+    Copier,     // missing or different
+    CreerRep,   // a directory missing from the destination
+    Descendre,  // a directory present on both sides
+    Collision,  // folds onto the name of another source entry
+  };
+  struct Decision {
+    Quoi quoi = Quoi::Rien;
+    std::string nomDst;     // the destination name it goes to
+    bool renommer = false;  // nomDst differs from the source name by case only
+    bool manquant = false;  // compare mode: nothing of that name in the destination
+  };
   struct Descente {
     std::string source;
     std::string destination;
   };
+  // A destination directory held open while copies into it, or its own attributes, wait
+  // for the batch to be on disk.
+  struct RepertoireEnAttente {
+    TRepertoire rep;
+    uint64_t peripherique = 0;
+  };
+  using Partage = std::shared_ptr<RepertoireEnAttente>;
+  struct Attente {
+    Partage dir;
+    platform::CopieEnAttente copie;
+    std::string source;
+    std::string destination;
+  };
+  struct Finition {
+    Partage dir;
+    EntreeRepertoire source;
+    std::string chemin;
+    bool garder = true;
+  };
 
-  void TraiterNiveau(const std::string& src, const std::string& dst, bool racine) {
-    if (!LireCible(dst, racine)) {
+  // Creates the missing destination root, its last component only.
+  bool CreerRacine(const std::string& destination, TRepertoire& dst) {
+    TRepertoire parent;
+    const std::string nom = NomFinal(destination);
+    int err = parent.OuvrirChemin(Parent(destination));
+    if (err == ENOENT) {
+      // The mount point of a disk that is not there: never fill the disk beneath it.
+      Signaler("Abandon : Impossible de créer le répertoire " + destination +
+               ", son répertoire parent n'existe pas");
+      return false;
+    }
+    if (err == 0) err = platform::CreerRepertoire(parent, nom);
+    if (err == EEXIST) err = 0;
+    if (err == 0) err = dst.OuvrirSous(parent, nom);
+    if (err != 0) {
+      Signaler("Abandon : Impossible de créer le répertoire " + destination + " " +
+               TexteErreurSysteme(err));
+      return false;
+    }
+    return true;
+  }
+
+  void TraiterNiveau(const TRepertoire& srcRep, int errSrc, const TRepertoire& dstRep, int errDst,
+                     const std::string& src, const std::string& dst) {
+    if (errDst != 0 || !LireCible(dstRep)) {
       Signaler("Erreur en lisant le répertoire " + dst);
       return;
     }
@@ -111,29 +235,79 @@ class TParcours {
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
     std::vector<EntreeRepertoire> entrees;
-    if (int err = platform::ListerRepertoire(src, racine, entrees)) {
-      Signaler("Erreur " + TexteSystemeSeul(err) + " " + src);
+    if (errSrc == 0) {
+      errSrc = srcRep.Lister([&](EntreeRepertoire& e) { entrees.push_back(std::move(e)); });
+    }
+    if (errSrc != 0) {
+      Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
       return;
     }
-    std::vector<Descente> descentes;
-    ParcourirSource(src, dst, entrees, descentes);
-    entrees = {};
-    if (PointDeControle()) return;
-    TraiterSurplus(dst);
-    if (Abandon) return;
-    for (const Descente& d : descentes) {
-      TraiterNiveau(Joindre(src, d.source), Joindre(dst, d.destination), false);
-      if (Abandon) break;
+    Proprietes(dstRep);
+    options_.GarderDroits = !props_.NomsWindows;
+    if (CrochetAvantAction) CrochetAvantAction(dst);
+
+    std::vector<Decision> decisions;
+    cede_.clear();
+    Decider(srcRep, dstRep, entrees, decisions);
+    if (!comparer_) {
+      SupprimerSurplus(dstRep, dst);
+      if (Abandon) return;
     }
+    std::vector<Descente> descentes;
+    partage_.reset();
+    for (size_t i = 0; i < entrees.size(); ++i) {
+      Agir(srcRep, dstRep, src, dst, entrees[i], decisions[i], descentes);
+      if (PointDeControle()) return;
+    }
+    const bool enAttenteIci = partage_ != nullptr;
+    partage_.reset();
+    entrees = {};
+    decisions = {};
+    if (PointDeControle()) return;
+    if (comparer_) SignalerSurplus(dst);
+    rep_.Vider();
+    fich_.Vider();
+    const platform::ProprietesRepertoire props = props_;
+    for (const Descente& d : descentes) {
+      TRepertoire s, c;
+      const int es = s.OuvrirSous(srcRep, d.source);
+      const int ec = c.OuvrirSous(dstRep, d.destination);
+      TraiterNiveau(s, es, c, ec, Joindre(src, d.source), Joindre(dst, d.destination));
+      if (Abandon) return;
+    }
+    if (!comparer_) FinirRepertoire(srcRep, dstRep, dst, props, enAttenteIci);
   }
 
-  bool LireCible(const std::string& dst, bool racine) {
+  // The case rules of the destination directory, by its file system or, where that does
+  // not tell, by looking up a listed name with its letter case inverted.
+  void Proprietes(const TRepertoire& dstRep) {
+    props_ = dstRep.Proprietes();
+    if (!props_.ReplieIncertain) return;
+    bool vu = false;
+    for (const TListNomFichRep* l : {&fich_, &rep_}) {
+      for (const TNomFichRep* r : l->Elements()) {
+        if (vu || !AUneLettre(r->Name)) continue;
+        vu = true;
+        const std::string autre = CasseInversee(r->Name);
+        // Both spellings listed: case-sensitive.
+        if (fich_.IndiceExact(autre) < 0 && rep_.IndiceExact(autre) < 0) {
+          props_.ReplieCasse = dstRep.ExisteEntree(autre);
+        }
+      }
+    }
+    // Nothing to look up: only a synchronisation may write a probe.
+    if (!vu && !comparer_) props_.ReplieCasse = dstRep.SonderCasse();
+    // A case-folding FUSE file system is one that Windows reads (exFAT, NTFS).
+    props_.NomsWindows = props_.ReplieCasse;
+  }
+
+  bool LireCible(const TRepertoire& dstRep) {
     rep_.Vider();
     fich_.Vider();
     // Records are made while the directory is read; a too long name is reported only once
     // the whole listing has succeeded, as if it had been read first.
     std::vector<std::pair<bool, std::string>> trop_longs;  // (directory, name)
-    const int err = platform::ParcourirRepertoire(dst, racine, [&](EntreeRepertoire& e) {
+    const int err = dstRep.Lister([&](EntreeRepertoire& e) {
       if (EstPointOuPointPoint(e.Nom)) return;
       const bool repertoire = e.Genre == GenreEntree::Repertoire;
       if (e.Nom.size() > kLongueurNomMax && NbCaracteres(e.Nom) > kLongueurNomMax) {
@@ -149,12 +323,37 @@ class TParcours {
     return true;
   }
 
-  void ParcourirSource(const std::string& src, const std::string& dst,
-                       const std::vector<EntreeRepertoire>& entrees,
-                       std::vector<Descente>& descentes) {
-    // Names present in the source: on a case-sensitive file system, a destination entry
-    // whose exact name is one of them is kept for that entry and never matched by case.
-    // The set is made only when a lookup ignoring case first needs it.
+  int Chercher(const TListNomFichRep& liste, const std::string& nom, const TEstReserve& reserve) {
+    return props_.ReplieCasse ? liste.Indice(nom, reserve) : liste.IndiceExact(nom);
+  }
+
+  // Matches every source entry of the level against the destination lists. Nothing is
+  // changed or reported here; afterwards the lists hold the surplus.
+  void Decider(const TRepertoire& srcRep, const TRepertoire& dstRep,
+               const std::vector<EntreeRepertoire>& entrees, std::vector<Decision>& decisions) {
+    decisions.assign(entrees.size(), Decision{});
+    // On a case-folding destination, source names that fold to one name would land in one
+    // entry: only one of them is mirrored, the one already there under its exact name, or
+    // else the first in byte order (the same one at every run).
+    if (props_.ReplieCasse) {
+      std::map<std::string, size_t> elu;  // folded name -> chosen entry
+      for (size_t i = 0; i < entrees.size(); ++i) {
+        if (EstPointOuPointPoint(entrees[i].Nom)) continue;
+        const std::string cle = MinusculesAscii(entrees[i].Nom);
+        auto [it, nouveau] = elu.try_emplace(cle, i);
+        if (nouveau) continue;
+        const std::string& a = entrees[it->second].Nom;
+        const std::string& b = entrees[i].Nom;
+        auto present = [&](const std::string& n) {
+          return fich_.IndiceExact(n) >= 0 || rep_.IndiceExact(n) >= 0;
+        };
+        const bool b_gagne = present(b) ? !present(a) || b < a : !present(a) && b < a;
+        decisions[b_gagne ? it->second : i].quoi = Quoi::Collision;
+        if (b_gagne) it->second = i;
+      }
+    }
+    // Names present in the source: a destination entry whose exact name is one of them is
+    // kept for that entry and never matched by case. Made when a folded lookup needs it.
     std::unordered_set<std::string_view> noms;
     bool noms_faits = false;
     const TEstReserve reserve = [&](const std::string& nom) {
@@ -165,87 +364,69 @@ class TParcours {
       }
       return noms.count(nom) != 0;
     };
-    // Copies of this level go through one open destination directory.
-    platform::TRepertoireCible cible(comparer_ ? std::string() : dst);
-    for (const EntreeRepertoire& e : entrees) {
-      if (!EstPointOuPointPoint(e.Nom)) {
-        if (e.Genre == GenreEntree::Repertoire) {
-          descentes.push_back({e.Nom, RepertoireSource(dst, e, reserve)});
+    for (size_t k = 0; k < entrees.size(); ++k) {
+      const EntreeRepertoire& e = entrees[k];
+      Decision& d = decisions[k];
+      if (EstPointOuPointPoint(e.Nom) || d.quoi == Quoi::Collision) continue;
+      d.nomDst = e.Nom;
+      if (e.Genre == GenreEntree::Repertoire) {
+        int i = Chercher(rep_, e.Nom, reserve);
+        if (i >= 0) {
+          d.quoi = Quoi::Descendre;
+          d.nomDst = rep_[i].Name;
+          rep_.Supprimer(i);
+        } else if (comparer_) {
+          d.quoi = Quoi::Descendre;
+          d.manquant = true;
         } else {
-          FichierSource(src, dst, e, reserve, cible);
+          d.quoi = Quoi::CreerRep;
+          int f = Chercher(fich_, e.Nom, reserve);
+          if (f >= 0) {
+            // A file stands where the directory goes: it gives way, and a failed deletion
+            // shows as the creation failure.
+            cede_.push_back(fich_[f].Name);
+            fich_.Supprimer(f);
+          }
         }
+        d.renommer = d.nomDst != e.Nom;
+        continue;
       }
-      if (PointDeControle()) return;
+      int i = Chercher(fich_, e.Nom, reserve);
+      if (i < 0) {
+        d.quoi = Quoi::Copier;
+        d.manquant = true;
+        continue;
+      }
+      const TNomFichRep& r = fich_[i];
+      d.nomDst = r.Name;
+      d.renommer = d.nomDst != e.Nom;
+      bool meme = fich_.Identique(i, e, props_.DeuxSecondes);
+      if (meme && e.Genre == GenreEntree::Lien) {
+        std::string a, b;
+        meme = srcRep.LireLien(e.Nom, a) == 0 && dstRep.LireLien(r.Name, b) == 0 && a == b;
+      }
+      if (!meme) {
+        d.quoi = Quoi::Copier;
+      } else if (AttributsDifferents(e, r.Entree, options_.GarderDroits)) {
+        d.quoi = Quoi::Attributs;
+      }
+      fich_.Supprimer(i);
     }
   }
 
-  // Matches a source subdirectory; returns the destination name the descent goes to.
-  std::string RepertoireSource(const std::string& dst, const EntreeRepertoire& e,
-                               const TEstReserve& reserve) {
-    int i = rep_.Indice(e.Nom, reserve);
-    if (i >= 0) {
-      std::string nom = rep_[i].Name;
-      rep_.Supprimer(i);
-      return nom;
-    }
-    const std::string chemin = Joindre(dst, e.Nom);
-    if (comparer_) {
-      Signaler(chemin + " ==> Répertoire inexistant");
-      return e.Nom;
-    }
-    int f = fich_.Indice(e.Nom, reserve);
-    if (f >= 0) {
-      // A file stands where the directory goes; a failed deletion shows as the creation
-      // failure below.
-      SupprimerFichier(Joindre(dst, fich_[f].Name));
-      fich_.Supprimer(f);
-    }
-    if (platform::CreerRepertoire(chemin) != 0) Signaler("Impossible de créer " + chemin);
-    return e.Nom;
-  }
-
-  void FichierSource(const std::string& src, const std::string& dst, const EntreeRepertoire& e,
-                     const TEstReserve& reserve, platform::TRepertoireCible& repertoire) {
-    int i = fich_.Indice(e.Nom, reserve);
-    if (i < 0) {
-      if (comparer_) {
-        Signaler(Joindre(dst, e.Nom) + " ==> Fichier inexistant");
-      } else {
-        CopierFichier(Joindre(src, e.Nom), repertoire, dst, e.Nom);
-      }
-      return;
-    }
-    if (fich_.Identique(i, e.Taille, e.Date, e.Genre)) {
-      ++NbIdentiques;
-    } else {
-      // A replaced file keeps the name it has in the destination.
-      if (comparer_) {
-        Signaler(Joindre(dst, fich_[i].Name) + " ==> diffère du fichier source.");
-      } else {
-        CopierFichier(Joindre(src, e.Nom), repertoire, dst, fich_[i].Name);
-      }
-    }
-    fich_.Supprimer(i);
-  }
-
-  void TraiterSurplus(const std::string& dst) {
-    if (comparer_) {
-      for (const TNomFichRep* r : fich_.Elements()) {
-        Signaler(Joindre(dst, r->Name) + " ==> Fichier en trop.");
-      }
-      for (const TNomFichRep* r : rep_.Elements()) {
-        Signaler(Joindre(dst, r->Name) + " ==> Répertoire en trop.");
-      }
-      return;
-    }
+  // Deletes what stands in the way before anything is copied: a rename over a large file on
+  // a nearly full disk needs the room of the surplus.
+  void SupprimerSurplus(const TRepertoire& dstRep, const std::string& dst) {
+    if (!cede_.empty() || fich_.Count() > 0 || rep_.Count() > 0) modifie_ = true;
+    for (const std::string& nom : cede_) SupprimerFichier(dstRep, nom);
     for (const TNomFichRep* r : fich_.Elements()) {
-      const std::string chemin = Joindre(dst, r->Name);
-      if (!SupprimerFichier(chemin)) Signaler("Impossible de supprimer le fichier " + chemin);
+      if (!SupprimerFichier(dstRep, r->Name)) {
+        Signaler("Impossible de supprimer le fichier " + Joindre(dst, r->Name));
+      }
     }
     for (const TNomFichRep* r : rep_.Elements()) {
-      const std::string chemin = Joindre(dst, r->Name);
-      if (platform::SupprimerArborescence(chemin, NbSupprimes) != 0) {
-        Signaler("Impossible de supprimer le répertoire " + chemin);
+      if (platform::SupprimerArborescence(dstRep, r->Name, NbSupprimes) != 0) {
+        Signaler("Impossible de supprimer le répertoire " + Joindre(dst, r->Name));
       }
       if (PointDeControle()) break;
     }
@@ -253,36 +434,201 @@ class TParcours {
     fich_.Vider();
   }
 
-  // Copies `source` into the destination directory `dst` (held open by `repertoire`) under
-  // the name `nom`.
-  bool CopierFichier(const std::string& source, platform::TRepertoireCible& repertoire,
-                     const std::string& dst, const std::string& nom) {
-    if (!NomCorrect(NomFinal(source))) {
-      Signaler("Fichier non copié, son nom n'est pas correct : " + source);
-      return false;
+  void SignalerSurplus(const std::string& dst) {
+    for (const TNomFichRep* r : fich_.Elements()) {
+      Signaler(Joindre(dst, r->Name) + " ==> Fichier en trop.");
     }
-    int err = repertoire.Copier(source, nom);
-    if (err == platform::kPasFichierOrdinaire) {
-      Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
-      return false;
+    for (const TNomFichRep* r : rep_.Elements()) {
+      Signaler(Joindre(dst, r->Name) + " ==> Répertoire en trop.");
     }
-    if (err != 0) {
-      Signaler("Erreur lors de la copie du fichier " + source + " vers " + Joindre(dst, nom) +
-               ". " + TexteErreurSysteme(err));
-      return false;
-    }
-    ++NbCopies;
-    return true;
   }
 
-  static std::string NomFinal(const std::string& chemin) {
-    size_t p = chemin.find_last_of('/');
-    return p == std::string::npos ? chemin : chemin.substr(p + 1);
+  void Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& src,
+            const std::string& dst, const EntreeRepertoire& e, Decision& d,
+            std::vector<Descente>& descentes) {
+    const bool repertoire = e.Genre == GenreEntree::Repertoire;
+    if (d.quoi == Quoi::Collision) {
+      Signaler(
+          std::string(repertoire ? "Répertoire" : "Fichier") +
+          " non copié, son nom ne diffère que par la casse d'un autre : " + Joindre(src, e.Nom));
+      return;
+    }
+    if (comparer_ && d.renommer) {
+      Signaler(Joindre(dst, d.nomDst) + " ==> nom différent du fichier source : " + e.Nom);
+    }
+    if (!comparer_ && d.renommer) {
+      modifie_ = true;
+      // A case-only rename on a case-folding destination.
+      if (platform::Renommer(dstRep, d.nomDst, e.Nom) == 0) {
+        d.nomDst = e.Nom;
+      } else {
+        Signaler("Impossible de renommer " + Joindre(dst, d.nomDst) + " en " + e.Nom);
+      }
+    }
+    if (d.quoi == Quoi::Rien) {
+      if (!EstPointOuPointPoint(e.Nom)) ++NbIdentiques;
+      return;
+    }
+    const std::string chemin = Joindre(dst, d.nomDst);
+    switch (d.quoi) {
+      case Quoi::Attributs:
+        ++NbIdentiques;
+        if (comparer_) {
+          Signaler(chemin + " ==> attributs différents du fichier source.");
+          return;
+        }
+        modifie_ = true;
+        if (platform::AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
+          Signaler("Impossible de modifier les attributs de " + chemin);
+        }
+        return;
+      case Quoi::Copier:
+        if (comparer_) {
+          Signaler(chemin +
+                   (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
+        } else {
+          CopierFichier(srcRep, dstRep, e, d.nomDst, Joindre(src, e.Nom), chemin);
+        }
+        return;
+      case Quoi::CreerRep:
+        modifie_ = true;
+        if (platform::CreerRepertoire(dstRep, d.nomDst) != 0)
+          Signaler("Impossible de créer " + chemin);
+        break;
+      case Quoi::Descendre:
+        if (d.manquant) Signaler(chemin + " ==> Répertoire inexistant");
+        break;
+      default:
+        return;
+    }
+    descentes.push_back({e.Nom, d.nomDst});
+  }
+
+  // Writes the copy of the source entry `e` under a temporary name; it takes the name
+  // `nom` with its batch.
+  void CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep,
+                     const EntreeRepertoire& e, const std::string& nom, const std::string& source,
+                     const std::string& destination) {
+    if (props_.NomsWindows && !NomCorrect(e.Nom)) {
+      Signaler("Fichier non copié, son nom n'est pas correct : " + source);
+      return;
+    }
+    Attente a{nullptr, {{}, nom}, source, destination};
+    int err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+    if (err == ENOSPC && !attente_.empty()) {
+      // The waiting copies still hold the room of the files they replace: publish them
+      // and try once more.
+      PublierAttente();
+      err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+    }
+    if (err == platform::kPasFichierOrdinaire) {
+      Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
+    } else if (err == platform::kModifiePendantCopie) {
+      Signaler("Fichier modifié pendant la copie, non copié : " + source);
+    } else if (err != 0) {
+      ErreurCopie(a, err);
+    } else {
+      if (!partage_) partage_ = Partager(dstRep);
+      if (!partage_) {
+        platform::Abandonner(dstRep, a.copie);
+        ErreurCopie(a, errno);
+        return;
+      }
+      a.dir = partage_;
+      attente_.push_back(std::move(a));
+      octetsEnAttente_ += e.Taille;
+      if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
+          repertoiresEnAttente_ >= kLotRepertoires) {
+        PublierAttente();
+      }
+    }
+  }
+
+  // A second descriptor on a destination directory, for what waits for the batch.
+  Partage Partager(const TRepertoire& dstRep) {
+    auto p = std::make_shared<RepertoireEnAttente>();
+    if (p->rep.Dupliquer(dstRep) != 0) return nullptr;
+    p->peripherique = p->rep.Peripherique();
+    ++repertoiresEnAttente_;
+    return p;
+  }
+
+  void ErreurCopie(const Attente& a, int err) {
+    Signaler("Erreur lors de la copie du fichier " + a.source + " vers " + a.destination + ". " +
+             TexteErreurSysteme(err));
+  }
+
+  // Writes the batch to disk, then gives each copy its final name and each finished
+  // directory its attributes.
+  void PublierAttente() {
+    std::vector<std::pair<uint64_t, int>> synchros;  // (device, error) of each flush
+    for (const Attente& a : attente_) {
+      if (options_.SynchroDonnees) break;
+      bool fait = false;
+      for (const auto& [p, e] : synchros) fait = fait || p == a.dir->peripherique;
+      if (!fait) synchros.emplace_back(a.dir->peripherique, platform::Synchroniser(a.dir->rep));
+    }
+    for (const Attente& a : attente_) {
+      int err = 0;
+      for (const auto& [p, e] : synchros) {
+        if (p == a.dir->peripherique) err = e;
+      }
+      const int r = err != 0 ? err : platform::Publier(a.dir->rep, a.copie);
+      if (r == 0) {
+        ++NbCopies;
+        modifie_ = true;
+      } else {
+        if (err != 0) platform::Abandonner(a.dir->rep, a.copie);
+        ErreurCopie(a, r);
+      }
+    }
+    attente_.clear();
+    octetsEnAttente_ = 0;
+    repertoiresEnAttente_ = 0;
+    for (const Finition& f : finitions_)
+      AppliquerFinition(f.dir->rep, f.source, f.chemin, f.garder);
+    finitions_.clear();
+  }
+
+  // Once its contents are done, a directory takes the mode, owner and time of its source;
+  // after the copies into it that still wait, when there are some.
+  void FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& dst,
+                       const platform::ProprietesRepertoire& props, bool enAttenteIci) {
+    EntreeRepertoire s, d;
+    if (srcRep.Decrire(s) != 0 || dstRep.Decrire(d) != 0) return;
+    const bool garder = !props.NomsWindows;
+    const int64_t ecart = s.Secondes - d.Secondes;
+    const bool date =
+        props.DeuxSecondes ? (ecart < -2 || ecart > 2) : (ecart != 0 || s.Nanos != d.Nanos);
+    // Renames still to come in it would change its time again.
+    const bool attendre = enAttenteIci && !attente_.empty();
+    if (!attendre) {
+      if (date || AttributsDifferents(s, d, garder)) AppliquerFinition(dstRep, s, dst, garder);
+      return;
+    }
+    Partage p = Partager(dstRep);
+    if (!p) {
+      Signaler("Impossible de modifier les attributs de " + dst);
+      return;
+    }
+    finitions_.push_back({std::move(p), std::move(s), dst, garder});
+    if (repertoiresEnAttente_ >= kLotRepertoires) PublierAttente();
+  }
+
+  void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
+                         const std::string& dst, bool garder) {
+    platform::OptionsCopie o = options_;
+    o.GarderDroits = garder;
+    if (platform::AppliquerAttributsRepertoire(dstRep, s, o) != 0) {
+      Signaler("Impossible de modifier les attributs de " + dst);
+    } else {
+      modifie_ = true;
+    }
   }
 
   // Each deleted file is counted once, here.
-  bool SupprimerFichier(const std::string& chemin) {
-    if (platform::SupprimerFichier(chemin) != 0) return false;
+  bool SupprimerFichier(const TRepertoire& dstRep, const std::string& nom) {
+    if (platform::SupprimerFichier(dstRep, nom) != 0) return false;
     ++NbSupprimes;
     return true;
   }
@@ -294,6 +640,15 @@ class TParcours {
   int nombre_ = 0;
   TListNomFichRep rep_;
   TListNomFichRep fich_;
+  std::vector<std::string> cede_;  // destination files giving way to source directories
+  platform::ProprietesRepertoire props_;
+  platform::OptionsCopie options_;
+  std::vector<Attente> attente_;
+  std::vector<Finition> finitions_;
+  Partage partage_;  // the current level's destination, once a copy waits there
+  int64_t octetsEnAttente_ = 0;
+  size_t repertoiresEnAttente_ = 0;
+  bool modifie_ = false;  // something changed since the pair began: syncfs at its end
 };
 
 // A source that holds nothing while its destination holds something is far more often a

@@ -25,9 +25,16 @@ extern int32_t NbCopies;
 extern int32_t NbSupprimes;
 extern int32_t NbIdentiques;
 
+// Test only: when set, called at each level of a walk once both sides are listed and
+// before anything is changed or reported, with the destination directory's path.
+extern void (*CrochetAvantAction)(const std::string& destination);
+
 // Walks one pair and returns the number of report lines produced (0: identical in compare
 // mode, done without error in synchronise mode). Either callback may be empty. The paths
-// are "/"-separated, trimmed and without a trailing "/" (the root "/" excepted).
+// are "/"-separated, trimmed and without a trailing "/" (the root "/" excepted). Only the
+// last component of a missing destination is created. Every change inside the destination
+// goes through open directories, never through a link; a synchronised pair ends with its
+// destination's file system written to disk.
 // In synchronise mode the destination directory itself is locked (platform::
 // TVerrouRepertoire) for the whole walk, once it exists, and the pair is not walked, with
 // one report line, when another run of any user holds that lock, or when the source root

@@ -2,7 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -12,51 +18,36 @@
 #include <random>
 #include <utility>
 
+#include "platform/FileSystemInterne.h"
+
 namespace jumelix::platform {
+
 namespace {
 
-// Owns a file descriptor; closing errors are ignored except where Fermer() is called.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  // Closes now and returns 0 or the errno of the close (a late write error shows here).
-  int Fermer() {
-    int r = ::close(fd_);
-    fd_ = -1;
-    return r == 0 ? 0 : errno;
-  }
+using interne::AvecRepertoireInscriptible;
+using interne::Dir;
+using interne::Fd;
+using interne::Temporaire;
 
- private:
-  int fd_;
-};
-
-// Owns a DIR stream.
-class Dir {
- public:
-  explicit Dir(DIR* d) : d_(d) {}
-  ~Dir() {
-    if (d_ != nullptr) closedir(d_);
-  }
-  Dir(const Dir&) = delete;
-  Dir& operator=(const Dir&) = delete;
-  DIR* get() const { return d_; }
-
- private:
-  DIR* d_;
-};
+// File-system magic numbers not every kernel header defines.
+constexpr unsigned long kExfat = 0x2011BAB0;
+constexpr unsigned long kNtfs = 0x5346544E;
+constexpr unsigned long kNtfs3 = 0x7366746E;
+constexpr unsigned long kCifs = 0xFF534D42;
+constexpr unsigned long kSmb2 = 0xFE534D42;
+constexpr unsigned long kSmb = 0x517B;
+constexpr unsigned long kFuse = 0x65735546;
+constexpr unsigned long kMsdos = 0x4D44;
+constexpr unsigned long kExt4 = 0xEF53;
+constexpr unsigned long kF2fs = 0xF2F52010;
+#ifndef FS_CASEFOLD_FL
+constexpr long FS_CASEFOLD_FL = 0x40000000;
+#endif
 
 bool EstPointOuPointPoint(const char* n) {
   return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
 }
 
-// The directory part of a path ("." for a bare name, "/" for a name at the root).
 std::string Parent(const std::string& chemin) {
   size_t p = chemin.find_last_of('/');
   if (p == std::string::npos) return ".";
@@ -64,216 +55,40 @@ std::string Parent(const std::string& chemin) {
   return chemin.substr(0, p);
 }
 
-std::string NomSeul(const std::string& chemin) {
-  size_t p = chemin.find_last_of('/');
-  return p == std::string::npos ? chemin : chemin.substr(p + 1);
-}
-
-// Runs `op` (returning 0 or an errno). When it is refused for lack of permission and the
-// directory `dir` belongs to us without owner write and search rights, the directory gets
-// them for one more try and its mode is restored afterwards.
-template <class Op>
-int AvecRepertoireInscriptible(const std::string& dir, Op op) {
-  int r = op();
-  if (r != EACCES && r != EPERM) return r;
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0 || st.st_uid != geteuid()) return r;
-  if ((st.st_mode & (S_IWUSR | S_IXUSR)) == (S_IWUSR | S_IXUSR)) return r;
-  if (chmod(dir.c_str(), (st.st_mode & 07777) | S_IWUSR | S_IXUSR) != 0) return r;
-  r = op();
-  chmod(dir.c_str(), st.st_mode & 07777);
-  return r;
-}
-
-std::string NomTemporaire() {
-  static std::mt19937_64 alea{std::random_device{}()};
-  static const char hex[] = "0123456789abcdef";
-  std::string nom = ".jumelix-";
-  uint64_t v = alea();
-  for (int i = 0; i < 12; ++i, v >>= 4) nom += hex[v & 15];
-  return nom + ".tmp";
-}
-
-// A temporary entry in a directory, removed at destruction unless Valider() was called.
-class Temporaire {
- public:
-  explicit Temporaire(int dirfd) : dirfd_(dirfd) {}
-  ~Temporaire() {
-    if (!nom_.empty() && !valide_) unlinkat(dirfd_, nom_.c_str(), 0);
-  }
-  Temporaire(const Temporaire&) = delete;
-  Temporaire& operator=(const Temporaire&) = delete;
-  // Creates the entry with `creer(nom)` (0 or errno), trying fresh names while taken.
-  template <class Fabrique>
-  int Creer(Fabrique creer) {
-    for (int essai = 0; essai < 100; ++essai) {
-      std::string nom = NomTemporaire();
-      int r = creer(nom);
-      if (r == 0) {
-        nom_ = nom;
-        return 0;
-      }
-      if (r != EEXIST) return r;
-    }
-    return EEXIST;
-  }
-  const std::string& nom() const { return nom_; }
-  void Valider() { valide_ = true; }
-
- private:
-  int dirfd_;
-  std::string nom_;
-  bool valide_ = false;
-};
-
-int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur, off_t& fin) {
-  std::vector<char> tampon(1 << 20);
-  while (longueur > 0) {
-    size_t n = static_cast<size_t>(std::min<off_t>(longueur, static_cast<off_t>(tampon.size())));
-    ssize_t lu = pread(in, tampon.data(), n, debut);
-    if (lu < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (lu == 0) return 0;  // the source shrank meanwhile
-    for (ssize_t fait = 0; fait < lu;) {
-      ssize_t e = pwrite(out, tampon.data() + fait, static_cast<size_t>(lu - fait), debut + fait);
-      if (e < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      fait += e;
-    }
-    debut += lu;
-    longueur -= lu;
-    fin = debut;
-  }
-  return 0;
-}
-
-// Copies up to `longueur` bytes at `debut`; `fin` receives the offset the copy reached
-// (less than debut + longueur when the source shrank meanwhile).
-int CopierPlage(int in, int out, off_t debut, off_t longueur, off_t& fin) {
-  loff_t pin = debut, pout = debut;
-  fin = debut;
-  while (longueur > 0) {
-    ssize_t n = copy_file_range(in, &pin, out, &pout, static_cast<size_t>(longueur), 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
-          errno == EBADF) {
-        return CopierParLectureEcriture(in, out, pin, longueur, fin);
-      }
-      return errno;
-    }
-    if (n == 0) break;
-    longueur -= n;
-    fin = pout;
-  }
-  return 0;
-}
-
-// Copies the data of `in` (a regular file of `taille` bytes occupying `blocs` 512-byte
-// blocks) into the new, empty file `out`, leaving holes as holes, and gives `out` the size.
-int CopierContenu(int in, int out, off_t taille, blkcnt_t blocs) {
-  off_t ecrit = 0;  // the size of `out` so far
-  // A file whose blocks cover its size has no hole worth looking for.
-  if (blocs * 512 >= taille) {
-    if (int r = CopierPlage(in, out, 0, taille, ecrit)) return r;
+void Remplir(EntreeRepertoire& x, const struct stat& st) {
+  x.Attr = 0;
+  if (S_ISDIR(st.st_mode)) {
+    x.Genre = GenreEntree::Repertoire;
+    x.Attr |= kAttrRepertoire;
+  } else if (S_ISLNK(st.st_mode)) {
+    x.Genre = GenreEntree::Lien;
+  } else if (S_ISREG(st.st_mode)) {
+    x.Genre = GenreEntree::Fichier;
   } else {
-    off_t pos = 0;
-    while (pos < taille) {
-      off_t donnees = lseek(in, pos, SEEK_DATA);
-      off_t trou = taille;
-      if (donnees < 0) {
-        if (errno == ENXIO) break;  // only a hole remains
-        donnees = pos;              // no hole support: copy everything
-      } else {
-        trou = lseek(in, donnees, SEEK_HOLE);
-        if (trou < 0 || trou > taille) trou = taille;
-      }
-      if (donnees >= taille) break;
-      off_t fin = donnees;
-      if (int r = CopierPlage(in, out, donnees, trou - donnees, fin)) return r;
-      if (fin > donnees) ecrit = fin;
-      pos = trou;
-    }
+    x.Genre = GenreEntree::Special;
   }
-  // Only a final hole, or a source that shrank meanwhile, leaves the size to set.
-  if (ecrit != taille && ftruncate(out, taille) != 0) return errno;
-  return 0;
+  if ((st.st_mode & S_IWUSR) == 0) x.Attr |= kAttrLectureSeule;
+  if (!x.Nom.empty() && x.Nom[0] == '.') x.Attr |= kAttrCache;
+  x.Taille = static_cast<int64_t>(st.st_size);
+  x.Secondes = static_cast<int64_t>(st.st_mtim.tv_sec);
+  x.Nanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
+  x.Mode = st.st_mode;
+  x.Uid = st.st_uid;
+  x.Gid = st.st_gid;
+  x.Rdev = st.st_rdev;
 }
 
-int CopierFichierOrdinaire(const std::string& source, int dirfd, const std::string& nom) {
-  Fd in(open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!in.ok()) return errno;
-  struct stat st;
-  if (fstat(in.get(), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
-  Temporaire tmp(dirfd);
-  int out_fd = -1;
-  // Made with the source's permissions (none for others to write, no special bits): most
-  // often the mode needs no change afterwards.
-  const mode_t initial = st.st_mode & 0755;
-  int r = tmp.Creer([&](const std::string& n) {
-    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, initial);
-    return out_fd < 0 ? errno : 0;
-  });
-  if (r != 0) return r;
-  Fd out(out_fd);
-  if ((r = CopierContenu(in.get(), out.get(), st.st_size, st.st_blocks)) != 0) return r;
-  // The new file belongs to us, in our group or the directory's: the owner and group are
-  // changed only where they differ from the source's.
-  struct stat ost;
-  if (fstat(out.get(), &ost) != 0) return errno;
-  if (geteuid() == 0) {
-    if ((ost.st_uid != st.st_uid || ost.st_gid != st.st_gid) &&
-        fchown(out.get(), st.st_uid, st.st_gid) != 0) {
-      return errno;
-    }
-  } else if (ost.st_gid != st.st_gid) {
-    // Without root rights the group is kept when we belong to it; otherwise it stays ours.
-    (void)fchown(out.get(), static_cast<uid_t>(-1), st.st_gid);
-  }
-  // Changing the owner or group leaves the permission bits of a file without special bits
-  // as they were.
-  if ((ost.st_mode & 07777) != (st.st_mode & 07777) && fchmod(out.get(), st.st_mode & 07777) != 0) {
-    return errno;
-  }
-  struct timespec temps[2] = {st.st_atim, st.st_mtim};
-  if (futimens(out.get(), temps) != 0) return errno;
-  if ((r = out.Fermer()) != 0) return r;
-  if (renameat(dirfd, tmp.nom().c_str(), dirfd, nom.c_str()) != 0) return errno;
-  tmp.Valider();
-  return 0;
-}
-
-int CopierLien(const std::string& source, const struct stat& st, int dirfd,
-               const std::string& nom) {
-  std::string cible(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+int LireLienA(int dirfd, const std::string& nom, std::string& cible) {
+  cible.assign(256, '\0');
   for (;;) {
-    ssize_t n = readlink(source.c_str(), cible.data(), cible.size());
+    ssize_t n = readlinkat(dirfd, nom.c_str(), cible.data(), cible.size());
     if (n < 0) return errno;
     if (static_cast<size_t>(n) < cible.size()) {
       cible.resize(static_cast<size_t>(n));
-      break;
+      return 0;
     }
     cible.resize(cible.size() * 2);
   }
-  Temporaire tmp(dirfd);
-  int r = tmp.Creer([&](const std::string& n) {
-    return symlinkat(cible.c_str(), dirfd, n.c_str()) != 0 ? errno : 0;
-  });
-  if (r != 0) return r;
-  if (geteuid() == 0 &&
-      fchownat(dirfd, tmp.nom().c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno;
-  }
-  struct timespec temps[2] = {st.st_atim, st.st_mtim};
-  if (utimensat(dirfd, tmp.nom().c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (renameat(dirfd, tmp.nom().c_str(), dirfd, nom.c_str()) != 0) return errno;
-  tmp.Valider();
-  return 0;
 }
 
 // True when the entry `nom` of `dirfd` is the root of a mount (a bind mount of the same
@@ -291,147 +106,303 @@ bool EstRacineMontage(int dirfd, const char* nom) {
   return false;
 }
 
-int SupprimerSousArbre(int pfd, const std::string& nom, dev_t dev, int32_t& nbFichiers) {
+// A listing of the open directory `fd` from its start, through a duplicate so that `fd`
+// stays usable; null with errno set on failure.
+DIR* OuvrirLecture(int fd) {
+  int copie = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copie < 0) return nullptr;
+  DIR* d = fdopendir(copie);
+  if (d == nullptr) {
+    int e = errno;
+    ::close(copie);
+    errno = e;
+    return nullptr;
+  }
+  rewinddir(d);
+  return d;
+}
+
+// Lists the open directory `fd` from its start.
+int ListerFd(int fd, const std::function<void(const char* nom, const struct stat& st)>& surEntree,
+             bool avecPoints) {
+  Dir rep(OuvrirLecture(fd));
+  DIR* d = rep.get();
+  if (d == nullptr) return errno;
+  struct stat st;
+  for (;;) {
+    errno = 0;
+    dirent* e = readdir(d);
+    if (e == nullptr) return errno;  // 0 at the normal end
+    if (EstPointOuPointPoint(e->d_name)) {
+      if (avecPoints) {
+        std::memset(&st, 0, sizeof st);
+        st.st_mode = S_IFDIR;
+        surEntree(e->d_name, st);
+      }
+      continue;
+    }
+    if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // gone since it was listed
+      // An entry that cannot be described fails the whole listing: treating it as absent
+      // would make its counterpart look surplus.
+      return errno;
+    }
+    surEntree(e->d_name, st);
+  }
+}
+
+// One directory being emptied by SupprimerArborescence.
+struct Cadre {
+  std::string nom;
+  dev_t dev;
+  ino_t ino;
+  std::vector<std::string> sousReps;
+};
+
+// Opens the subdirectory `nom` of `pfd` for deletion (giving it the owner's rights first)
+// and deletes its non-directory entries; its subdirectories go to `cadre`.
+int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadre& cadre,
+                        int32_t& nbFichiers) {
   struct stat st;
   if (fstatat(pfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   if (!S_ISDIR(st.st_mode)) return ENOTDIR;
   if (st.st_dev != dev || EstRacineMontage(pfd, nom.c_str())) return EXDEV;
   // Listing needs read and search rights, emptying needs write: the directory is to go.
   if ((st.st_mode & S_IRWXU) != S_IRWXU) {
-    fchmodat(pfd, nom.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
+    fchmodat(pfd, nom.c_str(), (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
   }
-  int fd = openat(pfd, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  DIR* d = fdopendir(fd);
-  if (d == nullptr) {
-    int e = errno;
-    ::close(fd);
-    return e;
-  }
-  Dir rep(d);
-  std::vector<std::string> sousReps, fichiers;
-  for (;;) {
-    errno = 0;
-    dirent* e = readdir(d);
-    if (e == nullptr) {
-      if (errno != 0) return errno;
-      break;
-    }
-    if (EstPointOuPointPoint(e->d_name)) continue;
-    struct stat es;
-    if (fstatat(dirfd(d), e->d_name, &es, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      return errno;
-    }
-    (S_ISDIR(es.st_mode) ? sousReps : fichiers).emplace_back(e->d_name);
-  }
-  for (const std::string& s : sousReps) {
-    if (int r = SupprimerSousArbre(dirfd(d), s, dev, nbFichiers)) return r;
-  }
+  fd.reset(openat(pfd, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.ok()) return errno;
+  struct stat ouvert;
+  if (fstat(fd.get(), &ouvert) != 0) return errno;
+  if (ouvert.st_dev != st.st_dev || ouvert.st_ino != st.st_ino) return ESTALE;
+  cadre = Cadre{nom, ouvert.st_dev, ouvert.st_ino, {}};
+  std::vector<std::string> fichiers;
+  int r = ListerFd(
+      fd.get(),
+      [&](const char* n, const struct stat& es) {
+        (S_ISDIR(es.st_mode) ? cadre.sousReps : fichiers).emplace_back(n);
+      },
+      false);
+  if (r != 0) return r;
   for (const std::string& f : fichiers) {
-    if (unlinkat(dirfd(d), f.c_str(), 0) == 0) ++nbFichiers;
+    if (unlinkat(fd.get(), f.c_str(), 0) == 0) ++nbFichiers;
   }
-  if (unlinkat(pfd, nom.c_str(), AT_REMOVEDIR) != 0) return errno;
   return 0;
 }
 
 }  // namespace
 
-DateDos VersDateDos(int64_t secondes) {
-  DateDos d;
-  d.Secondes = secondes;
-  time_t t = static_cast<time_t>(secondes);
-  struct tm l;
-  if (localtime_r(&t, &l) == nullptr) {
-    d.HorsPlage = true;
-    return d;
+TRepertoire::~TRepertoire() { Fermer(); }
+
+TRepertoire::TRepertoire(TRepertoire&& autre) noexcept : fd_(std::exchange(autre.fd_, -1)) {}
+
+TRepertoire& TRepertoire::operator=(TRepertoire&& autre) noexcept {
+  if (this != &autre) {
+    Fermer();
+    fd_ = std::exchange(autre.fd_, -1);
   }
-  int64_t annee = static_cast<int64_t>(l.tm_year) + 1900;
-  if (annee < 1980 || annee > 2107) {
-    d.HorsPlage = true;
-    return d;
-  }
-  uint32_t v = (static_cast<uint32_t>(annee - 1980) << 25) |
-               (static_cast<uint32_t>(l.tm_mon + 1) << 21) |
-               (static_cast<uint32_t>(l.tm_mday) << 16) | (static_cast<uint32_t>(l.tm_hour) << 11) |
-               (static_cast<uint32_t>(l.tm_min) << 5) |
-               // a leap second (60) stays within its 5 bits as 30
-               (static_cast<uint32_t>(l.tm_sec) / 2);
-  d.Valeur = static_cast<int32_t>(v);
-  return d;
+  return *this;
 }
 
-namespace {
-// Opens a directory for listing; null with errno set on failure.
-DIR* OuvrirRepertoire(const std::string& chemin, bool suivreLien) {
-  int fd = open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (suivreLien ? 0 : O_NOFOLLOW));
-  if (fd < 0) return nullptr;
-  DIR* d = fdopendir(fd);
-  if (d == nullptr) {
-    int e = errno;
-    ::close(fd);
-    errno = e;
-  }
-  return d;
+void TRepertoire::Fermer() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
-}  // namespace
 
-int ParcourirRepertoire(const std::string& chemin, bool suivreLien,
-                        const std::function<void(EntreeRepertoire&)>& surEntree) {
-  Dir rep(OuvrirRepertoire(chemin, suivreLien));
-  DIR* d = rep.get();
-  if (d == nullptr) return errno;
+int TRepertoire::Dupliquer(const TRepertoire& autre) {
+  Fermer();
+  fd_ = fcntl(autre.fd_, F_DUPFD_CLOEXEC, 0);
+  return fd_ < 0 ? errno : 0;
+}
+
+uint64_t TRepertoire::Peripherique() const {
+  struct stat st;
+  return fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_dev) : 0;
+}
+
+int TRepertoire::OuvrirChemin(const std::string& chemin) {
+  Fermer();
+  fd_ = open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd_ < 0 ? errno : 0;
+}
+
+int TRepertoire::OuvrirSous(const TRepertoire& parent, const std::string& nom) {
+  Fermer();
+  fd_ = openat(parent.fd_, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ >= 0) return 0;
+  // A link where a directory was listed is not a directory to enter.
+  return errno == ELOOP ? ENOTDIR : errno;
+}
+
+int TRepertoire::Lister(const std::function<void(EntreeRepertoire&)>& surEntree) const {
   EntreeRepertoire x;
-  for (;;) {
-    errno = 0;
-    dirent* e = readdir(d);
-    if (e == nullptr) return errno;  // 0 at the normal end
-    x.Nom = e->d_name;
-    x.Attr = 0;
-    x.Date = DateDos{};
-    x.Taille = 0;
-    if (EstPointOuPointPoint(e->d_name)) {
-      x.Genre = GenreEntree::Repertoire;
-      x.Attr = kAttrRepertoire;
-      surEntree(x);
-      continue;
-    }
-    struct stat st;
-    if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;  // gone since it was listed
-      // An entry that cannot be described fails the whole listing: treating it as absent
-      // would make its counterpart look surplus.
-      return errno;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      x.Genre = GenreEntree::Repertoire;
-      x.Attr |= kAttrRepertoire;
-    } else if (S_ISLNK(st.st_mode)) {
-      x.Genre = GenreEntree::Lien;
-    } else if (S_ISREG(st.st_mode)) {
-      x.Genre = GenreEntree::Fichier;
-    } else {
-      x.Genre = GenreEntree::Special;
-    }
-    if ((st.st_mode & S_IWUSR) == 0) x.Attr |= kAttrLectureSeule;
-    if (e->d_name[0] == '.') x.Attr |= kAttrCache;
-    x.Date = VersDateDos(static_cast<int64_t>(st.st_mtim.tv_sec));
-    x.Taille = static_cast<int64_t>(st.st_size);
-    surEntree(x);
-  }
+  return ListerFd(
+      fd_,
+      [&](const char* nom, const struct stat& st) {
+        x.Nom = nom;
+        Remplir(x, st);
+        if (EstPointOuPointPoint(nom)) x.Attr = kAttrRepertoire;
+        surEntree(x);
+      },
+      true);
 }
 
-int ListerRepertoire(const std::string& chemin, bool suivreLien,
-                     std::vector<EntreeRepertoire>& entrees) {
-  entrees.clear();
-  return ParcourirRepertoire(chemin, suivreLien,
-                             [&](EntreeRepertoire& e) { entrees.push_back(std::move(e)); });
+int TRepertoire::Decrire(EntreeRepertoire& e) const {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return errno;
+  Remplir(e, st);
+  return 0;
+}
+
+int TRepertoire::LireLien(const std::string& nom, std::string& cible) const {
+  return LireLienA(fd_, nom, cible);
+}
+
+ProprietesRepertoire TRepertoire::Proprietes() const {
+  ProprietesRepertoire p;
+  struct statfs sf;
+  if (fstatfs(fd_, &sf) != 0) return p;
+  const unsigned long type = static_cast<unsigned long>(sf.f_type) & 0xFFFFFFFFul;
+  switch (type) {
+    case kMsdos:
+      p.DeuxSecondes = true;
+      [[fallthrough]];
+    case kExfat:
+    case kNtfs:
+    case kNtfs3:
+    case kCifs:
+    case kSmb2:
+    case kSmb:
+      p.ReplieCasse = true;
+      p.NomsWindows = true;
+      break;
+    case kFuse:
+      p.ReplieIncertain = true;
+      break;
+    case kExt4:
+    case kF2fs: {
+      long flags = 0;
+      if (ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0) {
+        p.ReplieCasse = true;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return p;
+}
+
+bool TRepertoire::ExisteEntree(const std::string& nom) const {
+  struct stat st;
+  return fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool TRepertoire::SonderCasse() const {
+  Temporaire tmp(fd_);
+  if (tmp.Creer([&](const std::string& n) {
+        int f = openat(fd_, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (f < 0) return errno;
+        ::close(f);
+        return 0;
+      }) != 0) {
+    return false;
+  }
+  std::string autre = tmp.nom();
+  for (char& c : autre) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return ExisteEntree(autre);
+}
+
+int CreerRepertoire(const TRepertoire& parent, const std::string& nom) {
+  return AvecRepertoireInscriptible(
+      parent.fd(), [&] { return mkdirat(parent.fd(), nom.c_str(), 0700) == 0 ? 0 : errno; });
+}
+
+int SupprimerFichier(const TRepertoire& parent, const std::string& nom) {
+  return AvecRepertoireInscriptible(
+      parent.fd(), [&] { return unlinkat(parent.fd(), nom.c_str(), 0) == 0 ? 0 : errno; });
+}
+
+int Renommer(const TRepertoire& dir, const std::string& ancien, const std::string& nouveau) {
+  return AvecRepertoireInscriptible(dir.fd(), [&] {
+    return renameat(dir.fd(), ancien.c_str(), dir.fd(), nouveau.c_str()) == 0 ? 0 : errno;
+  });
+}
+
+int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers) {
+  struct stat pst, st;
+  if (fstat(parent.fd(), &pst) != 0) return errno;
+  if (fstatat(parent.fd(), nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) {
+    // Replaced by a file or a link since it was listed: it goes all the same, as itself.
+    int r = SupprimerFichier(parent, nom);
+    if (r == 0) ++nbFichiers;
+    return r;
+  }
+  return AvecRepertoireInscriptible(parent.fd(), [&]() -> int {
+    // Only the directory being emptied is open (and, while going up, its parent): the
+    // path down is kept as names, and each way up is checked by device and inode.
+    std::vector<Cadre> pile(1);
+    Fd courant;
+    if (int r =
+            OuvrirPourSupprimer(parent.fd(), nom, pst.st_dev, courant, pile.back(), nbFichiers)) {
+      return r;
+    }
+    for (;;) {
+      Cadre& haut = pile.back();
+      if (!haut.sousReps.empty()) {
+        const std::string s = std::move(haut.sousReps.back());
+        haut.sousReps.pop_back();
+        Cadre enfant;
+        Fd fd;
+        int r = OuvrirPourSupprimer(courant.get(), s, pst.st_dev, fd, enfant, nbFichiers);
+        if (r == ENOTDIR) {
+          if (unlinkat(courant.get(), s.c_str(), 0) == 0) ++nbFichiers;
+          continue;
+        }
+        if (r == ENOENT) continue;
+        if (r != 0) return r;
+        pile.push_back(std::move(enfant));
+        courant.reset(fd.release());
+        continue;
+      }
+      if (pile.size() == 1) {
+        courant.reset(-1);
+        return unlinkat(parent.fd(), nom.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+      }
+      Fd dessus(openat(courant.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!dessus.ok()) return errno;
+      struct stat ds;
+      if (fstat(dessus.get(), &ds) != 0) return errno;
+      const Cadre& attendu = pile[pile.size() - 2];
+      if (ds.st_dev != attendu.dev || ds.st_ino != attendu.ino) return ESTALE;  // moved away
+      courant.reset(-1);
+      if (unlinkat(dessus.get(), haut.nom.c_str(), AT_REMOVEDIR) != 0) return errno;
+      pile.pop_back();
+      courant.reset(dessus.release());
+    }
+  });
+}
+
+int Synchroniser(const TRepertoire& dir) { return syncfs(dir.fd()) == 0 ? 0 : errno; }
+
+void ElargirLimiteDescripteurs() {
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+    lim.rlim_cur = lim.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &lim);
+  }
 }
 
 int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
   trouvee = false;
-  Dir rep(OuvrirRepertoire(chemin, true));
-  DIR* d = rep.get();
+  TRepertoire rep;
+  if (int r = rep.OuvrirChemin(chemin)) return r;
+  Dir lecture(OuvrirLecture(rep.fd()));
+  DIR* d = lecture.get();
   if (d == nullptr) return errno;
   for (;;) {
     errno = 0;
@@ -441,7 +412,7 @@ int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
     // One description, as a full listing would make: an entry gone since it was read
     // does not count, one that cannot be described is a failure.
     struct stat st;
-    if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(rep.fd(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;
       return errno;
     }
@@ -453,69 +424,6 @@ int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
 bool EstRepertoire(const std::string& chemin) {
   struct stat st;
   return stat(chemin.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-int CreerRepertoire(const std::string& chemin) {
-  return AvecRepertoireInscriptible(Parent(chemin),
-                                    [&] { return mkdir(chemin.c_str(), 0777) == 0 ? 0 : errno; });
-}
-
-int CreerRepertoires(const std::string& chemin) {
-  for (size_t fin = 0; fin != std::string::npos;) {
-    fin = chemin.find('/', fin + 1);
-    std::string prefixe = chemin.substr(0, fin);
-    if (prefixe.empty() || EstRepertoire(prefixe)) continue;
-    int r = CreerRepertoire(prefixe);
-    if (r == EEXIST) {
-      if (EstRepertoire(prefixe)) continue;  // made meanwhile
-      return ENOTDIR;                        // something that is not a directory stands there
-    }
-    if (r != 0) return r;
-  }
-  return 0;
-}
-
-TRepertoireCible::TRepertoireCible(std::string chemin) : chemin_(std::move(chemin)) {}
-
-TRepertoireCible::~TRepertoireCible() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int TRepertoireCible::Copier(const std::string& source, const std::string& nom) {
-  struct stat st;
-  if (lstat(source.c_str(), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return kPasFichierOrdinaire;
-  return AvecRepertoireInscriptible(chemin_, [&] {
-    if (fd_ < 0) {
-      fd_ = open(chemin_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd_ < 0) return errno;
-    }
-    if (S_ISLNK(st.st_mode)) return CopierLien(source, st, fd_, nom);
-    return CopierFichierOrdinaire(source, fd_, nom);
-  });
-}
-
-int CopierFichier(const std::string& source, const std::string& destination) {
-  return TRepertoireCible(Parent(destination)).Copier(source, NomSeul(destination));
-}
-
-int SupprimerFichier(const std::string& chemin) {
-  return AvecRepertoireInscriptible(Parent(chemin),
-                                    [&] { return unlink(chemin.c_str()) == 0 ? 0 : errno; });
-}
-
-int SupprimerArborescence(const std::string& chemin, int32_t& nbFichiers) {
-  struct stat st, pst;
-  if (lstat(chemin.c_str(), &st) != 0) return errno;
-  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-  const std::string parent = Parent(chemin);
-  if (stat(parent.c_str(), &pst) != 0) return errno;
-  if (st.st_dev != pst.st_dev) return EXDEV;
-  return AvecRepertoireInscriptible(parent, [&] {
-    Fd pfd(open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!pfd.ok()) return errno;
-    return SupprimerSousArbre(pfd.get(), NomSeul(chemin), pst.st_dev, nbFichiers);
-  });
 }
 
 bool EstDansRepertoire(const std::string& interieur, const std::string& exterieur) {

@@ -1,7 +1,9 @@
-// The file-system services of the synchronisation walk, on POSIX. Listing never follows a
-// link (lstat), copying goes through a temporary file renamed over the destination, and
-// deletion never follows a link nor crosses into another file system. Stateless free
-// functions; none throws: each returns 0 or the errno of the failure.
+// The file-system services of the synchronisation walk, on Linux. Everything inside a tree
+// goes through an open directory (TRepertoire): entries are named relative to it, a link is
+// never followed (O_NOFOLLOW, AT_SYMLINK_NOFOLLOW), so a directory swapped for a link while
+// the walk runs cannot send a read, a write or a deletion elsewhere. Copies are written to
+// a temporary entry and renamed over their destination only once complete. None of these
+// functions throws: each returns 0 or the errno of the failure.
 #pragma once
 
 #include <cstdint>
@@ -20,91 +22,154 @@ constexpr int32_t kAttrRepertoire = 16;   // a real directory, never a link to o
 // FIFOs, sockets and devices, which are never opened.
 enum class GenreEntree { Fichier, Repertoire, Lien, Special };
 
-// A last-write time in packed MS-DOS local form (date in the high 16 bits, time in the low
-// 16 bits, 2-second step). Times the packed form cannot hold (before 1980, after 2107) are
-// flagged HorsPlage and keep their seconds since the epoch instead.
-struct DateDos {
-  int32_t Valeur = 0;
-  bool HorsPlage = false;
-  int64_t Secondes = 0;
-};
-
-// Converts seconds since the epoch to the packed local form of the current time zone.
-DateDos VersDateDos(int64_t secondes);
-
 // One directory entry as lstat describes it.
 struct EntreeRepertoire {
   std::string Nom;
   GenreEntree Genre = GenreEntree::Fichier;
   int32_t Attr = 0;
-  DateDos Date;
-  int64_t Taille = 0;  // the full size
+  int64_t Taille = 0;    // the full size (a link: the length of its target)
+  int64_t Secondes = 0;  // last-write time, seconds since the epoch (UTC)
+  int32_t Nanos = 0;
+  uint32_t Mode = 0;  // type and permission bits (st_mode)
+  uint32_t Uid = 0, Gid = 0;
+  uint64_t Rdev = 0;  // device number of a device file
 };
 
-// Lists `chemin` in the order the file system returns entries, "." and ".." included.
-// The final component is followed only when `suivreLien` is true (the roots the user named);
-// below them a link is never entered. Returns 0, or the errno of the first failure (opening,
-// reading, or describing an entry) with `entrees` holding what was read before it.
-int ListerRepertoire(const std::string& chemin, bool suivreLien,
-                     std::vector<EntreeRepertoire>& entrees);
+// What the file system of a directory can hold, as the walk needs to know it.
+struct ProprietesRepertoire {
+  bool ReplieCasse = false;      // "a.txt" and "A.TXT" name one entry
+  bool NomsWindows = false;      // read by Windows: reserved device names, no modes/owners
+  bool DeuxSecondes = false;     // last-write times kept to 2 seconds only
+  bool ReplieIncertain = false;  // a FUSE file system: only a probe can tell about case
+};
 
-// Lists `chemin` like ListerRepertoire but hands each entry to `surEntree` as it is read
-// (the object is reused from one entry to the next), without keeping them; on failure the
-// entries read before it have been handed over.
-int ParcourirRepertoire(const std::string& chemin, bool suivreLien,
-                        const std::function<void(EntreeRepertoire&)>& surEntree);
+// An open directory (a descriptor opened O_DIRECTORY); owns it, closes it at destruction.
+// Movable, not copyable.
+class TRepertoire {
+ public:
+  TRepertoire() = default;
+  ~TRepertoire();
+  TRepertoire(TRepertoire&& autre) noexcept;
+  TRepertoire& operator=(TRepertoire&& autre) noexcept;
+  TRepertoire(const TRepertoire&) = delete;
+  TRepertoire& operator=(const TRepertoire&) = delete;
+
+  // Opens a directory the user named: a final link is followed.
+  int OuvrirChemin(const std::string& chemin);
+  // Opens the subdirectory `nom` of `parent`, never through a link.
+  int OuvrirSous(const TRepertoire& parent, const std::string& nom);
+  bool Ouvert() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  void Fermer();
+  // Opens this object on the directory `autre` has open (a second descriptor).
+  int Dupliquer(const TRepertoire& autre);
+  // The device number of the file system holding the directory (0 when unknown).
+  uint64_t Peripherique() const;
+
+  // Lists the directory in file-system order, "." and ".." included, handing each entry to
+  // `surEntree` as it is read (the object is reused). An entry gone since it was read is
+  // skipped; one that cannot be described fails the listing. 0, or the errno of the first
+  // failure with the entries read before it handed over.
+  int Lister(const std::function<void(EntreeRepertoire&)>& surEntree) const;
+  // Describes the directory itself.
+  int Decrire(EntreeRepertoire& e) const;
+  // The target text of the link `nom`.
+  int LireLien(const std::string& nom, std::string& cible) const;
+  ProprietesRepertoire Proprietes() const;
+  // True when `nom` names an entry (a link itself counts). Looking up a listed name with
+  // its letter case changed tells whether the directory folds case (inode numbers cannot:
+  // a FUSE file system may give each spelling its own).
+  bool ExisteEntree(const std::string& nom) const;
+  // Creates a temporary file and looks it up with its letter case inverted: true when the
+  // directory folds case. False when nothing can be created there.
+  bool SonderCasse() const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Creates the directory `nom` in `parent` with the mode 0700 (the walk gives it its final
+// mode once its contents are done). When the parent forbids it and belongs to us, it is
+// made writable for this operation only.
+int CreerRepertoire(const TRepertoire& parent, const std::string& nom);
+
+// Deletes the non-directory entry `nom` (a link itself, never its target), with the
+// parent made writable for the operation only when needed and ours.
+int SupprimerFichier(const TRepertoire& parent, const std::string& nom);
+
+// Deletes the directory `nom` of `parent` and everything in it, adding 1 to `nbFichiers`
+// for each non-directory entry deleted. Holds at most three descriptors whatever the
+// depth. Links are deleted, never followed; a directory on another file system (or a
+// mount root) is never entered: EXDEV. An entry that is no longer a directory is deleted
+// as a file. Stops at the first subdirectory that cannot be deleted; what was deleted
+// before stays deleted. 0 or the errno of the failure.
+int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers);
+
+// Renames `ancien` to `nouveau` inside one directory (a case-only rename included).
+int Renommer(const TRepertoire& dir, const std::string& ancien, const std::string& nouveau);
+
+// The source entry of a copy changed while it was being copied: the copy was dropped.
+constexpr int kModifiePendantCopie = -2;
+// The entry is a special file the file system or our rights do not allow to create.
+constexpr int kPasFichierOrdinaire = -1;
+
+// How copies and fixes in place treat ownership and modes.
+struct OptionsCopie {
+  bool GarderDroits = true;     // false: a file system read by Windows: no mode, owner, link
+                                // nor special file (kPasFichierOrdinaire)
+  bool SynchroDonnees = false;  // fdatasync each file before it takes its final name
+};
+
+// A copy written under a temporary name, waiting for its final name.
+struct CopieEnAttente {
+  std::string Temporaire;
+  std::string Nom;
+};
+
+// Writes a copy of the entry `nomSource` of `source` (a regular file, a link, a FIFO, a
+// socket or a device) into `cible` under a fresh temporary name, with the source's mode,
+// nanosecond times and, as root, owner and group; set-user-ID and set-group-ID bits are
+// dropped when the owner (or group) is not kept. The open source is described again after
+// its data is copied: a change meanwhile drops the temporary entry (kModifiePendantCopie).
+// On success `attente.Temporaire` names the entry to Publier or Abandonner.
+int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const TRepertoire& cible,
+                const OptionsCopie& options, CopieEnAttente& attente);
+// Gives a written copy its final name, replacing an existing non-directory entry.
+int Publier(const TRepertoire& cible, const CopieEnAttente& attente);
+// Removes a written copy that will not be published.
+void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente);
+
+// The mode a copy of an entry of mode `mode` gets, given whether its owner and group
+// could be kept: the set-ID bits go with the owner or group they refer to.
+uint32_t ModeAttendu(uint32_t mode, bool memeProprietaire, bool memeGroupe);
+
+// Gives the existing entry `nom` of `dir` the mode and, as root, the owner of `source`
+// (a link gets its owner and last-write time, never a mode). Nothing is followed.
+int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
+                       const EntreeRepertoire& source, const OptionsCopie& options);
+// Gives the directory `dir` the mode, owner (as root) and last-write time of `source`.
+int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
+                                 const OptionsCopie& options);
+
+// Writes to disk everything of the file system holding `dir` (syncfs).
+int Synchroniser(const TRepertoire& dir);
+
+// Test only: when set, called by EcrireCopie once a regular file's data is copied and
+// before the source is described again, with the source entry's name.
+extern void (*CrochetApresContenu)(const std::string& nomSource);
+
+// Raises the soft limit of open descriptors to the hard limit (a deep walk holds two per
+// level).
+void ElargirLimiteDescripteurs();
 
 // Reads the directory `chemin` (a final link followed) only until its first entry other
 // than "." and ".." that still exists: `trouvee` tells whether there is one. Returns 0, or
 // the errno of the first failure (opening, reading, or describing that entry), with
-// `trouvee` false. Costs one description at most, whatever the size of the directory.
+// `trouvee` false.
 int ChercherUneEntree(const std::string& chemin, bool& trouvee);
 
 // True when `chemin` names an existing directory (a link to one counts).
 bool EstRepertoire(const std::string& chemin);
-
-// Creates one directory; 0 or errno.
-int CreerRepertoire(const std::string& chemin);
-// Creates a directory and every missing ancestor, from the top; "/" counts as present.
-int CreerRepertoires(const std::string& chemin);
-
-// Returned by CopierFichier when the source is neither a regular file nor a link.
-constexpr int kPasFichierOrdinaire = -1;
-
-// Copies the regular file or link `source` onto `destination`, replacing an existing
-// non-directory entry there. The copy is written to a temporary file beside the
-// destination and renamed over it only once complete, with the source's mode and
-// nanosecond times (and owner and group when running as root); a link is copied as a link
-// with the same target text. On failure the old destination is intact and no temporary
-// file remains. A FIFO, socket or device is never opened: kPasFichierOrdinaire.
-int CopierFichier(const std::string& source, const std::string& destination);
-
-// A destination directory held open while files are copied into it one after another, so
-// that each copy saves opening it. It is opened at the first copy; not copyable.
-class TRepertoireCible {
- public:
-  explicit TRepertoireCible(std::string chemin);
-  ~TRepertoireCible();
-  TRepertoireCible(const TRepertoireCible&) = delete;
-  TRepertoireCible& operator=(const TRepertoireCible&) = delete;
-  // CopierFichier(source, the directory + "/" + nom), with the same promises.
-  int Copier(const std::string& source, const std::string& nom);
-
- private:
-  std::string chemin_;
-  int fd_ = -1;
-};
-
-// Deletes a non-directory entry (a link itself, never its target); 0 or errno. When the
-// parent directory forbids it and belongs to us, it is made writable for the operation.
-int SupprimerFichier(const std::string& chemin);
-
-// Deletes the directory `chemin` and everything in it, adding 1 to `nbFichiers` for each
-// non-directory entry deleted. Links are deleted, never followed; a directory on another
-// file system than the parent of `chemin` is never entered (EXDEV). Stops at the first
-// subdirectory that cannot be deleted; what was deleted before stays deleted. Returns 0,
-// ENOTDIR when `chemin` is not a real directory, or the errno of the failure.
-int SupprimerArborescence(const std::string& chemin, int32_t& nbFichiers);
 
 // True when the directory `exterieur` exists and is `interieur` itself or one of its
 // existing ancestors, by device and inode: this sees through links and bind mounts.

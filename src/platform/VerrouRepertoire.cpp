@@ -28,6 +28,18 @@ int TVerrouRepertoire::Prendre(const std::string& chemin) {
   // into the middle of root's walk.
   const int fd = ::open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return errno;
+  return Verrouiller(fd);
+}
+
+int TVerrouRepertoire::Prendre(int repertoire) {
+  Liberer();
+  // A description of its own, so the lock lives exactly as long as this object.
+  const int fd = ::openat(repertoire, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return errno;
+  return Verrouiller(fd);
+}
+
+int TVerrouRepertoire::Verrouiller(int fd) {
   int resultat;
   do {
     resultat = ::flock(fd, LOCK_EX | LOCK_NB);

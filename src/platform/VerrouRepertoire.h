@@ -25,10 +25,14 @@ class TVerrouRepertoire {
   // failure (ENOENT, ENOTDIR, EACCES, or a file system that cannot lock, such as EBADF or
   // ENOLCK on NFS). A lock already held by this object is released first.
   int Prendre(const std::string& chemin);
+  // The same for the directory open as `repertoire` (the very directory a walk holds, so
+  // no link swapped in meanwhile can make it lock another one).
+  int Prendre(int repertoire);
   bool Tenu() const { return fd_ >= 0; }
   void Liberer();
 
  private:
+  int Verrouiller(int fd);  // takes ownership of fd
   int fd_ = -1;
 };
 

@@ -1,37 +1,24 @@
 #include "engine/ListNomFichRep.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <unordered_set>
 
 namespace jumelix {
 namespace {
 
-using platform::DateDos;
 using platform::EntreeRepertoire;
 using platform::GenreEntree;
 
-EntreeRepertoire Entree(const std::string& nom, int64_t taille = 0, int32_t date = 0,
+EntreeRepertoire Entree(const std::string& nom, int64_t taille = 0, int64_t secondes = 0,
                         GenreEntree genre = GenreEntree::Fichier) {
   EntreeRepertoire e;
   e.Nom = nom;
   e.Taille = taille;
-  e.Date.Valeur = date;
+  e.Secondes = secondes;
   e.Genre = genre;
   return e;
-}
-
-DateDos Dos(int32_t v) {
-  DateDos d;
-  d.Valeur = v;
-  return d;
-}
-
-DateDos Hors(int64_t secondes) {
-  DateDos d;
-  d.HorsPlage = true;
-  d.Secondes = secondes;
-  return d;
 }
 
 std::vector<std::string> Noms(const TListNomFichRep& l) {
@@ -122,30 +109,54 @@ TEST(TListNomFichRep, LookupsFollowAdditionsRemovalsAndReuse) {
   EXPECT_EQ(Noms(l), std::vector<std::string>{"Nom1"});
 }
 
-TEST(TListNomFichRep, IdenticalNeedsKindSizeAndCloseTime) {
+TEST(TListNomFichRep, ExactLookupNeverFoldsCase) {
   TListNomFichRep l;
-  const int32_t t = 0x566F5000;  // any in-range packed value
-  l.Ajouter(Entree("f", 100, t));
-  l.Ajouter(Entree("g", (int64_t{1} << 32) + 100, t));
-  l.Ajouter(Entree("lien", 100, t, GenreEntree::Lien));
-  EXPECT_TRUE(l.Identique(0, 100, Dos(t)));
-  EXPECT_TRUE(l.Identique(0, 100, Dos(t + 132)));
-  EXPECT_TRUE(l.Identique(0, 100, Dos(t - 132)));
-  EXPECT_FALSE(l.Identique(0, 100, Dos(t + 133)));
-  EXPECT_FALSE(l.Identique(0, 100, Dos(t - 133)));
-  EXPECT_FALSE(l.Identique(0, 101, Dos(t)));
-  EXPECT_FALSE(l.Identique(1, 100, Dos(t)));  // 4 GiB apart
-  EXPECT_FALSE(l.Identique(2, 100, Dos(t)));  // a link is not a file
-  EXPECT_TRUE(l.Identique(2, 100, Dos(t), GenreEntree::Lien));
+  l.Ajouter(Entree("a.txt"));
+  EXPECT_EQ(l.IndiceExact("a.txt"), 0);
+  EXPECT_EQ(l.IndiceExact("A.txt"), -1);
+  EXPECT_EQ(l.Indice("A.txt"), 0);
 }
 
-TEST(DatesProches, PackedAndOutOfRangeTimesAreKeptApart) {
-  // Values on both sides of the sign bit (years 2043 and 2044) are far apart.
-  EXPECT_FALSE(DatesProches(Dos(0x7FFFFFFF), Dos(static_cast<int32_t>(0x80000000u))));
-  EXPECT_FALSE(DatesProches(Dos(0), Hors(0)));
-  EXPECT_FALSE(DatesProches(Hors(0), Dos(0)));
-  EXPECT_TRUE(DatesProches(Hors(-1000), Hors(-998)));
-  EXPECT_FALSE(DatesProches(Hors(-1000), Hors(-997)));
+TEST(MemeContenu, KindSizeTimeToTheSecondTargetLengthOrDevice) {
+  const int64_t t = 1678874400;  // 2023-03-15 10:00:00 UTC
+  auto special = [](uint32_t type, uint64_t rdev) {
+    EntreeRepertoire e = Entree("s", 0, 0, GenreEntree::Special);
+    e.Mode = type | 0644;
+    e.Rdev = rdev;
+    return e;
+  };
+  struct Cas {
+    const char* nom;
+    EntreeRepertoire source, destination;
+    bool memeSeconde, deuxSecondes;
+  };
+  const std::vector<Cas> cas = {
+      {"égaux", Entree("f", 100, t), Entree("f", 100, t), true, true},
+      {"une seconde", Entree("f", 100, t), Entree("f", 100, t + 1), false, true},
+      {"deux secondes", Entree("f", 100, t + 2), Entree("f", 100, t), false, true},
+      {"trois secondes", Entree("f", 100, t), Entree("f", 100, t + 3), false, false},
+      {"quatre minutes", Entree("f", 100, t), Entree("f", 100, t + 248), false, false},
+      {"taille", Entree("f", 100, t), Entree("f", 101, t), false, false},
+      {"4 Gio d'écart", Entree("f", (int64_t{1} << 32) + 100, t), Entree("f", 100, t), false,
+       false},
+      {"avant 1970", Entree("f", 1, -1000), Entree("f", 1, -1000), true, true},
+      {"lien et fichier", Entree("l", 3, t, GenreEntree::Lien), Entree("l", 3, t), false, false},
+      {"liens", Entree("l", 3, t, GenreEntree::Lien), Entree("l", 3, t + 60, GenreEntree::Lien),
+       true, true},
+      {"cibles de longueurs différentes", Entree("l", 3, t, GenreEntree::Lien),
+       Entree("l", 4, t, GenreEntree::Lien), false, false},
+      {"tubes", special(S_IFIFO, 0), special(S_IFIFO, 0), true, true},
+      {"tube et prise", special(S_IFIFO, 0), special(S_IFSOCK, 0), false, false},
+      {"périphériques", special(S_IFCHR, 0x103), special(S_IFCHR, 0x105), false, false},
+  };
+  for (const Cas& c : cas) {
+    EXPECT_EQ(MemeContenu(c.source, c.destination, false), c.memeSeconde) << c.nom;
+    EXPECT_EQ(MemeContenu(c.source, c.destination, true), c.deuxSecondes) << c.nom;
+  }
+  TListNomFichRep l;
+  l.Ajouter(Entree("f", 100, t));
+  EXPECT_TRUE(l.Identique(0, Entree("f", 100, t), false));
+  EXPECT_FALSE(l.Identique(0, Entree("f", 100, t + 1), false));
 }
 
 }  // namespace

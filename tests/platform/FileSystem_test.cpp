@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -31,22 +32,35 @@ struct stat Lstat(const std::string& c) {
   return st;
 }
 
-TEST(VersDateDos, PacksLocalTimeAndFlagsWhatItCannotHold) {
-  DateDos d = VersDateDos(TempTree::HeureLocale(2023, 3, 15, 10, 4, 9));
-  EXPECT_FALSE(d.HorsPlage);
-  EXPECT_EQ(static_cast<uint32_t>(d.Valeur),
-            (43u << 25) | (3u << 21) | (15u << 16) | (10u << 11) | (4u << 5) | 4u);
-  EXPECT_EQ(VersDateDos(TempTree::HeureLocale(1980, 1, 1, 0, 0, 0)).Valeur, 0x00210000);
-  EXPECT_TRUE(VersDateDos(TempTree::HeureLocale(1979, 12, 31, 23, 59, 59)).HorsPlage);
-  DateDos fin = VersDateDos(TempTree::HeureLocale(2107, 12, 31, 23, 59, 58));
-  EXPECT_FALSE(fin.HorsPlage);
-  EXPECT_EQ(static_cast<uint32_t>(fin.Valeur) >> 25, 127u);
-  DateDos apres = VersDateDos(TempTree::HeureLocale(2108, 1, 1, 0, 0, 0));
-  EXPECT_TRUE(apres.HorsPlage);
-  EXPECT_EQ(apres.Secondes, TempTree::HeureLocale(2108, 1, 1, 0, 0, 0));
+std::string ParentDe(const std::string& c) { return c.substr(0, c.find_last_of('/')); }
+std::string NomDe(const std::string& c) { return c.substr(c.find_last_of('/') + 1); }
+
+TRepertoire Ouvrir(const std::string& chemin) {
+  TRepertoire r;
+  EXPECT_EQ(r.OuvrirChemin(chemin), 0) << chemin;
+  return r;
 }
 
-TEST(ListerRepertoire, DescribesEachKindWithoutFollowingLinks) {
+std::vector<EntreeRepertoire> Lister(const std::string& chemin, int& err) {
+  std::vector<EntreeRepertoire> v;
+  TRepertoire r;
+  err = r.OuvrirChemin(chemin);
+  if (err == 0) err = r.Lister([&](EntreeRepertoire& e) { v.push_back(e); });
+  return v;
+}
+
+// Copies the entry at `src` to `dst` (absolute paths) the way the walk does.
+int Copier(const std::string& src, const std::string& dst, const OptionsCopie& o = {}) {
+  TRepertoire s, d;
+  if (int r = s.OuvrirChemin(ParentDe(src))) return r;
+  if (int r = d.OuvrirChemin(ParentDe(dst))) return r;
+  CopieEnAttente a;
+  a.Nom = NomDe(dst);
+  if (int r = EcrireCopie(s, NomDe(src), d, o, a)) return r;
+  return Publier(d, a);
+}
+
+TEST(TRepertoire, ListsEachKindWithoutFollowingLinks) {
   TempTree t;
   t.Fichier("r/fichier", "12345");
   t.Fichier("r/.cache", "");
@@ -55,8 +69,9 @@ TEST(ListerRepertoire, DescribesEachKindWithoutFollowingLinks) {
   t.Lien("r/lien-rep", t.Chemin("r/sous"));
   t.Fifo("r/tube");
   t.FichierCreux("r/creux", (off_t{1} << 32) + 1);
-  std::vector<EntreeRepertoire> v;
-  ASSERT_EQ(ListerRepertoire(t.Chemin("r"), false, v), 0);
+  int err = -1;
+  std::vector<EntreeRepertoire> v = Lister(t.Chemin("r"), err);
+  ASSERT_EQ(err, 0);
   EXPECT_EQ(v.size(), 9u);  // "." and ".." are listed too
   ASSERT_NE(Trouver(v, "."), nullptr);
   EXPECT_EQ(Trouver(v, "..")->Genre, GenreEntree::Repertoire);
@@ -71,18 +86,27 @@ TEST(ListerRepertoire, DescribesEachKindWithoutFollowingLinks) {
   EXPECT_EQ(Trouver(v, "lien-rep")->Attr & kAttrRepertoire, 0);
   EXPECT_EQ(Trouver(v, "tube")->Genre, GenreEntree::Special);
   EXPECT_EQ(Trouver(v, "creux")->Taille, (int64_t{1} << 32) + 1);
+  t.DateModif("r/fichier", 1700000000, 42);
+  v = Lister(t.Chemin("r"), err);
+  EXPECT_EQ(Trouver(v, "fichier")->Secondes, 1700000000);
+  EXPECT_EQ(Trouver(v, "fichier")->Nanos, 42);
+  EXPECT_EQ(Trouver(v, "lecture")->Mode & 07777, 0444u);
 }
 
-TEST(ListerRepertoire, FollowsOnlyANamedRootLinkWhenAsked) {
+TEST(TRepertoire, FollowsOnlyANamedRootLink) {
   TempTree t;
   t.Fichier("r/f", "x");
-  std::string lien = t.Lien("l", t.Chemin("r"));
-  std::vector<EntreeRepertoire> v;
-  EXPECT_EQ(ListerRepertoire(lien, true, v), 0);
-  EXPECT_NE(Trouver(v, "f"), nullptr);
-  EXPECT_NE(ListerRepertoire(lien, false, v), 0);
-  EXPECT_EQ(ListerRepertoire(t.Chemin("absent"), false, v), ENOENT);
-  EXPECT_EQ(ListerRepertoire(t.Chemin("r/f"), false, v), ENOTDIR);
+  t.Lien("l", t.Chemin("r"));
+  TRepertoire racine = Ouvrir(t.Racine()), r;
+  EXPECT_EQ(r.OuvrirChemin(t.Chemin("l")), 0);
+  EXPECT_EQ(r.OuvrirSous(racine, "l"), ENOTDIR);
+  EXPECT_FALSE(r.Ouvert());
+  EXPECT_EQ(r.OuvrirSous(racine, "absent"), ENOENT);
+  EXPECT_EQ(r.OuvrirSous(Ouvrir(t.Chemin("r")), "f"), ENOTDIR);
+  EXPECT_EQ(r.OuvrirSous(racine, "r"), 0);
+  std::string cible;
+  EXPECT_EQ(racine.LireLien("l", cible), 0);
+  EXPECT_EQ(cible, t.Chemin("r"));
 }
 
 TEST(ChercherUneEntree, TellsWhetherADirectoryHoldsAnythingBeyondDotAndDotDot) {
@@ -103,19 +127,16 @@ TEST(ChercherUneEntree, TellsWhetherADirectoryHoldsAnythingBeyondDotAndDotDot) {
   EXPECT_FALSE(trouvee);
 }
 
-TEST(CreerRepertoires, CreatesMissingAncestorsAndFailsUnderAFile) {
+TEST(CreerRepertoire, MakesOnePrivateDirectory) {
   TempTree t;
-  EXPECT_EQ(CreerRepertoires(t.Chemin("a/b/c")), 0);
-  EXPECT_TRUE(EstRepertoire(t.Chemin("a/b/c")));
-  EXPECT_EQ(CreerRepertoires(t.Chemin("a/b/c")), 0);
-  EXPECT_EQ(CreerRepertoires("/"), 0);
-  t.Fichier("f", "");
-  EXPECT_EQ(CreerRepertoires(t.Chemin("f/g")), ENOTDIR);
-  EXPECT_EQ(CreerRepertoire(t.Chemin("a")), EEXIST);
-  EXPECT_EQ(CreerRepertoire(t.Chemin("x/y")), ENOENT);
+  TRepertoire racine = Ouvrir(t.Racine());
+  EXPECT_EQ(CreerRepertoire(racine, "a"), 0);
+  EXPECT_EQ(Lstat(t.Chemin("a")).st_mode & 07777, 0700u);
+  EXPECT_EQ(CreerRepertoire(racine, "a"), EEXIST);
+  EXPECT_EQ(CreerRepertoire(racine, "x/y"), ENOENT);
 }
 
-TEST(CopierFichier, CarriesContentModeTimesAndOwner) {
+TEST(EcrireCopie, CarriesContentModeTimesAndOwner) {
   TempTree t;
   std::string src = t.Fichier("s", "contenu\n");
   chmod(src.c_str(), 0751);
@@ -124,7 +145,7 @@ TEST(CopierFichier, CarriesContentModeTimesAndOwner) {
   t.DateModif("s", 1700000000, 123456789);
   std::string dst = t.Fichier("d/cible", "ancien contenu beaucoup plus long");
   chmod(dst.c_str(), 0400);
-  ASSERT_EQ(CopierFichier(src, dst), 0);
+  ASSERT_EQ(Copier(src, dst), 0);
   EXPECT_EQ(TempTree::Lire(dst), "contenu\n");
   struct stat st = Lstat(dst);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
@@ -135,7 +156,7 @@ TEST(CopierFichier, CarriesContentModeTimesAndOwner) {
   EXPECT_EQ(TempTree::Noms(t.Chemin("d")), std::vector<std::string>{"cible"});
 }
 
-TEST(CopierFichier, KeepsHolesOfASparseFile) {
+TEST(EcrireCopie, KeepsHolesOfASparseFile) {
   TempTree t;
   const off_t taille = off_t{64} << 20;
   std::string src = t.FichierCreux("s", taille);
@@ -147,7 +168,7 @@ TEST(CopierFichier, KeepsHolesOfASparseFile) {
     fclose(f);
   }
   std::string dst = t.Chemin("d");
-  ASSERT_EQ(CopierFichier(src, dst), 0);
+  ASSERT_EQ(Copier(src, dst), 0);
   struct stat st = Lstat(dst);
   EXPECT_EQ(st.st_size, taille);
   EXPECT_LT(st.st_blocks * 512, off_t{16} << 20);
@@ -156,23 +177,23 @@ TEST(CopierFichier, KeepsHolesOfASparseFile) {
   EXPECT_EQ(contenu.find_first_not_of('\0'), contenu.size() - 3);
 }
 
-TEST(CopierFichier, KeepsTheSizeOfAFileEndingInAHole) {
+TEST(EcrireCopie, KeepsTheSizeOfAFileEndingInAHole) {
   TempTree t;
   const std::string src = t.Fichier("s", "debut");
   ASSERT_EQ(truncate(src.c_str(), off_t{8} << 20), 0);
   const std::string dst = t.Chemin("d");
-  ASSERT_EQ(CopierFichier(src, dst), 0);
+  ASSERT_EQ(Copier(src, dst), 0);
   struct stat st = Lstat(dst);
   EXPECT_EQ(st.st_size, off_t{8} << 20);
   const std::string contenu = TempTree::Lire(dst);
   EXPECT_EQ(contenu.substr(0, 5), "debut");
   EXPECT_EQ(contenu.find_first_not_of('\0', 5), std::string::npos);
   // An empty file stays empty.
-  ASSERT_EQ(CopierFichier(t.Fichier("vide"), dst), 0);
+  ASSERT_EQ(Copier(t.Fichier("vide"), dst), 0);
   EXPECT_EQ(Lstat(dst).st_size, 0);
 }
 
-TEST(CopierFichier, GivesTheSourceGroupEvenInADirectoryThatImposesItsOwn) {
+TEST(EcrireCopie, GivesTheSourceGroupEvenInADirectoryThatImposesItsOwn) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to give the directory another group";
   TempTree t;
   const std::string src = t.Fichier("s", "x");
@@ -181,36 +202,43 @@ TEST(CopierFichier, GivesTheSourceGroupEvenInADirectoryThatImposesItsOwn) {
   const std::string dir = t.Repertoire("g");
   ASSERT_EQ(chown(dir.c_str(), 0, test::kIdNobody), 0);
   ASSERT_EQ(chmod(dir.c_str(), 02775), 0);
-  ASSERT_EQ(CopierFichier(src, dir + "/d"), 0);
+  ASSERT_EQ(Copier(src, dir + "/d"), 0);
   struct stat st = Lstat(dir + "/d");
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(st.st_gid, 0u);
   // A source already owned like the new file keeps that owner.
   ASSERT_EQ(chown(src.c_str(), 0, test::kIdNobody), 0);
-  ASSERT_EQ(CopierFichier(src, dir + "/e"), 0);
+  ASSERT_EQ(Copier(src, dir + "/e"), 0);
   st = Lstat(dir + "/e");
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(st.st_gid, test::kIdNobody);
   EXPECT_EQ(st.st_mode & 07777, Lstat(src).st_mode & 07777);
 }
 
-TEST(TRepertoireCible, CopiesOneFileAfterAnotherWithEachSourceMode) {
+TEST(EcrireCopie, CopiesOneFileAfterAnotherWithEachSourceMode) {
   TempTree t;
   const std::string dir = t.Repertoire("d");
-  TRepertoireCible cible(dir);
+  t.Repertoire("s");
+  TRepertoire cible = Ouvrir(dir), source = Ouvrir(t.Chemin("s"));
+  auto copier = [&](const std::string&, const std::string& nom) {
+    CopieEnAttente a;
+    a.Nom = nom;
+    int r = EcrireCopie(source, nom, cible, {}, a);
+    return r != 0 ? r : Publier(cible, a);
+  };
   const mode_t modes[] = {0644, 0600, 0666, 0444, 04755, 02711, 0};
   for (mode_t m : modes) {
     const std::string nom = "f" + std::to_string(m);
     const std::string src = t.Fichier("s/" + nom, nom);
     ASSERT_EQ(chmod(src.c_str(), m), 0);
     t.DateModif("s/" + nom, 1600000000 + static_cast<int64_t>(m), 0);
-    ASSERT_EQ(cible.Copier(src, nom), 0) << nom;
+    ASSERT_EQ(copier(src, nom), 0) << nom;
   }
   // A link, then a name whose source is missing, then again a file: the failure in
   // between changes nothing for the others.
-  ASSERT_EQ(cible.Copier(t.Lien("s/lien", "ailleurs"), "lien"), 0);
-  EXPECT_EQ(cible.Copier(t.Chemin("s/absent"), "absent"), ENOENT);
-  ASSERT_EQ(cible.Copier(t.Fichier("s/dernier", "z"), "dernier"), 0);
+  ASSERT_EQ(copier(t.Lien("s/lien", "ailleurs"), "lien"), 0);
+  EXPECT_EQ(copier(t.Chemin("s/absent"), "absent"), ENOENT);
+  ASSERT_EQ(copier(t.Fichier("s/dernier", "z"), "dernier"), 0);
   for (mode_t m : modes) {
     const std::string nom = "f" + std::to_string(m);
     struct stat st = Lstat(dir + "/" + nom);
@@ -223,12 +251,12 @@ TEST(TRepertoireCible, CopiesOneFileAfterAnotherWithEachSourceMode) {
   EXPECT_EQ(TempTree::Noms(dir).size(), std::size(modes) + 2);  // no temporary file left
 }
 
-TEST(CopierFichier, CopiesALinkAsALink) {
+TEST(EcrireCopie, CopiesALinkAsALink) {
   TempTree t;
   std::string src = t.Lien("s", "../cible/introuvable");
   t.DateModif("s", 1600000000, 5);
   std::string dst = t.Fichier("d", "un fichier remplacé par le lien");
-  ASSERT_EQ(CopierFichier(src, dst), 0);
+  ASSERT_EQ(Copier(src, dst), 0);
   struct stat st = Lstat(dst);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
@@ -237,18 +265,87 @@ TEST(CopierFichier, CopiesALinkAsALink) {
   EXPECT_STREQ(cible, "../cible/introuvable");
 }
 
-TEST(CopierFichier, RefusesSpecialFilesWithoutOpeningThem) {
+TEST(EcrireCopie, MakesSpecialFilesAgainWithoutOpeningThem) {
   TempTree t;
   std::string fifo = t.Fifo("tube");
+  chmod(fifo.c_str(), 0604);
   std::string dst = t.Chemin("d");
   auto r = test::ExecuterDansFils(
-      {}, [&] { return std::to_string(CopierFichier(fifo, dst)); }, 20);
+      {}, [&] { return std::to_string(Copier(fifo, dst)); }, 20);
   ASSERT_TRUE(r.has_value()) << "the copy hung on the FIFO";
-  EXPECT_EQ(*r, std::to_string(kPasFichierOrdinaire));
-  EXPECT_FALSE(TempTree::Existe(dst));
+  EXPECT_EQ(*r, "0");
+  EXPECT_TRUE(S_ISFIFO(Lstat(dst).st_mode));
+  EXPECT_EQ(Lstat(dst).st_mode & 07777, 0604u);
 }
 
-TEST(CopierFichier, AFailureLeavesTheDestinationAndNoTemporaryFile) {
+TEST(EcrireCopie, DropsACopyWhoseSourceChangedMeanwhile) {
+  TempTree t;
+  const std::string src = t.Fichier("s", "version lue");
+  const std::string dst = t.Fichier("d/cible", "ancien");
+  static std::string ecrire;
+  ecrire = src;
+  CrochetApresContenu = [](const std::string&) {
+    FILE* f = fopen(ecrire.c_str(), "a");
+    fputs(" et ajout", f);
+    fclose(f);
+  };
+  const int r = Copier(src, dst);
+  CrochetApresContenu = nullptr;
+  EXPECT_EQ(r, kModifiePendantCopie);
+  EXPECT_EQ(TempTree::Lire(dst), "ancien");
+  EXPECT_EQ(TempTree::Noms(t.Chemin("d")), std::vector<std::string>{"cible"});
+}
+
+TEST(EcrireCopie, DropsSetIdBitsWhenTheOwnerIsNotKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to own the source and copy as nobody";
+  TempTree t;
+  chmod(t.Racine().c_str(), 0755);
+  const std::string src = t.Fichier("s/prog", "binaire");
+  chmod(t.Chemin("s").c_str(), 0755);
+  chmod(src.c_str(), 06755);
+  const std::string dir = t.Repertoire("d");
+  ASSERT_EQ(chown(dir.c_str(), test::kIdNobody, test::kIdNobody), 0);
+  auto r = test::ExecuterDansFils(test::DevenirNobody,
+                                  [&] { return std::to_string(Copier(src, dir + "/prog")); });
+  ASSERT_TRUE(r.has_value());
+  EXPECT_EQ(*r, "0");
+  struct stat st = Lstat(dir + "/prog");
+  EXPECT_EQ(st.st_uid, test::kIdNobody);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+  // Kept by root, with the owner.
+  ASSERT_EQ(Copier(src, dir + "/garde"), 0);
+  EXPECT_EQ(Lstat(dir + "/garde").st_mode & 07777, 06755u);
+  EXPECT_EQ(ModeAttendu(06755, true, false), 04755u);
+  EXPECT_EQ(ModeAttendu(01777, false, false), 01777u);
+}
+
+TEST(AppliquerAttributs, FixesAnEntryInPlaceAndNeverFollowsALink) {
+  TempTree t;
+  const std::string cible = t.Fichier("dehors", "x");
+  chmod(cible.c_str(), 0600);
+  t.Lien("d/lien", cible);
+  chmod(t.Fichier("d/f", "f").c_str(), 0644);
+  TRepertoire d = Ouvrir(t.Chemin("d"));
+  EntreeRepertoire source;
+  source.Mode = S_IFREG | 0640;
+  source.Uid = geteuid();
+  source.Gid = getegid();
+  const ino_t ino = Lstat(t.Chemin("d/f")).st_ino;
+  EXPECT_EQ(AppliquerAttributs(d, "f", source, {}), 0);
+  EXPECT_EQ(Lstat(t.Chemin("d/f")).st_mode & 07777, 0640u);
+  EXPECT_EQ(Lstat(t.Chemin("d/f")).st_ino, ino);
+  // A file swapped for a link: nothing reaches the link's target.
+  EXPECT_NE(AppliquerAttributs(d, "lien", source, {}), 0);
+  EXPECT_EQ(Lstat(cible).st_mode & 07777, 0600u);
+  // A link gets its time.
+  source.Mode = S_IFLNK | 0777;
+  source.Secondes = 1600000000;
+  EXPECT_EQ(AppliquerAttributs(d, "lien", source, {}), 0);
+  EXPECT_EQ(Lstat(t.Chemin("d/lien")).st_mtim.tv_sec, 1600000000);
+  EXPECT_EQ(Lstat(cible).st_mode & 07777, 0600u);
+}
+
+TEST(EcrireCopie, AFailureLeavesTheDestinationAndNoTemporaryFile) {
   TempTree t;
   std::string src = t.Fichier("s", std::string(1 << 20, 'x'));
   std::string dst = t.Fichier("d/cible", "ancien");
@@ -258,16 +355,16 @@ TEST(CopierFichier, AFailureLeavesTheDestinationAndNoTemporaryFile) {
         struct rlimit lim = {1000, 1000};
         setrlimit(RLIMIT_FSIZE, &lim);
       },
-      [&] { return std::to_string(CopierFichier(src, dst)); });
+      [&] { return std::to_string(Copier(src, dst)); });
   ASSERT_TRUE(r.has_value());
   EXPECT_EQ(*r, std::to_string(EFBIG));
   EXPECT_EQ(TempTree::Lire(dst), "ancien");
   EXPECT_EQ(TempTree::Noms(t.Chemin("d")), std::vector<std::string>{"cible"});
 
-  EXPECT_EQ(CopierFichier(t.Chemin("absent"), dst), ENOENT);
+  EXPECT_EQ(Copier(t.Chemin("absent"), dst), ENOENT);
   t.Repertoire("d/rep");
-  EXPECT_EQ(CopierFichier(src, t.Chemin("d/rep")), EISDIR);
-  EXPECT_EQ(CopierFichier(src, t.Chemin("nulle/part")), ENOENT);
+  EXPECT_EQ(Copier(src, t.Chemin("d/rep")), EISDIR);
+  EXPECT_EQ(Copier(src, t.Chemin("nulle/part")), ENOENT);
   EXPECT_EQ(TempTree::Noms(t.Chemin("d")), (std::vector<std::string>{"cible", "rep"}));
 }
 
@@ -275,11 +372,13 @@ TEST(SupprimerFichier, RemovesALinkNotItsTarget) {
   TempTree t;
   std::string cible = t.Fichier("cible", "reste");
   std::string lien = t.Lien("lien", cible);
-  EXPECT_EQ(SupprimerFichier(lien), 0);
+  t.Repertoire("rep");
+  TRepertoire racine = Ouvrir(t.Racine());
+  EXPECT_EQ(SupprimerFichier(racine, "lien"), 0);
   EXPECT_FALSE(TempTree::Existe(lien));
   EXPECT_EQ(TempTree::Lire(cible), "reste");
-  EXPECT_EQ(SupprimerFichier(lien), ENOENT);
-  EXPECT_EQ(SupprimerFichier(t.Repertoire("rep")), EISDIR);
+  EXPECT_EQ(SupprimerFichier(racine, "lien"), ENOENT);
+  EXPECT_EQ(SupprimerFichier(racine, "rep"), EISDIR);
 }
 
 TEST(SupprimerArborescence, DeletesEverythingAndCountsFilesOnly) {
@@ -293,23 +392,57 @@ TEST(SupprimerArborescence, DeletesEverythingAndCountsFilesOnly) {
   t.Repertoire("arbre/vide");
   chmod(t.Chemin("arbre/b").c_str(), 0500);
   int32_t n = 10;
-  EXPECT_EQ(SupprimerArborescence(t.Chemin("arbre"), n), 0);
+  EXPECT_EQ(SupprimerArborescence(Ouvrir(t.Racine()), "arbre", n), 0);
   EXPECT_EQ(n, 14);
   EXPECT_FALSE(TempTree::Existe(t.Chemin("arbre")));
   EXPECT_EQ(TempTree::Lire(dehors + "/precieux"), "p");
 }
 
-TEST(SupprimerArborescence, RefusesWhatIsNotARealDirectory) {
+TEST(SupprimerArborescence, DeletesALinkItselfNeverWhatItPointsTo) {
   TempTree t;
   std::string rep = t.Repertoire("rep");
   t.Fichier("rep/f", "");
-  std::string lien = t.Lien("lien", rep);
+  t.Lien("lien", rep);
   int32_t n = 0;
-  EXPECT_EQ(SupprimerArborescence(lien, n), ENOTDIR);
-  EXPECT_EQ(SupprimerArborescence(t.Chemin("rep/f"), n), ENOTDIR);
-  EXPECT_EQ(SupprimerArborescence(t.Chemin("absent"), n), ENOENT);
-  EXPECT_EQ(n, 0);
+  TRepertoire racine = Ouvrir(t.Racine());
+  EXPECT_EQ(SupprimerArborescence(racine, "lien", n), 0);
+  EXPECT_EQ(SupprimerArborescence(racine, "absent", n), ENOENT);
+  EXPECT_EQ(n, 1);
+  EXPECT_FALSE(TempTree::Existe(t.Chemin("lien")));
   EXPECT_TRUE(TempTree::Existe(rep + "/f"));
+}
+
+TEST(SupprimerArborescence, DeletesATreeDeeperThanTheDescriptorLimit) {
+  TempTree t;
+  t.Repertoire("profond");
+  {
+    int fd = open(t.Chemin("profond").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 1500; ++i) {
+      ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
+      int f = openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+      close(f);
+      int sous = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = sous;
+    }
+    close(fd);
+  }
+  const std::string racine = t.Racine();
+  auto r = test::ExecuterDansFils(
+      [] {
+        struct rlimit lim = {64, 64};
+        setrlimit(RLIMIT_NOFILE, &lim);
+      },
+      [&] {
+        int32_t n = 0;
+        TRepertoire parent;
+        int e = parent.OuvrirChemin(racine);
+        if (e == 0) e = SupprimerArborescence(parent, "profond", n);
+        return std::to_string(e) + " " + std::to_string(n);
+      });
+  ASSERT_TRUE(r.has_value());
+  EXPECT_EQ(*r, "0 1500");
+  EXPECT_FALSE(TempTree::Existe(t.Chemin("profond")));
 }
 
 TEST(SupprimerArborescence, StopsAtAnotherFileSystem) {
@@ -320,8 +453,8 @@ TEST(SupprimerArborescence, StopsAtAnotherFileSystem) {
   }
   t.Fichier("arbre/monte/etranger", "e");
   int32_t n = 0;
-  EXPECT_EQ(SupprimerArborescence(t.Chemin("arbre"), n), EXDEV);
-  EXPECT_EQ(SupprimerArborescence(point, n), EXDEV);
+  EXPECT_EQ(SupprimerArborescence(Ouvrir(t.Racine()), "arbre", n), EXDEV);
+  EXPECT_EQ(SupprimerArborescence(Ouvrir(t.Chemin("arbre")), "monte", n), EXDEV);
   EXPECT_EQ(TempTree::Lire(point + "/etranger"), "e");
   umount(point.c_str());
 }

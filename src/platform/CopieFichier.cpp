@@ -1,0 +1,282 @@
+// Copies and in-place attribute changes of platform/FileSystem.h: a copy is written under
+// a temporary name beside its destination and published by rename.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/FileSystemInterne.h"
+
+namespace jumelix::platform {
+
+void (*CrochetApresContenu)(const std::string& nomSource) = nullptr;
+
+namespace {
+
+using interne::AvecRepertoireInscriptible;
+using interne::Fd;
+using interne::Temporaire;
+
+int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur, off_t& fin) {
+  std::vector<char> tampon(1 << 20);
+  while (longueur > 0) {
+    size_t n = static_cast<size_t>(std::min<off_t>(longueur, static_cast<off_t>(tampon.size())));
+    ssize_t lu = pread(in, tampon.data(), n, debut);
+    if (lu < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (lu == 0) return 0;  // the source shrank meanwhile
+    for (ssize_t fait = 0; fait < lu;) {
+      ssize_t e = pwrite(out, tampon.data() + fait, static_cast<size_t>(lu - fait), debut + fait);
+      if (e < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      fait += e;
+    }
+    debut += lu;
+    longueur -= lu;
+    fin = debut;
+  }
+  return 0;
+}
+
+// Copies up to `longueur` bytes at `debut`; `fin` receives the offset the copy reached
+// (less than debut + longueur when the source shrank meanwhile).
+int CopierPlage(int in, int out, off_t debut, off_t longueur, off_t& fin) {
+  loff_t pin = debut, pout = debut;
+  fin = debut;
+  while (longueur > 0) {
+    ssize_t n = copy_file_range(in, &pin, out, &pout, static_cast<size_t>(longueur), 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+          errno == EBADF) {
+        return CopierParLectureEcriture(in, out, pin, longueur, fin);
+      }
+      return errno;
+    }
+    if (n == 0) break;
+    longueur -= n;
+    fin = pout;
+  }
+  return 0;
+}
+
+// Copies the data of `in` (a regular file of `taille` bytes occupying `blocs` 512-byte
+// blocks) into the new, empty file `out`, leaving holes as holes, and gives `out` the size.
+int CopierContenu(int in, int out, off_t taille, blkcnt_t blocs) {
+  off_t ecrit = 0;  // the size of `out` so far
+  // A file whose blocks cover its size has no hole worth looking for.
+  if (blocs * 512 >= taille) {
+    if (int r = CopierPlage(in, out, 0, taille, ecrit)) return r;
+  } else {
+    off_t pos = 0;
+    while (pos < taille) {
+      off_t donnees = lseek(in, pos, SEEK_DATA);
+      off_t trou = taille;
+      if (donnees < 0) {
+        if (errno == ENXIO) break;  // only a hole remains
+        donnees = pos;              // no hole support: copy everything
+      } else {
+        trou = lseek(in, donnees, SEEK_HOLE);
+        if (trou < 0 || trou > taille) trou = taille;
+      }
+      if (donnees >= taille) break;
+      off_t fin = donnees;
+      if (int r = CopierPlage(in, out, donnees, trou - donnees, fin)) return r;
+      if (fin > donnees) ecrit = fin;
+      pos = trou;
+    }
+  }
+  // Only a final hole, or a source that shrank meanwhile, leaves the size to set.
+  if (ecrit != taille && ftruncate(out, taille) != 0) return errno;
+  return 0;
+}
+
+bool MemeEtat(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
+}
+
+// Gives the new entry `nom` of `dirfd` (or the open file `fd` when >= 0) the owner, group
+// and mode of `st`, as far as the options and our rights allow. `lien`: never a mode.
+int DonnerProprietaireEtMode(int dirfd, const std::string& nom, int fd, const struct stat& st,
+                             bool lien, const OptionsCopie& options) {
+  if (!options.GarderDroits) return 0;
+  struct stat actuel;
+  if ((fd >= 0 ? fstat(fd, &actuel) : fstatat(dirfd, nom.c_str(), &actuel, AT_SYMLINK_NOFOLLOW)) !=
+      0) {
+    return errno;
+  }
+  auto chown_ = [&](uid_t u, gid_t g) {
+    return fd >= 0 ? fchown(fd, u, g) : fchownat(dirfd, nom.c_str(), u, g, AT_SYMLINK_NOFOLLOW);
+  };
+  bool change = false;  // a change of owner or group may clear the set-ID bits
+  if (geteuid() == 0) {
+    if (actuel.st_uid != st.st_uid || actuel.st_gid != st.st_gid) {
+      if (chown_(st.st_uid, st.st_gid) != 0) return errno;
+      change = true;
+    }
+    actuel.st_uid = st.st_uid;
+    actuel.st_gid = st.st_gid;
+  } else if (actuel.st_gid != st.st_gid) {
+    // Without root rights the group is kept when we belong to it; otherwise it stays ours.
+    if (chown_(static_cast<uid_t>(-1), st.st_gid) == 0) {
+      actuel.st_gid = st.st_gid;
+      change = true;
+    }
+  }
+  if (lien) return 0;
+  const mode_t voulu =
+      ModeAttendu(st.st_mode, actuel.st_uid == st.st_uid, actuel.st_gid == st.st_gid);
+  struct stat apres = actuel;
+  if (change && (fd >= 0 ? fstat(fd, &apres)
+                         : fstatat(dirfd, nom.c_str(), &apres, AT_SYMLINK_NOFOLLOW)) != 0) {
+    return errno;
+  }
+  if ((apres.st_mode & 07777) == voulu) return 0;
+  if (S_ISLNK(apres.st_mode)) return ELOOP;  // swapped meanwhile: never chmod a link
+  int r = fd >= 0 ? fchmod(fd, voulu) : fchmodat(dirfd, nom.c_str(), voulu, AT_SYMLINK_NOFOLLOW);
+  return r == 0 ? 0 : errno;
+}
+
+int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
+                           const OptionsCopie& options, Temporaire& tmp) {
+  Fd in(
+      openat(srcdir, nomSource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!in.ok()) return errno == ELOOP ? kModifiePendantCopie : errno;
+  struct stat st;
+  if (fstat(in.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return kModifiePendantCopie;  // swapped since it was listed
+  int out_fd = -1;
+  // Made with the source's permissions, no set-ID bit: those come once the owner is right.
+  int r = tmp.Creer([&](const std::string& n) {
+    out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    st.st_mode & 0777);
+    return out_fd < 0 ? errno : 0;
+  });
+  if (r != 0) return r;
+  Fd out(out_fd);
+  if ((r = CopierContenu(in.get(), out.get(), st.st_size, st.st_blocks)) != 0) return r;
+  if (CrochetApresContenu) CrochetApresContenu(nomSource);
+  struct stat apres;
+  if (fstat(in.get(), &apres) != 0) return errno;
+  if (!MemeEtat(st, apres)) return kModifiePendantCopie;
+  if ((r = DonnerProprietaireEtMode(dirfd, tmp.nom(), out.get(), st, false, options)) != 0) {
+    return r;
+  }
+  struct timespec temps[2] = {st.st_atim, st.st_mtim};
+  if (futimens(out.get(), temps) != 0) return errno;
+  if (options.SynchroDonnees) {
+    if (fdatasync(out.get()) != 0) return errno;
+  } else {
+    // Starts the writing now, so that the flush of the batch has less left to wait for.
+    sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+  return out.Fermer();
+}
+
+}  // namespace
+
+uint32_t ModeAttendu(uint32_t mode, bool memeProprietaire, bool memeGroupe) {
+  uint32_t m = mode & 07777;
+  if (!memeProprietaire) m &= ~static_cast<uint32_t>(S_ISUID | S_ISGID);
+  if (!memeGroupe) m &= ~static_cast<uint32_t>(S_ISGID);
+  return m;
+}
+
+int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const TRepertoire& cible,
+                const OptionsCopie& options, CopieEnAttente& attente) {
+  struct stat st;
+  if (fstatat(source.fd(), nomSource.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  const int dirfd = cible.fd();
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !options.GarderDroits) {
+    return kPasFichierOrdinaire;
+  }
+  return AvecRepertoireInscriptible(dirfd, [&]() -> int {
+    Temporaire tmp(dirfd);
+    int r = 0;
+    if (S_ISREG(st.st_mode)) {
+      r = EcrireFichierOrdinaire(source.fd(), nomSource, dirfd, options, tmp);
+    } else if (S_ISLNK(st.st_mode)) {
+      std::string texte;
+      if ((r = source.LireLien(nomSource, texte)) != 0) return r;
+      r = tmp.Creer([&](const std::string& n) {
+        return symlinkat(texte.c_str(), dirfd, n.c_str()) != 0 ? errno : 0;
+      });
+      if (r == 0) r = DonnerProprietaireEtMode(dirfd, tmp.nom(), -1, st, true, options);
+      if (r == 0) {
+        struct timespec temps[2] = {st.st_atim, st.st_mtim};
+        if (utimensat(dirfd, tmp.nom().c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) r = errno;
+      }
+    } else if (S_ISDIR(st.st_mode)) {
+      return EISDIR;
+    } else {
+      // A FIFO, socket or device: made again, never opened.
+      r = tmp.Creer([&](const std::string& n) {
+        return mknodat(dirfd, n.c_str(), (st.st_mode & S_IFMT) | 0600, st.st_rdev) != 0 ? errno : 0;
+      });
+      if (r == EPERM || r == EOPNOTSUPP || r == EINVAL || r == ENOSYS) {
+        return kPasFichierOrdinaire;
+      }
+      if (r == 0) r = DonnerProprietaireEtMode(dirfd, tmp.nom(), -1, st, false, options);
+      if (r == 0) {
+        struct timespec temps[2] = {st.st_atim, st.st_mtim};
+        if (utimensat(dirfd, tmp.nom().c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) r = errno;
+      }
+    }
+    if (r != 0) return r;
+    tmp.Valider();
+    attente.Temporaire = tmp.nom();
+    return 0;
+  });
+}
+
+int Publier(const TRepertoire& cible, const CopieEnAttente& attente) {
+  int r = Renommer(cible, attente.Temporaire, attente.Nom);
+  if (r != 0) Abandonner(cible, attente);
+  return r;
+}
+
+void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente) {
+  AvecRepertoireInscriptible(cible.fd(), [&] {
+    return unlinkat(cible.fd(), attente.Temporaire.c_str(), 0) == 0 ? 0 : errno;
+  });
+}
+
+int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
+                       const EntreeRepertoire& source, const OptionsCopie& options) {
+  struct stat st {};
+  st.st_mode = source.Mode;
+  st.st_uid = source.Uid;
+  st.st_gid = source.Gid;
+  const bool lien = S_ISLNK(source.Mode);
+  if (int r = DonnerProprietaireEtMode(dir.fd(), nom, -1, st, lien, options)) return r;
+  if (lien) {
+    struct timespec temps[2] = {{0, UTIME_OMIT}, {source.Secondes, source.Nanos}};
+    if (utimensat(dir.fd(), nom.c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  }
+  return 0;
+}
+
+int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
+                                 const OptionsCopie& options) {
+  struct stat st {};
+  st.st_mode = source.Mode;
+  st.st_uid = source.Uid;
+  st.st_gid = source.Gid;
+  if (int r = DonnerProprietaireEtMode(-1, {}, dir.fd(), st, false, options)) return r;
+  struct stat actuel;
+  if (fstat(dir.fd(), &actuel) != 0) return errno;
+  if (actuel.st_mtim.tv_sec == source.Secondes && actuel.st_mtim.tv_nsec == source.Nanos) return 0;
+  struct timespec temps[2] = {{0, UTIME_OMIT}, {source.Secondes, source.Nanos}};
+  return futimens(dir.fd(), temps) == 0 ? 0 : errno;
+}
+
+}  // namespace jumelix::platform

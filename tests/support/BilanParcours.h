@@ -1,0 +1,81 @@
+// What one walk of the engine produced, for the engine's tests: its report lines in order,
+// its result and the counters it moved; Traiter runs one walk and collects them. Header
+// only: the test binary that includes it brings the engine.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/UDelta.h"
+
+namespace jumelix::test {
+
+// What one walk produced: its lines in order, its result and the counters it moved.
+struct Bilan {
+  std::vector<std::string> lignes;
+  std::vector<int> numeros;
+  int resultat = -1;
+  int copies = 0, supprimes = 0, identiques = 0;
+
+  std::vector<std::string> Tries() const {
+    std::vector<std::string> v = lignes;
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+  size_t Position(const std::string& ligne) const {
+    return static_cast<size_t>(std::find(lignes.begin(), lignes.end(), ligne) - lignes.begin());
+  }
+  // Text form, to bring a walk run in a child process back to the test.
+  std::string Serialiser() const {
+    std::ostringstream o;
+    o << resultat << ' ' << copies << ' ' << supprimes << ' ' << identiques << '\n';
+    for (const std::string& l : lignes) o << l << '\n';
+    return o.str();
+  }
+  static Bilan Relire(const std::string& texte) {
+    Bilan b;
+    std::istringstream i(texte);
+    i >> b.resultat >> b.copies >> b.supprimes >> b.identiques;
+    std::string l;
+    std::getline(i, l);
+    while (std::getline(i, l)) b.lignes.push_back(l);
+    return b;
+  }
+};
+
+inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
+                     const TSurAvancement& avancement = {}) {
+  NbCopies = NbSupprimes = NbIdentiques = 0;
+  Bilan b;
+  b.resultat = TraiterCouple(
+      s, d, comparer,
+      [&](const std::string& t, int n) {
+        b.lignes.push_back(t);
+        b.numeros.push_back(n);
+      },
+      avancement);
+  b.copies = NbCopies;
+  b.supprimes = NbSupprimes;
+  b.identiques = NbIdentiques;
+  return b;
+}
+
+// What `rsync -a --delete -n -i --checksum` would still change to make `destination` a
+// mirror of `source` (one line per entry; empty when they are identical). "?" when rsync
+// could not be run.
+inline std::string EcartsRsync(const std::string& source, const std::string& destination) {
+  const std::string commande =
+      "rsync -a --delete -n -i --checksum '" + source + "/' '" + destination + "/' 2>&1";
+  FILE* f = popen(commande.c_str(), "r");
+  if (f == nullptr) return "?";
+  std::string sortie;
+  char tampon[4096];
+  size_t n;
+  while ((n = fread(tampon, 1, sizeof tampon, f)) > 0) sortie.append(tampon, n);
+  return pclose(f) == 0 ? sortie : "? " + sortie;
+}
+
+}  // namespace jumelix::test
