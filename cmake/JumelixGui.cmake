@@ -1,9 +1,7 @@
-# The Qt windows: every *Window.cpp and *Dialog.cpp of src/, and src/help.
+# The Qt windows: src/gui.
 file(GLOB gui_srcs CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/src/*/*Window.cpp
-  ${PROJECT_SOURCE_DIR}/src/*/*Dialog.cpp
-  ${PROJECT_SOURCE_DIR}/src/help/*.cpp)
-file(GLOB gui_qrc CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*.qrc)
+  ${PROJECT_SOURCE_DIR}/src/gui/*.cpp)
+file(GLOB gui_qrc CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/gui/*.qrc)
 if(gui_srcs)
   add_library(jumelix_gui STATIC ${gui_srcs} ${gui_qrc})
   set_target_properties(jumelix_gui PROPERTIES AUTOMOC ON AUTORCC ON)

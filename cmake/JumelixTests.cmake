@@ -14,7 +14,7 @@ target_compile_definitions(jumelix_test_support PUBLIC
   JUMELIX_TEST_SUPPORT_DIR="${PROJECT_SOURCE_DIR}/tests/support"
   JUMELIX_BINARY="$<TARGET_FILE:jumelix>")
 
-foreach(m IN ITEMS platform engine net smtp app mail e2e)
+foreach(m IN ITEMS platform shared engine net smtp app mail e2e)
   file(GLOB test_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${m}/*_test.cpp)
   if(NOT test_srcs)
     continue()

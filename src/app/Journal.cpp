@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "platform/System.h"
 
 namespace jumelix {

@@ -1,6 +1,6 @@
 #include "engine/ListNomFichRep.h"
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/UMessErreurs.h"
-#include "app/URoutines.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 #include "mail/UCryptePass.h"
 #include "platform/System.h"
 

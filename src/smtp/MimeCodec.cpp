@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "support/LancerProgramme.h"
 #include "support/SmtpServer.h"
 #include "support/TempTree.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "support/LancerProgramme.h"
 #include "support/TempTree.h"
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/UMessErreurs.h"
+#include "shared/UMessErreurs.h"
 #include "platform/VerrouRepertoire.h"
 #include "support/ProcessusFils.h"
 #include "support/TempTree.h"

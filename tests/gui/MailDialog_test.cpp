@@ -1,6 +1,6 @@
 // The mail settings dialog on the offscreen platform: its controls, the OK, Annuler,
 // Escape and Tester paths, and what each leaves in the settings and in the file.
-#include "mail/MailDialog.h"
+#include "gui/MailDialog.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,8 +11,8 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/URoutines.h"
-#include "mail/AttenteMessages.h"
+#include "shared/URoutines.h"
+#include "net/AttenteMessages.h"
 #include "mail/ConfigMail.h"
 #include "mail/UCryptePass.h"
 #include "mail/UMonMail.h"

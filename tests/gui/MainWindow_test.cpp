@@ -1,6 +1,6 @@
 // The main window driven as a user would: buttons, menu, keys in the grid, runs over real
 // temporary trees, stopping a run, the close query and the resize rule.
-#include "app/MainWindow.h"
+#include "gui/MainWindow.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -11,9 +11,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "gui/RepondeurBoites.h"
-#include "help/HelpWindow.h"
+#include "gui/HelpWindow.h"
 #include "support/TempTree.h"
 
 namespace jumelix {

@@ -12,8 +12,8 @@
 #include <optional>
 #include <sstream>
 
-#include "app/UMessErreurs.h"
-#include "app/URoutines.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 #include "mail/UCryptePass.h"
 #include "support/ProcessusFils.h"
 

@@ -1,4 +1,4 @@
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "gui/MainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,10 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/LancerInterface.h"
+#include "gui/LancerInterface.h"
 #include "app/Programme.h"
-#include "help/HelpWindow.h"
-#include "mail/MailDialog.h"
+#include "gui/HelpWindow.h"
+#include "gui/MailDialog.h"
 
 namespace jumelix {
 

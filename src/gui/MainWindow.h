@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/GrilleWindow.h"
+#include "gui/GrilleVue.h"
 #include "app/UJumelix.h"
 #include "app/VueJumelix.h"
 

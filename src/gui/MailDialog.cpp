@@ -1,4 +1,4 @@
-#include "mail/MailDialog.h"
+#include "gui/MailDialog.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QShowEvent>
 
-#include "mail/AttenteMessages.h"
+#include "net/AttenteMessages.h"
 #include "mail/UMonMail.h"
 
 namespace jumelix {
