@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "shared/URoutines.h"
+#include "gui/PompeQt.h"
 #include "net/AttenteMessages.h"
 #include "mail/ConfigMail.h"
 #include "mail/UCryptePass.h"
