@@ -8,16 +8,18 @@
 
 #include <string>
 
+#include "platform/UniqueFd.h"
+
 namespace jumelix::platform {
 
 class TVerrouRepertoire {
  public:
   TVerrouRepertoire() = default;
-  ~TVerrouRepertoire() { Liberer(); }
+  ~TVerrouRepertoire() = default;
   TVerrouRepertoire(const TVerrouRepertoire&) = delete;
   TVerrouRepertoire& operator=(const TVerrouRepertoire&) = delete;
-  TVerrouRepertoire(TVerrouRepertoire&& autre) noexcept;
-  TVerrouRepertoire& operator=(TVerrouRepertoire&& autre) noexcept;
+  TVerrouRepertoire(TVerrouRepertoire&& autre) noexcept = default;
+  TVerrouRepertoire& operator=(TVerrouRepertoire&& autre) noexcept = default;
 
   // Opens the directory `chemin` (a final link followed: the user named it) and locks it
   // without waiting. Returns 0; EWOULDBLOCK when another holder has it (another process,
@@ -25,11 +27,11 @@ class TVerrouRepertoire {
   // failure (ENOENT, ENOTDIR, EACCES, or a file system that cannot lock, such as EBADF or
   // ENOLCK on NFS). A lock already held by this object is released first.
   int Prendre(const std::string& chemin);
-  bool Tenu() const { return fd_ >= 0; }
-  void Liberer();
+  bool Tenu() const { return fd_.valide(); }
+  void Liberer() { fd_.reset(); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace jumelix::platform
