@@ -5,11 +5,9 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTranslator>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +15,6 @@
 #include "app/Credit.h"
 #include "app/Programme.h"
 #include "gui/HelpWindow.h"
-#include "gui/LancerInterface.h"
-#include "gui/MailDialog.h"
-#include "gui/PompeQt.h"
 
 namespace jumelix {
 
@@ -460,38 +455,5 @@ std::string TFormJumelix::TexteCredit() {
 }
 
 void TFormJumelix::FermerFenetre() { close(); }
-
-int LancerInterface(int argc, char** argv) {
-  if (!CreditProgramme()) {
-    std::fputs(kMessageCreditAltere, stderr);
-    return EXIT_FAILURE;
-  }
-  QApplication application(argc, argv);
-  // Qt's own texts (message box buttons "Oui", "Non", "Annuler", file dialogs) in French,
-  // like the rest of the program.
-  QTranslator traduction_qt;
-  if (traduction_qt.load(QStringLiteral("qtbase_fr"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&traduction_qt);
-  }
-  QApplication::setQuitOnLastWindowClosed(false);
-
-  // QApplication has taken its own options out of argv.
-  const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-  const TLigneCommande ligne_commande = AnalyserLigneCommande(arguments);
-
-  TFormJumelix FormJumelix;
-  FormJumelix.FormCreate(ligne_commande);
-  TFormAide FormAide;
-  FormJumelix.DefinirFormAide(&FormAide);
-  TFormMail FormMail(&FormJumelix);
-  FormJumelix.DefinirFormMail([&FormMail] { FormMail.exec(); });
-  InstallerPompeQt();
-  QObject::connect(&FormJumelix, &TFormJumelix::Fermee, &application, &QCoreApplication::quit,
-                   Qt::QueuedConnection);
-  FormJumelix.Centrer();
-  FormJumelix.show();
-  return QApplication::exec();
-}
 
 }  // namespace jumelix
