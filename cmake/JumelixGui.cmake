@@ -1,14 +1,6 @@
-# The Qt windows: every *Window.cpp and *Dialog.cpp of src/, and src/help.
-file(GLOB gui_srcs CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/src/*/*Window.cpp
-  ${PROJECT_SOURCE_DIR}/src/*/*Dialog.cpp
-  ${PROJECT_SOURCE_DIR}/src/help/*.cpp)
-file(GLOB gui_qrc CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/*.qrc)
-if(gui_srcs)
-  add_library(jumelix_gui STATIC ${gui_srcs} ${gui_qrc})
-  set_target_properties(jumelix_gui PROPERTIES AUTOMOC ON AUTORCC ON)
-  target_include_directories(jumelix_gui PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_compile_definitions(jumelix_gui PUBLIC
-    QT_NO_CONTEXTLESS_CONNECT QT_DISABLE_DEPRECATED_UP_TO=0x060400)
-  target_link_libraries(jumelix_gui PUBLIC jumelix_core Qt6::Widgets Qt6::PrintSupport)
-endif()
+# The Qt windows: the layer src/gui, on top of the program without windows and its mail.
+find_package(Qt6 REQUIRED COMPONENTS Widgets PrintSupport)
+jumelix_module(gui DEPS jumelix_app jumelix_mail Qt6::Widgets Qt6::PrintSupport)
+set_target_properties(jumelix_gui PROPERTIES AUTOMOC ON AUTORCC ON)
+target_compile_definitions(jumelix_gui PUBLIC
+  QT_NO_CONTEXTLESS_CONNECT QT_DISABLE_DEPRECATED_UP_TO=0x060400)

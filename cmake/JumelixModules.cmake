@@ -1,25 +1,17 @@
-# jumelix_module(name [SOURCES files...] [DEPS modules...])
-# Builds the static library jumelix_<name> from src/<name>/*.cpp, leaving out the Qt
-# files (*Window.cpp, *Dialog.cpp) and the program entry (main.cpp). A module whose
-# folder has no source yet is skipped, so a layer can be added without touching this file.
+# jumelix_module(name [DEPS targets...])
+# Builds the static library jumelix_<name> from the sources of src/<name>/: the folder is
+# the layer, whatever its files are called. DEPS names every library the layer may use
+# (shared/DESIGN.md section 1); cmake/CheckLayers.cmake, run by ctest, fails when a file's
+# includes reach past them.
 set(JUMELIX_MODULES "")
 function(jumelix_module name)
-  cmake_parse_arguments(M "" "" "SOURCES;DEPS" ${ARGN})
-  if(M_SOURCES)
-    set(srcs ${M_SOURCES})
-  else()
-    file(GLOB srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
-    list(FILTER srcs EXCLUDE REGEX "(Window|Dialog)\\.cpp$|/main\\.cpp$|/URoutines\\.cpp$|/UMessErreurs\\.cpp$")
-  endif()
-  if(NOT srcs)
-    return()
-  endif()
+  cmake_parse_arguments(M "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp
+    ${PROJECT_SOURCE_DIR}/src/${name}/*.h
+    ${PROJECT_SOURCE_DIR}/src/${name}/*.qrc)
   add_library(jumelix_${name} STATIC ${srcs})
   target_include_directories(jumelix_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  foreach(d IN LISTS M_DEPS)
-    if(TARGET jumelix_${d})
-      target_link_libraries(jumelix_${name} PUBLIC jumelix_${d})
-    endif()
-  endforeach()
+  target_link_libraries(jumelix_${name} PUBLIC ${M_DEPS})
   set(JUMELIX_MODULES ${JUMELIX_MODULES} ${name} PARENT_SCOPE)
 endfunction()

@@ -1,6 +1,8 @@
 # One GoogleTest binary per tests/<folder>, linked against the matching layer only,
 # so that a core layer's tests prove it needs no window. tests/e2e runs the real
 # binary; tests/gui holds QtTest programs, one per file, on the offscreen platform.
+# Every GoogleTest binary starts from tests/support/MainTests.cpp, which gives it a
+# temporary HOME and XDG directories of its own.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
@@ -10,11 +12,23 @@ target_include_directories(jumelix_test_support PUBLIC ${PROJECT_SOURCE_DIR}/src
 # Fixtures link no layer themselves: each test binary brings the layer it tests, so a
 # layer that does not build yet breaks only its own tests.
 target_link_libraries(jumelix_test_support PUBLIC GTest::gtest)
+
+# The layers may include only what shared/DESIGN.md section 1 allows; the second test
+# proves the check still sees a fault (an engine header that includes a window).
+add_test(NAME dependances_couches
+  COMMAND ${CMAKE_COMMAND} -DJUMELIX_SRC=${PROJECT_SOURCE_DIR}/src
+          -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake)
+add_test(NAME dependances_couches_faute_vue
+  COMMAND ${CMAKE_COMMAND} -DJUMELIX_SRC=${PROJECT_SOURCE_DIR}/tests/support/couches-fautives
+          -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake)
+set_tests_properties(dependances_couches dependances_couches_faute_vue PROPERTIES LABELS couches)
+set_tests_properties(dependances_couches_faute_vue PROPERTIES
+  PASS_REGULAR_EXPRESSION "engine/Fautif.h : inclut « gui/MainWindow.h » \\(gui\\) ; la couche engine ne peut dépendre que de : shared, platform")
 target_compile_definitions(jumelix_test_support PUBLIC
   JUMELIX_TEST_SUPPORT_DIR="${PROJECT_SOURCE_DIR}/tests/support"
   JUMELIX_BINARY="$<TARGET_FILE:jumelix>")
 
-foreach(m IN ITEMS platform engine net smtp app mail e2e)
+foreach(m IN ITEMS platform shared engine net smtp app mail e2e)
   file(GLOB test_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/${m}/*_test.cpp)
   if(NOT test_srcs)
     continue()
@@ -25,7 +39,7 @@ foreach(m IN ITEMS platform engine net smtp app mail e2e)
   else()
     set(layer jumelix_core)
   endif()
-  target_link_libraries(${m}_tests PRIVATE jumelix_test_support ${layer} GTest::gtest_main)
+  target_link_libraries(${m}_tests PRIVATE jumelix_test_support ${layer})
   if(m STREQUAL "e2e")
     add_dependencies(e2e_tests jumelix)
   endif()

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "FuzzCommun.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "mail/ConfigMail.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "FuzzCommun.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "app/GrilleLignes.h"
 #include "app/RapportMail.h"
 #include "app/UJumelix.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "app/VueJumelix.h"
 
 namespace {

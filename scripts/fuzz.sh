@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz/, then runs each one
-# for the given number of seconds (30 by default), starting from its seeds in
-# fuzz/corpus/<target>/. New inputs go to a scratch corpus, never into the repository.
-# A crash stops the script with a non-zero status; the input is kept as
+# for the given number of seconds (30 by default), side by side up to the number of
+# processors, starting from its seeds in fuzz/corpus/<target>/. New inputs go to a scratch
+# corpus, never into the repository. A crash makes the script end with a non-zero status
+# once every target has run; the input is kept as
 # build-fuzz/crash-<target>-* for the regression test.
 #   scripts/fuzz.sh [seconds] [target...]
 set -euo pipefail
@@ -29,16 +30,39 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 travail=$(mktemp -d)
 trap 'rm -rf "$travail"' EXIT
-for c in "${cibles[@]}"; do
-  echo "== $c ($secondes s)"
+
+# The targets run side by side, at most one per processor; each one's status and output
+# are kept apart and reported in the order of the list once all have ended.
+lancer() {  # target
+  local c=$1 rc=0
   mkdir -p "$travail/$c"
   "$dir/$c" -max_total_time="$secondes" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$dir/crash-$c-" \
-    "$travail/$c" "fuzz/corpus/$c" 2>"$travail/$c.log" || {
-    tail -n 60 "$travail/$c.log"
-    echo "ÉCHEC : $c a trouvé un défaut (entrée gardée dans $dir/crash-$c-*)" >&2
-    exit 1
-  }
-  grep -E "^stat::number_of_executed_units|^Done" "$travail/$c.log" || true
+    "$travail/$c" "fuzz/corpus/$c" 2>"$travail/$c.log" || rc=$?
+  echo "$rc" >"$travail/$c.rc"
+}
+paralleles=$(nproc)
+echo "== ${#cibles[@]} cibles, $secondes s chacune, $paralleles à la fois"
+for c in "${cibles[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$paralleles" ]; do wait -n || true; done
+  lancer "$c" &
 done
+wait
+
+echecs=()
+for c in "${cibles[@]}"; do
+  echo "== $c"
+  if [ "$(cat "$travail/$c.rc" 2>/dev/null || echo absent)" != 0 ]; then
+    tail -n 60 "$travail/$c.log"
+    echecs+=("$c")
+  else
+    grep -E "^stat::number_of_executed_units|^Done" "$travail/$c.log" || true
+  fi
+done
+if [ ${#echecs[@]} -ne 0 ]; then
+  for c in "${echecs[@]}"; do
+    echo "ÉCHEC : $c a trouvé un défaut (entrée gardée dans $dir/crash-$c-*)" >&2
+  done
+  exit 1
+fi
 echo "Aucun défaut trouvé."

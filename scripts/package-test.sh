@@ -162,7 +162,7 @@ if run_service "$tmp/s1/liste.ini"; then
 else
   rc=$?
   if grep -q "en construction" "$tmp/sortie"; then
-    fail "/S n'est pas encore en place dans src/app/main.cpp (code $rc : $(head -c 200 "$tmp/sortie"))"
+    fail "/S n'est pas encore en place dans src/main.cpp (code $rc : $(head -c 200 "$tmp/sortie"))"
   else
     fail "/S a rendu $rc pour une synchronisation sans erreur : $(head -c 500 "$tmp/sortie")"
   fi

@@ -8,9 +8,9 @@
 #include <QTranslator>
 #include <cstdio>
 
-#include "app/MainWindow.h"
-#include "app/URoutines.h"
-#include "help/HelpWindow.h"
+#include "gui/MainWindow.h"
+#include "shared/URoutines.h"
+#include "gui/HelpWindow.h"
 
 namespace {
 

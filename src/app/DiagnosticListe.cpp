@@ -1,7 +1,7 @@
 #include "app/DiagnosticListe.h"
 
 #include "app/GrilleLignes.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 

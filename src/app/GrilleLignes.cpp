@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 

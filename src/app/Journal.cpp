@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "platform/System.h"
+#include "platform/UniqueFd.h"
 
 namespace jumelix {
 
@@ -49,8 +50,8 @@ int JournaliserDans(const std::string& chemin, const std::string& texte) {
   if (fin_rep != std::string::npos && fin_rep > 0) {
     if (int err = platform::CreerRepertoiresPrives(chemin.substr(0, fin_rep)); err != 0) return err;
   }
-  int fd = ::open(chemin.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
+  platform::UniqueFd fd(::open(chemin.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd.valide()) return errno;
   // Control characters (a file name's line end) are escaped, so that one call stays one
   // line; only a final line end is kept, the one that gives the counters line's date a
   // line of its own.
@@ -61,11 +62,11 @@ int JournaliserDans(const std::string& chemin, const std::string& texte) {
   // One write: O_APPEND places it atomically at the end, even with another run logging.
   ssize_t n;
   do {
-    n = ::write(fd, ligne.data(), ligne.size());
+    n = ::write(fd.get(), ligne.data(), ligne.size());
   } while (n < 0 && errno == EINTR);
   int err = n < 0 ? errno : (static_cast<size_t>(n) < ligne.size() ? EIO : 0);
-  if (::close(fd) != 0 && err == 0) err = errno;
-  return err;
+  const int err_fermeture = fd.Fermer();
+  return err != 0 ? err : err_fermeture;
 }
 
 void Journaliser(const std::string& texte) { JournaliserDans(CheminJournal(), texte); }

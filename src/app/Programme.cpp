@@ -5,7 +5,7 @@
 #include "app/Journal.h"
 #include "app/RapportMail.h"
 #include "app/UJumelix.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "app/VueJumelix.h"
 
 namespace jumelix {

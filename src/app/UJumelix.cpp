@@ -9,8 +9,8 @@
 
 #include "app/DiagnosticListe.h"
 #include "app/Journal.h"
-#include "app/UMessErreurs.h"
-#include "app/URoutines.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 #include "engine/UDelta.h"
 #include "platform/System.h"
 

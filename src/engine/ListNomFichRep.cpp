@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/UMessErreurs.h"
-#include "app/URoutines.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"

@@ -1,6 +1,6 @@
 #include "engine/UVerif.h"
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "platform/FileSystem.h"
 
 namespace jumelix {

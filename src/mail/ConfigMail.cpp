@@ -6,10 +6,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
-#include <system_error>
 
-#include "app/UMessErreurs.h"
-#include "app/URoutines.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 #include "mail/UCryptePass.h"
 #include "platform/System.h"
 
@@ -129,15 +128,10 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
 std::string TConfigMail::EnregistrerConfig() const {
   if (chemin_config_.empty())
     return "Erreur en enregistrant les réglages : aucun répertoire personnel (HOME) utilisable";
-  int err = 0;
-  std::error_code ec;
-  std::filesystem::path repertoire = std::filesystem::path(chemin_config_).parent_path();
-  std::filesystem::create_directories(repertoire, ec);
-  if (ec) {
-    err = ec.value();
-  } else {
-    err = EcrireLignesFichier(chemin_config_, LignesConfig(), 0600);
-  }
+  // The directory is private to the user, as the file is: it holds a password.
+  const std::string repertoire = std::filesystem::path(chemin_config_).parent_path().string();
+  int err = platform::CreerRepertoiresPrives(repertoire);
+  if (err == 0) err = EcrireLignesFichier(chemin_config_, LignesConfig(), 0600);
   if (err == 0) return {};
   return "Erreur en enregistrant le fichier " + chemin_config_ + "\n" + MessageErreurSysteme(err);
 }

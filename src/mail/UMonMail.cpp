@@ -5,8 +5,8 @@
 #include <exception>
 #include <utility>
 
-#include "app/URoutines.h"
-#include "mail/AttenteMessages.h"
+#include "shared/URoutines.h"
+#include "net/AttenteMessages.h"
 #include "net/SocketErrors.h"
 #include "platform/System.h"
 #include "smtp/SmtpClient.h"

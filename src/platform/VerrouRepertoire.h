@@ -8,16 +8,18 @@
 
 #include <string>
 
+#include "platform/UniqueFd.h"
+
 namespace jumelix::platform {
 
 class TVerrouRepertoire {
  public:
   TVerrouRepertoire() = default;
-  ~TVerrouRepertoire() { Liberer(); }
+  ~TVerrouRepertoire() = default;
   TVerrouRepertoire(const TVerrouRepertoire&) = delete;
   TVerrouRepertoire& operator=(const TVerrouRepertoire&) = delete;
-  TVerrouRepertoire(TVerrouRepertoire&& autre) noexcept;
-  TVerrouRepertoire& operator=(TVerrouRepertoire&& autre) noexcept;
+  TVerrouRepertoire(TVerrouRepertoire&& autre) noexcept = default;
+  TVerrouRepertoire& operator=(TVerrouRepertoire&& autre) noexcept = default;
 
   // Opens the directory `chemin` (a final link followed: the user named it) and locks it
   // without waiting. Returns 0; EWOULDBLOCK when another holder has it (another process,
@@ -28,12 +30,12 @@ class TVerrouRepertoire {
   // The same for the directory open as `repertoire` (the very directory a walk holds, so
   // no link swapped in meanwhile can make it lock another one).
   int Prendre(int repertoire);
-  bool Tenu() const { return fd_ >= 0; }
-  void Liberer();
+  bool Tenu() const { return fd_.valide(); }
+  void Liberer() { fd_.reset(); }
 
  private:
-  int Verrouiller(int fd);  // takes ownership of fd
-  int fd_ = -1;
+  int Verrouiller(UniqueFd fd);
+  UniqueFd fd_;
 };
 
 }  // namespace jumelix::platform

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "app/URoutines.h"
 #include "platform/Secret.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 namespace {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "platform/System.h"
 #include "smtp/MimeCodec.h"
 

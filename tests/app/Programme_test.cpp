@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "app/Journal.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "support/TempTree.h"
 
 namespace jumelix {

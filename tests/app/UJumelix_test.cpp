@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "app/DiagnosticListe.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "engine/UDelta.h"
 #include "support/TempTree.h"
 #include "support/VueEnregistree.h"

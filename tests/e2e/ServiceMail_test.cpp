@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "support/LancerProgramme.h"
 #include "support/ScriptedPeer.h"
 #include "support/SmtpServer.h"

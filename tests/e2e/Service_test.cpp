@@ -7,11 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "support/LancerProgramme.h"
 #include "support/TempTree.h"
 
@@ -334,10 +335,15 @@ TEST_F(ServiceTest, StopSignalEndsTheRunCleanlyWithStatus2) {
   const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier(chemins));
   pid_t pid = Demarrer({"/S", liste}, travail_, home_, &etat_);
   ASSERT_GT(pid, 0);
-  // Wait for the first pair to be logged, then ask the run to stop.
-  for (int essai = 0; essai < 20000; ++essai) {
-    if (TempTree::Lire(journal_).find(" = ") != std::string::npos) break;
-    usleep(500);
+  // Wait for the first pair to be logged, then ask the run to stop; never before, since a
+  // signal that comes before the run has started tests nothing.
+  const auto commence = [&] { return TempTree::Lire(journal_).find(" = ") != std::string::npos; };
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!commence() && std::chrono::steady_clock::now() < limite) usleep(500);
+  if (!commence()) {
+    kill(pid, SIGKILL);
+    Attendre(pid, travail_);
+    FAIL() << "no pair was logged within 60 s";
   }
   kill(pid, SIGTERM);
   Resultat r = Attendre(pid, travail_);

@@ -16,7 +16,7 @@
 #include <memory>
 #include <sstream>
 
-#include "app/UMessErreurs.h"
+#include "shared/UMessErreurs.h"
 #include "platform/VerrouRepertoire.h"
 #include "support/BilanParcours.h"
 #include "support/ProcessusFils.h"

@@ -1,5 +1,5 @@
 // The help window driven as a user would: showing, closing keys, layout and printing.
-#include "help/HelpWindow.h"
+#include "gui/HelpWindow.h"
 
 #include <QApplication>
 #include <QPrinterInfo>

@@ -1,6 +1,6 @@
 // The mail settings dialog on the offscreen platform: its controls, the OK, Annuler,
 // Escape and Tester paths, and what each leaves in the settings and in the file.
-#include "mail/MailDialog.h"
+#include "gui/MailDialog.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,8 +11,9 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/URoutines.h"
-#include "mail/AttenteMessages.h"
+#include "shared/URoutines.h"
+#include "gui/PompeQt.h"
+#include "net/AttenteMessages.h"
 #include "mail/ConfigMail.h"
 #include "mail/UCryptePass.h"
 #include "mail/UMonMail.h"
@@ -359,5 +360,16 @@ class MailDialogTest : public QObject {
 
 }  // namespace jumelix
 
-QTEST_MAIN(jumelix::MailDialogTest)
+int main(int argc, char** argv) {
+  // Nothing a test send writes (log, locks) may touch the real home of whoever runs them.
+  QTemporaryDir maison;
+  qputenv("HOME", maison.path().toLocal8Bit());
+  qputenv("XDG_CONFIG_HOME", (maison.path() + "/config").toLocal8Bit());
+  qputenv("XDG_STATE_HOME", (maison.path() + "/state").toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", maison.path().toLocal8Bit());  // a 0700 directory
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  jumelix::MailDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "MailDialog_test.moc"

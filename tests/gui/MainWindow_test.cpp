@@ -1,6 +1,6 @@
 // The main window driven as a user would: buttons, menu, keys in the grid, runs over real
 // temporary trees, stopping a run, the close query and the resize rule.
-#include "app/MainWindow.h"
+#include "gui/MainWindow.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -11,9 +11,9 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "gui/RepondeurBoites.h"
-#include "help/HelpWindow.h"
+#include "gui/HelpWindow.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -111,7 +111,6 @@ class MainWindowTest : public QObject {
   void laQuestionDeFermeture();
   void lireUnFichierListeAgranditLaFenetre();
   void aideEtAPropos();
-  void leCreditBrouilleEstVerifie();
 };
 
 void MainWindowTest::laFenetreOuvreAvecUneLigneATraiter() {
@@ -696,21 +695,6 @@ void MainWindowTest::aideEtAPropos() {
   QCOMPARE(repondeur.textes[0].toStdString(), f->TexteCredit());
   QVERIFY(repondeur.textes[0].contains(QStringLiteral("Jumelix")));
   QCOMPARE(repondeur.boutons[0], QMessageBox::StandardButtons(QMessageBox::Ok));
-}
-
-void MainWindowTest::leCreditBrouilleEstVerifie() {
-  const std::string clair = "Jumelix © 2026, répertoires";
-  std::vector<unsigned char> forme = BrouillerCredit(clair);
-  QVERIFY(std::string(forme.begin(), forme.end()).find("Jumelix") == std::string::npos);
-  const uint32_t somme = SommeCredit(forme);
-  QCOMPARE(DechiffrerCredit(forme, somme).value_or(""), clair);
-  for (size_t i : {size_t{0}, forme.size() / 2, forme.size() - 1}) {
-    std::vector<unsigned char> alteree = forme;
-    alteree[i] ^= 0x01;
-    QVERIFY(!DechiffrerCredit(alteree, somme).has_value());
-  }
-  std::vector<unsigned char> raccourcie(forme.begin(), forme.end() - 1);
-  QVERIFY(!DechiffrerCredit(raccourcie, somme).has_value());
 }
 
 }  // namespace jumelix

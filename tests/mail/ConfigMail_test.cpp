@@ -12,8 +12,8 @@
 #include <optional>
 #include <sstream>
 
-#include "app/UMessErreurs.h"
-#include "app/URoutines.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 #include "mail/UCryptePass.h"
 #include "support/ProcessusFils.h"
 
@@ -115,6 +115,21 @@ TEST_F(ConfigMailTest, WriterProducesEveryLineInOrder) {
   struct stat st {};
   ASSERT_EQ(stat(chemin_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);  // the file holds the password
+}
+
+TEST_F(ConfigMailTest, TheSettingsDirectoryIsCreatedPrivateWhateverTheUmask) {
+  const mode_t ancien = umask(0022);
+  TConfigMail c;
+  c.AdresseMail = "a@x.fr";
+  c.ServeurSMTP = "smtp";
+  const std::string erreur = c.EnregistrerConfig();
+  umask(ancien);
+  EXPECT_EQ(erreur, "");
+  struct stat st {};
+  ASSERT_EQ(stat((racine_ + "/jumelix").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);  // it holds the password's file
+  ASSERT_EQ(stat(chemin_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST_F(ConfigMailTest, WriterWithoutAccountNorSubjectWritesFiveLines) {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "mail/ConfigMail.h"
 #include "mail/UMonMail.h"
 #include "support/SmtpServer.h"

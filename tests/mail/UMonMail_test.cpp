@@ -14,7 +14,7 @@
 
 #include "app/Programme.h"
 #include "app/UJumelix.h"
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 #include "mail/RapportMailSmtp.h"
 #include "platform/System.h"
 #include "support/ScriptedPeer.h"

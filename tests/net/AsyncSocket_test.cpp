@@ -191,6 +191,7 @@ TEST(AsyncSocketConnect, RefusalsBeforeAnySocketIsMade) {
   struct Case {
     std::function<void()> setup;
     std::string message;
+    std::string message_sans_dns = {};  // what a machine without a name server says
   } cases[] = {
       {[&] {}, "Connect: No Port Specified"},
       {[&] { s.SetPort("25"); }, "Connect: No IP Address Specified"},
@@ -208,7 +209,8 @@ TEST(AsyncSocketConnect, RefusalsBeforeAnySocketIsMade) {
          s.SetPort("25");
          s.SetAddr("no-such-host.invalid");
        },
-       "connect: ResolveHost: Cannot convert host address 'no-such-host.invalid', Error #11001"},
+       "connect: ResolveHost: Cannot convert host address 'no-such-host.invalid', Error #11001",
+       "connect: ResolveHost: Cannot convert host address 'no-such-host.invalid', Error #11002"},
   };
   for (const Case& c : cases) {
     c.setup();
@@ -216,7 +218,9 @@ TEST(AsyncSocketConnect, RefusalsBeforeAnySocketIsMade) {
       s.Connect();
       ADD_FAILURE() << "no exception for " << c.message;
     } catch (const ESocketException& e) {
-      EXPECT_EQ(e.Message(), c.message);
+      if (c.message_sans_dns.empty() || e.Message() != c.message_sans_dns) {
+        EXPECT_EQ(e.Message(), c.message);
+      }
     }
     EXPECT_EQ(s.State(), wsClosed);
     EXPECT_EQ(s.HSocket(), -1);
@@ -692,8 +696,10 @@ TEST(AsyncSocketDns, UnknownNameGivesHostNotFound) {
   };
   s.DnsLookup("no-such-host.jumelix.invalid");
   ASSERT_TRUE(PumpUntil([&] { return done; }, 15000));
-  EXPECT_EQ(code, 11001);
-  EXPECT_EQ(SocketErrorText(code), "Host not found");
+  // 11002 where no name server answers (a machine without DNS).
+  ASSERT_TRUE(code == 11001 || code == 11002) << code;
+  EXPECT_EQ(SocketErrorText(code),
+            code == 11001 ? "Host not found" : "Non-authoritative host not found");
   EXPECT_TRUE(s.DnsResultList().empty());
 }
 

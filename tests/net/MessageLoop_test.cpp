@@ -373,12 +373,13 @@ TEST(MessageLoopLookups, CancelledLookupsAreNeverHeardOf) {
   }
 }
 
-TEST(MessageLoopLookups, UnknownNameGives11001) {
+TEST(MessageLoopLookups, UnknownNameGives11001Or11002WithoutDns) {
   TMessageLoop& loop = TMessageLoop::Current();
   RecordingWindow win;
   uint32_t h = loop.AsyncGetHostByName(win.hwnd(), kWmUser + 2, "no-such-host.invalid");
   ASSERT_TRUE(PumpUntil([&] { return !win.got.empty(); }, 15000));
-  EXPECT_EQ(SelectError(win.got[0].lParam), 11001);
+  const int code = SelectError(win.got[0].lParam);
+  EXPECT_TRUE(code == 11001 || code == 11002) << code;  // 11002: no name server answers
   std::vector<uint32_t> addrs;
   EXPECT_TRUE(loop.TakeHostByNameResult(h, addrs));
   EXPECT_TRUE(addrs.empty());

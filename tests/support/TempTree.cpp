@@ -36,7 +36,9 @@ void Effacer(int pfd, const char* nom) {
     unlinkat(pfd, nom, 0);
     return;
   }
-  fchmodat(pfd, nom, 0700, 0);
+  // A failure shows at the removal below, which reports nothing either: best effort.
+  if (fchmodat(pfd, nom, 0700, 0) != 0) {
+  }
   int fd = openat(pfd, nom, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd >= 0) {
     if (DIR* d = fdopendir(fd)) {

@@ -1,4 +1,4 @@
-#include "app/UMessErreurs.h"
+#include "shared/UMessErreurs.h"
 
 #include "platform/System.h"
 

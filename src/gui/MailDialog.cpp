@@ -1,12 +1,11 @@
-#include "mail/MailDialog.h"
+#include "gui/MailDialog.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QShowEvent>
 
-#include "mail/AttenteMessages.h"
+#include "gui/PompeQt.h"
 #include "mail/UMonMail.h"
 
 namespace jumelix {
@@ -18,44 +17,6 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 const QString kHintDefaut = QStringLiteral("Valeur conseillée par défaut");
 
-// Eats keyboard and mouse input for the lifetime of one pump: the mail wait keeps the
-// windows painting, but what the user types or clicks meanwhile is discarded, not
-// delivered late.
-class TFiltreSaisie : public QObject {
- public:
-  TFiltreSaisie(bool clavier, bool souris) : clavier_(clavier), souris_(souris) {}
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    switch (e->type()) {
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::ShortcutOverride:
-      case QEvent::Shortcut:
-        return clavier_;
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::MouseMove:
-      case QEvent::Wheel:
-      case QEvent::ContextMenu:
-      case QEvent::TouchBegin:
-      case QEvent::TouchUpdate:
-      case QEvent::TouchEnd:
-      case QEvent::NonClientAreaMouseButtonPress:
-      case QEvent::NonClientAreaMouseButtonRelease:
-      case QEvent::NonClientAreaMouseButtonDblClick:
-        return souris_;
-      default:
-        return false;
-    }
-  }
-
- private:
-  bool clavier_;
-  bool souris_;
-};
-
 // Restores the normal cursor however the send ends.
 class TCurseurAttente {
  public:
@@ -66,16 +27,6 @@ class TCurseurAttente {
 };
 
 }  // namespace
-
-void InstallerPompeQt() {
-  DefinirPompeEvenements([](bool ignorerClavier, bool ignorerSouris) {
-    if (QCoreApplication::instance() == nullptr) return;
-    TFiltreSaisie filtre(ignorerClavier, ignorerSouris);
-    QCoreApplication::instance()->installEventFilter(&filtre);
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    QCoreApplication::instance()->removeEventFilter(&filtre);
-  });
-}
 
 TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
     : QDialog(parent),

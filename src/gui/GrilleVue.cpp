@@ -1,4 +1,4 @@
-#include "app/GrilleWindow.h"
+#include "gui/GrilleVue.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

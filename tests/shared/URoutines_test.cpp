@@ -1,4 +1,4 @@
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/UMessErreurs.h"
+#include "shared/UMessErreurs.h"
 #include "support/TempTree.h"
 
 namespace jumelix {

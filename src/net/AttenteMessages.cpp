@@ -1,4 +1,4 @@
-#include "mail/AttenteMessages.h"
+#include "net/AttenteMessages.h"
 
 #include <poll.h>
 

@@ -1,4 +1,4 @@
-#include "app/URoutines.h"
+#include "shared/URoutines.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/FichierAtomique.h"
 #include "platform/System.h"
+#include "platform/UniqueFd.h"
 
 namespace jumelix {
 
@@ -229,35 +231,11 @@ std::vector<std::string> DecouperLignes(std::string_view texte) {
   return lignes;
 }
 
-namespace {
-
-// A file descriptor closed when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int f = fd_;
-    fd_ = -1;
-    return f;
-  }
-
- private:
-  int fd_;
-};
-
-}  // namespace
-
 int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes) {
   lignes.clear();
   // O_NONBLOCK: a FIFO or a device put where a file is expected must not hold the
   // program for ever at its open; only a regular file is then read.
-  Fd fd(::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  platform::UniqueFd fd(::open(chemin.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) return errno;
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) return errno;
@@ -294,30 +272,7 @@ int EcrireLignesFichier(const std::string& chemin, const std::vector<std::string
     contenu += l;
     contenu += "\r\n";
   }
-  std::string temp = chemin + ".jumelix-XXXXXX";
-  std::vector<char> gabarit(temp.begin(), temp.end());
-  gabarit.push_back('\0');
-  Fd fd(mkostemp(gabarit.data(), O_CLOEXEC));
-  if (fd.get() < 0) return errno;
-  std::string nom_temp(gabarit.data());
-  auto echec = [&](int err) {
-    ::unlink(nom_temp.c_str());
-    return err;
-  };
-  if (fchmod(fd.get(), mode) != 0) return echec(errno);
-  size_t ecrit = 0;
-  while (ecrit < contenu.size()) {
-    ssize_t n = ::write(fd.get(), contenu.data() + ecrit, contenu.size() - ecrit);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return echec(errno);
-    }
-    ecrit += static_cast<size_t>(n);
-  }
-  if (fsync(fd.get()) != 0) return echec(errno);
-  if (::close(fd.release()) != 0) return echec(errno);
-  if (::rename(nom_temp.c_str(), chemin.c_str()) != 0) return echec(errno);
-  return 0;
+  return platform::EcrireFichierAtomique(chemin, contenu, mode);
 }
 
 }  // namespace jumelix

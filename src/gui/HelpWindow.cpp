@@ -1,4 +1,4 @@
-#include "help/HelpWindow.h"
+#include "gui/HelpWindow.h"
 
 #include <QEvent>
 #include <QFile>

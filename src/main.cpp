@@ -13,7 +13,7 @@
 #include "mail/ConfigMail.h"
 #include "mail/RapportMailSmtp.h"
 #ifdef JUMELIX_HAS_GUI
-#include "app/LancerInterface.h"
+#include "gui/LancerInterface.h"
 #endif
 
 #ifndef JUMELIX_VERSION

@@ -22,20 +22,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/GrilleWindow.h"
+#include "gui/GrilleVue.h"
 #include "app/UJumelix.h"
 #include "app/VueJumelix.h"
 
 namespace jumelix {
 
 class TFormAide;
-
-// The credit text is kept scrambled together with a checksum of its scrambled form; it is
-// unscrambled at each use. DechiffrerCredit gives nothing when the stored form no longer
-// matches its checksum, and the window then ends the program.
-std::vector<unsigned char> BrouillerCredit(std::string_view clair);
-uint32_t SommeCredit(std::span<const unsigned char> forme);
-std::optional<std::string> DechiffrerCredit(std::span<const unsigned char> forme, uint32_t somme);
 
 // The 3-pixel bar under the grid; dragging it changes the grid's height.
 class TSplitter : public QWidget {

@@ -1,23 +1,20 @@
-#include "app/MainWindow.h"
+#include "gui/MainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTranslator>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/LancerInterface.h"
+#include "app/Credit.h"
 #include "app/Programme.h"
-#include "help/HelpWindow.h"
-#include "mail/MailDialog.h"
+#include "gui/HelpWindow.h"
 
 namespace jumelix {
 
@@ -36,65 +33,7 @@ constexpr int kLargeurEtat = 80;
 QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
 std::string VersStd(const QString& texte) { return texte.toStdString(); }
 
-// The scrambling of the credit text: each byte is mixed with a key that depends on every
-// scrambled byte before it, so that no byte can be changed without changing the checksum.
-constexpr unsigned char kCleInitiale = 0x5A;
-constexpr unsigned char CleSuivante(unsigned char cle, unsigned char brouille) {
-  return static_cast<unsigned char>(cle * 31 + 7 + brouille);
-}
-
-template <size_t N>
-constexpr std::array<unsigned char, N - 1> Brouiller(const char (&clair)[N]) {
-  std::array<unsigned char, N - 1> forme{};
-  unsigned char cle = kCleInitiale;
-  for (size_t i = 0; i + 1 < N; ++i) {
-    forme[i] = static_cast<unsigned char>(static_cast<unsigned char>(clair[i]) ^ cle);
-    cle = CleSuivante(cle, forme[i]);
-  }
-  return forme;
-}
-
-template <size_t N>
-constexpr uint32_t Somme(const std::array<unsigned char, N>& forme) {
-  uint32_t h = 2166136261u;  // FNV-1a
-  for (unsigned char c : forme) h = (h ^ c) * 16777619u;
-  return h;
-}
-
-// Only the scrambled form and its checksum reach the program file.
-constexpr auto kCreditBrouille = Brouiller(
-    "Jumelix - synchronisation de répertoires pour Linux\n"
-    "© 2026 l'équipe Jumelix");
-constexpr uint32_t kSommeCredit = Somme(kCreditBrouille);
-
 }  // namespace
-
-std::vector<unsigned char> BrouillerCredit(std::string_view clair) {
-  std::vector<unsigned char> forme(clair.size());
-  unsigned char cle = kCleInitiale;
-  for (size_t i = 0; i < clair.size(); ++i) {
-    forme[i] = static_cast<unsigned char>(static_cast<unsigned char>(clair[i]) ^ cle);
-    cle = CleSuivante(cle, forme[i]);
-  }
-  return forme;
-}
-
-uint32_t SommeCredit(std::span<const unsigned char> forme) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : forme) h = (h ^ c) * 16777619u;
-  return h;
-}
-
-std::optional<std::string> DechiffrerCredit(std::span<const unsigned char> forme, uint32_t somme) {
-  if (SommeCredit(forme) != somme) return std::nullopt;
-  std::string clair(forme.size(), '\0');
-  unsigned char cle = kCleInitiale;
-  for (size_t i = 0; i < forme.size(); ++i) {
-    clair[i] = static_cast<char>(forme[i] ^ cle);
-    cle = CleSuivante(cle, forme[i]);
-  }
-  return clair;
-}
 
 TSplitter::TSplitter(QWidget* parent, std::function<void()> saisir,
                      std::function<void(int)> deplacer)
@@ -511,47 +450,10 @@ void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
 }
 
 std::string TFormJumelix::TexteCredit() {
-  // Read the stored form as memory, not as a constant the compiler could fold.
-  std::vector<unsigned char> forme(kCreditBrouille.size());
-  const volatile unsigned char* stocke = kCreditBrouille.data();
-  for (size_t i = 0; i < forme.size(); ++i) forme[i] = stocke[i];
-  std::optional<std::string> clair = DechiffrerCredit(forme, kSommeCredit);
-  if (!clair) {
-    std::fputs("jumelix : le programme a été altéré, il s'arrête.\n", stderr);
-    std::_Exit(EXIT_FAILURE);
-  }
-  return *clair;
+  // LancerInterface has refused to start with an altered credit text.
+  return CreditProgramme().value_or(std::string());
 }
 
 void TFormJumelix::FermerFenetre() { close(); }
-
-int LancerInterface(int argc, char** argv) {
-  QApplication application(argc, argv);
-  // Qt's own texts (message box buttons "Oui", "Non", "Annuler", file dialogs) in French,
-  // like the rest of the program.
-  QTranslator traduction_qt;
-  if (traduction_qt.load(QStringLiteral("qtbase_fr"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&traduction_qt);
-  }
-  QApplication::setQuitOnLastWindowClosed(false);
-
-  // QApplication has taken its own options out of argv.
-  const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-  const TLigneCommande ligne_commande = AnalyserLigneCommande(arguments);
-
-  TFormJumelix FormJumelix;
-  FormJumelix.FormCreate(ligne_commande);
-  TFormAide FormAide;
-  FormJumelix.DefinirFormAide(&FormAide);
-  TFormMail FormMail(&FormJumelix);
-  FormJumelix.DefinirFormMail([&FormMail] { FormMail.exec(); });
-  InstallerPompeQt();
-  QObject::connect(&FormJumelix, &TFormJumelix::Fermee, &application, &QCoreApplication::quit,
-                   Qt::QueuedConnection);
-  FormJumelix.Centrer();
-  FormJumelix.show();
-  return QApplication::exec();
-}
 
 }  // namespace jumelix

@@ -116,8 +116,4 @@ class TFormMail : public QDialog {
   QHBoxLayout LayoutBoutons_;
 };
 
-// Lets the mail wait loop keep the windows painting while it discards keyboard and mouse
-// input. The main window calls it once (the dialog does too); never in service mode.
-void InstallerPompeQt();
-
 }  // namespace jumelix

@@ -1,0 +1,62 @@
+#include "gui/PompeQt.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include "net/AttenteMessages.h"
+
+namespace jumelix {
+
+namespace {
+
+// Eats keyboard and mouse input for the lifetime of one pump: the mail wait keeps the
+// windows painting, but what the user types or clicks meanwhile is discarded, not
+// delivered late.
+class TFiltreSaisie : public QObject {
+ public:
+  TFiltreSaisie(bool clavier, bool souris) : clavier_(clavier), souris_(souris) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    switch (e->type()) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+        return clavier_;
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::NonClientAreaMouseButtonPress:
+      case QEvent::NonClientAreaMouseButtonRelease:
+      case QEvent::NonClientAreaMouseButtonDblClick:
+        return souris_;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  bool clavier_;
+  bool souris_;
+};
+
+}  // namespace
+
+void InstallerPompeQt() {
+  DefinirPompeEvenements([](bool ignorerClavier, bool ignorerSouris) {
+    if (QCoreApplication::instance() == nullptr) return;
+    TFiltreSaisie filtre(ignorerClavier, ignorerSouris);
+    QCoreApplication::instance()->installEventFilter(&filtre);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::instance()->removeEventFilter(&filtre);
+  });
+}
+
+}  // namespace jumelix
