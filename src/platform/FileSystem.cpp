@@ -169,7 +169,9 @@ int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadr
   if (st.st_dev != dev || EstRacineMontage(pfd, nom.c_str())) return EXDEV;
   // Listing needs read and search rights, emptying needs write: the directory is to go.
   if ((st.st_mode & S_IRWXU) != S_IRWXU) {
-    fchmodat(pfd, nom.c_str(), (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW);
+    // A refusal shows at the openat or the deletions below, with its own errno.
+    if (fchmodat(pfd, nom.c_str(), (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW) != 0) {
+    }
   }
   fd.reset(openat(pfd, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.ok()) return errno;

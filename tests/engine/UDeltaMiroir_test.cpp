@@ -124,8 +124,8 @@ struct Echange {
   static inline std::string quand, cible, lien;
   static void Crochet(const std::string& destination) {
     if (destination != quand) return;
-    rename(lien.c_str(), (lien + ".vrai").c_str());
-    symlink(cible.c_str(), lien.c_str());
+    ASSERT_EQ(rename(lien.c_str(), (lien + ".vrai").c_str()), 0);
+    ASSERT_EQ(symlink(cible.c_str(), lien.c_str()), 0);
   }
 };
 
