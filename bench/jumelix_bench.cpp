@@ -36,20 +36,17 @@ int main(int argc, char** argv) {
     bavard = true;
   }
 
-  // The run controller resets the counters at the start of a run; do the same here.
-  jumelix::NbCopies = 0;
-  jumelix::NbSupprimes = 0;
-  jumelix::NbIdentiques = 0;
+  jumelix::TEtatRun etat;  // fresh counters, as the run controller starts a run
 
   long lignes = 0;
   const jumelix::TSurMessage surMessage = [&lignes, bavard](const std::string& texte, int) {
     ++lignes;
     if (bavard) std::fprintf(stderr, "%s\n", texte.c_str());
   };
-  const int resultat = jumelix::TraiterCouple(argv[2], argv[3], comparer, surMessage, {});
+  const int resultat = jumelix::TraiterCouple(argv[2], argv[3], comparer, surMessage, {}, etat);
 
   std::printf("lignes=%ld resultat=%d copies=%d supprimes=%d identiques=%d\n", lignes, resultat,
-              static_cast<int>(jumelix::NbCopies), static_cast<int>(jumelix::NbSupprimes),
-              static_cast<int>(jumelix::NbIdentiques));
+              static_cast<int>(etat.NbCopies), static_cast<int>(etat.NbSupprimes),
+              static_cast<int>(etat.NbIdentiques));
   return 0;
 }

@@ -86,9 +86,9 @@ void TJumelix::MarquerEtat(int ligne) {
 
 // ---- The run ----
 
-std::string TJumelix::TexteCompteurs() {
-  return "Nombre de fichiers copiés " + std::to_string(NbCopies) + " ; Supprimés " +
-         std::to_string(NbSupprimes) + " ; identiques " + std::to_string(NbIdentiques);
+std::string TJumelix::TexteCompteurs() const {
+  return "Nombre de fichiers copiés " + std::to_string(etat_.NbCopies) + " ; Supprimés " +
+         std::to_string(etat_.NbSupprimes) + " ; identiques " + std::to_string(etat_.NbIdentiques);
 }
 
 void TJumelix::MajBarreEtat(bool forcer) {
@@ -96,9 +96,9 @@ void TJumelix::MajBarreEtat(bool forcer) {
   if (!forcer && static_cast<uint32_t>(t - derniere_maj_barre_) < kIntervalleBarreMs) return;
   derniere_maj_barre_ = t;
   vue_.DefinirPanneau(4, TexteTempsEcoule(t, debut_run_));
-  vue_.DefinirPanneau(1, "Copiés : " + std::to_string(NbCopies));
-  vue_.DefinirPanneau(2, "Supprimés : " + std::to_string(NbSupprimes));
-  vue_.DefinirPanneau(3, "Identiques : " + std::to_string(NbIdentiques));
+  vue_.DefinirPanneau(1, "Copiés : " + std::to_string(etat_.NbCopies));
+  vue_.DefinirPanneau(2, "Supprimés : " + std::to_string(etat_.NbSupprimes));
+  vue_.DefinirPanneau(3, "Identiques : " + std::to_string(etat_.NbIdentiques));
   vue_.RepeindreBarreEtat();
 }
 
@@ -134,12 +134,10 @@ void TJumelix::Executer(bool ComparerSeulement) {
   if (en_cours_) return;
   en_cours_ = true;
 
-  NbCopies = 0;
-  NbSupprimes = 0;
-  NbIdentiques = 0;
+  etat_ = TEtatRun{};
   // The end of the run reads the stop flag the last walk left; a run that walks nothing
   // must not inherit the flag of an earlier stopped run.
-  Abandon = false;
+  etat_.Abandon = false;
   if (!mode_service_) {
     debut_run_ = horloge_();
     MajBarreEtat(true);
@@ -161,8 +159,8 @@ void TJumelix::Executer(bool ComparerSeulement) {
     std::string s = CheminDeCellule(grille_.Cellule(kColSource, ligne_num_));
     std::string d = CheminDeCellule(grille_.Cellule(kColCible, ligne_num_));
     if (!s.empty() && !d.empty()) {
-      int n = TraiterCouple(s, d, ComparerSeulement, sur_message, sur_avancement);
-      if (Abandon) {
+      int n = parcours_(s, d, ComparerSeulement, sur_message, sur_avancement, etat_);
+      if (etat_.Abandon) {
         // A pair cut short is never shown as done: "=" would claim a mirror it is not.
         const std::string abandon = EchapperControles(s + " et " + d + " " + kEtatAbandonne);
         if (mode_service_)
@@ -191,14 +189,14 @@ void TJumelix::Executer(bool ComparerSeulement) {
 
 void TJumelix::FinDeRun(bool ComparerSeulement) {
   if (ComparerSeulement) {
-    if (Abandon) {
+    if (etat_.Abandon) {
       vue_.DefinirPanneau(0, "Comparaison abandonnée");
       vue_.AjouterLog("ABANDON");
     } else {
       vue_.DefinirPanneau(0, "Comparaison terminée");
     }
   } else {
-    if (Abandon) {
+    if (etat_.Abandon) {
       // Only a signal can stop a service run; its log then says so instead of ending
       // without any closing line.
       if (mode_service_) {
@@ -226,7 +224,7 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
   vue_.DefinirLegendeFermer(kLegendeFermer);
   MajBarreEtat(true);
   dernier_run_en_erreur_ = CompteRendu().ErreurSignalee();
-  dernier_run_abandonne_ = Abandon;
+  dernier_run_abandonne_ = etat_.Abandon;
   CompteRendu().ViderCompteRendu();
   en_cours_ = false;
 

@@ -14,6 +14,7 @@
 #include "app/Programme.h"
 #include "app/RapportMail.h"
 #include "app/VueJumelix.h"
+#include "engine/UDelta.h"
 
 namespace jumelix {
 
@@ -80,7 +81,11 @@ class TJumelix {
   void SurAvancementRun(bool& abandon);
   void MajBarreEtat(bool forcer);
   // "Nombre de fichiers copiés " + n + " ; Supprimés " + n + " ; identiques " + n.
-  static std::string TexteCompteurs();
+  std::string TexteCompteurs() const;
+  // The run's stop flag and counters (read by the tests and the windows).
+  const TEtatRun& EtatRun() const { return etat_; }
+  // The walk called for each pair: TraiterCouple unless a test gives a scripted one.
+  void DefinirParcours(TParcoursCouple parcours) { parcours_ = std::move(parcours); }
 
   // The list file.
   void LireFichierListe(const std::string& chemin);
@@ -132,6 +137,8 @@ class TJumelix {
 
   IVueJumelix& vue_;
   IRapportMail& mail_;
+  TEtatRun etat_;
+  TParcoursCouple parcours_ = TraiterCouple;
   TJournal journal_;
   THorloge horloge_;
   TGrilleLignes grille_;

@@ -20,10 +20,6 @@
 
 namespace jumelix {
 
-bool Abandon = false;
-int32_t NbCopies = 0;
-int32_t NbSupprimes = 0;
-int32_t NbIdentiques = 0;
 void (*CrochetAvantAction)(const std::string& destination) = nullptr;
 
 namespace {
@@ -107,8 +103,11 @@ bool AttributsDifferents(const EntreeRepertoire& s, const EntreeRepertoire& d, b
 class TParcours {
  public:
   TParcours(bool comparerSeulement, const TSurMessage& surMessage,
-            const TSurAvancement& surAvancement)
-      : comparer_(comparerSeulement), surMessage_(surMessage), surAvancement_(surAvancement) {
+            const TSurAvancement& surAvancement, TEtatRun& etat)
+      : comparer_(comparerSeulement),
+        surMessage_(surMessage),
+        surAvancement_(surAvancement),
+        etat_(etat) {
     options_.SynchroDonnees = kSynchroParFichier;
   }
 
@@ -121,8 +120,8 @@ class TParcours {
 
   // Calls SurAvancement; true when the walk is to stop here.
   bool PointDeControle() {
-    if (surAvancement_) surAvancement_(Abandon);
-    return Abandon;
+    if (surAvancement_) surAvancement_(etat_.Abandon);
+    return etat_.Abandon;
   }
 
   void Executer(const std::string& source, const std::string& destination) {
@@ -251,7 +250,7 @@ class TParcours {
     Decider(srcRep, dstRep, entrees, decisions);
     if (!comparer_) {
       SupprimerSurplus(dstRep, dst);
-      if (Abandon) return;
+      if (etat_.Abandon) return;
     }
     std::vector<Descente> descentes;
     partage_.reset();
@@ -273,7 +272,7 @@ class TParcours {
       const int es = s.OuvrirSous(srcRep, d.source);
       const int ec = c.OuvrirSous(dstRep, d.destination);
       TraiterNiveau(s, es, c, ec, Joindre(src, d.source), Joindre(dst, d.destination));
-      if (Abandon) return;
+      if (etat_.Abandon) return;
     }
     if (!comparer_) FinirRepertoire(srcRep, dstRep, dst, props, enAttenteIci);
   }
@@ -425,7 +424,7 @@ class TParcours {
       }
     }
     for (const TNomFichRep* r : rep_.Elements()) {
-      if (platform::SupprimerArborescence(dstRep, r->Name, NbSupprimes) != 0) {
+      if (platform::SupprimerArborescence(dstRep, r->Name, etat_.NbSupprimes) != 0) {
         Signaler("Impossible de supprimer le répertoire " + Joindre(dst, r->Name));
       }
       if (PointDeControle()) break;
@@ -466,13 +465,13 @@ class TParcours {
       }
     }
     if (d.quoi == Quoi::Rien) {
-      if (!EstPointOuPointPoint(e.Nom)) ++NbIdentiques;
+      if (!EstPointOuPointPoint(e.Nom)) ++etat_.NbIdentiques;
       return;
     }
     const std::string chemin = Joindre(dst, d.nomDst);
     switch (d.quoi) {
       case Quoi::Attributs:
-        ++NbIdentiques;
+        ++etat_.NbIdentiques;
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
           return;
@@ -575,7 +574,7 @@ class TParcours {
       }
       const int r = err != 0 ? err : platform::Publier(a.dir->rep, a.copie);
       if (r == 0) {
-        ++NbCopies;
+        ++etat_.NbCopies;
         modifie_ = true;
       } else {
         if (err != 0) platform::Abandonner(a.dir->rep, a.copie);
@@ -629,7 +628,7 @@ class TParcours {
   // Each deleted file is counted once, here.
   bool SupprimerFichier(const TRepertoire& dstRep, const std::string& nom) {
     if (platform::SupprimerFichier(dstRep, nom) != 0) return false;
-    ++NbSupprimes;
+    ++etat_.NbSupprimes;
     return true;
   }
 
@@ -637,6 +636,7 @@ class TParcours {
   platform::TVerrouRepertoire verrou_;
   const TSurMessage& surMessage_;
   const TSurAvancement& surAvancement_;
+  TEtatRun& etat_;
   int nombre_ = 0;
   TListNomFichRep rep_;
   TListNomFichRep fich_;
@@ -666,9 +666,10 @@ bool SourceVideCibleRemplie(const std::string& source, const std::string& destin
 }  // namespace
 
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
-                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement) {
-  Abandon = false;
-  TParcours parcours(ComparerSeulement, SurMessage, SurAvancement);
+                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement,
+                  TEtatRun& Etat) {
+  Etat.Abandon = false;
+  TParcours parcours(ComparerSeulement, SurMessage, SurAvancement, Etat);
   if (!VerifierCouple(source, destination,
                       [&](const std::string& texte) { parcours.Signaler(texte); })) {
     return parcours.Nombre();

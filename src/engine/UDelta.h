@@ -17,13 +17,15 @@ using TSurMessage = std::function<void(const std::string& texte, int nombre)>;
 // events and sets the flag to true to stop the walk at this check point.
 using TSurAvancement = std::function<void(bool& abandon)>;
 
-// Run-wide state shared with the run controller. Abandon is reset at the start of every
-// pair and set only through SurAvancement; the counters are only incremented by the walk
-// and reset by the run controller at the start of a run.
-extern bool Abandon;
-extern int32_t NbCopies;
-extern int32_t NbSupprimes;
-extern int32_t NbIdentiques;
+// Run-wide state, owned by the run controller and handed to every walk of a run. Abandon
+// is reset at the start of every pair and set only through SurAvancement; the counters
+// are only incremented by the walk and reset by the run controller at the start of a run.
+struct TEtatRun {
+  bool Abandon = false;
+  int32_t NbCopies = 0;
+  int32_t NbSupprimes = 0;
+  int32_t NbIdentiques = 0;
+};
 
 // Test only: when set, called at each level of a walk once both sides are listed and
 // before anything is changed or reported, with the destination directory's path.
@@ -40,6 +42,13 @@ extern void (*CrochetAvantAction)(const std::string& destination);
 // one report line, when another run of any user holds that lock, or when the source root
 // is empty while the destination root is not (an unmounted disk must not empty its copy).
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
-                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement);
+                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement,
+                  TEtatRun& Etat);
+
+// A walk with TraiterCouple's contract: what the run controller calls for each pair, so
+// that tests can give it a scripted one.
+using TParcoursCouple = std::function<int(
+    const std::string& source, const std::string& destination, bool ComparerSeulement,
+    const TSurMessage& SurMessage, const TSurAvancement& SurAvancement, TEtatRun& Etat)>;
 
 }  // namespace jumelix

@@ -1,7 +1,7 @@
-// The run controller and the list file, driven through a recording headless window. The
-// engine is replaced at link time by a scripted walk (defined below), so that the tests can
-// decide which lines a pair produces, where its check points fall and what the user does
-// there; the real walk is exercised by the end-to-end tests.
+// The run controller and the list file, driven through a recording headless window. Each
+// controller is given a scripted walk (defined below) instead of the engine, so that the
+// tests decide which lines a pair produces, where its check points fall and what the user
+// does there; the real walk is exercised by the end-to-end tests.
 #include "app/UJumelix.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +22,6 @@
 
 namespace jumelix {
 
-bool Abandon = false;
-int32_t NbCopies = 0;
-int32_t NbSupprimes = 0;
-int32_t NbIdentiques = 0;
-
 namespace {
 
 // One step of a scripted walk.
@@ -42,11 +37,11 @@ std::map<std::string, std::vector<Etape>> g_scripts;  // by source path
 std::vector<Appel> g_appels;
 std::function<void(const std::string&)> g_pendant_ligne;  // runs after each SurMessage
 
-}  // namespace
-
-int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
-                  const TSurMessage& SurMessage, const TSurAvancement& SurAvancement) {
-  Abandon = false;
+// The scripted walk every run controller of these tests is given in place of the engine.
+int ParcoursScripte(const std::string& source, const std::string& destination,
+                    bool ComparerSeulement, const TSurMessage& SurMessage,
+                    const TSurAvancement& SurAvancement, TEtatRun& Etat) {
+  Etat.Abandon = false;
   g_appels.push_back({source, destination, ComparerSeulement});
   int n = 0;
   for (const Etape& e : g_scripts[source]) {
@@ -57,24 +52,22 @@ int TraiterCouple(const std::string& source, const std::string& destination, boo
         if (g_pendant_ligne) g_pendant_ligne(e.texte);
         break;
       case Etape::Point:
-        if (SurAvancement) SurAvancement(Abandon);
-        if (Abandon) return n;
+        if (SurAvancement) SurAvancement(Etat.Abandon);
+        if (Etat.Abandon) return n;
         break;
       case Etape::Copie:
-        ++NbCopies;
+        ++Etat.NbCopies;
         break;
       case Etape::Suppression:
-        ++NbSupprimes;
+        ++Etat.NbSupprimes;
         break;
       case Etape::Identique:
-        ++NbIdentiques;
+        ++Etat.NbIdentiques;
         break;
     }
   }
   return n;
 }
-
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -110,8 +103,7 @@ class JumelixTest : public ::testing::Test {
     g_scripts.clear();
     g_appels.clear();
     g_pendant_ligne = nullptr;
-    Abandon = false;
-    NbCopies = NbSupprimes = NbIdentiques = 0;
+    j.DefinirParcours(ParcoursScripte);
   }
   void TearDown() override { CompteRendu().ViderCompteRendu(); }
 
@@ -271,7 +263,7 @@ TEST_F(JumelixTest, StopDuringAWalkEndsTheRunAfterThatPair) {
   EXPECT_EQ(vue.log, (V{"l", "/s2 et /d2 abandonné", "ABANDON"}));
   EXPECT_EQ(vue.historique_panneau0.back(), "Comparaison abandonnée");
   EXPECT_EQ(vue.nb_fermetures, 0);
-  EXPECT_TRUE(Abandon);
+  EXPECT_TRUE(j.EtatRun().Abandon);
 
   // The next run does not inherit the stop, even when it walks nothing.
   j.Grille().SupprimerToutesLesLignes();
@@ -586,6 +578,7 @@ TEST_F(JumelixTest, WrongTitlesLeaveTheGridAsItWas) {
   for (const char* contenu : fichiers) {
     TVueEnregistree v;
     TJumelix jj(v, mail, [](const std::string&) {});
+    jj.DefinirParcours(ParcoursScripte);
     jj.Grille().DefinirCellule(0, 1, "/garde");
     Ecrire(rep / "l.ini", contenu);
     jj.LireFichierListe(rep / "l.ini");
@@ -641,6 +634,7 @@ TEST_F(JumelixTest, ServiceRunsNoPairOfAListItCannotTrust) {
     m.du = true;
     V lignes;
     TJumelix service(v, m, [&](const std::string& t) { lignes.push_back(t); });
+    service.DefinirParcours(ParcoursScripte);
     const std::string liste = arbre_.Fichier("l.ini", k.contenu);
     TLigneCommande lc;
     lc.ModeService = true;
@@ -746,6 +740,7 @@ TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
 
   TVueEnregistree v2;
   TJumelix j2(v2, mail, [](const std::string&) {});
+  j2.DefinirParcours(ParcoursScripte);
   v2.reponse_ouvrir = rep / "l.ini";
   j2.Lireunfichierliste1Click();
   EXPECT_EQ(j2.FichierListe(), rep / "l.ini");

@@ -135,11 +135,11 @@ TEST_F(Parcours, SynchroniseMakesTheDestinationIdenticalAndCounts) {
 
 TEST_F(Parcours, CallbacksAreOptional) {
   ArbreDeDifferences();
-  NbIdentiques = 0;
-  EXPECT_EQ(TraiterCouple(S, D, true, {}, {}), 6);
-  EXPECT_EQ(NbIdentiques, 2);
-  EXPECT_EQ(TraiterCouple(S, D, false, {}, {}), 0);
-  EXPECT_EQ(TraiterCouple(S, D, true, {}, {}), 0);
+  TEtatRun etat;
+  EXPECT_EQ(TraiterCouple(S, D, true, {}, {}, etat), 6);
+  EXPECT_EQ(etat.NbIdentiques, 2);
+  EXPECT_EQ(TraiterCouple(S, D, false, {}, {}, etat), 0);
+  EXPECT_EQ(TraiterCouple(S, D, true, {}, {}, etat), 0);
 }
 
 TEST_F(Parcours, RootsThatAreMissingOrRefused) {
@@ -656,7 +656,7 @@ TEST_F(Parcours, AStopDuringTheCopiesTakesEffectAtTheNextCheckPoint) {
     if (abandon) ++apres;
     if (++appels == 3) abandon = true;
   });
-  EXPECT_TRUE(Abandon);
+  EXPECT_TRUE(b.abandon);
   // Copies written before the stop are published, nothing else.
   EXPECT_EQ(static_cast<size_t>(b.copies), TempTree::Noms(D).size());
   EXPECT_LE(b.copies, 2);
@@ -667,7 +667,7 @@ TEST_F(Parcours, AStopDuringTheCopiesTakesEffectAtTheNextCheckPoint) {
 
   // The next pair starts with the flag down.
   Bilan suite = Traiter(S, D, false);
-  EXPECT_FALSE(Abandon);
+  EXPECT_FALSE(suite.abandon);
   EXPECT_EQ(TempTree::Lire(D + "/sous/profond"), "p");
   EXPECT_FALSE(TempTree::Existe(D + "/trop"));
 }
@@ -676,9 +676,9 @@ TEST_F(Parcours, AStopAfterASurplusDirectoryEndsTheLevel) {
   Fichier("src/sous/f", "f");
   Fichier("dst/x/f", "");
   Fichier("dst/y/f", "");
-  Bilan b = Traiter(S, D, false, [&](bool& abandon) {
-    if (NbSupprimes > 0) abandon = true;
-  });
+  TEtatRun etat;
+  Bilan b = Traiter(
+      S, D, false, [&](bool& abandon) { abandon = abandon || etat.NbSupprimes > 0; }, &etat);
   EXPECT_EQ(b.supprimes, 1);
   EXPECT_EQ(TempTree::Noms(D).size(), 1u);  // the other surplus directory; nothing copied
   EXPECT_FALSE(TempTree::Existe(D + "/sous"));

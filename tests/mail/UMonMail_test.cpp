@@ -137,7 +137,7 @@ TEST_F(MonMailTest, ReportMailOfAFailingRunWithTheRuleOnErrorOnly) {
       << mail.corps[0];
   for (size_t i = 0; i < erreurs.size(); ++i) EXPECT_EQ(mail.corps[i + 1], erreurs[i]);
   EXPECT_EQ(mail.corps[erreurs.size() + 1], "Synchronisation terminée.");
-  EXPECT_EQ(mail.corps.back(), TJumelix::TexteCompteurs());
+  EXPECT_EQ(mail.corps.back(), jumelix.TexteCompteurs());
 
   // Every recipient gets it; the first address is the envelope sender; HELO, no AUTH.
   EXPECT_EQ(recu.rcpt_to, (std::vector<std::string>{"a@x.fr", "b@y.fr"}));

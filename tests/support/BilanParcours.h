@@ -19,6 +19,7 @@ struct Bilan {
   std::vector<int> numeros;
   int resultat = -1;
   int copies = 0, supprimes = 0, identiques = 0;
+  bool abandon = false;  // the run-wide stop flag once the walk returned
 
   std::vector<std::string> Tries() const {
     std::vector<std::string> v = lignes;
@@ -46,9 +47,12 @@ struct Bilan {
   }
 };
 
+// One walk of the pair with fresh run-wide state, or with `etat` when a test must watch
+// the counters from its callbacks.
 inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
-                     const TSurAvancement& avancement = {}) {
-  NbCopies = NbSupprimes = NbIdentiques = 0;
+                     const TSurAvancement& avancement = {}, TEtatRun* etat = nullptr) {
+  TEtatRun local;
+  TEtatRun& e = etat != nullptr ? *etat : local;
   Bilan b;
   b.resultat = TraiterCouple(
       s, d, comparer,
@@ -56,10 +60,11 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
         b.lignes.push_back(t);
         b.numeros.push_back(n);
       },
-      avancement);
-  b.copies = NbCopies;
-  b.supprimes = NbSupprimes;
-  b.identiques = NbIdentiques;
+      avancement, e);
+  b.copies = e.NbCopies;
+  b.supprimes = e.NbSupprimes;
+  b.identiques = e.NbIdentiques;
+  b.abandon = e.Abandon;
   return b;
 }
 
