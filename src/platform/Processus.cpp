@@ -182,6 +182,7 @@ TResultatProcessus ExecuterProcessus(const std::vector<std::string>& argv,
   }
   if (!fini) {
     ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);  // in case it left the group: the wait below must end
     while (::waitpid(pid, &statut, 0) < 0 && errno == EINTR) {
     }
     return r;
