@@ -47,14 +47,15 @@ std::string ObtenirJetonAcces(const std::string& commande, TSecret& jeton,
   }
   if (r.arrete) return kPrefixe + "arrêtée (arrêt demandé)";
   if (r.delaiDepasse) {
-    return kPrefixe + "pas de réponse en " + std::to_string(delaiMs / 1000) +
-           " secondes, arrêtée" + suite;
+    return kPrefixe + "pas de réponse en " + std::to_string(delaiMs / 1000) + " secondes, arrêtée" +
+           suite;
   }
   if (r.signal != 0) {
     return kPrefixe + "arrêtée par le signal " + std::to_string(r.signal) + " (" +
            strsignal(r.signal) + ")" + suite;
   }
-  if (r.statut != 0) return kPrefixe + "échec (code de sortie " + std::to_string(r.statut) + ")" + suite;
+  if (r.statut != 0)
+    return kPrefixe + "échec (code de sortie " + std::to_string(r.statut) + ")" + suite;
   std::string_view sortie = r.sortie.View();
   std::string_view ligne = sortie.substr(0, sortie.find('\n'));
   while (!ligne.empty() && static_cast<unsigned char>(ligne.back()) <= ' ') ligne.remove_suffix(1);

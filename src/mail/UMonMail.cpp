@@ -9,8 +9,8 @@
 #include "app/URoutines.h"
 #include "mail/AttenteMessages.h"
 #include "mail/JetonAcces.h"
-#include "platform/Processus.h"
 #include "net/SocketErrors.h"
+#include "platform/Processus.h"
 #include "platform/System.h"
 #include "smtp/SmtpClient.h"
 

@@ -17,7 +17,7 @@
 namespace jumelix::platform {
 
 struct TOptionsProcessus {
-  std::string entree;      // written to the standard input, which is then closed
+  std::string entree;        // written to the standard input, which is then closed
   uint32_t delaiMs = 10000;  // the whole run; past it the process group is killed
   // Polled between waits: true kills the process group at once (a stop asked by the user).
   std::function<bool()> arret;
@@ -27,7 +27,7 @@ struct TOptionsProcessus {
 };
 
 struct TResultatProcessus {
-  int erreurLancement = 0;  // errno when the program could not be started (0: it ran)
+  int erreurLancement = 0;    // errno when the program could not be started (0: it ran)
   bool delaiDepasse = false;  // killed at the end of the delay
   bool arrete = false;        // killed because `arret` returned true
   int statut = -1;            // exit status when it exited by itself, else -1

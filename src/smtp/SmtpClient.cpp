@@ -887,9 +887,11 @@ void TSmtpSession::Auth() {
     return;
   }
   if (AuthType == smtpAuthXOAuth2 && !socket_.TlsActive()) {
-    RefuseNow(smtpAuth, "Le jeton d'accès n'est envoyé que sur une connexion chiffrée : la "
-                        "connexion avec le serveur " + Trim(Host) +
-                        " n'est pas chiffrée (STARTTLS non proposé, ou sécurité « Aucune »)");
+    RefuseNow(smtpAuth,
+              "Le jeton d'accès n'est envoyé que sur une connexion chiffrée : la "
+              "connexion avec le serveur " +
+                  Trim(Host) +
+                  " n'est pas chiffrée (STARTTLS non proposé, ou sécurité « Aucune »)");
     return;
   }
   auth_auto_ = AuthType == smtpAuthAutoSelect;
@@ -1045,16 +1047,17 @@ void TSmtpSession::AuthStartOAuth2() {
     return std::find(auth_types_.begin(), auth_types_.end(), m) != auth_types_.end();
   };
   oauth_bearer_ = has("OAUTHBEARER") && !has("XOAUTH2");
+  const std::string kSep(1, '\x01');
   oauth_detail_.clear();
   TSecret token;
   if (oauth_bearer_) {
-    token.Append("n,a=" + Username + ",\x01host=" + Trim(Host) + "\x01port=" + Trim(Port) +
-                 "\x01" "auth=Bearer ");
+    token.Append("n,a=" + Username + "," + kSep + "host=" + Trim(Host) + kSep +
+                 "port=" + Trim(Port) + kSep + "auth=Bearer ");
   } else {
-    token.Append("user=" + Username + "\x01" "auth=Bearer ");
+    token.Append("user=" + Username + kSep + "auth=Bearer ");
   }
   token.Append(Password.View());
-  token.Append("\x01\x01");
+  token.Append(kSep + kSep);
   const char* mechanism = oauth_bearer_ ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ";
   TSecret cmd(mechanism);
   AppendBase64(cmd, token.View());

@@ -39,8 +39,7 @@ class ServiceMailTransportsTest : public ::testing::Test {
   }
   void Reglages(const std::string& lignes) {
     arbre_.Repertoire("home");
-    arbre_.Fichier("config/jumelix/JumelixConfig.dat",
-                   "Addr=admin@example.org\r\n" + lignes + "QdApp=AJ\r\nQdServ=SCF\r\n");
+    arbre_.Fichier("config/jumelix/JumelixConfig.dat", lignes + "QdApp=AJ\r\nQdServ=SCF\r\n");
   }
 
   TempTree arbre_;
@@ -55,11 +54,11 @@ TEST_F(ServiceMailTransportsTest, ReportLogsInWithAnAccessTokenOverStartTls) {
   o.tls_key = Certificates().server_key;
   TSmtpServer serveur(o);
   ASSERT_TRUE(serveur.Started()) << serveur.Error();
-  const std::string script =
-      arbre_.Fichier("bin/jeton un", "#!/bin/sh\n[ \"$1\" = \"--compte\" ] || exit 9\necho ya29.e2e\n");
+  const std::string script = arbre_.Fichier(
+      "bin/jeton un", "#!/bin/sh\n[ \"$1\" = \"--compte\" ] || exit 9\necho ya29.e2e\n");
   chmod(script.c_str(), 0755);
-  Reglages("SMTP=localhost\r\nNOM=jumelix\r\nPort=" + serveur.PortText() + "\r\nJeton='" + script +
-           "' --compte jumelix\r\n");
+  Reglages("Addr=admin@example.org\r\nSMTP=localhost\r\nNOM=jumelix\r\nPort=" + serveur.PortText() +
+           "\r\nJeton='" + script + "' --compte jumelix\r\n");
   test::TResultatProgramme s = LancerService();
   EXPECT_EQ(s.code, 0);
   EXPECT_EQ(s.erreurs, "Envoi du compte-rendu par mail.\nMail envoyé.\n");
@@ -85,13 +84,16 @@ TEST_F(ServiceMailTransportsTest, ReportGoesThroughTheSystemsMailer) {
       "home/.msmtprc", "account default\nhost 127.0.0.1\nport " + serveur.PortText() +
                            "\nfrom jumelix@localhost\ntls off\nauth off\n");
   chmod(rc.c_str(), 0600);
-  Reglages("SMTP=\r\nTransport=sendmail\r\nSendmail=" + std::string(kMsmtp) + "\r\n");
+  Reglages("Addr=admin@example.org;ops@example.org\r\nSMTP=\r\nTransport=sendmail\r\nSendmail=" +
+           std::string(kMsmtp) + "\r\n");
   test::TResultatProgramme s = LancerService();
   EXPECT_EQ(s.code, 0);
   EXPECT_EQ(s.erreurs, "Envoi du compte-rendu par mail.\nMail envoyé.\n");
   ASSERT_TRUE(serveur.WaitForMessages(1, 10000));
   const TSmtpServer::Message m = serveur.Messages()[0];
-  EXPECT_EQ(m.rcpt_to, Lines{"admin@example.org"});
+  EXPECT_EQ(m.rcpt_to, (Lines{"admin@example.org", "ops@example.org"}));
+  EXPECT_EQ(m.raw.find("Bcc:"), std::string::npos);  // the mailer removes it
+  EXPECT_NE(m.raw.find("To: admin@example.org\r\n"), std::string::npos);
   EXPECT_NE(m.raw.find("Subject: Jumelix ["), std::string::npos);
   EXPECT_NE(m.raw.find("] : Ok\r\n"), std::string::npos);
   EXPECT_NE(m.raw.find("Synchronisation effectu"), std::string::npos);

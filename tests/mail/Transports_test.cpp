@@ -1,7 +1,6 @@
 // The two new ways out of the report mail: an OAuth 2 token printed by a command (then
 // AUTH XOAUTH2 or OAUTHBEARER over TLS to a real server on 127.0.0.1), and the system's
-// mailer (fake sendmail programs, and a real sendmail-compatible one, msmtp, relaying to
-// the test server).
+// mailer (fake sendmail programs; the e2e tests use a real one).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,17 +139,12 @@ TEST_F(OAuthTest, NeverInClearAndAWrongTokenGivesTheServersReason) {
     const std::string faux = Script(arbre_, "faux", "echo mauvais-jeton");
     const std::string erreur = Envoyer(serveur, faux);
     EXPECT_EQ(erreur.rfind("Erreur : 535", 0), 0u) << erreur;
-    EXPECT_NE(erreur.find("(" R"({"status":"401","schemes":"bearer"})" ")"), std::string::npos)
+    EXPECT_NE(erreur.find("("
+                          R"({"status":"401","schemes":"bearer"})"
+                          ")"),
+              std::string::npos)
         << erreur;
     EXPECT_TRUE(serveur.Messages().empty());
-  }
-  {
-    // A failing command ends the send before any connection.
-    TSmtpServer serveur(Serveur());
-    ASSERT_TRUE(serveur.Started()) << serveur.Error();
-    EXPECT_EQ(Envoyer(serveur, Script(arbre_, "casse", "exit 1")),
-              "Commande du jeton d'accès : échec (code de sortie 1)");
-    EXPECT_TRUE(serveur.Commands().empty());
   }
 }
 
@@ -178,17 +172,18 @@ class SendmailTest : public ::testing::Test {
 
 TEST_F(SendmailTest, TheComposedMessageGoesToSendmailTI) {
   const std::string sortie = arbre_.Chemin("recu");
-  const std::string faux = Script(arbre_, "sendmail",
-                                  "echo \"$@\" > '" + sortie + ".args'; cat > '" + sortie + "'");
+  const std::string faux =
+      Script(arbre_, "sendmail", "echo \"$@\" > '" + sortie + ".args'; cat > '" + sortie + "'");
   EXPECT_EQ(Envoyer(faux, "a@x.fr; b@y.fr, c@z.fr"), "");
   EXPECT_EQ(TempTree::Lire(sortie + ".args"), "-t -i\n");
   const std::string m = TempTree::Lire(sortie);
-  for (const char* attendu :
-       {"From: Jumelix <a@x.fr>\n", "To: a@x.fr\n", "Bcc: b@y.fr, c@z.fr\n",
-        "Subject: Jumelix [poste] : AU MOINS UNE ERREUR - Poste 3\n",
-        "Content-Type: text/plain; charset=\"utf-8\"\nContent-Transfer-Encoding: quoted-printable\n",
-        "X-Mailer: Jumelix - Postaline\n", "\n\nFichier non copi=C3=A9 : /donn=C3=A9es/=C3=A9t=C3=A9.txt\n",
-        "\n.ligne qui commence par un point\n"}) {
+  for (const char* attendu : {"From: Jumelix <a@x.fr>\n", "To: a@x.fr\n", "Bcc: b@y.fr, c@z.fr\n",
+                              "Subject: Jumelix [poste] : AU MOINS UNE ERREUR - Poste 3\n",
+                              "Content-Type: text/plain; "
+                              "charset=\"utf-8\"\nContent-Transfer-Encoding: quoted-printable\n",
+                              "X-Mailer: Jumelix - Postaline\n",
+                              "\n\nFichier non copi=C3=A9 : /donn=C3=A9es/=C3=A9t=C3=A9.txt\n",
+                              "\n.ligne qui commence par un point\n"}) {
     EXPECT_NE(m.find(attendu), std::string::npos) << attendu << "\n" << m;
   }
   EXPECT_EQ(m.find('\r'), std::string::npos);
@@ -196,40 +191,17 @@ TEST_F(SendmailTest, TheComposedMessageGoesToSendmailTI) {
 
 TEST_F(SendmailTest, FailuresAndTheDelay) {
   TMonMail::DefinirDelaiPourTests(1000);
-  const std::string refuse =
-      Script(arbre_, "refuse", "cat >/dev/null; echo 'sendmail: destinataire inconnu' >&2; exit 67");
+  const std::string refuse = Script(
+      arbre_, "refuse", "cat >/dev/null; echo 'sendmail: destinataire inconnu' >&2; exit 67");
   const std::string bloque = Script(arbre_, "bloque", "sleep 30");
-  EXPECT_EQ(Envoyer(refuse),
-            "Erreur : " + refuse + " a échoué (code de sortie 67) : sendmail: destinataire inconnu");
+  EXPECT_EQ(Envoyer(refuse), "Erreur : " + refuse +
+                                 " a échoué (code de sortie 67) : sendmail: destinataire inconnu");
   const uint32_t debut = platform::TickCount();
   EXPECT_EQ(Envoyer(bloque), "Délai dépassé. (" + bloque + " arrêté)");
   EXPECT_LT(platform::TickCount() - debut, 5000u);
   EXPECT_EQ(Envoyer(arbre_.Chemin("absent")), "Erreur : impossible de lancer " +
                                                   arbre_.Chemin("absent") + " (" +
                                                   platform::SystemErrorText(ENOENT) + ")");
-}
-
-// msmtp is a real sendmail-compatible program: it reads the message as postfix's or exim's
-// sendmail would and relays it to the test server.
-TEST_F(SendmailTest, ThroughARealSendmailProgram) {
-  const char* kMsmtp = "/usr/bin/msmtp";
-  if (access(kMsmtp, X_OK) != 0) GTEST_SKIP() << "msmtp absent (scripts/deps.sh l'installe)";
-  TSmtpServer serveur;
-  ASSERT_TRUE(serveur.Started()) << serveur.Error();
-  const std::string rc = arbre_.Fichier(
-      "msmtprc", "account default\nhost 127.0.0.1\nport " + serveur.PortText() +
-                     "\nfrom jumelix@localhost\ntls off\nauth off\n");
-  chmod(rc.c_str(), 0600);
-  const std::string sendmail =
-      Script(arbre_, "sendmail", std::string("exec ") + kMsmtp + " -C '" + rc + "' \"$@\"");
-  EXPECT_EQ(Envoyer(sendmail, "a@x.fr;b@y.fr"), "");
-  ASSERT_TRUE(serveur.WaitForMessages(1, 5000));
-  const auto m = serveur.Messages()[0];
-  EXPECT_EQ(m.rcpt_to, (Lines{"a@x.fr", "b@y.fr"}));
-  EXPECT_NE(m.raw.find("Subject: Jumelix [poste] : AU MOINS UNE ERREUR - Poste 3\r\n"),
-            std::string::npos);
-  EXPECT_EQ(m.raw.find("Bcc:"), std::string::npos);  // removed by the mailer
-  EXPECT_NE(m.raw.find("\r\n.ligne qui commence par un point\r\n"), std::string::npos);
 }
 
 }  // namespace

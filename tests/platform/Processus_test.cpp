@@ -1,7 +1,6 @@
 #include "platform/Processus.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -42,8 +41,7 @@ TEST(DecouperLigneCommande, SplitsLikeAShellWithoutExpansion) {
 TEST(ExecuterProcessus, FeedsInputAndKeepsBothOutputs) {
   TOptionsProcessus o;
   o.entree = std::string(200000, 'x') + "\nfin\n";  // more than a pipe holds
-  TResultatProcessus r =
-      ExecuterProcessus({"sh", "-c", "wc -c; echo oups >&2; exit 3"}, o);
+  TResultatProcessus r = ExecuterProcessus({"sh", "-c", "wc -c; echo oups >&2; exit 3"}, o);
   EXPECT_EQ(r.erreurLancement, 0);
   EXPECT_EQ(r.statut, 3);
   EXPECT_FALSE(r.Reussi());
@@ -57,16 +55,6 @@ TEST(ExecuterProcessus, FeedsInputAndKeepsBothOutputs) {
   o.entree = std::string(1 << 20, 'y');
   r = ExecuterProcessus({"sh", "-c", "exit 0"}, o);
   EXPECT_EQ(r.statut, 0);
-}
-
-TEST(ExecuterProcessus, FailuresToStartAndSignals) {
-  TResultatProcessus r = ExecuterProcessus({"/nexiste/pas"}, {});
-  EXPECT_EQ(r.erreurLancement, ENOENT);
-  r = ExecuterProcessus({}, {});
-  EXPECT_NE(r.erreurLancement, 0);
-  r = ExecuterProcessus({"sh", "-c", "kill -TERM $$"}, {});
-  EXPECT_EQ(r.signal, SIGTERM);
-  EXPECT_EQ(r.statut, -1);
 }
 
 TEST(ExecuterProcessus, DelayAndStopKillTheWholeGroup) {
