@@ -7,7 +7,7 @@ pkgs=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-translations-l10n libgl-dev
   libgtest-dev googletest libssl-dev ca-certificates openssl
-  python3 python3-aiosmtpd rsync time xvfb xauth
+  python3 python3-aiosmtpd msmtp rsync time xvfb xauth
   exfatprogs exfat-fuse
   clang libclang-rt-14-dev
   desktop-file-utils man-db dpkg-dev file

@@ -46,6 +46,9 @@ void TConfigMail::LireConfig() {
   // The file holds the security only when it is not the default: without the key, the
   // default holds, never what was chosen and then cancelled in the dialog.
   Securite = TSecuriteMail::smStartTlsSiPropose;
+  Transport = TTransportMail::tmSmtp;
+  Sendmail = kSendmailParDefaut;
+  Jeton.clear();
   for (const std::string& ligne : lignes) {
     size_t egal = ligne.find('=');
     if (egal == std::string::npos) continue;
@@ -85,6 +88,13 @@ void TConfigMail::LireConfig() {
       Securite = valeur == "Exige"    ? TSecuriteMail::smTlsExige
                  : valeur == "Aucune" ? TSecuriteMail::smAucune
                                       : TSecuriteMail::smStartTlsSiPropose;
+    } else if (cle == "Transport") {
+      // Anything but "sendmail" (a later version's transport) keeps SMTP.
+      Transport = valeur == "sendmail" ? TTransportMail::tmSendmail : TTransportMail::tmSmtp;
+    } else if (cle == "Sendmail") {
+      Sendmail = Trim(valeur).empty() ? std::string(kSendmailParDefaut) : valeur;
+    } else if (cle == "Jeton") {
+      Jeton = valeur;
     }
   }
 }
@@ -122,6 +132,12 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
   if (!co.empty()) lignes.push_back("CO=" + SurUneLigne(co));
   if (Securite == TSecuriteMail::smTlsExige) lignes.push_back("Securite=Exige");
   if (Securite == TSecuriteMail::smAucune) lignes.push_back("Securite=Aucune");
+  if (Transport == TTransportMail::tmSendmail) lignes.push_back("Transport=sendmail");
+  const std::string sendmail = Trim(Sendmail);
+  if (!sendmail.empty() && sendmail != kSendmailParDefaut)
+    lignes.push_back("Sendmail=" + SurUneLigne(sendmail));
+  const std::string jeton = Trim(Jeton);
+  if (!jeton.empty()) lignes.push_back("Jeton=" + SurUneLigne(jeton));
   return lignes;
 }
 
@@ -142,9 +158,24 @@ std::string TConfigMail::VerifierSaisie(bool arretPermis) {
   if (!AdresseMail.empty() && AdresseMail.find('@') == std::string::npos) {
     return "L'adresse mail ne semble pas correcte";
   }
+  if (Transport == TTransportMail::tmSendmail) {
+    Sendmail = Trim(Sendmail);
+    if (Sendmail.empty()) Sendmail = kSendmailParDefaut;
+    if (AdresseMail.empty() && !arretPermis) return "Il manque l'adresse mail du destinataire";
+    Port = std::to_string(PortSMTP());
+    return {};
+  }
   bool arret = arretPermis && AdresseMail.empty() && ServeurSMTP.empty();
   if (ServeurSMTP.empty() && !arret) return "Il manque le serveur SMTP";
   Port = std::to_string(PortSMTP());
+  Jeton = Trim(Jeton);
+  if (!Jeton.empty()) {
+    if (Trim(AuthNom).empty()) {
+      return "Avec une commande de jeton d'accès, le nom d'utilisateur (l'adresse du compte) "
+             "est nécessaire";
+    }
+    return {};
+  }
   if (AuthNom.empty() != AuthPass.empty()) {
     return "Le nom et le mot de passe doivent être tous les deux vides (pas d'authentification) "
            "ou tous les deux non vides (authentification)";
@@ -168,8 +199,13 @@ std::string TConfigMail::ComplementPourObjet() const {
   return co.empty() ? co : " - " + co;
 }
 
+bool TConfigMail::DestinationDefinie() const {
+  if (AdresseMail.empty()) return false;
+  return Transport == TTransportMail::tmSendmail || !ServeurSMTP.empty();
+}
+
 bool TConfigMail::MailAEnvoyer(bool service) const {
-  if (ServeurSMTP.empty() || AdresseMail.empty()) return false;
+  if (!DestinationDefinie()) return false;
   switch (service ? QuandServ : QuandApp) {
     case TQuandMail::qmChaqueFois:
       return true;

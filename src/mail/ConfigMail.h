@@ -20,6 +20,13 @@ enum class TQuandMail { qmChaqueFois, qmSiErreur, qmJamais };
 // (STARTTLS, or TLS from the first byte on port 465), or none at all.
 enum class TSecuriteMail { smStartTlsSiPropose, smTlsExige, smAucune };
 
+// How the report mail leaves the machine: through an SMTP server, or handed to the
+// system's mailer (a sendmail-compatible program: postfix, exim, msmtp...).
+enum class TTransportMail { tmSmtp, tmSendmail };
+
+// The mailer used when the settings name none.
+inline constexpr const char* kSendmailParDefaut = "/usr/sbin/sendmail";
+
 class TConfigMail {
  public:
   // The settings, as the dialog's fields hold them (texts as typed).
@@ -34,6 +41,13 @@ class TConfigMail {
   // Key "Securite" (SiPropose, Exige, Aucune), written only when it is not the default, so
   // that files without it (older versions, the Windows program) keep the default.
   TSecuriteMail Securite = TSecuriteMail::smStartTlsSiPropose;
+  // Keys "Transport" (sendmail), "Sendmail" (the mailer's path) and "Jeton" (the command
+  // line that prints an OAuth 2 access token), each written only when it is not the
+  // default, so that older files and readers keep working. A non-empty Jeton means the
+  // SMTP server is logged into with that token (XOAUTH2) instead of the password.
+  TTransportMail Transport = TTransportMail::tmSmtp;
+  std::string Sendmail = kSendmailParDefaut;
+  std::string Jeton;
 
   // Computes CheminConfig from the environment; reads nothing.
   TConfigMail();
@@ -43,8 +57,8 @@ class TConfigMail {
   const std::string& CheminConfig() const { return chemin_config_; }
 
   // Applies every known key of the file to the fields; a missing file, a read error or
-  // an absent key leaves the fields as they are, except Securite: a file read without
-  // that key means the default security.
+  // an absent key leaves the fields as they are, except Securite, Transport, Sendmail and
+  // Jeton: a file read without one of them means its default.
   void LireConfig();
 
   // Writes the fields to the file (mode 0600, through a temporary file and rename).
@@ -57,7 +71,8 @@ class TConfigMail {
   // Trims the recipient and server fields, rewrites the port, and returns the empty text
   // when the fields are acceptable, else the error to show. With `arretPermis`, empty
   // recipient and server fields are accepted: that is how the user switches the report
-  // mail off.
+  // mail off. The server is needed only by the SMTP transport; a token command needs a
+  // user name (the account the token belongs to) and makes the password unnecessary.
   std::string VerifierSaisie(bool arretPermis = false);
 
   // The port field as a number; 25 when empty, not a number, or 0.
@@ -66,6 +81,10 @@ class TConfigMail {
   // The subject text trimmed and cut to 50 characters, preceded by " - "; empty when
   // there is no subject text.
   std::string ComplementPourObjet() const;
+
+  // Whether the settings name where to send the mail: a recipient, and a server unless
+  // the system's mailer carries it.
+  bool DestinationDefinie() const;
 
   // Whether a report mail is due after a synchronisation (`service`: started with /S).
   bool MailAEnvoyer(bool service) const;

@@ -2,12 +2,15 @@
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
-#include "shared/URoutines.h"
+#include "mail/JetonAcces.h"
 #include "net/AttenteMessages.h"
+#include "shared/URoutines.h"
 #include "net/SocketErrors.h"
+#include "platform/Processus.h"
 #include "platform/System.h"
 #include "smtp/SmtpClient.h"
 
@@ -177,6 +180,21 @@ bool TMonMail::Envoyer() {
     Erreur = kTexteAbandon;
     return false;
   }
+  if (Transport == TTransportMail::tmSendmail) {
+    c.Password.Wipe();
+    return EnvoyerParSendmail(c);
+  }
+  if (!Trim(CommandeJeton).empty()) {
+    TSecret jeton;
+    std::string erreur = ObtenirJetonAcces(CommandeJeton, jeton, Arret);
+    if (!erreur.empty()) {
+      Erreur = ArretDemande() ? kTexteAbandon : erreur;
+      return false;
+    }
+    c.AuthType = smtpAuthXOAuth2;
+    c.Username = Utilisateur;
+    c.Password = std::move(jeton);
+  }
   Demarrer([&] { c.Connect(); });
   AttendreAvecMessages(DelaiEnvoi(), kIgnorerClavier | kIgnorerSouris, [this] {
     return Termine() || ArretDemande() ||
@@ -194,6 +212,59 @@ bool TMonMail::Envoyer() {
   try {
     c.Abort();
   } catch (const std::exception&) {
+  }
+  return Fini;
+}
+
+bool TMonMail::EnvoyerParSendmail(TSmtpClient& c) {
+  std::vector<std::string> lignes;
+  bool compose = false;
+  try {
+    compose = c.ComposeMessage(lignes);
+  } catch (const std::exception& e) {
+    Erreur = std::string("Erreur : ") + e.what();
+    return false;
+  }
+  if (!compose) {
+    Erreur = "Erreur : " + c.ErrorMessage();
+    return false;
+  }
+  // sendmail -t reads the recipients from To, Cc and Bcc and removes Bcc: the To header
+  // shows the first address only, as over SMTP, and the others travel in Bcc.
+  std::string autres;
+  for (const std::string& r : c.RcptName) {
+    std::string nom, adresse;
+    TSmtpSession::SplitAddress(r, nom, adresse);
+    if (adresse.empty() || adresse == AdresseA) continue;
+    autres += (autres.empty() ? "" : ", ") + adresse;
+  }
+  if (!autres.empty()) {
+    auto fin = std::find(lignes.begin(), lignes.end(), std::string());
+    lignes.insert(fin, "Bcc: " + autres);
+  }
+  platform::TOptionsProcessus options;
+  for (const std::string& l : lignes) options.entree += l + "\n";
+  options.delaiMs = DelaiEnvoi();
+  options.arret = Arret;
+  options.pendant = PomperEvenementsUneFois;
+  const std::string programme = Trim(Sendmail).empty() ? kSendmailParDefaut : Trim(Sendmail);
+  platform::TResultatProcessus r = platform::ExecuterProcessus({programme, "-t", "-i"}, options);
+  const std::string erreurs = ResumeErreurs(r.erreurs);
+  const std::string suite = erreurs.empty() ? std::string() : " : " + erreurs;
+  if (r.erreurLancement != 0) {
+    Erreur = "Erreur : impossible de lancer " + programme + " (" +
+             platform::SystemErrorText(r.erreurLancement) + ")";
+  } else if (r.arrete) {
+    Erreur = kTexteAbandon;
+  } else if (r.delaiDepasse) {
+    Erreur = std::string(kTexteDelaiDepasse) + " (" + programme + " arrêté)" + suite;
+  } else if (r.signal != 0) {
+    Erreur = "Erreur : " + programme + " arrêté par le signal " + std::to_string(r.signal) + suite;
+  } else if (r.statut != 0) {
+    Erreur = "Erreur : " + programme + " a échoué (code de sortie " + std::to_string(r.statut) +
+             ")" + suite;
+  } else {
+    Fini = true;
   }
   return Fini;
 }
@@ -296,16 +367,28 @@ void TMonMail::SurEntetes(std::vector<std::string>& entetes) const {
   entetes.push_back(kXMailer + Programme);
 }
 
+namespace {
+
+void ReglerTransport(TMonMail& mail, const TConfigMail& p) {
+  mail.Serveur = p.ServeurSMTP;
+  mail.Utilisateur = p.AuthNom;
+  mail.Securite = p.Securite;
+  mail.Transport = p.Transport;
+  mail.Sendmail = p.Sendmail;
+  mail.CommandeJeton = p.Jeton;
+  // With a token the password is of no use: it is not even copied.
+  if (Trim(p.Jeton).empty()) mail.MotDePasse = p.AuthPass.View();
+}
+
+}  // namespace
+
 std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
                                const std::function<bool()>& arret) {
   std::string erreur = p.VerifierSaisie();
   if (!erreur.empty()) return erreur;
   TMonMail mail(p.PortSMTP(), "Jumelix");
   mail.Arret = arret;
-  mail.Serveur = p.ServeurSMTP;
-  mail.Utilisateur = p.AuthNom;
-  mail.MotDePasse = p.AuthPass.View();
-  mail.Securite = p.Securite;
+  ReglerTransport(mail, p);
   mail.Objet.push_back((sujet.empty() ? std::string("Jumelix") : sujet) + p.ComplementPourObjet());
   mail.Corps = CompteRendu().Lignes();
   mail.NomExpediteur = "Jumelix";
@@ -318,14 +401,15 @@ std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
 
 std::string EnvoyerMessageTest(const TConfigMail& p) {
   TMonMail mail(p.PortSMTP(), "Jumelix");
-  mail.Serveur = p.ServeurSMTP;
-  mail.Utilisateur = p.AuthNom;
-  mail.MotDePasse = p.AuthPass.View();
-  mail.Securite = p.Securite;
+  ReglerTransport(mail, p);
   mail.Objet.push_back("Jumelix [" + NomOrdinateur() + "] : Test" + p.ComplementPourObjet());
   mail.Corps = {
       "Ce message a été envoyé par Jumelix.", "Adresse e-mail du destinataire : " + p.AdresseMail,
       "Serveur SMTP utilisé : " + p.ServeurSMTP, "Port SMTP : " + std::to_string(p.PortSMTP())};
+  if (p.Transport == TTransportMail::tmSendmail) {
+    mail.Corps.resize(2);
+    mail.Corps.push_back("Programme sendmail utilisé : " + p.Sendmail);
+  }
   mail.Signature = {std::string(20, '-'), "Ce message a été envoyé en cliquant sur \"Tester\""};
   mail.NomExpediteur = "Jumelix";
   mail.AdresseExpediteur = p.AdresseMail;

@@ -1,4 +1,5 @@
-// One complete mail delivery: TMonMail fills an SMTP client from its fields, chains the
+// One complete mail delivery: TMonMail fills an SMTP client from its fields (and, for the
+// system's mailer, only lets it compose the message), chains the
 // requests Connect, EHLO (with STARTTLS inside when Securite asks for it) and AUTH, or
 // HELO when security is off and there is no account, then MAIL FROM, RCPT TO, DATA and
 // QUIT from the client's completions, and waits at most 30 s for the end while pumping the
@@ -59,6 +60,14 @@ class TMonMail {
   std::string Utilisateur;  // empty: no authentication
   TSecret MotDePasse;       // handed over to the SMTP client by Envoyer
   TSecuriteMail Securite = TSecuriteMail::smStartTlsSiPropose;
+  // The system's mailer instead of the server: the same message, handed to
+  // `Sendmail -t -i` (recipients from the header; the ones past the first in a Bcc line
+  // that the mailer removes), within the same 30 s.
+  TTransportMail Transport = TTransportMail::tmSmtp;
+  std::string Sendmail = kSendmailParDefaut;
+  // When set, the command that prints an OAuth 2 access token: AUTH XOAUTH2 with
+  // Utilisateur and that token instead of the password.
+  std::string CommandeJeton;
   // A CA file (PEM) trusted besides the system's authorities; empty in the program, set
   // by tests that run their own TLS server.
   std::string TlsCaFile;
@@ -77,6 +86,8 @@ class TMonMail {
   // Starts the next request; a refusal by the client becomes the error of the send.
   template <typename F>
   void Demarrer(F requete);
+
+  bool EnvoyerParSendmail(TSmtpClient& c);
 
   bool ArretDemande() const { return Arret && Arret(); }
 

@@ -886,6 +886,14 @@ void TSmtpSession::Auth() {
     RefuseNow(smtpAuth, refusal);
     return;
   }
+  if (AuthType == smtpAuthXOAuth2 && !socket_.TlsActive()) {
+    RefuseNow(smtpAuth,
+              "Le jeton d'accès n'est envoyé que sur une connexion chiffrée : la "
+              "connexion avec le serveur " +
+                  Trim(Host) +
+                  " n'est pas chiffrée (STARTTLS non proposé, ou sécurité « Aucune »)");
+    return;
+  }
   auth_auto_ = AuthType == smtpAuthAutoSelect;
   auth_saved_error_ = error_message_;
   TSmtpAuthType type = AuthType;
@@ -917,6 +925,9 @@ void TSmtpSession::Auth() {
       break;
     case smtpAuthCramSha1:
       AuthStartCram(true);
+      break;
+    case smtpAuthXOAuth2:
+      AuthStartOAuth2();
       break;
     default:
       fail_now("500 No Authentication Type Selected.");
@@ -1025,6 +1036,51 @@ void TSmtpSession::AuthNextCram(bool sha1) {
   AppendBase64(cmd, answer.View());
   SetState(smtpInternalReady);
   ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
+}
+
+// OAuth 2 (XOAUTH2, RFC 7628 OAUTHBEARER): the initial response carries the account and
+// the token. A refused token is answered 334 with the reason (base64 JSON); the client
+// then sends the empty answer (XOAUTH2) or "\x01" (OAUTHBEARER) and the server ends with
+// its failure code.
+void TSmtpSession::AuthStartOAuth2() {
+  auto has = [this](const char* m) {
+    return std::find(auth_types_.begin(), auth_types_.end(), m) != auth_types_.end();
+  };
+  oauth_bearer_ = has("OAUTHBEARER") && !has("XOAUTH2");
+  const std::string kSep(1, '\x01');
+  oauth_detail_.clear();
+  TSecret token;
+  if (oauth_bearer_) {
+    token.Append("n,a=" + Username + "," + kSep + "host=" + Trim(Host) + kSep +
+                 "port=" + Trim(Port) + kSep + "auth=Bearer ");
+  } else {
+    token.Append("user=" + Username + kSep + "auth=Bearer ");
+  }
+  token.Append(Password.View());
+  token.Append(kSep + kSep);
+  const char* mechanism = oauth_bearer_ ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ";
+  TSecret cmd(mechanism);
+  AppendBase64(cmd, token.View());
+  ExecAsyncSecret(smtpAuth, cmd, std::string(mechanism) + "****", {235, 334},
+                  &TSmtpSession::AuthNextOAuth2);
+}
+
+void TSmtpSession::AuthNextOAuth2() {
+  if (request_result_ != 0 || status_code_ != 334) {
+    TriggerRequestDone(request_result_);
+    return;
+  }
+  std::string detail = last_response_.size() > 4 ? FromBase64(Trim(last_response_.substr(4))) : "";
+  oauth_detail_ = Trim(CleanCommand(detail.substr(0, 300)));
+  SetState(smtpInternalReady);
+  ExecAsync(smtpAuth, oauth_bearer_ ? "AQ==" : "", {235}, &TSmtpSession::AuthEndOAuth2);
+}
+
+void TSmtpSession::AuthEndOAuth2() {
+  if (request_result_ != 0 && !oauth_detail_.empty()) {
+    error_message_ += " (" + oauth_detail_ + ")";
+  }
+  TriggerRequestDone(request_result_);
 }
 
 // ---- Addresses -------------------------------------------------------------------------------
@@ -1254,6 +1310,39 @@ void TSmtpSession::SendNextDataLine() {
   SendDataText(line);
 }
 
+bool TSmtpSession::ComposeMessage(std::vector<std::string>& lines) {
+  CheckReady();
+  lines.clear();
+  error_message_.clear();
+  header_lines_.clear();
+  data_line_ = 1;
+  more_lines_ = true;
+  request_done_flag_ = false;
+  composing_ = true;
+  PrepareData();
+  if (!OwnHeaders) {
+    BuildHeaderLines(header_lines_);
+    if (OnProcessHeader) OnProcessHeader(*this, header_lines_);
+    header_lines_.push_back("");
+  }
+  for (std::string line : header_lines_) {
+    AdjustHeaderLine(line);
+    if (OnHeaderLine) OnHeaderLine(*this, line);
+    for (const std::string& piece : SplitAtLineBreaks(line)) lines.push_back(piece);
+  }
+  std::string line;
+  while (!request_done_flag_ && NextBodyLine(line)) {
+    for (std::string piece : SplitAtLineBreaks(line)) {
+      CutLine(piece, kSmtpMaxLineLength);
+      lines.push_back(std::move(piece));
+    }
+  }
+  composing_ = false;
+  const bool ok = !request_done_flag_;
+  request_done_flag_ = true;
+  return ok;
+}
+
 bool TSmtpSession::GetDataLine(std::string& line, int maxLength) {
   if (!more_lines_ || !OnGetData) return false;
   std::string buf;
@@ -1281,6 +1370,10 @@ void TSmtpSession::FailData(uint16_t code, const std::string& message) {
   status_code_ = code;
   request_result_ = code;
   SetErrorMessage(message);
+  if (composing_) {  // no session to end: ComposeMessage reports it
+    request_done_flag_ = true;
+    return;
+  }
   socket_.OnDataSent = nullptr;
   TriggerRequestDone(code);
   // The message is incomplete: the connection is dropped so that the server discards it.

@@ -83,7 +83,11 @@ enum TSmtpAuthType {
   smtpAuthLogin,
   smtpAuthCramMD5,
   smtpAuthCramSha1,
-  smtpAuthAutoSelect
+  smtpAuthAutoSelect,
+  // OAuth 2: Password holds the access token, Username the account. AUTH XOAUTH2, or RFC
+  // 7628's OAUTHBEARER when the server announces only that; over TLS only, whatever
+  // Security says (the token would give the account to whoever reads it).
+  smtpAuthXOAuth2
 };
 
 enum TSmtpPriority {
@@ -218,6 +222,12 @@ class TSmtpSession {
   void Mail();  // chained: MailFrom, RcptTo, Data
   // Drops the connection at once; a running chained request completes with 426.
   void Abort();
+  // The message that Data would send, without a connection: header lines (OnProcessHeader
+  // and OnHeaderLine applied), the empty line, then the body lines, split at their line
+  // breaks and cut to kSmtpMaxLineLength bytes, not dot-stuffed. For a local mailer
+  // (sendmail -i). False, with ErrorMessage() set, when the body could not be made (an
+  // attachment that cannot be read). Needs the client ready (SmtpException otherwise).
+  bool ComposeMessage(std::vector<std::string>& lines);
 
   // Appends the items of the three lists (split at "," and ";" outside double quotes,
   // trimmed, empty ones skipped) to RcptName.
@@ -365,6 +375,9 @@ class TSmtpSession {
   void AuthNextCramMD5();
   void AuthNextCramSha1();
   void AuthNextCram(bool sha1);
+  void AuthStartOAuth2();
+  void AuthNextOAuth2();
+  void AuthEndOAuth2();
   void AuthStartPlain();
   void AuthStartLogin();
   void AuthStartCram(bool sha1);
@@ -410,6 +423,9 @@ class TSmtpSession {
   size_t rcpt_index_ = 0;
   bool auth_auto_ = false;
   std::string auth_saved_error_;  // ErrorMessage before AUTH, restored on a fallback
+  bool oauth_bearer_ = false;     // OAUTHBEARER rather than XOAUTH2
+  std::string oauth_detail_;      // the server's explanation of a refused token
+  bool composing_ = false;        // ComposeMessage is running: no socket, no completion
   std::vector<std::string> header_lines_;
   size_t header_index_ = 0;
   int data_line_ = 0;  // next OnGetData line number

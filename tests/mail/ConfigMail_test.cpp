@@ -429,5 +429,90 @@ TEST(ConfigMailSaisie, MailAEnvoyer) {
   CompteRendu().ViderCompteRendu();
 }
 
+// The transport and token keys: absent at their defaults (files stay readable by older
+// versions), written and read back otherwise, and back to the defaults for a file
+// without them.
+TEST_F(ConfigMailTest, TransportAndTokenKeysRoundTrip) {
+  TConfigMail c;
+  c.AdresseMail = "a@x.fr";
+  c.ServeurSMTP = "smtp";
+  ASSERT_EQ(c.EnregistrerConfig(), "");
+  EXPECT_EQ(LireFichier().find("Transport"), std::string::npos);
+  EXPECT_EQ(LireFichier().find("Sendmail"), std::string::npos);
+  EXPECT_EQ(LireFichier().find("Jeton"), std::string::npos);
+
+  c.Transport = TTransportMail::tmSendmail;
+  c.Sendmail = " /usr/local/bin/msmtp ";
+  c.Jeton = R"(  oauth2-jeton --compte "Élodie D" \\partage  )";
+  ASSERT_EQ(c.EnregistrerConfig(), "");
+  std::vector<std::string> lignes = DecouperLignes(LireFichier());
+  ASSERT_EQ(lignes.size(), 8u);
+  EXPECT_EQ(lignes[5], "Transport=sendmail");
+  EXPECT_EQ(lignes[6], "Sendmail=/usr/local/bin/msmtp");
+  EXPECT_EQ(lignes[7], R"(Jeton=oauth2-jeton --compte "Élodie D" \\partage)");
+  TConfigMail relu;
+  relu.LireConfig();
+  EXPECT_EQ(relu.Transport, TTransportMail::tmSendmail);
+  EXPECT_EQ(relu.Sendmail, "/usr/local/bin/msmtp");
+  EXPECT_EQ(relu.Jeton, R"(oauth2-jeton --compte "Élodie D" \\partage)");
+
+  // The default path is never written; an unknown transport or an empty path is the default.
+  relu.Sendmail = kSendmailParDefaut;
+  EXPECT_EQ(relu.LignesConfig().size(), 7u);
+  TConfigMail autre = Lu("Addr=a@x\r\nTransport=pigeon\r\nSendmail=\r\nJeton=x\r\n");
+  EXPECT_EQ(autre.Transport, TTransportMail::tmSmtp);
+  EXPECT_EQ(autre.Sendmail, kSendmailParDefaut);
+  // Reading a file without the keys (an older one) restores the defaults.
+  EcrireFichier("Addr=a@x\r\nSMTP=s\r\n");
+  relu.LireConfig();
+  EXPECT_EQ(relu.Transport, TTransportMail::tmSmtp);
+  EXPECT_EQ(relu.Sendmail, kSendmailParDefaut);
+  EXPECT_EQ(relu.Jeton, "");
+  EXPECT_EQ(relu.AdresseMail, "a@x");
+}
+
+TEST(ConfigMailSaisie, VerifierSaisieForTheNewTransports) {
+  struct Cas {
+    TTransportMail transport;
+    std::string adresse, serveur, nom, pass, jeton;
+    bool arretPermis;
+    std::string attendu;
+  } cas[] = {
+      // The system's mailer needs no server and no account.
+      {TTransportMail::tmSendmail, "a@x", "", "", "", "", false, ""},
+      {TTransportMail::tmSendmail, "a@x", "", "nom", "", "", false, ""},
+      {TTransportMail::tmSendmail, "", "", "", "", "", false,
+       "Il manque l'adresse mail du destinataire"},
+      {TTransportMail::tmSendmail, "", "", "", "", "", true, ""},
+      {TTransportMail::tmSendmail, "sans-arobase", "", "", "", "", false,
+       "L'adresse mail ne semble pas correcte"},
+      // A token replaces the password but needs the account's name.
+      {TTransportMail::tmSmtp, "a@x", "smtp", "a@x", "", "jeton", false, ""},
+      {TTransportMail::tmSmtp, "a@x", "smtp", "", "", "jeton", false,
+       "Avec une commande de jeton d'accès, le nom d'utilisateur (l'adresse du compte) est "
+       "nécessaire"},
+      {TTransportMail::tmSmtp, "a@x", "", "a@x", "", "jeton", false, "Il manque le serveur SMTP"},
+  };
+  for (const Cas& k : cas) {
+    TConfigMail c;
+    c.Transport = k.transport;
+    c.AdresseMail = k.adresse;
+    c.ServeurSMTP = k.serveur;
+    c.AuthNom = k.nom;
+    c.AuthPass = k.pass;
+    c.Jeton = k.jeton;
+    EXPECT_EQ(c.VerifierSaisie(k.arretPermis), k.attendu) << k.adresse << "|" << k.jeton;
+  }
+  // A mail through the system's mailer is due without any server.
+  CompteRendu().ViderCompteRendu();
+  TConfigMail c;
+  c.Transport = TTransportMail::tmSendmail;
+  c.AdresseMail = "a@x";
+  c.QuandServ = TQuandMail::qmChaqueFois;
+  EXPECT_TRUE(c.MailAEnvoyer(true));
+  c.AdresseMail.clear();
+  EXPECT_FALSE(c.MailAEnvoyer(true));
+}
+
 }  // namespace
 }  // namespace jumelix

@@ -82,6 +82,10 @@ void TSmtpServer::Start() {
     args.push_back(r);
   }
   if (options_.never_answer) args.push_back("--never-answer");
+  if (!options_.token.empty()) {
+    args.push_back("--token");
+    args.push_back(options_.token);
+  }
   if (!options_.tls_cert.empty()) {
     args.push_back("--tls-cert");
     args.push_back(options_.tls_cert);

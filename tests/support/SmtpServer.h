@@ -24,6 +24,7 @@ class TSmtpServer {
     int line_limit = 2048;                 // longest accepted line, CR LF included
     std::string tls_cert, tls_key;         // offer STARTTLS
     bool implicit_tls = false;             // with tls_cert: TLS from the first byte instead
+    std::string token;                     // offer XOAUTH2 and OAUTHBEARER for this token
     std::string user = "jumelix";
     std::string password = "s3cret";
   };
@@ -34,7 +35,7 @@ class TSmtpServer {
     std::vector<std::string> rcpt_to;
     std::string helo;
     std::string auth_login;      // empty without authentication
-    std::string auth_mechanism;  // PLAIN, LOGIN, CRAM-MD5, CRAM-SHA1 or empty
+    std::string auth_mechanism;  // PLAIN, LOGIN, CRAM-MD5, CRAM-SHA1, XOAUTH2... or empty
   };
 
   TSmtpServer();

@@ -22,6 +22,9 @@ Options:
   --tls-cert/--tls-key   offer STARTTLS with this certificate and key
   --implicit-tls         with --tls-cert/--tls-key: TLS from the first byte (as on port
                          465) instead of STARTTLS
+  --token TOKEN          also announce XOAUTH2 and OAUTHBEARER, which accept the user
+                         with this bearer token, and only over TLS; a wrong token gets the
+                         provider's 334 JSON challenge, then 535
 
 Every session command that matters for security (EHLO, HELO, STARTTLS, AUTH, MAIL) is
 appended to DIR/../commands.log as "VERB plain" or "VERB tls", one line each, so a test
@@ -30,6 +33,7 @@ can tell what the server saw and whether it was encrypted.
 
 import argparse
 import asyncio
+import base64
 import functools
 import hashlib
 import hmac
@@ -44,6 +48,7 @@ import time
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword, MISSING, auth_mechanism
 
 ALL_MECHANISMS = ["PLAIN", "LOGIN", "CRAM-MD5", "CRAM-SHA1"]
+OAUTH_MECHANISMS = ["XOAUTH2", "OAUTHBEARER"]
 
 
 class Handler:
@@ -72,6 +77,45 @@ class Handler:
         if ok:
             server.session.jumelix_mechanism = mechanism
         return AuthResult(success=ok, handled=False, auth_data=LoginPassword(login, b""))
+
+    async def _oauth(self, server, args, mechanism):
+        encrypted = (server._tls_protocol is not None or
+                     server.transport.get_extra_info("sslcontext") is not None)
+        if len(args) > 1:  # ["XOAUTH2", initial response]
+            try:
+                data = base64.b64decode(args[1], validate=True)
+            except Exception:
+                return AuthResult(success=False, handled=False)
+        else:
+            data = await server.challenge_auth("")
+            if data is MISSING:
+                return AuthResult(success=False, handled=True)
+        fields = {}
+        for part in data.split(b"\x01"):
+            key, sep, value = part.partition(b"=")
+            if sep:
+                fields[key] = value
+        if mechanism == "OAUTHBEARER":
+            gs2 = data.split(b"\x01", 1)[0]
+            user = gs2.split(b",a=", 1)[1].rstrip(b",") if b",a=" in gs2 else b""
+        else:
+            user = fields.get(b"user", b"")
+        token_ok = fields.get(b"auth", b"") == b"Bearer " + self.args.token.encode()
+        ok = encrypted and token_ok and user == self.user and data.endswith(b"\x01\x01")
+        if ok:
+            server.session.jumelix_mechanism = mechanism
+            return AuthResult(success=True, handled=False, auth_data=LoginPassword(user, b""))
+        # As the providers do: the reason in a challenge, answered by the client, then 535.
+        await server.challenge_auth(b'{"status":"401","schemes":"bearer"}')
+        return AuthResult(success=False, handled=False)
+
+    @auth_mechanism("XOAUTH2")
+    async def auth_XOAUTH2(self, server, args):
+        return await self._oauth(server, args, "XOAUTH2")
+
+    @auth_mechanism("OAUTHBEARER")
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self._oauth(server, args, "OAUTHBEARER")
 
     @auth_mechanism("CRAM-MD5")
     async def auth_CRAM_MD5(self, server, args):
@@ -164,9 +208,11 @@ async def serve(args):
         server = await asyncio.start_server(silent, "127.0.0.1", args.port)
     else:
         handler = Handler(args)
-        mechanisms = ALL_MECHANISMS if not args.mechanisms else [
+        known = ALL_MECHANISMS + OAUTH_MECHANISMS
+        default = ALL_MECHANISMS + (OAUTH_MECHANISMS if args.token else [])
+        mechanisms = default if not args.mechanisms else [
             m.strip().upper() for m in args.mechanisms.split(",") if m.strip()]
-        excluded = [m for m in ALL_MECHANISMS if m not in mechanisms]
+        excluded = [m for m in known if m not in mechanisms]
         tls_context = None
         if args.tls_cert:
             tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -215,6 +261,7 @@ def main():
     parser.add_argument("--tls-cert", default="")
     parser.add_argument("--tls-key", default="")
     parser.add_argument("--implicit-tls", action="store_true")
+    parser.add_argument("--token", default="")
     args = parser.parse_args()
     os.makedirs(args.dir, exist_ok=True)
     # aiosmtpd logs to stderr only when asked; keep the test output quiet.
