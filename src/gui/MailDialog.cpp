@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QShowEvent>
+#include <initializer_list>
 
 #include "gui/PompeQt.h"
 #include "mail/UMonMail.h"
@@ -39,6 +40,10 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       BarreBoutons_(this),
       LabelAdresseMail_(QStringLiteral("Adresse e-mail des destinataires"), &GroupBoxCompte_),
       EditAdresseMail_(&GroupBoxCompte_),
+      LabelTransport_(QStringLiteral("Mode d'envoi"), &GroupBoxCompte_),
+      ComboTransport_(&GroupBoxCompte_),
+      LabelSendmail_(QStringLiteral("Programme sendmail :"), &GroupBoxCompte_),
+      EditSendmail_(&GroupBoxCompte_),
       LabelServeurSMTP_(QStringLiteral("Serveur SMTP à utiliser"), &GroupBoxCompte_),
       EditServeurSMTP_(&GroupBoxCompte_),
       LabelPort_(QStringLiteral("Port SMTP (habituellement 25)"), &GroupBoxCompte_),
@@ -52,6 +57,8 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       EditAuthNom_(&GroupBoxCompte_),
       LabelAuthPass_(QStringLiteral("Mot de passe"), &GroupBoxCompte_),
       EditAuthPass_(&GroupBoxCompte_),
+      LabelJeton_(QStringLiteral("Commande du jeton d'accès :"), &GroupBoxCompte_),
+      EditJeton_(&GroupBoxCompte_),
       ButtonTester_(QStringLiteral("Tester"), &GroupBoxCompte_),
       LabelComplementObjet_(QStringLiteral("Cinquante caractères maxi"), &GroupBoxObjet_),
       EditComplementObjet_(&GroupBoxObjet_),
@@ -65,13 +72,22 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       ButtonAnnuler_(QStringLiteral("Annuler"), &BarreBoutons_) {
   setWindowTitle(QStringLiteral("Envoi du contre-rendu par mail (facultatif)"));
   setObjectName(QStringLiteral("FormMail"));
-  resize(451, 393);
+  resize(451, 480);
 
   EditAdresseMail_.setToolTip(
       QStringLiteral("Si plusieurs adresses, séparez-les par des points-virgules."));
   EditPort_.setText(QStringLiteral("25"));
   EditPort_.setMaximumWidth(70);
   EditAuthPass_.setEchoMode(QLineEdit::Password);
+  // In the order of TTransportMail.
+  ComboTransport_.addItem(QStringLiteral("Serveur SMTP"));
+  ComboTransport_.addItem(QStringLiteral("Programme sendmail du système"));
+  EditSendmail_.setText(QString::fromLatin1(kSendmailParDefaut));
+  EditSendmail_.setToolTip(
+      QStringLiteral("Le programme du système qui remet le mail (compatible sendmail)."));
+  EditJeton_.setToolTip(
+      QStringLiteral("Facultatif. Commande qui affiche un jeton d'accès OAuth 2 ; si elle est "
+                     "indiquée, le serveur SMTP reçoit ce jeton au lieu du mot de passe."));
   // In the order of TSecuriteMail.
   ComboSecurite_.addItem(QStringLiteral("STARTTLS si le serveur le propose"));
   ComboSecurite_.addItem(QStringLiteral("TLS exigé (STARTTLS, ou TLS direct sur le port 465)"));
@@ -87,11 +103,14 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
 
   const std::pair<QObject*, const char*> noms[] = {
       {&EditAdresseMail_, "EditAdresseMail"},
+      {&ComboTransport_, "ComboTransport"},
+      {&EditSendmail_, "EditSendmail"},
       {&EditServeurSMTP_, "EditServeurSMTP"},
       {&EditPort_, "EditPort"},
       {&ComboSecurite_, "ComboSecurite"},
       {&EditAuthNom_, "EditAuthNom"},
       {&EditAuthPass_, "EditAuthPass"},
+      {&EditJeton_, "EditJeton"},
       {&ButtonTester_, "ButtonTester"},
       {&EditComplementObjet_, "EditComplementObjet"},
       {&RadioButtonAppChaqueFois_, "RadioButtonAppChaqueFois"},
@@ -106,27 +125,36 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   for (const auto& [objet, nom] : noms) objet->setObjectName(QString::fromLatin1(nom));
 
   LabelAdresseMail_.setBuddy(&EditAdresseMail_);
+  LabelTransport_.setBuddy(&ComboTransport_);
+  LabelSendmail_.setBuddy(&EditSendmail_);
   LabelServeurSMTP_.setBuddy(&EditServeurSMTP_);
   LabelPort_.setBuddy(&EditPort_);
   LabelSecurite_.setBuddy(&ComboSecurite_);
   LabelAuthNom_.setBuddy(&EditAuthNom_);
   LabelAuthPass_.setBuddy(&EditAuthPass_);
+  LabelJeton_.setBuddy(&EditJeton_);
   LabelComplementObjet_.setBuddy(&EditComplementObjet_);
 
   LayoutCompte_.addWidget(&LabelAdresseMail_, 0, 0);
   LayoutCompte_.addWidget(&EditAdresseMail_, 0, 1, 1, 2);
-  LayoutCompte_.addWidget(&LabelServeurSMTP_, 1, 0);
-  LayoutCompte_.addWidget(&EditServeurSMTP_, 1, 1, 1, 2);
-  LayoutCompte_.addWidget(&LabelPort_, 2, 0);
-  LayoutCompte_.addWidget(&EditPort_, 2, 1, Qt::AlignLeft);
-  LayoutCompte_.addWidget(&LabelSecurite_, 3, 0);
-  LayoutCompte_.addWidget(&ComboSecurite_, 3, 1, 1, 2);
-  LayoutCompte_.addWidget(&LabelAuth_, 4, 0, 1, 3);
-  LayoutCompte_.addWidget(&LabelAuthNom_, 5, 0);
-  LayoutCompte_.addWidget(&EditAuthNom_, 5, 1, 1, 2);
-  LayoutCompte_.addWidget(&LabelAuthPass_, 6, 0);
-  LayoutCompte_.addWidget(&EditAuthPass_, 6, 1, 1, 2);
-  LayoutCompte_.addWidget(&ButtonTester_, 7, 2, Qt::AlignRight);
+  LayoutCompte_.addWidget(&LabelTransport_, 1, 0);
+  LayoutCompte_.addWidget(&ComboTransport_, 1, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelSendmail_, 2, 0);
+  LayoutCompte_.addWidget(&EditSendmail_, 2, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelServeurSMTP_, 3, 0);
+  LayoutCompte_.addWidget(&EditServeurSMTP_, 3, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelPort_, 4, 0);
+  LayoutCompte_.addWidget(&EditPort_, 4, 1, Qt::AlignLeft);
+  LayoutCompte_.addWidget(&LabelSecurite_, 5, 0);
+  LayoutCompte_.addWidget(&ComboSecurite_, 5, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelAuth_, 6, 0, 1, 3);
+  LayoutCompte_.addWidget(&LabelAuthNom_, 7, 0);
+  LayoutCompte_.addWidget(&EditAuthNom_, 7, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelAuthPass_, 8, 0);
+  LayoutCompte_.addWidget(&EditAuthPass_, 8, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelJeton_, 9, 0);
+  LayoutCompte_.addWidget(&EditJeton_, 9, 1, 1, 2);
+  LayoutCompte_.addWidget(&ButtonTester_, 10, 2, Qt::AlignRight);
   LayoutCompte_.setColumnStretch(1, 1);
   GroupBoxCompte_.setLayout(&LayoutCompte_);
 
@@ -160,11 +188,14 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   setLayout(&LayoutPrincipal_);
 
   QWidget* ordre[] = {&EditAdresseMail_,
+                      &ComboTransport_,
+                      &EditSendmail_,
                       &EditServeurSMTP_,
                       &EditPort_,
                       &ComboSecurite_,
                       &EditAuthNom_,
                       &EditAuthPass_,
+                      &EditJeton_,
                       &ButtonTester_,
                       &EditComplementObjet_,
                       &RadioButtonAppChaqueFois_,
@@ -180,6 +211,8 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   connect(&ButtonOK_, &QPushButton::clicked, this, &TFormMail::ButtonOKClick);
   connect(&ButtonAnnuler_, &QPushButton::clicked, this, &TFormMail::ButtonAnnulerClick);
   connect(&ButtonTester_, &QPushButton::clicked, this, &TFormMail::ButtonTesterClick);
+  connect(&ComboTransport_, &QComboBox::currentIndexChanged, this, &TFormMail::ActiverChamps);
+  connect(&EditJeton_, &QLineEdit::textChanged, this, &TFormMail::ActiverChamps);
 
   InstallerPompeQt();
   // FormCreate: the settings as the file holds them.
@@ -198,6 +231,10 @@ void TFormMail::ReleverChamps() {
   parametres_.AuthPass = pass;
   EffacerTexte(pass);
   parametres_.ComplementObjet = S(EditComplementObjet_.text());
+  parametres_.Transport =
+      ComboTransport_.currentIndex() == 1 ? TTransportMail::tmSendmail : TTransportMail::tmSmtp;
+  parametres_.Sendmail = S(EditSendmail_.text());
+  parametres_.Jeton = S(EditJeton_.text());
   switch (ComboSecurite_.currentIndex()) {
     case 1:
       parametres_.Securite = TSecuriteMail::smTlsExige;
@@ -233,6 +270,10 @@ void TFormMail::AfficherChamps() {
     EffacerTexte(pass);
   }
   mettre(EditComplementObjet_, parametres_.ComplementObjet);
+  mettre(EditSendmail_, parametres_.Sendmail);
+  mettre(EditJeton_, parametres_.Jeton);
+  ComboTransport_.setCurrentIndex(parametres_.Transport == TTransportMail::tmSendmail ? 1 : 0);
+  ActiverChamps();  // also when the transport shown is unchanged
   ComboSecurite_.setCurrentIndex(parametres_.Securite == TSecuriteMail::smTlsExige ? 1
                                  : parametres_.Securite == TSecuriteMail::smAucune ? 2
                                                                                    : 0);
@@ -258,6 +299,19 @@ void TFormMail::AfficherChamps() {
       RadioButtonServJamais_.setChecked(true);
       break;
   }
+}
+
+void TFormMail::ActiverChamps() {
+  const bool smtp = ComboTransport_.currentIndex() != 1;
+  // A token command of blanks only is no token command: the password is used.
+  const bool jeton = !EditJeton_.text().trimmed().isEmpty();
+  using Champs = std::initializer_list<QWidget*>;
+  for (QWidget* w : Champs{&LabelSendmail_, &EditSendmail_}) w->setEnabled(!smtp);
+  for (QWidget* w : Champs{&LabelServeurSMTP_, &EditServeurSMTP_, &LabelPort_, &EditPort_,
+                           &LabelSecurite_, &ComboSecurite_, &LabelAuth_, &LabelAuthNom_,
+                           &EditAuthNom_, &LabelJeton_, &EditJeton_})
+    w->setEnabled(smtp);
+  for (QWidget* w : Champs{&LabelAuthPass_, &EditAuthPass_}) w->setEnabled(smtp && !jeton);
 }
 
 void TFormMail::RelireConfig() {

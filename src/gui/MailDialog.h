@@ -37,12 +37,16 @@ class TFormMail : public QDialog {
 
   // The controls, for the tests.
   QLineEdit* EditAdresseMail() { return &EditAdresseMail_; }
+  // "Mode d'envoi": item 0 the SMTP server, item 1 the system's sendmail (TTransportMail).
+  QComboBox* ComboTransport() { return &ComboTransport_; }
+  QLineEdit* EditSendmail() { return &EditSendmail_; }
   QLineEdit* EditServeurSMTP() { return &EditServeurSMTP_; }
   QLineEdit* EditPort() { return &EditPort_; }
   // "Sécurité de la connexion": its items follow TSecuriteMail.
   QComboBox* ComboSecurite() { return &ComboSecurite_; }
   QLineEdit* EditAuthNom() { return &EditAuthNom_; }
   QLineEdit* EditAuthPass() { return &EditAuthPass_; }
+  QLineEdit* EditJeton() { return &EditJeton_; }
   QLineEdit* EditComplementObjet() { return &EditComplementObjet_; }
   QPushButton* ButtonTester() { return &ButtonTester_; }
   QPushButton* ButtonOK() { return &ButtonOK_; }
@@ -67,6 +71,9 @@ class TFormMail : public QDialog {
   // Copies the controls into the settings, and back.
   void ReleverChamps();
   void AfficherChamps();
+  // Greys out what the chosen transport does not use, and the password when a token
+  // command replaces it.
+  void ActiverChamps();
   void RelireConfig();
   void Afficher(const std::string& texte, bool erreur);
 
@@ -84,6 +91,10 @@ class TFormMail : public QDialog {
 
   QLabel LabelAdresseMail_;
   QLineEdit EditAdresseMail_;
+  QLabel LabelTransport_;
+  QComboBox ComboTransport_;
+  QLabel LabelSendmail_;
+  QLineEdit EditSendmail_;
   QLabel LabelServeurSMTP_;
   QLineEdit EditServeurSMTP_;
   QLabel LabelPort_;
@@ -95,6 +106,8 @@ class TFormMail : public QDialog {
   QLineEdit EditAuthNom_;
   QLabel LabelAuthPass_;
   QLineEdit EditAuthPass_;
+  QLabel LabelJeton_;
+  QLineEdit EditJeton_;
   QPushButton ButtonTester_;
   QLabel LabelComplementObjet_;
   QLineEdit EditComplementObjet_;

@@ -11,12 +11,12 @@
 #include <QtTest>
 #include <memory>
 
-#include "shared/URoutines.h"
 #include "gui/PompeQt.h"
-#include "net/AttenteMessages.h"
 #include "mail/ConfigMail.h"
 #include "mail/UCryptePass.h"
 #include "mail/UMonMail.h"
+#include "net/AttenteMessages.h"
+#include "shared/URoutines.h"
 #include "support/SmtpServer.h"
 
 namespace jumelix {
@@ -80,8 +80,9 @@ class MailDialogTest : public QObject {
 
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QWidget* attendus[] = {dlg.EditAdresseMail(), dlg.EditServeurSMTP(), dlg.EditPort(),
-                           dlg.ComboSecurite(),   dlg.EditAuthNom(),     dlg.EditAuthPass(),
+    QWidget* attendus[] = {dlg.EditAdresseMail(), dlg.ComboTransport(), dlg.EditSendmail(),
+                           dlg.EditServeurSMTP(), dlg.EditPort(),       dlg.ComboSecurite(),
+                           dlg.EditAuthNom(),     dlg.EditAuthPass(),   dlg.EditJeton(),
                            dlg.ButtonTester()};
     // The next control Tab reaches: labels and group boxes take no focus.
     auto suivant = [](QWidget* w) {
@@ -240,6 +241,86 @@ class MailDialogTest : public QObject {
     QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
     QVERIFY(!LireFichier().contains("Securite"));
     QVERIFY(p.Securite == TSecuriteMail::smStartTlsSiPropose);
+  }
+
+  // Enabled or not: sendmail path, server, port, security, user name, password, token.
+  static QString Etats(TFormMail& dlg) {
+    QString etats;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             dlg.EditSendmail(), dlg.EditServeurSMTP(), dlg.EditPort(), dlg.ComboSecurite(),
+             dlg.EditAuthNom(), dlg.EditAuthPass(), dlg.EditJeton()})
+      etats += w->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    return etats;
+  }
+
+  void loadedTransportSetsTheFieldStates() {
+    struct Cas {
+      const char *fichier, *sendmail, *jeton, *etats;
+      int transport;
+    } cas[] = {
+        {"SMTP=s\r\n", "/usr/sbin/sendmail", "", "0111111", 0},
+        {"SMTP=s\r\nNOM=n\r\nJeton=oauth2 -j\r\n", "/usr/sbin/sendmail", "oauth2 -j", "0111101", 0},
+        {"Transport=sendmail\r\nSendmail=/opt/msmtp\r\nJeton=j\r\n", "/opt/msmtp", "j", "1000000",
+         1},
+    };
+    for (const Cas& k : cas) {
+      EcrireFichier(k.fichier);
+      TConfigMail p;
+      TFormMail dlg(nullptr, p);
+      QCOMPARE(dlg.ComboTransport()->currentIndex(), k.transport);
+      QCOMPARE(dlg.EditSendmail()->text(), QString::fromUtf8(k.sendmail));
+      QCOMPARE(dlg.EditJeton()->text(), QString::fromUtf8(k.jeton));
+      QCOMPARE(Etats(dlg), QString::fromUtf8(k.etats));
+    }
+  }
+
+  void switchingTransportAndTypingATokenUpdateLive() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    QCOMPARE(dlg.ComboTransport()->itemText(1), QStringLiteral("Programme sendmail du système"));
+    dlg.show();
+    dlg.ComboTransport()->setCurrentIndex(1);
+    QCOMPARE(Etats(dlg), QStringLiteral("1000000"));
+    dlg.ComboTransport()->setCurrentIndex(0);
+    QCOMPARE(Etats(dlg), QStringLiteral("0111111"));
+    QTest::keyClicks(dlg.EditJeton(), QStringLiteral(" "));  // blanks are no command
+    QCOMPARE(Etats(dlg), QStringLiteral("0111111"));
+    QTest::keyClicks(dlg.EditJeton(), QStringLiteral("x"));
+    QCOMPARE(Etats(dlg), QStringLiteral("0111101"));
+    QTest::keyClick(dlg.EditJeton(), Qt::Key_Backspace);
+    QCOMPARE(Etats(dlg), QStringLiteral("0111111"));
+    dlg.reject();
+  }
+
+  void okSavesTransportSendmailAndToken() {
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.ComboTransport()->setCurrentIndex(1);
+    dlg.EditSendmail()->setText(QStringLiteral(" /opt/msmtp "));
+    dlg.EditJeton()->setText(QStringLiteral("oauth2 -j"));
+    QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+    QVERIFY(messages_.empty());
+    QVERIFY(
+        LireFichier().endsWith("\r\nTransport=sendmail\r\nSendmail=/opt/msmtp\r\n"
+                               "Jeton=oauth2 -j\r\n"));
+    TConfigMail relu;
+    relu.LireConfig();
+    QVERIFY(relu.Transport == TTransportMail::tmSendmail);
+    QCOMPARE(relu.Sendmail, std::string("/opt/msmtp"));
+    QCOMPARE(relu.Jeton, std::string("oauth2 -j"));
+    // Back to the defaults: none of the three keys is written.
+    dlg.show();
+    dlg.ComboTransport()->setCurrentIndex(0);
+    dlg.EditServeurSMTP()->setText(QStringLiteral("s"));
+    dlg.EditSendmail()->setText(QStringLiteral("/usr/sbin/sendmail"));
+    dlg.EditJeton()->clear();
+    QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+    QVERIFY(messages_.empty());
+    QCOMPARE(LireFichier(), QByteArray("Addr=a@x.fr\r\nSMTP=s\r\nPort=25\r\nQdApp=AJ\r\n"
+                                       "QdServ=SSE\r\n"));
   }
 
   void showReadsTheFileAgain() {
