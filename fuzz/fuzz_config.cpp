@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::EcrireOctets(lu.CheminConfig(),
                      std::string_view(reinterpret_cast<const char*>(data), size));
   lu.LireConfig();
-  JUMELIX_FUZZ_VERIFIER(EstUtf8Valide(lu.AuthPass));
+  JUMELIX_FUZZ_VERIFIER(EstUtf8Valide(lu.AuthPass.View()));
   const int port = lu.PortSMTP();
   // Any number other than 0 stands as written (a bad port fails at connection time).
   JUMELIX_FUZZ_VERIFIER(port != 0);
