@@ -3,11 +3,11 @@
 
 #include <QApplication>
 #include <QPrinterInfo>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextCursor>
 
 #include "gui/RepondeurBoites.h"
+#include "support/MainQtTest.h"
 
 namespace jumelix {
 
@@ -155,16 +155,7 @@ void HelpWindowTest::sansImprimanteLeBoutonLeDitSeulement() {
 }  // namespace jumelix
 
 int main(int argc, char** argv) {
-  // Nothing the windows read or write may touch the real home of whoever runs the tests.
-  QTemporaryDir maison;
-  qputenv("HOME", maison.path().toLocal8Bit());
-  qputenv("XDG_CONFIG_HOME", (maison.path() + "/config").toLocal8Bit());
-  qputenv("XDG_STATE_HOME", (maison.path() + "/state").toLocal8Bit());
-  qputenv("XDG_RUNTIME_DIR", maison.path().toLocal8Bit());  // a 0700 directory
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  jumelix::HelpWindowTest test;
-  return QTest::qExec(&test, argc, argv);
+  return jumelix::test::LancerQTest<jumelix::HelpWindowTest>(argc, argv);
 }
 
 #include "HelpWindow_test.moc"

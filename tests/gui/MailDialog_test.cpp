@@ -17,6 +17,7 @@
 #include "mail/UMonMail.h"
 #include "net/AttenteMessages.h"
 #include "shared/URoutines.h"
+#include "support/MainQtTest.h"
 #include "support/SmtpServer.h"
 
 namespace jumelix {
@@ -442,15 +443,6 @@ class MailDialogTest : public QObject {
 }  // namespace jumelix
 
 int main(int argc, char** argv) {
-  // Nothing a test send writes (log, locks) may touch the real home of whoever runs them.
-  QTemporaryDir maison;
-  qputenv("HOME", maison.path().toLocal8Bit());
-  qputenv("XDG_CONFIG_HOME", (maison.path() + "/config").toLocal8Bit());
-  qputenv("XDG_STATE_HOME", (maison.path() + "/state").toLocal8Bit());
-  qputenv("XDG_RUNTIME_DIR", maison.path().toLocal8Bit());  // a 0700 directory
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  jumelix::MailDialogTest test;
-  return QTest::qExec(&test, argc, argv);
+  return jumelix::test::LancerQTest<jumelix::MailDialogTest>(argc, argv);
 }
 #include "MailDialog_test.moc"

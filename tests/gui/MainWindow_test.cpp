@@ -14,6 +14,7 @@
 #include "shared/URoutines.h"
 #include "gui/RepondeurBoites.h"
 #include "gui/HelpWindow.h"
+#include "support/MainQtTest.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -700,16 +701,7 @@ void MainWindowTest::aideEtAPropos() {
 }  // namespace jumelix
 
 int main(int argc, char** argv) {
-  // Nothing the windows read or write may touch the real home of whoever runs the tests.
-  QTemporaryDir maison;
-  qputenv("HOME", maison.path().toLocal8Bit());
-  qputenv("XDG_CONFIG_HOME", (maison.path() + "/config").toLocal8Bit());
-  qputenv("XDG_STATE_HOME", (maison.path() + "/state").toLocal8Bit());
-  qputenv("XDG_RUNTIME_DIR", maison.path().toLocal8Bit());  // a 0700 directory
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  jumelix::MainWindowTest test;
-  return QTest::qExec(&test, argc, argv);
+  return jumelix::test::LancerQTest<jumelix::MainWindowTest>(argc, argv);
 }
 
 #include "MainWindow_test.moc"
