@@ -134,10 +134,9 @@ void TJumelix::Executer(bool ComparerSeulement) {
   if (en_cours_) return;
   en_cours_ = true;
 
+  // Fresh counters and stop flag: the end of the run reads the flag the last walk left, and
+  // a run that walks nothing must not inherit the flag of an earlier stopped run.
   etat_ = TEtatRun{};
-  // The end of the run reads the stop flag the last walk left; a run that walks nothing
-  // must not inherit the flag of an earlier stopped run.
-  etat_.Abandon = false;
   if (!mode_service_) {
     debut_run_ = horloge_();
     MajBarreEtat(true);
