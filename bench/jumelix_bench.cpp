@@ -3,12 +3,16 @@
 // output, so that bench/run.sh can time the walk alone and check what it did.
 // Usage: jumelix_bench compare|sync SOURCE DESTINATION [-v]
 //   -v also writes every report line to standard error.
+// JUMELIX_OUVRIERS=n in the environment sets the number of the engine's workers (0: none),
+// to measure its effect.
 // Exit status: 0 when the walk ran (whatever it found), 2 for a usage error.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "engine/Ouvriers.h"
 #include "engine/UDelta.h"
 
 namespace {
@@ -36,6 +40,7 @@ int main(int argc, char** argv) {
     bavard = true;
   }
 
+  if (const char* n = std::getenv("JUMELIX_OUVRIERS")) jumelix::DefinirNombreOuvriers(std::atoi(n));
   jumelix::TEtatRun etat;  // fresh counters, as the run controller starts a run
 
   long lignes = 0;

@@ -13,6 +13,9 @@
 #include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 #include "engine/ListNomFichRep.h"
+#include "engine/Anticipation.h"
+#include "engine/Listage.h"
+#include "engine/Ouvriers.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
@@ -111,6 +114,10 @@ class TParcours {
     options_.SynchroDonnees = kSynchroParFichier;
   }
 
+  ~TParcours() {
+    if (lot_ && lot_->flush) ouvriers_.Annuler(lot_->flush);
+  }
+
   int Nombre() const { return nombre_; }
 
   void Signaler(const std::string& texte) {
@@ -152,7 +159,7 @@ class TParcours {
       Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
       return;
     }
-    TraiterNiveau(src, err_src, dst, err_dst, source, destination);
+    TraiterNiveau(src, err_src, dst, err_dst, source, destination, nullptr, nullptr);
     PublierAttente();
     if (modifie_ && dst.Ouvert()) {
       if (int err = platform::Synchroniser(dst)) {
@@ -179,6 +186,7 @@ class TParcours {
     bool manquant = false;  // compare mode: nothing of that name in the destination
   };
   struct Descente {
+    size_t indice;  // of the source entry in its level
     std::string source;
     std::string destination;
   };
@@ -200,6 +208,13 @@ class TParcours {
     EntreeRepertoire source;
     std::string chemin;
     bool garder = true;
+  };
+  // A batch closed: its copies and directory attributes wait for its flush.
+  struct Lot {
+    std::vector<Attente> attente;
+    std::vector<Finition> finitions;
+    std::vector<std::pair<uint64_t, int>> synchros;  // (device, error) of each flush
+    PTache flush;
   };
 
   // Creates the missing destination root, its last component only.
@@ -224,19 +239,41 @@ class TParcours {
     return true;
   }
 
+  // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
+  // directory `rep` is open on, else listed now.
+  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
+              std::vector<EntreeRepertoire>& entrees) {
+    if (l) {
+      TListage::Resultat& r = l->Attendre();
+      const auto id = rep.Identite();
+      const bool meme = r.errOuverture == 0 && id.second != 0 && r.rep.Identite() == id;
+      const int err = r.errListe;
+      if (meme) entrees = std::move(r.entrees);
+      l.reset();
+      if (meme) return err;
+    }
+    TListage ici(ouvriers_, rep);
+    TListage::Resultat& r = ici.Attendre();
+    entrees = std::move(r.entrees);
+    return r.errOuverture != 0 ? r.errOuverture : r.errListe;
+  }
+
   void TraiterNiveau(const TRepertoire& srcRep, int errSrc, const TRepertoire& dstRep, int errDst,
-                     const std::string& src, const std::string& dst) {
-    if (errDst != 0 || !LireCible(dstRep)) {
-      Signaler("Erreur en lisant le répertoire " + dst);
-      return;
+                     const std::string& src, const std::string& dst,
+                     std::unique_ptr<TListage> lsrc, std::unique_ptr<TListage> ldst) {
+    {
+      std::vector<EntreeRepertoire> cible;
+      if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
+      if (errDst != 0 || !LireCible(cible)) {
+        Signaler("Erreur en lisant le répertoire " + dst);
+        return;
+      }
     }
     if (PointDeControle()) return;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
     std::vector<EntreeRepertoire> entrees;
-    if (errSrc == 0) {
-      errSrc = srcRep.Lister([&](EntreeRepertoire& e) { entrees.push_back(std::move(e)); });
-    }
+    if (errSrc == 0) errSrc = Entrees(srcRep, lsrc, entrees);
     if (errSrc != 0) {
       Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
       return;
@@ -248,15 +285,44 @@ class TParcours {
     std::vector<Decision> decisions;
     cede_.clear();
     Decider(srcRep, dstRep, entrees, decisions);
+    TAvance avance(ouvriers_, srcRep, dstRep, enCours_);
+    for (size_t i = 0; i < entrees.size(); ++i) {
+      const Decision& d = decisions[i];
+      if (d.quoi == Quoi::CreerRep || (d.quoi == Quoi::Descendre && d.manquant)) {
+        avance.Ajouter(i, entrees[i].Nom, {});
+      } else if (d.quoi == Quoi::Descendre) {
+        avance.Ajouter(i, entrees[i].Nom, d.nomDst);
+      }
+    }
+    avance.Lancer();
     if (!comparer_) {
       SupprimerSurplus(dstRep, dst);
       if (etat_.Abandon) return;
     }
     std::vector<Descente> descentes;
     partage_.reset();
-    for (size_t i = 0; i < entrees.size(); ++i) {
-      Agir(srcRep, dstRep, src, dst, entrees[i], decisions[i], descentes);
-      if (PointDeControle()) return;
+    {
+      TCopiesAvance copies(ouvriers_, srcRep, dstRep, options_);
+      if (!comparer_ && ouvriers_.Nombre() > 0 && dstRep.Inscriptible()) {
+        for (size_t i = 0; i < entrees.size(); ++i) {
+          const Decision& d = decisions[i];
+          const EntreeRepertoire& e = entrees[i];
+          if (d.quoi == Quoi::Copier && !d.renommer && e.Genre == GenreEntree::Fichier &&
+              (!props_.NomsWindows || NomCorrect(e.Nom))) {
+            copies.Ajouter(i, e.Nom, e.Taille);
+          }
+        }
+        copies.Lancer();
+      }
+      copiesAvance_ = &copies;
+      for (size_t i = 0; i < entrees.size(); ++i) {
+        Agir(srcRep, dstRep, src, dst, i, entrees[i], decisions[i], descentes);
+        if (PointDeControle()) {
+          copiesAvance_ = nullptr;
+          return;
+        }
+      }
+      copiesAvance_ = nullptr;
     }
     const bool enAttenteIci = partage_ != nullptr;
     partage_.reset();
@@ -268,10 +334,12 @@ class TParcours {
     fich_.Vider();
     const platform::ProprietesRepertoire props = props_;
     for (const Descente& d : descentes) {
+      auto [ls, lc] = avance.Prendre(d.indice);
       TRepertoire s, c;
       const int es = s.OuvrirSous(srcRep, d.source);
       const int ec = c.OuvrirSous(dstRep, d.destination);
-      TraiterNiveau(s, es, c, ec, Joindre(src, d.source), Joindre(dst, d.destination));
+      TraiterNiveau(s, es, c, ec, Joindre(src, d.source), Joindre(dst, d.destination),
+                    std::move(ls), std::move(lc));
       if (etat_.Abandon) return;
     }
     if (!comparer_) FinirRepertoire(srcRep, dstRep, dst, props, enAttenteIci);
@@ -300,22 +368,19 @@ class TParcours {
     props_.NomsWindows = props_.ReplieCasse;
   }
 
-  bool LireCible(const TRepertoire& dstRep) {
+  bool LireCible(std::vector<EntreeRepertoire>& entrees) {
     rep_.Vider();
     fich_.Vider();
-    // Records are made while the directory is read; a too long name is reported only once
-    // the whole listing has succeeded, as if it had been read first.
     std::vector<std::pair<bool, std::string>> trop_longs;  // (directory, name)
-    const int err = dstRep.Lister([&](EntreeRepertoire& e) {
-      if (EstPointOuPointPoint(e.Nom)) return;
+    for (EntreeRepertoire& e : entrees) {
+      if (EstPointOuPointPoint(e.Nom)) continue;
       const bool repertoire = e.Genre == GenreEntree::Repertoire;
       if (e.Nom.size() > kLongueurNomMax && NbCaracteres(e.Nom) > kLongueurNomMax) {
         trop_longs.emplace_back(repertoire, e.Nom);
       } else {
         (repertoire ? rep_ : fich_).Ajouter(e);
       }
-    });
-    if (err != 0) return false;
+    }
     for (const auto& [repertoire, nom] : trop_longs) {
       Signaler((repertoire ? "Nom de répertoire trop long " : "Nom de fichier trop long ") + nom);
     }
@@ -443,7 +508,7 @@ class TParcours {
   }
 
   void Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& src,
-            const std::string& dst, const EntreeRepertoire& e, Decision& d,
+            const std::string& dst, size_t indice, const EntreeRepertoire& e, Decision& d,
             std::vector<Descente>& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
     if (d.quoi == Quoi::Collision) {
@@ -486,7 +551,7 @@ class TParcours {
           Signaler(chemin +
                    (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
         } else {
-          CopierFichier(srcRep, dstRep, e, d.nomDst, Joindre(src, e.Nom), chemin);
+          CopierFichier(srcRep, dstRep, indice, e, d.nomDst, Joindre(src, e.Nom), chemin);
         }
         return;
       case Quoi::CreerRep:
@@ -500,12 +565,12 @@ class TParcours {
       default:
         return;
     }
-    descentes.push_back({e.Nom, d.nomDst});
+    descentes.push_back({indice, e.Nom, d.nomDst});
   }
 
   // Writes the copy of the source entry `e` under a temporary name; it takes the name
   // `nom` with its batch.
-  void CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep,
+  void CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep, size_t indice,
                      const EntreeRepertoire& e, const std::string& nom, const std::string& source,
                      const std::string& destination) {
     if (props_.NomsWindows && !NomCorrect(e.Nom)) {
@@ -513,12 +578,20 @@ class TParcours {
       return;
     }
     Attente a{nullptr, {{}, nom}, source, destination};
-    int err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
-    if (err == ENOSPC && !attente_.empty()) {
-      // The waiting copies still hold the room of the files they replace: publish them
-      // and try once more.
-      PublierAttente();
+    int err = 0;
+    if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, a.copie.Temporaire)) {
       err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+    }
+    if (err == ENOSPC) {
+      // The copies written ahead hold room: they are removed, and the level goes on one
+      // copy at a time. The waiting copies still hold the room of the files they replace:
+      // they are published. Then the copy is tried once more.
+      bool libere = copiesAvance_ != nullptr && copiesAvance_->Arreter();
+      if (!attente_.empty() || lot_) {
+        PublierAttente();
+        libere = true;
+      }
+      if (libere) err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     }
     if (err == platform::kPasFichierOrdinaire) {
       Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
@@ -538,7 +611,7 @@ class TParcours {
       octetsEnAttente_ += e.Taille;
       if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
           repertoiresEnAttente_ >= kLotRepertoires) {
-        PublierAttente();
+        FermerLot();
       }
     }
   }
@@ -557,19 +630,55 @@ class TParcours {
              TexteErreurSysteme(err));
   }
 
-  // Writes the batch to disk, then gives each copy its final name and each finished
-  // directory its attributes.
-  void PublierAttente() {
-    std::vector<std::pair<uint64_t, int>> synchros;  // (device, error) of each flush
-    for (const Attente& a : attente_) {
-      if (options_.SynchroDonnees) break;
+  // A full batch goes to disk in the background while the next one fills: a worker
+  // flushes it, and it is published when the next one is full, or with the pair. The
+  // point where a batch is published does not depend on the workers.
+  void FermerLot() {
+    PublierLot();
+    lot_ = std::make_unique<Lot>();
+    lot_->attente.swap(attente_);
+    lot_->finitions.swap(finitions_);
+    octetsEnAttente_ = 0;
+    repertoiresEnAttente_ = 0;
+    Lot* l = lot_.get();
+    if (!options_.SynchroDonnees) l->flush = ouvriers_.Soumettre([l] { Ecrire(*l); });
+  }
+
+  // Writes a batch to disk: one flush per file system.
+  static void Ecrire(Lot& l) {
+    for (const Attente& a : l.attente) {
       bool fait = false;
-      for (const auto& [p, e] : synchros) fait = fait || p == a.dir->peripherique;
-      if (!fait) synchros.emplace_back(a.dir->peripherique, platform::Synchroniser(a.dir->rep));
+      for (const auto& [p, e] : l.synchros) fait = fait || p == a.dir->peripherique;
+      if (!fait) l.synchros.emplace_back(a.dir->peripherique, platform::Synchroniser(a.dir->rep));
     }
-    for (const Attente& a : attente_) {
+  }
+
+  // Publishes the batch flushed in the background, if any.
+  void PublierLot() {
+    if (!lot_) return;
+    if (lot_->flush) ouvriers_.Attendre(lot_->flush);
+    std::unique_ptr<Lot> l = std::move(lot_);
+    Publier(*l);
+  }
+
+  // Publishes everything waiting: the batch in the background, then the current one.
+  void PublierAttente() {
+    PublierLot();
+    Lot l;
+    l.attente.swap(attente_);
+    l.finitions.swap(finitions_);
+    octetsEnAttente_ = 0;
+    repertoiresEnAttente_ = 0;
+    if (!options_.SynchroDonnees) Ecrire(l);
+    Publier(l);
+  }
+
+  // Gives each copy of a batch written to disk its final name, then each finished
+  // directory its attributes.
+  void Publier(Lot& lot) {
+    for (const Attente& a : lot.attente) {
       int err = 0;
-      for (const auto& [p, e] : synchros) {
+      for (const auto& [p, e] : lot.synchros) {
         if (p == a.dir->peripherique) err = e;
       }
       const int r = err != 0 ? err : platform::Publier(a.dir->rep, a.copie);
@@ -581,12 +690,9 @@ class TParcours {
         ErreurCopie(a, r);
       }
     }
-    attente_.clear();
-    octetsEnAttente_ = 0;
-    repertoiresEnAttente_ = 0;
-    for (const Finition& f : finitions_)
+    for (const Finition& f : lot.finitions) {
       AppliquerFinition(f.dir->rep, f.source, f.chemin, f.garder);
-    finitions_.clear();
+    }
   }
 
   // Once its contents are done, a directory takes the mode, owner and time of its source;
@@ -600,7 +706,7 @@ class TParcours {
     const bool date =
         props.DeuxSecondes ? (ecart < -2 || ecart > 2) : (ecart != 0 || s.Nanos != d.Nanos);
     // Renames still to come in it would change its time again.
-    const bool attendre = enAttenteIci && !attente_.empty();
+    const bool attendre = enAttenteIci && (!attente_.empty() || lot_);
     if (!attendre) {
       if (date || AttributsDifferents(s, d, garder)) AppliquerFinition(dstRep, s, dst, garder);
       return;
@@ -611,7 +717,7 @@ class TParcours {
       return;
     }
     finitions_.push_back({std::move(p), std::move(s), dst, garder});
-    if (repertoiresEnAttente_ >= kLotRepertoires) PublierAttente();
+    if (repertoiresEnAttente_ >= kLotRepertoires) FermerLot();
   }
 
   void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
@@ -632,6 +738,8 @@ class TParcours {
     return true;
   }
 
+  TOuvriers ouvriers_{NombreOuvriers()};  // first made, last destroyed
+  size_t enCours_ = 0;                    // subdirectories listed ahead, not yet entered
   const bool comparer_;
   platform::TVerrouRepertoire verrou_;
   const TSurMessage& surMessage_;
@@ -645,6 +753,8 @@ class TParcours {
   platform::OptionsCopie options_;
   std::vector<Attente> attente_;
   std::vector<Finition> finitions_;
+  std::unique_ptr<Lot> lot_;  // the batch being flushed in the background
+  TCopiesAvance* copiesAvance_ = nullptr;  // the current level's copies written ahead
   Partage partage_;  // the current level's destination, once a copy waits there
   int64_t octetsEnAttente_ = 0;
   size_t repertoiresEnAttente_ = 0;

@@ -230,8 +230,12 @@ int TRepertoire::OuvrirChemin(const std::string& chemin) {
 }
 
 int TRepertoire::OuvrirSous(const TRepertoire& parent, const std::string& nom) {
+  return OuvrirSous(parent.fd_, nom);
+}
+
+int TRepertoire::OuvrirSous(int parentFd, const std::string& nom) {
   Fermer();
-  fd_ = openat(parent.fd_, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  fd_ = openat(parentFd, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ >= 0) return 0;
   // A link where a directory was listed is not a directory to enter.
   return errno == ELOOP ? ENOTDIR : errno;
@@ -248,6 +252,44 @@ int TRepertoire::Lister(const std::function<void(EntreeRepertoire&)>& surEntree)
         surEntree(x);
       },
       true);
+}
+
+int TRepertoire::LireNoms(std::vector<std::string>& noms, std::vector<uint64_t>& inodes) const {
+  Dir rep(OuvrirLecture(fd_));
+  DIR* d = rep.get();
+  if (d == nullptr) return errno;
+  for (;;) {
+    errno = 0;
+    dirent* e = readdir(d);
+    if (e == nullptr) return errno;  // 0 at the normal end
+    noms.emplace_back(e->d_name);
+    inodes.push_back(static_cast<uint64_t>(e->d_ino));
+  }
+}
+
+int TRepertoire::DecrireEntree(const std::string& nom, EntreeRepertoire& e) const {
+  e.Nom = nom;
+  if (EstPointOuPointPoint(nom.c_str())) {
+    struct stat st {};
+    st.st_mode = S_IFDIR;
+    Remplir(e, st);
+    e.Attr = kAttrRepertoire;
+    return 0;
+  }
+  struct stat st;
+  if (fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  Remplir(e, st);
+  return 0;
+}
+
+std::pair<uint64_t, uint64_t> TRepertoire::Identite() const {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return {0, 0};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool TRepertoire::Inscriptible() const {
+  return faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 int TRepertoire::Decrire(EntreeRepertoire& e) const {
@@ -437,15 +479,20 @@ bool EstDansRepertoire(const std::string& interieur, const std::string& exterieu
     if (stat(c.c_str(), &st) == 0 && st.st_dev == ext.st_dev && st.st_ino == ext.st_ino) {
       return true;
     }
-    if (c == "/") break;
-    c = Parent(c);
+    const std::string parent = Parent(c);
+    if (parent == c) break;  // "/" (and "." of a path left relative)
+    c = parent;
   }
   return false;
 }
 
 std::string CheminCanonique(const std::string& chemin) {
   std::error_code ec;
-  std::filesystem::path p = std::filesystem::weakly_canonical(chemin, ec);
+  // Made absolute first: the canonical form of a relative path that does not exist yet
+  // would stay relative.
+  std::filesystem::path p = std::filesystem::absolute(chemin, ec);
+  if (ec) return {};
+  p = std::filesystem::weakly_canonical(p, ec);
   if (ec) return {};
   std::string s = p.string();
   // weakly_canonical keeps a trailing separator of a path that does not exist yet

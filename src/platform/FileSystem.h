@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace jumelix::platform {
@@ -58,6 +59,8 @@ class TRepertoire {
   int OuvrirChemin(const std::string& chemin);
   // Opens the subdirectory `nom` of `parent`, never through a link.
   int OuvrirSous(const TRepertoire& parent, const std::string& nom);
+  // The same, under the directory open as `parentFd` (a descriptor another object owns).
+  int OuvrirSous(int parentFd, const std::string& nom);
   bool Ouvert() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   void Fermer();
@@ -71,6 +74,18 @@ class TRepertoire {
   // skipped; one that cannot be described fails the listing. 0, or the errno of the first
   // failure with the entries read before it handed over.
   int Lister(const std::function<void(EntreeRepertoire&)>& surEntree) const;
+  // The two halves of Lister, for a listing whose entries are described in slices by
+  // several threads: the names in file-system order ("." and ".." included), then each
+  // entry described on its own (ENOENT: gone since it was read, to be skipped). `inodes`
+  // receives each name's inode number: described in that order, a cold disk reads its
+  // inode table forwards.
+  int LireNoms(std::vector<std::string>& noms, std::vector<uint64_t>& inodes) const;
+  int DecrireEntree(const std::string& nom, EntreeRepertoire& e) const;
+  // The directory's device and inode numbers (0 and 0 when it cannot be described): two
+  // descriptors with the same identity are open on the same directory.
+  std::pair<uint64_t, uint64_t> Identite() const;
+  // True when we may create and delete entries in the directory as it stands.
+  bool Inscriptible() const;
   // Describes the directory itself.
   int Decrire(EntreeRepertoire& e) const;
   // The target text of the link `nom`.

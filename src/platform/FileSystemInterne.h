@@ -75,7 +75,8 @@ inline int AvecRepertoireInscriptible(int dirfd, Op op) {
 }
 
 inline std::string NomTemporaire() {
-  static std::mt19937_64 alea{std::random_device{}()};
+  // One generator per thread: copies may be written by several threads at once.
+  thread_local std::mt19937_64 alea{std::random_device{}()};
   static const char hex[] = "0123456789abcdef";
   std::string nom = ".jumelix-";
   uint64_t v = alea();

@@ -469,5 +469,21 @@ TEST(CheminCanonique, ResolvesExistingPartsAndNormalisesTheRest) {
   EXPECT_EQ(CheminCanonique("/"), "/");
 }
 
+// A relative path that does not exist yet (a first synchronisation started from a shell
+// with `src copie`) once made the ancestor search loop for ever on ".".
+TEST(CheminCanonique, RelativePathsAreMadeAbsoluteAndAncestorSearchEnds) {
+  TempTree t;
+  t.Repertoire("src");
+  char avant[4096];
+  ASSERT_NE(getcwd(avant, sizeof avant), nullptr);
+  ASSERT_EQ(chdir(t.Racine().c_str()), 0);
+  const std::string racine = CheminCanonique(".");
+  EXPECT_EQ(CheminCanonique("nouveau"), racine + "/nouveau");
+  EXPECT_FALSE(EstDansRepertoire("nouveau", "src"));
+  EXPECT_TRUE(EstDansRepertoire("src/nouveau", "src"));
+  EXPECT_TRUE(EstDansRepertoire("nouveau/x", "."));
+  ASSERT_EQ(chdir(avant), 0);
+}
+
 }  // namespace
 }  // namespace jumelix::platform

@@ -1,0 +1,104 @@
+// What the workers do ahead of the walk within one level: list the subdirectories it will
+// enter, and write the copies it will make. The walk takes each result at the point where
+// a one-thread walk would have made it, so its report lines and counters keep their order;
+// whatever it does not take is cancelled or undone when the level ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/Listage.h"
+#include "engine/Ouvriers.h"
+#include "platform/FileSystem.h"
+
+namespace jumelix {
+
+// The subdirectories of one level, listed a few at a time in the order the walk enters
+// them. The walk opens each one again itself when it gets there and uses the listing only
+// when it is of the very directory it opened.
+class TAvance {
+ public:
+  // `enCours`: the walk's count of subdirectories listed ahead and not yet entered.
+  TAvance(TOuvriers& ouvriers, const platform::TRepertoire& src, const platform::TRepertoire& dst,
+          size_t& enCours)
+      : ouvriers_(ouvriers), src_(src), dst_(dst), enCours_(enCours) {}
+  ~TAvance();
+  TAvance(const TAvance&) = delete;
+  TAvance& operator=(const TAvance&) = delete;
+
+  // The entry `indice` of the level is a directory the walk may enter; `cible`: its
+  // destination name when it exists already (empty otherwise).
+  void Ajouter(size_t indice, const std::string& source, const std::string& cible);
+  // Starts the listings that the window and the walk's budget allow.
+  void Lancer();
+  // The listings made for the entry `indice` (null when none); those of the entries
+  // before it are dropped (the walk does not enter them).
+  std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> Prendre(size_t indice);
+
+ private:
+  struct Enfant {
+    size_t indice;
+    std::string source, cible;
+    std::unique_ptr<TListage> ls, lc;
+    bool lance;
+  };
+  void Liberer(Enfant& e);
+
+  TOuvriers& ouvriers_;
+  const platform::TRepertoire& src_;
+  const platform::TRepertoire& dst_;
+  size_t& enCours_;
+  std::vector<Enfant> enfants_;
+  size_t prochain_ = 0;  // the first child not started
+  size_t pris_ = 0;      // the first child not taken
+};
+
+// The copies of regular files of one level, written a few at a time under their temporary
+// names. Only made where the destination directory is writable as it stands (a directory
+// made writable for one copy must not be so for another's) and after the level's surplus
+// is deleted.
+class TCopiesAvance {
+ public:
+  TCopiesAvance(TOuvriers& ouvriers, const platform::TRepertoire& src,
+                const platform::TRepertoire& dst, const platform::OptionsCopie& options)
+      : ouvriers_(ouvriers), src_(src), dst_(dst), options_(options) {}
+  // Waits for the copies that run and removes every written copy not taken.
+  ~TCopiesAvance() { Arreter(); }
+  TCopiesAvance(const TCopiesAvance&) = delete;
+  TCopiesAvance& operator=(const TCopiesAvance&) = delete;
+
+  void Ajouter(size_t indice, const std::string& nom, int64_t taille);
+  void Lancer();
+  // True when the copy of the entry `indice` was made ahead: `err` and `temporaire` are
+  // EcrireCopie's result.
+  bool Prendre(size_t indice, int& err, std::string& temporaire);
+  // Stops copying ahead in this level: what was written and not taken is removed (the
+  // disk is full: the walk goes on one copy at a time). True when something was stopped.
+  bool Arreter();
+
+ private:
+  struct Copie {
+    size_t indice;
+    std::string nom;
+    int64_t taille;
+    PTache tache;
+    int err = 0;
+    platform::CopieEnAttente attente;
+  };
+
+  TOuvriers& ouvriers_;
+  const platform::TRepertoire& src_;
+  const platform::TRepertoire& dst_;
+  const platform::OptionsCopie options_;
+  std::vector<std::unique_ptr<Copie>> copies_;
+  size_t prochain_ = 0;  // the first copy not started
+  size_t pris_ = 0;      // the first copy not taken
+  int64_t octets_ = 0;   // bytes started and not taken
+  bool arrete_ = false;
+};
+
+}  // namespace jumelix

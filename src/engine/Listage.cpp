@@ -1,0 +1,80 @@
+#include "engine/Listage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace jumelix {
+
+namespace {
+// Entries described by one task: enough to pay for the hand-over, few enough that a large
+// directory keeps every worker busy.
+constexpr size_t kTailleTranche = 64;
+}  // namespace
+
+TListage::TListage(TOuvriers& ouvriers, const platform::TRepertoire& parent, std::string nom)
+    : ouvriers_(ouvriers), parent_(parent.fd()), nom_(std::move(nom)) {
+  tache_ = ouvriers_.Soumettre([this] { Lister(); });
+}
+
+TListage::TListage(TOuvriers& ouvriers, const platform::TRepertoire& rep) : ouvriers_(ouvriers) {
+  res_.errOuverture = res_.rep.Dupliquer(rep);
+  tache_ = ouvriers_.Soumettre([this] { Lister(); });
+}
+
+TListage::~TListage() {
+  ouvriers_.Annuler(tache_);
+  // Once the listing task is done or cancelled, the slices no longer change.
+  for (const PTache& t : tranches_) ouvriers_.Annuler(t);
+}
+
+void TListage::Lister() {
+  if (parent_ >= 0) {
+    res_.errOuverture = res_.rep.OuvrirSous(parent_, nom_);
+  }
+  if (res_.errOuverture != 0) return;
+  std::vector<uint64_t> inodes;
+  res_.errListe = res_.rep.LireNoms(noms_, inodes);
+  res_.entrees.resize(noms_.size());
+  erreurs_.assign(noms_.size(), 0);
+  ordre_.resize(noms_.size());
+  for (size_t i = 0; i < ordre_.size(); ++i) ordre_[i] = i;
+  std::sort(ordre_.begin(), ordre_.end(), [&](size_t a, size_t b) { return inodes[a] < inodes[b]; });
+  for (size_t debut = 0; debut < noms_.size(); debut += kTailleTranche) {
+    const size_t fin = std::min(noms_.size(), debut + kTailleTranche);
+    tranches_.push_back(ouvriers_.Soumettre([this, debut, fin] { Decrire(debut, fin); }));
+  }
+}
+
+void TListage::Decrire(size_t debut, size_t fin) {
+  for (size_t k = debut; k < fin; ++k) {
+    const size_t i = ordre_[k];
+    erreurs_[i] = res_.rep.DecrireEntree(noms_[i], res_.entrees[i]);
+  }
+}
+
+TListage::Resultat& TListage::Attendre() {
+  if (attendu_) return res_;
+  attendu_ = true;
+  ouvriers_.Attendre(tache_);
+  for (const PTache& t : tranches_) ouvriers_.Attendre(t);
+  // In file-system order: an entry gone since it was read is skipped; the first one that
+  // cannot be described ends the listing there.
+  size_t garde = 0;
+  for (size_t i = 0; i < res_.entrees.size(); ++i) {
+    if (erreurs_[i] == ENOENT) continue;
+    if (erreurs_[i] != 0) {
+      if (res_.errListe == 0) res_.errListe = erreurs_[i];
+      break;
+    }
+    if (garde != i) res_.entrees[garde] = std::move(res_.entrees[i]);
+    ++garde;
+  }
+  res_.entrees.resize(garde);
+  noms_ = {};
+  erreurs_ = {};
+  ordre_ = {};
+  return res_;
+}
+
+}  // namespace jumelix

@@ -1,0 +1,244 @@
+// The engine with its workers: whatever their number, a walk reports the same lines in the
+// same order, moves the same counters and leaves the same tree as the one-thread walk; a
+// full disk, a stop and a tree changing under the walk leave no temporary file and nothing
+// written outside the destination.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "engine/Ouvriers.h"
+#include "engine/UDelta.h"
+#include "platform/FileSystem.h"
+#include "support/BilanParcours.h"
+#include "support/TempTree.h"
+
+namespace jumelix {
+namespace {
+
+using test::Bilan;
+using test::EcartsRsync;
+using test::TempTree;
+using test::Traiter;
+using Lignes = std::vector<std::string>;
+
+const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
+
+// Sets the number of workers for one test and puts the default back.
+struct Ouvriers {
+  explicit Ouvriers(int n) { DefinirNombreOuvriers(n); }
+  ~Ouvriers() { DefinirNombreOuvriers(-1); }
+};
+
+// Temporary copies left in a tree (the engine's ".jumelix-…" names).
+Lignes Temporaires(const std::string& racine) {
+  Lignes r;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(racine, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string n = it->path().filename().string();
+    if (n.rfind(".jumelix-", 0) == 0) r.push_back(it->path().string());
+  }
+  return r;
+}
+
+// A pair with something to report at every level: missing, different and surplus files,
+// missing and surplus directories, a link, a FIFO, and files that change while they are
+// copied.
+void Construire(TempTree& t) {
+  for (const char* n1 : {"a", "b", "c"}) {
+    for (const char* n2 : {"", "/x", "/y", "/x/z"}) {
+      const std::string r = std::string(n1) + n2;
+      for (int i = 0; i < 12; ++i) {
+        const std::string f = r + "/f" + std::to_string(i);
+        t.Fichier("src/" + f, std::string(static_cast<size_t>(100 * i), 'a' + i));
+        t.DateModif("src/" + f, kT + i);
+        if (i % 3 == 0) continue;  // missing from the destination
+        t.Fichier("dst/" + f, i % 3 == 1 ? std::string(static_cast<size_t>(100 * i), 'a' + i)
+                                         : std::string("autre contenu"));
+        t.DateModif("dst/" + f, kT + i);
+      }
+      t.Fichier("src/" + r + "/change-pendant-copie", "début");
+      t.Fichier("dst/" + r + "/en-trop", "t");
+      t.Fichier("dst/" + r + "/rep-en-trop/g", "g");
+      t.Lien("src/" + r + "/lien", "f1");
+      t.Fifo("src/" + r + "/tube");
+    }
+  }
+  t.Fichier("src/nouveau/profond/h", "h");
+}
+
+// Appends to the source file being copied when its name says so, from whichever thread
+// writes the copy.
+std::string dossierChange;
+void Changer(const std::string& nom) {
+  if (nom != "change-pendant-copie") return;
+  // Every copy of that name: the test only needs the line, not which file.
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dossierChange)) {
+    if (e.path().filename() != nom) continue;
+    FILE* f = fopen(e.path().c_str(), "a");
+    if (f == nullptr) continue;
+    fputs(" et suite", f);
+    fclose(f);
+  }
+}
+
+TEST(Parallele, EveryWorkerCountReportsLikeTheOneThreadWalk) {
+  struct Passe {
+    Bilan comparer, synchroniser, ensuite;
+    std::string ecarts;
+  };
+  auto passe = [](int ouvriers) {
+    Ouvriers o(ouvriers);
+    TempTree t;
+    Construire(t);
+    const std::string S = t.Chemin("src"), D = t.Chemin("dst");
+    dossierChange = S;
+    Passe p;
+    p.comparer = Traiter(S, D, true);
+    platform::CrochetApresContenu = &Changer;
+    p.synchroniser = Traiter(S, D, false);
+    platform::CrochetApresContenu = nullptr;
+    p.ensuite = Traiter(S, D, false);
+    p.ecarts = EcartsRsync(S, D);
+    // Lines name the tree: make them comparable across trees.
+    for (Bilan* b : {&p.comparer, &p.synchroniser, &p.ensuite}) {
+      for (std::string& l : b->lignes) {
+        for (size_t k; (k = l.find(t.Racine())) != std::string::npos;) l.replace(k, t.Racine().size(), "T");
+      }
+    }
+    EXPECT_TRUE(Temporaires(D).empty()) << ouvriers;
+    return p;
+  };
+  const Passe un = passe(0);
+  ASSERT_GT(un.comparer.lignes.size(), 100u);
+  ASSERT_EQ(std::count_if(un.synchroniser.lignes.begin(), un.synchroniser.lignes.end(),
+                          [](const std::string& l) { return l.find("pendant la copie") != l.npos; }),
+            12);
+  EXPECT_EQ(un.ensuite.lignes, Lignes{});
+  EXPECT_EQ(un.ecarts, "");
+  for (int n : {1, 2, 8, 32}) {
+    const Passe p = passe(n);
+    EXPECT_EQ(p.comparer.lignes, un.comparer.lignes) << n << " workers";
+    EXPECT_EQ(p.synchroniser.lignes, un.synchroniser.lignes) << n << " workers";
+    EXPECT_EQ(p.synchroniser.numeros, un.synchroniser.numeros) << n << " workers";
+    for (const auto& [a, b] : {std::pair{&p.comparer, &un.comparer},
+                               {&p.synchroniser, &un.synchroniser}, {&p.ensuite, &un.ensuite}}) {
+      EXPECT_EQ(a->resultat, b->resultat) << n;
+      EXPECT_EQ(a->copies, b->copies) << n;
+      EXPECT_EQ(a->supprimes, b->supprimes) << n;
+      EXPECT_EQ(a->identiques, b->identiques) << n;
+    }
+    EXPECT_EQ(p.ecarts, "") << n << " workers";
+  }
+}
+
+// Copies written ahead take room the one-thread walk would not: on a full disk they are
+// removed and the level goes on one copy at a time, with no line the one-thread walk
+// would not give.
+TEST(Parallele, CopiesWrittenAheadGiveWayOnAFullDisk) {
+  for (int n : {0, 8}) {
+    Ouvriers o(n);
+    TempTree t;
+    const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
+    if (mount("jumelix-test", D.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    for (int i = 0; i < 5; ++i) {
+      const std::string f = "f" + std::to_string(i);
+      t.Fichier("src/" + f, std::string(150 * 1024, 'n'));
+      t.Fichier("dst/" + f, std::string(150 * 1024 + 1, 'a'));
+    }
+    const Bilan b = Traiter(S, D, false);
+    EXPECT_EQ(b.lignes, Lignes{}) << n << " workers";
+    EXPECT_EQ(b.copies, 5) << n;
+    EXPECT_EQ(EcartsRsync(S, D), "") << n;
+    EXPECT_TRUE(Temporaires(D).empty()) << n;
+    umount(D.c_str());
+  }
+}
+
+// Many walks over trees that another thread keeps changing, some of them stopped halfway:
+// no crash, nothing written outside the destination (even when a destination directory is
+// swapped for a link to outside), no temporary file left, and once the changes stop one
+// walk makes an exact mirror. Run under ThreadSanitizer in CI.
+TEST(Parallele, WalksOverAChangingTreeStaySafe) {
+  Ouvriers o(8);
+  TempTree t;
+  const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
+  const std::string dehors = t.Repertoire("dehors");
+  t.Fichier("dehors/garde", "a garder");
+  for (int d = 0; d < 12; ++d) {
+    for (int f = 0; f < 15; ++f) {
+      t.Fichier("src/r" + std::to_string(d) + "/s/f" + std::to_string(f), std::string(f * 50, 'x'));
+    }
+  }
+  std::atomic<bool> fin{false};
+  std::thread changeur([&] {
+    std::mt19937 alea(42);
+    while (!fin.load()) {
+      const std::string r = "/r" + std::to_string(alea() % 12);
+      const std::string f = r + "/s/f" + std::to_string(alea() % 15);
+      switch (alea() % 6) {
+        case 0: {  // rewrite a source file
+          FILE* x = fopen((S + f).c_str(), "w");
+          if (x != nullptr) {
+            fputs("nouveau", x);
+            fclose(x);
+          }
+          break;
+        }
+        case 1:  // remove a source file
+          unlink((S + f).c_str());
+          break;
+        case 2:  // rename a source directory back and forth
+          rename((S + r + "/s").c_str(), (S + r + "/t").c_str());
+          rename((S + r + "/t").c_str(), (S + r + "/s").c_str());
+          break;
+        case 3: {  // swap a destination directory for a link to outside, then back
+          const std::string c = D + r;
+          if (rename(c.c_str(), (c + ".vrai").c_str()) == 0) {
+            if (symlink(dehors.c_str(), c.c_str()) == 0) {
+              std::this_thread::yield();
+              unlink(c.c_str());
+            }
+            rename((c + ".vrai").c_str(), c.c_str());
+          }
+          break;
+        }
+        case 4:  // a destination file that should not be there
+          if (FILE* x = fopen((D + r + "/s/etranger").c_str(), "w")) fclose(x);
+          break;
+        default:  // a new source file
+          if (FILE* x = fopen((S + r + "/s/n" + std::to_string(alea() % 5)).c_str(), "w")) fclose(x);
+          break;
+      }
+    }
+  });
+  for (int i = 0; i < 30; ++i) {
+    int points = 0;
+    const int arret = i % 3 == 0 ? 5 + i : -1;  // every third walk is stopped
+    Traiter(S, D, i % 5 == 4, [&](bool& abandon) {
+      if (++points == arret) abandon = true;
+    });
+  }
+  fin = true;
+  changeur.join();
+  EXPECT_EQ(TempTree::Noms(dehors), Lignes{"garde"});
+  EXPECT_EQ(TempTree::Lire(dehors + "/garde"), "a garder");
+  const Bilan b = Traiter(S, D, false);
+  EXPECT_EQ(b.resultat, 0) << (b.lignes.empty() ? "" : b.lignes.front());
+  EXPECT_EQ(EcartsRsync(S, D), "");
+  EXPECT_TRUE(Temporaires(D).empty());
+}
+
+}  // namespace
+}  // namespace jumelix
