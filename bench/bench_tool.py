@@ -7,7 +7,8 @@ turns the raw measurements into the comparison table.
   bench_tool.py big    DIR NFILES MIB     NFILES files of MIB MiB each
   bench_tool.py change DIR PERCENT ROUND  changes content, size and mtime of PERCENT % of the
                                           files (another share for every ROUND); prints the count
-  bench_tool.py table  RESULTS.tsv        prints the table of medians and ratios
+  bench_tool.py table  RESULTS.tsv [MIB]  prints the table of medians and ratios; MIB, the
+                                          size of tree c, adds its copy throughputs
 
 Contents are random (not sparse, not compressible); mtimes of new files are spread over the
 past year so that a changed file (mtime: now) is never within any time tolerance of its
@@ -104,10 +105,11 @@ def _median(v):
     return v[n // 2] if n % 2 else (v[n // 2 - 1] + v[n // 2]) / 2
 
 
-def table(path):
+def table(path, mib_c=None):
     """RESULTS.tsv lines: cache tree scenario tool seconds rss_kib cpu_seconds. Prints, for each cache
-    mode, the medians and ratios with the goal of each row, then the linearity and memory
-    checks."""
+    mode, the medians and ratios with the goal of each row (against rsync, and against rclone
+    when it was measured), the throughputs of the first copy of tree c when its size MIB_C is
+    given, then the linearity and memory checks."""
     modes = {}
     with open(path) as f:
         for line in f:
@@ -125,17 +127,19 @@ def table(path):
         print("### Cache %s (%s ; médianes de %d mesures au plus)"
               % (mode, titles.get(mode, mode), n))
         print()
-        _table_mode(data, order)
+        _table_mode(data, order, mib_c)
         print()
 
 
-def _table_mode(data, order):
+def _table_mode(data, order, mib_c):
     def med(key, tool, i):
         v = data.get(key, {}).get(tool)
         return _median([x[i] for x in v]) if v else None
 
-    head = ("| Arbre | Scénario | Jumelix (s) | rsync (s) | J/r temps | Objectif"
-            " | J/r meilleurs | J/r CPU | Jumelix (Mio) | rsync (Mio) | J/r mém. |")
+    rclone = any("rclone" in d for d in data.values())
+    head = ("| Arbre | Scénario | Jumelix (s) | rsync (s) |%s J/r temps |%s Objectif"
+            " | J/r meilleurs | J/r CPU | Jumelix (Mio) | rsync (Mio) | J/r mém. |"
+            % ((" rclone (s) |", " J/rc temps |") if rclone else ("", "")))
     print(head)
     print("|" + "---|" * (head.count("|") - 1))
     lin, vide = [], None
@@ -159,8 +163,20 @@ def _table_mode(data, order):
         jb = min(x[0] for x in data[key]["jumelix"])
         rb = min(x[0] for x in data[key]["rsync"])
         best = "%.2f" % (jb / rb) if rb else "-"
-        print("| %s | %s | %.3f | %.3f | %.2f | %s | %s | %s | %.1f | %.1f | %.2f |"
-              % (key[0], key[1], jt, rt, ratio, goal, best, cpu, jm, rm, jm / rm))
+        ct = med(key, "rclone", 0)
+        if not rclone:
+            peer, peer_ratio = "", ""
+        elif ct is None:
+            peer, peer_ratio = " - |", " - |"
+        else:
+            peer = " %.3f |" % ct
+            peer_ratio = " %s |" % ("%.2f" % (jt / ct) if ct else "-")
+        print("| %s | %s | %.3f | %.3f |%s %.2f |%s %s | %s | %s | %.1f | %.1f | %.2f |"
+              % (key[0], key[1], jt, rt, peer, ratio, peer_ratio, goal, best, cpu, jm, rm,
+                 jm / rm))
+
+    if mib_c:
+        _throughputs(data, order, mib_c, med)
 
     if len(lin) == 2:
         print()
@@ -198,6 +214,30 @@ def _table_mode(data, order):
                       % (key[0], deep, grow_deep, grow_full, "oui" if ok else "NON"))
 
 
+def _throughputs(data, order, mib_c, med):
+    """Large files: the first synchronisation of tree c against the plain copy by cp, in MB/s
+    (10^6 bytes per second, medians of the elapsed times)."""
+    key = next((k for k in order if k[0].startswith("c:") and k[1].startswith("1re")), None)
+    if key is None:
+        return
+    mb = mib_c * 1048576 / 1e6
+    cp = med(key, "cp", 0)
+    print()
+    print("Gros fichiers, %s (%.0f Mo en tout ; débit = taille / médiane du temps écoulé) :"
+          % (key[1], mb))
+    print()
+    print("| Outil | Temps (s) | Débit (Mo/s) | Débit / cp |")
+    print("|---|---|---|---|")
+    for tool, name in (("jumelix", "Jumelix"), ("rsync", "rsync"), ("rclone", "rclone"),
+                       ("cp", "cp -a --reflink=never")):
+        t = med(key, tool, 0)
+        if t is None:
+            continue
+        rate = "%.0f" % (mb / t) if t else "-"
+        rel = "%.2f" % (cp / t) if cp and t else "-"
+        print("| %s | %.3f | %s | %s |" % (name, t, rate, rel))
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -211,7 +251,7 @@ def main(argv):
     elif cmd == "change":
         change(root, float(argv[3]), int(argv[4]))
     elif cmd == "table":
-        table(root)
+        table(root, float(argv[3]) if len(argv) > 3 else None)
     else:
         sys.exit(__doc__)
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Banc d'essai du moteur de synchronisation face à rsync, en une commande.
+# Banc d'essai du moteur de synchronisation face à rsync et rclone, en une commande.
 # Construit jumelix_bench (Release, dans build-bench), crée ses propres arbres sous
-# bench/work (ou $BENCH_DIR), mesure côte à côte Jumelix et rsync pour chaque arbre et
-# chaque scénario (temps écoulé, mémoire résidente maximale), vérifie ce que Jumelix a fait
-# et affiche le tableau des rapports Jumelix/rsync. Voir bench/README.md.
+# bench/work (ou $BENCH_DIR), mesure côte à côte Jumelix, rsync et, s'il est installé,
+# rclone pour chaque arbre et chaque scénario (temps écoulé, mémoire résidente maximale),
+# plus `cp -a` pour la première copie des gros fichiers, vérifie ce que Jumelix et rclone
+# ont fait et affiche le tableau des rapports Jumelix/rsync et Jumelix/rclone. Voir
+# bench/README.md.
 #
 # Variables :
 #   BENCH_SCALE=1     taille des arbres (0.1 pour un essai rapide)
@@ -46,6 +48,8 @@ N_B=$(entier 50000 2)
 N_C=20
 MIB_C=$(entier 100)
 N_B2=$((N_B / 2))
+# rclone is the second peer when installed (it is not a dependency of the project).
+RCLONE=$(command -v rclone || true)
 
 # --- Construction -------------------------------------------------------------------------
 if [ -z "$BIN" ]; then
@@ -98,12 +102,17 @@ chauffer() {
 }
 
 # --- Machine -------------------------------------------------------------------------------
-echo "== Banc d'essai Jumelix / rsync — $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "== Banc d'essai Jumelix / rsync${RCLONE:+ / rclone} — $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "Machine : $(nproc) cœurs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'))," \
   "$(free -g | awk '/^Mem:/ { print $2 " Gio de RAM" }'), noyau $(uname -r)"
 echo "Disque : $(df -h "$WORK" | awk 'NR == 2 { print $1 " " $2 " (libre " $4 "), monté sur " $6 }')" \
   "$(findmnt -n -o FSTYPE --target "$WORK" 2>/dev/null || true)"
 echo "rsync : $(rsync --version | head -1)"
+if [ -n "$RCLONE" ]; then
+  echo "rclone : $(rclone version 2>/dev/null | head -1) (parallélisme par défaut)"
+else
+  echo "rclone : absent, non mesuré (paquet Debian rclone)"
+fi
 echo "Échelle $SCALE, $REPEAT mesures par scénario, cache : $CACHE, dossier $WORK"
 echo
 
@@ -124,7 +133,7 @@ arbre() {  # name kind args...
     echo "$marque" >"$WORK/$nom/ok"
     echo "Arbre $nom créé en $((SECONDS - t0)) s ($marque)"
   fi
-  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync"
+  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rclone" "$WORK/$nom/cp"
 }
 a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
 a_mesurer a && arbre a small "$N_A" "$D_A"
@@ -192,54 +201,95 @@ verifier() {  # label src dst
   fi
 }
 
+# rclone does not carry directory times, modes or owners over, so the full check above
+# would list every directory: after its synchronisations, the destination must hold the
+# same files with the same sizes as the source.
+verifier_fichiers() {  # label src dst
+  local diff
+  diff=$(diff <(cd "$2" && find . -type f -printf '%P %s\n' | sort) \
+    <(cd "$3" && find . -type f -printf '%P %s\n' | sort) || true)
+  if [ -n "$diff" ]; then
+    ANOMALIES+=("$MODE, $1 : les fichiers de la cible diffèrent de la source ($(grep -c '^[<>]' <<<"$diff") écarts, p. ex. $(grep -m1 '^[<>]' <<<"$diff"))")
+  fi
+}
+
 jsync() { "$BIN" sync "$1" "$2"; }
 jcomp() { "$BIN" compare "$1" "$2"; }
 rsync_sync() { rsync -a --delete "$1/" "$2/"; }
 rsync_comp() { rsync -a --delete --dry-run -i "$1/" "$2/"; }
+rclone_sync() { rclone sync --links "$1" "$2"; }
+rclone_comp() { rclone sync --links --dry-run "$1" "$2"; }
 
 S1="1re synchro (cible vide)"
 S2="comparaison sans changement"
 S3="synchro sans changement"
 S4="synchro après 1 % modifiés"
 
+# The tools measured on a tree, each with its own destination beside src/.
+OUTILS=(jumelix rsync)
+[ -z "$RCLONE" ] || OUTILS+=(rclone)
+
+# First synchronisation into an empty destination by one tool (cp: the plain copy that
+# gives the device's speed for the large files).
+premiere() {  # tool label nfiles src dst
+  local outil=$1 lib=$2 n=$3 src=$4 dst=$5
+  case "$outil" in
+    jumelix)
+      mesurer "$lib" "$S1" jumelix chauffer "$src" -- "$BIN" sync "$src" "$dst"
+      attendu "$lib, $S1" lignes=0 copies="$n" ;;
+    rsync) mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dst/" ;;
+    rclone) mesurer "$lib" "$S1" rclone chauffer "$src" -- rclone sync --links "$src" "$dst" ;;
+    cp) mesurer "$lib" "$S1" cp chauffer "$src" -- cp -a --reflink=never "$src" "$dst" ;;
+  esac
+}
+
 scenarios() {  # name label nfiles
-  local nom=$1 lib=$2 n=$3 r src dj dr nchg
-  src=$WORK/$nom/src dj=$WORK/$nom/jumelix dr=$WORK/$nom/rsync
+  local nom=$1 lib=$2 n=$3 r i src nchg outils
+  src=$WORK/$nom/src
+  local -A dst=()
+  outils=("${OUTILS[@]}")
+  [ "$nom" != c ] || outils+=(cp)
+  for i in "${outils[@]}"; do dst[$i]=$WORK/$nom/$i; done
   echo "Arbre $lib (cache $MODE)"
   for ((r = 0; r < REPEAT; r++)); do
-    rm -rf "$dj" "$dr"
-    # The two tools take turns at going first.
-    if ((r % 2 == 0)); then
-      mesurer "$lib" "$S1" jumelix chauffer "$src" -- "$BIN" sync "$src" "$dj"
-      attendu "$lib, $S1" lignes=0 copies="$n"
-      mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dr/"
-    else
-      mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dr/"
-      mesurer "$lib" "$S1" jumelix chauffer "$src" -- "$BIN" sync "$src" "$dj"
-      attendu "$lib, $S1" lignes=0 copies="$n"
-    fi
+    for i in "${outils[@]}"; do rm -rf "${dst[$i]}"; done
+    # The tools take turns at going first.
+    for ((i = 0; i < ${#outils[@]}; i++)); do
+      local o=${outils[(i + r) % ${#outils[@]}]}
+      premiere "$o" "$lib" "$n" "$src" "${dst[$o]}"
+    done
   done
-  verifier "$lib, $S1" "$src" "$dj"
+  verifier "$lib, $S1" "$src" "${dst[jumelix]}"
+  [ -z "$RCLONE" ] || verifier_fichiers "$lib, $S1, rclone" "$src" "${dst[rclone]}"
+  [ -z "${dst[cp]:-}" ] || rm -rf "${dst[cp]}"  # measured once, not needed for what follows
   echo "  $S1 : fait"
   for ((r = 0; r < REPEAT; r++)); do
-    mesurer "$lib" "$S2" jumelix jcomp "$src" "$dj" -- "$BIN" compare "$src" "$dj"
+    mesurer "$lib" "$S2" jumelix jcomp "$src" "${dst[jumelix]}" -- "$BIN" compare "$src" "${dst[jumelix]}"
     attendu "$lib, $S2" lignes=0 identiques="$n"
-    mesurer "$lib" "$S2" rsync rsync_comp "$src" "$dr" -- rsync -a --delete --dry-run -i "$src/" "$dr/"
+    mesurer "$lib" "$S2" rsync rsync_comp "$src" "${dst[rsync]}" -- \
+      rsync -a --delete --dry-run -i "$src/" "${dst[rsync]}/"
+    [ -z "$RCLONE" ] || mesurer "$lib" "$S2" rclone rclone_comp "$src" "${dst[rclone]}" -- \
+      rclone sync --links --dry-run "$src" "${dst[rclone]}"
   done
   echo "  $S2 : fait"
   for ((r = 0; r < REPEAT; r++)); do
-    mesurer "$lib" "$S3" jumelix jsync "$src" "$dj" -- "$BIN" sync "$src" "$dj"
+    mesurer "$lib" "$S3" jumelix jsync "$src" "${dst[jumelix]}" -- "$BIN" sync "$src" "${dst[jumelix]}"
     attendu "$lib, $S3" lignes=0 copies=0 supprimes=0 identiques="$n"
-    mesurer "$lib" "$S3" rsync rsync_sync "$src" "$dr" -- rsync -a --delete "$src/" "$dr/"
+    mesurer "$lib" "$S3" rsync rsync_sync "$src" "${dst[rsync]}" -- rsync -a --delete "$src/" "${dst[rsync]}/"
+    [ -z "$RCLONE" ] || mesurer "$lib" "$S3" rclone rclone_sync "$src" "${dst[rclone]}" -- \
+      rclone sync --links "$src" "${dst[rclone]}"
   done
   echo "  $S3 : fait"
   for ((r = 0; r < REPEAT; r++)); do
     nchg=$($TOOL change "$src" 1 "$r")
-    mesurer "$lib" "$S4" jumelix jcomp "$src" "$dj" -- "$BIN" sync "$src" "$dj"
+    mesurer "$lib" "$S4" jumelix jcomp "$src" "${dst[jumelix]}" -- "$BIN" sync "$src" "${dst[jumelix]}"
     attendu "$lib, $S4" lignes=0 copies="$nchg" supprimes=0
-    mesurer "$lib" "$S4" rsync rsync_comp "$src" "$dr" -- rsync -a --delete "$src/" "$dr/"
+    mesurer "$lib" "$S4" rsync rsync_comp "$src" "${dst[rsync]}" -- rsync -a --delete "$src/" "${dst[rsync]}/"
+    [ -z "$RCLONE" ] || mesurer "$lib" "$S4" rclone rclone_comp "$src" "${dst[rclone]}" -- \
+      rclone sync --links "$src" "${dst[rclone]}"
   done
-  verifier "$lib, $S4" "$src" "$dj"
+  verifier "$lib, $S4" "$src" "${dst[jumelix]}"
+  [ -z "$RCLONE" ] || verifier_fichiers "$lib, $S4, rclone" "$src" "${dst[rclone]}"
   echo "  $S4 : fait ($nchg fichiers modifiés à chaque mesure)"
 }
 
@@ -277,7 +327,7 @@ serie() {
 for MODE in $CACHE; do serie; done
 echo
 
-$TOOL table "$RES"
+$TOOL table "$RES" "$((N_C * MIB_C))"
 echo
 if ((${#ANOMALIES[@]})); then
   echo "ANOMALIES (${#ANOMALIES[@]}) :"
