@@ -20,6 +20,9 @@ using interne::AvecRepertoireInscriptible;
 using interne::Fd;
 using interne::Temporaire;
 
+// From this size on, a copy's data is sent to the disk as soon as it is written.
+constexpr off_t kEcritureAnticipee = off_t{1} << 20;
+
 int CopierParLectureEcriture(int in, int out, off_t debut, off_t longueur, off_t& fin) {
   std::vector<char> tampon(1 << 20);
   while (longueur > 0) {
@@ -175,8 +178,10 @@ int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
   if (futimens(out.get(), temps) != 0) return errno;
   if (options.SynchroDonnees) {
     if (fdatasync(out.get()) != 0) return errno;
-  } else {
-    // Starts the writing now, so that the flush of the batch has less left to wait for.
+  } else if (st.st_size >= kEcritureAnticipee) {
+    // Starts writing a large file now, so that the flush of its batch has less left to
+    // wait for. Small files are left to the flush, which writes them far more cheaply
+    // together (measured: a fifth of the time of a first synchronisation of small files).
     sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   }
   return out.Fermer();
