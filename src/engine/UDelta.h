@@ -1,6 +1,8 @@
 // The synchronisation engine: compares or synchronises one source tree with one
 // destination tree. Compare mode reports, synchronise mode acts; the source is only read.
-// Single-threaded: one walk at a time, on the caller's thread. Failures never throw: each
+// The walk runs on the caller's thread, which alone reports, counts and calls back, in
+// the order of a one-thread walk; a few workers (engine/Ouvriers.h) list directories and
+// write copies ahead of it, and flush full batches to disk. Failures never throw: each
 // becomes a report line given to SurMessage, and the walk goes on with the next entry.
 #pragma once
 
