@@ -43,7 +43,9 @@ std::function<int()>& JoursArchiveInstalles() {
 
 }  // namespace
 
-void InstallerJoursArchive(std::function<int()> jours) { JoursArchiveInstalles() = std::move(jours); }
+void InstallerJoursArchive(std::function<int()> jours) {
+  JoursArchiveInstalles() = std::move(jours);
+}
 
 int JoursArchiveProgramme() {
   const auto& jours = JoursArchiveInstalles();

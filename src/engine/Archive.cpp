@@ -38,9 +38,8 @@ std::string Joindre(const std::string& dir, const std::string& nom) {
 }  // namespace
 
 time_t DateDossierArchive(const std::string& nom) {
-  if (nom.size() < kLongueurDate || !Chiffres(nom, 0, 4) || nom[4] != '-' ||
-      !Chiffres(nom, 5, 2) || nom[7] != '-' || !Chiffres(nom, 8, 2) || nom[10] != ' ' ||
-      !Chiffres(nom, 11, 6)) {
+  if (nom.size() < kLongueurDate || !Chiffres(nom, 0, 4) || nom[4] != '-' || !Chiffres(nom, 5, 2) ||
+      nom[7] != '-' || !Chiffres(nom, 8, 2) || nom[10] != ' ' || !Chiffres(nom, 11, 6)) {
     return -1;
   }
   if (nom.size() > kLongueurDate &&
@@ -57,8 +56,8 @@ time_t DateDossierArchive(const std::string& nom) {
   tm.tm_min = Nombre(nom, 13, 2);
   tm.tm_sec = Nombre(nom, 15, 2);
   tm.tm_isdst = -1;
-  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
-      tm.tm_sec > 60) {
+  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+      tm.tm_min > 59 || tm.tm_sec > 60) {
     return -1;
   }
   return std::mktime(&tm);

@@ -154,7 +154,8 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
     lignes.push_back("Sendmail=" + SurUneLigne(sendmail));
   const std::string jeton = Trim(Jeton);
   if (!jeton.empty()) lignes.push_back("Jeton=" + SurUneLigne(jeton));
-  if (JoursArchive != kJoursArchiveParDefaut && JoursArchive >= 0 && JoursArchive <= kJoursArchiveMax)
+  if (JoursArchive != kJoursArchiveParDefaut && JoursArchive >= 0 &&
+      JoursArchive <= kJoursArchiveMax)
     lignes.push_back("JoursArchive=" + std::to_string(JoursArchive));
   return lignes;
 }

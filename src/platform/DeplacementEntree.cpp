@@ -45,7 +45,8 @@ int Deplacer(const TRepertoire& de, const std::string& nom, const TRepertoire& v
   const bool repertoire = S_ISDIR(st.st_mode);
   // Moving a directory to another parent rewrites its "..": that needs its write right.
   const bool droit = repertoire && geteuid() != 0 && (st.st_mode & S_IWUSR) == 0;
-  if (droit && fchmodat(de.fd(), nom.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (droit &&
+      fchmodat(de.fd(), nom.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno;
   }
   int r = AvecRepertoireInscriptible(de.fd(), [&] {
@@ -53,7 +54,9 @@ int Deplacer(const TRepertoire& de, const std::string& nom, const TRepertoire& v
   });
   const int ou = r == 0 ? vers.fd() : de.fd();
   const std::string& ici = r == 0 ? nouveau : nom;
-  if (droit) fchmodat(ou, ici.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+  // A failure leaves the write right on: the entry has moved all the same.
+  if (droit && fchmodat(ou, ici.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
+  }
   struct stat apres;
   if (r == 0 && repertoire && fstatat(ou, ici.c_str(), &apres, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISDIR(apres.st_mode) && !MemesTemps(st, apres)) {

@@ -156,7 +156,7 @@ TEST_F(ServiceTest, AFileDeletedByMistakeIsRecoveredFromTheArchiveAfterTheNightl
   const std::string nuit = sauve + "/.jumelix-archive/" + nuits[0];
   EXPECT_TRUE(std::regex_match(nuits[0], std::regex(R"(\d{4}-\d\d-\d\d \d{6})"))) << nuits[0];
   for (const std::string& cp : {"cp -a '" + nuit + "/rapport.odt' '" + docs + "/'",
-                                 "cp -a '" + nuit + "/photos/ete.jpg' '" + docs + "/photos/'"}) {
+                                "cp -a '" + nuit + "/photos/ete.jpg' '" + docs + "/photos/'"}) {
     ASSERT_EQ(std::system(cp.c_str()), 0) << cp;
   }
   EXPECT_EQ(TempTree::Lire(docs + "/rapport.odt"), "le rapport de l'année");
@@ -173,8 +173,8 @@ TEST_F(ServiceTest, ZeroArchiveDaysInTheSettingsDeleteAtOnce) {
   arbre_.Fichier("home/.config/jumelix/JumelixConfig.dat", "JoursArchive=0\r\n");
   arbre_.Fichier("s/garde", "g");
   arbre_.Fichier("d/perdu", "p");
-  const std::string liste = arbre_.Fichier(
-      "travail/l.ini", ListeFichier({arbre_.Chemin("s"), arbre_.Chemin("d")}));
+  const std::string liste =
+      arbre_.Fichier("travail/l.ini", ListeFichier({arbre_.Chemin("s"), arbre_.Chemin("d")}));
   ASSERT_EQ(Service({"/S", liste}).code, 0);
   EXPECT_EQ(TempTree::Noms(arbre_.Chemin("d")), V{"garde"});
   EXPECT_EQ(Journal().at(Journal().size() - 2),

@@ -26,8 +26,8 @@ using test::EcartsRsync;
 using test::TempTree;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;        // 2023-03-15 10:00:00 UTC: the entries' times
-const time_t kRun = 1700000000;      // the run's start, which names its folder
+const time_t kT = 1678874400;    // 2023-03-15 10:00:00 UTC: the entries' times
+const time_t kRun = 1700000000;  // the run's start, which names its folder
 constexpr time_t kJour = 86400;
 
 struct stat Lstat(const std::string& c) {
@@ -135,8 +135,10 @@ TEST_F(Archive, IsNeverWalkedReportedNorDeletedByLaterRuns) {
 TEST_F(Archive, ASourceRootEntryOfItsNameIsReportedAndNotCopied) {
   Fichier("src/.jumelix-archive/x", "x");
   Fichier("src/sous/.jumelix-archive", "ordinaire plus bas");
-  const Lignes attendu = {"Répertoire non copié, son nom est réservé à l'archive de la "
-                          "destination : " + S + "/.jumelix-archive"};
+  const Lignes attendu = {
+      "Répertoire non copié, son nom est réservé à l'archive de la "
+      "destination : " +
+      S + "/.jumelix-archive"};
   EXPECT_EQ(Synchroniser().lignes, attendu);
   EXPECT_EQ(Synchroniser(30, kRun, true).lignes, attendu);
   EXPECT_EQ(Synchroniser(0).lignes, attendu);
@@ -213,9 +215,8 @@ TEST_F(Archive, AFullDiskFreesTheOldestFoldersFirst) {
   Fichier("src/enorme", std::string(2 * 1024 * 1024, 'e'));
   Bilan plein = Synchroniser(30, kRun + 60);
   ASSERT_EQ(plein.lignes.size(), 1u);
-  EXPECT_EQ(plein.lignes[0].rfind("Erreur lors de la copie du fichier " + S + "/enorme vers " +
-                                      D + "/enorme. ",
-                                  0),
+  EXPECT_EQ(plein.lignes[0].rfind(
+                "Erreur lors de la copie du fichier " + S + "/enorme vers " + D + "/enorme. ", 0),
             0u)
       << plein.lignes[0];
   EXPECT_EQ(TempTree::Noms(D + "/.jumelix-archive"), Lignes{NomDossierArchive(kRun + 60)});
@@ -249,8 +250,9 @@ TEST_F(Archive, NeverCrossesAMountPointNorFollowsALink) {
 TEST(NomDossierArchive, ReadsOnlyItsOwnNames) {
   EXPECT_EQ(DateDossierArchive(NomDossierArchive(kRun)), kRun);
   EXPECT_EQ(DateDossierArchive(NomDossierArchive(kRun) + "-12"), kRun);
-  for (const char* autre : {"", "notes", "2023-03-15 10000", "2023-03-15 100000-", "2023-03-15 1000000",
-                            "2023-03-15_100000", "2023-00-15 100000", "2023-03-15 250000"}) {
+  for (const char* autre :
+       {"", "notes", "2023-03-15 10000", "2023-03-15 100000-", "2023-03-15 1000000",
+        "2023-03-15_100000", "2023-00-15 100000", "2023-03-15 250000"}) {
     EXPECT_EQ(DateDossierArchive(autre), -1) << autre;
   }
 }
