@@ -11,12 +11,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/UDelta.h"
 #include "support/BilanParcours.h"
 #include "support/TempTree.h"
+#include "support/VolumeExfat.h"
 
 namespace jumelix {
 namespace {
@@ -245,6 +247,30 @@ TEST_F(Archive, NeverCrossesAMountPointNorFollowsALink) {
                                   "Impossible de supprimer le répertoire " + D + "/disque"}));
   EXPECT_EQ(TempTree::Noms(ailleurs), Lignes{});
   EXPECT_EQ(TempTree::Lire(D + "/perdu"), "p");
+}
+
+TEST_F(Archive, AVolumeThatCannotSwapEntriesStillKeepsTheOldVersions) {
+  test::VolumeExfat volume;
+  if (!volume.Monte()) GTEST_SKIP() << volume.Raison();
+  D = volume.Racine();
+  auto ecrire = [](const std::string& chemin, const std::string& contenu) {
+    std::ofstream(chemin, std::ios::binary) << contenu;
+  };
+  Fichier("src/lettre", "nouvelle version");
+  t.DateModif("src/lettre", kT + 60);
+  ecrire(D + "/lettre", "ancienne version");
+  ecrire(D + "/efface", "e");
+  ASSERT_EQ(mkdir((D + "/rep").c_str(), 0755), 0);
+  ecrire(D + "/rep/x", "x");
+  Bilan b = Synchroniser();
+  EXPECT_EQ(b.lignes, Lignes{});
+  EXPECT_EQ(b.copies, 1);
+  EXPECT_EQ(b.supprimes, 2);
+  EXPECT_EQ(TempTree::Lire(D + "/lettre"), "nouvelle version");
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/lettre"), "ancienne version");
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/efface"), "e");
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/rep/x"), "x");
+  EXPECT_EQ(TempTree::Noms(D), (Lignes{".jumelix-archive", "lettre"}));
 }
 
 TEST(NomDossierArchive, ReadsOnlyItsOwnNames) {
