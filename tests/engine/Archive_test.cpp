@@ -118,20 +118,24 @@ TEST_F(Archive, ReplacedAndDeletedEntriesAreKeptIntactWithTheirTimesAndModes) {
 }
 
 TEST_F(Archive, IsNeverWalkedReportedNorDeletedByLaterRuns) {
-  Fichier("src/a", "a");
+  Fichier("src/a", "1");
   Fichier("dst/perdu", "p");
   ASSERT_EQ(Synchroniser().lignes, Lignes{});
-  const std::string A = DossierRun();
-  EXPECT_EQ(TempTree::Lire(A + "/perdu"), "p");
-  // Compare mode shows nothing of it; later runs, archive on or off, leave it alone.
-  EXPECT_EQ(Synchroniser(30, kRun, true).lignes, Lignes{});
-  Bilan encore = Synchroniser(30, kRun + 60);
+  // A run begun in the same second gets a folder of its own.
+  Fichier("src/a", "2");
+  t.DateModif("src/a", kT + 60);
+  Bilan encore = Synchroniser();
   EXPECT_EQ(encore.lignes, Lignes{});
   EXPECT_EQ(encore.supprimes, 0);
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/perdu"), "p");
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "-2/a"), "1");
+  // Compare mode shows nothing of it; later runs, archive on or off, leave it alone.
+  EXPECT_EQ(Synchroniser(30, kRun, true).lignes, Lignes{});
+  EXPECT_EQ(Synchroniser(30, kRun + 60).lignes, Lignes{});
   EXPECT_EQ(Synchroniser(0).lignes, Lignes{});
   EXPECT_EQ(test::Traiter(S, D, true).lignes, Lignes{});
-  EXPECT_EQ(TempTree::Noms(D + "/.jumelix-archive"), Lignes{NomDossierArchive(kRun)});
-  EXPECT_EQ(TempTree::Lire(A + "/perdu"), "p");
+  EXPECT_EQ(TempTree::Noms(D + "/.jumelix-archive"),
+            (Lignes{NomDossierArchive(kRun), NomDossierArchive(kRun) + "-2"}));
 }
 
 TEST_F(Archive, ASourceRootEntryOfItsNameIsReportedAndNotCopied) {
@@ -183,20 +187,6 @@ TEST_F(Archive, ZeroDaysDeletesAsBefore) {
   EXPECT_EQ(b.copies, 1);
   EXPECT_EQ(b.supprimes, 2);
   EXPECT_EQ(TempTree::Noms(D), Lignes{"a"});
-}
-
-TEST_F(Archive, RunsInTheSameSecondKeepSeparateFolders) {
-  Fichier("src/a", "1");
-  ASSERT_EQ(Synchroniser().lignes, Lignes{});
-  Fichier("src/a", "2");
-  t.DateModif("src/a", kT + 60);
-  ASSERT_EQ(Synchroniser().lignes, Lignes{});
-  Fichier("src/a", "3");
-  t.DateModif("src/a", kT + 120);
-  ASSERT_EQ(Synchroniser().lignes, Lignes{});
-  EXPECT_EQ(TempTree::Lire(DossierRun() + "/a"), "1");
-  EXPECT_EQ(TempTree::Lire(DossierRun() + "-2/a"), "2");
-  EXPECT_EQ(TempTree::Lire(D + "/a"), "3");
 }
 
 TEST_F(Archive, AFullDiskFreesTheOldestFoldersFirst) {
