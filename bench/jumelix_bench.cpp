@@ -1,8 +1,10 @@
 // Benchmark driver: runs the synchronisation engine on one pair, with no display, and
 // prints the number of report lines and the run-wide counters on one line of standard
 // output, so that bench/run.sh can time the walk alone and check what it did.
-// Usage: jumelix_bench compare|sync SOURCE DESTINATION [-v]
+// Usage: jumelix_bench compare|sync SOURCE DESTINATION [-v] [--archive JOURS]
 //   -v also writes every report line to standard error.
+//   --archive JOURS keeps what the walk replaces or deletes in the destination's archive
+//   for that many days (0, the default here as in the engine: deleted at once).
 // JUMELIX_OUVRIERS=n in the environment sets the number of the engine's workers (0: none),
 // to measure its effect.
 // Exit status: 0 when the walk ran (whatever it found), 2 for a usage error.
@@ -18,14 +20,15 @@
 namespace {
 
 int Usage() {
-  std::fputs("Usage : jumelix_bench compare|sync SOURCE DESTINATION [-v]\n", stderr);
+  std::fputs("Usage : jumelix_bench compare|sync SOURCE DESTINATION [-v] [--archive JOURS]\n",
+             stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4 || argc > 5) return Usage();
+  if (argc < 4 || argc > 7) return Usage();
   bool comparer;
   if (std::strcmp(argv[1], "compare") == 0) {
     comparer = true;
@@ -35,13 +38,20 @@ int main(int argc, char** argv) {
     return Usage();
   }
   bool bavard = false;
-  if (argc == 5) {
-    if (std::strcmp(argv[4], "-v") != 0) return Usage();
-    bavard = true;
-  }
-
   if (const char* n = std::getenv("JUMELIX_OUVRIERS")) jumelix::DefinirNombreOuvriers(std::atoi(n));
   jumelix::TEtatRun etat;  // fresh counters, as the run controller starts a run
+  for (int i = 4; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-v") == 0) {
+      bavard = true;
+    } else if (std::strcmp(argv[i], "--archive") == 0 && i + 1 < argc) {
+      char* fin = nullptr;
+      const long jours = std::strtol(argv[++i], &fin, 10);
+      if (*fin != '\0' || jours < 0 || jours > 36500) return Usage();
+      etat.JoursArchive = static_cast<int>(jours);
+    } else {
+      return Usage();
+    }
+  }
 
   long lignes = 0;
   const jumelix::TSurMessage surMessage = [&lignes, bavard](const std::string& texte, int) {

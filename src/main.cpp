@@ -10,6 +10,7 @@
 #include "app/Journal.h"
 #include "app/Programme.h"
 #include "app/RapportMail.h"
+#include "app/UJumelix.h"
 #include "mail/ConfigMail.h"
 #include "mail/RapportMailSmtp.h"
 #ifdef JUMELIX_HAS_GUI
@@ -27,6 +28,8 @@ namespace {
 void InstallerMail() {
   jumelix::ParametresMail();
   jumelix::InstallerRapportMail(std::make_unique<jumelix::TRapportMailSmtp>());
+  // Read at each run: what the "Options..." dialog sets applies to the next run.
+  jumelix::InstallerJoursArchive([] { return jumelix::ParametresMail().JoursArchive; });
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -34,7 +36,21 @@ std::string TexteFinService(int32_t nb_erreurs) {
   return "Synchronisation terminée. Nombre d'erreurs " + std::to_string(nb_erreurs);
 }
 
+std::function<int()>& JoursArchiveInstalles() {
+  static std::function<int()> jours;
+  return jours;
+}
+
 }  // namespace
+
+void InstallerJoursArchive(std::function<int()> jours) {
+  JoursArchiveInstalles() = std::move(jours);
+}
+
+int JoursArchiveProgramme() {
+  const auto& jours = JoursArchiveInstalles();
+  return jours ? std::max(0, jours()) : 0;
+}
 
 std::string TexteTempsEcoule(uint32_t t, uint32_t debut) {
   if (t < debut) return {};
@@ -137,6 +153,8 @@ void TJumelix::Executer(bool ComparerSeulement) {
   // Fresh counters and stop flag: the end of the run reads the flag the last walk left, and
   // a run that walks nothing must not inherit the flag of an earlier stopped run.
   etat_ = TEtatRun{};
+  etat_.JoursArchive = JoursArchiveProgramme();
+  etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
   if (!mode_service_) {
     debut_run_ = horloge_();
     MajBarreEtat(true);

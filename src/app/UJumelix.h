@@ -36,6 +36,13 @@ std::string TexteTempsEcoule(uint32_t t, uint32_t debut);
 // path is "/" itself.
 std::string CheminDeCellule(const std::string& cellule);
 
+// The archive's retention in days for the synchronisations of this process (TEtatRun::
+// JoursArchive), asked at the start of every run: main installs the settings file's value,
+// so that the window's "Options..." dialog and /S both apply it. Without one, 0: deleted
+// entries are not kept.
+void InstallerJoursArchive(std::function<int()> jours);
+int JoursArchiveProgramme();
+
 class TJumelix {
  public:
   using TJournal = std::function<void(const std::string&)>;

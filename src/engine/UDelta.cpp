@@ -12,6 +12,7 @@
 
 #include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
+#include "engine/Archive.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/Anticipation.h"
 #include "engine/Listage.h"
@@ -110,7 +111,8 @@ class TParcours {
       : comparer_(comparerSeulement),
         surMessage_(surMessage),
         surAvancement_(surAvancement),
-        etat_(etat) {
+        etat_(etat),
+        archive_(comparerSeulement ? 0 : etat.JoursArchive, etat.DebutRun) {
     options_.SynchroDonnees = kSynchroParFichier;
   }
 
@@ -158,6 +160,13 @@ class TParcours {
     if (!comparer_ && dst.Ouvert() && verrou_.Prendre(dst.fd()) == EWOULDBLOCK) {
       Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
       return;
+    }
+    racineSrc_ = source;
+    racineDst_ = destination;
+    if (dst.Ouvert()) {
+      archive_.Commencer(dst, destination, [&](const std::string& dossier) {
+        Signaler("Impossible de supprimer le répertoire " + dossier);
+      });
     }
     TraiterNiveau(src, err_src, dst, err_dst, source, destination, nullptr, nullptr);
     PublierAttente();
@@ -269,6 +278,7 @@ class TParcours {
         return;
       }
     }
+    if (dst == racineDst_) OterArchive();
     if (PointDeControle()) return;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
@@ -278,6 +288,7 @@ class TParcours {
       Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
       return;
     }
+    if (src == racineSrc_) OterNomArchive(entrees, src);
     Proprietes(dstRep);
     options_.GarderDroits = !props_.NomsWindows;
     if (CrochetAvantAction) CrochetAvantAction(dst);
@@ -482,14 +493,14 @@ class TParcours {
   // a nearly full disk needs the room of the surplus.
   void SupprimerSurplus(const TRepertoire& dstRep, const std::string& dst) {
     if (!cede_.empty() || fich_.Count() > 0 || rep_.Count() > 0) modifie_ = true;
-    for (const std::string& nom : cede_) SupprimerFichier(dstRep, nom);
+    for (const std::string& nom : cede_) SupprimerFichier(dstRep, dst, nom);
     for (const TNomFichRep* r : fich_.Elements()) {
-      if (!SupprimerFichier(dstRep, r->Name)) {
+      if (!SupprimerFichier(dstRep, dst, r->Name)) {
         Signaler("Impossible de supprimer le fichier " + Joindre(dst, r->Name));
       }
     }
     for (const TNomFichRep* r : rep_.Elements()) {
-      if (platform::SupprimerArborescence(dstRep, r->Name, etat_.NbSupprimes) != 0) {
+      if (SupprimerRepertoire(dstRep, dst, r->Name) != 0) {
         Signaler("Impossible de supprimer le répertoire " + Joindre(dst, r->Name));
       }
       if (PointDeControle()) break;
@@ -593,6 +604,10 @@ class TParcours {
       }
       if (libere) err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     }
+    // Then the archive gives up its oldest folders, one by one.
+    while (err == ENOSPC && archive_.LibererPlace()) {
+      err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+    }
     if (err == platform::kPasFichierOrdinaire) {
       Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
     } else if (err == platform::kModifiePendantCopie) {
@@ -681,7 +696,7 @@ class TParcours {
       for (const auto& [p, e] : lot.synchros) {
         if (p == a.dir->peripherique) err = e;
       }
-      const int r = err != 0 ? err : platform::Publier(a.dir->rep, a.copie);
+      const int r = err != 0 ? err : archive_.Publier(a.dir->rep, a.copie, a.destination);
       if (r == 0) {
         ++etat_.NbCopies;
         modifie_ = true;
@@ -731,11 +746,45 @@ class TParcours {
     }
   }
 
-  // Each deleted file is counted once, here.
-  bool SupprimerFichier(const TRepertoire& dstRep, const std::string& nom) {
+  // Each deleted file is counted once, here; with the archive on, "deleted" means moved
+  // into it.
+  bool SupprimerFichier(const TRepertoire& dstRep, const std::string& dst, const std::string& nom) {
+    if (archive_.Actif()) {
+      return archive_.Archiver(dstRep, nom, Joindre(dst, nom), etat_.NbSupprimes) == 0;
+    }
     if (platform::SupprimerFichier(dstRep, nom) != 0) return false;
     ++etat_.NbSupprimes;
     return true;
+  }
+
+  // A directory and its tree: each non-directory entry of it counts as one deleted file,
+  // moved into the archive or deleted.
+  int SupprimerRepertoire(const TRepertoire& dstRep, const std::string& dst,
+                          const std::string& nom) {
+    if (archive_.Actif()) {
+      return archive_.Archiver(dstRep, nom, Joindre(dst, nom), etat_.NbSupprimes);
+    }
+    return platform::SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
+  }
+
+  // The destination's own archive, at its root, is none of the walk's business.
+  void OterArchive() {
+    for (TListNomFichRep* l : {&rep_, &fich_}) {
+      const int i = l->IndiceExact(kNomArchive);
+      if (i >= 0) l->Supprimer(i);
+    }
+  }
+
+  // A source root entry of the archive's name would land in the destination's archive.
+  void OterNomArchive(std::vector<EntreeRepertoire>& entrees, const std::string& src) {
+    for (size_t i = 0; i < entrees.size(); ++i) {
+      if (entrees[i].Nom != kNomArchive) continue;
+      Signaler(std::string(entrees[i].Genre == GenreEntree::Repertoire ? "Répertoire" : "Fichier") +
+               " non copié, son nom est réservé à l'archive de la destination : " +
+               Joindre(src, entrees[i].Nom));
+      entrees.erase(entrees.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
   }
 
   TOuvriers ouvriers_{NombreOuvriers()};  // first made, last destroyed
@@ -759,6 +808,8 @@ class TParcours {
   int64_t octetsEnAttente_ = 0;
   size_t repertoiresEnAttente_ = 0;
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end
+  TArchive archive_;
+  std::string racineSrc_, racineDst_;
 };
 
 // A source that holds nothing while its destination holds something is far more often a
@@ -769,7 +820,7 @@ class TParcours {
 bool SourceVideCibleRemplie(const std::string& source, const std::string& destination) {
   bool trouvee = false;
   if (platform::ChercherUneEntree(source, trouvee) != 0 || trouvee) return false;
-  platform::ChercherUneEntree(destination, trouvee);
+  platform::ChercherUneEntree(destination, trouvee, kNomArchive);
   return trouvee;
 }
 

@@ -27,6 +27,12 @@ struct TEtatRun {
   int32_t NbCopies = 0;
   int32_t NbSupprimes = 0;
   int32_t NbIdentiques = 0;
+  // Days the destination's archive keeps what a synchronisation replaces or deletes
+  // (engine/Archive.h); 0, the default here, deletes at once. The run controller sets it
+  // from the settings. DebutRun (seconds since the epoch) names the run's archive folders;
+  // 0: the start of each pair.
+  int JoursArchive = 0;
+  int64_t DebutRun = 0;
 };
 
 // Test only: when set, called at each level of a walk once both sides are listed and

@@ -14,6 +14,7 @@
 #include "gui/HelpWindow.h"
 #include "gui/MailDialog.h"
 #include "gui/MainWindow.h"
+#include "gui/OptionsDialog.h"
 #include "gui/PompeQt.h"
 
 namespace jumelix {
@@ -43,6 +44,8 @@ int LancerInterface(int argc, char** argv) {
   FormJumelix.DefinirFormAide(&FormAide);
   TFormMail FormMail(&FormJumelix);
   FormJumelix.DefinirFormMail([&FormMail] { FormMail.exec(); });
+  TFormOptions FormOptions(&FormJumelix);
+  FormJumelix.DefinirFormOptions([&FormOptions] { FormOptions.exec(); });
   InstallerPompeQt();
   QObject::connect(&FormJumelix, &TFormJumelix::Fermee, &application, &QCoreApplication::quit,
                    Qt::QueuedConnection);

@@ -66,6 +66,7 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       Lireunfichierliste1_(QStringLiteral("Lire un fichier liste..."), this),
       Enregistrerlefichierliste1_(QStringLiteral("Enregistrer le fichier liste..."), this),
       Compterenduparmail1_(QStringLiteral("Compte-rendu par mail..."), this),
+      Options1_(QStringLiteral("Options..."), this),
       Quitter1_(QStringLiteral("Quitter"), this),
       Aide2_(QStringLiteral("Aide"), this),
       Apropos1_(QStringLiteral("A propos"), this),
@@ -144,6 +145,7 @@ void TFormJumelix::ConstruireMenu() {
   Action1_.addAction(&Enregistrerlefichierliste1_);
   Action1_.addSeparator();
   Action1_.addAction(&Compterenduparmail1_);
+  Action1_.addAction(&Options1_);
   Action1_.addSeparator();
   Action1_.addAction(&Quitter1_);
   Aide1_.addAction(&Aide2_);
@@ -165,6 +167,10 @@ void TFormJumelix::ConstruireMenu() {
   connect(&Aide2_, &QAction::triggered, this, &TFormJumelix::ButtonAideClick);
   connect(&Apropos1_, &QAction::triggered, this, &TFormJumelix::Apropos1Click);
   Compterenduparmail1_.setEnabled(false);
+  connect(&Options1_, &QAction::triggered, this, [this] {
+    if (afficher_form_options_) afficher_form_options_();
+  });
+  Options1_.setEnabled(false);
 }
 
 void TFormJumelix::ConstruireBoutons() {
@@ -204,6 +210,11 @@ void TFormJumelix::ConstruireBoutons() {
 void TFormJumelix::FormCreate(const TLigneCommande& ligne_commande) {
   jumelix_.FormCreate(ligne_commande);
   SuivreCouranteGrille();
+}
+
+void TFormJumelix::DefinirFormOptions(std::function<void()> afficher) {
+  afficher_form_options_ = std::move(afficher);
+  Options1_.setEnabled(static_cast<bool>(afficher_form_options_));
 }
 
 void TFormJumelix::DefinirFormMail(std::function<void()> afficher) {

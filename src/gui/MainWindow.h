@@ -62,6 +62,8 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   void DefinirFormAide(TFormAide* aide) { FormAide_ = aide; }
   // Shows the mail settings dialog modally; without one the menu item stays disabled.
   void DefinirFormMail(std::function<void()> afficher);
+  // Shows the "Options..." dialog modally; without one the menu item stays disabled.
+  void DefinirFormOptions(std::function<void()> afficher);
   // Places the window at the centre of the desktop.
   void Centrer();
 
@@ -89,6 +91,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction* Lireunfichierliste1() { return &Lireunfichierliste1_; }
   QAction* Enregistrerlefichierliste1() { return &Enregistrerlefichierliste1_; }
   QAction* Compterenduparmail1() { return &Compterenduparmail1_; }
+  QAction* Options1() { return &Options1_; }
   QAction* Quitter1() { return &Quitter1_; }
   QAction* Aide2() { return &Aide2_; }
   QAction* Apropos1() { return &Apropos1_; }
@@ -150,6 +153,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction Lireunfichierliste1_;
   QAction Enregistrerlefichierliste1_;
   QAction Compterenduparmail1_;
+  QAction Options1_;
   QAction Quitter1_;
   QAction Aide2_;
   QAction Apropos1_;
@@ -173,6 +177,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
 
   TFormAide* FormAide_ = nullptr;
   std::function<void()> afficher_form_mail_;
+  std::function<void()> afficher_form_options_;
   int hauteur_grille_ = 109;
   int hauteur_grille_au_clic_ = 109;
   bool resize_suspendu_ = false;

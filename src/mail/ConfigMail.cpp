@@ -34,6 +34,19 @@ std::string SurUneLigne(std::string valeur) {
   return valeur;
 }
 
+// A retention in days from the file: a later version's or a hand-edited value that is not
+// a number in range keeps the default rather than switching the archive off.
+int LireJours(const std::string& texte) {
+  const std::string t = Trim(texte);
+  int valeur = 0;
+  auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), valeur);
+  if (t.empty() || ec != std::errc() || ptr != t.data() + t.size() || valeur < 0 ||
+      valeur > kJoursArchiveMax) {
+    return kJoursArchiveParDefaut;
+  }
+  return valeur;
+}
+
 }  // namespace
 
 TConfigMail::TConfigMail() : chemin_config_(CheminFichierConfiguration()) {}
@@ -49,6 +62,7 @@ void TConfigMail::LireConfig() {
   Transport = TTransportMail::tmSmtp;
   Sendmail = kSendmailParDefaut;
   Jeton.clear();
+  JoursArchive = kJoursArchiveParDefaut;
   for (const std::string& ligne : lignes) {
     size_t egal = ligne.find('=');
     if (egal == std::string::npos) continue;
@@ -95,6 +109,8 @@ void TConfigMail::LireConfig() {
       Sendmail = Trim(valeur).empty() ? std::string(kSendmailParDefaut) : valeur;
     } else if (cle == "Jeton") {
       Jeton = valeur;
+    } else if (cle == "JoursArchive") {
+      JoursArchive = LireJours(valeur);
     }
   }
 }
@@ -138,6 +154,9 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
     lignes.push_back("Sendmail=" + SurUneLigne(sendmail));
   const std::string jeton = Trim(Jeton);
   if (!jeton.empty()) lignes.push_back("Jeton=" + SurUneLigne(jeton));
+  if (JoursArchive != kJoursArchiveParDefaut && JoursArchive >= 0 &&
+      JoursArchive <= kJoursArchiveMax)
+    lignes.push_back("JoursArchive=" + std::to_string(JoursArchive));
   return lignes;
 }
 

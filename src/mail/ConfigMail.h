@@ -27,6 +27,11 @@ enum class TTransportMail { tmSmtp, tmSendmail };
 // The mailer used when the settings name none.
 inline constexpr const char* kSendmailParDefaut = "/usr/sbin/sendmail";
 
+// How many days a destination's archive keeps what a synchronisation replaced or deleted,
+// when the settings say nothing; and the most the settings accept (a century).
+inline constexpr int kJoursArchiveParDefaut = 30;
+inline constexpr int kJoursArchiveMax = 36500;
+
 class TConfigMail {
  public:
   // The settings, as the dialog's fields hold them (texts as typed).
@@ -48,6 +53,10 @@ class TConfigMail {
   TTransportMail Transport = TTransportMail::tmSmtp;
   std::string Sendmail = kSendmailParDefaut;
   std::string Jeton;
+  // Key "JoursArchive", written only when it is not the default: the days a destination's
+  // archive keeps replaced and deleted entries, 0 to keep none. A value that is not a
+  // number from 0 to kJoursArchiveMax reads as the default.
+  int JoursArchive = kJoursArchiveParDefaut;
 
   // Computes CheminConfig from the environment; reads nothing.
   TConfigMail();
@@ -57,8 +66,8 @@ class TConfigMail {
   const std::string& CheminConfig() const { return chemin_config_; }
 
   // Applies every known key of the file to the fields; a missing file, a read error or
-  // an absent key leaves the fields as they are, except Securite, Transport, Sendmail and
-  // Jeton: a file read without one of them means its default.
+  // an absent key leaves the fields as they are, except Securite, Transport, Sendmail,
+  // Jeton and JoursArchive: a file read without one of them means its default.
   void LireConfig();
 
   // Writes the fields to the file (mode 0600, through a temporary file and rename).

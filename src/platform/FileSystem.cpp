@@ -26,6 +26,7 @@ namespace {
 
 using interne::AvecRepertoireInscriptible;
 using interne::Dir;
+using interne::EstRacineMontage;
 using interne::Fd;
 using interne::Temporaire;
 
@@ -89,21 +90,6 @@ int LireLienA(int dirfd, const std::string& nom, std::string& cible) {
     }
     cible.resize(cible.size() * 2);
   }
-}
-
-// True when the entry `nom` of `dirfd` is the root of a mount (a bind mount of the same
-// file system has the same device number, so the device test alone misses it).
-bool EstRacineMontage(int dirfd, const char* nom) {
-#ifdef STATX_ATTR_MOUNT_ROOT
-  struct statx sx;
-  if (statx(dirfd, nom, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
-      (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
-    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-  }
-#endif
-  (void)dirfd;
-  (void)nom;
-  return false;
 }
 
 // A listing of the open directory `fd` from its start, through a duplicate so that `fd`
@@ -441,7 +427,7 @@ void ElargirLimiteDescripteurs() {
   }
 }
 
-int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
+int ChercherUneEntree(const std::string& chemin, bool& trouvee, const std::string& ignore) {
   trouvee = false;
   TRepertoire rep;
   if (int r = rep.OuvrirChemin(chemin)) return r;
@@ -452,7 +438,7 @@ int ChercherUneEntree(const std::string& chemin, bool& trouvee) {
     errno = 0;
     dirent* e = readdir(d);
     if (e == nullptr) return errno;  // 0 at the normal end: nothing but "." and ".."
-    if (EstPointOuPointPoint(e->d_name)) continue;
+    if (EstPointOuPointPoint(e->d_name) || (!ignore.empty() && ignore == e->d_name)) continue;
     // One description, as a full listing would make: an entry gone since it was read
     // does not count, one that cannot be described is a failure.
     struct stat st;

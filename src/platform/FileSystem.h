@@ -123,6 +123,21 @@ int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int
 // Renames `ancien` to `nouveau` inside one directory (a case-only rename included).
 int Renommer(const TRepertoire& dir, const std::string& ancien, const std::string& nouveau);
 
+// Moves the entry `nom` of `de` to `nouveau` in `vers` with one rename (both on one file
+// system, else EXDEV), never over an existing entry (EEXIST). A directory keeps its mode
+// and times: it is given the owner's write right for the move only (its ".." changes).
+// The parent is made writable for the operation only when needed and ours.
+int Deplacer(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
+             const std::string& nouveau);
+// Swaps the entries `a` and `b` of `dir` in one step; EINVAL (or EOPNOTSUPP) where the file
+// system cannot, ENOENT when either is missing.
+int Echanger(const TRepertoire& dir, const std::string& a, const std::string& b);
+// Reads the tree of the directory `nom` of `parent` without changing it, links never
+// followed, and adds to `nbFichiers` its non-directory entries. EXDEV when a directory of
+// it lies on another file system or is a mount root (it must then not move as a whole).
+// Holds one descriptor per level. 0 or the errno of the first failure.
+int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers);
+
 // The source entry of a copy changed while it was being copied: the copy was dropped.
 constexpr int kModifiePendantCopie = -2;
 // The entry is a special file the file system or our rights do not allow to create.
@@ -178,10 +193,10 @@ extern void (*CrochetApresContenu)(const std::string& nomSource);
 void ElargirLimiteDescripteurs();
 
 // Reads the directory `chemin` (a final link followed) only until its first entry other
-// than "." and ".." that still exists: `trouvee` tells whether there is one. Returns 0, or
-// the errno of the first failure (opening, reading, or describing that entry), with
-// `trouvee` false.
-int ChercherUneEntree(const std::string& chemin, bool& trouvee);
+// than ".", ".." and `ignore` that still exists: `trouvee` tells whether there is one.
+// Returns 0, or the errno of the first failure (opening, reading, or describing that
+// entry), with `trouvee` false.
+int ChercherUneEntree(const std::string& chemin, bool& trouvee, const std::string& ignore = {});
 
 // True when `chemin` names an existing directory (a link to one counts).
 bool EstRepertoire(const std::string& chemin);

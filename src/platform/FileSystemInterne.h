@@ -74,6 +74,21 @@ inline int AvecRepertoireInscriptible(int dirfd, Op op) {
   return r;
 }
 
+// True when the entry `nom` of `dirfd` is the root of a mount (a bind mount of the same
+// file system has the same device number, so the device test alone misses it).
+inline bool EstRacineMontage(int dirfd, const char* nom) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+  struct statx sx;
+  if (statx(dirfd, nom, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
+      (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+#endif
+  (void)dirfd;
+  (void)nom;
+  return false;
+}
+
 inline std::string NomTemporaire() {
   // One generator per thread: copies may be written by several threads at once.
   thread_local std::mt19937_64 alea{std::random_device{}()};

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -246,6 +247,33 @@ TEST_F(JumelixTest, EachRunStartsFromAClearedLogAndZeroCounters) {
   EXPECT_EQ(vue.log, (V{"x"}));
   EXPECT_EQ(vue.panneaux[1], "Copiés : 1");
   EXPECT_EQ(vue.nb_vidages_log, 2);
+}
+
+TEST_F(JumelixTest, EveryPairOfARunGetsTheInstalledArchiveDaysAndOneStartTime) {
+  std::vector<std::pair<int, int64_t>> vus;
+  j.DefinirParcours([&vus](const std::string&, const std::string&, bool, const TSurMessage&,
+                           const TSurAvancement&, TEtatRun& Etat) {
+    vus.emplace_back(Etat.JoursArchive, Etat.DebutRun);
+    return 0;
+  });
+  Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}});
+  // Nothing installed: nothing kept. Then the settings' value, read again at each run.
+  InstallerJoursArchive({});
+  j.ButtonComparerClick();
+  int jours = 45;
+  InstallerJoursArchive([&jours] { return jours; });
+  const int64_t avant = static_cast<int64_t>(std::time(nullptr));
+  j.ButtonComparerClick();
+  jours = -3;  // never a negative retention
+  j.ButtonComparerClick();
+  InstallerJoursArchive({});
+  ASSERT_EQ(vus.size(), 6u);
+  EXPECT_EQ(vus[0].first, 0);
+  EXPECT_EQ(vus[2].first, 45);
+  EXPECT_EQ(vus[3].first, 45);
+  EXPECT_EQ(vus[4].first, 0);
+  EXPECT_GE(vus[2].second, avant);
+  EXPECT_EQ(vus[3].second, vus[2].second);  // one archive folder name for the whole run
 }
 
 TEST_F(JumelixTest, StopDuringAWalkEndsTheRunAfterThatPair) {

@@ -164,7 +164,8 @@ TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
   // Once the other run is over, the next one does the work, and leaves no lock behind.
   autre_run.Liberer();
   EXPECT_EQ(Service(arbre_.Fichier("travail/seul.ini", ListeFichier({s, d}))), 0);
-  EXPECT_EQ(Fichiers(d), V{"neuf"});
+  // "vieux" went to the destination's archive.
+  EXPECT_EQ(TempTree::Noms(d), (V{".jumelix-archive", "neuf"}));
   EXPECT_FALSE(TempTree::Existe(etat_ + "/jumelix/verrous"));
 }
 

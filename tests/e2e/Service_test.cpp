@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -122,10 +124,61 @@ TEST_F(ServiceTest, SynchronisesEveryPairAndLogsTheReport) {
             (V{"***** Debut synchronisation, fichier " + liste + " *****", s1 + " et " + d1 + " =",
                s2 + " et " + d2 + " =", "Synchronisation terminée. Nombre d'erreurs 0",
                "Nombre de fichiers copiés 2 ; Supprimés 1 ; identiques 1", ""}));
-  EXPECT_EQ(TempTree::Noms(d1), (V{"a.txt", "sous"}));
+  // What the run replaced or deleted went to the destination's archive.
+  EXPECT_EQ(TempTree::Noms(d1), (V{".jumelix-archive", "a.txt", "sous"}));
   EXPECT_EQ(TempTree::Lire(d1 + "/a.txt"), "alpha");
   EXPECT_EQ(TempTree::Lire(d1 + "/sous/b.txt"), "beta");
   EXPECT_EQ(TempTree::Lire(s1 + "/a.txt"), "alpha");  // the source is only read
+}
+
+TEST_F(ServiceTest, AFileDeletedByMistakeIsRecoveredFromTheArchiveAfterTheNightlyRun) {
+  arbre_.Fichier("documents/rapport.odt", "le rapport de l'année");
+  arbre_.DateModif("documents/rapport.odt", 1700000000);
+  arbre_.Fichier("documents/photos/ete.jpg", "photo intacte");
+  const std::string docs = arbre_.Chemin("documents"), sauve = arbre_.Chemin("sauvegarde");
+  const std::string liste = arbre_.Fichier("travail/nuit.ini", ListeFichier({docs, sauve}));
+  ASSERT_EQ(Service({"/S", liste}).code, 0);
+
+  // During the day: a file deleted by mistake, another damaged.
+  ASSERT_EQ(std::remove((docs + "/rapport.odt").c_str()), 0);
+  arbre_.Fichier("documents/photos/ete.jpg", "abîmée");
+  arbre_.DateModif("documents/photos/ete.jpg", 1700000100);
+  // The next night mirrors the mistake, as it must.
+  ASSERT_EQ(Service({"/S", liste}).code, 0);
+  EXPECT_EQ(Journal().at(Journal().size() - 2),
+            "Nombre de fichiers copiés 1 ; Supprimés 1 ; identiques 0");
+  EXPECT_EQ(TempTree::Noms(sauve), (V{".jumelix-archive", "photos"}));
+
+  // The next morning: the old versions wait in the one folder of that night's run, and
+  // "cp -a", as the guide says, puts them back with their dates.
+  const V nuits = TempTree::Noms(sauve + "/.jumelix-archive");
+  ASSERT_EQ(nuits.size(), 1u);
+  const std::string nuit = sauve + "/.jumelix-archive/" + nuits[0];
+  EXPECT_TRUE(std::regex_match(nuits[0], std::regex(R"(\d{4}-\d\d-\d\d \d{6})"))) << nuits[0];
+  for (const std::string& cp : {"cp -a '" + nuit + "/rapport.odt' '" + docs + "/'",
+                                "cp -a '" + nuit + "/photos/ete.jpg' '" + docs + "/photos/'"}) {
+    ASSERT_EQ(std::system(cp.c_str()), 0) << cp;
+  }
+  EXPECT_EQ(TempTree::Lire(docs + "/rapport.odt"), "le rapport de l'année");
+  EXPECT_EQ(TempTree::Lire(docs + "/photos/ete.jpg"), "photo intacte");
+  struct stat st {};
+  ASSERT_EQ(stat((docs + "/rapport.odt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1700000000);
+  ASSERT_EQ(Service({"/S", liste}).code, 0);
+  EXPECT_EQ(TempTree::Lire(sauve + "/rapport.odt"), "le rapport de l'année");
+  EXPECT_EQ(TempTree::Lire(sauve + "/photos/ete.jpg"), "photo intacte");
+}
+
+TEST_F(ServiceTest, ZeroArchiveDaysInTheSettingsDeleteAtOnce) {
+  arbre_.Fichier("home/.config/jumelix/JumelixConfig.dat", "JoursArchive=0\r\n");
+  arbre_.Fichier("s/garde", "g");
+  arbre_.Fichier("d/perdu", "p");
+  const std::string liste =
+      arbre_.Fichier("travail/l.ini", ListeFichier({arbre_.Chemin("s"), arbre_.Chemin("d")}));
+  ASSERT_EQ(Service({"/S", liste}).code, 0);
+  EXPECT_EQ(TempTree::Noms(arbre_.Chemin("d")), V{"garde"});
+  EXPECT_EQ(Journal().at(Journal().size() - 2),
+            "Nombre de fichiers copiés 1 ; Supprimés 1 ; identiques 0");
 }
 
 TEST_F(ServiceTest, AppendsToAnExistingLogAndCountsErrorsOverTheRun) {
@@ -238,7 +291,7 @@ TEST_F(ServiceTest, AUtf8ListWithOneWindowsLineStillRuns) {
                                "es\r\n" +
                                racine + "/copié\r\n");
   ASSERT_EQ(Service({"/S", liste}).code, 0);
-  EXPECT_EQ(TempTree::Noms(racine + "/copié"), V{"é.txt"});
+  EXPECT_EQ(TempTree::Noms(racine + "/copié"), (V{".jumelix-archive", "é.txt"}));
   EXPECT_EQ(Journal().at(1), racine + "/données et " + racine + "/copié =");
 }
 

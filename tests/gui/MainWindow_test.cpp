@@ -161,7 +161,7 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   QCOMPARE(action, (QStringList{"Ajouter une ligne", "Supprimer la ligne en cours", "Parcourir...",
                                 "Supprimer toutes les lignes", "-", "Lire un fichier liste...",
                                 "Enregistrer le fichier liste...", "-", "Compte-rendu par mail...",
-                                "-", "Quitter"}));
+                                "Options...", "-", "Quitter"}));
   QStringList aide;
   for (QAction* a : menus[1]->menu()->actions()) aide << a->text();
   QCOMPARE(aide, (QStringList{"Aide", "A propos"}));
@@ -173,6 +173,11 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   QVERIFY(f->Compterenduparmail1()->isEnabled());
   f->Compterenduparmail1()->trigger();
   QCOMPARE(ouvertures, 1);
+  QVERIFY(!f->Options1()->isEnabled());
+  f->DefinirFormOptions([&ouvertures] { ouvertures += 10; });
+  QVERIFY(f->Options1()->isEnabled());
+  f->Options1()->trigger();
+  QCOMPARE(ouvertures, 11);
 
   // "Enregistrer le fichier liste..." cancelled: nothing changes, nothing is shown.
   TRepondeurBoites repondeur;

@@ -471,6 +471,38 @@ TEST_F(ConfigMailTest, TransportAndTokenKeysRoundTrip) {
   EXPECT_EQ(relu.AdresseMail, "a@x");
 }
 
+TEST_F(ConfigMailTest, ArchiveDaysKeyIsWrittenOnlyWhenNotTheDefault) {
+  TConfigMail c;
+  EXPECT_EQ(c.JoursArchive, 30);
+  c.AdresseMail = "a@x.fr";
+  ASSERT_EQ(c.EnregistrerConfig(), "");
+  EXPECT_EQ(LireFichier().find("JoursArchive"), std::string::npos);
+  for (int jours : {0, 7, kJoursArchiveMax}) {
+    c.JoursArchive = jours;
+    ASSERT_EQ(c.EnregistrerConfig(), "");
+    EXPECT_EQ(DecouperLignes(LireFichier()).back(), "JoursArchive=" + std::to_string(jours));
+    TConfigMail relu;
+    relu.LireConfig();
+    EXPECT_EQ(relu.JoursArchive, jours);
+    EXPECT_EQ(relu.AdresseMail, "a@x.fr");
+  }
+  // A value that is not a number of days in range keeps the archive at its default, as
+  // does a file without the key (an older one, or the Windows program's).
+  struct {
+    const char* texte;
+    int jours;
+  } cas[] = {{"JoursArchive= 12 ", 12}, {"JoursArchive=-1", 30},    {"JoursArchive=", 30},
+             {"JoursArchive=abc", 30},  {"JoursArchive=36501", 30}, {"JoursArchive=5j", 30},
+             {"Addr=a@x", 30}};
+  for (const auto& k : cas) {
+    TConfigMail lu;
+    lu.JoursArchive = 3;
+    EcrireFichier(std::string(k.texte) + "\r\n");
+    lu.LireConfig();
+    EXPECT_EQ(lu.JoursArchive, k.jours) << k.texte;
+  }
+}
+
 TEST(ConfigMailSaisie, VerifierSaisieForTheNewTransports) {
   struct Cas {
     TTransportMail transport;

@@ -70,10 +70,11 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
 
 // What `rsync -a --delete -n -i --checksum` would still change to make `destination` a
 // mirror of `source` (one line per entry; empty when they are identical). "?" when rsync
-// could not be run.
-inline std::string EcartsRsync(const std::string& source, const std::string& destination) {
-  const std::string commande =
-      "rsync -a --delete -n -i --checksum '" + source + "/' '" + destination + "/' 2>&1";
+// could not be run. `options` go to rsync as well (an --exclude, say).
+inline std::string EcartsRsync(const std::string& source, const std::string& destination,
+                               const std::string& options = {}) {
+  const std::string commande = "rsync -a --delete -n -i --checksum " + options + " '" + source +
+                               "/' '" + destination + "/' 2>&1";
   FILE* f = popen(commande.c_str(), "r");
   if (f == nullptr) return "?";
   std::string sortie;
