@@ -40,6 +40,10 @@ void TListage::Lister() {
   ordre_.resize(noms_.size());
   for (size_t i = 0; i < ordre_.size(); ++i) ordre_[i] = i;
   std::sort(ordre_.begin(), ordre_.end(), [&](size_t a, size_t b) { return inodes[a] < inodes[b]; });
+  if (noms_.size() <= kTailleTranche) {
+    Decrire(0, noms_.size());  // one slice: no hand-over
+    return;
+  }
   for (size_t debut = 0; debut < noms_.size(); debut += kTailleTranche) {
     const size_t fin = std::min(noms_.size(), debut + kTailleTranche);
     tranches_.push_back(ouvriers_.Soumettre([this, debut, fin] { Decrire(debut, fin); }));

@@ -16,9 +16,7 @@ int NombreOuvriers() {
 
 void DefinirNombreOuvriers(int nombre) { nombreOuvriers.store(nombre); }
 
-TOuvriers::TOuvriers(int nombre) {
-  for (int i = 0; i < nombre; ++i) fils_.emplace_back([this] { Boucle(); });
-}
+TOuvriers::TOuvriers(int nombre) : max_(nombre < 0 ? 0 : nombre) {}
 
 TOuvriers::~TOuvriers() {
   std::deque<PTache> reste;
@@ -28,16 +26,23 @@ TOuvriers::~TOuvriers() {
     reste.swap(file_);
   }
   travail_.notify_all();
+  // No worker starts once the pool stops.
   for (std::thread& f : fils_) f.join();
   for (const PTache& t : reste) Annuler(t);
 }
 
 PTache TOuvriers::Soumettre(std::function<void()> travail) {
   auto t = std::make_shared<TTache>(std::move(travail));
-  if (fils_.empty()) return t;  // run by whoever waits for it
+  if (max_ == 0) return t;  // run by whoever waits for it
   {
     std::lock_guard<std::mutex> l(m_);
+    if (arret_) return t;  // cancelled with the others, or run by whoever waits for it
     file_.push_back(t);
+    // A walk over a few entries starts no more workers than it has tasks waiting.
+    if (inactifs_ < static_cast<int>(file_.size()) && static_cast<int>(fils_.size()) < max_) {
+      fils_.emplace_back([this] { Boucle(); });
+      return t;
+    }
   }
   travail_.notify_one();
   return t;
@@ -57,7 +62,9 @@ void TOuvriers::Boucle() {
     PTache t;
     {
       std::unique_lock<std::mutex> l(m_);
+      ++inactifs_;
       travail_.wait(l, [&] { return arret_ || !file_.empty(); });
+      --inactifs_;
       if (file_.empty()) return;
       t = std::move(file_.back());
       file_.pop_back();

@@ -36,13 +36,14 @@ using PTache = std::shared_ptr<TTache>;
 
 class TOuvriers {
  public:
-  // `nombre` workers; 0: every task runs on the thread that waits for it, in order.
+  // At most `nombre` workers, started as tasks come; 0: every task runs on the thread
+  // that waits for it, in order.
   explicit TOuvriers(int nombre);
   ~TOuvriers();  // cancels what nobody took, waits for what runs
   TOuvriers(const TOuvriers&) = delete;
   TOuvriers& operator=(const TOuvriers&) = delete;
 
-  int Nombre() const { return static_cast<int>(fils_.size()); }
+  int Nombre() const { return max_; }
   // Queues a task; the most recently queued one is taken first (the walk goes depth
   // first: what it needs next was queued last).
   PTache Soumettre(std::function<void()> travail);
@@ -61,6 +62,8 @@ class TOuvriers {
   std::condition_variable fini_;     // a task finished
   std::deque<PTache> file_;
   bool arret_ = false;
+  const int max_;
+  int inactifs_ = 0;  // workers waiting for a task
   std::vector<std::thread> fils_;
 };
 
