@@ -9,6 +9,7 @@
 
 #include "platform/System.h"
 #include "shared/URoutines.h"
+#include "smtp/Empreintes.h"
 #include "smtp/MimeCodec.h"
 #include "smtp/SmtpClient.h"
 #include "smtp/SmtpInterne.h"
