@@ -372,7 +372,9 @@ void TAsyncSocket::ResetDefaults() {
   addr_resolved_ = false;
   port_assigned_ = false;
   port_resolved_ = false;
-  local_port_ = "0";
+  // One character, not a literal: GCC 12 sees a false overlap (-Wrestrict) in the
+  // optimised assignment of "0".
+  local_port_.assign(1, '0');
   local_port_assigned_ = false;
   local_port_resolved_ = false;
   local_port_num_ = 0;

@@ -238,7 +238,10 @@ void FoldHeaderLine(std::vector<std::string>& lines, std::string_view header_lin
   bool first = true;
   do {
     NextFoldSegment(header_line, "\r\n\t", kHeaderBreakChars, piece, pos, "", 76);
-    lines.push_back(first ? Trim(piece) : "\t" + Trim(piece));
+    // Appended, not "\t" + ...: GCC 12 sees a false overlap (-Wrestrict) in the insertion.
+    std::string line = first ? std::string() : std::string(1, '\t');
+    line += Trim(piece);
+    lines.push_back(std::move(line));
     first = false;
   } while (pos != kFoldEnd);
 }
