@@ -366,7 +366,6 @@ class TSmtpSession {
   void SetErrorMessage(const std::string& text);
   std::string SignOnName() const;
   void StartChain(TSmtpRequest rq, std::vector<TSmtpRequest> steps);
-  bool RunNextChainStep();
 
   // Socket events.
   void SocketDnsLookupDone(uint16_t err);
