@@ -46,15 +46,15 @@ using TAuthStep = TAuthLine (*)(const TAuthInput&);
 
 // Under auto-selection, what a refusal of the first command says.
 enum class TAutoRefusal {
-  kServerLine,      // the server's line stays
-  kUnknown,         // "could not be determined"
+  kServerLine,               // the server's line stays
+  kUnknown,                  // "could not be determined"
   kUnknownUnlessCredentials  // the same, except for 504, 535 and 4xx (the server's line)
 };
 
 struct TAuthMechanism {
   TSmtpAuthType type;
-  const char* name;  // as the EHLO reply announces it
-  bool automatic;    // auto-selection may take it (one of the mechanisms this client speaks)
+  const char* name;        // as the EHLO reply announces it
+  bool automatic;          // auto-selection may take it
   TSmtpAuthType fallback;  // auto-selection: tried after a 504 to the first command
   TAutoRefusal refusal;
   TAuthStep first;
@@ -110,8 +110,8 @@ template <bool kSha1>
 TAuthLine CramAnswer(const TAuthInput& in) {
   if (in.reply.size() <= 4) {
     TAuthLine line;
-    line.refusal = std::string("500 Malformed ") + (kSha1 ? "SHA1" : "MD5") +
-                   " Challenge: " + in.reply;
+    line.refusal =
+        std::string("500 Malformed ") + (kSha1 ? "SHA1" : "MD5") + " Challenge: " + in.reply;
     return line;
   }
   const std::string challenge = FromBase64(Trim(in.reply.substr(4)));
@@ -152,19 +152,23 @@ TAuthLine OAuthRefusalAnswer(const TAuthInput& in) {
   return line;
 }
 
-// In the order of preference of auto-selection.
+// In the order of preference of auto-selection, one mechanism a row.
+// clang-format off
 const TAuthMechanism kMechanisms[] = {
-    {smtpAuthCramSha1, "CRAM-SHA1", true, smtpAuthNone, TAutoRefusal::kServerLine,
-     CramSha1First, {CramAnswer<true>, nullptr}},
-    {smtpAuthCramMD5, "CRAM-MD5", true, smtpAuthLogin, TAutoRefusal::kUnknown, CramMd5First,
-     {CramAnswer<false>, nullptr}},
-    {smtpAuthLogin, "LOGIN", true, smtpAuthPlain, TAutoRefusal::kUnknown, LoginFirst,
-     {LoginUser, LoginPassword}},
-    {smtpAuthPlain, "PLAIN", true, smtpAuthNone, TAutoRefusal::kUnknownUnlessCredentials,
-     PlainFirst, {nullptr, nullptr}},
-    {smtpAuthXOAuth2, "XOAUTH2", false, smtpAuthNone, TAutoRefusal::kServerLine, OAuthFirst,
-     {OAuthRefusalAnswer, nullptr}},
+//  type              name         auto   fallback       auto refusal
+//  first command     answers to the challenges
+    {smtpAuthCramSha1, "CRAM-SHA1", true,  smtpAuthNone,  TAutoRefusal::kServerLine,
+     CramSha1First,    {CramAnswer<true>, nullptr}},
+    {smtpAuthCramMD5,  "CRAM-MD5",  true,  smtpAuthLogin, TAutoRefusal::kUnknown,
+     CramMd5First,     {CramAnswer<false>, nullptr}},
+    {smtpAuthLogin,    "LOGIN",     true,  smtpAuthPlain, TAutoRefusal::kUnknown,
+     LoginFirst,       {LoginUser, LoginPassword}},
+    {smtpAuthPlain,    "PLAIN",     true,  smtpAuthNone,  TAutoRefusal::kUnknownUnlessCredentials,
+     PlainFirst,       {nullptr, nullptr}},
+    {smtpAuthXOAuth2,  "XOAUTH2",   false, smtpAuthNone,  TAutoRefusal::kServerLine,
+     OAuthFirst,       {OAuthRefusalAnswer, nullptr}},
 };
+// clang-format on
 
 // A server that announces no mechanism this client speaks is tried with this one.
 constexpr TSmtpAuthType kAutoDefault = smtpAuthCramMD5;

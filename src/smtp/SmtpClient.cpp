@@ -368,10 +368,8 @@ void TSmtpSession::Connect() {
 void TSmtpSession::SocketDnsLookupDone(uint16_t err) {
   if (state_ != smtpDnsLookup && !(aborting_ && state_ == smtpAbort)) return;
   if (err != 0) {
-    FailRequest({.text = ErrorWithCode(err),
-                 .result = err,
-                 .tell_connected = true,
-                 .tell_closed = true});
+    FailRequest(
+        {.text = ErrorWithCode(err), .result = err, .tell_connected = true, .tell_closed = true});
     return;
   }
   // Assigned before the socket may refuse the connection: nothing calls them then.

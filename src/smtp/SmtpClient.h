@@ -347,13 +347,13 @@ class TSmtpSession {
   enum class TLinkAfterFailure { kept, closed, dropped };
   // One failure of the current request.
   struct TFailure {
-    std::string text;              // LastResponse, and ErrorMessage unless one is set
-    uint16_t result = 500;         // the request's result
-    uint16_t done = 0;             // the code of OnRequestDone; 0: the result
-    int status = 500;              // StatusCode
-    bool replace_error = false;    // the text replaces an ErrorMessage set before
-    bool tell_connected = false;   // OnSessionConnected hears the code first
-    bool tell_closed = false;      // and OnSessionClosed
+    std::string text;             // LastResponse, and ErrorMessage unless one is set
+    uint16_t result = 500;        // the request's result
+    uint16_t done = 0;            // the code of OnRequestDone; 0: the result
+    int status = 500;             // StatusCode
+    bool replace_error = false;   // the text replaces an ErrorMessage set before
+    bool tell_connected = false;  // OnSessionConnected hears the code first
+    bool tell_closed = false;     // and OnSessionClosed
     TLinkAfterFailure link = TLinkAfterFailure::kept;
   };
   // The one way a request fails: the session's texts and codes, the events, the
@@ -439,8 +439,8 @@ class TSmtpSession {
   bool auth_auto_ = false;
   std::string auth_saved_error_;  // ErrorMessage before AUTH, restored on a fallback
   TSmtpAuthType auth_type_ = smtpAuthNone;  // the mechanism being run
-  size_t auth_step_ = 0;          // 0: its first command; n: its answer to challenge n
-  std::string auth_detail_;       // the server's explanation of a refused token
+  size_t auth_step_ = 0;                    // 0: its first command; n: its answer to challenge n
+  std::string auth_detail_;                 // the server's explanation of a refused token
   bool composing_ = false;        // ComposeMessage is running: no socket, no completion
   std::vector<std::string> header_lines_;
   size_t header_index_ = 0;

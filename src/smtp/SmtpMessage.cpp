@@ -335,10 +335,8 @@ bool TSmtpSession::NextBodyLine(std::string& line) { return GetDataLine(line); }
 void TSmtpSession::FailData(uint16_t code, const std::string& message) {
   if (!composing_) socket_.OnDataSent = nullptr;
   // The message is incomplete: the connection is dropped so that the server discards it.
-  FailRequest({.text = message,
-               .result = code,
-               .status = code,
-               .link = TLinkAfterFailure::dropped});
+  FailRequest(
+      {.text = message, .result = code, .status = code, .link = TLinkAfterFailure::dropped});
 }
 
 // ---- Client: message text and attachments ---------------------------------------------------

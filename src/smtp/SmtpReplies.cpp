@@ -64,8 +64,8 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
 void TSmtpSession::FailReplyTooLong(const std::string& why) {
   rcv_cnt_ = 0;
   stop_reading_ = true;
-  FailRequest({.text = "Réponse du serveur trop longue : " + why,
-               .link = TLinkAfterFailure::dropped});
+  FailRequest(
+      {.text = "Réponse du serveur trop longue : " + why, .link = TLinkAfterFailure::dropped});
 }
 
 void TSmtpSession::HandleLine(const std::string& line) {
