@@ -15,7 +15,7 @@ command -v "$cxx" >/dev/null || cxx=clang++
 dir=build-fuzz
 
 CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF >/dev/null
+  -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
 
 cibles=("$@")

@@ -40,7 +40,7 @@ echo "== Construction Release et paquet"
 # package built by the distribution would have them.
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJUMELIX_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user \
+  -DJUMELIX_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user \
   -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
 cmake --build "$build" -j "$(nproc)"

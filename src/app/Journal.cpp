@@ -58,7 +58,10 @@ int JournaliserDans(const std::string& chemin, const std::string& texte) {
   const bool fin_de_ligne = !texte.empty() && texte.back() == '\n';
   std::string ligne = EchapperControles(fin_de_ligne ? texte.substr(0, texte.size() - 1) : texte);
   if (fin_de_ligne) ligne += '\n';
-  ligne += " " + platform::LocalDateTimeText() + "\n";
+  // Appended piece by piece: a chain of + makes GCC 12 see a false overlap (-Wrestrict).
+  ligne += ' ';
+  ligne += platform::LocalDateTimeText();
+  ligne += '\n';
   // One write: O_APPEND places it atomically at the end, even with another run logging.
   ssize_t n;
   do {

@@ -109,9 +109,10 @@ TAsyncSocket::~TAsyncSocket() {
     dns_handle_ = 0;
   }
   try {
-    if (state_ != wsClosed || fd_ >= 0) InnerClose(true, 0);
+    // A destructor reports nothing: a failure of the close is dropped.
+    if (state_ != wsClosed || fd_ >= 0) (void)InnerClose(true, 0);
   } catch (...) {
-    // A destructor reports nothing.
+    // Nor does an exception of an event handler leave it.
   }
   if (fd_ >= 0) CloseHandleNow();
   buf_list_.clear();
@@ -139,7 +140,7 @@ void TAsyncSocket::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lP
         if (OnTlsDone) OnTlsDone(*this, static_cast<uint16_t>(lParam));
         break;
       case kWmSocketTlsFatal:
-        if (fd_ >= 0 && static_cast<int>(wParam) == fd_) InnerAbort(kWsaeConnAborted);
+        if (fd_ >= 0 && static_cast<int>(wParam) == fd_) Raise(InnerAbort(kWsaeConnAborted));
         break;
       default:
         break;  // the owner frees the object, so release-later has nothing to do
@@ -243,23 +244,27 @@ void TAsyncSocket::HandleHostByName(uintptr_t wParam, intptr_t lParam) {
 
 // ---- Closing ---------------------------------------------------------------------------
 
-void TAsyncSocket::Close() { InnerClose(true, 0); }
+void TAsyncSocket::Close() { Raise(InnerClose(true, 0)); }
+
+TSocketResult TAsyncSocket::TryClose() { return InnerClose(true, 0); }
 
 void TAsyncSocket::CloseDelayed() { window_->Post(kWmSocketCloseDelayed); }
 
-void TAsyncSocket::Abort() { InnerAbort(0); }
+void TAsyncSocket::Abort() { Raise(InnerAbort(0)); }
 
-void TAsyncSocket::InnerAbort(int err) {
-  CancelDnsLookup();
+TSocketResult TAsyncSocket::TryAbort() { return InnerAbort(0); }
+
+TSocketResult TAsyncSocket::InnerAbort(int err) {
+  if (TSocketResult r = CancelLookup(); r.failed) return r;
   DeleteBufferedData();
   if (state_ == wsConnected && protocol_ == IPPROTO_TCP && fd_ >= 0) {
     linger_on_off_ = wsLingerOff;
     ApplyLinger();  // an abort goes on whatever the option says
   }
-  InnerClose(false, err);
+  return InnerClose(false, err);
 }
 
-void TAsyncSocket::InnerClose(bool shut, int err) {
+TSocketResult TAsyncSocket::InnerClose(bool shut, int err) {
   if (fd_ < 0) {
     if (state_ != wsClosed) {
       ChangeState(wsClosed);
@@ -268,9 +273,9 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
       } catch (...) {
       }
     }
-    return;
+    return {};
   }
-  if (state_ == wsClosed) return;
+  if (state_ == wsClosed) return {};
   if (shut && tls_ && tls_->HandshakeDone() && !tls_->Failed()) {
     // The orderly end of TLS, sent as far as the system takes it now. The engine leaves
     // first, so that a send failing here closes a plain socket.
@@ -279,8 +284,8 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
     tls->Shutdown();
     const std::string bytes = tls->TakeOutgoing();
     QueueRaw(bytes.data(), static_cast<int>(bytes.size()));
-    TryToSend();
-    if (fd_ < 0 || state_ == wsClosed) return;
+    if (TSocketResult r = SendQueued(); r.failed) return r;
+    if (fd_ < 0 || state_ == wsClosed) return {};
   }
   if (shut) {
     ::shutdown(fd_, SHUT_WR);
@@ -303,8 +308,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
   EffacerTexte(tls_held_);
   if (rc != 0 && code != kWsaeIntr && code != kWsaNotInitialised) {
     last_error_ = code;
-    SocketErrorCode(code, "Disconnect (closesocket)");
-    return;
+    return SocketFailure(code, "Disconnect (closesocket)");
   }
   ChangeState(wsClosed);
   if (!destroying_ && !close_invoked_) {
@@ -316,6 +320,7 @@ void TAsyncSocket::InnerClose(bool shut, int err) {
     if (fd_ < 0 && state_ == wsClosed) ResetDefaults();
   } catch (...) {
   }
+  return {};
 }
 
 void TAsyncSocket::CloseHandleNow() {
@@ -367,7 +372,9 @@ void TAsyncSocket::ResetDefaults() {
   addr_resolved_ = false;
   port_assigned_ = false;
   port_resolved_ = false;
-  local_port_ = "0";
+  // One character, not a literal: GCC 12 sees a false overlap (-Wrestrict) in the
+  // optimised assignment of "0".
+  local_port_.assign(1, '0');
   local_port_assigned_ = false;
   local_port_resolved_ = false;
   local_port_num_ = 0;
@@ -404,9 +411,21 @@ void TAsyncSocket::RaiseException(const std::string& message) {
   throw ESocketException(message);
 }
 
+void TAsyncSocket::Raise(const TSocketResult& result) {
+  if (result.failed) RaiseException(result.text);
+}
+
+TSocketResult TAsyncSocket::Failure(const std::string& message) const {
+  return {true, last_error_, message};
+}
+
 void TAsyncSocket::SocketError(const std::string& context) { SocketErrorCode(LastCode(), context); }
 
 void TAsyncSocket::SocketErrorCode(int code, const std::string& context) {
+  Raise(SocketFailure(code, context));
+}
+
+TSocketResult TAsyncSocket::SocketFailure(int code, const std::string& context) {
   if (code == kWsaeConnReset || code == kWsaeNotConn) {
     CloseHandleNow();
     if (state_ != wsClosed) {
@@ -418,52 +437,64 @@ void TAsyncSocket::SocketErrorCode(int code, const std::string& context) {
     }
   }
   last_error_ = code;
-  RaiseException(SocketErrorMessage(code, context));
+  return Failure(SocketErrorMessage(code, context));
 }
 
 // ---- Properties ------------------------------------------------------------------------
 
-void TAsyncSocket::SetAddr(const std::string& value) {
+void TAsyncSocket::SetAddr(const std::string& value) { Raise(AssignAddr(value)); }
+
+TSocketResult TAsyncSocket::AssignAddr(const std::string& value) {
   const std::string text = TrimBlanks(value);
   if (state_ != wsClosed) {
-    if (text != addr_) RaiseException("Cannot change Addr if not closed");
-    return;
+    if (text != addr_) return Failure("Cannot change Addr if not closed");
+    return {};
   }
   addr_ = text;
   addr_assigned_ = !text.empty();
   addr_resolved_ = false;
+  return {};
 }
 
-void TAsyncSocket::SetPort(const std::string& value) {
+void TAsyncSocket::SetPort(const std::string& value) { Raise(AssignPort(value)); }
+
+TSocketResult TAsyncSocket::AssignPort(const std::string& value) {
   const std::string text = TrimBlanks(value);
   if (state_ != wsClosed) {
-    if (text != port_) RaiseException("Cannot change Port if not closed");
-    return;
+    if (text != port_) return Failure("Cannot change Port if not closed");
+    return {};
   }
   port_ = text;
   port_assigned_ = !text.empty();
   port_resolved_ = false;
+  return {};
 }
 
-void TAsyncSocket::SetProto(const std::string& value) {
+void TAsyncSocket::SetProto(const std::string& value) { Raise(AssignProto(value)); }
+
+TSocketResult TAsyncSocket::AssignProto(const std::string& value) {
   const std::string text = TrimBlanks(value);
   if (state_ != wsClosed) {
-    if (text != proto_) RaiseException("Cannot change Proto if not closed");
-    return;
+    if (text != proto_) return Failure("Cannot change Proto if not closed");
+    return {};
   }
   proto_ = text;
   proto_assigned_ = !text.empty();
   proto_resolved_ = false;
   port_resolved_ = false;  // a service name may give another port for another protocol
+  return {};
 }
 
-void TAsyncSocket::SetLocalAddr(const std::string& value) {
+void TAsyncSocket::SetLocalAddr(const std::string& value) { Raise(AssignLocalAddr(value)); }
+
+TSocketResult TAsyncSocket::AssignLocalAddr(const std::string& value) {
   const std::string text = value.empty() ? std::string("0.0.0.0") : value;
   if (state_ != wsClosed) {
-    if (text != local_addr_) RaiseException("Cannot change LocalAddr if not closed");
-    return;
+    if (text != local_addr_) return Failure("Cannot change LocalAddr if not closed");
+    return {};
   }
   local_addr_ = text;
+  return {};
 }
 
 void TAsyncSocket::SetLocalPort(const std::string& value) {

@@ -3,8 +3,9 @@
 // reported later by the On... events, fired from the message loop of the thread that
 // created the object (TMessageLoop::Current() of that thread; pump it with
 // ProcessMessages / WaitAndProcess). Misuse is reported through OnError when assigned,
-// otherwise by throwing ESocketException; transport failures arrive as Winsock-style
-// codes (SocketErrors.h) in the events. Owned by its user; not copyable; one thread.
+// otherwise by throwing ESocketException, or returned as a TSocketResult by the Try...
+// operations; transport failures arrive as Winsock-style codes (SocketErrors.h) in the
+// events. Owned by its user; not copyable; one thread.
 //
 // Typical use (the SMTP client's path):
 //   TAsyncSocket s;
@@ -168,6 +169,21 @@ class TAsyncSocket {
   // already started) is reported like other misuse (OnError or ESocketException).
   void StartTls(const std::string& hostName);
 
+  // ---- The same operations with failures as values ----
+  // For a caller that handles every failure in one place (the SMTP session): misuse and
+  // system failures are returned, neither thrown nor given to OnError, and the operation
+  // stops where the exception would have stopped it. Events fire as with the operations
+  // above.
+  TSocketResult TryDnsLookup(const std::string& hostName);
+  // Addr, LocalAddr, Proto and Port as their setters take them (a change is refused unless
+  // the socket is closed), then Connect.
+  TSocketResult TryConnect(const std::string& addr, const std::string& localAddr,
+                           const std::string& proto, const std::string& port);
+  TSocketResult TrySend(const void* data, int len);
+  TSocketResult TryStartTls(const std::string& hostName);
+  TSocketResult TryClose();
+  TSocketResult TryAbort();
+
   // ---- Properties ----
   const std::string& Addr() const { return addr_; }
   void SetAddr(const std::string& value);
@@ -239,19 +255,35 @@ class TAsyncSocket {
   bool ReceiveLoop(uint16_t errCode, TSocketOptions options);
   bool TriggerDataAvailable(uint16_t errCode);
   void ChangeState(TSocketState newState);
-  void InnerClose(bool shut, int err);
-  void InnerAbort(int err);
+  TSocketResult InnerClose(bool shut, int err);
+  TSocketResult InnerAbort(int err);
   void ResetDefaults();
   void DeleteBufferedData();
   void SocketError(const std::string& context);
   void SocketErrorCode(int code, const std::string& context);
   void RaiseException(const std::string& message);
+  // The cores of the operations: a failure comes back as a value, which the throwing
+  // operations hand to Raise (OnError when assigned, otherwise ESocketException).
+  void Raise(const TSocketResult& result);
+  TSocketResult Failure(const std::string& message) const;
+  TSocketResult SocketFailure(int code, const std::string& context);
+  TSocketResult AssignAddr(const std::string& value);
+  TSocketResult AssignPort(const std::string& value);
+  TSocketResult AssignProto(const std::string& value);
+  TSocketResult AssignLocalAddr(const std::string& value);
+  TSocketResult OpenConnection();
+  TSocketResult CancelLookup();
+  TSocketResult SendQueued();
+  // Queues `len` bytes for Send; the count Send reports.
+  int QueueForSend(const void* data, int len);
+  // After a send: OnDataSent comes from the loop, never from inside Send.
+  void PostSentIfDrained();
   void TriggerSessionClosed(uint16_t errCode);
   bool ApplyLinger();
   void CloseHandleNow();
   void QueueRaw(const void* data, int len);
   int RecvRaw(void* buffer, int maxLen);
-  void FlushTlsOutput();
+  TSocketResult FlushTlsOutput();
   void SealHeld();
   void ContinueHandshake(bool peerClosed);
   void FinishHandshake();

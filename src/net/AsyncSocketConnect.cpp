@@ -113,11 +113,14 @@ int ResolveProto(const std::string& proto) {
 // ---- Name lookup -----------------------------------------------------------------------
 
 void TAsyncSocket::DnsLookup(const std::string& hostName) {
-  if (hostName.empty()) {
-    RaiseException("DNS lookup: invalid host name.");
-    if (OnDnsLookupDone) OnDnsLookupDone(*this, kWsaeInval);
-    return;
-  }
+  Raise(TryDnsLookup(hostName));
+  // Reported to OnError instead of thrown, the refusal of an empty name still ends the
+  // lookup.
+  if (hostName.empty() && OnDnsLookupDone) OnDnsLookupDone(*this, kWsaeInval);
+}
+
+TSocketResult TAsyncSocket::TryDnsLookup(const std::string& hostName) {
+  if (hostName.empty()) return Failure("DNS lookup: invalid host name.");
   NoteSocketLibraryUse();
   if (dns_handle_ != 0) {
     loop_.CancelAsyncRequest(dns_handle_);  // silently: the new lookup replaces it
@@ -131,52 +134,49 @@ void TAsyncSocket::DnsLookup(const std::string& hostName) {
       dns_result_ = DottedText(addr);
       dns_result_list_.push_back(dns_result_);
       if (OnDnsLookupDone) OnDnsLookupDone(*this, 0);
-      return;
+      return {};
     }
   }
-  if (!window_) {
-    RaiseException("DnsLookup: Window not assigned");
-    return;
-  }
+  if (!window_) return Failure("DnsLookup: Window not assigned");
   uint32_t handle = loop_.AsyncGetHostByName(window_->Handle(), kWmSocketHostByName, hostName);
   if (handle == 0) {
     last_error_ = LastCode();
-    RaiseException(Format("%s: can't start DNS lookup, error #%d", hostName, last_error_));
-    return;
+    return Failure(Format("%s: can't start DNS lookup, error #%d", hostName, last_error_));
   }
   dns_handle_ = handle;
+  return {};
 }
 
-void TAsyncSocket::CancelDnsLookup() {
-  if (dns_handle_ == 0) return;
+void TAsyncSocket::CancelDnsLookup() { Raise(CancelLookup()); }
+
+TSocketResult TAsyncSocket::CancelLookup() {
+  if (dns_handle_ == 0) return {};
   int rc = loop_.CancelAsyncRequest(dns_handle_);
   dns_handle_ = 0;
-  if (rc != 0) {
-    SocketErrorCode(rc, "WSACancelAsyncRequest");
-    return;
-  }
+  if (rc != 0) return SocketFailure(rc, "WSACancelAsyncRequest");
   if (!destroying_ && OnDnsLookupDone) OnDnsLookupDone(*this, kWsaeIntr);
+  return {};
 }
 
 // ---- Connect ---------------------------------------------------------------------------
 
-void TAsyncSocket::Connect() {
-  if (fd_ >= 0 && state_ != wsClosed) {
-    RaiseException("Connect: Socket already in use");
-    return;
-  }
-  if (!port_assigned_) {
-    RaiseException("Connect: No Port Specified");
-    return;
-  }
-  if (!addr_assigned_) {
-    RaiseException("Connect: No IP Address Specified");
-    return;
-  }
-  if (!proto_assigned_) {
-    RaiseException("Connect: No Protocol Specified");
-    return;
-  }
+void TAsyncSocket::Connect() { Raise(OpenConnection()); }
+
+TSocketResult TAsyncSocket::TryConnect(const std::string& addr, const std::string& localAddr,
+                                       const std::string& proto, const std::string& port) {
+  TSocketResult r = AssignAddr(addr);
+  if (!r.failed) r = AssignLocalAddr(localAddr);
+  if (!r.failed) r = AssignProto(proto);
+  if (!r.failed) r = AssignPort(port);
+  if (!r.failed) r = OpenConnection();
+  return r;
+}
+
+TSocketResult TAsyncSocket::OpenConnection() {
+  if (fd_ >= 0 && state_ != wsClosed) return Failure("Connect: Socket already in use");
+  if (!port_assigned_) return Failure("Connect: No Port Specified");
+  if (!addr_assigned_) return Failure("Connect: No IP Address Specified");
+  if (!proto_assigned_) return Failure("Connect: No Protocol Specified");
   NoteSocketLibraryUse();
   try {
     if (!proto_resolved_) {
@@ -199,57 +199,47 @@ void TAsyncSocket::Connect() {
       addr_resolved_ = true;
     }
   } catch (const ESocketException& e) {
-    RaiseException("connect: " + e.Message());
-    return;
+    return Failure("connect: " + e.Message());
   }
   DeleteBufferedData();
   CloseHandleNow();  // a handle left behind by a closed socket
 
   if (sock_type_ != SOCK_STREAM) {
     // Datagram and raw sockets are not part of this program.
-    SocketErrorCode(10043, "Connect (socket)");
-    return;
+    return SocketFailure(10043, "Connect (socket)");
   }
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol_);
   if (fd_ < 0) {
     fd_ = -1;
-    SocketError("Connect (socket)");
-    return;
+    return SocketFailure(LastCode(), "Connect (socket)");
   }
   socklen_t len = sizeof snd_buf_size_;
   if (getsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &snd_buf_size_, &len) != 0) {
-    SocketError("getsockopt(SO_SNDBUF)");
-    return;
+    return SocketFailure(LastCode(), "getsockopt(SO_SNDBUF)");
   }
   len = sizeof rcv_buf_size_;
   if (getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcv_buf_size_, &len) != 0) {
-    SocketError("getsockopt(SO_RCVBUF)");
-    return;
+    return SocketFailure(LastCode(), "getsockopt(SO_RCVBUF)");
   }
   ChangeState(wsOpened);
   if (state_ != wsOpened) {
-    SocketErrorCode(kWsaeInval, "Connect (Invalid operation in OnChangeState)");
-    return;
+    return SocketFailure(kWsaeInval, "Connect (Invalid operation in OnChangeState)");
   }
 
   int on = 1;
   if (setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-    SocketError("setsockopt(SO_REUSEADDR)");
-    return;
+    return SocketFailure(LastCode(), "setsockopt(SO_REUSEADDR)");
   }
   if ((component_options_ & wsoTcpNoDelay) &&
       setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
-    SocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
-    return;
+    return SocketFailure(LastCode(), "setsockopt(IPPROTO_TCP, TCP_NODELAY)");
   }
   if (linger_on_off_ != wsLingerNoSet && !ApplyLinger()) {
-    SocketError("setsockopt(SO_LINGER)");
-    return;
+    return SocketFailure(LastCode(), "setsockopt(SO_LINGER)");
   }
   if (keep_alive_on_off_ != wsKeepAliveOff) {
     if (setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
-      SocketError("setsockopt(SO_KEEPALIVE)");
-      return;
+      return SocketFailure(LastCode(), "setsockopt(SO_KEEPALIVE)");
     }
     if (keep_alive_on_off_ == wsKeepAliveOnCustom) {
       // Milliseconds in the settings, whole seconds (at least one) for Linux.
@@ -257,8 +247,7 @@ void TAsyncSocket::Connect() {
       int interval = std::max(1, keep_alive_interval_ / 1000);
       if (setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
           setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0) {
-        SocketError("WSAIoctl(SIO_KEEPALIVE_VALS)");
-        return;
+        return SocketFailure(LastCode(), "WSAIoctl(SIO_KEEPALIVE_VALS)");
       }
     }
   }
@@ -270,28 +259,24 @@ void TAsyncSocket::Connect() {
     try {
       localIp = ResolveHost(local_addr_);
     } catch (const ESocketException& e) {
-      RaiseException("connect: " + e.Message());
-      return;
+      return Failure("connect: " + e.Message());
     }
     local.sin_addr.s_addr = localIp;
     if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
       last_error_ = LastCode();
-      RaiseException(Format("winsock.bind failed, error #%d", last_error_));
-      return;
+      return Failure(Format("winsock.bind failed, error #%d", last_error_));
     }
     socklen_t llen = sizeof local;
     if (getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &llen) != 0) {
       last_error_ = LastCode();
-      RaiseException(Format("winsock.getsockname failed, error #%d", last_error_));
-      return;
+      return Failure(Format("winsock.getsockname failed, error #%d", last_error_));
     }
     local_port_ = std::to_string(ntohs(local.sin_port));
   }
 
   int rc = loop_.AsyncSelect(fd_, window_->Handle(), kWmSocketEvent, kSelectMask);
   if (rc != 0) {
-    SocketErrorCode(rc, "WSAAsyncSelect");
-    return;
+    return SocketFailure(rc, "WSAAsyncSelect");
   }
   select_mask_ = kSelectMask;
 
@@ -303,7 +288,7 @@ void TAsyncSocket::Connect() {
       errno == EINPROGRESS) {
     loop_.SocketConnecting(fd_);
     ChangeState(wsConnecting);
-    return;
+    return {};
   }
   const int code = LastCode();
   switch (errno) {
@@ -316,10 +301,10 @@ void TAsyncSocket::Connect() {
       // loop, as for any other connection attempt.
       ChangeState(wsConnecting);
       window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd_), MakeSelectReply(kFdConnect, code));
-      return;
+      return {};
     default:
       last_error_ = code;
-      SocketErrorCode(code, "Connect");
+      return SocketFailure(code, "Connect");
   }
 }
 

@@ -63,7 +63,7 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
   int raw_total = 0;
   for (;;) {
     const int n = tls_->Read(static_cast<char*>(buffer), maxLen);
-    FlushTlsOutput();  // a read may have to answer (key update)
+    Raise(FlushTlsOutput());  // a read may have to answer (key update)
     if (n > 0) {
       read_count_ += n;
       return n;
@@ -72,7 +72,7 @@ int TAsyncSocket::Receive(void* buffer, int maxLen) {
       // The server ended TLS: the end of the data. Servers commonly wait for our own
       // close_notify before they close the connection, so it goes at once.
       tls_->Shutdown();
-      FlushTlsOutput();
+      Raise(FlushTlsOutput());
       return 0;
     }
     if (n == -2) {
@@ -214,16 +214,18 @@ void TAsyncSocket::QueueRaw(const void* data, int len) {
   all_sent_ = false;
 }
 
-void TAsyncSocket::TryToSend() {
+void TAsyncSocket::TryToSend() { Raise(SendQueued()); }
+
+TSocketResult TAsyncSocket::SendQueued() {
   if (tls_) SealHeld();
   if (fd_ < 0 || buf_list_.empty()) {
     all_sent_ = true;
-    return;
+    return {};
   }
   for (;;) {
     if (fd_ < 0 || buf_list_.empty()) {
       all_sent_ = true;
-      return;
+      return {};
     }
     TBuffer& chunk = *buf_list_.front();
     int len = 0;
@@ -234,7 +236,7 @@ void TAsyncSocket::TryToSend() {
         continue;
       }
       all_sent_ = true;  // the last chunk stays, empty, for the next data
-      return;
+      return {};
     }
     const int flags = MSG_NOSIGNAL | (send_flags_ == wsSendUrgent ? MSG_OOB : 0);
     ssize_t n;
@@ -249,25 +251,37 @@ void TAsyncSocket::TryToSend() {
         // Linux takes part of a block when its buffer fills up; the rest waits for the
         // next write notification, which has to be asked for.
         if (fd_ >= 0) loop_.SocketSendBlocked(fd_);
-        return;
+        return {};
       }
       continue;
     }
-    if (n == 0) return;
+    if (n == 0) return {};
     const int code = LastCode();
     if (code == kWsaeWouldBlock) {
       loop_.SocketSendBlocked(fd_);
-      return;
+      return {};
     }
     if (code == kWsaeInval || code == kWsaeNotSock || code == kWsaeConnAborted ||
         code == kWsaeConnReset || code == kWsaeNotConn) {
       close_invoked_ = true;
-      Close();
+      if (TSocketResult r = InnerClose(true, 0); r.failed) return r;
       TriggerSessionClosed(static_cast<uint16_t>(code));
-      return;
+      return {};
     }
-    SocketErrorCode(code, "TryToSend failed");
-    return;
+    return SocketFailure(code, "TryToSend failed");
+  }
+}
+
+int TAsyncSocket::QueueForSend(const void* data, int len) {
+  all_sent_ = false;
+  if (len <= 0 || data == nullptr) return 0;
+  QueueData(data, len);
+  return len;
+}
+
+void TAsyncSocket::PostSentIfDrained() {
+  if (all_sent_ && fd_ >= 0) {
+    window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd_), MakeSelectReply(kFdWrite, 0));
   }
 }
 
@@ -276,18 +290,20 @@ int TAsyncSocket::Send(const void* data, int len) {
     SocketErrorCode(kWsaeNotConn, "Send");
     return -1;
   }
-  all_sent_ = false;
-  int result = 0;
-  if (len > 0 && data != nullptr) {
-    QueueData(data, len);
-    result = len;
-  }
-  TryToSend();
-  // OnDataSent comes from the loop, never from inside Send.
-  if (all_sent_ && fd_ >= 0) {
-    window_->Post(kWmSocketEvent, static_cast<uintptr_t>(fd_), MakeSelectReply(kFdWrite, 0));
-  }
+  const int result = QueueForSend(data, len);
+  TryToSend();  // with OnError assigned, a failure here still ends as a send
+  PostSentIfDrained();
   return result;
+}
+
+TSocketResult TAsyncSocket::TrySend(const void* data, int len) {
+  if (state_ != wsConnected && state_ != wsSocksConnected) {
+    return SocketFailure(kWsaeNotConn, "Send");
+  }
+  (void)QueueForSend(data, len);
+  if (TSocketResult r = SendQueued(); r.failed) return r;
+  PostSentIfDrained();
+  return {};
 }
 
 int TAsyncSocket::SendText(const std::string& text) {
@@ -317,21 +333,17 @@ std::vector<int> TAsyncSocket::ChunkSizes() const {
 
 // ---- TLS -------------------------------------------------------------------------------
 
-void TAsyncSocket::StartTls(const std::string& hostName) {
-  if (fd_ < 0 || state_ != wsConnected) {
-    SocketErrorCode(kWsaeNotConn, "StartTls");
-    return;
-  }
-  if (tls_) {
-    RaiseException("StartTls: TLS already started");
-    return;
-  }
+void TAsyncSocket::StartTls(const std::string& hostName) { Raise(TryStartTls(hostName)); }
+
+TSocketResult TAsyncSocket::TryStartTls(const std::string& hostName) {
+  if (fd_ < 0 || state_ != wsConnected) return SocketFailure(kWsaeNotConn, "StartTls");
+  if (tls_) return Failure("StartTls: TLS already started");
   tls_error_.clear();
   EffacerTexte(tls_held_);
   tls_ = std::make_unique<TTlsLayer>(TrimBlanks(hostName), tls_ca_file_);
   tls_handshaking_ = true;
   const TTlsLayer::TResult r = tls_->Handshake();
-  FlushTlsOutput();
+  if (TSocketResult sent = FlushTlsOutput(); sent.failed) return sent;
   if (r == TTlsLayer::tlsFailed) {
     // Failed before a byte went out (no usable CA file, bad name): told from the loop,
     // like every other outcome.
@@ -339,6 +351,7 @@ void TAsyncSocket::StartTls(const std::string& hostName) {
     tls_error_ = tls_->ErrorText();
     window_->Post(kWmSocketTlsDone, 0, kTlsFailed);
   }
+  return {};
 }
 
 bool TAsyncSocket::TlsActive() const { return tls_ && tls_->HandshakeDone() && !tls_->Failed(); }
@@ -349,11 +362,11 @@ bool TAsyncSocket::TlsHasPending() const {
   return tls_ && !tls_handshaking_ && (tls_->PendingPlain() > 0 || tls_->PendingIncoming() > 0);
 }
 
-void TAsyncSocket::FlushTlsOutput() {
-  if (!tls_ || !tls_->HasOutgoing()) return;
+TSocketResult TAsyncSocket::FlushTlsOutput() {
+  if (!tls_ || !tls_->HasOutgoing()) return {};
   const std::string bytes = tls_->TakeOutgoing();
   QueueRaw(bytes.data(), static_cast<int>(bytes.size()));
-  TryToSend();
+  return SendQueued();
 }
 
 void TAsyncSocket::ContinueHandshake(bool peerClosed) {
@@ -371,7 +384,7 @@ void TAsyncSocket::ContinueHandshake(bool peerClosed) {
     break;
   }
   TTlsLayer::TResult r = tls_->Handshake();
-  FlushTlsOutput();
+  Raise(FlushTlsOutput());
   if (fd_ != fd || !tls_) return;  // the send failed and closed the socket
   if (r == TTlsLayer::tlsWantMore && ended) {
     tls_->FailConnectionClosed();
@@ -387,7 +400,7 @@ void TAsyncSocket::FinishHandshake() {
   const int fd = fd_;
   if (!ok) {
     tls_error_ = tls_->ErrorText();
-    FlushTlsOutput();  // the alert that tells the server why
+    Raise(FlushTlsOutput());  // the alert that tells the server why
     // Told at once, from the handler of the read notification: the user closes the
     // connection before anything else is read from it.
     if (OnTlsDone) OnTlsDone(*this, kTlsFailed);

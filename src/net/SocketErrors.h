@@ -17,6 +17,16 @@ class ESocketException : public std::runtime_error {
   std::string Message() const { return what(); }
 };
 
+// The outcome of a socket operation for a caller that handles failures as values (the
+// SMTP session): `failed` is false on success; on a failure `code` is the socket's
+// LastError() at that moment (it may be 0, or older, for misuse such as a missing port)
+// and `text` what ESocketException would have carried.
+struct [[nodiscard]] TSocketResult {
+  bool failed = false;
+  int code = 0;
+  std::string text;
+};
+
 // The codes the program uses by name (Winsock 1.1 numbering).
 constexpr int kWsaeIntr = 10004;
 constexpr int kWsaeBadf = 10009;

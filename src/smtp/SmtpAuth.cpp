@@ -1,37 +1,201 @@
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <random>
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "platform/System.h"
 #include "shared/URoutines.h"
+#include "smtp/Empreintes.h"
 #include "smtp/MimeCodec.h"
 #include "smtp/SmtpClient.h"
 #include "smtp/SmtpInterne.h"
 
-// The authentication of the SMTP session: the mechanism chosen from the server's offer,
-// then each mechanism's exchange (PLAIN, LOGIN, CRAM-MD5, CRAM-SHA1, XOAUTH2/OAUTHBEARER).
+// The authentication of the SMTP session, driven by one table of mechanisms (PLAIN, LOGIN,
+// CRAM-MD5, CRAM-SHA1, XOAUTH2/OAUTHBEARER): the command that starts each one and the
+// answer to each of its challenges (334 replies). The session runs whichever the table
+// gives; auto-selection takes the first one the server offers, in the table's order.
 namespace jumelix {
 
 using namespace smtp_interne;
 
-// ---- Authentication --------------------------------------------------------------------------
+namespace {
+
+// What a mechanism's step reads: the credentials, the server and its last reply.
+struct TAuthInput {
+  const std::string& user;
+  const TSecret& password;
+  const std::string& host;
+  const std::string& port;
+  const std::vector<std::string>& offered;  // mechanisms of the EHLO reply
+  const std::string& reply;                 // the challenge line being answered
+};
+
+// The next line of an exchange: the wire text (kept in a secret, wiped once sent), what
+// the traces show instead, and the replies that let the exchange go on. A non-empty
+// `refusal` fails the request instead; `detail` keeps the server's reason for a refusal
+// that its next reply will confirm.
+struct TAuthLine {
+  TSecret text;
+  std::string shown;
+  std::vector<int> ok;
+  std::string refusal;
+  std::string detail;
+};
+
+using TAuthStep = TAuthLine (*)(const TAuthInput&);
+
+// Under auto-selection, what a refusal of the first command says.
+enum class TAutoRefusal {
+  kServerLine,               // the server's line stays
+  kUnknown,                  // "could not be determined"
+  kUnknownUnlessCredentials  // the same, except for 504, 535 and 4xx (the server's line)
+};
+
+struct TAuthMechanism {
+  TSmtpAuthType type;
+  const char* name;        // as the EHLO reply announces it
+  bool automatic;          // auto-selection may take it
+  TSmtpAuthType fallback;  // auto-selection: tried after a 504 to the first command
+  TAutoRefusal refusal;
+  TAuthStep first;
+  std::array<TAuthStep, 2> answers;  // to the successive challenges; null past the last
+};
+
+constexpr char kUndetermined[] = "500 Authentication Type could not be determined.";
+
+bool Offered(const TAuthInput& in, std::string_view name) {
+  return std::find(in.offered.begin(), in.offered.end(), name) != in.offered.end();
+}
+
+TAuthLine Line(std::string_view text, std::vector<int> ok) {
+  TAuthLine line;
+  line.text.Append(text);
+  line.shown = std::string(text);
+  line.ok = std::move(ok);
+  return line;
+}
+
+// The credential line of a step: base64 of `token`, after `prefix`.
+TAuthLine SecretLine(std::string_view prefix, const TSecret& token, std::vector<int> ok) {
+  TAuthLine line;
+  line.text.Append(prefix);
+  AppendBase64(line.text, token.View());
+  line.shown = std::string(prefix) + "****";
+  line.ok = std::move(ok);
+  return line;
+}
+
+// RFC 4616: authorisation identity (empty: the same as the user), user, password.
+TAuthLine PlainFirst(const TAuthInput& in) {
+  TSecret token;
+  token.Append('\0');
+  token.Append(in.user);
+  token.Append('\0');
+  token.Append(in.password.View());
+  return SecretLine("AUTH PLAIN ", token, {235});
+}
+
+TAuthLine LoginFirst(const TAuthInput&) { return Line("AUTH LOGIN", {334}); }
+
+TAuthLine LoginUser(const TAuthInput& in) { return Line(ToBase64(in.user), {334}); }
+
+TAuthLine LoginPassword(const TAuthInput& in) { return SecretLine("", in.password, {235}); }
+
+TAuthLine CramMd5First(const TAuthInput&) { return Line("AUTH CRAM-MD5", {334}); }
+
+TAuthLine CramSha1First(const TAuthInput&) { return Line("AUTH CRAM-SHA1", {334}); }
+
+// The user and the keyed digest of the challenge, in hexadecimal.
+template <bool kSha1>
+TAuthLine CramAnswer(const TAuthInput& in) {
+  if (in.reply.size() <= 4) {
+    TAuthLine line;
+    line.refusal =
+        std::string("500 Malformed ") + (kSha1 ? "SHA1" : "MD5") + " Challenge: " + in.reply;
+    return line;
+  }
+  const std::string challenge = FromBase64(Trim(in.reply.substr(4)));
+  std::string bytes = kSha1 ? DigestBytes(HmacSha1(in.password.View(), challenge))
+                            : DigestBytes(HmacMd5(in.password.View(), challenge));
+  std::string hex = ToHexLower(bytes);
+  TSecret answer(in.user + " ");
+  answer.Append(hex);
+  EffacerTexte(bytes);
+  EffacerTexte(hex);
+  return SecretLine("", answer, {235});
+}
+
+// OAuth 2 (XOAUTH2, RFC 7628 OAUTHBEARER): the initial response carries the account and
+// the token. A refused token is answered 334 with the reason (base64 JSON); the client
+// then sends the empty answer (XOAUTH2) or "\x01" (OAUTHBEARER) and the server ends with
+// its failure code.
+bool Bearer(const TAuthInput& in) { return Offered(in, "OAUTHBEARER") && !Offered(in, "XOAUTH2"); }
+
+TAuthLine OAuthFirst(const TAuthInput& in) {
+  const std::string kSep(1, '\x01');
+  TSecret token;
+  if (Bearer(in)) {
+    token.Append("n,a=" + in.user + "," + kSep + "host=" + Trim(in.host) + kSep +
+                 "port=" + Trim(in.port) + kSep + "auth=Bearer ");
+  } else {
+    token.Append("user=" + in.user + kSep + "auth=Bearer ");
+  }
+  token.Append(in.password.View());
+  token.Append(kSep + kSep);
+  return SecretLine(Bearer(in) ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ", token, {235, 334});
+}
+
+TAuthLine OAuthRefusalAnswer(const TAuthInput& in) {
+  TAuthLine line = Line(Bearer(in) ? "AQ==" : "", {235});
+  const std::string why = in.reply.size() > 4 ? FromBase64(Trim(in.reply.substr(4))) : "";
+  line.detail = Trim(CleanCommand(why.substr(0, 300)));
+  return line;
+}
+
+// In the order of preference of auto-selection, one mechanism a row.
+// clang-format off
+const TAuthMechanism kMechanisms[] = {
+//  type              name         auto   fallback       auto refusal
+//  first command     answers to the challenges
+    {smtpAuthCramSha1, "CRAM-SHA1", true,  smtpAuthNone,  TAutoRefusal::kServerLine,
+     CramSha1First,    {CramAnswer<true>, nullptr}},
+    {smtpAuthCramMD5,  "CRAM-MD5",  true,  smtpAuthLogin, TAutoRefusal::kUnknown,
+     CramMd5First,     {CramAnswer<false>, nullptr}},
+    {smtpAuthLogin,    "LOGIN",     true,  smtpAuthPlain, TAutoRefusal::kUnknown,
+     LoginFirst,       {LoginUser, LoginPassword}},
+    {smtpAuthPlain,    "PLAIN",     true,  smtpAuthNone,  TAutoRefusal::kUnknownUnlessCredentials,
+     PlainFirst,       {nullptr, nullptr}},
+    {smtpAuthXOAuth2,  "XOAUTH2",   false, smtpAuthNone,  TAutoRefusal::kServerLine,
+     OAuthFirst,       {OAuthRefusalAnswer, nullptr}},
+};
+// clang-format on
+
+// A server that announces no mechanism this client speaks is tried with this one.
+constexpr TSmtpAuthType kAutoDefault = smtpAuthCramMD5;
+
+const TAuthMechanism* FindMechanism(TSmtpAuthType type) {
+  for (const TAuthMechanism& m : kMechanisms) {
+    if (m.type == type) return &m;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+namespace smtp_interne {
+
+bool SpokenMechanism(std::string_view name) {
+  return std::any_of(std::begin(kMechanisms), std::end(kMechanisms),
+                     [&](const TAuthMechanism& m) { return m.automatic && name == m.name; });
+}
+
+}  // namespace smtp_interne
 
 void TSmtpSession::Auth() {
   CheckReady();
   auto fail_now = [this](const std::string& text) {
-    last_response_ = text;
-    status_code_ = 500;
-    request_result_ = 500;
-    SetErrorMessage(text);
-    if (!chain_running_) request_type_ = smtpAuth;
-    fct_ = smtpAuth;
-    request_done_flag_ = false;
-    TriggerRequestDone(500);
+    BeginLocalRequest(smtpAuth);
+    FailRequest({.text = text});
   };
   if (!esmtp_) {
     fail_now("500 ESMTP not supported.");
@@ -56,189 +220,73 @@ void TSmtpSession::Auth() {
   auth_saved_error_ = error_message_;
   TSmtpAuthType type = AuthType;
   if (auth_auto_) {
-    auto has = [this](const char* m) {
-      return std::find(auth_types_.begin(), auth_types_.end(), m) != auth_types_.end();
-    };
-    if (has("CRAM-SHA1")) {
-      type = smtpAuthCramSha1;
-    } else if (has("CRAM-MD5")) {
-      type = smtpAuthCramMD5;
-    } else if (has("LOGIN")) {
-      type = smtpAuthLogin;
-    } else if (has("PLAIN")) {
-      type = smtpAuthPlain;
-    } else {
-      type = smtpAuthCramMD5;
+    type = kAutoDefault;
+    for (const TAuthMechanism& m : kMechanisms) {
+      if (m.automatic &&
+          std::find(auth_types_.begin(), auth_types_.end(), m.name) != auth_types_.end()) {
+        type = m.type;
+        break;
+      }
     }
   }
-  switch (type) {
-    case smtpAuthPlain:
-      AuthStartPlain();
-      break;
-    case smtpAuthLogin:
-      AuthStartLogin();
-      break;
-    case smtpAuthCramMD5:
-      AuthStartCram(false);
-      break;
-    case smtpAuthCramSha1:
-      AuthStartCram(true);
-      break;
-    case smtpAuthXOAuth2:
-      AuthStartOAuth2();
-      break;
-    default:
-      fail_now("500 No Authentication Type Selected.");
-      break;
+  if (FindMechanism(type) == nullptr) {
+    fail_now("500 No Authentication Type Selected.");
+    return;
   }
+  AuthStart(type);
 }
 
-void TSmtpSession::AuthStartPlain() {
-  // RFC 4616: authorisation identity (empty: the same as the user), user, password.
-  TSecret token;
-  token.Append('\0');
-  token.Append(Username);
-  token.Append('\0');
-  token.Append(Password.View());
-  TSecret cmd("AUTH PLAIN ");
-  AppendBase64(cmd, token.View());
-  ExecAsyncSecret(smtpAuth, cmd, "AUTH PLAIN ****", {235}, &TSmtpSession::AuthNextPlain);
+void TSmtpSession::AuthStart(TSmtpAuthType type) {
+  auth_type_ = type;
+  auth_step_ = 0;
+  auth_detail_.clear();
+  AuthSend();
 }
 
-void TSmtpSession::AuthNextPlain() {
-  // Under auto-selection a refusal of the mechanism itself says that no mechanism fitted;
-  // a refusal of the credentials (535) or a temporary failure (4xx) keeps the server's line.
-  if (request_result_ != 0 && auth_auto_ && request_result_ != 504 && request_result_ != 535 &&
-      !(request_result_ >= 400 && request_result_ < 500)) {
-    error_message_ = "500 Authentication Type could not be determined.";
+void TSmtpSession::AuthSend() {
+  const TAuthMechanism& m = *FindMechanism(auth_type_);
+  const TAuthStep step = auth_step_ == 0 ? m.first : m.answers[auth_step_ - 1];
+  const TAuthInput in{Username, Password, Host, Port, auth_types_, last_response_};
+  const TAuthLine line = step(in);
+  if (!line.refusal.empty()) {
+    FailRequest({.text = line.refusal});
+    return;
   }
-  TriggerRequestDone(request_result_);
+  if (!line.detail.empty()) auth_detail_ = line.detail;
+  ExecAsyncSecret(smtpAuth, line.text, line.shown, line.ok, &TSmtpSession::AuthReply);
 }
 
-void TSmtpSession::AuthStartLogin() {
-  ExecAsync(smtpAuth, "AUTH LOGIN", {334}, &TSmtpSession::AuthNextLogin);
-}
-
-void TSmtpSession::AuthNextLogin() {
+void TSmtpSession::AuthReply() {
+  const TAuthMechanism& m = *FindMechanism(auth_type_);
   if (request_result_ != 0) {
-    if (auth_auto_) {
-      if (request_result_ == 504) {
+    if (auth_auto_ && auth_step_ == 0) {
+      if (request_result_ == 504 && m.fallback != smtpAuthNone) {
+        // The server does not speak this one after all: the next in line, silently.
         error_message_ = auth_saved_error_;
         SetState(smtpInternalReady);
-        AuthStartPlain();
+        AuthStart(m.fallback);
         return;
       }
-      error_message_ = "500 Authentication Type could not be determined.";
-    }
-    TriggerRequestDone(request_result_);
-    return;
-  }
-  SetState(smtpInternalReady);
-  ExecAsync(smtpAuth, ToBase64(Username), {334}, &TSmtpSession::AuthNextLoginPass);
-}
-
-void TSmtpSession::AuthNextLoginPass() {
-  if (request_result_ != 0) {
-    TriggerRequestDone(request_result_);
-    return;
-  }
-  SetState(smtpInternalReady);
-  TSecret cmd;
-  AppendBase64(cmd, Password.View());
-  ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
-}
-
-void TSmtpSession::AuthStartCram(bool sha1) {
-  if (sha1) {
-    ExecAsync(smtpAuth, "AUTH CRAM-SHA1", {334}, &TSmtpSession::AuthNextCramSha1);
-  } else {
-    ExecAsync(smtpAuth, "AUTH CRAM-MD5", {334}, &TSmtpSession::AuthNextCramMD5);
-  }
-}
-
-void TSmtpSession::AuthNextCramMD5() { AuthNextCram(false); }
-void TSmtpSession::AuthNextCramSha1() { AuthNextCram(true); }
-
-void TSmtpSession::AuthNextCram(bool sha1) {
-  if (request_result_ != 0) {
-    if (!sha1 && auth_auto_) {
-      if (request_result_ == 504) {
-        error_message_ = auth_saved_error_;
-        SetState(smtpInternalReady);
-        AuthStartLogin();
-        return;
+      const bool credentials = request_result_ == 504 || request_result_ == 535 ||
+                               (request_result_ >= 400 && request_result_ < 500);
+      if (m.refusal == TAutoRefusal::kUnknown ||
+          (m.refusal == TAutoRefusal::kUnknownUnlessCredentials && !credentials)) {
+        error_message_ = kUndetermined;
       }
-      error_message_ = "500 Authentication Type could not be determined.";
     }
+    if (!auth_detail_.empty()) error_message_ += " (" + auth_detail_ + ")";
     TriggerRequestDone(request_result_);
     return;
   }
-  if (last_response_.size() <= 4) {
-    last_response_ =
-        std::string("500 Malformed ") + (sha1 ? "SHA1" : "MD5") + " Challenge: " + last_response_;
-    status_code_ = 500;
-    request_result_ = 500;
-    SetErrorMessage(last_response_);
-    TriggerRequestDone(500);
+  // A challenge (334) is answered while the mechanism has an answer left; any other
+  // accepted reply ends the exchange.
+  if (status_code_ != 334 || auth_step_ >= m.answers.size() || !m.answers[auth_step_]) {
+    TriggerRequestDone(0);
     return;
   }
-  std::string challenge = FromBase64(Trim(last_response_.substr(4)));
-  std::string bytes = sha1 ? DigestBytes(HmacSha1(Password.View(), challenge))
-                           : DigestBytes(HmacMd5(Password.View(), challenge));
-  std::string hex = ToHexLower(bytes);
-  TSecret answer(Username + " ");
-  answer.Append(hex);
-  EffacerTexte(bytes);
-  EffacerTexte(hex);
-  TSecret cmd;
-  AppendBase64(cmd, answer.View());
+  ++auth_step_;
   SetState(smtpInternalReady);
-  ExecAsyncSecret(smtpAuth, cmd, "****", {235}, nullptr);
-}
-
-// OAuth 2 (XOAUTH2, RFC 7628 OAUTHBEARER): the initial response carries the account and
-// the token. A refused token is answered 334 with the reason (base64 JSON); the client
-// then sends the empty answer (XOAUTH2) or "\x01" (OAUTHBEARER) and the server ends with
-// its failure code.
-void TSmtpSession::AuthStartOAuth2() {
-  auto has = [this](const char* m) {
-    return std::find(auth_types_.begin(), auth_types_.end(), m) != auth_types_.end();
-  };
-  oauth_bearer_ = has("OAUTHBEARER") && !has("XOAUTH2");
-  const std::string kSep(1, '\x01');
-  oauth_detail_.clear();
-  TSecret token;
-  if (oauth_bearer_) {
-    token.Append("n,a=" + Username + "," + kSep + "host=" + Trim(Host) + kSep +
-                 "port=" + Trim(Port) + kSep + "auth=Bearer ");
-  } else {
-    token.Append("user=" + Username + kSep + "auth=Bearer ");
-  }
-  token.Append(Password.View());
-  token.Append(kSep + kSep);
-  const char* mechanism = oauth_bearer_ ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ";
-  TSecret cmd(mechanism);
-  AppendBase64(cmd, token.View());
-  ExecAsyncSecret(smtpAuth, cmd, std::string(mechanism) + "****", {235, 334},
-                  &TSmtpSession::AuthNextOAuth2);
-}
-
-void TSmtpSession::AuthNextOAuth2() {
-  if (request_result_ != 0 || status_code_ != 334) {
-    TriggerRequestDone(request_result_);
-    return;
-  }
-  std::string detail = last_response_.size() > 4 ? FromBase64(Trim(last_response_.substr(4))) : "";
-  oauth_detail_ = Trim(CleanCommand(detail.substr(0, 300)));
-  SetState(smtpInternalReady);
-  ExecAsync(smtpAuth, oauth_bearer_ ? "AQ==" : "", {235}, &TSmtpSession::AuthEndOAuth2);
-}
-
-void TSmtpSession::AuthEndOAuth2() {
-  if (request_result_ != 0 && !oauth_detail_.empty()) {
-    error_message_ += " (" + oauth_detail_ + ")";
-  }
-  TriggerRequestDone(request_result_);
+  AuthSend();
 }
 
 }  // namespace jumelix

@@ -194,15 +194,8 @@ void TSmtpSession::ExecAsyncSecret(TSmtpRequest rq, const TSecret& cmd, const st
   PrepareCommand(rq, std::move(ok), done);
   if (OnCommand) OnCommand(*this, shown);
   TriggerDisplay("> " + shown);
-  if (socket_.State() == wsConnected) {
-    try {
-      // Straight from the secret's buffer: no plain copy on the way.
-      socket_.QueueData(cmd.View().data(), static_cast<int>(cmd.size()));
-      socket_.SendText("\r\n");
-    } catch (const std::exception&) {
-      socket_.Abort();
-    }
-  }
+  // Straight from the secret's buffer: no plain copy on the way.
+  if (socket_.State() == wsConnected) SendLine(cmd.View());
 }
 
 void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vector<int> ok,
@@ -211,14 +204,61 @@ void TSmtpSession::ExecAsync(TSmtpRequest rq, const std::string& cmd, std::vecto
   std::string line = CleanCommand(cmd);
   if (OnCommand) OnCommand(*this, line);
   TriggerDisplay("> " + line);
-  if (socket_.State() == wsConnected) {
-    try {
-      socket_.SendText(line + "\r\n");
-    } catch (const std::exception&) {
-      // A send failure ends the connection; the request completes through the close.
-      socket_.Abort();
-    }
+  if (socket_.State() == wsConnected) SendLine(line);
+}
+
+void TSmtpSession::SendLine(std::string_view line) {
+  socket_.QueueData(line.data(), static_cast<int>(line.size()));
+  // A send failure ends the connection; the request completes through the close.
+  if (socket_.TrySend("\r\n", 2).failed) (void)socket_.TryAbort();
+}
+
+void TSmtpSession::BeginLocalRequest(TSmtpRequest rq) {
+  if (!chain_running_) request_type_ = rq;
+  fct_ = rq;
+  request_done_flag_ = false;
+}
+
+void TSmtpSession::FailRequest(const TFailure& failure) {
+  last_response_ = failure.text;
+  status_code_ = failure.status;
+  request_result_ = failure.result;
+  if (failure.replace_error) {
+    error_message_ = failure.text;
+  } else {
+    SetErrorMessage(failure.text);
   }
+  if (composing_) {  // no session to end: ComposeMessage reports it
+    request_done_flag_ = true;
+    return;
+  }
+  const uint16_t done = failure.done != 0 ? failure.done : failure.result;
+  if (failure.tell_connected && OnSessionConnected) OnSessionConnected(*this, done);
+  if (failure.tell_closed && OnSessionClosed) OnSessionClosed(*this, done);
+  TriggerRequestDone(done);
+  // A failure to close adds nothing to the failure being reported: it is dropped.
+  switch (failure.link) {
+    case TLinkAfterFailure::kept:
+      break;
+    case TLinkAfterFailure::closed:
+      if (socket_.TryClose().failed) (void)socket_.TryAbort();
+      SetState(smtpReady);
+      break;
+    case TLinkAfterFailure::dropped:
+      (void)socket_.TryAbort();
+      break;
+  }
+}
+
+void TSmtpSession::FailSocket(const TSocketResult& result) {
+  // The socket's last error tells the cause when there is one; a refusal of the socket
+  // layer itself (no port, bad address) has none and must not read as success. The text
+  // keeps the form the socket layer's exception has always given it.
+  const bool has_code = result.code > 0 && result.code <= 0xFFFF;
+  // A socket left open by a refused Connect would refuse the next one: it is dropped.
+  FailRequest({.text = "500 ESocketException: " + result.text,
+               .done = has_code ? static_cast<uint16_t>(result.code) : uint16_t{500},
+               .link = TLinkAfterFailure::dropped});
 }
 
 void TSmtpSession::TriggerRequestDone(uint16_t err) {
@@ -322,67 +362,30 @@ void TSmtpSession::Connect() {
   SetState(smtpDnsLookup);
   socket_.OnDataSent = nullptr;
   socket_.OnDnsLookupDone = [this](TAsyncSocket&, uint16_t err) { SocketDnsLookupDone(err); };
-  try {
-    socket_.DnsLookup(Host);
-  } catch (const std::exception& e) {
-    FailConnect(e);
-  }
-}
-
-void TSmtpSession::FailConnect(const std::exception& e) {
-  const char* cls = dynamic_cast<const ESocketException*>(&e) != nullptr ? "ESocketException"
-                    : dynamic_cast<const SmtpException*>(&e) != nullptr  ? "SmtpException"
-                                                                         : "Exception";
-  last_response_ = std::string("500 ") + cls + ": " + e.what();
-  status_code_ = 500;
-  request_result_ = 500;
-  SetErrorMessage(last_response_);
-  // The socket's last error tells the cause when there is one; a refusal of the socket
-  // layer itself (no port, bad address) has none and must not read as success.
-  int le = socket_.LastError();
-  TriggerRequestDone(le > 0 && le <= 0xFFFF ? static_cast<uint16_t>(le) : 500);
-  try {
-    socket_.Abort();  // a socket left open by a refused Connect would refuse the next one
-  } catch (const std::exception&) {
-  }
+  if (const TSocketResult r = socket_.TryDnsLookup(Host); r.failed) FailSocket(r);
 }
 
 void TSmtpSession::SocketDnsLookupDone(uint16_t err) {
   if (state_ != smtpDnsLookup && !(aborting_ && state_ == smtpAbort)) return;
   if (err != 0) {
-    last_response_ = ErrorWithCode(err);
-    status_code_ = 500;
-    SetErrorMessage(last_response_);
-    request_result_ = err;
-    if (OnSessionConnected) OnSessionConnected(*this, err);
-    if (OnSessionClosed) OnSessionClosed(*this, err);
-    TriggerRequestDone(err);
+    FailRequest(
+        {.text = ErrorWithCode(err), .result = err, .tell_connected = true, .tell_closed = true});
     return;
   }
-  try {
-    socket_.SetAddr(socket_.DnsResult());
-    socket_.SetLocalAddr(LocalAddr);
-    socket_.SetProto("tcp");
-    socket_.SetPort(Port);
-    socket_.OnSessionConnected = [this](TAsyncSocket&, uint16_t e) { SocketSessionConnected(e); };
-    socket_.OnDataAvailable = [this](TAsyncSocket&, uint16_t e) { SocketDataAvailable(e); };
-    SetState(smtpConnecting);
-    socket_.Connect();
-  } catch (const std::exception& e) {
-    FailConnect(e);
-  }
+  // Assigned before the socket may refuse the connection: nothing calls them then.
+  socket_.OnSessionConnected = [this](TAsyncSocket&, uint16_t e) { SocketSessionConnected(e); };
+  socket_.OnDataAvailable = [this](TAsyncSocket&, uint16_t e) { SocketDataAvailable(e); };
+  SetState(smtpConnecting);
+  const TSocketResult r = socket_.TryConnect(socket_.DnsResult(), LocalAddr, "tcp", Port);
+  if (r.failed) FailSocket(r);
 }
 
 void TSmtpSession::SocketSessionConnected(uint16_t err) {
   if (err != 0) {
-    last_response_ = ErrorWithCode(err);
-    status_code_ = 500;
-    request_result_ = 500;
-    SetErrorMessage(last_response_);
-    if (OnSessionConnected) OnSessionConnected(*this, err);
-    TriggerRequestDone(err);
-    socket_.Close();
-    SetState(smtpReady);
+    FailRequest({.text = ErrorWithCode(err),
+                 .done = err,
+                 .tell_connected = true,
+                 .link = TLinkAfterFailure::closed});
     return;
   }
   connected_ = true;
@@ -391,11 +394,7 @@ void TSmtpSession::SocketSessionConnected(uint16_t err) {
     implicit_handshake_ = true;
     socket_.SetTlsCaFile(TlsCaFile);
     socket_.OnTlsDone = [this](TAsyncSocket&, uint16_t e) { TlsDone(e); };
-    try {
-      socket_.StartTls(Trim(Host));
-    } catch (const std::exception& e) {
-      FailSecurity(std::string("Échec de la négociation TLS : ") + e.what(), true);
-    }
+    StartTls();
     return;
   }
   SetState(smtpWaitingBanner);
@@ -426,17 +425,16 @@ std::string TSmtpSession::SecurityRefusal(TSmtpSecurity mode, bool tlsActive, bo
 }
 
 void TSmtpSession::FailSecurity(const std::string& text, bool dropConnection) {
-  last_response_ = text;
-  status_code_ = 500;
-  request_result_ = kSmtpSecurityError;
-  error_message_ = text;
-  TriggerRequestDone(kSmtpSecurityError);
-  if (dropConnection) {
-    // Whatever follows a failed handshake is neither plain nor encrypted text.
-    try {
-      socket_.Abort();
-    } catch (const std::exception&) {
-    }
+  // Whatever follows a failed handshake is neither plain nor encrypted text.
+  FailRequest({.text = text,
+               .result = kSmtpSecurityError,
+               .replace_error = true,
+               .link = dropConnection ? TLinkAfterFailure::dropped : TLinkAfterFailure::kept});
+}
+
+void TSmtpSession::StartTls() {
+  if (const TSocketResult r = socket_.TryStartTls(Trim(Host)); r.failed) {
+    FailSecurity("Échec de la négociation TLS : " + r.text, true);
   }
 }
 
@@ -481,11 +479,7 @@ void TSmtpSession::StartTlsReply() {
   reply_bytes_ = 0;
   socket_.SetTlsCaFile(TlsCaFile);
   socket_.OnTlsDone = [this](TAsyncSocket&, uint16_t e) { TlsDone(e); };
-  try {
-    socket_.StartTls(Trim(Host));
-  } catch (const std::exception& e) {
-    FailSecurity(std::string("Échec de la négociation TLS : ") + e.what(), true);
-  }
+  StartTls();
 }
 
 void TSmtpSession::EhloAfterTlsDone() {
@@ -508,10 +502,7 @@ void TSmtpSession::SocketSessionClosed(uint16_t err) {
 void TSmtpSession::Abort() {
   aborting_ = true;
   SetState(smtpAbort);
-  try {
-    socket_.Abort();
-  } catch (const std::exception&) {
-  }
+  (void)socket_.TryAbort();  // the request ends here whatever the socket says
   // Nothing may stay pending: a request that the closing did not end ends here.
   if (!request_done_flag_) TriggerRequestDone(chain_running_ ? kSmtpAborted : kWsaeIntr);
   connected_ = false;
@@ -551,9 +542,7 @@ void TSmtpSession::EhloDone() {
 }
 
 void TSmtpSession::RefuseNow(TSmtpRequest rq, const std::string& text) {
-  if (!chain_running_) request_type_ = rq;
-  fct_ = rq;
-  request_done_flag_ = false;
+  BeginLocalRequest(rq);
   FailSecurity(text, false);
 }
 
@@ -608,9 +597,7 @@ void TSmtpSession::RcptToNext() {
 void TSmtpSession::Quit() {
   if (!connected_) {
     CheckReady();
-    if (!chain_running_) request_type_ = smtpQuit;
-    fct_ = smtpQuit;
-    request_done_flag_ = false;
+    BeginLocalRequest(smtpQuit);
     TriggerRequestDone(0);
     return;
   }

@@ -53,6 +53,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/AsyncSocket.h"
@@ -338,13 +339,33 @@ class TSmtpSession {
   void ExecAsyncSecret(TSmtpRequest rq, const TSecret& cmd, const std::string& shown,
                        std::vector<int> ok, TStep done);
   void PrepareCommand(TSmtpRequest rq, std::vector<int> ok, TStep done);
+  // A request that ends before any command goes out (a refusal of the client itself).
+  void BeginLocalRequest(TSmtpRequest rq);
+
+  // How a failed request leaves the connection: as it is, closed in order, or dropped
+  // (nothing that follows on it could be trusted).
+  enum class TLinkAfterFailure { kept, closed, dropped };
+  // One failure of the current request.
+  struct TFailure {
+    std::string text;             // LastResponse, and ErrorMessage unless one is set
+    uint16_t result = 500;        // the request's result
+    uint16_t done = 0;            // the code of OnRequestDone; 0: the result
+    int status = 500;             // StatusCode
+    bool replace_error = false;   // the text replaces an ErrorMessage set before
+    bool tell_connected = false;  // OnSessionConnected hears the code first
+    bool tell_closed = false;     // and OnSessionClosed
+    TLinkAfterFailure link = TLinkAfterFailure::kept;
+  };
+  // The one way a request fails: the session's texts and codes, the events, the
+  // completion, then the connection as `failure.link` says. While ComposeMessage runs
+  // there is no session: only the texts and codes are set.
+  void FailRequest(const TFailure& failure);
   void TriggerRequestDone(uint16_t err);
   void TriggerDisplay(const std::string& msg);
   void HandleWindowMessage(uint32_t msg, uintptr_t w, intptr_t l);
   void SetErrorMessage(const std::string& text);
   std::string SignOnName() const;
   void StartChain(TSmtpRequest rq, std::vector<TSmtpRequest> steps);
-  bool RunNextChainStep();
 
   // Socket events.
   void SocketDnsLookupDone(uint16_t err);
@@ -365,26 +386,20 @@ class TSmtpSession {
   void TlsDone(uint16_t err);
   void EhloAfterTlsDone();
   void FailSecurity(const std::string& text, bool dropConnection);
+  void FailSocket(const TSocketResult& result);
+  void StartTls();  // the handshake on the connection, with OnTlsDone set
   void RefuseNow(TSmtpRequest rq, const std::string& text);
   void RcptToNext();
   void DataNext();
   void SendNextDataLine();
-  void AuthNextLogin();
-  void AuthNextLoginPass();
-  void AuthNextPlain();
-  void AuthNextCramMD5();
-  void AuthNextCramSha1();
-  void AuthNextCram(bool sha1);
-  void AuthStartOAuth2();
-  void AuthNextOAuth2();
-  void AuthEndOAuth2();
-  void AuthStartPlain();
-  void AuthStartLogin();
-  void AuthStartCram(bool sha1);
+  // Authentication (SmtpAuth.cpp): a mechanism of the table from its first command, the
+  // line of the current step, the reply to it.
+  void AuthStart(TSmtpAuthType type);
+  void AuthSend();
+  void AuthReply();
   void RcptToSend();
   void StartStep(TSmtpRequest rq);
-  void FailConnect(const std::exception& e);
-  void SendDataText(const std::string& line);
+  void SendLine(std::string_view line);
   void AddAddressHeader(std::vector<std::string>& lines, const std::string& name,
                         const std::string& value);
 
@@ -423,8 +438,9 @@ class TSmtpSession {
   size_t rcpt_index_ = 0;
   bool auth_auto_ = false;
   std::string auth_saved_error_;  // ErrorMessage before AUTH, restored on a fallback
-  bool oauth_bearer_ = false;     // OAUTHBEARER rather than XOAUTH2
-  std::string oauth_detail_;      // the server's explanation of a refused token
+  TSmtpAuthType auth_type_ = smtpAuthNone;  // the mechanism being run
+  size_t auth_step_ = 0;                    // 0: its first command; n: its answer to challenge n
+  std::string auth_detail_;                 // the server's explanation of a refused token
   bool composing_ = false;        // ComposeMessage is running: no socket, no completion
   std::vector<std::string> header_lines_;
   size_t header_index_ = 0;

@@ -39,5 +39,8 @@ std::vector<std::string> SplitAtLineBreaks(const std::string& text);
 const char* EncodingName(TSmtpDefaultEncoding e);
 std::string LocalHostName();
 std::string ErrorWithCode(int err);
+// One of the mechanisms auto-selection may take (SmtpAuth.cpp's table), by its name in an
+// EHLO reply.
+bool SpokenMechanism(std::string_view name);
 
 }  // namespace jumelix::smtp_interne

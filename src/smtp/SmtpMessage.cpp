@@ -243,22 +243,13 @@ void TSmtpSession::SocketDataSent(uint16_t) {
   SendNextDataLine();
 }
 
-void TSmtpSession::SendDataText(const std::string& line) {
-  try {
-    socket_.QueueData(line.data(), static_cast<int>(line.size()));
-    socket_.SendText("\r\n");
-  } catch (const std::exception&) {
-    socket_.Abort();  // the request completes through the closing
-  }
-}
-
 void TSmtpSession::SendNextDataLine() {
   std::string line;
   if (header_index_ < header_lines_.size()) {
     line = header_lines_[header_index_++];
     AdjustHeaderLine(line);
     if (OnHeaderLine) OnHeaderLine(*this, line);
-    SendDataText(line);
+    SendLine(line);
     return;
   }
   if (pending_index_ < pending_pieces_.size()) {
@@ -283,7 +274,7 @@ void TSmtpSession::SendNextDataLine() {
   } else {
     CutLine(line, kSmtpMaxLineLength);
   }
-  SendDataText(line);
+  SendLine(line);
 }
 
 bool TSmtpSession::ComposeMessage(std::vector<std::string>& lines) {
@@ -342,21 +333,10 @@ bool TSmtpSession::GetDataLine(std::string& line, int maxLength) {
 bool TSmtpSession::NextBodyLine(std::string& line) { return GetDataLine(line); }
 
 void TSmtpSession::FailData(uint16_t code, const std::string& message) {
-  last_response_ = message;
-  status_code_ = code;
-  request_result_ = code;
-  SetErrorMessage(message);
-  if (composing_) {  // no session to end: ComposeMessage reports it
-    request_done_flag_ = true;
-    return;
-  }
-  socket_.OnDataSent = nullptr;
-  TriggerRequestDone(code);
+  if (!composing_) socket_.OnDataSent = nullptr;
   // The message is incomplete: the connection is dropped so that the server discards it.
-  try {
-    socket_.Abort();
-  } catch (const std::exception&) {
-  }
+  FailRequest(
+      {.text = message, .result = code, .status = code, .link = TLinkAfterFailure::dropped});
 }
 
 // ---- Client: message text and attachments ---------------------------------------------------

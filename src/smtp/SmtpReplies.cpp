@@ -64,15 +64,8 @@ void TSmtpSession::SocketDataAvailable(uint16_t) {
 void TSmtpSession::FailReplyTooLong(const std::string& why) {
   rcv_cnt_ = 0;
   stop_reading_ = true;
-  last_response_ = "Réponse du serveur trop longue : " + why;
-  status_code_ = 500;
-  request_result_ = 500;
-  SetErrorMessage(last_response_);
-  TriggerRequestDone(500);
-  try {
-    socket_.Abort();
-  } catch (const std::exception&) {
-  }
+  FailRequest(
+      {.text = "Réponse du serveur trop longue : " + why, .link = TLinkAfterFailure::dropped});
 }
 
 void TSmtpSession::HandleLine(const std::string& line) {
@@ -107,7 +100,7 @@ void TSmtpSession::HandleLine(const std::string& line) {
             static_cast<uint16_t>(status_code_ == 0 ? kSmtpNoStatusCode : status_code_);
         stop_reading_ = true;
         // The request completes through the closing, with 10004.
-        socket_.Close();
+        if (const TSocketResult r = socket_.TryClose(); r.failed) FailSocket(r);
         return;
       }
       SetState(smtpConnected);
@@ -193,9 +186,7 @@ void TSmtpSession::ScanAuthTypes(const std::string& line, std::vector<std::strin
     std::string word = Trim(rest.substr(pos, sp == std::string::npos ? sp : sp - pos));
     // Past the bound only the mechanisms this client speaks still count, so a server
     // cannot make the list grow without end, nor hide them behind junk.
-    const bool known =
-        word == "PLAIN" || word == "LOGIN" || word == "CRAM-MD5" || word == "CRAM-SHA1";
-    if (!word.empty() && (known || types.size() < kSmtpMaxAuthTypes) &&
+    if (!word.empty() && (SpokenMechanism(word) || types.size() < kSmtpMaxAuthTypes) &&
         std::find(types.begin(), types.end(), word) == types.end()) {
       types.push_back(word);
     }

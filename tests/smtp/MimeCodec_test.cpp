@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "smtp/Empreintes.h"
+
 namespace jumelix {
 namespace {
 

@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "net/MessageLoop.h"
+#include "smtp/Empreintes.h"
 #include "smtp/MimeCodec.h"
 #include "support/ScriptedPeer.h"
 
