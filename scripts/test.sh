@@ -23,7 +23,7 @@ run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== Construction avec ASan + UBSan et tests"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DJUMELIX_SANITIZE=ON
 echo "== Moteur sous ThreadSanitizer (ses fils de travail)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUMELIX_TSAN=ON \
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUMELIX_TSAN=ON -DJUMELIX_WERROR=ON \
   -DJUMELIX_GUI=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target engine_tests platform_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
