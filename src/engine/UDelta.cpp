@@ -230,6 +230,7 @@ class TParcours {
       Signaler("Erreur en lisant le répertoire " + dst);
       return;
     }
+    etat_.RepertoireCourant = src;  // progress display (issue 18)
     if (PointDeControle()) return;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
@@ -536,6 +537,7 @@ class TParcours {
       a.dir = partage_;
       attente_.push_back(std::move(a));
       octetsEnAttente_ += e.Taille;
+      etat_.OctetsCopies += e.Taille;  // progress display (issue 18)
       if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
           repertoiresEnAttente_ >= kLotRepertoires) {
         PublierAttente();

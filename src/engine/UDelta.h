@@ -25,6 +25,10 @@ struct TEtatRun {
   int32_t NbCopies = 0;
   int32_t NbSupprimes = 0;
   int32_t NbIdentiques = 0;
+  // For the window's progress display only, written by the walk: the source directory it
+  // is in, and the bytes of the files copied so far.
+  std::string RepertoireCourant;
+  uint64_t OctetsCopies = 0;
 };
 
 // Test only: when set, called at each level of a walk once both sides are listed and

@@ -101,7 +101,8 @@ class MonMailTest : public ::testing::Test {
 TEST(PremiereAdresse, TextBeforeTheFirstSemicolonTrimmed) {
   EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr;b@y.fr"), "a@x.fr");
   EXPECT_EQ(TMonMail::PremiereAdresse(" \ta@x.fr ; b@y.fr"), "a@x.fr");
-  EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr, b@y.fr"), "a@x.fr, b@y.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr, b@y.fr"), "a@x.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse(" a@x.fr ,b@y.fr; c@z.fr"), "a@x.fr");
   EXPECT_EQ(TMonMail::PremiereAdresse(";b@y.fr"), "");
   EXPECT_EQ(TMonMail::PremiereAdresse(""), "");
 }
@@ -331,7 +332,7 @@ TEST_F(MonMailTest, BodyLinesSignatureAndHeaders) {
   mail.Corps = {"un", "", ".", std::string(1500, 'l'), std::string(1021, 'm') + "é"};
   mail.Signature = {"--", "fin"};
   mail.NomExpediteur = "Mon Programme";
-  mail.AdresseExpediteur = "exp@x.fr; autre@y.fr";
+  mail.AdresseExpediteur = "exp@x.fr, autre@y.fr";  // "," ends the first address as ";" does
   mail.Destinataires = "dest@x.fr, copie@y.fr";
   EXPECT_TRUE(mail.Envoyer()) << mail.MessageErreur();
   EXPECT_EQ(mail.MessageErreur(), "");
@@ -340,7 +341,8 @@ TEST_F(MonMailTest, BodyLinesSignatureAndHeaders) {
   TSmtpServer::Message message = Premier(serveur);
   TMailRecu recu(message.raw);
   EXPECT_EQ(recu.Entete("From"), "Mon Programme <exp@x.fr>");
-  EXPECT_EQ(recu.Entete("To"), "dest@x.fr, copie@y.fr");  // no ";": the whole text
+  EXPECT_EQ(recu.Entete("Sender"), "Mon Programme <exp@x.fr>");
+  EXPECT_EQ(recu.Entete("To"), "dest@x.fr");  // the first address; both get the mail
   EXPECT_EQ(recu.Entete("X-Mailer"), "Prog - Postaline");
   EXPECT_EQ(recu.Entete("Subject").rfind("Première ligne", 0), 0u);
   EXPECT_NE(recu.Entete("Subject").find("seconde"), std::string::npos);
