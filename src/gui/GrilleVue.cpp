@@ -203,6 +203,11 @@ void TStringGrid::FermerEditeur() {
   }
 }
 
+void TStringGrid::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  if (sur_redimension_) sur_redimension_();
+}
+
 void TStringGrid::paintEvent(QPaintEvent* event) {
   QTableView::paintEvent(event);
   const QString indication = IndicationAffichee();

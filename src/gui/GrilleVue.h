@@ -100,6 +100,8 @@ class TStringGrid : public QTableView {
     indication_ = std::move(indication);
   }
   QString IndicationAffichee() const { return indication_ ? indication_() : QString(); }
+  // Called whenever the view changes size (the columns are fitted to it).
+  void DefinirSurRedimension(std::function<void()> f) { sur_redimension_ = std::move(f); }
   bool EditeurOuvert() const { return state() == QAbstractItemView::EditingState; }
   // Ends an open cell edit, keeping what was typed (a run is starting).
   void FermerEditeur();
@@ -107,6 +109,7 @@ class TStringGrid : public QTableView {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -115,6 +118,7 @@ class TStringGrid : public QTableView {
   std::function<bool(TTouche, bool)> touche_;
   TDepot depot_;
   std::function<QString()> indication_;
+  std::function<void()> sur_redimension_;
 };
 
 }  // namespace jumelix

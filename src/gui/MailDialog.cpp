@@ -361,10 +361,15 @@ void TFormMail::Afficher(const std::string& texte, bool erreur) {
   }
 }
 
-bool TFormMail::VerifierPort() {
+bool TFormMail::VerifierPort(const QString& saisi) {
   if (ComboTransport_.currentIndex() == 1) return true;  // sendmail uses no port
-  const QString texte = EditPort_.text().trimmed();
-  if (texte.isEmpty() || EditPort_.hasAcceptableInput()) return true;
+  const QString texte = saisi.trimmed();
+  bool nombre = false;
+  const int port = texte.toInt(&nombre);
+  if (texte.isEmpty() || (nombre && port >= 1 && port <= 65535)) return true;
+  // The settings check has put the default in its place: the user sees what was typed.
+  parametres_.Port = S(saisi);
+  AfficherChamps();
   Afficher("Le port SMTP doit être un nombre de 1 à 65535.", true);
   EditPort_.setFocus();
   EditPort_.selectAll();
@@ -372,10 +377,10 @@ bool TFormMail::VerifierPort() {
 }
 
 void TFormMail::ButtonOKClick() {
+  const QString port = EditPort_.text();
   // Both the recipient and the server emptied switch the mail off: the port is unused.
   const bool arret = EditAdresseMail_.text().trimmed().isEmpty() &&
                      EditServeurSMTP_.text().trimmed().isEmpty();
-  if (!arret && !VerifierPort()) return;
   ReleverChamps();
   // Emptying both the recipient and the server is how the report mail is switched off.
   std::string erreur = parametres_.VerifierSaisie(/*arretPermis=*/true);
@@ -384,6 +389,7 @@ void TFormMail::ButtonOKClick() {
     Afficher(erreur, true);
     return;
   }
+  if (!arret && !VerifierPort(port)) return;
   std::string echec = parametres_.EnregistrerConfig();
   if (!echec.empty()) Afficher(echec, true);
   accept();
@@ -399,7 +405,7 @@ void TFormMail::ButtonTesterClick() {
     LabelEnvoi_.setText(QStringLiteral("Annulation de l'envoi..."));
     return;
   }
-  if (!VerifierPort()) return;
+  const QString port = EditPort_.text();
   ReleverChamps();
   std::string erreur = parametres_.VerifierSaisie();
   AfficherChamps();
@@ -407,6 +413,7 @@ void TFormMail::ButtonTesterClick() {
     Afficher(erreur, true);
     return;
   }
+  if (!VerifierPort(port)) return;
   std::string resultat;
   envoi_en_cours_ = true;
   arret_test_ = false;

@@ -79,8 +79,9 @@ class TFormMail : public QDialog {
   void ActiverChamps();
   void RelireConfig();
   void Afficher(const std::string& texte, bool erreur);
-  // The port field holds 1-65535, or nothing (the default port): else says so and false.
-  bool VerifierPort();
+  // The port as typed (`saisi`) is 1-65535, or nothing (the default port): else the field
+  // gets it back, the user is told, and false.
+  bool VerifierPort(const QString& saisi);
 
   TConfigMail& parametres_;
   TAfficheur afficheur_;

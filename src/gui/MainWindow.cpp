@@ -119,7 +119,8 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       BarreProgression_(&BandeAvancement_),
       LabelRepertoire_(Qt::ElideMiddle, &BandeAvancement_),
       LabelVolume_(&BandeAvancement_),
-      StatusBar1_(this) {
+      StatusBar1_(this),
+      hauteur_grille_initiale_(kHauteurGrilleInitiale) {
   setWindowTitle(VersQt(kTitreSansListe));
   setAcceptDrops(true);
   // The layout is measured for an 8-point font: the captions fit their buttons.
@@ -166,10 +167,8 @@ TFormJumelix::TFormJumelix(QWidget* parent)
   ConstruireBoutons();
   ConstruireBarreEtat();
   Disposer();
+  StringGrid1_.DefinirSurRedimension([this] { AjusterColonnes(); });
   resize(kLargeurClient, kHauteurClient);
-  if (QLayout* l = layout()) l->activate();
-  const int total = Splitter1_.sizes().value(0) + Splitter1_.sizes().value(1);
-  Splitter1_.setSizes({kHauteurGrilleInitiale, std::max(0, total - kHauteurGrilleInitiale)});
   AjusterColonnes();
   ListeChangee();
 }
@@ -379,6 +378,18 @@ void TFormJumelix::Centrer() {
     const QRect zone = ecran->availableGeometry();
     move(zone.center() - QPoint(width() / 2, height() / 2));
   }
+}
+
+void TFormJumelix::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (tailles_placees_) return;
+  tailles_placees_ = true;
+  // At first show the grid has its usual height; from then on both parts grow with the
+  // window.
+  if (QLayout* l = layout()) l->activate();
+  const int total = Splitter1_.sizes().value(0) + Splitter1_.sizes().value(1);
+  const int grille = std::min(hauteur_grille_initiale_, total - Bas_.minimumSizeHint().height());
+  if (grille > 0) Splitter1_.setSizes({grille, total - grille});
 }
 
 void TFormJumelix::resizeEvent(QResizeEvent* event) {
@@ -606,6 +617,15 @@ void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
                StringGrid1_.verticalHeader()->defaultSectionSize() * std::max(1, nb_rangees - 1) +
                2 * StringGrid1_.frameWidth();
   if (QScreen* ecran = screen()) voulue = std::min(voulue, ecran->geometry().height() * 2 / 3);
+  if (!tailles_placees_) {
+    // Read before the first show (the list of the command line): the grid takes that
+    // height when the window appears.
+    const int ajout = voulue - hauteur_grille_initiale_;
+    if (ajout <= 0) return;
+    hauteur_grille_initiale_ = voulue;
+    resize(width(), height() + ajout);
+    return;
+  }
   const int ajout = voulue - StringGrid1_.height();
   if (ajout <= 0) return;
   QList<int> tailles = Splitter1_.sizes();
@@ -696,9 +716,11 @@ bool TFormJumelix::RestaurerEtatFenetre() {
   if (etat.contains(QStringLiteral("geometrie")))
     applique = restoreGeometry(etat.value(QStringLiteral("geometrie")).toByteArray());
   if (QLayout* l = layout()) l->activate();
-  if (etat.contains(QStringLiteral("separateur")))
-    applique = Splitter1_.restoreState(etat.value(QStringLiteral("separateur")).toByteArray()) ||
-               applique;
+  if (etat.contains(QStringLiteral("separateur")) &&
+      Splitter1_.restoreState(etat.value(QStringLiteral("separateur")).toByteArray())) {
+    applique = true;
+    tailles_placees_ = true;
+  }
   bool ok = false;
   const double p = etat.value(QStringLiteral("proportionSource")).toDouble(&ok);
   if (ok && p > 0.05 && p < 0.95) {

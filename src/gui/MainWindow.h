@@ -138,6 +138,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -213,6 +214,8 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   bool ajustement_colonnes_ = false;
   bool suivi_courante_ = false;
   bool memoriser_etat_ = false;
+  bool tailles_placees_ = false;  // the splitter got its first sizes (or restored ones)
+  int hauteur_grille_initiale_;   // the grid's height at first show
   int ligne_affichee_ = 0;
   QElapsedTimer dernier_traitement_;
 };

@@ -98,6 +98,20 @@ class MonMailTest : public ::testing::Test {
   }
 };
 
+TEST(TexteErreurClient, TheClientsOwnTextsBecomeFrenchAServersReplyStays) {
+  const std::pair<const char*, const char*> cas[] = {
+      {"500 ESocketException: connect: ResolvePort: Invalid Port.",
+       "le port SMTP n'est pas valide (un nombre de 1 à 65535 est attendu)."},
+      {"ResolveHost: 'x y' Invalid Hostname.", "le nom du serveur SMTP n'est pas valide."},
+      {"SMTP component not connected", "échec interne de la session SMTP."},
+      {"500 Exception: boom", "échec interne de la session SMTP."},
+      {"RcptName list is empty", "aucun destinataire."},
+      {"550 5.1.1 <x@y>: Recipient address rejected", "550 5.1.1 <x@y>: Recipient address rejected"},
+  };
+  for (const auto& [message, attendu] : cas)
+    EXPECT_EQ(TMonMail::TexteErreurClient(message), attendu) << message;
+}
+
 TEST(PremiereAdresse, TextBeforeTheFirstSemicolonTrimmed) {
   EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr;b@y.fr"), "a@x.fr");
   EXPECT_EQ(TMonMail::PremiereAdresse(" \ta@x.fr ; b@y.fr"), "a@x.fr");
