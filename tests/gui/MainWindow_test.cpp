@@ -780,17 +780,16 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   Taper(*f, 0, 2, QString::fromStdString(p2.source));
   Taper(*f, 1, 2, QString::fromStdString(p2.cible));
 
-  // Seen by the user at check points of the second pair: everything at once.
+  // Seen by the user while the second pair is walked.
   struct Vu {
     bool bande = false, comparer = true, ajouter = true, lire = true, fermer = false;
     QString paire, repertoire;
     int barre = -1, barreMax = -1;
     bool surlignee = false, autreSurlignee = true;
   } vu;
-  QTimer minuterie;
   QAbstractItemModel* m = f->StringGrid1()->model();
-  minuterie.setInterval(1);
-  QObject::connect(&minuterie, &QTimer::timeout, f.get(), [&] {
+  // Looked at when the grid is told that the second pair's row is being walked.
+  QObject::connect(m, &QAbstractItemModel::dataChanged, f.get(), [&] {
     if (f->Jumelix().LigneEnCours() != 2 || !vu.paire.isEmpty()) return;
     vu.bande = f->BandeAvancement()->isVisible();
     vu.comparer = f->ButtonComparer()->isEnabled();
@@ -804,9 +803,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
     vu.surlignee = m->data(m->index(1, 0), Qt::BackgroundRole).isValid();
     vu.autreSurlignee = m->data(m->index(0, 0), Qt::BackgroundRole).isValid();
   });
-  minuterie.start();
   QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
-  minuterie.stop();
   QCOMPARE(vu.paire, QStringLiteral("Paire 2 / 2"));
   QVERIFY(vu.bande);
   QVERIFY(!vu.comparer);
