@@ -14,6 +14,11 @@ std::string RepertoireEtat() {
   return base ? *base + "/jumelix" : std::string();
 }
 
+bool CreerRepertoireEtat() {
+  const std::string etat = RepertoireEtat();
+  return !etat.empty() && platform::CreerRepertoiresPrives(etat) == 0;
+}
+
 std::string DevelopperTilde(const std::string& chemin, const std::string& maison) {
   if (maison.empty() || chemin.empty() || chemin[0] != '~') return chemin;
   if (chemin.size() == 1) return maison;

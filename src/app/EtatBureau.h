@@ -12,6 +12,9 @@ namespace jumelix {
 
 // $XDG_STATE_HOME/jumelix (or ~/.local/state/jumelix); empty without a home directory.
 std::string RepertoireEtat();
+// Creates it when missing, private to the user (it holds the log and locks too); false
+// when it cannot be made.
+bool CreerRepertoireEtat();
 
 // A path typed or read as "~" or "~/..." with the home directory put in its place; any
 // other text unchanged ("~user" included: not ours to guess).

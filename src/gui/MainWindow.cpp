@@ -734,8 +734,7 @@ bool TFormJumelix::RestaurerEtatFenetre() {
 void TFormJumelix::EnregistrerEtatFenetre() {
   if (!memoriser_etat_) return;
   const QString chemin = CheminEtatFenetre();
-  if (chemin.isEmpty()) return;
-  QDir().mkpath(QFileInfo(chemin).path());
+  if (chemin.isEmpty() || !CreerRepertoireEtat()) return;
   QSettings etat(chemin, QSettings::IniFormat);
   etat.setValue(QStringLiteral("geometrie"), saveGeometry());
   etat.setValue(QStringLiteral("separateur"), Splitter1_.saveState());
