@@ -15,3 +15,9 @@ if(TARGET jumelix_engine)
       ENVIRONMENT "BENCH_SCALE=0.002;BENCH_REPEAT=1;BENCH_CACHE=chaud;BENCH_VERROU=non;BENCH_BIN=$<TARGET_FILE:jumelix_bench>;BENCH_DIR=${CMAKE_CURRENT_BINARY_DIR}/bench-petite-echelle")
   endif()
 endif()
+
+# The cost of the main window against the same run without it (bench/fenetre.sh).
+if(TARGET jumelix_gui)
+  add_executable(fenetre_bench ${PROJECT_SOURCE_DIR}/bench/fenetre_bench.cpp)
+  target_link_libraries(fenetre_bench PRIVATE jumelix_gui)
+endif()

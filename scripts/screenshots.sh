@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the screenshot tool on the program's own libraries, runs a comparison in the real
-# main window over a small demonstration tree, and saves the main window and the help
-# window as docs/fenetre-principale.png and docs/aide.png. Needs no display: the windows
+# main window over a small demonstration tree, and saves the main window at first start,
+# during the comparison and after it, and the help window, as docs/premier-demarrage.png,
+# docs/comparaison-en-cours.png, docs/fenetre-principale.png and docs/aide.png. Needs no display: the windows
 # are drawn off screen (or under Xvfb with JUMELIX_CAPTURES_XVFB=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,4 +15,5 @@ if [[ ${JUMELIX_CAPTURES_XVFB:-0} == 1 ]]; then
 else
   QT_QPA_PLATFORM=offscreen "$build/captures" docs
 fi
-echo "Images écrites : docs/fenetre-principale.png docs/aide.png"
+echo "Images écrites : docs/premier-demarrage.png docs/comparaison-en-cours.png" \
+  "docs/fenetre-principale.png docs/aide.png"

@@ -1,6 +1,8 @@
-// Takes the screenshots of the README: the main window after a comparison over a small
-// demonstration tree, and the help window. Renders the real windows off screen and writes
-// <dossier>/fenetre-principale.png and <dossier>/aide.png.
+// Takes the screenshots of the README: the main window at first start, during a
+// comparison over a small demonstration tree and after it, and the help window. Renders
+// the real windows off screen and writes <dossier>/premier-demarrage.png,
+// <dossier>/comparaison-en-cours.png, <dossier>/fenetre-principale.png and
+// <dossier>/aide.png.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -46,6 +48,10 @@ int main(int argc, char** argv) {
     Ecrire(r + QLatin1Char('/') + QLatin1String(f), QByteArrayLiteral("demo"));
   }
   QDir().mkpath(r + QStringLiteral("/Sauvegarde/Photos"));
+  // Enough music for the comparison to be seen under way.
+  for (int i = 1; i <= 3000; ++i)
+    Ecrire(r + QStringLiteral("/Musique/piste-%1.ogg").arg(i, 4, 10, QLatin1Char('0')), "demo");
+  QDir().mkpath(r + QStringLiteral("/Sauvegarde/Musique"));
   for (const char* f : {"lettre.odt", "budget.ods"}) {
     const QDateTime date(QDate(2026, 11, 30), QTime(20, 15));
     for (const QString& cote :
@@ -59,13 +65,29 @@ int main(int argc, char** argv) {
   const std::string s = r.toStdString();
   jumelix::EcrireLignesFichier(
       liste, {"Répertoire source", "Répertoire cible", s + "/Documents",
-              s + "/Sauvegarde/Documents", s + "/Photos", s + "/Sauvegarde/Photos"});
+              s + "/Sauvegarde/Documents", s + "/Photos", s + "/Sauvegarde/Photos",
+              s + "/Musique", s + "/Sauvegarde/Musique"});
+
+  bool ok0 = false;
+  {
+    jumelix::TFormJumelix premiere;
+    premiere.FormCreate(jumelix::TLigneCommande{});
+    premiere.show();
+    QApplication::processEvents();
+    ok0 = premiere.grab().save(sortie + QStringLiteral("/premier-demarrage.png"));
+  }
 
   jumelix::TFormJumelix fenetre;
   jumelix::TLigneCommande ligne;
   ligne.FichierListe = liste;
   fenetre.FormCreate(ligne);
   fenetre.show();
+  // The run seen when its third pair starts: the rows before it done, its own row lit.
+  bool ok_run = false;
+  QObject::connect(fenetre.Modele(), &QAbstractItemModel::dataChanged, &fenetre, [&] {
+    if (ok_run || fenetre.Jumelix().LigneEnCours() != 3) return;
+    ok_run = fenetre.grab().save(sortie + QStringLiteral("/comparaison-en-cours.png"));
+  });
   fenetre.ButtonComparer()->click();
   QApplication::processEvents();
   const bool ok1 = fenetre.grab().save(sortie + QStringLiteral("/fenetre-principale.png"));
@@ -76,7 +98,7 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   const bool ok2 = aide.grab().save(sortie + QStringLiteral("/aide.png"));
   QDir(r).removeRecursively();
-  if (!ok1 || !ok2) {
+  if (!ok0 || !ok_run || !ok1 || !ok2) {
     std::fprintf(stderr, "captures : impossible d'écrire les images dans %s\n", argv[1]);
     return 1;
   }

@@ -1,5 +1,6 @@
 #include "app/GrilleLignes.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "shared/URoutines.h"
@@ -92,6 +93,16 @@ void TGrilleLignes::SupprimerLigne() {
 
 void TGrilleLignes::SupprimerToutesLesLignes() {
   for (int n = NbLignes(); n > 0; --n) SupprimerLigne();
+}
+
+void TGrilleLignes::Restaurer(const TInstantane& i) {
+  // A snapshot always holds the title row and one data row; anything else is not one.
+  if (i.cellules.size() < 2) return;
+  Avant();
+  cellules_ = i.cellules;
+  ligne_courante_ = std::clamp(i.ligne, 1, DerniereLigne());
+  colonne_courante_ = i.colonne == kColCible ? kColCible : kColSource;
+  Apres();
 }
 
 void TGrilleLignes::InsererLigne(int ligne) {

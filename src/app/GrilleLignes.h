@@ -46,6 +46,14 @@ struct TDecisionTouche {
 
 class TGrilleLignes {
  public:
+  using TRangee = std::array<std::string, kNbColonnes>;
+  // Every cell and the current cell, as Ctrl+Z gives them back.
+  struct TInstantane {
+    std::vector<TRangee> cellules;
+    int ligne = 1;
+    int colonne = kColSource;
+  };
+
   // One title row and one blank data row; current cell column 0 of row 1.
   TGrilleLignes();
 
@@ -95,13 +103,16 @@ class TGrilleLignes {
   // two cells are both non-empty (a cell of blanks counts as filled).
   std::vector<std::string> LignesAEnregistrer() const;
 
+  TInstantane Instantane() const { return {cellules_, ligne_courante_, colonne_courante_}; }
+  // The cells and current cell of `i` back, as one structure change.
+  void Restaurer(const TInstantane& i);
+
   // Keyboard: what a key does given whether a cell editor is open and the current cell.
   TDecisionTouche DecisionTouche(TTouche touche, bool editeur_ouvert) const;
   // Applies the decision and returns whether the key must still go on to the grid.
   bool AppliquerTouche(TTouche touche, bool editeur_ouvert);
 
  private:
-  using TRangee = std::array<std::string, kNbColonnes>;
   bool LigneValide(int ligne) const { return ligne >= 0 && ligne < NbLignes(); }
   bool LigneBlanche(int ligne) const;
   void ChangerCourante(int colonne, int ligne);

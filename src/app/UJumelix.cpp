@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,10 @@ namespace jumelix {
 namespace {
 
 constexpr uint32_t kIntervalleBarreMs = 300;
+// The log area takes the run's lines in batches this often: often enough to follow the
+// run, seldom enough that its repaints cost little against the walk.
+constexpr uint32_t kIntervalleLogMs = 200;
+constexpr size_t kNbAnnulationsMax = 100;
 
 const char* const kTexteConfirmation =
     "Chaque répertoire cible va devenir identique au répertoire source correspondant. "
@@ -61,16 +66,61 @@ std::string TexteTempsEcoule(uint32_t t, uint32_t debut) {
 }
 
 std::string CheminDeCellule(const std::string& cellule) {
-  std::string chemin = Trim(cellule);
+  std::string chemin = DevelopperTilde(Trim(cellule), platform::RepertoirePersonnel());
   if (chemin.size() > 1 && chemin.back() == '/') chemin.pop_back();
   return chemin;
 }
 
-TJumelix::TJumelix(IVueJumelix& vue, IRapportMail& mail, TJournal journal, THorloge horloge)
+std::string TexteVolume(uint64_t octets) {
+  if (octets < 1000) return std::to_string(octets) + " octets";
+  const char* unites[] = {"ko", "Mo", "Go", "To"};
+  double v = static_cast<double>(octets) / 1000;
+  size_t u = 0;
+  while (v >= 999.95 && u + 1 < std::size(unites)) {
+    v /= 1000;
+    ++u;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f %s", v, unites[u]);
+  std::string texte = buf;
+  for (char& c : texte)
+    if (c == '.') c = ',';  // French decimal comma, whatever the C locale says
+  return texte;
+}
+
+TJumelix::TJumelix(IVueJumelix& vue, IRapportMail& mail, TJournal journal, THorloge horloge,
+                   std::string fichier_recentes)
     : vue_(vue),
       mail_(mail),
       journal_(journal ? std::move(journal) : TJournal(Journaliser)),
-      horloge_(horloge ? std::move(horloge) : THorloge(platform::TickCount)) {}
+      horloge_(horloge ? std::move(horloge) : THorloge(platform::TickCount)),
+      recentes_(std::move(fichier_recentes)) {}
+
+std::string TJumelix::CheminListesRecentes() {
+  const std::string etat = RepertoireEtat();
+  return etat.empty() ? etat : etat + "/listes-recentes";
+}
+
+void TJumelix::Log(const std::string& ligne) {
+  if (en_cours_ && !mode_service_) {
+    tampon_log_.push_back(ligne);
+  } else {
+    vue_.AjouterLog(ligne);
+  }
+}
+
+void TJumelix::ViderTamponLog() {
+  dernier_vidage_log_ = horloge_();
+  if (erreurs_a_afficher_ > 0) {
+    grille_.DefinirCellule(kColEtat, ligne_num_, std::to_string(erreurs_a_afficher_) + " erreur(s)");
+    erreurs_a_afficher_ = 0;
+    vue_.RepeindreGrille();
+  }
+  if (tampon_log_.empty()) return;
+  std::vector<std::string> lignes;
+  lignes.swap(tampon_log_);
+  vue_.AjouterLignesLog(lignes);
+}
 
 void TJumelix::Journal(const std::string& texte) { journal_(texte); }
 
@@ -112,10 +162,28 @@ void TJumelix::MajBarreEtat(bool forcer) {
   if (!forcer && static_cast<uint32_t>(t - derniere_maj_barre_) < kIntervalleBarreMs) return;
   derniere_maj_barre_ = t;
   vue_.DefinirPanneau(4, TexteTempsEcoule(t, debut_run_));
-  vue_.DefinirPanneau(1, "Copiés : " + std::to_string(etat_.NbCopies));
+  std::string copies = "Copiés : " + std::to_string(etat_.NbCopies);
+  vue_.DefinirPanneau(1, copies);
   vue_.DefinirPanneau(2, "Supprimés : " + std::to_string(etat_.NbSupprimes));
   vue_.DefinirPanneau(3, "Identiques : " + std::to_string(etat_.NbIdentiques));
+  if (en_cours_ && paire_ > 0) vue_.AfficherAvancement(Avancement());
   vue_.RepeindreBarreEtat();
+}
+
+TAvancementRun TJumelix::Avancement() const {
+  TAvancementRun a;
+  if (!en_cours_) return a;
+  a.paire = paire_;
+  a.nb_paires = nb_paires_;
+  a.ligne = ligne_num_;
+  a.repertoire = EchapperControles(etat_.RepertoireCourant);
+  if (etat_.OctetsCopies > 0) {
+    const uint32_t ms = horloge_() - debut_run_;
+    a.volume = TexteVolume(etat_.OctetsCopies);
+    if (ms >= 1000)
+      a.volume += " à " + TexteVolume(etat_.OctetsCopies * 1000 / ms) + "/s";
+  }
+  return a;
 }
 
 void TJumelix::SurMessageRun(const std::string& brut, int nombre) {
@@ -126,9 +194,10 @@ void TJumelix::SurMessageRun(const std::string& brut, int nombre) {
     Journal(texte);
     ++nb_erreurs_service_;
   } else {
-    vue_.AjouterLog(texte);
-    grille_.DefinirCellule(kColEtat, ligne_num_, std::to_string(nombre) + " erreur(s)");
-    vue_.RepeindreGrille();
+    Log(texte);
+    // Shown with the next batch of log lines: a grid repainted once per line costs more
+    // than the walk.
+    erreurs_a_afficher_ = nombre;
   }
   CompteRendu().AjouterErreur(texte);
 }
@@ -140,6 +209,7 @@ void TJumelix::SurAvancementRun(bool& abandon) {
     return;
   }
   if (mode_service_) return;
+  if (static_cast<uint32_t>(horloge_() - dernier_vidage_log_) >= kIntervalleLogMs) ViderTamponLog();
   MajBarreEtat(false);
   vue_.TraiterEvenements();
   if (demande_abandon_) abandon = true;
@@ -149,6 +219,18 @@ void TJumelix::Executer(bool ComparerSeulement) {
   // A command arriving while a walk processes events must not start a run inside the run.
   if (en_cours_) return;
   en_cours_ = true;
+  comparaison_ = ComparerSeulement;
+  tampon_log_.clear();
+  erreurs_a_afficher_ = 0;
+  colonne_editee_ = ligne_editee_ = -1;
+  nb_paires_ = 0;
+  paire_ = 0;
+  for (int l = 1; l < grille_.NbLignes(); ++l) {
+    if (!CheminDeCellule(grille_.Cellule(kColSource, l)).empty() &&
+        !CheminDeCellule(grille_.Cellule(kColCible, l)).empty())
+      ++nb_paires_;
+  }
+  vue_.RunEnCours(true);
 
   // Fresh counters and stop flag: the end of the run reads the flag the last walk left, and
   // a run that walks nothing must not inherit the flag of an earlier stopped run.
@@ -166,6 +248,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
   vue_.DefinirPanneau(
       0, ComparerSeulement ? "Comparaison en cours..." : "Synchronisation en cours...");
   vue_.RepeindreBarreEtat();
+  dernier_vidage_log_ = horloge_();
 
   TSurMessage sur_message = [this](const std::string& texte, int nombre) {
     SurMessageRun(texte, nombre);
@@ -176,14 +259,19 @@ void TJumelix::Executer(bool ComparerSeulement) {
     std::string s = CheminDeCellule(grille_.Cellule(kColSource, ligne_num_));
     std::string d = CheminDeCellule(grille_.Cellule(kColCible, ligne_num_));
     if (!s.empty() && !d.empty()) {
+      ++paire_;
+      etat_.RepertoireCourant = s;
+      vue_.AfficherAvancement(Avancement());
+      vue_.RepeindreGrille();
       int n = parcours_(s, d, ComparerSeulement, sur_message, sur_avancement, etat_);
+      ViderTamponLog();
       if (etat_.Abandon) {
         // A pair cut short is never shown as done: "=" would claim a mirror it is not.
         const std::string abandon = EchapperControles(s + " et " + d + " " + kEtatAbandonne);
         if (mode_service_)
           Journal(abandon);
         else
-          vue_.AjouterLog(abandon);
+          Log(abandon);
         grille_.DefinirCellule(kColEtat, ligne_num_,
                                n == 0 ? std::string(kEtatAbandonne)
                                       : std::to_string(n) + " erreur(s), " + kEtatAbandonne);
@@ -197,7 +285,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
         CompteRendu().AjouterMessage(egal);
       }
     } else if (!s.empty() || !d.empty()) {
-      vue_.AjouterLog("Nom de répertoire vide en ligne " + std::to_string(ligne_num_));
+      Log("Nom de répertoire vide en ligne " + std::to_string(ligne_num_));
     }
   }
 
@@ -205,6 +293,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
 }
 
 void TJumelix::FinDeRun(bool ComparerSeulement) {
+  ViderTamponLog();
   if (ComparerSeulement) {
     if (etat_.Abandon) {
       vue_.DefinirPanneau(0, "Comparaison abandonnée");
@@ -244,6 +333,8 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
   dernier_run_abandonne_ = etat_.Abandon;
   CompteRendu().ViderCompteRendu();
   en_cours_ = false;
+  vue_.RunEnCours(false);
+  vue_.RepeindreGrille();
 
   if (fermeture_demandee_) {
     fermeture_demandee_ = false;
@@ -269,11 +360,12 @@ void TJumelix::EnvoyerMailSiDu() {
 
 // ---- The list file ----
 
-void TJumelix::LireFichierListe(const std::string& chemin) {
+bool TJumelix::LireFichierListe(const std::string& chemin) {
   if (chemin.empty()) {
     grille_.RetenirGrille();
-    return;
+    return true;
   }
+  bool lu = false;
   std::vector<std::string> lignes;
   // Only a regular file is read: a FIFO would block a nightly run for ever, a device
   // such as /dev/zero would never end.
@@ -296,15 +388,19 @@ void TJumelix::LireFichierListe(const std::string& chemin) {
     if (const TDiagnosticListe d = DiagnostiquerListe(lignes); d.defaut != TDefautListe::Aucun) {
       ErreurListeService(TexteDefautListe(d, chemin));
       grille_.DefinirLignesReference(std::move(lignes));
-      return;
+      return false;
     }
+    lu = true;
+  } else {
+    lu = true;
+    recentes_.Ajouter(chemin);
   }
   const size_t nb_paires = lignes.size() / 2;
   const bool titres_justes = nb_paires > 0 && lignes[0] == kTitreSource && lignes[1] == kTitreCible;
   grille_.DefinirLignesReference(std::move(lignes));
   if (!titres_justes) {
     grille_.RetenirGrille();
-    return;
+    return lu;
   }
   const std::vector<std::string>& ref = grille_.LignesReference();
   for (size_t k = 1; k < nb_paires; ++k) {
@@ -314,15 +410,19 @@ void TJumelix::LireFichierListe(const std::string& chemin) {
     grille_.DefinirCellule(kColCible, ligne, ref[2 * k + 1]);
   }
   vue_.AjusterHauteurGrille(static_cast<int>(nb_paires));
+  return lu;
 }
 
-bool TJumelix::EnregistrerFichierListe() {
-  TDialogueFichier dialogue{
-      {{"Fichiers ini", "*.INI"}, {"Tous les fichiers", "*.*"}}, "ini", fichier_liste_};
-  std::optional<std::string> choix = vue_.DialogueEnregistrer(dialogue);
-  if (!choix) return false;
-  const std::string nom = Trim(*choix);
-  if (nom.empty()) return false;
+bool TJumelix::EnregistrerFichierListe(bool demander) {
+  std::string nom = fichier_liste_;
+  if (demander || nom.empty()) {
+    TDialogueFichier dialogue{
+        {{"Fichiers ini", "*.INI"}, {"Tous les fichiers", "*.*"}}, "ini", fichier_liste_};
+    std::optional<std::string> choix = vue_.DialogueEnregistrer(dialogue);
+    if (!choix) return false;
+    nom = Trim(*choix);
+    if (nom.empty()) return false;
+  }
   // Replacing goes through a new file renamed over the old one: write through a link to
   // the file it names, and keep the permissions of the file being replaced.
   std::string cible = nom;
@@ -341,6 +441,44 @@ bool TJumelix::EnregistrerFichierListe() {
     return false;
   }
   grille_.RetenirGrille();
+  fichier_liste_ = nom;
+  recentes_.Ajouter(nom);
+  vue_.ListeChangee();
+  return true;
+}
+
+std::string TJumelix::TitreFenetre() const {
+  std::string titre = kTitreSansListe;
+  if (!fichier_liste_.empty()) {
+    const size_t barre = fichier_liste_.find_last_of('/');
+    titre = (barre == std::string::npos ? fichier_liste_ : fichier_liste_.substr(barre + 1)) +
+            " — Jumelix";
+  }
+  return (grille_.GrilleModifiee() && !grille_.GrilleVide() ? "*" : "") + EchapperControles(titre);
+}
+
+bool TJumelix::ProposerEnregistrement() {
+  if (!grille_.GrilleModifiee() || grille_.GrilleVide()) return true;
+  switch (vue_.Message(kTexteSauvegarde, kTitreSauvegarde, TBoutonsMessage::OuiNonAnnuler,
+                       TIconeMessage::Question)) {
+    case TReponseMessage::Oui:
+      return EnregistrerFichierListe();
+    case TReponseMessage::Non:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TJumelix::OuvrirFichierListe(const std::string& chemin, bool demander) {
+  if (en_cours_ || (demander && !ProposerEnregistrement())) return false;
+  RetenirPourAnnulation();
+  fichier_liste_ = chemin;
+  grille_.SupprimerToutesLesLignes();
+  // A recent list that has gone leaves the history.
+  if (!LireFichierListe(fichier_liste_)) recentes_.Retirer(chemin);
+  vue_.RepeindreGrille();
+  vue_.ListeChangee();
   return true;
 }
 
@@ -355,39 +493,95 @@ bool TJumelix::FormCloseQuery() {
     case TDecisionFermeture::Fermer:
       return true;
     case TDecisionFermeture::AttendreFinRun:
-      demande_abandon_ = true;
-      fermeture_demandee_ = true;
+      // Asked while the walk processes its events: the run goes on until the answer.
+      if (!fermeture_demandee_ &&
+          vue_.Message(comparaison_ ? kTexteAbandonComparaison : kTexteAbandonSynchro,
+                       "Jumelix", TBoutonsMessage::OuiNon,
+                       TIconeMessage::Question) == TReponseMessage::Oui &&
+          en_cours_) {
+        demande_abandon_ = true;
+        fermeture_demandee_ = true;
+      }
       return false;
     case TDecisionFermeture::Demander:
       break;
   }
-  switch (vue_.Message(kTexteSauvegarde, kTitreSauvegarde, TBoutonsMessage::OuiNonAnnuler,
-                       TIconeMessage::Question)) {
-    case TReponseMessage::Oui:
-      return EnregistrerFichierListe();
-    case TReponseMessage::Non:
-      return true;
-    default:
-      return false;
-  }
+  return ProposerEnregistrement();
 }
 
 // ---- Commands ----
 
+void TJumelix::RetenirPourAnnulation(int colonne_editee, int ligne_editee) {
+  const bool meme_edition =
+      colonne_editee >= 0 && colonne_editee == colonne_editee_ && ligne_editee == ligne_editee_;
+  colonne_editee_ = colonne_editee;
+  ligne_editee_ = ligne_editee;
+  if (meme_edition) return;
+  TGrilleLignes::TInstantane instantane = grille_.Instantane();
+  // An operation that changes nothing (emptying an empty grid) leaves nothing to undo.
+  if (!annulations_.empty() && annulations_.back().cellules == instantane.cellules) return;
+  annulations_.push_back(std::move(instantane));
+  if (annulations_.size() > kNbAnnulationsMax) annulations_.erase(annulations_.begin());
+}
+
+void TJumelix::AnnulerClick() {
+  if (en_cours_ || annulations_.empty()) return;
+  grille_.Restaurer(annulations_.back());
+  annulations_.pop_back();
+  colonne_editee_ = ligne_editee_ = -1;
+  vue_.RepeindreGrille();
+  vue_.ListeChangee();
+}
+
+bool TJumelix::DeposerChemins(int colonne, int ligne, const std::vector<std::string>& chemins) {
+  if (en_cours_ || chemins.empty()) return false;
+  struct stat st {};
+  if (::stat(chemins[0].c_str(), &st) != 0) return false;
+  if (S_ISREG(st.st_mode)) return OuvrirFichierListe(chemins[0]);
+  if (!S_ISDIR(st.st_mode)) return false;
+  if (ligne < 1 || ligne >= grille_.NbLignes()) {
+    ligne = grille_.LigneCourante();
+    colonne = grille_.ColonneCourante();
+  }
+  if (colonne == kColEtat) colonne = kColCible;
+  RetenirPourAnnulation();
+  if (chemins.size() >= 2 && ::stat(chemins[1].c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    grille_.DefinirCellule(kColSource, ligne, chemins[0]);
+    grille_.DefinirCellule(kColCible, ligne, chemins[1]);
+  } else {
+    grille_.DefinirCellule(colonne, ligne, chemins[0]);
+  }
+  grille_.DefinirCelluleCourante(colonne, ligne);
+  MarquerEtat(ligne);
+  vue_.ListeChangee();
+  return true;
+}
+
 void TJumelix::ButtonAjouterLigneClick() {
   if (en_cours_) return;
+  RetenirPourAnnulation();
   grille_.DefinirCelluleCourante(grille_.ColonneCourante(), grille_.DerniereLigne());
   grille_.AjouterLigne();
 }
 
 void TJumelix::ButtonSupprimerLigneClick() {
   if (en_cours_) return;
+  RetenirPourAnnulation();
   grille_.SupprimerLigne();
+  vue_.ListeChangee();
 }
 
 void TJumelix::SupprimerToutesLesLignesClick() {
   if (en_cours_) return;
+  // One blank row is what deleting everything leaves: nothing to do, nothing to undo.
+  if (grille_.NbLignes() == 2 && grille_.GrilleVide()) return;
+  if (!grille_.GrilleVide() &&
+      vue_.Message(kTexteSupprimerTout, "Supprimer toutes les lignes", TBoutonsMessage::OkAnnuler,
+                   TIconeMessage::Question) != TReponseMessage::Ok)
+    return;
+  RetenirPourAnnulation();
   grille_.SupprimerToutesLesLignes();
+  vue_.ListeChangee();
 }
 
 void TJumelix::ButtonParcourirClick() {
@@ -395,8 +589,10 @@ void TJumelix::ButtonParcourirClick() {
   std::optional<std::string> repertoire = vue_.ChoisirRepertoire("Choix du répertoire");
   if (!repertoire) return;
   const int ligne = grille_.LigneCourante();
+  RetenirPourAnnulation();
   grille_.DefinirCellule(grille_.ColonneCourante(), ligne, *repertoire);
   MarquerEtat(ligne);
+  vue_.ListeChangee();
 }
 
 bool TJumelix::AccepterLignesIncompletes() {
@@ -441,19 +637,27 @@ void TJumelix::Lireunfichierliste1Click() {
   if (en_cours_) return;
   TDialogueFichier dialogue{
       {{"Fichiers .ini", "*.ini"}, {"Tous les fichiers", "*.*"}}, ".ini", fichier_liste_};
+  // Unsaved rows are offered for saving before the dialog, not after a file was chosen.
+  if (!ProposerEnregistrement()) return;
   std::optional<std::string> choix = vue_.DialogueOuvrir(dialogue);
   if (!choix) return;
-  fichier_liste_ = *choix;
-  grille_.SupprimerToutesLesLignes();
-  LireFichierListe(fichier_liste_);
+  OuvrirFichierListe(*choix, /*demander=*/false);
 }
 
-void TJumelix::Enregistrerlefichierliste1Click() { EnregistrerFichierListe(); }
+void TJumelix::Enregistrerlefichierliste1Click() {
+  if (!en_cours_) EnregistrerFichierListe();
+}
+
+void TJumelix::EnregistrerSous1Click() {
+  if (!en_cours_) EnregistrerFichierListe(true);
+}
 
 void TJumelix::StringGrid1SetEditText(int colonne, int ligne, const std::string& texte) {
   if (en_cours_ || colonne == kColEtat || ligne < 1) return;
+  RetenirPourAnnulation(colonne, ligne);
   grille_.DefinirCellule(colonne, ligne, texte);
   MarquerEtat(ligne);
+  vue_.ListeChangee();
 }
 
 bool TJumelix::StringGrid1SelectCell(int colonne, int ligne) {
@@ -463,7 +667,13 @@ bool TJumelix::StringGrid1SelectCell(int colonne, int ligne) {
 bool TJumelix::StringGrid1KeyDown(TTouche touche, bool editeur_ouvert) {
   // During a run the rows are read-only: keys only move within the grid.
   if (en_cours_) return touche != TTouche::Inser;
-  return grille_.AppliquerTouche(touche, editeur_ouvert);
+  const TActionTouche action = grille_.DecisionTouche(touche, editeur_ouvert).action;
+  if (action == TActionTouche::AjouterLigne || action == TActionTouche::InsererLigne)
+    RetenirPourAnnulation();
+  const int lignes = grille_.NbLignes();
+  const bool transmettre = grille_.AppliquerTouche(touche, editeur_ouvert);
+  if (grille_.NbLignes() != lignes) vue_.ListeChangee();
+  return transmettre;
 }
 
 }  // namespace jumelix

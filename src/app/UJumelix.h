@@ -9,7 +9,9 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "app/EtatBureau.h"
 #include "app/GrilleLignes.h"
 #include "app/Programme.h"
 #include "app/RapportMail.h"
@@ -32,8 +34,8 @@ enum class TDecisionFermeture {
 // tick count wrapped (t < debut).
 std::string TexteTempsEcoule(uint32_t t, uint32_t debut);
 
-// A grid cell as a path for the walk: trimmed, then one trailing "/" removed unless the
-// path is "/" itself.
+// A grid cell as a path for the walk: trimmed, "~" or "~/" at its start replaced by the
+// home directory, then one trailing "/" removed unless the path is "/" itself.
 std::string CheminDeCellule(const std::string& cellule);
 
 // The archive's retention in days for the synchronisations of this process (TEtatRun::
@@ -43,6 +45,15 @@ std::string CheminDeCellule(const std::string& cellule);
 void InstallerJoursArchive(std::function<int()> jours);
 int JoursArchiveProgramme();
 
+// A byte count as the window shows it: "512 octets", "12,5 ko", "3,1 Mo", "1,2 Go".
+std::string TexteVolume(uint64_t octets);
+
+inline constexpr const char* kTexteAbandonSynchro = "Abandonner la synchronisation en cours ?";
+inline constexpr const char* kTexteAbandonComparaison = "Abandonner la comparaison en cours ?";
+inline constexpr const char* kTexteSupprimerTout =
+    "Supprimer toutes les lignes du tableau ?\nCtrl+Z les rétablit.";
+inline constexpr const char* kTitreSansListe = "Synchronisation de répertoires";
+
 class TJumelix {
  public:
   using TJournal = std::function<void(const std::string&)>;
@@ -50,8 +61,12 @@ class TJumelix {
 
   // `journal` receives the service-mode log lines (Journaliser by default); `horloge` gives
   // the tick count (platform::TickCount by default).
+  // `recentes` keeps the recently used lists (the state directory's file by default).
   explicit TJumelix(IVueJumelix& vue, IRapportMail& mail = RapportMailProgramme(),
-                    TJournal journal = {}, THorloge horloge = {});
+                    TJournal journal = {}, THorloge horloge = {},
+                    std::string fichier_recentes = CheminListesRecentes());
+  // The file of the recent lists in the state directory (empty without a home).
+  static std::string CheminListesRecentes();
   TJumelix(const TJumelix&) = delete;
   TJumelix& operator=(const TJumelix&) = delete;
 
@@ -70,6 +85,12 @@ class TJumelix {
   uint32_t DebutRun() const { return debut_run_; }
   // True from the start of Executer to its end, mail included.
   bool EnCours() const { return en_cours_; }
+  // Whether the run under way is a comparison (else a synchronisation).
+  bool ComparaisonEnCours() const { return comparaison_; }
+  // The grid row whose pair is being walked, 0 outside a run.
+  int LigneEnCours() const { return en_cours_ ? ligne_num_ : 0; }
+  // Where the run under way stands.
+  TAvancementRun Avancement() const;
   // Outcome of the last run, read after Executer (the report itself is emptied by then):
   // whether the report held an error line, and whether the run was stopped.
   bool DernierRunEnErreur() const { return dernier_run_en_erreur_; }
@@ -95,9 +116,18 @@ class TJumelix {
   void DefinirParcours(TParcoursCouple parcours) { parcours_ = std::move(parcours); }
 
   // The list file.
-  void LireFichierListe(const std::string& chemin);
-  // Save dialog then write; true only when a file was written.
-  bool EnregistrerFichierListe();
+  // False when the file could not be read (the user was told).
+  bool LireFichierListe(const std::string& chemin);
+  // Writes the rows to the current list file, or through the save dialog when there is
+  // none or `demander` is set; true only when a file was written.
+  bool EnregistrerFichierListe(bool demander = false);
+  // Opens another list file, after asking whether to save unsaved rows; ignored during a
+  // run. False when the user cancelled.
+  bool OuvrirFichierListe(const std::string& chemin, bool demander = true);
+  // "liste.ini — Jumelix" (the list file's name), or the program's title without a list;
+  // "*" in front while the rows differ from what was read or saved.
+  std::string TitreFenetre() const;
+  const std::vector<std::string>& ListesRecentes() const { return recentes_.Chemins(); }
   TDecisionFermeture DecisionFermeture() const;
 
   // Commands of the window. Row commands, run commands and list reading are ignored during
@@ -111,7 +141,16 @@ class TJumelix {
   // During a run: asks it to stop. Otherwise asks the window to close.
   void ButtonFermerClick();
   void Lireunfichierliste1Click();
+  // "Enregistrer" writes to the current list; "Enregistrer sous..." always asks.
   void Enregistrerlefichierliste1Click();
+  void EnregistrerSous1Click();
+  // Ctrl+Z: the rows as they were before the last row operation or cell edit.
+  void AnnulerClick();
+  bool PeutAnnuler() const { return !annulations_.empty(); }
+  // Paths dropped on the grid cell (colonne, ligne), or on the window (ligne 0): a list
+  // file opens; directories fill the cell (two fill the row's source then destination).
+  // Ignored during a run. True when something was done.
+  bool DeposerChemins(int colonne, int ligne, const std::vector<std::string>& chemins);
   // The window's close query: true when the window may close now. During a run it asks
   // the run to stop, answers false, and closes the window through the view once the run
   // has ended.
@@ -141,6 +180,17 @@ class TJumelix {
   bool AccepterLignesIncompletes();
   void FinDeRun(bool ComparerSeulement);
   void EnvoyerMailSiDu();
+  // The run's log lines wait in a buffer and reach the window in batches: at check
+  // points every kIntervalleLogMs, and before anything else is shown.
+  void Log(const std::string& ligne);
+  void ViderTamponLog();
+  void SignalerAvancement();
+  // The save question before the rows are replaced or the window closes: true when the
+  // caller may go on (saved, or not wanted).
+  bool ProposerEnregistrement();
+  // Remembers the rows before a change, for Ctrl+Z. A cell edited keystroke after
+  // keystroke is one change.
+  void RetenirPourAnnulation(int colonne_editee = -1, int ligne_editee = -1);
 
   IVueJumelix& vue_;
   IRapportMail& mail_;
@@ -163,6 +213,16 @@ class TJumelix {
   bool dernier_run_abandonne_ = false;
   bool dernier_mail_en_echec_ = false;
   std::function<bool()> arret_externe_;
+  bool comparaison_ = false;
+  std::vector<std::string> tampon_log_;
+  int erreurs_a_afficher_ = 0;  // the pair's error count, written to "Etat" with the batch
+  uint32_t dernier_vidage_log_ = 0;
+  int paire_ = 0;
+  int nb_paires_ = 0;
+  std::vector<TGrilleLignes::TInstantane> annulations_;
+  int colonne_editee_ = -1;
+  int ligne_editee_ = -1;
+  TListesRecentes recentes_;
 };
 
 }  // namespace jumelix

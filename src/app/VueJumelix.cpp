@@ -11,7 +11,14 @@ void TVueSansFenetre::AjouterLog(const std::string& ligne) {
 TReponseMessage TVueSansFenetre::Message(const std::string& texte, const std::string&,
                                          TBoutonsMessage boutons, TIconeMessage) {
   std::fprintf(stderr, "%s\n", texte.c_str());
-  return boutons == TBoutonsMessage::Ok ? TReponseMessage::Ok : TReponseMessage::Annuler;
+  switch (boutons) {
+    case TBoutonsMessage::Ok:
+      return TReponseMessage::Ok;
+    case TBoutonsMessage::OuiNon:
+      return TReponseMessage::Non;
+    default:
+      return TReponseMessage::Annuler;
+  }
 }
 
 }  // namespace jumelix

@@ -11,9 +11,18 @@
 
 namespace jumelix {
 
-enum class TBoutonsMessage { Ok, OkAnnuler, OuiNonAnnuler };
+enum class TBoutonsMessage { Ok, OkAnnuler, OuiNon, OuiNonAnnuler };
 enum class TIconeMessage { Aucune, Information, Question, Erreur };
 enum class TReponseMessage { Ok, Annuler, Oui, Non };
+
+// Where a run stands, given to the window at each pair and with the status bar's refresh.
+struct TAvancementRun {
+  int paire = 0;       // the pair being walked, from 1, among the rows that have both cells
+  int nb_paires = 0;   // how many pairs the run walks
+  int ligne = 0;       // its grid row (from 1)
+  std::string repertoire;  // the source directory being walked, empty when not yet known
+  std::string volume;      // copied volume and rate ("12,5 Mo à 3,1 Mo/s"), empty when none
+};
 
 // An open or save dialog: its filters as (name, pattern) pairs in display order, the
 // default extension (with or without the dot, as given) and the proposed file name.
@@ -30,6 +39,11 @@ class IVueJumelix {
   // Log area (MemoLog): empty it; add one line at the end and repaint it at once.
   virtual void ViderLog() = 0;
   virtual void AjouterLog(const std::string& ligne) = 0;
+  // Several lines at once, in order: a run hands its lines over in batches, since a log
+  // area that repaints once per line makes a long comparison many times slower.
+  virtual void AjouterLignesLog(const std::vector<std::string>& lignes) {
+    for (const std::string& l : lignes) AjouterLog(l);
+  }
 
   // Status bar: panel 0 state text, 1-3 counters, 4 elapsed time.
   virtual void DefinirPanneau(int panneau, const std::string& texte) = 0;
@@ -64,13 +78,20 @@ class IVueJumelix {
   // The program's credit text, put into panel 0 whenever the state column is reset.
   virtual std::string TexteCredit() { return {}; }
 
+  // A run starts (true) or has ended (false): the commands it ignores look disabled.
+  virtual void RunEnCours(bool /*en_cours*/) {}
+  // The progress of the run under way.
+  virtual void AfficherAvancement(const TAvancementRun& /*avancement*/) {}
+  // The list file's name, its modified state or the recent lists changed.
+  virtual void ListeChangee() {}
+
   // Closes the main window (used when a close was asked during a run: the run stops, then
   // the window closes through its usual close query).
   virtual void FermerFenetre() {}
 };
 
 // The view of service mode: nothing is shown and nobody answers. Message boxes answer
-// Annuler (or Ok when it is the only button), dialogs are cancelled. The lines of the
+// Annuler (Ok when it is the only button, Non when there is no Annuler), dialogs are cancelled. The lines of the
 // hidden log area (blank cell, mail outcome) go to standard error, where cron or the
 // systemd journal keeps them.
 class TVueSansFenetre : public IVueJumelix {

@@ -279,6 +279,7 @@ class TParcours {
       }
     }
     if (dst == racineDst_) OterArchive();
+    etat_.RepertoireCourant = src;  // for the window's progress display
     if (PointDeControle()) return;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
@@ -624,6 +625,7 @@ class TParcours {
       a.dir = partage_;
       attente_.push_back(std::move(a));
       octetsEnAttente_ += e.Taille;
+      etat_.OctetsCopies += e.Taille;  // for the window's progress display
       if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
           repertoiresEnAttente_ >= kLotRepertoires) {
         FermerLot();

@@ -33,6 +33,10 @@ struct TEtatRun {
   // 0: the start of each pair.
   int JoursArchive = 0;
   int64_t DebutRun = 0;
+  // For the window's progress display only, written by the walk: the source directory it
+  // is in, and the bytes of the files copied so far.
+  std::string RepertoireCourant;
+  uint64_t OctetsCopies = 0;
 };
 
 // Test only: when set, called at each level of a walk once both sides are listed and

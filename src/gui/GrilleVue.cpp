@@ -1,8 +1,13 @@
 #include "gui/GrilleVue.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QUrl>
 
 namespace jumelix {
 
@@ -10,15 +15,30 @@ namespace {
 
 QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
 
+// The local paths a drag carries; empty when it carries anything else.
+std::vector<std::string> CheminsLocaux(const QMimeData* donnees) {
+  std::vector<std::string> chemins;
+  if (donnees == nullptr || !donnees->hasUrls()) return chemins;
+  for (const QUrl& url : donnees->urls()) {
+    if (!url.isLocalFile()) return {};
+    QString chemin = url.toLocalFile();
+    if (chemin.size() > 1 && chemin.endsWith(QLatin1Char('/'))) chemin.chop(1);
+    chemins.push_back(chemin.toStdString());
+  }
+  return chemins;
+}
+
 }  // namespace
 
 TModeleGrille::TModeleGrille(TGrilleLignes& grille,
                              std::function<void(int, int, const std::string&)> modifier,
-                             std::function<bool()> lecture_seule, QObject* parent)
+                             std::function<bool()> lecture_seule,
+                             std::function<int()> ligne_en_cours, QObject* parent)
     : QAbstractTableModel(parent),
       grille_(grille),
       modifier_(std::move(modifier)),
-      lecture_seule_(std::move(lecture_seule)) {
+      lecture_seule_(std::move(lecture_seule)),
+      ligne_en_cours_(std::move(ligne_en_cours)) {
   grille_.DefinirObservateur(this);
 }
 
@@ -38,7 +58,25 @@ QVariant TModeleGrille::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole || role == Qt::EditRole) {
     return VersQt(grille_.Cellule(index.column(), index.row() + 1));
   }
+  // The whole text of a cell the column may show elided.
+  if (role == Qt::ToolTipRole) {
+    const std::string& texte = grille_.Cellule(index.column(), index.row() + 1);
+    return texte.empty() ? QVariant() : QVariant(VersQt(texte));
+  }
+  const bool en_cours = ligne_en_cours_ && ligne_en_cours_() == index.row() + 1;
+  if (role == Qt::FontRole && en_cours) {
+    QFont gras;
+    gras.setBold(true);
+    return gras;
+  }
+  if (role == Qt::BackgroundRole && en_cours) return QColor(255, 236, 179);  // pale amber
   return {};
+}
+
+void TModeleGrille::RafraichirLigneEnCours() {
+  if (rowCount() == 0) return;
+  emit dataChanged(index(0, 0), index(rowCount() - 1, kNbColonnes - 1),
+                   {Qt::FontRole, Qt::BackgroundRole});
 }
 
 QVariant TModeleGrille::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -139,6 +177,10 @@ TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent) {
                   QAbstractItemView::AnyKeyPressed);
   setTabKeyNavigation(false);
   setWordWrap(false);
+  setTextElideMode(Qt::ElideMiddle);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DropOnly);
   setCornerButtonEnabled(false);
   setShowGrid(true);
   verticalHeader()->hide();
@@ -158,6 +200,54 @@ void TStringGrid::FermerEditeur() {
   if (QWidget* editeur = indexWidget(currentIndex())) {
     commitData(editeur);
     closeEditor(editeur, QAbstractItemDelegate::NoHint);
+  }
+}
+
+void TStringGrid::resizeEvent(QResizeEvent* event) {
+  QTableView::resizeEvent(event);
+  if (sur_redimension_) sur_redimension_();
+}
+
+void TStringGrid::paintEvent(QPaintEvent* event) {
+  QTableView::paintEvent(event);
+  const QString indication = IndicationAffichee();
+  if (indication.isEmpty()) return;
+  // Under the blank first row, in the colour of disabled text: read, never mistaken for a
+  // cell's content.
+  QPainter p(viewport());
+  p.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+  const int haut = rowHeight(0) + 6;
+  const QRect zone = viewport()->rect().adjusted(8, haut, -8, -4);
+  p.drawText(zone, Qt::AlignTop | Qt::AlignHCenter | Qt::TextWordWrap, indication);
+}
+
+void TStringGrid::dragEnterEvent(QDragEnterEvent* event) {
+  if (depot_ && !CheminsLocaux(event->mimeData()).empty()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TStringGrid::dragMoveEvent(QDragMoveEvent* event) {
+  if (depot_ && !CheminsLocaux(event->mimeData()).empty()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TStringGrid::dropEvent(QDropEvent* event) {
+  const std::vector<std::string> chemins = CheminsLocaux(event->mimeData());
+  if (!depot_ || chemins.empty()) {
+    event->ignore();
+    return;
+  }
+  const QModelIndex i = indexAt(event->position().toPoint());
+  if (depot_(i.isValid() ? i.column() : kColSource, i.isValid() ? i.row() + 1 : 0, chemins)) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
   }
 }
 

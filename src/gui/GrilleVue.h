@@ -2,13 +2,18 @@
 // grid is the header, data rows follow) and a table view that hands its keys and cell
 // edits to the window's logic. The model follows the grid through IObservateurGrille; it
 // holds no text of its own. The "Etat" column is never enabled, so it can never become
-// the current cell, and no cell is editable while `LectureSeule` says so. GUI thread only.
+// the current cell, and no cell is editable while `LectureSeule` says so. Long paths are
+// elided in the middle, with the whole path as tooltip; the row being walked stands out.
+// The view takes dropped folders and files and shows a hint over an empty list. GUI
+// thread only.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/GrilleLignes.h"
 
@@ -19,9 +24,13 @@ class TModeleGrille : public QAbstractTableModel, public IObservateurGrille {
 
  public:
   // `modifier` stores an edited text (the logic decides whether to accept it);
-  // `lecture_seule` tells whether editing is refused right now.
+  // `lecture_seule` tells whether editing is refused right now; `ligne_en_cours` gives the
+  // grid row being walked (0: none).
   TModeleGrille(TGrilleLignes& grille, std::function<void(int, int, const std::string&)> modifier,
-                std::function<bool()> lecture_seule, QObject* parent = nullptr);
+                std::function<bool()> lecture_seule, std::function<int()> ligne_en_cours = {},
+                QObject* parent = nullptr);
+  // The row being walked changed: its look is refreshed.
+  void RafraichirLigneEnCours();
   ~TModeleGrille() override;
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -45,6 +54,7 @@ class TModeleGrille : public QAbstractTableModel, public IObservateurGrille {
   TGrilleLignes& grille_;
   std::function<void(int, int, const std::string&)> modifier_;
   std::function<bool()> lecture_seule_;
+  std::function<int()> ligne_en_cours_;
 };
 
 // Edits a cell with a line editor whose every change reaches the model at once (the row's
@@ -81,15 +91,34 @@ class TStringGrid : public QTableView {
   void DefinirGestionTouches(std::function<bool(TTouche, bool)> touche) {
     touche_ = std::move(touche);
   }
+  // Local paths dropped on the cell (colonne, ligne of the grid, from 1), or outside any
+  // cell (ligne 0): the answer says whether they were taken.
+  using TDepot = std::function<bool(int colonne, int ligne, const std::vector<std::string>&)>;
+  void DefinirDepot(TDepot depot) { depot_ = std::move(depot); }
+  // The hint painted over the grid while it returns a non-empty text.
+  void DefinirIndication(std::function<QString()> indication) {
+    indication_ = std::move(indication);
+  }
+  QString IndicationAffichee() const { return indication_ ? indication_() : QString(); }
+  // Called whenever the view changes size (the columns are fitted to it).
+  void DefinirSurRedimension(std::function<void()> f) { sur_redimension_ = std::move(f); }
   bool EditeurOuvert() const { return state() == QAbstractItemView::EditingState; }
   // Ends an open cell edit, keeping what was typed (a run is starting).
   void FermerEditeur();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   std::function<bool(TTouche, bool)> touche_;
+  TDepot depot_;
+  std::function<QString()> indication_;
+  std::function<void()> sur_redimension_;
 };
 
 }  // namespace jumelix

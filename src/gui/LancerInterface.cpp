@@ -49,7 +49,8 @@ int LancerInterface(int argc, char** argv) {
   InstallerPompeQt();
   QObject::connect(&FormJumelix, &TFormJumelix::Fermee, &application, &QCoreApplication::quit,
                    Qt::QueuedConnection);
-  FormJumelix.Centrer();
+  // The size and splitter the user left last time; centred the first time.
+  if (!FormJumelix.RestaurerEtatFenetre()) FormJumelix.Centrer();
   FormJumelix.show();
   return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIntValidator>
 #include <QMessageBox>
 #include <QShowEvent>
 #include <initializer_list>
@@ -21,7 +22,8 @@ const QString kHintDefaut = QStringLiteral("Valeur conseillée par défaut");
 // Restores the normal cursor however the send ends.
 class TCurseurAttente {
  public:
-  TCurseurAttente() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  // Busy rather than wait: the cancel button still takes clicks.
+  TCurseurAttente() { QGuiApplication::setOverrideCursor(Qt::BusyCursor); }
   ~TCurseurAttente() { QGuiApplication::restoreOverrideCursor(); }
   TCurseurAttente(const TCurseurAttente&) = delete;
   TCurseurAttente& operator=(const TCurseurAttente&) = delete;
@@ -60,6 +62,7 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       LabelJeton_(QStringLiteral("Commande du jeton d'accès :"), &GroupBoxCompte_),
       EditJeton_(&GroupBoxCompte_),
       ButtonTester_(QStringLiteral("Tester"), &GroupBoxCompte_),
+      LabelEnvoi_(&GroupBoxCompte_),
       LabelComplementObjet_(QStringLiteral("Cinquante caractères maxi"), &GroupBoxObjet_),
       EditComplementObjet_(&GroupBoxObjet_),
       RadioButtonAppChaqueFois_(QStringLiteral("A chaque fois"), &GroupBoxApp_),
@@ -78,6 +81,10 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       QStringLiteral("Si plusieurs adresses, séparez-les par des points-virgules."));
   EditPort_.setText(QStringLiteral("25"));
   EditPort_.setMaximumWidth(70);
+  // Digits only, up to 65535; what the validator lets through half-typed ("0", "70000")
+  // is refused by OK and Tester.
+  EditPort_.setValidator(new QIntValidator(1, 65535, &EditPort_));  // owned by the field
+  EditPort_.setToolTip(QStringLiteral("Un nombre de 1 à 65535 ; vide : 25."));
   EditAuthPass_.setEchoMode(QLineEdit::Password);
   // In the order of TTransportMail.
   ComboTransport_.addItem(QStringLiteral("Serveur SMTP"));
@@ -154,7 +161,9 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   LayoutCompte_.addWidget(&EditAuthPass_, 8, 1, 1, 2);
   LayoutCompte_.addWidget(&LabelJeton_, 9, 0);
   LayoutCompte_.addWidget(&EditJeton_, 9, 1, 1, 2);
+  LayoutCompte_.addWidget(&LabelEnvoi_, 10, 0, 1, 2);
   LayoutCompte_.addWidget(&ButtonTester_, 10, 2, Qt::AlignRight);
+  LabelEnvoi_.hide();
   LayoutCompte_.setColumnStretch(1, 1);
   GroupBoxCompte_.setLayout(&LayoutCompte_);
 
@@ -332,6 +341,12 @@ void TFormMail::showEvent(QShowEvent* event) {
 }
 
 void TFormMail::done(int resultat) {
+  // Closed (by the window's close box) while the test is sent: the send is cancelled
+  // first, the dialog stays until it has returned.
+  if (envoi_en_cours_) {
+    arret_test_ = true;
+    return;
+  }
   RelireConfig();
   QDialog::done(resultat);
 }
@@ -346,7 +361,26 @@ void TFormMail::Afficher(const std::string& texte, bool erreur) {
   }
 }
 
+bool TFormMail::VerifierPort(const QString& saisi) {
+  if (ComboTransport_.currentIndex() == 1) return true;  // sendmail uses no port
+  const QString texte = saisi.trimmed();
+  bool nombre = false;
+  const int port = texte.toInt(&nombre);
+  if (texte.isEmpty() || (nombre && port >= 1 && port <= 65535)) return true;
+  // The settings check has put the default in its place: the user sees what was typed.
+  parametres_.Port = S(saisi);
+  AfficherChamps();
+  Afficher("Le port SMTP doit être un nombre de 1 à 65535.", true);
+  EditPort_.setFocus();
+  EditPort_.selectAll();
+  return false;
+}
+
 void TFormMail::ButtonOKClick() {
+  const QString port = EditPort_.text();
+  // Both the recipient and the server emptied switch the mail off: the port is unused.
+  const bool arret = EditAdresseMail_.text().trimmed().isEmpty() &&
+                     EditServeurSMTP_.text().trimmed().isEmpty();
   ReleverChamps();
   // Emptying both the recipient and the server is how the report mail is switched off.
   std::string erreur = parametres_.VerifierSaisie(/*arretPermis=*/true);
@@ -355,6 +389,7 @@ void TFormMail::ButtonOKClick() {
     Afficher(erreur, true);
     return;
   }
+  if (!arret && !VerifierPort(port)) return;
   std::string echec = parametres_.EnregistrerConfig();
   if (!echec.empty()) Afficher(echec, true);
   accept();
@@ -363,6 +398,14 @@ void TFormMail::ButtonOKClick() {
 void TFormMail::ButtonAnnulerClick() { reject(); }
 
 void TFormMail::ButtonTesterClick() {
+  // A click during the send (the wait lets this button's clicks through) cancels it.
+  if (envoi_en_cours_) {
+    arret_test_ = true;
+    ButtonTester_.setEnabled(false);
+    LabelEnvoi_.setText(QStringLiteral("Annulation de l'envoi..."));
+    return;
+  }
+  const QString port = EditPort_.text();
   ReleverChamps();
   std::string erreur = parametres_.VerifierSaisie();
   AfficherChamps();
@@ -370,12 +413,26 @@ void TFormMail::ButtonTesterClick() {
     Afficher(erreur, true);
     return;
   }
+  if (!VerifierPort(port)) return;
   std::string resultat;
+  envoi_en_cours_ = true;
+  arret_test_ = false;
+  ButtonTester_.setText(QStringLiteral("Annuler le test"));
+  ButtonTester_.setProperty(kSaisiePendantAttente, true);
+  LabelEnvoi_.setText(QStringLiteral("Envoi du message de test en cours..."));
+  LabelEnvoi_.show();
   {
     TCurseurAttente curseur;
-    resultat = EnvoyerMessageTest(parametres_);
+    resultat = EnvoyerMessageTest(parametres_, [this] { return arret_test_; });
   }
-  if (resultat.empty()) {
+  envoi_en_cours_ = false;
+  ButtonTester_.setProperty(kSaisiePendantAttente, false);
+  ButtonTester_.setText(QStringLiteral("Tester"));
+  ButtonTester_.setEnabled(true);
+  LabelEnvoi_.hide();
+  if (arret_test_) {
+    Afficher("Envoi du message de test annulé.", false);
+  } else if (resultat.empty()) {
     Afficher("Envoyé", false);
   } else {
     Afficher("Echec. " + resultat, true);

@@ -49,6 +49,9 @@ class TFormMail : public QDialog {
   QLineEdit* EditJeton() { return &EditJeton_; }
   QLineEdit* EditComplementObjet() { return &EditComplementObjet_; }
   QPushButton* ButtonTester() { return &ButtonTester_; }
+  // "Envoi du message de test en cours..." while the test is being sent.
+  QLabel* LabelEnvoi() { return &LabelEnvoi_; }
+  bool EnvoiEnCours() const { return envoi_en_cours_; }
   QPushButton* ButtonOK() { return &ButtonOK_; }
   QPushButton* ButtonAnnuler() { return &ButtonAnnuler_; }
   QRadioButton* RadioButtonAppChaqueFois() { return &RadioButtonAppChaqueFois_; }
@@ -76,9 +79,14 @@ class TFormMail : public QDialog {
   void ActiverChamps();
   void RelireConfig();
   void Afficher(const std::string& texte, bool erreur);
+  // The port as typed (`saisi`) is 1-65535, or nothing (the default port): else the field
+  // gets it back, the user is told, and false.
+  bool VerifierPort(const QString& saisi);
 
   TConfigMail& parametres_;
   TAfficheur afficheur_;
+  bool envoi_en_cours_ = false;
+  bool arret_test_ = false;
 
   // Parents are declared before their children and the layouts last, so that each
   // member is destroyed before the widget that holds it.
@@ -109,6 +117,7 @@ class TFormMail : public QDialog {
   QLabel LabelJeton_;
   QLineEdit EditJeton_;
   QPushButton ButtonTester_;
+  QLabel LabelEnvoi_;
   QLabel LabelComplementObjet_;
   QLineEdit EditComplementObjet_;
   QRadioButton RadioButtonAppChaqueFois_;

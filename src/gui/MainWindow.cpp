@@ -2,17 +2,26 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QMouseEvent>
+#include <QMimeData>
 #include <QScreen>
+#include <QSettings>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <initializer_list>
 
 #include "app/Credit.h"
+#include "app/EtatBureau.h"
 #include "app/Programme.h"
 #include "gui/HelpWindow.h"
 
@@ -20,38 +29,52 @@ namespace jumelix {
 
 namespace {
 
-constexpr int kLargeurClient = 626;  // the grid's width at the initial size
+constexpr int kLargeurClient = 626;  // the window's width at the initial size
 constexpr int kHauteurClient = 296;
 constexpr int kHauteurGrilleInitiale = 109;
-constexpr int kHauteurSplitter = 3;
 constexpr int kHauteurPanel = 41;
 constexpr int kHauteurBarreEtat = 19;
-constexpr int kHauteurMinimale = 30;  // what a drag of the splitter leaves on either side
-constexpr int kHauteurRangee = 19;    // default row height 18 + grid line 1
-constexpr int kLargeurEtat = 80;
+constexpr int kLargeurEtatMin = 80;
+constexpr int kLargeurColonneMin = 40;  // what widening one path column leaves the other
+constexpr qint64 kIntervalleEvenementsMs = 10;
 
 QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
 std::string VersStd(const QString& texte) { return texte.toStdString(); }
 
+const QString kIndicationListeVide = QStringLiteral(
+    "Tapez ou déposez ici un répertoire source et un répertoire cible, "
+    "ou ouvrez un fichier liste (Ctrl+O).");
+
 }  // namespace
 
-TSplitter::TSplitter(QWidget* parent, std::function<void()> saisir,
-                     std::function<void(int)> deplacer)
-    : QWidget(parent), saisir_(std::move(saisir)), deplacer_(std::move(deplacer)) {
-  setCursor(Qt::SizeVerCursor);
+TEtiquette::TEtiquette(Qt::TextElideMode mode, QWidget* parent) : QLabel(parent), mode_(mode) {
+  setTextFormat(Qt::PlainText);
+  setWordWrap(false);
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
-void TSplitter::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return;
-  origine_ = event->globalPosition().toPoint().y();
-  saisir_();
+void TEtiquette::DefinirTexte(const QString& texte) {
+  if (texte == texte_) return;
+  texte_ = texte;
+  Eluder();
 }
 
-void TSplitter::mouseMoveEvent(QMouseEvent* event) {
-  if (origine_) deplacer_(event->globalPosition().toPoint().y() - *origine_);
+QSize TEtiquette::minimumSizeHint() const { return {0, QLabel::minimumSizeHint().height()}; }
+
+void TEtiquette::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  Eluder();
 }
 
-void TSplitter::mouseReleaseEvent(QMouseEvent*) { origine_.reset(); }
+void TEtiquette::Eluder() {
+  // One line always: a line end shows as a blank.
+  QString ligne = texte_;
+  ligne.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  const int place = std::max(0, contentsRect().width() - 2 * indent() - 2);
+  const QString court = fontMetrics().elidedText(ligne, mode_, place);
+  setText(court);
+  setToolTip(court == ligne ? QString() : texte_);
+}
 
 TFormJumelix::TFormJumelix(QWidget* parent)
     : QWidget(parent, Qt::Window),
@@ -59,35 +82,31 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       MainMenu1_(this),
       Action1_(QStringLiteral("Action"), &MainMenu1_),
       Aide1_(QStringLiteral("Aide"), &MainMenu1_),
+      ListesRecentes1_(QStringLiteral("Listes récentes"), &Action1_),
+      Annuler1_(QStringLiteral("Annuler"), this),
       Ajouteruneligne2_(QStringLiteral("Ajouter une ligne"), this),
       Supprimerlaligneencours1_(QStringLiteral("Supprimer la ligne en cours"), this),
       Parcourir2_(QStringLiteral("Parcourir..."), this),
       SupprimerToutesLesLignes_(QStringLiteral("Supprimer toutes les lignes"), this),
       Lireunfichierliste1_(QStringLiteral("Lire un fichier liste..."), this),
-      Enregistrerlefichierliste1_(QStringLiteral("Enregistrer le fichier liste..."), this),
+      Enregistrerlefichierliste1_(QStringLiteral("Enregistrer"), this),
+      EnregistrerSous1_(QStringLiteral("Enregistrer sous..."), this),
       Compterenduparmail1_(QStringLiteral("Compte-rendu par mail..."), this),
       Options1_(QStringLiteral("Options..."), this),
       Quitter1_(QStringLiteral("Quitter"), this),
       Aide2_(QStringLiteral("Aide"), this),
       Apropos1_(QStringLiteral("A propos"), this),
-      StringGrid1_(this),
+      Splitter1_(Qt::Vertical, this),
+      StringGrid1_(&Splitter1_),
       Modele_(
           jumelix_.Grille(),
           [this](int colonne, int ligne, const std::string& texte) {
             jumelix_.StringGrid1SetEditText(colonne, ligne, texte);
           },
-          [this] { return jumelix_.EnCours(); }),
+          [this] { return jumelix_.EnCours(); }, [this] { return jumelix_.LigneEnCours(); }),
       Delegue_([this] { jumelix_.StringGrid1KeyDown(TTouche::Inser, true); }),
-      Splitter1_(
-          this, [this] { hauteur_grille_au_clic_ = hauteur_grille_; },
-          [this](int dy) {
-            const int plafond = height() - MainMenu1_.height() - kHauteurSplitter - kHauteurPanel -
-                                kHauteurBarreEtat - kHauteurMinimale;
-            hauteur_grille_ = std::clamp(hauteur_grille_au_clic_ + dy, kHauteurMinimale,
-                                         std::max(kHauteurMinimale, plafond));
-            Disposer();
-          }),
-      Panel1_(this),
+      Bas_(&Splitter1_),
+      Panel1_(&Bas_),
       ButtonAjouterLigne_(QStringLiteral("Ajouter une ligne"), &Panel1_),
       ButtonSupprimerLigne_(QStringLiteral("Suppr. la ligne"), &Panel1_),
       ButtonParcourir_(QStringLiteral("Parcourir..."), &Panel1_),
@@ -95,9 +114,16 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       ButtonSynchroniser_(QStringLiteral("Synchroniser"), &Panel1_),
       ButtonFermer_(QStringLiteral("Fermer"), &Panel1_),
       ButtonAide_(QStringLiteral("Aide"), &Panel1_),
-      MemoLog_(this),
-      StatusBar1_(this) {
-  setWindowTitle(QStringLiteral("Synchronisation de répertoires"));
+      MemoLog_(&Bas_),
+      BandeAvancement_(this),
+      LabelPaire_(&BandeAvancement_),
+      BarreProgression_(&BandeAvancement_),
+      LabelRepertoire_(Qt::ElideMiddle, &BandeAvancement_),
+      LabelVolume_(&BandeAvancement_),
+      StatusBar1_(this),
+      hauteur_grille_initiale_(kHauteurGrilleInitiale) {
+  setWindowTitle(VersQt(kTitreSansListe));
+  setAcceptDrops(true);
   // The layout is measured for an 8-point font: the captions fit their buttons.
   QFont police = font();
   police.setPointSize(8);
@@ -108,26 +134,44 @@ TFormJumelix::TFormJumelix(QWidget* parent)
   StringGrid1_.DefinirGestionTouches([this](TTouche touche, bool editeur) {
     return jumelix_.StringGrid1KeyDown(touche, editeur);
   });
+  StringGrid1_.DefinirDepot([this](int colonne, int ligne, const std::vector<std::string>& c) {
+    return jumelix_.DeposerChemins(colonne, ligne, c);
+  });
+  StringGrid1_.DefinirIndication([this] {
+    const TGrilleLignes& g = jumelix_.Grille();
+    return g.NbLignes() == 2 && g.GrilleVide() && !StringGrid1_.EditeurOuvert()
+               ? kIndicationListeVide
+               : QString();
+  });
   connect(&Modele_, &TModeleGrille::CouranteAChanger, this, &TFormJumelix::SuivreCouranteGrille);
   connect(StringGrid1_.selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& courant, const QModelIndex&) { CouranteVueChangee(courant); });
+  QHeaderView* entete = StringGrid1_.horizontalHeader();
+  entete->setSectionResizeMode(kColSource, QHeaderView::Interactive);
+  entete->setSectionResizeMode(kColCible, QHeaderView::Stretch);
+  entete->setSectionResizeMode(kColEtat, QHeaderView::Fixed);
+  connect(entete, &QHeaderView::sectionResized, this, &TFormJumelix::ColonneRedimensionnee);
+  connect(&Modele_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& de, const QModelIndex& a) {
+            if (de.column() <= kColEtat && kColEtat <= a.column()) AjusterColonnes();
+          });
 
   MemoLog_.setReadOnly(true);
+  // Nobody undoes a log line: without the undo history, appending costs less and keeps
+  // no second copy of a long report in memory.
+  MemoLog_.setUndoRedoEnabled(false);
   MemoLog_.setLineWrapMode(QPlainTextEdit::NoWrap);
   MemoLog_.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoLog_.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  for (QLabel& p : Panneaux_) {
-    p.setParent(&StatusBar1_);
-    p.setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    p.setIndent(2);
-  }
-
   ConstruireMenu();
   ConstruireBoutons();
-  resize(kLargeurClient, kHauteurClient);
+  ConstruireBarreEtat();
   Disposer();
-  FormResize();
+  StringGrid1_.DefinirSurRedimension([this] { AjusterColonnes(); });
+  resize(kLargeurClient, kHauteurClient);
+  AjusterColonnes();
+  ListeChangee();
 }
 
 TFormJumelix::~TFormJumelix() = default;
@@ -136,13 +180,17 @@ void TFormJumelix::ConstruireMenu() {
   MainMenu1_.setNativeMenuBar(false);
   MainMenu1_.addMenu(&Action1_);
   MainMenu1_.addMenu(&Aide1_);
+  Action1_.addAction(&Annuler1_);
+  Action1_.addSeparator();
   Action1_.addAction(&Ajouteruneligne2_);
   Action1_.addAction(&Supprimerlaligneencours1_);
   Action1_.addAction(&Parcourir2_);
   Action1_.addAction(&SupprimerToutesLesLignes_);
   Action1_.addSeparator();
   Action1_.addAction(&Lireunfichierliste1_);
+  Action1_.addMenu(&ListesRecentes1_);
   Action1_.addAction(&Enregistrerlefichierliste1_);
+  Action1_.addAction(&EnregistrerSous1_);
   Action1_.addSeparator();
   Action1_.addAction(&Compterenduparmail1_);
   Action1_.addAction(&Options1_);
@@ -151,6 +199,21 @@ void TFormJumelix::ConstruireMenu() {
   Aide1_.addAction(&Aide2_);
   Aide1_.addAction(&Apropos1_);
 
+  // The usual keys, shown beside the items; the grid's own keys (Insert, the arrows) and
+  // the cell editor's Ctrl+Z come first where they apply.
+  Annuler1_.setShortcut(QKeySequence::Undo);
+  Supprimerlaligneencours1_.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+  Lireunfichierliste1_.setShortcut(QKeySequence::Open);
+  Enregistrerlefichierliste1_.setShortcut(QKeySequence::Save);
+  EnregistrerSous1_.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  Quitter1_.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  Aide2_.setShortcut(QKeySequence(Qt::Key_F1));
+  // The actions belong to the window too, so that their keys work with the menu closed.
+  addActions({&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
+              &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
+              &EnregistrerSous1_, &Compterenduparmail1_, &Quitter1_, &Aide2_, &Apropos1_});
+
+  connect(&Annuler1_, &QAction::triggered, this, [this] { jumelix_.AnnulerClick(); });
   connect(&Ajouteruneligne2_, &QAction::triggered, this, &TFormJumelix::ButtonAjouterLigneClick);
   connect(&Supprimerlaligneencours1_, &QAction::triggered, this,
           [this] { jumelix_.ButtonSupprimerLigneClick(); });
@@ -161,6 +224,8 @@ void TFormJumelix::ConstruireMenu() {
           [this] { jumelix_.Lireunfichierliste1Click(); });
   connect(&Enregistrerlefichierliste1_, &QAction::triggered, this,
           [this] { jumelix_.Enregistrerlefichierliste1Click(); });
+  connect(&EnregistrerSous1_, &QAction::triggered, this,
+          [this] { jumelix_.EnregistrerSous1Click(); });
   connect(&Compterenduparmail1_, &QAction::triggered, this,
           &TFormJumelix::Compterenduparmail1Click);
   connect(&Quitter1_, &QAction::triggered, this, [this] { close(); });
@@ -194,6 +259,9 @@ void TFormJumelix::ConstruireBoutons() {
       p.bouton->setFont(etroite);
     }
   }
+  ButtonComparer_.setToolTip(QStringLiteral("Compare chaque paire sans rien modifier"));
+  ButtonSynchroniser_.setToolTip(
+      QStringLiteral("Rend chaque répertoire cible identique à son répertoire source"));
   connect(&ButtonAjouterLigne_, &QPushButton::clicked, this,
           &TFormJumelix::ButtonAjouterLigneClick);
   connect(&ButtonSupprimerLigne_, &QPushButton::clicked, this,
@@ -207,9 +275,103 @@ void TFormJumelix::ConstruireBoutons() {
   connect(&ButtonAide_, &QPushButton::clicked, this, &TFormJumelix::ButtonAideClick);
 }
 
+void TFormJumelix::ConstruireBarreEtat() {
+  // The progress strip, shown during a run: the pair, a bar over the pairs, the directory
+  // being walked (elided in the middle), the copied volume and rate.
+  auto* bande = new QHBoxLayout(&BandeAvancement_);  // owned by the strip
+  bande->setContentsMargins(2, 1, 2, 1);
+  bande->addWidget(&LabelPaire_);
+  BarreProgression_.setTextVisible(false);
+  BarreProgression_.setFixedWidth(90);
+  BarreProgression_.setMaximumHeight(14);
+  bande->addWidget(&BarreProgression_);
+  bande->addWidget(&LabelRepertoire_, 1);
+  bande->addWidget(&LabelVolume_);
+  BandeAvancement_.hide();
+
+  auto* panneaux = new QHBoxLayout(&StatusBar1_);  // owned by the status bar
+  panneaux->setContentsMargins(0, 0, 0, 0);
+  panneaux->setSpacing(0);
+  // Panels 1 to 4 are as wide as their longest usual text; panel 0 takes the rest and
+  // elides what does not fit.
+  const char* modeles[] = {"", "Copiés : 000000", "Supprimés : 000000", "Identiques : 000000",
+                           "00:00:00"};
+  for (int i = 0; i < kNbPanneaux; ++i) {
+    TEtiquette& p = Panneaux_[i];
+    p.setParent(&StatusBar1_);
+    p.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    p.setIndent(2);
+    if (i > 0) {
+      p.setMinimumWidth(p.fontMetrics().horizontalAdvance(QString::fromUtf8(modeles[i])) + 12);
+      p.setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    }
+    panneaux->addWidget(&p, i == 0 ? 1 : 0);
+  }
+  StatusBar1_.setFixedHeight(kHauteurBarreEtat);
+}
+
+// From top to bottom: the menu, the splitter holding the grid above and the button panel
+// with the log area below (both grow with the window), the progress strip, the status bar.
+void TFormJumelix::Disposer() {
+  auto* bas = new QVBoxLayout(&Bas_);  // owned by Bas_
+  bas->setContentsMargins(0, 0, 0, 0);
+  bas->setSpacing(0);
+  Panel1_.setFixedHeight(kHauteurPanel);
+  Panel1_.setMinimumWidth(0);
+  bas->addWidget(&Panel1_);
+  bas->addWidget(&MemoLog_, 1);
+  Splitter1_.addWidget(&StringGrid1_);
+  Splitter1_.addWidget(&Bas_);
+  Splitter1_.setChildrenCollapsible(false);
+  Splitter1_.setHandleWidth(5);
+  Splitter1_.setStretchFactor(0, 2);
+  Splitter1_.setStretchFactor(1, 1);
+  StringGrid1_.setMinimumHeight(StringGrid1_.horizontalHeader()->height() + 19 + 4);
+  MemoLog_.setMinimumHeight(30);
+
+  auto* principal = new QVBoxLayout(this);  // owned by the window
+  principal->setContentsMargins(0, 0, 0, 0);
+  principal->setSpacing(0);
+  principal->setMenuBar(&MainMenu1_);
+  principal->addWidget(&Splitter1_, 1);
+  principal->addWidget(&BandeAvancement_);
+  principal->addWidget(&StatusBar1_);
+}
+
+void TFormJumelix::AjusterColonnes() {
+  if (ajustement_colonnes_) return;
+  ajustement_colonnes_ = true;
+  QHeaderView* entete = StringGrid1_.horizontalHeader();
+  // "Etat" as wide as its longest text, never narrower than its title needs.
+  int etat = kLargeurEtatMin;
+  const QFontMetrics fm(StringGrid1_.font());
+  for (int l = 1; l < jumelix_.Grille().NbLignes(); ++l)
+    etat = std::max(etat, fm.horizontalAdvance(VersQt(jumelix_.Grille().Cellule(kColEtat, l))) + 12);
+  entete->resizeSection(kColEtat, etat);
+  const int place = StringGrid1_.viewport()->width() - etat;
+  if (place > 2 * kLargeurColonneMin) {
+    const int source = std::clamp(static_cast<int>(place * proportion_source_), kLargeurColonneMin,
+                                  place - kLargeurColonneMin);
+    entete->resizeSection(kColSource, source);
+  }
+  ajustement_colonnes_ = false;
+}
+
+void TFormJumelix::ColonneRedimensionnee(int colonne, int, int nouvelle) {
+  if (ajustement_colonnes_ || colonne != kColSource) return;
+  // The user dragged the source column: the new proportion is kept, within what leaves
+  // the destination column and "Etat" in view.
+  const int place = StringGrid1_.viewport()->width() - StringGrid1_.columnWidth(kColEtat);
+  if (place <= 2 * kLargeurColonneMin) return;
+  proportion_source_ =
+      std::clamp(static_cast<double>(nouvelle) / place, 0.0, 1.0 - double(kLargeurColonneMin) / place);
+  if (nouvelle > place - kLargeurColonneMin) AjusterColonnes();
+}
+
 void TFormJumelix::FormCreate(const TLigneCommande& ligne_commande) {
   jumelix_.FormCreate(ligne_commande);
   SuivreCouranteGrille();
+  ListeChangee();
 }
 
 void TFormJumelix::DefinirFormOptions(std::function<void()> afficher) {
@@ -219,7 +381,7 @@ void TFormJumelix::DefinirFormOptions(std::function<void()> afficher) {
 
 void TFormJumelix::DefinirFormMail(std::function<void()> afficher) {
   afficher_form_mail_ = std::move(afficher);
-  Compterenduparmail1_.setEnabled(static_cast<bool>(afficher_form_mail_));
+  Compterenduparmail1_.setEnabled(static_cast<bool>(afficher_form_mail_) && !jumelix_.EnCours());
 }
 
 void TFormJumelix::Centrer() {
@@ -229,53 +391,22 @@ void TFormJumelix::Centrer() {
   }
 }
 
-// Controls from top to bottom, as the window's layout has them: the menu, the grid at its
-// own height, the splitter, the button panel, the log area taking what is left, the status
-// bar at the bottom.
-void TFormJumelix::Disposer() {
-  const int largeur = width();
-  const int hauteur = height();
-  const int menu = MainMenu1_.sizeHint().height();
-  MainMenu1_.setGeometry(0, 0, largeur, menu);
-  const int place =
-      std::max(0, hauteur - menu - kHauteurSplitter - kHauteurPanel - kHauteurBarreEtat);
-  const int grille = std::min(hauteur_grille_, place);
-  int y = menu;
-  StringGrid1_.setGeometry(0, y, largeur, grille);
-  y += grille;
-  Splitter1_.setGeometry(0, y, largeur, kHauteurSplitter);
-  y += kHauteurSplitter;
-  Panel1_.setGeometry(0, y, largeur, kHauteurPanel);
-  y += kHauteurPanel;
-  MemoLog_.setGeometry(0, y, largeur, std::max(0, hauteur - kHauteurBarreEtat - y));
-  StatusBar1_.setGeometry(0, hauteur - kHauteurBarreEtat, largeur, kHauteurBarreEtat);
-  DisposerPanneaux();
-}
-
-void TFormJumelix::DisposerPanneaux() {
-  int x = 0;
-  for (int i = 0; i < kNbPanneaux; ++i) {
-    Panneaux_[i].setGeometry(x, 0, LargeursPanneaux_[i], kHauteurBarreEtat);
-    x += LargeursPanneaux_[i];
-  }
-}
-
-void TFormJumelix::FormResize() {
-  StringGrid1_.setColumnWidth(kColEtat, kLargeurEtat);
-  const int w = (StringGrid1_.width() - 32 - StringGrid1_.columnWidth(kColEtat)) / 2;
-  if (w < 0) return;
-  StringGrid1_.setColumnWidth(kColSource, w);
-  StringGrid1_.setColumnWidth(kColCible, w);
-  int autres = 0;
-  for (int i = 1; i < kNbPanneaux; ++i) autres += LargeursPanneaux_[i];
-  LargeursPanneaux_[0] = std::max(0, StatusBar1_.contentsRect().width() - autres);
-  DisposerPanneaux();
+void TFormJumelix::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (tailles_placees_) return;
+  tailles_placees_ = true;
+  // At first show the grid has its usual height; from then on both parts grow with the
+  // window.
+  if (QLayout* l = layout()) l->activate();
+  const int total = Splitter1_.sizes().value(0) + Splitter1_.sizes().value(1);
+  const int grille = std::min(hauteur_grille_initiale_, total - Bas_.minimumSizeHint().height());
+  if (grille > 0) Splitter1_.setSizes({grille, total - grille});
 }
 
 void TFormJumelix::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  Disposer();
-  if (!resize_suspendu_) FormResize();
+  if (QLayout* l = layout()) l->activate();
+  AjusterColonnes();
 }
 
 void TFormJumelix::keyPressEvent(QKeyEvent* event) {
@@ -287,11 +418,32 @@ void TFormJumelix::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
+void TFormJumelix::dragEnterEvent(QDragEnterEvent* event) {
+  // A list file dropped anywhere on the window opens it.
+  const QMimeData* d = event->mimeData();
+  if (d != nullptr && d->hasUrls() && !d->urls().isEmpty() && d->urls().first().isLocalFile() &&
+      !jumelix_.EnCours()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TFormJumelix::dropEvent(QDropEvent* event) {
+  const QMimeData* d = event->mimeData();
+  if (d == nullptr || !d->hasUrls() || d->urls().isEmpty()) return;
+  std::vector<std::string> chemins;
+  for (const QUrl& u : d->urls())
+    if (u.isLocalFile()) chemins.push_back(VersStd(u.toLocalFile()));
+  if (jumelix_.DeposerChemins(kColSource, 0, chemins)) event->acceptProposedAction();
+}
+
 void TFormJumelix::closeEvent(QCloseEvent* event) {
   if (!jumelix_.FormCloseQuery()) {
     event->ignore();
     return;
   }
+  EnregistrerEtatFenetre();
   event->accept();
   emit Fermee();
 }
@@ -342,9 +494,21 @@ void TFormJumelix::AjouterLog(const std::string& ligne) {
   MemoLog_.viewport()->update();
 }
 
+void TFormJumelix::AjouterLignesLog(const std::vector<std::string>& lignes) {
+  if (lignes.empty()) return;
+  // One append of many lines: the log area lays out and repaints once per batch.
+  QString texte;
+  for (const std::string& l : lignes) {
+    if (!texte.isEmpty()) texte += QLatin1Char('\n');
+    texte += VersQt(l);
+  }
+  MemoLog_.appendPlainText(texte);
+  MemoLog_.viewport()->update();
+}
+
 void TFormJumelix::DefinirPanneau(int panneau, const std::string& texte) {
   if (panneau < 0 || panneau >= kNbPanneaux) return;
-  Panneaux_[panneau].setText(VersQt(texte));
+  Panneaux_[panneau].DefinirTexte(VersQt(texte));
 }
 
 void TFormJumelix::RepeindreBarreEtat() { StatusBar1_.update(); }
@@ -362,6 +526,7 @@ TReponseMessage TFormJumelix::Message(const std::string& texte, const std::strin
                                       TBoutonsMessage boutons, TIconeMessage icone) {
   QMessageBox::StandardButtons choix = QMessageBox::Ok;
   if (boutons == TBoutonsMessage::OkAnnuler) choix = QMessageBox::Ok | QMessageBox::Cancel;
+  if (boutons == TBoutonsMessage::OuiNon) choix = QMessageBox::Yes | QMessageBox::No;
   if (boutons == TBoutonsMessage::OuiNonAnnuler) {
     choix = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
   }
@@ -389,7 +554,9 @@ TReponseMessage TFormJumelix::Message(const std::string& texte, const std::strin
     case QMessageBox::No:
       return TReponseMessage::Non;
     default:
-      return boutons == TBoutonsMessage::Ok ? TReponseMessage::Ok : TReponseMessage::Annuler;
+      return boutons == TBoutonsMessage::Ok       ? TReponseMessage::Ok
+             : boutons == TBoutonsMessage::OuiNon ? TReponseMessage::Non
+                                                  : TReponseMessage::Annuler;
   }
 }
 
@@ -436,7 +603,15 @@ std::optional<std::string> TFormJumelix::ChoisirRepertoire(const std::string& ti
   return VersStd(choix);
 }
 
-void TFormJumelix::TraiterEvenements() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TFormJumelix::TraiterEvenements() {
+  // A walk reaches a check point at every entry, tens of thousands a second: events are
+  // processed at most every kIntervalleEvenementsMs, which no user notices and which
+  // keeps the window within a fraction of the walk's own time.
+  if (dernier_traitement_.isValid() && dernier_traitement_.elapsed() < kIntervalleEvenementsMs)
+    return;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  dernier_traitement_.start();
+}
 
 void TFormJumelix::CurseurAttente(bool actif) {
   if (actif) {
@@ -447,17 +622,32 @@ void TFormJumelix::CurseurAttente(bool actif) {
 }
 
 void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
-  int voulue = kHauteurRangee * (nb_rangees + 1);
-  if (QScreen* ecran = QGuiApplication::primaryScreen()) {
-    voulue = std::min(voulue, ecran->geometry().height() * 2 / 3);
+  // The grid grows, and the window with it, until every pair read is in view; at most to
+  // two thirds of the screen. It never shrinks.
+  int voulue = StringGrid1_.horizontalHeader()->height() +
+               StringGrid1_.verticalHeader()->defaultSectionSize() * std::max(1, nb_rangees - 1) +
+               2 * StringGrid1_.frameWidth();
+  if (QScreen* ecran = screen()) voulue = std::min(voulue, ecran->geometry().height() * 2 / 3);
+  if (!tailles_placees_) {
+    // Read before the first show (the list of the command line): the grid takes that
+    // height when the window appears.
+    const int ajout = voulue - hauteur_grille_initiale_;
+    if (ajout <= 0) return;
+    hauteur_grille_initiale_ = voulue;
+    resize(width(), height() + ajout);
+    return;
   }
   const int ajout = voulue - StringGrid1_.height();
   if (ajout <= 0) return;
-  resize_suspendu_ = true;
-  hauteur_grille_ = StringGrid1_.height() + ajout;
+  QList<int> tailles = Splitter1_.sizes();
   resize(width(), height() + ajout);
-  Disposer();
-  resize_suspendu_ = false;
+  if (QLayout* l = layout()) l->activate();
+  if (tailles.size() == 2) {
+    const int total = Splitter1_.sizes().value(0) + Splitter1_.sizes().value(1);
+    tailles[0] = std::min(voulue, total - Bas_.minimumSizeHint().height());
+    tailles[1] = total - tailles[0];
+    Splitter1_.setSizes(tailles);
+  }
 }
 
 std::string TFormJumelix::TexteCredit() {
@@ -466,5 +656,101 @@ std::string TFormJumelix::TexteCredit() {
 }
 
 void TFormJumelix::FermerFenetre() { close(); }
+
+void TFormJumelix::RunEnCours(bool en_cours) {
+  for (QWidget* w : std::initializer_list<QWidget*>{&ButtonAjouterLigne_, &ButtonSupprimerLigne_,
+                                                    &ButtonParcourir_, &ButtonComparer_,
+                                                    &ButtonSynchroniser_})
+    w->setEnabled(!en_cours);
+  for (QAction* a : {&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
+                     &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
+                     &EnregistrerSous1_})
+    a->setEnabled(!en_cours);
+  ListesRecentes1_.setEnabled(!en_cours && !ListesRecentes1_.actions().isEmpty());
+  Compterenduparmail1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_mail_));
+  if (!en_cours) Annuler1_.setEnabled(jumelix_.PeutAnnuler());
+  BandeAvancement_.setVisible(en_cours);
+  if (!en_cours) {
+    ligne_affichee_ = 0;
+    Modele_.RafraichirLigneEnCours();
+  }
+}
+
+void TFormJumelix::AfficherAvancement(const TAvancementRun& a) {
+  LabelPaire_.setText(QStringLiteral("Paire %1 / %2").arg(a.paire).arg(a.nb_paires));
+  BarreProgression_.setRange(0, std::max(1, a.nb_paires));
+  BarreProgression_.setValue(std::clamp(a.paire - 1, 0, std::max(1, a.nb_paires)));
+  LabelRepertoire_.DefinirTexte(VersQt(a.repertoire));
+  LabelVolume_.setText(VersQt(a.volume));
+  LabelVolume_.setVisible(!a.volume.empty());
+  if (a.ligne != ligne_affichee_) {
+    ligne_affichee_ = a.ligne;
+    Modele_.RafraichirLigneEnCours();
+    if (a.ligne >= 1) StringGrid1_.scrollTo(Modele_.index(a.ligne - 1, kColSource));
+  }
+}
+
+void TFormJumelix::ListeChangee() {
+  setWindowTitle(VersQt(jumelix_.TitreFenetre()));
+  Annuler1_.setEnabled(!jumelix_.EnCours() && jumelix_.PeutAnnuler());
+  MajListesRecentes();
+  StringGrid1_.viewport()->update();  // the hint of an empty list comes and goes
+}
+
+void TFormJumelix::MajListesRecentes() {
+  ListesRecentes1_.clear();
+  int n = 0;
+  for (const std::string& chemin : jumelix_.ListesRecentes()) {
+    // "&1 liste.ini" opens with Alt+1; the full path in the status tip and tooltip.
+    const QString texte = QStringLiteral("&%1 %2").arg(++n).arg(
+        QFileInfo(VersQt(chemin)).fileName().replace(QLatin1Char('&'), QStringLiteral("&&")));
+    QAction* a = ListesRecentes1_.addAction(texte);
+    a->setToolTip(VersQt(chemin));
+    a->setStatusTip(VersQt(chemin));
+    connect(a, &QAction::triggered, this, [this, chemin] { jumelix_.OuvrirFichierListe(chemin); });
+  }
+  ListesRecentes1_.setToolTipsVisible(true);
+  ListesRecentes1_.setEnabled(n > 0 && !jumelix_.EnCours());
+}
+
+QString TFormJumelix::CheminEtatFenetre() {
+  const std::string etat = RepertoireEtat();
+  return etat.empty() ? QString() : VersQt(etat) + QStringLiteral("/fenetre.ini");
+}
+
+bool TFormJumelix::RestaurerEtatFenetre() {
+  memoriser_etat_ = true;
+  const QString chemin = CheminEtatFenetre();
+  if (chemin.isEmpty() || !QFileInfo::exists(chemin)) return false;
+  QSettings etat(chemin, QSettings::IniFormat);
+  bool applique = false;
+  if (etat.contains(QStringLiteral("geometrie")))
+    applique = restoreGeometry(etat.value(QStringLiteral("geometrie")).toByteArray());
+  if (QLayout* l = layout()) l->activate();
+  if (etat.contains(QStringLiteral("separateur")) &&
+      Splitter1_.restoreState(etat.value(QStringLiteral("separateur")).toByteArray())) {
+    applique = true;
+    tailles_placees_ = true;
+  }
+  bool ok = false;
+  const double p = etat.value(QStringLiteral("proportionSource")).toDouble(&ok);
+  if (ok && p > 0.05 && p < 0.95) {
+    proportion_source_ = p;
+    applique = true;
+  }
+  AjusterColonnes();
+  return applique;
+}
+
+void TFormJumelix::EnregistrerEtatFenetre() {
+  if (!memoriser_etat_) return;
+  const QString chemin = CheminEtatFenetre();
+  if (chemin.isEmpty() || !CreerRepertoireEtat()) return;
+  QSettings etat(chemin, QSettings::IniFormat);
+  etat.setValue(QStringLiteral("geometrie"), saveGeometry());
+  etat.setValue(QStringLiteral("separateur"), Splitter1_.saveState());
+  etat.setValue(QStringLiteral("proportionSource"), proportion_source_);
+  etat.sync();
+}
 
 }  // namespace jumelix

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QWidget>
 
 #include "net/AttenteMessages.h"
 
@@ -17,7 +19,8 @@ class TFiltreSaisie : public QObject {
   TFiltreSaisie(bool clavier, bool souris) : clavier_(clavier), souris_(souris) {}
 
  protected:
-  bool eventFilter(QObject*, QEvent* e) override {
+  bool eventFilter(QObject* cible, QEvent* e) override {
+    if (Permise(cible, e)) return false;
     switch (e->type()) {
       case QEvent::KeyPress:
       case QEvent::KeyRelease:
@@ -43,6 +46,24 @@ class TFiltreSaisie : public QObject {
   }
 
  private:
+  // The cancel button of the wait: its clicks, and its space bar (no other key: Escape
+  // would close the dialog in the middle of the send).
+  static bool Permise(QObject* cible, QEvent* e) {
+    auto* w = qobject_cast<QWidget*>(cible);
+    if (w == nullptr || !w->property(kSaisiePendantAttente).toBool() || !w->isEnabled()) return false;
+    switch (e->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseMove:
+        return true;
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+        return static_cast<QKeyEvent*>(e)->key() == Qt::Key_Space;
+      default:
+        return false;
+    }
+  }
+
   bool clavier_;
   bool souris_;
 };

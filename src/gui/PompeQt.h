@@ -8,4 +8,8 @@ namespace jumelix {
 // Installs the pump; the main window calls it once, the mail dialog does too.
 void InstallerPompeQt();
 
+// A widget whose property of this name is true still takes mouse clicks and the space
+// bar during the wait: the button that cancels the send.
+inline constexpr const char* kSaisiePendantAttente = "jumelixSaisiePendantAttente";
+
 }  // namespace jumelix

@@ -209,7 +209,8 @@ int TConfigMail::PortSMTP() const {
   const char* fin = texte.data() + texte.size();
   if (fin - debut > 1 && debut[0] == '+' && debut[1] != '-') ++debut;  // "+25" is a number too
   auto [ptr, ec] = std::from_chars(debut, fin, valeur);
-  if (ec != std::errc() || ptr != fin || valeur == 0) return kPortParDefaut;
+  // Outside 1-65535 no socket can use it: the default rather than a failure at send time.
+  if (ec != std::errc() || ptr != fin || valeur < 1 || valeur > 65535) return kPortParDefaut;
   return valeur;
 }
 

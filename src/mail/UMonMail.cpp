@@ -109,7 +109,35 @@ TSmtpSecurity TMonMail::SecuriteSession(TSecuriteMail securite, int32_t port) {
 }
 
 std::string TMonMail::PremiereAdresse(const std::string& texte) {
-  return Trim(texte.substr(0, texte.find(';')));
+  // The address check takes "," as a separator too: the first address ends at either.
+  return Trim(texte.substr(0, texte.find_first_of(";,")));
+}
+
+std::string TMonMail::TexteErreurClient(const std::string& message) {
+  // The SMTP and socket layers speak English to programmers; what they throw is put in
+  // the user's words here. A server's own reply line is kept as it came.
+  const bool interne = message.find("Exception") != std::string::npos ||
+                       message.find("SMTP component") != std::string::npos ||
+                       message.rfind("Resolve", 0) == 0 || message.rfind("Winsock", 0) == 0 ||
+                       message.rfind("Program error", 0) == 0 ||
+                       message.rfind("RcptName", 0) == 0 || message.rfind("File not found", 0) == 0;
+  if (!interne) return message;
+  struct Cas {
+    const char* motif;
+    const char* texte;
+  };
+  static const Cas cas[] = {
+      {"Invalid Port", "le port SMTP n'est pas valide (un nombre de 1 à 65535 est attendu)."},
+      {"Invalid Hostname", "le nom du serveur SMTP n'est pas valide."},
+      {"Invalid Proto", "protocole réseau inconnu."},
+      {"RcptName list is empty", "aucun destinataire."},
+      {"File not found", "fichier joint introuvable."},
+      {"GetHostName", "le nom de cet ordinateur est introuvable."},
+  };
+  for (const Cas& c : cas) {
+    if (message.find(c.motif) != std::string::npos) return c.texte;
+  }
+  return "échec interne de la session SMTP.";
 }
 
 template <typename F>
@@ -117,7 +145,7 @@ void TMonMail::Demarrer(F requete) {
   try {
     requete();
   } catch (const std::exception& e) {
-    Erreur = std::string("Erreur : ") + e.what();
+    Erreur = "Erreur : " + TexteErreurClient(e.what());
   }
 }
 
@@ -222,11 +250,11 @@ bool TMonMail::EnvoyerParSendmail(TSmtpClient& c) {
   try {
     compose = c.ComposeMessage(lignes);
   } catch (const std::exception& e) {
-    Erreur = std::string("Erreur : ") + e.what();
+    Erreur = "Erreur : " + TexteErreurClient(e.what());
     return false;
   }
   if (!compose) {
-    Erreur = "Erreur : " + c.ErrorMessage();
+    Erreur = "Erreur : " + TexteErreurClient(c.ErrorMessage());
     return false;
   }
   // sendmail -t reads the recipients from To, Cc and Bcc and removes Bcc: the To header
@@ -283,7 +311,7 @@ void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t er
       Demarrer([&] { client.Helo(); });
       return;
     }
-    Erreur = "Erreur : " + client.ErrorMessage();
+    Erreur = "Erreur : " + TexteErreurClient(client.ErrorMessage());
     return;
   }
   if (erreur >= 10000) {
@@ -291,7 +319,7 @@ void TMonMail::SurRequeteTerminee(TSmtpSession& client, int requete, uint16_t er
       // The client's code for a connection that ended under a request: the server's
       // refusal line says more than any system text.
       Erreur = client.ErrorMessage().empty() ? "Erreur : connexion fermée par le serveur."
-                                             : "Erreur : " + client.ErrorMessage();
+                                             : "Erreur : " + TexteErreurClient(client.ErrorMessage());
       return;
     }
     std::string texte = TexteSystemeSocket(erreur);
@@ -399,8 +427,9 @@ std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
   return mail.MessageErreur();
 }
 
-std::string EnvoyerMessageTest(const TConfigMail& p) {
+std::string EnvoyerMessageTest(const TConfigMail& p, const std::function<bool()>& arret) {
   TMonMail mail(p.PortSMTP(), "Jumelix");
+  mail.Arret = arret;
   ReglerTransport(mail, p);
   mail.Objet.push_back("Jumelix [" + NomOrdinateur() + "] : Test" + p.ComplementPourObjet());
   mail.Corps = {

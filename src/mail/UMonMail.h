@@ -34,8 +34,11 @@ class TMonMail {
   // The last Envoyer has ended, one way or the other.
   bool Termine() const { return Fini || !Erreur.empty(); }
 
-  // PremiereAdresse("a@x; b@y") = "a@x": the text before the first ";", trimmed.
+  // PremiereAdresse("a@x; b@y") = "a@x": the text before the first ";" or ",", trimmed.
   static std::string PremiereAdresse(const std::string& texte);
+  // A message of the SMTP client as the user reads it: the client's own (English) texts
+  // for a misuse or a bad setting become French ones; a server's reply is kept.
+  static std::string TexteErreurClient(const std::string& message);
 
   // How long Envoyer waits for the session: 30 000 ms. For the tests only.
   static void DefinirDelaiPourTests(uint32_t delaiMs);
@@ -107,7 +110,8 @@ std::string EnvoyerCompteRendu(TConfigMail& p, const std::string& sujet,
                                const std::function<bool()>& arret = {});
 
 // Sends the dialog's test message with the current settings, which the caller has
-// checked. Returns the empty text on success, else the error text.
-std::string EnvoyerMessageTest(const TConfigMail& p);
+// checked. Returns the empty text on success, else the error text. `arret`, when set,
+// abandons the send as soon as it returns true (kTexteAbandon).
+std::string EnvoyerMessageTest(const TConfigMail& p, const std::function<bool()>& arret = {});
 
 }  // namespace jumelix

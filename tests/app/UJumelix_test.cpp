@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "app/DiagnosticListe.h"
 #include "shared/URoutines.h"
@@ -202,7 +203,9 @@ TEST_F(JumelixTest, CompareRunShowsLinesCountsAndStates) {
   EXPECT_EQ(g_appels[1].source, "/s2");
   EXPECT_EQ(g_appels[1].destination, "/d2");
   EXPECT_TRUE(g_appels[1].comparer);
-  EXPECT_EQ(etat_pendant, (V{"1 erreur(s)", "2 erreur(s)", "3 erreur(s)"}));
+  // The state follows the log area's batches (see LogLinesArriveInBatches): with a clock
+  // that stands still, at the end of the pair.
+  EXPECT_EQ(etat_pendant, (V{"???", "???", "???"}));
   EXPECT_EQ(Etats(), (V{"=", "3 erreur(s)", "???", "???", "="}));
   EXPECT_EQ(vue.log, (V{"diff 1", "diff 2", "diff 3", "Nom de répertoire vide en ligne 3"}));
   EXPECT_EQ(vue.historique_panneau0.back(), "Comparaison terminée");
@@ -493,11 +496,24 @@ TEST_F(JumelixTest, CloseDuringARunStopsItThenClosesTheWindow) {
     EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::AttendreFinRun);
     reponse = j.FormCloseQuery();
   };
+  // "Non": the run goes on to its end and the window stays.
+  vue.reponses = {TReponseMessage::Non};
+  j.ButtonComparerClick();
+  EXPECT_FALSE(reponse);
+  EXPECT_EQ(g_appels.size(), 2u);
+  EXPECT_EQ(vue.nb_fermetures, 0);
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].texte, kTexteAbandonComparaison);
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::OuiNon);
+  // "Oui": the run stops at the check point, then the window closes.
+  g_appels.clear();
+  vue.messages.clear();
+  vue.reponses = {TReponseMessage::Oui};
   j.ButtonComparerClick();
   EXPECT_FALSE(reponse);
   EXPECT_EQ(g_appels.size(), 1u);
   EXPECT_EQ(vue.nb_fermetures, 1);
-  EXPECT_TRUE(vue.messages.empty());
+  ASSERT_EQ(vue.messages.size(), 1u);
   // Outside a run the close button closes at once.
   j.ButtonFermerClick();
   EXPECT_EQ(vue.nb_fermetures, 2);
@@ -764,7 +780,19 @@ TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
   ASSERT_EQ(vue.dialogues.size(), 1u);
   EXPECT_EQ(vue.dialogues[0].extension_defaut, "ini");
   EXPECT_EQ(vue.dialogues[0].filtres.size(), 2u);
-  EXPECT_EQ(j.FichierListe(), "");  // saving does not change the list file
+  EXPECT_EQ(j.FichierListe(), rep / "l.ini");  // the saved file becomes the current list
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+  // "Enregistrer" now writes there without a dialog; "Enregistrer sous..." asks again.
+  j.Grille().DefinirCellule(0, 1, "/a2");
+  EXPECT_EQ(j.TitreFenetre(), "*l.ini — Jumelix");
+  j.Enregistrerlefichierliste1Click();
+  EXPECT_EQ(vue.dialogues.size(), 1u);
+  EXPECT_EQ(test::TempTree::Lire(rep / "l.ini").find("/a2\r\n"), std::string(kTitres).size());
+  vue.reponse_enregistrer.reset();
+  j.EnregistrerSous1Click();
+  EXPECT_EQ(vue.dialogues.size(), 2u);
+  EXPECT_EQ(vue.dialogues[1].nom_initial, rep / "l.ini");
+  EXPECT_EQ(j.ListesRecentes().front(), rep / "l.ini");
 
   TVueEnregistree v2;
   TJumelix j2(v2, mail, [](const std::string&) {});
@@ -783,6 +811,13 @@ TEST_F(JumelixTest, ReadingAListReplacesEveryRow) {
   Ecrire(rep / "l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
   Rangees({{"/a", "/b"}, {"/c", "/d"}, {"/e", "/f"}});
   vue.reponse_ouvrir = rep / "l.ini";
+  // Unsaved rows: the save question comes first; Annuler keeps everything, no dialog.
+  j.Lireunfichierliste1Click();
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].titre, "Sauvegarder les changements");
+  EXPECT_TRUE(vue.dialogues.empty());
+  EXPECT_EQ(j.Grille().NbLignes(), 4);
+  vue.reponses = {TReponseMessage::Non};
   j.Lireunfichierliste1Click();
   EXPECT_EQ(j.Grille().NbLignes(), 2);
   EXPECT_EQ(j.Grille().Cellule(0, 1), "/x");
@@ -858,6 +893,210 @@ TEST_F(JumelixTest, AjouterLigneButtonGoesToTheLastRowFirst) {
   EXPECT_EQ(j.Grille().NbLignes(), 4);
   EXPECT_EQ(j.Grille().LigneCourante(), 3);
   EXPECT_EQ(j.Grille().ColonneCourante(), 0);
+}
+
+
+// ---- The window as a desktop user expects it ----
+
+TEST(TexteVolume, FrenchUnitsAndDecimalComma) {
+  const std::pair<uint64_t, const char*> cas[] = {
+      {0, "0 octets"},          {999, "999 octets"},     {1000, "1,0 ko"},
+      {12500, "12,5 ko"},       {999949, "999,9 ko"},    {999950, "1,0 Mo"},
+      {3100000, "3,1 Mo"},      {1200000000, "1,2 Go"},  {5000000000000, "5,0 To"},
+  };
+  for (const auto& [octets, texte] : cas) EXPECT_EQ(TexteVolume(octets), texte) << octets;
+}
+
+TEST(DevelopperTilde, OnlyTildeAloneOrFollowedBySlash) {
+  const std::tuple<const char*, const char*, const char*> cas[] = {
+      {"~", "/home/u", "/home/u"},          {"~/", "/home/u", "/home/u/"},
+      {"~/Photos", "/home/u", "/home/u/Photos"}, {"~/a", "/", "/a"},
+      {"~autre/x", "/home/u", "~autre/x"},  {"/x/~/y", "/home/u", "/x/~/y"},
+      {"~/a", "", "~/a"},                   {"", "/home/u", ""},
+  };
+  for (const auto& [chemin, maison, attendu] : cas)
+    EXPECT_EQ(DevelopperTilde(chemin, maison), attendu) << chemin << " | " << maison;
+  const std::string maison = std::getenv("HOME");
+  EXPECT_EQ(CheminDeCellule("  ~/Documents/ "), maison + "/Documents");
+}
+
+TEST(ListesRecentes, MostRecentFirstOnceEachAtMostEightKeptInTheStateFile) {
+  RepTemp rep;
+  const std::string fichier = rep / "etat/listes-recentes";
+  {
+    TListesRecentes r(fichier);
+    for (int i = 0; i < 10; ++i) r.Ajouter("/l" + std::to_string(i) + ".ini");
+    r.Ajouter("/l5.ini");
+    r.Retirer("/l8.ini");
+    EXPECT_EQ(r.Chemins(), (V{"/l5.ini", "/l9.ini", "/l7.ini", "/l6.ini", "/l4.ini", "/l3.ini",
+                              "/l2.ini"}));
+  }
+  TListesRecentes relu(fichier);
+  EXPECT_EQ(relu.Chemins().size(), 7u);
+  EXPECT_EQ(relu.Chemins().front(), "/l5.ini");
+  struct stat st {};
+  ASSERT_EQ(stat(fichier.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  TListesRecentes memoire("");  // no state directory: kept in memory only
+  memoire.Ajouter("/a.ini");
+  EXPECT_EQ(memoire.Chemins(), V{"/a.ini"});
+}
+
+TEST_F(JumelixTest, LogLinesArriveInBatchesInOrderWithTheStateCell) {
+  Rangees({{"/s", "/d"}});
+  std::vector<Etape> script;
+  for (int i = 1; i <= 100; ++i) {
+    script.push_back({Etape::Ligne, "diff " + std::to_string(i)});
+    script.push_back({Etape::Point});
+  }
+  g_scripts["/s"] = script;
+  std::vector<std::string> etats;
+  // 50 ms pass between check points: a batch every fourth one.
+  vue.sur_evenements = [&] {
+    temps += 50;
+    etats.push_back(j.Grille().Cellule(kColEtat, 1));
+  };
+  j.ButtonComparerClick();
+  ASSERT_EQ(vue.log.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(vue.log[i], "diff " + std::to_string(i + 1));
+  EXPECT_GE(vue.lots_log.size(), 20u);
+  EXPECT_LE(vue.lots_log.size(), 30u);
+  EXPECT_EQ(etats[2], "???");
+  EXPECT_EQ(etats[4], "5 erreur(s)");  // written with the batch of the 5th point (200 ms)
+  EXPECT_EQ(j.Grille().Cellule(kColEtat, 1), "100 erreur(s)");
+}
+
+TEST_F(JumelixTest, ProgressGivesThePairItsRowDirectoryAndVolume) {
+  Rangees({{"/s1", "/d1"}, {"", "/d2"}, {"/s3", "/d3"}});
+  vue.reponses = {TReponseMessage::Ok};  // run without the half-filled row
+  std::vector<int> lignes_en_cours;
+  g_scripts["/s3"] = {{Etape::Point}, {Etape::Copie}, {Etape::Point}};
+  vue.sur_evenements = [&] {
+    lignes_en_cours.push_back(j.LigneEnCours());
+    temps += 2000;
+  };
+  j.ButtonSynchroniserClick();
+  EXPECT_EQ(vue.runs, (std::vector<bool>{true, false}));
+  EXPECT_EQ(lignes_en_cours, (std::vector<int>{3, 3}));
+  EXPECT_EQ(j.LigneEnCours(), 0);
+  ASSERT_GE(vue.avancements.size(), 2u);
+  EXPECT_EQ(vue.avancements[0].paire, 1);
+  EXPECT_EQ(vue.avancements[0].nb_paires, 2);
+  EXPECT_EQ(vue.avancements[0].ligne, 1);
+  EXPECT_EQ(vue.avancements[0].repertoire, "/s1");
+  EXPECT_EQ(vue.avancements[1].paire, 2);
+  EXPECT_EQ(vue.avancements[1].ligne, 3);
+  EXPECT_TRUE(vue.avancements[1].volume.empty());  // nothing copied yet
+  // The walk's own figures: 3 MB copied in 3 s.
+  g_scripts["/s3"] = {{Etape::Point}};
+  TParcoursCouple avec_octets = [](const std::string& s, const std::string& d, bool c,
+                                   const TSurMessage& m, const TSurAvancement& a, TEtatRun& e) {
+    e.OctetsCopies = 3000000;
+    e.RepertoireCourant = s + "/sous";
+    return ParcoursScripte(s, d, c, m, a, e);
+  };
+  j.DefinirParcours(avec_octets);
+  vue.avancements.clear();
+  temps += 1;
+  vue.sur_evenements = [&] {
+    temps += 3000;
+    vue.avancements.push_back(j.Avancement());
+  };
+  vue.reponses = {TReponseMessage::Ok, TReponseMessage::Ok};
+  j.ButtonSynchroniserClick();
+  ASSERT_FALSE(vue.avancements.empty());
+  EXPECT_EQ(vue.avancements.back().repertoire, "/s3/sous");
+  EXPECT_EQ(vue.avancements.back().volume, "3,0 Mo à 1,0 Mo/s");
+}
+
+TEST_F(JumelixTest, UndoGivesBackEveryRowOperation) {
+  Rangees({{"/a", "/b"}, {"/c", "/d"}});
+  EXPECT_FALSE(j.PeutAnnuler());
+  j.StringGrid1SetEditText(0, 1, "/a1");
+  j.StringGrid1SetEditText(0, 1, "/a12");  // one edit, keystroke after keystroke
+  j.Grille().DefinirCelluleCourante(0, 2);
+  j.ButtonSupprimerLigneClick();
+  EXPECT_EQ(j.Grille().NbLignes(), 2);
+  // "Supprimer toutes les lignes" asks first; Annuler keeps the rows.
+  vue.reponses = {TReponseMessage::Annuler};
+  j.SupprimerToutesLesLignesClick();
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].texte, kTexteSupprimerTout);
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::OkAnnuler);
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/a12");
+  j.SupprimerToutesLesLignesClick();  // Ok
+  EXPECT_TRUE(j.Grille().GrilleVide());
+  j.SupprimerToutesLesLignesClick();  // an empty grid is emptied without a question
+  EXPECT_EQ(vue.messages.size(), 2u);
+
+  j.AnnulerClick();  // the rows deleted all at once
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/a12");
+  j.AnnulerClick();  // the deleted row
+  EXPECT_EQ(j.Grille().NbLignes(), 3);
+  EXPECT_EQ(j.Grille().Cellule(0, 2), "/c");
+  EXPECT_EQ(j.Grille().LigneCourante(), 2);
+  j.AnnulerClick();  // the whole edit
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/a");
+  EXPECT_FALSE(j.PeutAnnuler());
+  j.AnnulerClick();  // nothing left: nothing happens
+  EXPECT_EQ(j.Grille().Cellule(0, 1), "/a");
+  // Insert in the grid, then undo.
+  j.StringGrid1KeyDown(TTouche::Inser, false);
+  EXPECT_EQ(j.Grille().NbLignes(), 4);
+  j.AnnulerClick();
+  EXPECT_EQ(j.Grille().NbLignes(), 3);
+}
+
+TEST_F(JumelixTest, DroppedFoldersFillCellsAndADroppedListOpens) {
+  RepTemp rep;
+  const std::string a = rep.Repertoire("a"), b = rep.Repertoire("b");
+  const std::string liste = rep.Fichier("l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
+  EXPECT_TRUE(j.DeposerChemins(kColCible, 1, {a}));
+  EXPECT_EQ(j.Grille().Cellule(kColCible, 1), a);
+  EXPECT_EQ(j.Grille().Cellule(kColEtat, 1), "???");
+  j.Grille().AjouterLigneVide();
+  EXPECT_TRUE(j.DeposerChemins(kColEtat, 2, {a, b}));  // two folders: one pair
+  EXPECT_EQ(j.Grille().Cellule(kColSource, 2), a);
+  EXPECT_EQ(j.Grille().Cellule(kColCible, 2), b);
+  EXPECT_FALSE(j.DeposerChemins(kColSource, 1, {rep / "absent"}));
+  j.AnnulerClick();
+  EXPECT_EQ(j.Grille().Cellule(kColSource, 2), "");
+
+  vue.reponses = {TReponseMessage::Non};  // do not save the rows dropped so far
+  EXPECT_TRUE(j.DeposerChemins(kColSource, 0, {liste}));
+  EXPECT_EQ(j.FichierListe(), liste);
+  EXPECT_EQ(j.Grille().Cellule(kColSource, 1), "/x");
+  EXPECT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+  EXPECT_EQ(j.ListesRecentes().front(), liste);
+
+  // During a run a drop is ignored.
+  bool pendant = true;
+  vue.sur_evenements = [&] { pendant = j.DeposerChemins(kColSource, 1, {a}); };
+  g_scripts["/x"] = {{Etape::Point}};
+  j.ButtonComparerClick();
+  EXPECT_FALSE(pendant);
+  EXPECT_EQ(j.Grille().Cellule(kColSource, 1), "/x");
+}
+
+TEST_F(JumelixTest, ARecentListThatIsGoneLeavesTheHistory) {
+  RepTemp rep;
+  const std::string liste = rep.Fichier("l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
+  EXPECT_TRUE(j.OuvrirFichierListe(liste));
+  ASSERT_EQ(j.ListesRecentes().front(), liste);
+  ASSERT_EQ(unlink(liste.c_str()), 0);
+  EXPECT_TRUE(j.OuvrirFichierListe(liste));
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].texte, "ERREUR : Fichier non trouvé\n" + liste);
+  EXPECT_TRUE(j.ListesRecentes().empty() || j.ListesRecentes().front() != liste);
+}
+
+TEST_F(JumelixTest, ServiceListsUnderstandTheHomeTilde) {
+  Service(arbre_.Fichier("tilde.ini", "Répertoire source\nRépertoire cible\n~/src\n~/dst\n"));
+  j.Executer(false);
+  ASSERT_EQ(g_appels.size(), 1u);
+  EXPECT_EQ(g_appels[0].source, std::string(std::getenv("HOME")) + "/src");
+  EXPECT_EQ(g_appels[0].destination, std::string(std::getenv("HOME")) + "/dst");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
@@ -156,9 +157,26 @@ class MailDialogTest : public QObject {
     dlg.show();
     dlg.EditAdresseMail()->setText(QStringLiteral("  a@x.fr  "));
     dlg.EditServeurSMTP()->setText(QStringLiteral(" smtp.x.fr"));
-    dlg.EditPort()->setText(QStringLiteral("abc"));
     dlg.EditComplementObjet()->setText(QString(70, QLatin1Char('c')));
     dlg.RadioButtonServJamais()->setChecked(true);
+    // The port field takes digits only; what is not 1-65535 is refused, not saved as 25.
+    dlg.EditPort()->clear();
+    dlg.EditPort()->setFocus();
+    QTest::keyClicks(dlg.EditPort(), QStringLiteral("a8b"));
+    QCOMPARE(dlg.EditPort()->text(), QStringLiteral("8"));
+    for (const QString& refuse : {QStringLiteral("abc"), QStringLiteral("0"), QStringLiteral("70000")}) {
+      messages_.clear();
+      dlg.EditPort()->setText(refuse);
+      QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
+      QCOMPARE(messages_.size(), size_t{1});
+      QCOMPARE(messages_[0].texte, QStringLiteral("Le port SMTP doit être un nombre de 1 à 65535."));
+      QVERIFY(messages_[0].erreur);
+      QVERIFY(dlg.isVisible());
+      QCOMPARE(dlg.EditPort()->text(), refuse);
+      QVERIFY(!QFile::exists(Chemin()));
+    }
+    messages_.clear();
+    dlg.EditPort()->clear();  // empty: the usual port
     QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
     QVERIFY(messages_.empty());
     QVERIFY(!dlg.isVisible());
@@ -356,7 +374,7 @@ class MailDialogTest : public QObject {
     Capturer(dlg);
     dlg.show();
     dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
-    dlg.EditPort()->setText(QStringLiteral("x"));
+    dlg.EditPort()->clear();
     QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
     QCOMPARE(messages_.size(), size_t{1});
     QCOMPARE(messages_[0].texte, QStringLiteral("Echec. Aucune adresse de destinataire."));
@@ -389,13 +407,69 @@ class MailDialogTest : public QObject {
     QCOMPARE(messages_[0].texte, QStringLiteral("Envoyé"));
     QVERIFY(!messages_[0].erreur);
     QVERIFY(!curseurs.empty());
-    QCOMPARE(curseurs.front(), Qt::WaitCursor);
+    QCOMPARE(curseurs.front(), Qt::BusyCursor);  // busy, not wait: the test can be cancelled
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     QVERIFY(serveur.WaitForMessages(1, 5000));
     const std::string brut = serveur.Messages().front().raw;
     const std::string sujet = "Subject: Jumelix [" + NomOrdinateur() + "] : Test - essai\r\n";
     QVERIFY2(brut.find(sujet) != std::string::npos, brut.c_str());
     QVERIFY(!QFile::exists(Chemin()));
+    dlg.reject();
+  }
+
+  void testerShowsTheSendAndCanBeCancelled() {
+    test::TSmtpServer::Options o;
+    o.never_answer = true;  // a server that takes the connection and says nothing
+    test::TSmtpServer serveur(o);
+    QVERIFY2(serveur.Started(), serveur.Error().c_str());
+    TMonMail::DefinirDelaiPourTests(20000);
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QString::fromStdString(serveur.PortText()));
+    QString pendant, legende;
+    bool visible = false;
+    QLineEdit* autre = dlg.EditAuthNom();
+    QTimer::singleShot(200, &dlg, [&] {
+      pendant = dlg.LabelEnvoi()->text();
+      visible = dlg.LabelEnvoi()->isVisible();
+      legende = dlg.ButtonTester()->text();
+      // Other input is still discarded; a click on the button goes through.
+      QCoreApplication::postEvent(
+          autre, std::make_unique<QKeyEvent>(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier,
+                                             QStringLiteral("a"))
+                     .release());
+      for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QCoreApplication::postEvent(
+            dlg.ButtonTester(),
+            std::make_unique<QMouseEvent>(t, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                                          t == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                        : Qt::NoButton,
+                                          Qt::NoModifier)
+                .release());
+      }
+    });
+    QElapsedTimer chrono;
+    chrono.start();
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QVERIFY2(chrono.elapsed() < 5000, qPrintable(QString::number(chrono.elapsed())));
+    TMonMail::DefinirDelaiPourTests(30000);
+    QCOMPARE(pendant, QStringLiteral("Envoi du message de test en cours..."));
+    QVERIFY(visible);
+    QCOMPARE(legende, QStringLiteral("Annuler le test"));
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Envoi du message de test annulé."));
+    QVERIFY(!messages_[0].erreur);
+    QCOMPARE(autre->text(), QString());
+    QCOMPARE(dlg.ButtonTester()->text(), QStringLiteral("Tester"));
+    QVERIFY(dlg.ButtonTester()->isEnabled());
+    QVERIFY(!dlg.LabelEnvoi()->isVisible());
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QVERIFY(dlg.isVisible());
     dlg.reject();
   }
 

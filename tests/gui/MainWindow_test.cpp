@@ -5,7 +5,11 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QScreen>
+#include <QMimeData>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -112,6 +116,10 @@ class MainWindowTest : public QObject {
   void laQuestionDeFermeture();
   void lireUnFichierListeAgranditLaFenetre();
   void aideEtAPropos();
+  void pendantUnRunLaProgressionSAffiche();
+  void deposerDesRepertoiresEtUneListe();
+  void lesCheminsLongsSontElidesAvecInfobulle();
+  void laFenetreRetientSaTailleDansLEtat();
 };
 
 void MainWindowTest::laFenetreOuvreAvecUneLigneATraiter() {
@@ -138,11 +146,25 @@ void MainWindowTest::laFenetreOuvreAvecUneLigneATraiter() {
       {f->ButtonAide(), QRect(536, 8, 85, 25)}};
   for (const auto& [bouton, place] : boutons) QCOMPARE(bouton->geometry(), place);
 
-  // The status bar: five panels, the first one with the credit text.
+  // The status bar: five panels on one line, the first one with the credit text, elided
+  // to its width with the whole text as tooltip; the others as wide as their texts.
   QCOMPARE(f->StatusBar1()->height(), 19);
-  QCOMPARE(f->LargeurPanneau(1), 120);
-  QCOMPARE(f->LargeurPanneau(4), 80);
-  QCOMPARE(f->Panneau(0)->text().toStdString(), f->TexteCredit());
+  QCOMPARE(f->Panneau(0)->TexteComplet().toStdString(), f->TexteCredit());
+  QVERIFY(!f->Panneau(0)->text().contains(QLatin1Char('\n')));
+  QVERIFY(f->Panneau(0)->fontMetrics().horizontalAdvance(f->Panneau(0)->text()) <=
+          f->LargeurPanneau(0));
+  if (f->Panneau(0)->text() != f->Panneau(0)->TexteComplet())
+    QCOMPARE(f->Panneau(0)->toolTip(), f->Panneau(0)->TexteComplet());
+  for (int i = 1; i < 5; ++i) {
+    f->DefinirPanneau(i, "Identiques : 123456");
+    QVERIFY(f->Panneau(i)->fontMetrics().horizontalAdvance(f->Panneau(i)->text()) <=
+            f->LargeurPanneau(i));
+  }
+  QVERIFY(!f->BandeAvancement()->isVisible());
+  // An empty list says what to do; a list with a row does not.
+  QVERIFY(f->StringGrid1()->IndicationAffichee().contains(QStringLiteral("déposez")));
+  Taper(*f, 0, 1, QStringLiteral("/a"));
+  QVERIFY(f->StringGrid1()->IndicationAffichee().isEmpty());
   QVERIFY(f->MemoLog()->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn);
   QVERIFY(f->MemoLog()->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn);
 }
@@ -158,10 +180,21 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   for (QAction* a : menus[0]->menu()->actions()) {
     action << (a->isSeparator() ? QStringLiteral("-") : a->text());
   }
-  QCOMPARE(action, (QStringList{"Ajouter une ligne", "Supprimer la ligne en cours", "Parcourir...",
+  QCOMPARE(action, (QStringList{"Annuler", "-", "Ajouter une ligne",
+                                "Supprimer la ligne en cours", "Parcourir...",
                                 "Supprimer toutes les lignes", "-", "Lire un fichier liste...",
-                                "Enregistrer le fichier liste...", "-", "Compte-rendu par mail...",
-                                "Options...", "-", "Quitter"}));
+                                "Listes récentes", "Enregistrer", "Enregistrer sous...", "-",
+                                "Compte-rendu par mail...", "Options...", "-", "Quitter"}));
+  // The usual keys, shown beside the items.
+  const QList<std::pair<QAction*, QKeySequence>> touches = {
+      {f->Annuler1(), QKeySequence(Qt::CTRL | Qt::Key_Z)},
+      {f->Lireunfichierliste1(), QKeySequence(Qt::CTRL | Qt::Key_O)},
+      {f->Enregistrerlefichierliste1(), QKeySequence(Qt::CTRL | Qt::Key_S)},
+      {f->EnregistrerSous1(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
+      {f->Quitter1(), QKeySequence(Qt::CTRL | Qt::Key_Q)},
+      {f->Aide2(), QKeySequence(Qt::Key_F1)}};
+  for (const auto& [a, t] : touches) QCOMPARE(a->shortcut(), t);
+  QVERIFY(!f->ListesRecentes1()->isEnabled());  // nothing opened yet
   QStringList aide;
   for (QAction* a : menus[1]->menu()->actions()) aide << a->text();
   QCOMPARE(aide, (QStringList{"Aide", "A propos"}));
@@ -179,10 +212,12 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   f->Options1()->trigger();
   QCOMPARE(ouvertures, 11);
 
-  // "Enregistrer le fichier liste..." cancelled: nothing changes, nothing is shown.
+  // "Enregistrer" without a current list asks where, like "Enregistrer sous..."; Ctrl+S
+  // from the grid; cancelled: nothing changes, nothing is shown.
   TRepondeurBoites repondeur;
   repondeur.RepondreFichier(QString());
-  f->Enregistrerlefichierliste1()->trigger();
+  f->StringGrid1()->setFocus();
+  QTest::keyClick(f->StringGrid1(), Qt::Key_S, Qt::ControlModifier);
   QCOMPARE(repondeur.filtres_dialogues.size(), 1);
   QVERIFY(repondeur.filtres_dialogues[0].startsWith(QStringLiteral("Fichiers ini (")));
   QVERIFY(repondeur.textes.isEmpty());
@@ -191,51 +226,58 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
 void MainWindowTest::laRegleDeRedimensionnement() {
   auto f = NouvelleFenetre();
   QVERIFY(f);
-  QHeaderView* h = f->StringGrid1()->horizontalHeader();
-  QCOMPARE(f->StringGrid1()->width(), 626);
-  QCOMPARE(h->sectionSize(0), 257);
-  QCOMPARE(h->sectionSize(1), 257);
-  QCOMPARE(h->sectionSize(2), 80);
-  QCOMPARE(f->LargeurPanneau(0), f->StatusBar1()->contentsRect().width() - 440);
-
-  f->resize(300, f->height());
-  QCOMPARE(h->sectionSize(0), 94);  // (300 - 32 - 80) / 2
-  const int panneau0 = f->LargeurPanneau(0);
-  QCOMPARE(panneau0, 0);  // 300 - 440 is negative
-
-  f->resize(600, f->height());
-  const int large = f->LargeurPanneau(0);
-  QCOMPARE(large, f->StatusBar1()->contentsRect().width() - 440);
-  // 110 pixels or less: the columns and panel 0 keep their widths.
-  f->resize(110, f->height());
-  QCOMPARE(f->StringGrid1()->width(), 110);
-  QCOMPARE(h->sectionSize(0), 244);  // (600 - 112) / 2
-  QCOMPARE(h->sectionSize(1), 244);
-  QCOMPARE(f->LargeurPanneau(0), large);
-  // 111 pixels: both columns get width 0.
-  f->resize(111, f->height());
-  QCOMPARE(h->sectionSize(0), 0);
-  QCOMPARE(h->sectionSize(1), 0);
-  QCOMPARE(h->sectionSize(2), 80);
+  TStringGrid* g = f->StringGrid1();
+  QHeaderView* h = g->horizontalHeader();
+  auto colonnesTiennent = [&] {
+    return h->sectionViewportPosition(2) + h->sectionSize(2) <= g->viewport()->width() &&
+           h->sectionSize(2) >= 80;
+  };
+  QCOMPARE(g->width(), f->width());
+  QVERIFY(colonnesTiennent());
+  QVERIFY(qAbs(h->sectionSize(0) - h->sectionSize(1)) <= 1);  // half and half at first
+  // Wider: both path columns share the room, in the same proportion.
+  f->resize(1000, f->height());
+  QCOMPARE(g->width(), 1000);
+  QVERIFY(colonnesTiennent());
+  QVERIFY(qAbs(h->sectionSize(0) - h->sectionSize(1)) <= 1);
+  // The user widens the source column far: "Etat" stays in view, and the new proportion
+  // is kept when the window changes size.
+  h->resizeSection(0, 2000);
+  QVERIFY(colonnesTiennent());
+  h->resizeSection(0, 600);
+  const double part = double(h->sectionSize(0)) / (h->sectionSize(0) + h->sectionSize(1));
+  f->resize(800, f->height());
+  QVERIFY(colonnesTiennent());
+  QVERIFY(qAbs(double(h->sectionSize(0)) / (h->sectionSize(0) + h->sectionSize(1)) - part) < 0.02);
+  // A long state text widens "Etat" rather than being cut.
+  f->Jumelix().Grille().DefinirCellule(2, 1, "12 erreur(s), abandonné");
+  QVERIFY(h->sectionSize(2) >= g->fontMetrics().horizontalAdvance("12 erreur(s), abandonné"));
+  QVERIFY(colonnesTiennent());
 }
 
 void MainWindowTest::leSplitterChangeLaHauteurDeLaGrille() {
   auto f = NouvelleFenetre();
   QVERIFY(f);
-  QWidget* s = f->Splitter1();
+  QSplitter* s = f->Splitter1();
   const int grille = f->StringGrid1()->height();
+  QCOMPARE(s->sizes().value(0), 109);
+  QVERIFY(f->StringGrid1()->geometry().bottom() < f->ButtonComparer()->mapTo(f.get(), QPoint()).y());
+  // Dragging the handle gives the grid 20 more pixels, taken from the log area.
   const int memo = f->MemoLog()->height();
-  QCOMPARE(grille, 109);
-  QCOMPARE(s->geometry().top(), f->StringGrid1()->geometry().bottom() + 1);
-  QCOMPARE(s->height(), 3);
-  QTest::mousePress(s, Qt::LeftButton, {}, QPoint(10, 1));
-  QMouseEvent glisse(QEvent::MouseMove, QPointF(10, 21), s->mapToGlobal(QPointF(10, 21)),
+  QSplitterHandle* poignee = s->handle(1);
+  QTest::mousePress(poignee, Qt::LeftButton, {}, QPoint(10, 1));
+  QMouseEvent glisse(QEvent::MouseMove, QPointF(10, 21), poignee->mapToGlobal(QPointF(10, 21)),
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(s, &glisse);
-  QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(10, 21));
+  QApplication::sendEvent(poignee, &glisse);
+  QTest::mouseRelease(poignee, Qt::LeftButton, {}, QPoint(10, 21));
   QCOMPARE(f->StringGrid1()->height(), grille + 20);
-  QCOMPARE(f->MemoLog()->height(), memo - 20);  // the log area gives the room
-  QCOMPARE(f->MemoLog()->geometry().bottom() + 1, f->StatusBar1()->geometry().top());
+  QCOMPARE(f->MemoLog()->height(), memo - 20);
+  // A taller window: the grid grows with it (and the log area too).
+  const int avant = f->StringGrid1()->height();
+  f->resize(f->width(), f->height() + 300);
+  QVERIFY2(f->StringGrid1()->height() >= avant + 150, qPrintable(QString::number(f->StringGrid1()->height())));
+  QVERIFY(f->MemoLog()->height() > memo - 20);
+  QCOMPARE(f->StatusBar1()->geometry().bottom(), f->height() - 1);
 }
 
 void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
@@ -316,11 +358,29 @@ void MainWindowTest::ajouterSupprimerInsererViderLesLignes() {
   QCOMPARE(m->rowCount(), 3);
   QCOMPARE(Cellule(*f, 0, 2), QStringLiteral("/b"));
 
-  // Delete all: one blank row is left, whatever the rows held.
+  // Delete all, after a confirmation: one blank row is left, whatever the rows held.
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::Cancel);
+  f->SupprimerToutesLesLignes()->trigger();
+  QCOMPARE(repondeur.textes.value(0), QString::fromUtf8(kTexteSupprimerTout));
+  QCOMPARE(m->rowCount(), 3);
+  repondeur.Repondre(QMessageBox::Ok);
   f->SupprimerToutesLesLignes()->trigger();
   QCOMPARE(m->rowCount(), 1);
   QCOMPARE(Cellule(*f, 0, 1), QString());
   QCOMPARE(f->StringGrid1()->currentIndex().row(), 0);
+  // Ctrl+Z gives the rows back, one operation at a time.
+  QVERIFY(f->Annuler1()->isEnabled());
+  f->activateWindow();  // the message box had it
+  QVERIFY(QTest::qWaitForWindowActive(f.get()));
+  f->StringGrid1()->setFocus();
+  QTest::keyClick(f->StringGrid1(), Qt::Key_Z, Qt::ControlModifier);
+  QCOMPARE(m->rowCount(), 3);
+  QCOMPARE(Cellule(*f, 0, 2), QStringLiteral("/b"));
+  QTest::keyClick(f->StringGrid1(), Qt::Key_Z, Qt::ControlModifier);
+  QCOMPARE(m->rowCount(), 4);  // the row deleted from the menu, blank, is back
+  QCOMPARE(Cellule(*f, 0, 2), QString());
+  QCOMPARE(Cellule(*f, 0, 3), QStringLiteral("/b"));
 }
 
 void MainWindowTest::lesFlechesSuiventLeClavierDeLaGrille() {
@@ -562,7 +622,8 @@ void MainWindowTest::fermerPendantUnRunAttendSaFin() {
   Taper(*f, 1, 1, QString::fromStdString(longue.cible));
 
   TRepondeurBoites repondeur;
-  repondeur.Repondre(QMessageBox::No);  // the save question, once the run has ended
+  repondeur.Repondre(QMessageBox::Yes);  // "Abandonner la comparaison en cours ?"
+  repondeur.Repondre(QMessageBox::No);   // the save question, once the run has ended
   bool fermeeDansLeRun = true;
   QTimer::singleShot(0, f.get(), [&] {
     f->close();
@@ -571,7 +632,9 @@ void MainWindowTest::fermerPendantUnRunAttendSaFin() {
   QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
   QVERIFY(!fermeeDansLeRun);
   QCOMPARE(LignesLog(*f).last(), QStringLiteral("ABANDON"));
-  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Sauvegarder les changements")});
+  QCOMPARE(repondeur.textes.value(0), QStringLiteral("Abandonner la comparaison en cours ?"));
+  QCOMPARE(repondeur.boutons.value(0), QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(repondeur.titres.value(1), QStringLiteral("Sauvegarder les changements"));
   QCOMPARE(fermee.size(), 1);
   QVERIFY(!f->isVisible());
 }
@@ -649,18 +712,21 @@ void MainWindowTest::lireUnFichierListeAgranditLaFenetre() {
   const int hauteur = f->height();
   const int colonne = f->StringGrid1()->columnWidth(0);
   TRepondeurBoites repondeur;
+  // The typed row is unsaved: asked first, "Non" drops it.
+  repondeur.Repondre(QMessageBox::No);
   repondeur.RepondreFichier(QString::fromStdString(liste));
   f->Lireunfichierliste1()->trigger();
-  QVERIFY2(repondeur.textes.isEmpty(), qPrintable(repondeur.textes.join("/")));  // no question
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Sauvegarder les changements")});
   QCOMPARE(f->StringGrid1()->model()->rowCount(), 10);
+  QCOMPARE(f->windowTitle(), QStringLiteral("liste.ini — Jumelix"));
   QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/s0"));
   QCOMPARE(Cellule(*f, 1, 10), QStringLiteral("/d9"));
   QCOMPARE(Cellule(*f, 2, 1), QString());
   QVERIFY(!f->Jumelix().Grille().GrilleModifiee());
-  // Eleven pairs with the titles: the grid grows to 19 x 12 pixels, the window with it.
-  QCOMPARE(f->StringGrid1()->height(), 19 * 12);
-  QCOMPARE(f->height(), hauteur + 19 * 12 - 109);
-  QCOMPARE(f->StringGrid1()->columnWidth(0), colonne);
+  // The grid grows until the ten rows are in view, the window with it.
+  QVERIFY(f->StringGrid1()->rowViewportPosition(9) + 19 <= f->StringGrid1()->viewport()->height());
+  QVERIFY(f->height() > hauteur);
+  QVERIFY(qAbs(f->StringGrid1()->columnWidth(0) - colonne) <= 10);  // a scroll bar at most
 
   // A longer list grows the grid only up to two thirds of the screen height.
   for (int i = 10; i < 60; ++i) {
@@ -673,12 +739,15 @@ void MainWindowTest::lireUnFichierListeAgranditLaFenetre() {
   QCOMPARE(f->StringGrid1()->model()->rowCount(), 60);
   const int plafond = f->screen()->geometry().height() * 2 / 3;
   QVERIFY(plafond < 19 * 62);
-  QCOMPARE(f->StringGrid1()->height(), plafond);
+  QVERIFY(f->StringGrid1()->height() <= plafond);
+  QVERIFY(f->StringGrid1()->height() >= plafond - 60);
 
-  // The file becomes the one the save dialog proposes.
+  // The file becomes the one "Enregistrer sous..." proposes, and a recent list.
   repondeur.RepondreFichier(QString());
-  f->Enregistrerlefichierliste1()->trigger();
+  f->EnregistrerSous1()->trigger();
   QCOMPARE(repondeur.fichiers_proposes.value(2), QString::fromStdString(liste));
+  QVERIFY(f->ListesRecentes1()->isEnabled());
+  QCOMPARE(f->ListesRecentes1()->actions().value(0)->toolTip(), QString::fromStdString(liste));
 }
 
 void MainWindowTest::aideEtAPropos() {
@@ -701,6 +770,160 @@ void MainWindowTest::aideEtAPropos() {
   QCOMPARE(repondeur.textes[0].toStdString(), f->TexteCredit());
   QVERIFY(repondeur.textes[0].contains(QStringLiteral("Jumelix")));
   QCOMPARE(repondeur.boutons[0], QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+
+void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const Paire p1 = PaireDifferente(arbre, "p1", 1);
+  const Paire p2 = PaireDifferente(arbre, "p2", 2000);
+  Taper(*f, 0, 1, QString::fromStdString(p1.source));
+  Taper(*f, 1, 1, QString::fromStdString(p1.cible));
+  f->Ajouteruneligne2()->trigger();
+  Taper(*f, 0, 2, QString::fromStdString(p2.source));
+  Taper(*f, 1, 2, QString::fromStdString(p2.cible));
+
+  // Seen by the user while the second pair is walked.
+  struct Vu {
+    bool bande = false, comparer = true, ajouter = true, lire = true, fermer = false;
+    QString paire, repertoire;
+    int barre = -1, barreMax = -1;
+    bool surlignee = false, autreSurlignee = true;
+  } vu;
+  QAbstractItemModel* m = f->StringGrid1()->model();
+  // Looked at when the grid is told that the second pair's row is being walked.
+  QObject::connect(m, &QAbstractItemModel::dataChanged, f.get(), [&] {
+    if (f->Jumelix().LigneEnCours() != 2 || !vu.paire.isEmpty()) return;
+    vu.bande = f->BandeAvancement()->isVisible();
+    vu.comparer = f->ButtonComparer()->isEnabled();
+    vu.ajouter = f->ButtonAjouterLigne()->isEnabled();
+    vu.lire = f->Lireunfichierliste1()->isEnabled();
+    vu.fermer = f->ButtonFermer()->isEnabled();
+    vu.paire = f->LabelPaire()->text();
+    vu.repertoire = f->LabelRepertoire()->TexteComplet();
+    vu.barre = f->BarreProgression()->value();
+    vu.barreMax = f->BarreProgression()->maximum();
+    vu.surlignee = m->data(m->index(1, 0), Qt::BackgroundRole).isValid();
+    vu.autreSurlignee = m->data(m->index(0, 0), Qt::BackgroundRole).isValid();
+  });
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+  QCOMPARE(vu.paire, QStringLiteral("Paire 2 / 2"));
+  QVERIFY(vu.bande);
+  QVERIFY(!vu.comparer);
+  QVERIFY(!vu.ajouter);
+  QVERIFY(!vu.lire);
+  QVERIFY(vu.fermer);  // "Abandonner" stays
+  QCOMPARE(vu.repertoire, QString::fromStdString(p2.source));
+  QCOMPARE(vu.barre, 1);
+  QCOMPARE(vu.barreMax, 2);
+  QVERIFY(vu.surlignee);
+  QVERIFY(!vu.autreSurlignee);
+  // Over: the strip goes, the commands come back, nothing stands out.
+  QVERIFY(!f->BandeAvancement()->isVisible());
+  QVERIFY(f->ButtonComparer()->isEnabled());
+  QVERIFY(f->Lireunfichierliste1()->isEnabled());
+  QVERIFY(!m->data(m->index(1, 0), Qt::BackgroundRole).isValid());
+  QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("2000 erreur(s)"));
+  QCOMPARE(LignesLog(*f).size(), 2001);
+}
+
+// Sends the drag of `chemins` onto `cible` at `point`, then drops it; whether accepted.
+bool Deposer(QWidget* cible, QPoint point, const QStringList& chemins) {
+  QMimeData donnees;
+  QList<QUrl> urls;
+  for (const QString& c : chemins) urls << QUrl::fromLocalFile(c);
+  donnees.setUrls(urls);
+  QDragEnterEvent entree(point, Qt::CopyAction, &donnees, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(cible, &entree);
+  if (!entree.isAccepted()) return false;
+  QDropEvent depot(QPointF(point), Qt::CopyAction, &donnees, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(cible, &depot);
+  return depot.isAccepted();
+}
+
+void MainWindowTest::deposerDesRepertoiresEtUneListe() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const QString a = QString::fromStdString(arbre.Repertoire("a"));
+  const QString b = QString::fromStdString(arbre.Repertoire("b"));
+  const QString liste = QString::fromStdString(
+      arbre.Fichier("glisse.ini", "Répertoire source\nRépertoire cible\n/x\n/y\n"));
+  TStringGrid* g = f->StringGrid1();
+  QWidget* vue = g->viewport();
+  const QPoint cible = g->visualRect(g->model()->index(0, 1)).center();
+  QVERIFY(Deposer(vue, cible, {a}));
+  QCOMPARE(Cellule(*f, 1, 1), a);
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
+  QVERIFY(f->windowTitle().startsWith(QLatin1Char('*')));
+  QVERIFY(Deposer(vue, g->visualRect(g->model()->index(0, 0)).center(), {a, b}));
+  QCOMPARE(Cellule(*f, 0, 1), a);
+  QCOMPARE(Cellule(*f, 1, 1), b);
+  QVERIFY(!Deposer(vue, cible, {QStringLiteral("/nulle/part/ici")}));
+  QCOMPARE(Cellule(*f, 1, 1), b);
+  // A list file dropped on the log area opens, once the unsaved rows are dealt with.
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::No);
+  QVERIFY(Deposer(f.get(), f->MemoLog()->geometry().center(), {liste}));
+  QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/x"));
+  QCOMPARE(f->windowTitle(), QStringLiteral("glisse.ini — Jumelix"));
+  // "~/" in a typed cell means the home directory for the run.
+  Taper(*f, 0, 1, QStringLiteral("~/absent-de-la-maison"));
+  Taper(*f, 1, 1, b);
+  repondeur.Repondre(QMessageBox::Ok);
+  QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
+  QCOMPARE(LignesLog(*f).value(0),
+           QDir::homePath() + QStringLiteral("/absent-de-la-maison ==> Répertoire source non accessible"));
+}
+
+void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  const QString long_ = QStringLiteral("/srv/") + QString(300, QLatin1Char('r')) +
+                        QStringLiteral("/fin-du-chemin");
+  Taper(*f, 0, 1, long_);
+  QAbstractItemModel* m = f->StringGrid1()->model();
+  QCOMPARE(f->StringGrid1()->textElideMode(), Qt::ElideMiddle);
+  QCOMPARE(m->data(m->index(0, 0), Qt::ToolTipRole).toString(), long_);
+  QVERIFY(!m->data(m->index(0, 1), Qt::ToolTipRole).isValid());  // an empty cell has none
+  // The same for the directory of the progress strip.
+  f->LabelRepertoire()->resize(100, 16);
+  f->LabelRepertoire()->DefinirTexte(long_);
+  QVERIFY(f->LabelRepertoire()->text().contains(QChar(0x2026)));
+  QVERIFY(f->LabelRepertoire()->text().endsWith(QStringLiteral("chemin")));
+  QCOMPARE(f->LabelRepertoire()->toolTip(), long_);
+}
+
+void MainWindowTest::laFenetreRetientSaTailleDansLEtat() {
+  const QString chemin = TFormJumelix::CheminEtatFenetre();
+  QVERIFY(chemin.startsWith(QDir::homePath()) ||
+          chemin.startsWith(qEnvironmentVariable("XDG_STATE_HOME")));
+  QFile::remove(chemin);
+  QList<int> tailles;
+  {
+    auto f = NouvelleFenetre();
+    QVERIFY(f);
+    QVERIFY(!f->RestaurerEtatFenetre());  // nothing saved yet
+    f->resize(900, 520);
+    f->Splitter1()->setSizes({260, f->Splitter1()->height() - 260});
+    f->StringGrid1()->horizontalHeader()->resizeSection(0, 200);
+    tailles = f->Splitter1()->sizes();
+    f->close();
+  }
+  QVERIFY(QFile::exists(chemin));
+  QSettings lu(chemin, QSettings::IniFormat);
+  QVERIFY(lu.contains(QStringLiteral("geometrie")));
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QVERIFY(f->RestaurerEtatFenetre());
+  QCOMPARE(f->size(), QSize(900, 520));
+  QCOMPARE(f->Splitter1()->sizes(), tailles);
+  const int source = f->StringGrid1()->horizontalHeader()->sectionSize(0);
+  QVERIFY2(qAbs(source - 200) <= 2, qPrintable(QString::number(source)));
+  // Neither the list nor the mail settings hold any of it.
+  QVERIFY(!QFile::exists(QDir::homePath() + QStringLiteral("/config/jumelix/fenetre.ini")));
 }
 
 }  // namespace jumelix

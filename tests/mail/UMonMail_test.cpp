@@ -98,10 +98,25 @@ class MonMailTest : public ::testing::Test {
   }
 };
 
+TEST(TexteErreurClient, TheClientsOwnTextsBecomeFrenchAServersReplyStays) {
+  const std::pair<const char*, const char*> cas[] = {
+      {"500 ESocketException: connect: ResolvePort: Invalid Port.",
+       "le port SMTP n'est pas valide (un nombre de 1 à 65535 est attendu)."},
+      {"ResolveHost: 'x y' Invalid Hostname.", "le nom du serveur SMTP n'est pas valide."},
+      {"SMTP component not connected", "échec interne de la session SMTP."},
+      {"500 Exception: boom", "échec interne de la session SMTP."},
+      {"RcptName list is empty", "aucun destinataire."},
+      {"550 5.1.1 <x@y>: Recipient address rejected", "550 5.1.1 <x@y>: Recipient address rejected"},
+  };
+  for (const auto& [message, attendu] : cas)
+    EXPECT_EQ(TMonMail::TexteErreurClient(message), attendu) << message;
+}
+
 TEST(PremiereAdresse, TextBeforeTheFirstSemicolonTrimmed) {
   EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr;b@y.fr"), "a@x.fr");
   EXPECT_EQ(TMonMail::PremiereAdresse(" \ta@x.fr ; b@y.fr"), "a@x.fr");
-  EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr, b@y.fr"), "a@x.fr, b@y.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse("a@x.fr, b@y.fr"), "a@x.fr");
+  EXPECT_EQ(TMonMail::PremiereAdresse(" a@x.fr ,b@y.fr; c@z.fr"), "a@x.fr");
   EXPECT_EQ(TMonMail::PremiereAdresse(";b@y.fr"), "");
   EXPECT_EQ(TMonMail::PremiereAdresse(""), "");
 }
@@ -331,7 +346,7 @@ TEST_F(MonMailTest, BodyLinesSignatureAndHeaders) {
   mail.Corps = {"un", "", ".", std::string(1500, 'l'), std::string(1021, 'm') + "é"};
   mail.Signature = {"--", "fin"};
   mail.NomExpediteur = "Mon Programme";
-  mail.AdresseExpediteur = "exp@x.fr; autre@y.fr";
+  mail.AdresseExpediteur = "exp@x.fr, autre@y.fr";  // "," ends the first address as ";" does
   mail.Destinataires = "dest@x.fr, copie@y.fr";
   EXPECT_TRUE(mail.Envoyer()) << mail.MessageErreur();
   EXPECT_EQ(mail.MessageErreur(), "");
@@ -340,7 +355,8 @@ TEST_F(MonMailTest, BodyLinesSignatureAndHeaders) {
   TSmtpServer::Message message = Premier(serveur);
   TMailRecu recu(message.raw);
   EXPECT_EQ(recu.Entete("From"), "Mon Programme <exp@x.fr>");
-  EXPECT_EQ(recu.Entete("To"), "dest@x.fr, copie@y.fr");  // no ";": the whole text
+  EXPECT_EQ(recu.Entete("Sender"), "Mon Programme <exp@x.fr>");
+  EXPECT_EQ(recu.Entete("To"), "dest@x.fr");  // the first address; both get the mail
   EXPECT_EQ(recu.Entete("X-Mailer"), "Prog - Postaline");
   EXPECT_EQ(recu.Entete("Subject").rfind("Première ligne", 0), 0u);
   EXPECT_NE(recu.Entete("Subject").find("seconde"), std::string::npos);

@@ -23,6 +23,7 @@ TReponseMessage TVueEnregistree::Message(const std::string& texte, const std::st
     reponses.pop_front();
     return r;
   }
+  if (boutons == TBoutonsMessage::OuiNon) return TReponseMessage::Non;
   return boutons == TBoutonsMessage::OuiNonAnnuler ? TReponseMessage::Annuler : TReponseMessage::Ok;
 }
 

@@ -40,9 +40,13 @@ class TVueEnregistree : public IVueJumelix {
   std::vector<TDialogueFichier> dialogues;
   std::vector<std::string> titres_repertoire;
   std::optional<int> hauteur_demandee;
+  std::vector<size_t> lots_log;              // size of every batch of log lines
+  std::vector<bool> runs;                    // every RunEnCours
+  std::vector<TAvancementRun> avancements;  // every AfficherAvancement
+  int nb_listes_changees = 0;
 
-  // Scripted answers. A message box with no scripted answer gets Ok, or Annuler when Ok
-  // is not offered.
+  // Scripted answers. A message box with no scripted answer gets Ok, or Annuler (Non for
+  // Oui/Non) when Ok is not offered.
   std::deque<TReponseMessage> reponses;
   std::optional<std::string> reponse_ouvrir;
   std::optional<std::string> reponse_enregistrer;
@@ -51,6 +55,13 @@ class TVueEnregistree : public IVueJumelix {
   std::string credit = "credit-test";
 
   void ViderLog() override;
+  void AjouterLignesLog(const std::vector<std::string>& lignes) override {
+    lots_log.push_back(lignes.size());
+    log.insert(log.end(), lignes.begin(), lignes.end());
+  }
+  void RunEnCours(bool en_cours) override { runs.push_back(en_cours); }
+  void AfficherAvancement(const TAvancementRun& a) override { avancements.push_back(a); }
+  void ListeChangee() override { ++nb_listes_changees; }
   void AjouterLog(const std::string& ligne) override;
   void DefinirPanneau(int panneau, const std::string& texte) override;
   void RepeindreBarreEtat() override { ++nb_repeintures_barre; }
