@@ -376,7 +376,7 @@ void TFormJumelix::FormCreate(const TLigneCommande& ligne_commande) {
 
 void TFormJumelix::DefinirFormOptions(std::function<void()> afficher) {
   afficher_form_options_ = std::move(afficher);
-  Options1_.setEnabled(static_cast<bool>(afficher_form_options_));
+  Options1_.setEnabled(static_cast<bool>(afficher_form_options_) && !jumelix_.EnCours());
 }
 
 void TFormJumelix::DefinirFormMail(std::function<void()> afficher) {
@@ -668,6 +668,7 @@ void TFormJumelix::RunEnCours(bool en_cours) {
     a->setEnabled(!en_cours);
   ListesRecentes1_.setEnabled(!en_cours && !ListesRecentes1_.actions().isEmpty());
   Compterenduparmail1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_mail_));
+  Options1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_options_));
   if (!en_cours) Annuler1_.setEnabled(jumelix_.PeutAnnuler());
   BandeAvancement_.setVisible(en_cours);
   if (!en_cours) {

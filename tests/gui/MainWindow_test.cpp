@@ -779,6 +779,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   test::TempTree arbre;
   const Paire p1 = PaireDifferente(arbre, "p1", 1);
   const Paire p2 = PaireDifferente(arbre, "p2", 2000);
+  f->DefinirFormOptions([] {});
   Taper(*f, 0, 1, QString::fromStdString(p1.source));
   Taper(*f, 1, 1, QString::fromStdString(p1.cible));
   f->Ajouteruneligne2()->trigger();
@@ -787,7 +788,8 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
 
   // Seen by the user while the second pair is walked.
   struct Vu {
-    bool bande = false, comparer = true, ajouter = true, lire = true, fermer = false;
+    bool bande = false, comparer = true, ajouter = true, lire = true, options = true,
+         fermer = false;
     QString paire, repertoire;
     int barre = -1, barreMax = -1;
     bool surlignee = false, autreSurlignee = true;
@@ -800,6 +802,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
     vu.comparer = f->ButtonComparer()->isEnabled();
     vu.ajouter = f->ButtonAjouterLigne()->isEnabled();
     vu.lire = f->Lireunfichierliste1()->isEnabled();
+    vu.options = f->Options1()->isEnabled();
     vu.fermer = f->ButtonFermer()->isEnabled();
     vu.paire = f->LabelPaire()->text();
     vu.repertoire = f->LabelRepertoire()->TexteComplet();
@@ -814,6 +817,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   QVERIFY(!vu.comparer);
   QVERIFY(!vu.ajouter);
   QVERIFY(!vu.lire);
+  QVERIFY(!vu.options);  // the retention is read when the run starts
   QVERIFY(vu.fermer);  // "Abandonner" stays
   QCOMPARE(vu.repertoire, QString::fromStdString(p2.source));
   QCOMPARE(vu.barre, 1);
@@ -824,6 +828,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   QVERIFY(!f->BandeAvancement()->isVisible());
   QVERIFY(f->ButtonComparer()->isEnabled());
   QVERIFY(f->Lireunfichierliste1()->isEnabled());
+  QVERIFY(f->Options1()->isEnabled());
   QVERIFY(!m->data(m->index(1, 0), Qt::BackgroundRole).isValid());
   QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("2000 erreur(s)"));
   QCOMPARE(LignesLog(*f).size(), 2001);
