@@ -1,0 +1,67 @@
+#include "engine/OutilsParcours.h"
+
+#include <unistd.h>
+
+#include "platform/System.h"
+
+namespace jumelix::parcours {
+
+using platform::EntreeRepertoire;
+using platform::GenreEntree;
+
+bool EstPointOuPointPoint(const std::string& n) { return n == "." || n == ".."; }
+
+std::string Joindre(const std::string& dir, const std::string& nom) {
+  if (!dir.empty() && dir.back() == '/') return dir + nom;
+  return dir + "/" + nom;
+}
+
+std::string NomFinal(const std::string& chemin) {
+  size_t p = chemin.find_last_of('/');
+  return p == std::string::npos ? chemin : chemin.substr(p + 1);
+}
+
+std::string Parent(const std::string& chemin) {
+  size_t p = chemin.find_last_of('/');
+  if (p == std::string::npos) return ".";
+  if (p == 0) return "/";
+  return chemin.substr(0, p);
+}
+
+std::string TexteSystemeSeul(int err) {
+  std::string t = platform::SystemErrorText(err);
+  while (!t.empty() && (static_cast<unsigned char>(t.back()) <= 32 || t.back() == '.')) {
+    t.pop_back();
+  }
+  return t;
+}
+
+bool AUneLettre(const std::string& nom) {
+  for (char c : nom) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+  }
+  return false;
+}
+
+std::string CasseInversee(const std::string& nom) {
+  std::string r = nom;
+  for (char& c : r) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return r;
+}
+
+bool AttributsDifferents(const EntreeRepertoire& s, const EntreeRepertoire& d, bool garderDroits) {
+  if (!garderDroits) return false;
+  const bool root = geteuid() == 0;
+  const bool proprietaire = root && (s.Uid != d.Uid || s.Gid != d.Gid);
+  if (s.Genre == GenreEntree::Lien) return proprietaire || s.Secondes != d.Secondes;
+  return proprietaire ||
+         (d.Mode & 07777) != platform::ModeAttendu(s.Mode, d.Uid == s.Uid, d.Gid == s.Gid);
+}
+
+}  // namespace jumelix::parcours
