@@ -19,7 +19,7 @@ TListage::TListage(TOuvriers& ouvriers, const platform::TRepertoire& parent, std
 
 TListage::TListage(TOuvriers& ouvriers, const platform::TRepertoire& rep) : ouvriers_(ouvriers) {
   res_.errOuverture = res_.rep.Dupliquer(rep);
-  tache_ = ouvriers_.Soumettre([this] { Lister(); });
+  tache_ = TOuvriers::Creer([this] { Lister(); });
 }
 
 TListage::~TListage() {

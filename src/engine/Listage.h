@@ -24,7 +24,8 @@ class TListage {
   // Lists the subdirectory `nom` of `parent`, opened by the task, never through a link.
   // `parent` must stay open until this object is destroyed.
   TListage(TOuvriers& ouvriers, const platform::TRepertoire& parent, std::string nom);
-  // Lists the open directory `rep` (through a second descriptor).
+  // Lists the open directory `rep` (through a second descriptor), on the thread that
+  // waits for it; only the descriptions of a large directory go to the workers.
   TListage(TOuvriers& ouvriers, const platform::TRepertoire& rep);
   // Cancels what has not started and waits for what runs.
   ~TListage();

@@ -47,6 +47,11 @@ class TOuvriers {
   // Queues a task; the most recently queued one is taken first (the walk goes depth
   // first: what it needs next was queued last).
   PTache Soumettre(std::function<void()> travail);
+  // A task for the calling thread, which waits for it at once: nothing is queued, so a
+  // walk over a small tree starts no worker at all.
+  static PTache Creer(std::function<void()> travail) {
+    return std::make_shared<TTache>(std::move(travail));
+  }
   // Returns once `t` has run: runs it here when no worker has taken it yet.
   void Attendre(const PTache& t);
   // Makes sure `t` will not run: returns at once when it had not started (it never will),
