@@ -454,7 +454,11 @@ std::string TJumelix::TitreFenetre() const {
     titre = (barre == std::string::npos ? fichier_liste_ : fichier_liste_.substr(barre + 1)) +
             " — Jumelix";
   }
-  return (grille_.GrilleModifiee() && !grille_.GrilleVide() ? "*" : "") + EchapperControles(titre);
+  // Built by appending: "*" + std::string trips a false -Wrestrict of GCC 12 at -O3.
+  std::string r;
+  if (grille_.GrilleModifiee() && !grille_.GrilleVide()) r = "*";
+  r += EchapperControles(titre);
+  return r;
 }
 
 bool TJumelix::ProposerEnregistrement() {
