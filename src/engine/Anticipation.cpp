@@ -5,13 +5,10 @@
 namespace jumelix {
 
 namespace {
-// Subdirectories listed ahead: per level, and for the whole walk (each holds two
-// descriptors and its listing until the walk reaches it).
+// Subdirectories listed ahead per level (the walk sets the bound for the whole walk).
 constexpr size_t kFenetreNiveau = 8;
-constexpr size_t kAvanceMax = 64;
-// Copies written ahead within a level: by number, and by bytes (the data read ahead must
-// not push out of the cache what the walk still needs).
-constexpr size_t kFenetreCopies = 16;
+// Bytes of copies written ahead within a level (the data read ahead must not push out of
+// the cache what the walk still needs); the walk bounds their number.
 constexpr int64_t kOctetsCopies = int64_t{64} << 20;
 }  // namespace
 
@@ -27,7 +24,7 @@ void TAvance::Ajouter(size_t indice, const std::string& source, const std::strin
 void TAvance::Lancer() {
   if (ouvriers_.Nombre() == 0) return;
   size_t fin = prochain_;
-  while (fin < enfants_.size() && fin < pris_ + kFenetreNiveau && enCours_ < kAvanceMax) {
+  while (fin < enfants_.size() && fin < pris_ + kFenetreNiveau && enCours_ < max_) {
     ++fin;
     ++enCours_;
   }
@@ -35,8 +32,8 @@ void TAvance::Lancer() {
   for (size_t j = fin; j-- > prochain_;) {
     Enfant& e = enfants_[j];
     e.lance = true;
-    if (!e.cible.empty()) e.lc = std::make_unique<TListage>(ouvriers_, dst_, e.cible);
-    e.ls = std::make_unique<TListage>(ouvriers_, src_, e.source);
+    if (!e.cible.empty()) e.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.cible);
+    e.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source);
   }
   prochain_ = std::max(prochain_, fin);
 }
@@ -76,16 +73,15 @@ void TCopiesAvance::Ajouter(size_t indice, const std::string& nom, int64_t taill
 void TCopiesAvance::Lancer() {
   if (arrete_ || ouvriers_.Nombre() == 0) return;
   size_t fin = prochain_;
-  while (fin < copies_.size() && fin < pris_ + kFenetreCopies &&
+  while (fin < copies_.size() && fin < pris_ + fenetre_ &&
          (fin == pris_ || octets_ + copies_[fin]->taille <= kOctetsCopies)) {
     octets_ += copies_[fin]->taille;
     ++fin;
   }
   for (size_t j = fin; j-- > prochain_;) {
     Copie* c = copies_[j].get();
-    c->tache = ouvriers_.Soumettre([this, c] {
-      c->err = platform::EcrireCopie(src_, c->nom, dst_, options_, c->attente);
-    });
+    c->tache = ouvriers_.Soumettre(
+        [this, c] { c->err = fs_.EcrireCopie(src_, c->nom, dst_, options_, c->attente); });
   }
   prochain_ = std::max(prochain_, fin);
 }
@@ -102,7 +98,7 @@ bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
       temporaire = c.attente.Temporaire;
       pris = true;
     } else if (c.err == 0) {
-      platform::Abandonner(dst_, c.attente);  // not wanted after all
+      fs_.Abandonner(dst_, c.attente);  // not wanted after all
     }
     c.tache = nullptr;
   }
@@ -119,7 +115,7 @@ bool TCopiesAvance::Arreter() {
     if (!c.tache) continue;
     ouvriers_.Annuler(c.tache);
     // A copy cancelled before it started has no temporary name.
-    if (c.err == 0 && !c.attente.Temporaire.empty()) platform::Abandonner(dst_, c.attente);
+    if (c.err == 0 && !c.attente.Temporaire.empty()) fs_.Abandonner(dst_, c.attente);
     c.tache = nullptr;
     arrete = true;
   }

@@ -14,6 +14,7 @@
 #include "engine/Listage.h"
 #include "engine/Ouvriers.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemeFichiers.h"
 
 namespace jumelix {
 
@@ -22,10 +23,11 @@ namespace jumelix {
 // when it is of the very directory it opened.
 class TAvance {
  public:
-  // `enCours`: the walk's count of subdirectories listed ahead and not yet entered.
-  TAvance(TOuvriers& ouvriers, const platform::TRepertoire& src, const platform::TRepertoire& dst,
-          size_t& enCours)
-      : ouvriers_(ouvriers), src_(src), dst_(dst), enCours_(enCours) {}
+  // `enCours`: the walk's count of subdirectories listed ahead and not yet entered, which
+  // stays below `max` (each holds descriptors and its listing until the walk gets there).
+  TAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& src,
+          const platform::TRepertoire& dst, size_t& enCours, size_t max)
+      : ouvriers_(ouvriers), fs_(fs), src_(src), dst_(dst), enCours_(enCours), max_(max) {}
   ~TAvance();
   TAvance(const TAvance&) = delete;
   TAvance& operator=(const TAvance&) = delete;
@@ -49,9 +51,11 @@ class TAvance {
   void Liberer(Enfant& e);
 
   TOuvriers& ouvriers_;
+  platform::TSystemeFichiers& fs_;
   const platform::TRepertoire& src_;
   const platform::TRepertoire& dst_;
   size_t& enCours_;
+  const size_t max_;
   std::vector<Enfant> enfants_;
   size_t prochain_ = 0;  // the first child not started
   size_t pris_ = 0;      // the first child not taken
@@ -63,9 +67,11 @@ class TAvance {
 // is deleted.
 class TCopiesAvance {
  public:
-  TCopiesAvance(TOuvriers& ouvriers, const platform::TRepertoire& src,
-                const platform::TRepertoire& dst, const platform::OptionsCopie& options)
-      : ouvriers_(ouvriers), src_(src), dst_(dst), options_(options) {}
+  // At most `fenetre` copies are written ahead at once (each holds two descriptors).
+  TCopiesAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
+                const platform::TRepertoire& src, const platform::TRepertoire& dst,
+                const platform::OptionsCopie& options, size_t fenetre)
+      : ouvriers_(ouvriers), fs_(fs), src_(src), dst_(dst), options_(options), fenetre_(fenetre) {}
   // Waits for the copies that run and removes every written copy not taken.
   ~TCopiesAvance() { Arreter(); }
   TCopiesAvance(const TCopiesAvance&) = delete;
@@ -91,9 +97,11 @@ class TCopiesAvance {
   };
 
   TOuvriers& ouvriers_;
+  platform::TSystemeFichiers& fs_;
   const platform::TRepertoire& src_;
   const platform::TRepertoire& dst_;
   const platform::OptionsCopie options_;
+  const size_t fenetre_;
   std::vector<std::unique_ptr<Copie>> copies_;
   size_t prochain_ = 0;  // the first copy not started
   size_t pris_ = 0;      // the first copy not taken

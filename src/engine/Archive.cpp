@@ -72,18 +72,19 @@ std::string NomDossierArchive(time_t t) {
   return texte;
 }
 
-TArchive::TArchive(int jours, int64_t debut)
-    : jours_(jours > 0 ? jours : 0),
+TArchive::TArchive(platform::TSystemeFichiers& fs, int jours, int64_t debut)
+    : fs_(fs),
+      jours_(jours > 0 ? jours : 0),
       debut_(debut != 0 ? static_cast<time_t>(debut) : std::time(nullptr)) {}
 
 void TArchive::Commencer(const platform::TRepertoire& racine, const std::string& destination,
                          const std::function<void(const std::string&)>& echec) {
   if (!Actif()) return;
   destination_ = destination;
-  if (racine_.Dupliquer(racine) != 0 || OuvrirRacineArchive(false) != 0) return;
+  if (fs_.Dupliquer(racine_, racine) != 0 || OuvrirRacineArchive(false) != 0) return;
   std::vector<std::pair<time_t, std::string>> perimes;
   const time_t limite = debut_ - static_cast<time_t>(jours_ * kSecondesParJour);
-  archive_.Lister([&](platform::EntreeRepertoire& e) {
+  fs_.Lister(archive_, [&](platform::EntreeRepertoire& e) {
     if (e.Genre != platform::GenreEntree::Repertoire) return;
     const time_t t = DateDossierArchive(e.Nom);
     if (t >= 0 && t < limite) perimes.emplace_back(t, e.Nom);
@@ -91,7 +92,7 @@ void TArchive::Commencer(const platform::TRepertoire& racine, const std::string&
   std::sort(perimes.begin(), perimes.end());
   for (const auto& [t, nom] : perimes) {
     int32_t n = 0;
-    if (platform::SupprimerArborescence(archive_, nom, n) != 0) {
+    if (fs_.SupprimerArborescence(archive_, nom, n) != 0) {
       echec(Joindre(Joindre(destination_, kNomArchive), nom));
     }
   }
@@ -100,10 +101,10 @@ void TArchive::Commencer(const platform::TRepertoire& racine, const std::string&
 int TArchive::OuvrirRacineArchive(bool creer) {
   if (archive_.Ouvert()) return 0;
   if (!racine_.Ouvert()) return EBADF;
-  int err = archive_.OuvrirSous(racine_, kNomArchive);
+  int err = fs_.OuvrirSous(archive_, racine_, kNomArchive);
   if (err == ENOENT && creer) {
-    err = platform::CreerRepertoire(racine_, kNomArchive);
-    if (err == 0 || err == EEXIST) err = archive_.OuvrirSous(racine_, kNomArchive);
+    err = fs_.CreerRepertoire(racine_, kNomArchive);
+    if (err == 0 || err == EEXIST) err = fs_.OuvrirSous(archive_, racine_, kNomArchive);
   }
   return err;
 }
@@ -116,9 +117,9 @@ int TArchive::OuvrirDossierRun() {
   // destination, has its own folder already.
   for (int k = 1; k <= 100; ++k) {
     const std::string nom = k == 1 ? base : base + "-" + std::to_string(k);
-    int err = platform::CreerRepertoire(archive_, nom);
+    int err = fs_.CreerRepertoire(archive_, nom);
     if (err == EEXIST) continue;
-    if (err == 0) err = run_.OuvrirSous(archive_, nom);
+    if (err == 0) err = fs_.OuvrirSous(run_, archive_, nom);
     if (err == 0) nomRun_ = nom;
     return err;
   }
@@ -144,10 +145,10 @@ int TArchive::OuvrirParent(const std::string& relatif, platform::TRepertoire*& p
     const std::string nom = relatif.substr(debut, fin - debut);
     debut = fin + 1;
     if (nom.empty()) continue;
-    int err = platform::CreerRepertoire(*au_dessus, nom);
+    int err = fs_.CreerRepertoire(*au_dessus, nom);
     if (err != 0 && err != EEXIST) return err;
     platform::TRepertoire dessous;
-    if ((err = dessous.OuvrirSous(*au_dessus, nom)) != 0) return err;
+    if ((err = fs_.OuvrirSous(dessous, *au_dessus, nom)) != 0) return err;
     ici = std::move(dessous);
     au_dessus = &ici;
   }
@@ -168,7 +169,7 @@ int TArchive::ArchiverUneFois(const platform::TRepertoire& dir, const std::strin
   const std::string dossier = barre == std::string::npos ? std::string() : relatif.substr(0, barre);
   const std::string final = barre == std::string::npos ? relatif : relatif.substr(barre + 1);
   int32_t n = 0;
-  int err = platform::ExaminerArborescence(dir, nom, n);
+  int err = fs_.ExaminerArborescence(dir, nom, n);
   if (err == ENOTDIR) {
     n = 1;
   } else if (err != 0) {
@@ -176,7 +177,7 @@ int TArchive::ArchiverUneFois(const platform::TRepertoire& dir, const std::strin
   }
   platform::TRepertoire* parent = nullptr;
   if ((err = OuvrirParent(dossier, parent)) != 0) return err;
-  if ((err = platform::Deplacer(dir, nom, *parent, final)) != 0) return err;
+  if ((err = fs_.Deplacer(dir, nom, *parent, final)) != 0) return err;
   nbFichiers += n;
   return 0;
 }
@@ -191,36 +192,42 @@ int TArchive::Archiver(const platform::TRepertoire& dir, const std::string& nom,
 
 int TArchive::Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
                       const std::string& chemin) {
-  if (!Actif() || destination_.empty()) return platform::Publier(dir, copie);
+  if (!Actif() || destination_.empty()) return fs_.Publier(dir, copie);
   int32_t n = 0;
-  int err = platform::Echanger(dir, copie.Temporaire, copie.Nom);
-  if (err == ENOENT) return platform::Publier(dir, copie);  // nothing to replace
+  int err = fs_.Echanger(dir, copie.Temporaire, copie.Nom);
+  if (err == ENOENT) return fs_.Publier(dir, copie);  // nothing to replace
   if (err == 0) {
     // The temporary name now holds the replaced entry.
     err = Archiver(dir, copie.Temporaire, chemin, n);
-    if (err != 0 && platform::Echanger(dir, copie.Temporaire, copie.Nom) == 0) {
-      platform::Abandonner(dir, copie);
+    if (err != 0 && fs_.Echanger(dir, copie.Temporaire, copie.Nom) == 0) {
+      fs_.Abandonner(dir, copie);
     }
     return err;
   }
   if (!ErreurSansExclusif(err)) {
-    platform::Abandonner(dir, copie);
+    fs_.Abandonner(dir, copie);
     return err;
   }
   // No swap on this file system: the replaced entry goes first, then the copy takes its
   // name (for an instant the name is missing).
   err = Archiver(dir, copie.Nom, chemin, n);
   if (err != 0 && err != ENOENT) {
-    platform::Abandonner(dir, copie);
+    fs_.Abandonner(dir, copie);
     return err;
   }
-  return platform::Publier(dir, copie);
+  return fs_.Publier(dir, copie);
+}
+
+void TArchive::AjouterMontage(const platform::TRepertoire&, const std::string&) {}
+
+bool TArchive::LibererPlace(const std::string&, const std::function<void(const std::string&)>&) {
+  return LibererPlace();
 }
 
 bool TArchive::LibererPlace() {
   if (!Actif() || OuvrirRacineArchive(false) != 0) return false;
   std::pair<time_t, std::string> plusAncien{-1, {}};
-  archive_.Lister([&](platform::EntreeRepertoire& e) {
+  fs_.Lister(archive_, [&](platform::EntreeRepertoire& e) {
     if (e.Genre != platform::GenreEntree::Repertoire || e.Nom == nomRun_) return;
     const time_t t = DateDossierArchive(e.Nom);
     if (t < 0) return;
@@ -229,7 +236,7 @@ bool TArchive::LibererPlace() {
   });
   if (plusAncien.first < 0) return false;
   int32_t n = 0;
-  return platform::SupprimerArborescence(archive_, plusAncien.second, n) == 0;
+  return fs_.SupprimerArborescence(archive_, plusAncien.second, n) == 0;
 }
 
 }  // namespace jumelix

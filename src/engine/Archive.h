@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
+#include "platform/SystemeFichiers.h"
 
 namespace jumelix {
 
@@ -27,8 +28,9 @@ std::string NomDossierArchive(time_t t);
 class TArchive {
  public:
   // `jours`: retention in days, 0 switches the archive off. `debut`: the run's start, which
-  // names this run's folder and against which ages are measured (0: now).
-  TArchive(int jours, int64_t debut);
+  // names this run's folder and against which ages are measured (0: now). Every operation
+  // goes through `fs`, which must outlive the object.
+  TArchive(platform::TSystemeFichiers& fs, int jours, int64_t debut);
   TArchive(const TArchive&) = delete;
   TArchive& operator=(const TArchive&) = delete;
 
@@ -52,8 +54,17 @@ class TArchive {
   int Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
               const std::string& chemin);
 
+  // A file system mounted inside the destination at `chemin`, open as `racine`: what is
+  // archived under it goes to an archive folder at its own root.
+  void AjouterMontage(const platform::TRepertoire& racine, const std::string& chemin);
+
   // Removes the oldest folder of the archive, this run's excepted: true when one went.
   bool LibererPlace();
+  // Makes room on the file system of the destination entry `chemin`: its oldest archive
+  // folder goes first; when only this run's is left, what this run archived is let go,
+  // one entry at a time, each given to `perdu` with its destination path. True when
+  // something went.
+  bool LibererPlace(const std::string& chemin, const std::function<void(const std::string&)>& perdu);
 
  private:
   int OuvrirRacineArchive(bool creer);
@@ -64,6 +75,7 @@ class TArchive {
   int ArchiverUneFois(const platform::TRepertoire& dir, const std::string& nom,
                       const std::string& chemin, int32_t& nbFichiers);
 
+  platform::TSystemeFichiers& fs_;
   const int jours_;
   const time_t debut_;
   std::string destination_;

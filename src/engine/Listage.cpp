@@ -12,13 +12,16 @@ namespace {
 constexpr size_t kTailleTranche = 64;
 }  // namespace
 
-TListage::TListage(TOuvriers& ouvriers, const platform::TRepertoire& parent, std::string nom)
-    : ouvriers_(ouvriers), parent_(parent.fd()), nom_(std::move(nom)) {
+TListage::TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
+                   const platform::TRepertoire& parent, std::string nom)
+    : ouvriers_(ouvriers), fs_(fs), parent_(parent.fd()), nom_(std::move(nom)) {
   tache_ = ouvriers_.Soumettre([this] { Lister(); });
 }
 
-TListage::TListage(TOuvriers& ouvriers, const platform::TRepertoire& rep) : ouvriers_(ouvriers) {
-  res_.errOuverture = res_.rep.Dupliquer(rep);
+TListage::TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
+                   const platform::TRepertoire& rep)
+    : ouvriers_(ouvriers), fs_(fs) {
+  res_.errOuverture = fs_.Dupliquer(res_.rep, rep);
   tache_ = TOuvriers::Creer([this] { Lister(); });
 }
 
@@ -30,16 +33,17 @@ TListage::~TListage() {
 
 void TListage::Lister() {
   if (parent_ >= 0) {
-    res_.errOuverture = res_.rep.OuvrirSous(parent_, nom_);
+    res_.errOuverture = fs_.OuvrirSous(res_.rep, parent_, nom_);
   }
   if (res_.errOuverture != 0) return;
   std::vector<uint64_t> inodes;
-  res_.errListe = res_.rep.LireNoms(noms_, inodes);
+  res_.errListe = fs_.LireNoms(res_.rep, noms_, inodes);
   res_.entrees.resize(noms_.size());
   erreurs_.assign(noms_.size(), 0);
   ordre_.resize(noms_.size());
   for (size_t i = 0; i < ordre_.size(); ++i) ordre_[i] = i;
-  std::sort(ordre_.begin(), ordre_.end(), [&](size_t a, size_t b) { return inodes[a] < inodes[b]; });
+  std::sort(ordre_.begin(), ordre_.end(),
+            [&](size_t a, size_t b) { return inodes[a] < inodes[b]; });
   if (noms_.size() <= kTailleTranche) {
     Decrire(0, noms_.size());  // one slice: no hand-over
     return;
@@ -53,7 +57,7 @@ void TListage::Lister() {
 void TListage::Decrire(size_t debut, size_t fin) {
   for (size_t k = debut; k < fin; ++k) {
     const size_t i = ordre_[k];
-    erreurs_[i] = res_.rep.DecrireEntree(noms_[i], res_.entrees[i]);
+    erreurs_[i] = fs_.DecrireEntree(res_.rep, noms_[i], res_.entrees[i]);
   }
 }
 

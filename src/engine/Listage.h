@@ -9,6 +9,7 @@
 
 #include "engine/Ouvriers.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemeFichiers.h"
 
 namespace jumelix {
 
@@ -23,10 +24,11 @@ class TListage {
 
   // Lists the subdirectory `nom` of `parent`, opened by the task, never through a link.
   // `parent` must stay open until this object is destroyed.
-  TListage(TOuvriers& ouvriers, const platform::TRepertoire& parent, std::string nom);
+  TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& parent,
+           std::string nom);
   // Lists the open directory `rep` (through a second descriptor), on the thread that
   // waits for it; only the descriptions of a large directory go to the workers.
-  TListage(TOuvriers& ouvriers, const platform::TRepertoire& rep);
+  TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& rep);
   // Cancels what has not started and waits for what runs.
   ~TListage();
   TListage(const TListage&) = delete;
@@ -40,11 +42,12 @@ class TListage {
   void Decrire(size_t debut, size_t fin);
 
   TOuvriers& ouvriers_;
+  platform::TSystemeFichiers& fs_;
   const int parent_ = -1;
   const std::string nom_;
   Resultat res_;
   std::vector<std::string> noms_;
-  std::vector<int> erreurs_;  // per entry: 0, ENOENT (gone: skipped) or the failure
+  std::vector<int> erreurs_;   // per entry: 0, ENOENT (gone: skipped) or the failure
   std::vector<size_t> ordre_;  // the entries by inode number, the order they are described in
   std::vector<PTache> tranches_;
   PTache tache_;

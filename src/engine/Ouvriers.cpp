@@ -16,7 +16,8 @@ int NombreOuvriers() {
 
 void DefinirNombreOuvriers(int nombre) { nombreOuvriers.store(nombre); }
 
-TOuvriers::TOuvriers(int nombre) : max_(nombre < 0 ? 0 : nombre) {}
+TOuvriers::TOuvriers(int nombre, TDemarreur demarreur)
+    : max_(nombre < 0 ? 0 : nombre), demarreur_(std::move(demarreur)) {}
 
 TOuvriers::~TOuvriers() {
   std::deque<PTache> reste;
@@ -40,7 +41,7 @@ PTache TOuvriers::Soumettre(std::function<void()> travail) {
     file_.push_back(t);
     // A walk over a few entries starts no more workers than it has tasks waiting.
     if (inactifs_ < static_cast<int>(file_.size()) && static_cast<int>(fils_.size()) < max_) {
-      fils_.emplace_back([this] { Boucle(); });
+      fils_.push_back(demarreur_ ? demarreur_([this] { Boucle(); }) : std::thread([this] { Boucle(); }));
       return t;
     }
   }
@@ -73,13 +74,14 @@ void TOuvriers::Boucle() {
   }
 }
 
-void TOuvriers::Attendre(const PTache& t) {
+int TOuvriers::Attendre(const PTache& t) {
   if (t->Prendre()) {
     Executer(*t);
-    return;
+    return 0;
   }
   std::unique_lock<std::mutex> l(m_);
   fini_.wait(l, [&] { return t->Finie(); });
+  return 0;
 }
 
 void TOuvriers::Annuler(const PTache& t) {

@@ -34,11 +34,14 @@ class TTache {
 
 using PTache = std::shared_ptr<TTache>;
 
+// Starts a worker thread; empty: std::thread.
+using TDemarreur = std::function<std::thread(std::function<void()>)>;
+
 class TOuvriers {
  public:
   // At most `nombre` workers, started as tasks come; 0: every task runs on the thread
   // that waits for it, in order.
-  explicit TOuvriers(int nombre);
+  explicit TOuvriers(int nombre, TDemarreur demarreur = {});
   ~TOuvriers();  // cancels what nobody took, waits for what runs
   TOuvriers(const TOuvriers&) = delete;
   TOuvriers& operator=(const TOuvriers&) = delete;
@@ -53,7 +56,7 @@ class TOuvriers {
     return std::make_shared<TTache>(std::move(travail));
   }
   // Returns once `t` has run: runs it here when no worker has taken it yet.
-  void Attendre(const PTache& t);
+  int Attendre(const PTache& t);
   // Makes sure `t` will not run: returns at once when it had not started (it never will),
   // or once it has finished.
   void Annuler(const PTache& t);
@@ -68,6 +71,7 @@ class TOuvriers {
   std::deque<PTache> file_;
   bool arret_ = false;
   const int max_;
+  TDemarreur demarreur_;
   int inactifs_ = 0;  // workers waiting for a task
   std::vector<std::thread> fils_;
 };

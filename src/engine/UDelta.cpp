@@ -2,26 +2,29 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <map>
 #include <memory>
 #include <string_view>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
-#include "shared/UMessErreurs.h"
-#include "shared/URoutines.h"
-#include "engine/Archive.h"
-#include "engine/OutilsParcours.h"
-#include "engine/ListNomFichRep.h"
 #include "engine/Anticipation.h"
+#include "engine/Archive.h"
+#include "engine/ListNomFichRep.h"
 #include "engine/Listage.h"
+#include "engine/OutilsParcours.h"
 #include "engine/Ouvriers.h"
+#include "engine/Plan.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
+#include "platform/SystemeFichiers.h"
 #include "platform/VerrouRepertoire.h"
+#include "shared/UMessErreurs.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 
@@ -34,8 +37,6 @@ using platform::GenreEntree;
 using platform::TRepertoire;
 using namespace parcours;
 
-// A recorded destination name has at most this many characters.
-constexpr size_t kLongueurNomMax = 259;
 // Copies wait for their final names in batches: the whole batch is written to disk once
 // (one syncfs per file system) before its renames, which costs far less than one flush
 // per file. A batch ends at this many copies, bytes or directories (each holds a
@@ -46,7 +47,38 @@ constexpr size_t kLotRepertoires = 256;
 // The other way, one fdatasync per copy, measured slower (bench/README.md).
 constexpr bool kSynchroParFichier = false;
 
-// One walk: the state shared by every level of one call of TraiterCouple.
+// How much a walk may hold open at once, from the process's descriptor limit: the levels
+// it is in (two each), the subdirectories listed ahead, the copies written ahead and the
+// directories whose copies wait for their batch. A run at a low limit does less ahead of
+// itself, and still completes.
+struct TBudget {
+  size_t niveauxOuverts = 1024;  // deeper levels are closed and opened again on the way back
+  size_t listagesAvance = 64;
+  size_t copiesAvance = 16;
+  size_t lotRepertoires = kLotRepertoires;
+
+  static TBudget Pour(uint64_t limite) {
+    // What the rest of the process may hold: log, lock, archive, standard streams, mail.
+    constexpr uint64_t kReserve = 64;
+    const uint64_t libre = limite > kReserve + 64 ? limite - kReserve : 64;
+    TBudget b;
+    auto borne = [&](size_t& v, uint64_t part, size_t min) {
+      v = static_cast<size_t>(std::max<uint64_t>(min, std::min<uint64_t>(v, libre / part)));
+    };
+    borne(b.niveauxOuverts, 8, 4);
+    borne(b.listagesAvance, 8, 2);
+    borne(b.copiesAvance, 32, 1);
+    borne(b.lotRepertoires, 4, 4);
+    return b;
+  }
+};
+
+bool TropDeDescripteurs(int err) { return err == EMFILE || err == ENFILE; }
+
+// One walk: the state shared by every level of one call of TraiterCouple. The walk goes
+// depth first without recursion: a stack of levels (TNiveau), the paths of the current
+// level kept in one string per side, so that neither the stack nor memory grows more
+// than linearly with depth.
 class TParcours {
  public:
   TParcours(bool comparerSeulement, const TSurMessage& surMessage,
@@ -55,7 +87,10 @@ class TParcours {
         surMessage_(surMessage),
         surAvancement_(surAvancement),
         etat_(etat),
-        archive_(comparerSeulement ? 0 : etat.JoursArchive, etat.DebutRun) {
+        fs_(etat.Systeme != nullptr ? *etat.Systeme : platform::SystemeReel()),
+        ouvriers_(NombreOuvriers(),
+                  [this](std::function<void()> f) { return fs_.DemarrerFil(std::move(f)); }),
+        archive_(fs_, comparerSeulement ? 0 : etat.JoursArchive, etat.DebutRun) {
     options_.SynchroDonnees = kSynchroParFichier;
   }
 
@@ -78,23 +113,24 @@ class TParcours {
 
   void Executer(const std::string& source, const std::string& destination) {
     platform::ElargirLimiteDescripteurs();
+    budget_ = TBudget::Pour(platform::LimiteDescripteurs());
     if (!platform::EstRepertoire(source)) {
       Signaler(source + " ==> Répertoire source non accessible");
       return;
     }
     TRepertoire src, dst;
-    const int err_src = src.OuvrirChemin(source);
+    const int err_src = fs_.OuvrirChemin(src, source);
     int err_dst = 0;
     if (comparer_) {
       if (!platform::EstRepertoire(destination)) {
         Signaler(destination + " ==> Répertoire destination inexistant");
         return;
       }
-      err_dst = dst.OuvrirChemin(destination);
+      err_dst = fs_.OuvrirChemin(dst, destination);
     } else if (!platform::EstRepertoire(destination)) {
       if (!CreerRacine(destination, dst)) return;
     } else {
-      err_dst = dst.OuvrirChemin(destination);
+      err_dst = fs_.OuvrirChemin(dst, destination);
     }
     // Synchronise mode only: a compare changes nothing, and may look at a destination
     // while it is being synchronised. The lock is on the destination directory itself, the
@@ -104,17 +140,18 @@ class TParcours {
       Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
       return;
     }
-    racineSrc_ = source;
-    racineDst_ = destination;
+    if (dst.Ouvert() && !ArchiveSure(dst, destination)) return;
+    cheminSrc_ = source;
+    cheminDst_ = destination;
     if (dst.Ouvert()) {
       archive_.Commencer(dst, destination, [&](const std::string& dossier) {
         Signaler("Impossible de supprimer le répertoire " + dossier);
       });
     }
-    TraiterNiveau(src, err_src, dst, err_dst, source, destination, nullptr, nullptr);
+    Parcourir(std::move(src), err_src, std::move(dst), err_dst);
     PublierAttente();
-    if (modifie_ && dst.Ouvert()) {
-      if (int err = platform::Synchroniser(dst)) {
+    if (modifie_ && racine_.Ouvert()) {
+      if (int err = fs_.Synchroniser(racine_)) {
         Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +
                  TexteErreurSysteme(err));
       }
@@ -122,25 +159,24 @@ class TParcours {
   }
 
  private:
-  // What the walk does with one source entry of a level, decided before anything changes.
-  enum class Quoi {
-    Rien,       // ".", "..", or an identical entry
-    Attributs,  // same content: mode, owner or link time to fix in place
-    Copier,     // missing or different
-    CreerRep,   // a directory missing from the destination
-    Descendre,  // a directory present on both sides
-    Collision,  // folds onto the name of another source entry
-  };
-  struct Decision {
-    Quoi quoi = Quoi::Rien;
-    std::string nomDst;     // the destination name it goes to
-    bool renommer = false;  // nomDst differs from the source name by case only
-    bool manquant = false;  // compare mode: nothing of that name in the destination
-  };
   struct Descente {
     size_t indice;  // of the source entry in its level
     std::string source;
     std::string destination;
+  };
+  // A level the walk is in: its two directories, open while the level is among the
+  // deepest ones (else closed, and found again through ".." on the way back, checked to be
+  // the very same directories), and the subdirectories still to enter.
+  struct TNiveau {
+    TRepertoire src, dst;
+    std::pair<uint64_t, uint64_t> idSrc, idDst;
+    bool ferme = false;
+    size_t longueurSrc = 0, longueurDst = 0;  // the parent's paths' lengths
+    std::vector<Descente> descentes;
+    size_t prochaine = 0;
+    std::unique_ptr<TAvance> avance;
+    platform::ProprietesRepertoire props;
+    bool enAttenteIci = false;
   };
   // A destination directory held open while copies into it, or its own attributes, wait
   // for the batch to be on disk.
@@ -173,22 +209,132 @@ class TParcours {
   bool CreerRacine(const std::string& destination, TRepertoire& dst) {
     TRepertoire parent;
     const std::string nom = NomFinal(destination);
-    int err = parent.OuvrirChemin(Parent(destination));
+    int err = fs_.OuvrirChemin(parent, Parent(destination));
     if (err == ENOENT) {
       // The mount point of a disk that is not there: never fill the disk beneath it.
       Signaler("Abandon : Impossible de créer le répertoire " + destination +
                ", son répertoire parent n'existe pas");
       return false;
     }
-    if (err == 0) err = platform::CreerRepertoire(parent, nom);
+    if (err == 0) err = fs_.CreerRepertoire(parent, nom);
     if (err == EEXIST) err = 0;
-    if (err == 0) err = dst.OuvrirSous(parent, nom);
+    if (err == 0) err = fs_.OuvrirSous(dst, parent, nom);
     if (err != 0) {
       Signaler("Abandon : Impossible de créer le répertoire " + destination + " " +
                TexteErreurSysteme(err));
       return false;
     }
     return true;
+  }
+
+  // The destination's archive must be a directory of ours: a link would send what a run
+  // replaces elsewhere, another user's directory would receive our files. Nothing of the
+  // pair is changed then.
+  bool ArchiveSure(const TRepertoire& dst, const std::string& destination) {
+    EntreeRepertoire e;
+    const int err = fs_.DecrireEntree(dst, kNomArchive, e);
+    if (err == ENOENT) return true;
+    if (err == 0 && e.Genre == GenreEntree::Repertoire && e.Uid == geteuid()) return true;
+    Signaler("Abandon : " + Joindre(destination, kNomArchive) +
+             " n'est pas un répertoire d'archive appartenant à l'utilisateur, la destination " +
+             "n'est pas modifiée");
+    return false;
+  }
+
+  // The walk, depth first, one level at a time.
+  void Parcourir(TRepertoire src, int errSrc, TRepertoire dst, int errDst) {
+    if (dst.Ouvert()) fs_.Dupliquer(racine_, dst);
+    std::unique_ptr<TNiveau> n =
+        Entrer(std::move(src), errSrc, std::move(dst), errDst, nullptr, nullptr, true);
+    if (!n) return;
+    pile_.push_back(std::move(n));
+    while (!pile_.empty() && !etat_.Abandon) {
+      TNiveau& f = *pile_.back();
+      if (f.ferme || f.prochaine >= f.descentes.size()) {
+        Remonter();
+      } else {
+        Descendre(f);
+      }
+    }
+    pile_.clear();
+  }
+
+  void Descendre(TNiveau& f) {
+    const Descente& d = f.descentes[f.prochaine++];
+    std::unique_ptr<TListage> ls, lc;
+    if (f.avance) std::tie(ls, lc) = f.avance->Prendre(d.indice);
+    TRepertoire s, c;
+    const int es = Ouvrir(s, f.src, d.source);
+    const int ec = Ouvrir(c, f.dst, d.destination);
+    const size_t longueurSrc = cheminSrc_.size(), longueurDst = cheminDst_.size();
+    Prolonger(cheminSrc_, d.source);
+    Prolonger(cheminDst_, d.destination);
+    std::unique_ptr<TNiveau> n =
+        Entrer(std::move(s), es, std::move(c), ec, std::move(ls), std::move(lc), false);
+    if (!n) {
+      cheminSrc_.resize(longueurSrc);
+      cheminDst_.resize(longueurDst);
+      return;
+    }
+    n->longueurSrc = longueurSrc;
+    n->longueurDst = longueurDst;
+    pile_.push_back(std::move(n));
+    // Only the deepest levels keep their directories open.
+    if (pile_.size() > budget_.niveauxOuverts) {
+      TNiveau& loin = *pile_[pile_.size() - budget_.niveauxOuverts - 1];
+      if (!loin.ferme) {
+        loin.avance.reset();
+        loin.idSrc = loin.src.Identite();
+        loin.idDst = loin.dst.Identite();
+        loin.src.Fermer();
+        loin.dst.Fermer();
+        loin.ferme = true;
+      }
+    }
+  }
+
+  // The level on top of the stack is done: its directory takes its attributes, and the
+  // walk goes back to its parent. A level still closed here could not be found again.
+  void Remonter() {
+    TNiveau& f = *pile_.back();
+    if (f.ferme) {
+      Signaler("Erreur en lisant le répertoire " + cheminDst_);
+    } else if (!comparer_) {
+      FinirRepertoire(f.src, f.dst, cheminDst_, f.props, f.enAttenteIci);
+    }
+    cheminSrc_.resize(f.longueurSrc);
+    cheminDst_.resize(f.longueurDst);
+    if (pile_.size() >= 2 && pile_[pile_.size() - 2]->ferme && !f.ferme) {
+      // Through "..", checked to be the very directories the walk left: one moved away
+      // meanwhile is not walked further.
+      TNiveau& p = *pile_[pile_.size() - 2];
+      const bool retrouve = fs_.OuvrirSous(p.src, f.src, "..") == 0 &&
+                            fs_.OuvrirSous(p.dst, f.dst, "..") == 0 &&
+                            p.src.Identite() == p.idSrc && p.dst.Identite() == p.idDst;
+      if (retrouve) {
+        p.ferme = false;
+      } else {
+        p.src.Fermer();
+        p.dst.Fermer();
+      }
+    }
+    pile_.pop_back();
+  }
+
+  static void Prolonger(std::string& chemin, const std::string& nom) {
+    if (chemin.empty() || chemin.back() != '/') chemin += '/';
+    chemin += nom;
+  }
+
+  // Opens a subdirectory; at the descriptor limit, the batch waiting for its flush gives
+  // back the descriptors it holds and the open is tried once more.
+  int Ouvrir(TRepertoire& rep, const TRepertoire& parent, const std::string& nom) {
+    int err = fs_.OuvrirSous(rep, parent, nom);
+    if (TropDeDescripteurs(err)) {
+      PublierAttente();
+      err = fs_.OuvrirSous(rep, parent, nom);
+    }
+    return err;
   }
 
   // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
@@ -204,61 +350,97 @@ class TParcours {
       l.reset();
       if (meme) return err;
     }
-    TListage ici(ouvriers_, rep);
-    TListage::Resultat& r = ici.Attendre();
-    entrees = std::move(r.entrees);
-    return r.errOuverture != 0 ? r.errOuverture : r.errListe;
+    for (int essai = 0;; ++essai) {
+      TListage ici(ouvriers_, fs_, rep);
+      TListage::Resultat& r = ici.Attendre();
+      const int err = r.errOuverture != 0 ? r.errOuverture : r.errListe;
+      if (essai == 0 && TropDeDescripteurs(err)) {
+        PublierAttente();
+        continue;
+      }
+      entrees = std::move(r.entrees);
+      return err;
+    }
   }
 
-  void TraiterNiveau(const TRepertoire& srcRep, int errSrc, const TRepertoire& dstRep, int errDst,
-                     const std::string& src, const std::string& dst,
-                     std::unique_ptr<TListage> lsrc, std::unique_ptr<TListage> ldst) {
-    {
-      std::vector<EntreeRepertoire> cible;
-      if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
-      if (errDst != 0 || !LireCible(cible)) {
-        Signaler("Erreur en lisant le répertoire " + dst);
-        return;
-      }
+  // Lists, plans and acts on one level, then returns it for its subdirectories to be
+  // entered; null when the level ends here (unreadable, or the walk is stopped).
+  std::unique_ptr<TNiveau> Entrer(TRepertoire srcRep, int errSrc, TRepertoire dstRep, int errDst,
+                                  std::unique_ptr<TListage> lsrc, std::unique_ptr<TListage> ldst,
+                                  bool racine) {
+    const std::string& src = cheminSrc_;
+    const std::string& dst = cheminDst_;
+    std::vector<EntreeRepertoire> cible;
+    if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
+    if (errDst != 0) {
+      Signaler("Erreur en lisant le répertoire " + dst);
+      return nullptr;
     }
-    if (dst == racineDst_) OterArchive();
+    // A file system mounted inside the destination keeps its own archive at its root.
+    const bool montage = !racine && platform::EstRacineMontage(dstRep);
+    if (montage && !comparer_) archive_.AjouterMontage(dstRep, dst);
     etat_.RepertoireCourant = src;  // for the window's progress display
-    if (PointDeControle()) return;
+    if (PointDeControle()) return nullptr;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
     std::vector<EntreeRepertoire> entrees;
     if (errSrc == 0) errSrc = Entrees(srcRep, lsrc, entrees);
     if (errSrc != 0) {
       Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
-      return;
+      return nullptr;
     }
-    if (src == racineSrc_) OterNomArchive(entrees, src);
-    Proprietes(dstRep);
+    Proprietes(dstRep, cible);
     options_.GarderDroits = !props_.NomsWindows;
     if (CrochetAvantAction) CrochetAvantAction(dst);
 
-    std::vector<Decision> decisions;
-    cede_.clear();
-    Decider(srcRep, dstRep, entrees, decisions);
-    TAvance avance(ouvriers_, srcRep, dstRep, enCours_);
-    for (size_t i = 0; i < entrees.size(); ++i) {
-      const Decision& d = decisions[i];
-      if (d.quoi == Quoi::CreerRep || (d.quoi == Quoi::Descendre && d.manquant)) {
-        avance.Ajouter(i, entrees[i].Nom, {});
-      } else if (d.quoi == Quoi::Descendre) {
-        avance.Ajouter(i, entrees[i].Nom, d.nomDst);
+    TReglesNiveau regles;
+    regles.Comparer = comparer_;
+    regles.ReplieCasse = props_.ReplieCasse;
+    regles.DeuxSecondes = props_.DeuxSecondes;
+    regles.GarderDroits = options_.GarderDroits;
+    regles.RacineArchive = racine || montage;
+    TPlanNiveau plan;
+    Planifier(
+        entrees, cible, regles,
+        [&](const std::string& a, const std::string& b) {
+          std::string ca, cb;
+          return fs_.LireLien(srcRep, a, ca) == 0 && fs_.LireLien(dstRep, b, cb) == 0 && ca == cb;
+        },
+        plan);
+    for (const auto& [repertoire, nom] : plan.tropLongs) {
+      Signaler((repertoire ? "Nom de répertoire trop long " : "Nom de fichier trop long ") + nom);
+    }
+    for (const std::string& nom : plan.reservesSource) {
+      Signaler("Fichier non copié, son nom est réservé à l'archive de la destination : " +
+               Joindre(src, nom));
+    }
+
+    auto n = std::make_unique<TNiveau>();
+    n->src = std::move(srcRep);
+    n->dst = std::move(dstRep);
+    n->props = props_;
+    const std::vector<Decision>& decisions = plan.decisions;
+    if (ouvriers_.Nombre() > 0) {
+      n->avance = std::make_unique<TAvance>(ouvriers_, fs_, n->src, n->dst, enCours_,
+                                            budget_.listagesAvance);
+      for (size_t i = 0; i < entrees.size(); ++i) {
+        const Decision& d = decisions[i];
+        if (d.quoi == Quoi::CreerRep || (d.quoi == Quoi::Descendre && d.manquant)) {
+          n->avance->Ajouter(i, entrees[i].Nom, {});
+        } else if (d.quoi == Quoi::Descendre) {
+          n->avance->Ajouter(i, entrees[i].Nom, d.nomDst);
+        }
       }
+      n->avance->Lancer();
     }
-    avance.Lancer();
     if (!comparer_) {
-      SupprimerSurplus(dstRep, dst);
-      if (etat_.Abandon) return;
+      SupprimerSurplus(n->dst, dst, plan);
+      if (etat_.Abandon) return nullptr;
     }
-    std::vector<Descente> descentes;
     partage_.reset();
     {
-      TCopiesAvance copies(ouvriers_, srcRep, dstRep, options_);
-      if (!comparer_ && ouvriers_.Nombre() > 0 && dstRep.Inscriptible()) {
+      TCopiesAvance copies(ouvriers_, fs_, n->src, n->dst, options_, budget_.copiesAvance);
+      if (!comparer_ && ouvriers_.Nombre() > 0 && n->dst.Inscriptible()) {
         for (size_t i = 0; i < entrees.size(); ++i) {
           const Decision& d = decisions[i];
           const EntreeRepertoire& e = entrees[i];
@@ -271,51 +453,37 @@ class TParcours {
       }
       copiesAvance_ = &copies;
       for (size_t i = 0; i < entrees.size(); ++i) {
-        Agir(srcRep, dstRep, src, dst, i, entrees[i], decisions[i], descentes);
+        Agir(n->src, n->dst, src, dst, i, entrees[i], plan.decisions[i], n->descentes);
         if (PointDeControle()) {
           copiesAvance_ = nullptr;
-          return;
+          return nullptr;
         }
       }
       copiesAvance_ = nullptr;
     }
-    const bool enAttenteIci = partage_ != nullptr;
+    n->enAttenteIci = partage_ != nullptr;
     partage_.reset();
     entrees = {};
-    decisions = {};
-    if (PointDeControle()) return;
-    if (comparer_) SignalerSurplus(dst);
-    rep_.Vider();
-    fich_.Vider();
-    const platform::ProprietesRepertoire props = props_;
-    for (const Descente& d : descentes) {
-      auto [ls, lc] = avance.Prendre(d.indice);
-      TRepertoire s, c;
-      const int es = s.OuvrirSous(srcRep, d.source);
-      const int ec = c.OuvrirSous(dstRep, d.destination);
-      TraiterNiveau(s, es, c, ec, Joindre(src, d.source), Joindre(dst, d.destination),
-                    std::move(ls), std::move(lc));
-      if (etat_.Abandon) return;
-    }
-    if (!comparer_) FinirRepertoire(srcRep, dstRep, dst, props, enAttenteIci);
+    if (PointDeControle()) return nullptr;
+    if (comparer_) SignalerSurplus(dst, plan);
+    return n;
   }
 
   // The case rules of the destination directory, by its file system or, where that does
   // not tell, by looking up a listed name with its letter case inverted.
-  void Proprietes(const TRepertoire& dstRep) {
+  void Proprietes(const TRepertoire& dstRep, const std::vector<EntreeRepertoire>& cible) {
     props_ = dstRep.Proprietes();
     if (!props_.ReplieIncertain) return;
+    std::unordered_set<std::string_view> noms;
+    for (const EntreeRepertoire& e : cible) noms.insert(e.Nom);
     bool vu = false;
-    for (const TListNomFichRep* l : {&fich_, &rep_}) {
-      for (const TNomFichRep* r : l->Elements()) {
-        if (vu || !AUneLettre(r->Name)) continue;
-        vu = true;
-        const std::string autre = CasseInversee(r->Name);
-        // Both spellings listed: case-sensitive.
-        if (fich_.IndiceExact(autre) < 0 && rep_.IndiceExact(autre) < 0) {
-          props_.ReplieCasse = dstRep.ExisteEntree(autre);
-        }
-      }
+    for (const EntreeRepertoire& e : cible) {
+      if (EstPointOuPointPoint(e.Nom) || !AUneLettre(e.Nom)) continue;
+      vu = true;
+      const std::string autre = CasseInversee(e.Nom);
+      // Both spellings listed: case-sensitive.
+      if (noms.count(autre) == 0) props_.ReplieCasse = dstRep.ExisteEntree(autre);
+      break;
     }
     // Nothing to look up: only a synchronisation may write a probe.
     if (!vu && !comparer_) props_.ReplieCasse = dstRep.SonderCasse();
@@ -323,142 +491,40 @@ class TParcours {
     props_.NomsWindows = props_.ReplieCasse;
   }
 
-  bool LireCible(std::vector<EntreeRepertoire>& entrees) {
-    rep_.Vider();
-    fich_.Vider();
-    std::vector<std::pair<bool, std::string>> trop_longs;  // (directory, name)
-    for (EntreeRepertoire& e : entrees) {
-      if (EstPointOuPointPoint(e.Nom)) continue;
-      const bool repertoire = e.Genre == GenreEntree::Repertoire;
-      if (e.Nom.size() > kLongueurNomMax && NbCaracteres(e.Nom) > kLongueurNomMax) {
-        trop_longs.emplace_back(repertoire, e.Nom);
-      } else {
-        (repertoire ? rep_ : fich_).Ajouter(e);
-      }
-    }
-    for (const auto& [repertoire, nom] : trop_longs) {
-      Signaler((repertoire ? "Nom de répertoire trop long " : "Nom de fichier trop long ") + nom);
-    }
-    return true;
-  }
-
-  int Chercher(const TListNomFichRep& liste, const std::string& nom, const TEstReserve& reserve) {
-    return props_.ReplieCasse ? liste.Indice(nom, reserve) : liste.IndiceExact(nom);
-  }
-
-  // Matches every source entry of the level against the destination lists. Nothing is
-  // changed or reported here; afterwards the lists hold the surplus.
-  void Decider(const TRepertoire& srcRep, const TRepertoire& dstRep,
-               const std::vector<EntreeRepertoire>& entrees, std::vector<Decision>& decisions) {
-    decisions.assign(entrees.size(), Decision{});
-    // On a case-folding destination, source names that fold to one name would land in one
-    // entry: only one of them is mirrored, the one already there under its exact name, or
-    // else the first in byte order (the same one at every run).
-    if (props_.ReplieCasse) {
-      std::map<std::string, size_t> elu;  // folded name -> chosen entry
-      for (size_t i = 0; i < entrees.size(); ++i) {
-        if (EstPointOuPointPoint(entrees[i].Nom)) continue;
-        const std::string cle = MinusculesAscii(entrees[i].Nom);
-        auto [it, nouveau] = elu.try_emplace(cle, i);
-        if (nouveau) continue;
-        const std::string& a = entrees[it->second].Nom;
-        const std::string& b = entrees[i].Nom;
-        auto present = [&](const std::string& n) {
-          return fich_.IndiceExact(n) >= 0 || rep_.IndiceExact(n) >= 0;
-        };
-        const bool b_gagne = present(b) ? !present(a) || b < a : !present(a) && b < a;
-        decisions[b_gagne ? it->second : i].quoi = Quoi::Collision;
-        if (b_gagne) it->second = i;
-      }
-    }
-    // Names present in the source: a destination entry whose exact name is one of them is
-    // kept for that entry and never matched by case. Made when a folded lookup needs it.
-    std::unordered_set<std::string_view> noms;
-    bool noms_faits = false;
-    const TEstReserve reserve = [&](const std::string& nom) {
-      if (!noms_faits) {
-        noms.reserve(entrees.size());
-        for (const EntreeRepertoire& e : entrees) noms.insert(e.Nom);
-        noms_faits = true;
-      }
-      return noms.count(nom) != 0;
-    };
-    for (size_t k = 0; k < entrees.size(); ++k) {
-      const EntreeRepertoire& e = entrees[k];
-      Decision& d = decisions[k];
-      if (EstPointOuPointPoint(e.Nom) || d.quoi == Quoi::Collision) continue;
-      d.nomDst = e.Nom;
-      if (e.Genre == GenreEntree::Repertoire) {
-        int i = Chercher(rep_, e.Nom, reserve);
-        if (i >= 0) {
-          d.quoi = Quoi::Descendre;
-          d.nomDst = rep_[i].Name;
-          rep_.Supprimer(i);
-        } else if (comparer_) {
-          d.quoi = Quoi::Descendre;
-          d.manquant = true;
-        } else {
-          d.quoi = Quoi::CreerRep;
-          int f = Chercher(fich_, e.Nom, reserve);
-          if (f >= 0) {
-            // A file stands where the directory goes: it gives way, and a failed deletion
-            // shows as the creation failure.
-            cede_.push_back(fich_[f].Name);
-            fich_.Supprimer(f);
-          }
-        }
-        d.renommer = d.nomDst != e.Nom;
-        continue;
-      }
-      int i = Chercher(fich_, e.Nom, reserve);
-      if (i < 0) {
-        d.quoi = Quoi::Copier;
-        d.manquant = true;
-        continue;
-      }
-      const TNomFichRep& r = fich_[i];
-      d.nomDst = r.Name;
-      d.renommer = d.nomDst != e.Nom;
-      bool meme = fich_.Identique(i, e, props_.DeuxSecondes);
-      if (meme && e.Genre == GenreEntree::Lien) {
-        std::string a, b;
-        meme = srcRep.LireLien(e.Nom, a) == 0 && dstRep.LireLien(r.Name, b) == 0 && a == b;
-      }
-      if (!meme) {
-        d.quoi = Quoi::Copier;
-      } else if (AttributsDifferents(e, r.Entree, options_.GarderDroits)) {
-        d.quoi = Quoi::Attributs;
-      }
-      fich_.Supprimer(i);
-    }
-  }
-
   // Deletes what stands in the way before anything is copied: a rename over a large file on
   // a nearly full disk needs the room of the surplus.
-  void SupprimerSurplus(const TRepertoire& dstRep, const std::string& dst) {
-    if (!cede_.empty() || fich_.Count() > 0 || rep_.Count() > 0) modifie_ = true;
-    for (const std::string& nom : cede_) SupprimerFichier(dstRep, dst, nom);
-    for (const TNomFichRep* r : fich_.Elements()) {
-      if (!SupprimerFichier(dstRep, dst, r->Name)) {
-        Signaler("Impossible de supprimer le fichier " + Joindre(dst, r->Name));
+  void SupprimerSurplus(const TRepertoire& dstRep, const std::string& dst,
+                        const TPlanNiveau& plan) {
+    if (!plan.cede.empty() || !plan.fichiersEnTrop.empty() || !plan.repertoiresEnTrop.empty() ||
+        !plan.temporaires.empty()) {
+      modifie_ = true;
+    }
+    // What an interrupted run left is no version of anything: deleted, not kept.
+    for (const std::string& nom : plan.temporaires) {
+      if (fs_.SupprimerFichier(dstRep, nom) != 0) {
+        Signaler("Impossible de supprimer le fichier " + Joindre(dst, nom));
       }
     }
-    for (const TNomFichRep* r : rep_.Elements()) {
-      if (SupprimerRepertoire(dstRep, dst, r->Name) != 0) {
-        Signaler("Impossible de supprimer le répertoire " + Joindre(dst, r->Name));
+    for (const std::string& nom : plan.cede) SupprimerFichier(dstRep, dst, nom);
+    for (const std::string& nom : plan.fichiersEnTrop) {
+      if (!SupprimerFichier(dstRep, dst, nom)) {
+        Signaler("Impossible de supprimer le fichier " + Joindre(dst, nom));
+      }
+    }
+    for (const std::string& nom : plan.repertoiresEnTrop) {
+      if (SupprimerRepertoire(dstRep, dst, nom) != 0) {
+        Signaler("Impossible de supprimer le répertoire " + Joindre(dst, nom));
       }
       if (PointDeControle()) break;
     }
-    rep_.Vider();
-    fich_.Vider();
   }
 
-  void SignalerSurplus(const std::string& dst) {
-    for (const TNomFichRep* r : fich_.Elements()) {
-      Signaler(Joindre(dst, r->Name) + " ==> Fichier en trop.");
+  void SignalerSurplus(const std::string& dst, const TPlanNiveau& plan) {
+    for (const std::string& nom : plan.fichiersEnTrop) {
+      Signaler(Joindre(dst, nom) + " ==> Fichier en trop.");
     }
-    for (const TNomFichRep* r : rep_.Elements()) {
-      Signaler(Joindre(dst, r->Name) + " ==> Répertoire en trop.");
+    for (const std::string& nom : plan.repertoiresEnTrop) {
+      Signaler(Joindre(dst, nom) + " ==> Répertoire en trop.");
     }
   }
 
@@ -478,14 +544,14 @@ class TParcours {
     if (!comparer_ && d.renommer) {
       modifie_ = true;
       // A case-only rename on a case-folding destination.
-      if (platform::Renommer(dstRep, d.nomDst, e.Nom) == 0) {
+      if (fs_.Renommer(dstRep, d.nomDst, e.Nom) == 0) {
         d.nomDst = e.Nom;
       } else {
         Signaler("Impossible de renommer " + Joindre(dst, d.nomDst) + " en " + e.Nom);
       }
     }
     if (d.quoi == Quoi::Rien) {
-      if (!EstPointOuPointPoint(e.Nom)) ++etat_.NbIdentiques;
+      ++etat_.NbIdentiques;
       return;
     }
     const std::string chemin = Joindre(dst, d.nomDst);
@@ -497,7 +563,7 @@ class TParcours {
           return;
         }
         modifie_ = true;
-        if (platform::AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
+        if (fs_.AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         }
         return;
@@ -511,8 +577,7 @@ class TParcours {
         return;
       case Quoi::CreerRep:
         modifie_ = true;
-        if (platform::CreerRepertoire(dstRep, d.nomDst) != 0)
-          Signaler("Impossible de créer " + chemin);
+        if (fs_.CreerRepertoire(dstRep, d.nomDst) != 0) Signaler("Impossible de créer " + chemin);
         break;
       case Quoi::Descendre:
         if (d.manquant) Signaler(chemin + " ==> Répertoire inexistant");
@@ -522,6 +587,8 @@ class TParcours {
     }
     descentes.push_back({indice, e.Nom, d.nomDst});
   }
+
+  static bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
 
   // Writes the copy of the source entry `e` under a temporary name; it takes the name
   // `nom` with its batch.
@@ -535,22 +602,23 @@ class TParcours {
     Attente a{nullptr, {{}, nom}, source, destination};
     int err = 0;
     if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, a.copie.Temporaire)) {
-      err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+      err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     }
-    if (err == ENOSPC) {
-      // The copies written ahead hold room: they are removed, and the level goes on one
-      // copy at a time. The waiting copies still hold the room of the files they replace:
-      // they are published. Then the copy is tried once more.
+    if (Plein(err) || TropDeDescripteurs(err)) {
+      // The copies written ahead hold room and descriptors: they are removed, and the level
+      // goes on one copy at a time. The waiting copies still hold the room of the files
+      // they replace: they are published. Then the copy is tried once more.
       bool libere = copiesAvance_ != nullptr && copiesAvance_->Arreter();
       if (!attente_.empty() || lot_) {
         PublierAttente();
         libere = true;
       }
-      if (libere) err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+      if (libere) err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     }
-    // Then the archive gives up its oldest folders, one by one.
-    while (err == ENOSPC && archive_.LibererPlace()) {
-      err = platform::EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+    // Then the archive gives up its oldest folders, one by one, and at last what this run
+    // put in it: the mirror comes first.
+    while (Plein(err) && LibererPlace(destination)) {
+      err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
     }
     if (err == platform::kPasFichierOrdinaire) {
       Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
@@ -561,7 +629,7 @@ class TParcours {
     } else {
       if (!partage_) partage_ = Partager(dstRep);
       if (!partage_) {
-        platform::Abandonner(dstRep, a.copie);
+        fs_.Abandonner(dstRep, a.copie);
         ErreurCopie(a, errno);
         return;
       }
@@ -570,16 +638,33 @@ class TParcours {
       octetsEnAttente_ += e.Taille;
       etat_.OctetsCopies += e.Taille;  // for the window's progress display
       if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
-          repertoiresEnAttente_ >= kLotRepertoires) {
+          repertoiresEnAttente_ >= budget_.lotRepertoires) {
         FermerLot();
       }
     }
   }
 
+  // Room for the mirror, taken from the archive of the file system holding `chemin`: each
+  // entry this run archived and now lets go is named, since its old version is lost.
+  bool LibererPlace(const std::string& chemin) {
+    return archive_.LibererPlace(chemin, [&](const std::string& perdu) {
+      Signaler("Place insuffisante : l'ancienne version de " + perdu +
+               " n'est pas conservée dans l'archive");
+    });
+  }
+
   // A second descriptor on a destination directory, for what waits for the batch.
   Partage Partager(const TRepertoire& dstRep) {
     auto p = std::make_shared<RepertoireEnAttente>();
-    if (p->rep.Dupliquer(dstRep) != 0) return nullptr;
+    int err = fs_.Dupliquer(p->rep, dstRep);
+    if (TropDeDescripteurs(err) && (!attente_.empty() || lot_)) {
+      PublierAttente();
+      err = fs_.Dupliquer(p->rep, dstRep);
+    }
+    if (err != 0) {
+      errno = err;
+      return nullptr;
+    }
     p->peripherique = p->rep.Peripherique();
     ++repertoiresEnAttente_;
     return p;
@@ -601,22 +686,31 @@ class TParcours {
     octetsEnAttente_ = 0;
     repertoiresEnAttente_ = 0;
     Lot* l = lot_.get();
-    if (!options_.SynchroDonnees) l->flush = ouvriers_.Soumettre([l] { Ecrire(*l); });
+    if (!options_.SynchroDonnees) {
+      l->flush = ouvriers_.Soumettre([this, l] { Ecrire(*l); });
+    }
   }
 
   // Writes a batch to disk: one flush per file system.
-  static void Ecrire(Lot& l) {
+  void Ecrire(Lot& l) {
     for (const Attente& a : l.attente) {
       bool fait = false;
       for (const auto& [p, e] : l.synchros) fait = fait || p == a.dir->peripherique;
-      if (!fait) l.synchros.emplace_back(a.dir->peripherique, platform::Synchroniser(a.dir->rep));
+      if (!fait) l.synchros.emplace_back(a.dir->peripherique, fs_.Synchroniser(a.dir->rep));
     }
   }
 
   // Publishes the batch flushed in the background, if any.
   void PublierLot() {
     if (!lot_) return;
-    if (lot_->flush) ouvriers_.Attendre(lot_->flush);
+    if (lot_->flush) {
+      // A flush that could not run leaves every copy of the batch unpublished.
+      if (const int err = ouvriers_.Attendre(lot_->flush)) {
+        lot_->synchros.clear();
+        for (const Attente& a : lot_->attente)
+          lot_->synchros.emplace_back(a.dir->peripherique, err);
+      }
+    }
     std::unique_ptr<Lot> l = std::move(lot_);
     Publier(*l);
   }
@@ -641,12 +735,16 @@ class TParcours {
       for (const auto& [p, e] : lot.synchros) {
         if (p == a.dir->peripherique) err = e;
       }
-      const int r = err != 0 ? err : archive_.Publier(a.dir->rep, a.copie, a.destination);
+      int r = err != 0 ? err : archive_.Publier(a.dir->rep, a.copie, a.destination);
+      // The archive yields to the mirror.
+      while (err == 0 && Plein(r) && LibererPlace(a.destination)) {
+        r = archive_.Publier(a.dir->rep, a.copie, a.destination);
+      }
       if (r == 0) {
         ++etat_.NbCopies;
         modifie_ = true;
       } else {
-        if (err != 0) platform::Abandonner(a.dir->rep, a.copie);
+        if (err != 0) fs_.Abandonner(a.dir->rep, a.copie);
         ErreurCopie(a, r);
       }
     }
@@ -660,7 +758,7 @@ class TParcours {
   void FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& dst,
                        const platform::ProprietesRepertoire& props, bool enAttenteIci) {
     EntreeRepertoire s, d;
-    if (srcRep.Decrire(s) != 0 || dstRep.Decrire(d) != 0) return;
+    if (fs_.Decrire(srcRep, s) != 0 || fs_.Decrire(dstRep, d) != 0) return;
     const bool garder = !props.NomsWindows;
     const int64_t ecart = s.Secondes - d.Secondes;
     const bool date =
@@ -677,14 +775,14 @@ class TParcours {
       return;
     }
     finitions_.push_back({std::move(p), std::move(s), dst, garder});
-    if (repertoiresEnAttente_ >= kLotRepertoires) FermerLot();
+    if (repertoiresEnAttente_ >= budget_.lotRepertoires) FermerLot();
   }
 
   void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
                          const std::string& dst, bool garder) {
     platform::OptionsCopie o = options_;
     o.GarderDroits = garder;
-    if (platform::AppliquerAttributsRepertoire(dstRep, s, o) != 0) {
+    if (fs_.AppliquerAttributsRepertoire(dstRep, s, o) != 0) {
       Signaler("Impossible de modifier les attributs de " + dst);
     } else {
       modifie_ = true;
@@ -695,9 +793,9 @@ class TParcours {
   // into it.
   bool SupprimerFichier(const TRepertoire& dstRep, const std::string& dst, const std::string& nom) {
     if (archive_.Actif()) {
-      return archive_.Archiver(dstRep, nom, Joindre(dst, nom), etat_.NbSupprimes) == 0;
+      return Archiver(dstRep, nom, Joindre(dst, nom)) == 0;
     }
-    if (platform::SupprimerFichier(dstRep, nom) != 0) return false;
+    if (fs_.SupprimerFichier(dstRep, nom) != 0) return false;
     ++etat_.NbSupprimes;
     return true;
   }
@@ -706,55 +804,42 @@ class TParcours {
   // moved into the archive or deleted.
   int SupprimerRepertoire(const TRepertoire& dstRep, const std::string& dst,
                           const std::string& nom) {
-    if (archive_.Actif()) {
-      return archive_.Archiver(dstRep, nom, Joindre(dst, nom), etat_.NbSupprimes);
-    }
-    return platform::SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
+    if (archive_.Actif()) return Archiver(dstRep, nom, Joindre(dst, nom));
+    return fs_.SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
   }
 
-  // The destination's own archive, at its root, is none of the walk's business.
-  void OterArchive() {
-    for (TListNomFichRep* l : {&rep_, &fich_}) {
-      const int i = l->IndiceExact(kNomArchive);
-      if (i >= 0) l->Supprimer(i);
+  int Archiver(const TRepertoire& dstRep, const std::string& nom, const std::string& chemin) {
+    int err = archive_.Archiver(dstRep, nom, chemin, etat_.NbSupprimes);
+    while (Plein(err) && LibererPlace(chemin)) {
+      err = archive_.Archiver(dstRep, nom, chemin, etat_.NbSupprimes);
     }
+    return err;
   }
 
-  // A source root entry of the archive's name would land in the destination's archive.
-  void OterNomArchive(std::vector<EntreeRepertoire>& entrees, const std::string& src) {
-    for (size_t i = 0; i < entrees.size(); ++i) {
-      if (entrees[i].Nom != kNomArchive) continue;
-      Signaler(std::string(entrees[i].Genre == GenreEntree::Repertoire ? "Répertoire" : "Fichier") +
-               " non copié, son nom est réservé à l'archive de la destination : " +
-               Joindre(src, entrees[i].Nom));
-      entrees.erase(entrees.begin() + static_cast<std::ptrdiff_t>(i));
-      return;
-    }
-  }
-
-  TOuvriers ouvriers_{NombreOuvriers()};  // first made, last destroyed
-  size_t enCours_ = 0;                    // subdirectories listed ahead, not yet entered
   const bool comparer_;
   platform::TVerrouRepertoire verrou_;
   const TSurMessage& surMessage_;
   const TSurAvancement& surAvancement_;
   TEtatRun& etat_;
+  platform::TSystemeFichiers& fs_;
+  TOuvriers ouvriers_;  // made before, destroyed after, what it runs tasks for
+  size_t enCours_ = 0;  // subdirectories listed ahead, not yet entered
+  TBudget budget_;
   int nombre_ = 0;
-  TListNomFichRep rep_;
-  TListNomFichRep fich_;
-  std::vector<std::string> cede_;  // destination files giving way to source directories
+  std::string cheminSrc_, cheminDst_;  // the paths of the level the walk is in
+  std::vector<std::unique_ptr<TNiveau>> pile_;
+  TRepertoire racine_;  // the destination root, for its flush at the end
   platform::ProprietesRepertoire props_;
   platform::OptionsCopie options_;
   std::vector<Attente> attente_;
   std::vector<Finition> finitions_;
-  std::unique_ptr<Lot> lot_;  // the batch being flushed in the background
+  std::unique_ptr<Lot> lot_;               // the batch being flushed in the background
   TCopiesAvance* copiesAvance_ = nullptr;  // the current level's copies written ahead
   Partage partage_;  // the current level's destination, once a copy waits there
   int64_t octetsEnAttente_ = 0;
   size_t repertoiresEnAttente_ = 0;
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end
   TArchive archive_;
-  std::string racineSrc_, racineDst_;
 };
 
 // A source that holds nothing while its destination holds something is far more often a

@@ -12,6 +12,10 @@
 
 namespace jumelix {
 
+namespace platform {
+class TSystemeFichiers;
+}
+
 // Called once for every report line, in the order the lines arise, with the number of
 // lines reported so far for this pair (1 for the first).
 using TSurMessage = std::function<void(const std::string& texte, int nombre)>;
@@ -37,6 +41,9 @@ struct TEtatRun {
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;
   uint64_t OctetsCopies = 0;
+  // The file-system seam the walks go through (platform/SystemeFichiers.h); null: the real
+  // file system. Tests give one that fails on demand.
+  platform::TSystemeFichiers* Systeme = nullptr;
 };
 
 // Test only: when set, called at each level of a walk once both sides are listed and

@@ -427,6 +427,16 @@ void ElargirLimiteDescripteurs() {
   }
 }
 
+uint64_t LimiteDescripteurs() {
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+  return lim.rlim_cur;
+}
+
+bool EstRacineMontage(const TRepertoire& dir) {
+  return dir.Ouvert() && interne::EstRacineMontage(dir.fd(), "");
+}
+
 int ChercherUneEntree(const std::string& chemin, bool& trouvee, const std::string& ignore) {
   trouvee = false;
   TRepertoire rep;

@@ -192,6 +192,13 @@ extern void (*CrochetApresContenu)(const std::string& nomSource);
 // level).
 void ElargirLimiteDescripteurs();
 
+// The soft limit of open descriptors (UINT64_MAX: none).
+uint64_t LimiteDescripteurs();
+
+// True when the open directory is the root of a mount (another file system, a bind mount
+// or a subvolume mounted there).
+bool EstRacineMontage(const TRepertoire& dir);
+
 // Reads the directory `chemin` (a final link followed) only until its first entry other
 // than ".", ".." and `ignore` that still exists: `trouvee` tells whether there is one.
 // Returns 0, or the errno of the first failure (opening, reading, or describing that

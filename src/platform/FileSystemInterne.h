@@ -74,12 +74,14 @@ inline int AvecRepertoireInscriptible(int dirfd, Op op) {
   return r;
 }
 
-// True when the entry `nom` of `dirfd` is the root of a mount (a bind mount of the same
-// file system has the same device number, so the device test alone misses it).
+// True when the entry `nom` of `dirfd` (the empty name: `dirfd` itself) is the root of a
+// mount (a bind mount of the same file system has the same device number, so the device
+// test alone misses it).
 inline bool EstRacineMontage(int dirfd, const char* nom) {
 #ifdef STATX_ATTR_MOUNT_ROOT
   struct statx sx;
-  if (statx(dirfd, nom, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &sx) == 0 &&
+  const int drapeaux = AT_SYMLINK_NOFOLLOW | (*nom == '\0' ? AT_EMPTY_PATH : 0);
+  if (statx(dirfd, nom, drapeaux, STATX_BASIC_STATS, &sx) == 0 &&
       (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
     return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
   }

@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -138,18 +140,22 @@ TEST_F(Archive, IsNeverWalkedReportedNorDeletedByLaterRuns) {
             (Lignes{NomDossierArchive(kRun), NomDossierArchive(kRun) + "-2"}));
 }
 
-TEST_F(Archive, ASourceRootEntryOfItsNameIsReportedAndNotCopied) {
+TEST_F(Archive, ASourceRootEntryOfItsNameIsNeverCopied) {
+  // A folder of that name is another pair's archive (pairs chained A to B, B to C): left
+  // out without a word, with the archive on or off.
   Fichier("src/.jumelix-archive/x", "x");
   Fichier("src/sous/.jumelix-archive", "ordinaire plus bas");
-  const Lignes attendu = {
-      "Répertoire non copié, son nom est réservé à l'archive de la "
-      "destination : " +
-      S + "/.jumelix-archive"};
-  EXPECT_EQ(Synchroniser().lignes, attendu);
-  EXPECT_EQ(Synchroniser(30, kRun, true).lignes, attendu);
-  EXPECT_EQ(Synchroniser(0).lignes, attendu);
+  EXPECT_EQ(Synchroniser().lignes, Lignes{});
+  EXPECT_EQ(Synchroniser(30, kRun, true).lignes, Lignes{});
+  EXPECT_EQ(Synchroniser(0).lignes, Lignes{});
   EXPECT_EQ(TempTree::Noms(D), Lignes{"sous"});
   EXPECT_EQ(TempTree::Lire(D + "/sous/.jumelix-archive"), "ordinaire plus bas");
+  // A file of that name is the user's: it cannot be mirrored, and the user is told.
+  std::filesystem::remove_all(S + "/.jumelix-archive");
+  Fichier("src/.jumelix-archive", "f");
+  EXPECT_EQ(Synchroniser(30, kRun + 60).lignes,
+            Lignes{"Fichier non copié, son nom est réservé à l'archive de la destination : " + S +
+                   "/.jumelix-archive"});
 }
 
 TEST_F(Archive, FoldersOlderThanTheRetentionGoAtTheStartOfAPair) {
@@ -226,17 +232,35 @@ TEST_F(Archive, NeverCrossesAMountPointNorFollowsALink) {
   EXPECT_EQ(b.lignes, Lignes{"Impossible de supprimer le répertoire " + D + "/disque"});
   EXPECT_EQ(TempTree::Lire(D + "/disque/monte/donnee"), "sur un autre disque");
 
-  // An archive that is a link elsewhere receives nothing.
+  // An archive that is a link, a file or another user's directory refuses its pair with
+  // one line, and nothing of the destination changes.
   umount((D + "/disque/monte").c_str());
   montages_.clear();
   const std::string ailleurs = t.Repertoire("ailleurs");
-  t.Lien("dst/.jumelix-archive", ailleurs);
   Fichier("dst/perdu", "p");
-  Bilan lien = Synchroniser(30, kRun + 60);
-  EXPECT_EQ(lien.Tries(), (Lignes{"Impossible de supprimer le fichier " + D + "/perdu",
-                                  "Impossible de supprimer le répertoire " + D + "/disque"}));
-  EXPECT_EQ(TempTree::Noms(ailleurs), Lignes{});
-  EXPECT_EQ(TempTree::Lire(D + "/perdu"), "p");
+  const Lignes refus{"Abandon : " + D +
+                     "/.jumelix-archive n'est pas un répertoire d'archive appartenant à "
+                     "l'utilisateur, la destination n'est pas modifiée"};
+  const std::string archive = D + "/.jumelix-archive";
+  std::vector<std::function<void()>> faux = {
+      [&] { t.Lien("dst/.jumelix-archive", ailleurs); },
+      [&] { Fichier("dst/.jumelix-archive", "un fichier"); },
+  };
+  if (geteuid() == 0) {
+    faux.push_back([&] {
+      t.Repertoire("dst/.jumelix-archive");
+      ASSERT_EQ(chown(archive.c_str(), 65534, 65534), 0);
+    });
+  }
+  for (const auto& preparer : faux) {
+    preparer();
+    EXPECT_EQ(Synchroniser(30, kRun + 60).lignes, refus);
+    EXPECT_EQ(Synchroniser(0, kRun + 60).lignes, refus);
+    EXPECT_EQ(TempTree::Noms(ailleurs), Lignes{});
+    EXPECT_EQ(TempTree::Lire(D + "/perdu"), "p");
+    EXPECT_TRUE(TempTree::Existe(D + "/disque"));
+    std::filesystem::remove_all(archive);
+  }
 }
 
 TEST_F(Archive, AVolumeThatCannotSwapEntriesStillKeepsTheOldVersions) {

@@ -635,14 +635,14 @@ TEST_F(Parcours, CheckPointsComeWhereTheWalkPromises) {
   Fichier("dst/y/f", "");
   int appels = 0;
   auto compter = [&](bool&) { ++appels; };
-  // compare: after reading the destination, after each source entry ("." and ".."
-  // included), after the matching; none for the surplus.
+  // compare: after reading the destination, after each source entry, after the matching;
+  // none for the surplus.
   Traiter(S, D, true, compter);
-  EXPECT_EQ(appels, 1 + 5 + 1);
+  EXPECT_EQ(appels, 1 + 3 + 1);
   appels = 0;
   // synchronise: one more after each surplus directory.
   Traiter(S, D, false, compter);
-  EXPECT_EQ(appels, 1 + 5 + 1 + 2);
+  EXPECT_EQ(appels, 1 + 3 + 1 + 2);
 }
 
 TEST_F(Parcours, AStopDuringTheCopiesTakesEffectAtTheNextCheckPoint) {
@@ -654,7 +654,7 @@ TEST_F(Parcours, AStopDuringTheCopiesTakesEffectAtTheNextCheckPoint) {
   // source entry; the surplus goes before the copies.
   Bilan b = Traiter(S, D, false, [&](bool& abandon) {
     if (abandon) ++apres;
-    if (++appels == 3) abandon = true;
+    if (++appels == 2) abandon = true;
   });
   EXPECT_TRUE(b.abandon);
   // Copies written before the stop are published, nothing else.
@@ -689,12 +689,12 @@ TEST_F(Parcours, AStopInsideASubdirectoryEndsEveryLevel) {
   Fichier("src/deux/f", "2");
   Fichier("src/fin", "3");
   int appels = 0;
-  // Root level: 1 + (3 entries + "." + "..") + 1 = 7 calls; the 8th is in the first
-  // subdirectory, after reading its (empty) destination.
+  // Root level: 1 + 3 entries + 1 = 5 calls; the 6th is in the first subdirectory, after
+  // reading its (empty) destination.
   Bilan b = Traiter(S, D, false, [&](bool& abandon) {
-    if (++appels == 8) abandon = true;
+    if (++appels == 6) abandon = true;
   });
-  EXPECT_EQ(appels, 8);
+  EXPECT_EQ(appels, 6);
   EXPECT_EQ(b.copies, 1);  // "fin", copied at the root level
   EXPECT_TRUE(TempTree::Noms(D + "/un").empty());
   EXPECT_TRUE(TempTree::Noms(D + "/deux").empty());

@@ -1,0 +1,76 @@
+// The walk's decisions for one level (a source directory and its destination counterpart),
+// made from the two listings alone, before anything is changed or reported: what each
+// source entry needs, what in the destination is surplus, what is a leftover of an
+// interrupted run. The act step (engine/UDelta.cpp) then does it through the file-system
+// seam; the same plan is what a preview or a dry run shows. Pure: no disk, no thread; the
+// only outside question, whether two links have the same target, goes through a callback.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/FileSystem.h"
+
+namespace jumelix {
+
+// What the walk does with one source entry.
+enum class Quoi {
+  Rien,       // identical
+  Attributs,  // same content: mode, owner or link time to fix in place
+  Copier,     // missing or different
+  CreerRep,   // a directory missing from the destination
+  Descendre,  // a directory present on both sides (compare mode: or missing)
+  Collision,  // folds onto the name of another source entry: not mirrored
+};
+
+struct Decision {
+  Quoi quoi = Quoi::Rien;
+  std::string nomDst;     // the destination name it goes to
+  bool renommer = false;  // nomDst differs from the source name by case only
+  bool manquant = false;  // nothing of that name in the destination
+};
+
+// The rules of one level, as the act step found them on disk.
+struct TReglesNiveau {
+  bool Comparer = false;      // compare mode: nothing is created, surplus is only reported
+  bool ReplieCasse = false;   // the destination directory folds letter case
+  bool DeuxSecondes = false;  // its file system keeps times to 2 seconds
+  bool GarderDroits = true;   // modes and owners are mirrored there
+  // The pair's root, or a mount inside the destination: each holds an archive folder of its
+  // own, which the walk never sees, and a source entry of that name is never mirrored into it.
+  bool RacineArchive = false;
+};
+
+// True when the source link `nomSource` and the destination link `nomCible` have the same
+// target text (asked only of links whose descriptions match).
+using TMemesCibles = std::function<bool(const std::string& nomSource, const std::string& nomCible)>;
+
+struct TPlanNiveau {
+  std::vector<Decision> decisions;  // one per kept source entry, in its order
+  // Destination files that give way to a source directory of the same name.
+  std::vector<std::string> cede;
+  // Destination entries that no source entry claims, in listing order.
+  std::vector<std::string> fichiersEnTrop, repertoiresEnTrop;
+  // Temporary entries an interrupted run left (a name of the program's own temporary form
+  // that no source entry claims): deleted, never archived, reported or counted.
+  std::vector<std::string> temporaires;
+  // Destination names too long to be recorded: (is a directory, name), reported and left.
+  std::vector<std::pair<bool, std::string>> tropLongs;
+  // Source entries of the archive's name that are not directories: reported, not mirrored.
+  std::vector<std::string> reservesSource;
+};
+
+// True for a name of the exact form the program gives its temporary entries.
+bool EstNomTemporaire(const std::string& nom);
+
+// Plans one level. `source` loses ".", ".." and the entries that are not mirrored at all
+// (the archive's name at a RacineArchive level); each remaining entry gets the decision of
+// the same index. `cible` is consumed.
+void Planifier(std::vector<platform::EntreeRepertoire>& source,
+               std::vector<platform::EntreeRepertoire>& cible, const TReglesNiveau& regles,
+               const TMemesCibles& memesCibles, TPlanNiveau& plan);
+
+}  // namespace jumelix
