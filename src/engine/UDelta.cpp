@@ -44,6 +44,9 @@ using namespace parcours;
 constexpr size_t kLotCopies = 4096;
 constexpr int64_t kLotOctets = int64_t{512} << 20;
 constexpr size_t kLotRepertoires = 256;
+// The paths a batch keeps for its report lines: in a very deep tree each is long, and a
+// batch of them must not grow with the square of the depth.
+constexpr size_t kLotOctetsChemins = size_t{16} << 20;
 // The other way, one fdatasync per copy, measured slower (bench/README.md).
 constexpr bool kSynchroParFichier = false;
 
@@ -634,11 +637,12 @@ class TParcours {
         return;
       }
       a.dir = partage_;
+      octetsChemins_ += a.source.size() + a.destination.size();
       attente_.push_back(std::move(a));
       octetsEnAttente_ += e.Taille;
       etat_.OctetsCopies += e.Taille;  // for the window's progress display
       if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
-          repertoiresEnAttente_ >= budget_.lotRepertoires) {
+          repertoiresEnAttente_ >= budget_.lotRepertoires || octetsChemins_ >= kLotOctetsChemins) {
         FermerLot();
       }
     }
@@ -685,6 +689,7 @@ class TParcours {
     lot_->finitions.swap(finitions_);
     octetsEnAttente_ = 0;
     repertoiresEnAttente_ = 0;
+    octetsChemins_ = 0;
     Lot* l = lot_.get();
     if (!options_.SynchroDonnees) {
       l->flush = ouvriers_.Soumettre([this, l] { Ecrire(*l); });
@@ -723,6 +728,7 @@ class TParcours {
     l.finitions.swap(finitions_);
     octetsEnAttente_ = 0;
     repertoiresEnAttente_ = 0;
+    octetsChemins_ = 0;
     if (!options_.SynchroDonnees) Ecrire(l);
     Publier(l);
   }
@@ -774,8 +780,11 @@ class TParcours {
       Signaler("Impossible de modifier les attributs de " + dst);
       return;
     }
+    octetsChemins_ += dst.size();
     finitions_.push_back({std::move(p), std::move(s), dst, garder});
-    if (repertoiresEnAttente_ >= budget_.lotRepertoires) FermerLot();
+    if (repertoiresEnAttente_ >= budget_.lotRepertoires || octetsChemins_ >= kLotOctetsChemins) {
+      FermerLot();
+    }
   }
 
   void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
@@ -838,6 +847,7 @@ class TParcours {
   Partage partage_;  // the current level's destination, once a copy waits there
   int64_t octetsEnAttente_ = 0;
   size_t repertoiresEnAttente_ = 0;
+  size_t octetsChemins_ = 0;
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end
   TArchive archive_;
 };

@@ -1,0 +1,177 @@
+// The plan step alone, without a disk: what the walk decides for each entry of a level
+// from the two listings, under each level's rules.
+#include "engine/Plan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+namespace jumelix {
+namespace {
+
+using platform::EntreeRepertoire;
+using platform::GenreEntree;
+using Noms = std::vector<std::string>;
+
+constexpr int64_t kT = 1678874400;
+
+EntreeRepertoire E(const std::string& nom, GenreEntree genre = GenreEntree::Fichier,
+                   int64_t taille = 1, int64_t secondes = kT) {
+  EntreeRepertoire e;
+  e.Nom = nom;
+  e.Genre = genre;
+  e.Taille = taille;
+  e.Secondes = secondes;
+  e.Mode = (genre == GenreEntree::Repertoire ? S_IFDIR | 0755
+            : genre == GenreEntree::Lien     ? S_IFLNK | 0777
+                                             : S_IFREG | 0644);
+  return e;
+}
+const auto R = GenreEntree::Repertoire;
+const auto L = GenreEntree::Lien;
+
+struct Niveau {
+  std::vector<EntreeRepertoire> source, cible;
+  TPlanNiveau plan;
+  void Planifier(TReglesNiveau regles = {}, TMemesCibles liens = {}) {
+    std::vector<EntreeRepertoire> c = cible;
+    jumelix::Planifier(source, c, regles, liens, plan);
+  }
+  const Decision& De(const std::string& nom) const {
+    for (size_t i = 0; i < source.size(); ++i) {
+      if (source[i].Nom == nom) return plan.decisions[i];
+    }
+    static const Decision aucune{};
+    ADD_FAILURE() << nom << " not planned";
+    return aucune;
+  }
+};
+
+TEST(Plan, EachSourceEntryGetsItsDecision) {
+  Niveau n;
+  n.source = {E("."),
+              E(".."),
+              E("pareil"),
+              E("plus-long", GenreEntree::Fichier, 9),
+              E("plus-recent", GenreEntree::Fichier, 1, kT + 1),
+              E("nouveau"),
+              E("commun", R),
+              E("neuf", R),
+              E("fichier-puis-rep", R)};
+  n.cible = {E("."),           E(".."),        E("pareil"),           E("plus-long"),
+             E("plus-recent"), E("commun", R), E("fichier-puis-rep"), E("trop"),
+             E("trop-rep", R)};
+  struct Cas {
+    const char* nom;
+    Quoi sync, compare;
+    bool manquant;
+  } cas[] = {
+      {"pareil", Quoi::Rien, Quoi::Rien, false},
+      {"plus-long", Quoi::Copier, Quoi::Copier, false},
+      {"plus-recent", Quoi::Copier, Quoi::Copier, false},
+      {"nouveau", Quoi::Copier, Quoi::Copier, true},
+      {"commun", Quoi::Descendre, Quoi::Descendre, false},
+      {"neuf", Quoi::CreerRep, Quoi::Descendre, false},
+      {"fichier-puis-rep", Quoi::CreerRep, Quoi::Descendre, false},
+  };
+  n.Planifier();
+  ASSERT_EQ(n.source.size(), 7u);  // "." and ".." are no entries of the level
+  for (const Cas& c : cas) EXPECT_EQ(n.De(c.nom).quoi, c.sync) << c.nom;
+  EXPECT_EQ(n.De("nouveau").manquant, true);
+  EXPECT_EQ(n.plan.cede, Noms{"fichier-puis-rep"});
+  EXPECT_EQ(n.plan.fichiersEnTrop, Noms{"trop"});
+  EXPECT_EQ(n.plan.repertoiresEnTrop, Noms{"trop-rep"});
+
+  TReglesNiveau comparer;
+  comparer.Comparer = true;
+  n.Planifier(comparer);
+  for (const Cas& c : cas) EXPECT_EQ(n.De(c.nom).quoi, c.compare) << c.nom;
+  EXPECT_TRUE(n.De("neuf").manquant);
+  // Compare mode creates nothing: the file in the way stays surplus.
+  EXPECT_EQ(n.plan.cede, Noms{});
+  EXPECT_EQ(n.plan.fichiersEnTrop, (Noms{"fichier-puis-rep", "trop"}));
+}
+
+TEST(Plan, LeftoverTemporariesAreSetApartOnlyInTheirExactForm) {
+  Niveau n;
+  n.source = {E(".jumelix-aaaaaaaaaaaa.tmp")};  // the user's own file of that name
+  n.cible = {E(".jumelix-aaaaaaaaaaaa.tmp"),     E(".jumelix-0123456789ab.tmp"),
+             E(".jumelix-0123456789ab.tmp.bak"), E(".jumelix-0123456789a.tmp"),
+             E(".jumelix-0123456789AB.tmp"),     E(".jumelix-0123456789ag.tmp"),
+             E(".jumelix-ffffffffffff.tmp", R),  E(".jumelix-ffffffffffff.tmp", L)};
+  n.cible.back().Nom = ".jumelix-eeeeeeeeeeee.tmp";
+  n.Planifier();
+  EXPECT_EQ(n.De(".jumelix-aaaaaaaaaaaa.tmp").quoi, Quoi::Rien);
+  EXPECT_EQ(n.plan.temporaires, (Noms{".jumelix-0123456789ab.tmp", ".jumelix-eeeeeeeeeeee.tmp"}));
+  EXPECT_EQ(n.plan.fichiersEnTrop,
+            (Noms{".jumelix-0123456789ab.tmp.bak", ".jumelix-0123456789a.tmp",
+                  ".jumelix-0123456789AB.tmp", ".jumelix-0123456789ag.tmp"}));
+  EXPECT_EQ(n.plan.repertoiresEnTrop, Noms{".jumelix-ffffffffffff.tmp"});
+}
+
+TEST(Plan, TheArchiveIsUnseenAtAnArchiveRootOnly) {
+  Niveau n;
+  n.source = {E(".jumelix-archive", R), E("f")};
+  n.cible = {E(".jumelix-archive", R), E("f")};
+  TReglesNiveau racine;
+  racine.RacineArchive = true;
+  n.Planifier(racine);
+  EXPECT_EQ(n.source.size(), 1u);  // another pair's archive: left out, no line
+  EXPECT_EQ(n.plan.reservesSource, Noms{});
+  EXPECT_EQ(n.plan.repertoiresEnTrop, Noms{});
+
+  n.source = {E(".jumelix-archive")};  // a file of that name is the user's: reported
+  n.Planifier(racine);
+  EXPECT_EQ(n.plan.reservesSource, Noms{".jumelix-archive"});
+  EXPECT_EQ(n.plan.decisions.size(), 0u);
+
+  n.source = {E(".jumelix-archive", R)};  // lower down it is an ordinary name
+  n.Planifier();
+  EXPECT_EQ(n.De(".jumelix-archive").quoi, Quoi::Descendre);
+}
+
+TEST(Plan, CaseFoldingRenamesAndKeepsOneOfCollidingNames) {
+  Niveau n;
+  n.source = {E("Photo.JPG"), E("b"), E("B"), E("exact")};
+  n.cible = {E("photo.jpg"), E("B"), E("EXACT"), E("exact")};
+  TReglesNiveau replie;
+  replie.ReplieCasse = true;
+  n.Planifier(replie);
+  EXPECT_EQ(n.De("Photo.JPG").nomDst, "photo.jpg");
+  EXPECT_TRUE(n.De("Photo.JPG").renommer);
+  EXPECT_EQ(n.De("B").quoi, Quoi::Rien);  // already there under its exact name
+  EXPECT_EQ(n.De("b").quoi, Quoi::Collision);
+  EXPECT_EQ(n.De("exact").nomDst, "exact");
+  EXPECT_EQ(n.plan.fichiersEnTrop, Noms{"EXACT"});
+
+  n.Planifier();  // case-sensitive: four different names
+  EXPECT_EQ(n.De("Photo.JPG").quoi, Quoi::Copier);
+  EXPECT_EQ(n.De("b").quoi, Quoi::Copier);
+  EXPECT_EQ(n.plan.fichiersEnTrop, (Noms{"photo.jpg", "EXACT"}));
+}
+
+TEST(Plan, LinksTimesAndAttributes) {
+  Niveau n;
+  n.source = {E("lien", L, 4), E("autre", L, 4), E("vfat", GenreEntree::Fichier, 1, kT + 2),
+              E("mode")};
+  n.cible = {E("lien", L, 4), E("autre", L, 4), E("vfat"), E("mode")};
+  n.cible[3].Mode = S_IFREG | 0600;
+  TReglesNiveau deux;
+  deux.DeuxSecondes = true;
+  n.Planifier(deux, [](const std::string& s, const std::string&) { return s == "lien"; });
+  EXPECT_EQ(n.De("lien").quoi, Quoi::Rien);
+  EXPECT_EQ(n.De("autre").quoi, Quoi::Copier);  // same length, another target
+  EXPECT_EQ(n.De("vfat").quoi, Quoi::Rien);
+  EXPECT_EQ(n.De("mode").quoi, Quoi::Attributs);
+  n.Planifier({}, [](const std::string&, const std::string&) { return true; });
+  EXPECT_EQ(n.De("vfat").quoi, Quoi::Copier);
+  TReglesNiveau windows;
+  windows.GarderDroits = false;
+  n.Planifier(windows, [](const std::string&, const std::string&) { return true; });
+  EXPECT_EQ(n.De("mode").quoi, Quoi::Rien);
+}
+
+}  // namespace
+}  // namespace jumelix
