@@ -18,6 +18,7 @@
 #include "engine/OutilsParcours.h"
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
+#include "engine/Publication.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
 #include "platform/System.h"
@@ -37,16 +38,8 @@ using platform::GenreEntree;
 using platform::TRepertoire;
 using namespace parcours;
 
-// Copies wait for their final names in batches: the whole batch is written to disk once
-// (one syncfs per file system) before its renames, which costs far less than one flush
-// per file. A batch ends at this many copies, bytes or directories (each holds a
-// descriptor), when the disk is full, or with the pair.
-constexpr size_t kLotCopies = 4096;
-constexpr int64_t kLotOctets = int64_t{512} << 20;
+// Directories whose copies wait for their batch hold a descriptor each: at most this many.
 constexpr size_t kLotRepertoires = 256;
-// The paths a batch keeps for its report lines: in a very deep tree each is long, and a
-// batch of them must not grow with the square of the depth.
-constexpr size_t kLotOctetsChemins = size_t{16} << 20;
 // The other way, one fdatasync per copy, measured slower (bench/README.md).
 constexpr bool kSynchroParFichier = false;
 
@@ -82,7 +75,7 @@ bool TropDeDescripteurs(int err) { return err == EMFILE || err == ENFILE; }
 // depth first without recursion: a stack of levels (TNiveau), the paths of the current
 // level kept in one string per side, so that neither the stack nor memory grows more
 // than linearly with depth.
-class TParcours {
+class TParcours : private TSuitePublication {
  public:
   TParcours(bool comparerSeulement, const TSurMessage& surMessage,
             const TSurAvancement& surAvancement, TEtatRun& etat)
@@ -93,17 +86,14 @@ class TParcours {
         fs_(etat.Systeme != nullptr ? *etat.Systeme : platform::SystemeReel()),
         ouvriers_(NombreOuvriers(),
                   [this](std::function<void()> f) { return fs_.DemarrerFil(std::move(f)); }),
-        archive_(fs_, comparerSeulement ? 0 : etat.JoursArchive, etat.DebutRun) {
+        archive_(fs_, comparerSeulement ? 0 : etat.JoursArchive, etat.DebutRun),
+        publication_(ouvriers_, fs_, archive_, kSynchroParFichier, *this) {
     options_.SynchroDonnees = kSynchroParFichier;
-  }
-
-  ~TParcours() {
-    if (lot_ && lot_->flush) ouvriers_.Annuler(lot_->flush);
   }
 
   int Nombre() const { return nombre_; }
 
-  void Signaler(const std::string& texte) {
+  void Signaler(const std::string& texte) override {
     ++nombre_;
     if (surMessage_) surMessage_(texte, nombre_);
   }
@@ -117,6 +107,7 @@ class TParcours {
   void Executer(const std::string& source, const std::string& destination) {
     platform::ElargirLimiteDescripteurs();
     budget_ = TBudget::Pour(platform::LimiteDescripteurs());
+    publication_.DefinirLimiteRepertoires(budget_.lotRepertoires);
     if (!platform::EstRepertoire(source)) {
       Signaler(source + " ==> Répertoire source non accessible");
       return;
@@ -152,7 +143,7 @@ class TParcours {
       });
     }
     Parcourir(std::move(src), err_src, std::move(dst), err_dst);
-    PublierAttente();
+    publication_.Tout();
     if (modifie_ && racine_.Ouvert()) {
       if (int err = fs_.Synchroniser(racine_)) {
         Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +
@@ -181,33 +172,6 @@ class TParcours {
     platform::ProprietesRepertoire props;
     bool enAttenteIci = false;
   };
-  // A destination directory held open while copies into it, or its own attributes, wait
-  // for the batch to be on disk.
-  struct RepertoireEnAttente {
-    TRepertoire rep;
-    uint64_t peripherique = 0;
-  };
-  using Partage = std::shared_ptr<RepertoireEnAttente>;
-  struct Attente {
-    Partage dir;
-    platform::CopieEnAttente copie;
-    std::string source;
-    std::string destination;
-  };
-  struct Finition {
-    Partage dir;
-    EntreeRepertoire source;
-    std::string chemin;
-    bool garder = true;
-  };
-  // A batch closed: its copies and directory attributes wait for its flush.
-  struct Lot {
-    std::vector<Attente> attente;
-    std::vector<Finition> finitions;
-    std::vector<std::pair<uint64_t, int>> synchros;  // (device, error) of each flush
-    PTache flush;
-  };
-
   // Creates the missing destination root, its last component only.
   bool CreerRacine(const std::string& destination, TRepertoire& dst) {
     TRepertoire parent;
@@ -334,7 +298,7 @@ class TParcours {
   int Ouvrir(TRepertoire& rep, const TRepertoire& parent, const std::string& nom) {
     int err = fs_.OuvrirSous(rep, parent, nom);
     if (TropDeDescripteurs(err)) {
-      PublierAttente();
+      publication_.Tout();
       err = fs_.OuvrirSous(rep, parent, nom);
     }
     return err;
@@ -358,7 +322,7 @@ class TParcours {
       TListage::Resultat& r = ici.Attendre();
       const int err = r.errOuverture != 0 ? r.errOuverture : r.errListe;
       if (essai == 0 && TropDeDescripteurs(err)) {
-        PublierAttente();
+        publication_.Tout();
         continue;
       }
       entrees = std::move(r.entrees);
@@ -440,7 +404,7 @@ class TParcours {
       SupprimerSurplus(n->dst, dst, plan);
       if (etat_.Abandon) return nullptr;
     }
-    partage_.reset();
+    publication_.NouveauNiveau();
     {
       TCopiesAvance copies(ouvriers_, fs_, n->src, n->dst, options_, budget_.copiesAvance);
       if (!comparer_ && ouvriers_.Nombre() > 0 && n->dst.Inscriptible()) {
@@ -464,8 +428,8 @@ class TParcours {
       }
       copiesAvance_ = nullptr;
     }
-    n->enAttenteIci = partage_ != nullptr;
-    partage_.reset();
+    n->enAttenteIci = publication_.EnAttenteIci();
+    publication_.NouveauNiveau();
     entrees = {};
     if (PointDeControle()) return nullptr;
     if (comparer_) SignalerSurplus(dst, plan);
@@ -602,161 +566,51 @@ class TParcours {
       Signaler("Fichier non copié, son nom n'est pas correct : " + source);
       return;
     }
-    Attente a{nullptr, {{}, nom}, source, destination};
+    platform::CopieEnAttente copie{{}, nom};
     int err = 0;
-    if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, a.copie.Temporaire)) {
-      err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+    if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, copie.Temporaire)) {
+      err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
     }
     if (Plein(err) || TropDeDescripteurs(err)) {
       // The copies written ahead hold room and descriptors: they are removed, and the level
       // goes on one copy at a time. The waiting copies still hold the room of the files
       // they replace: they are published. Then the copy is tried once more.
       bool libere = copiesAvance_ != nullptr && copiesAvance_->Arreter();
-      if (!attente_.empty() || lot_) {
-        PublierAttente();
+      if (!publication_.Vide()) {
+        publication_.Tout();
         libere = true;
       }
-      if (libere) err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+      if (libere) err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
     }
     // Then the archive gives up its oldest folders, one by one, and at last what this run
     // put in it: the mirror comes first.
     while (Plein(err) && LibererPlace(destination)) {
-      err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, a.copie);
+      err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
     }
     if (err == platform::kPasFichierOrdinaire) {
       Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
     } else if (err == platform::kModifiePendantCopie) {
       Signaler("Fichier modifié pendant la copie, non copié : " + source);
     } else if (err != 0) {
-      ErreurCopie(a, err);
+      Signaler(LigneErreurCopie(source, destination, err));
     } else {
-      if (!partage_) partage_ = Partager(dstRep);
-      if (!partage_) {
-        fs_.Abandonner(dstRep, a.copie);
-        ErreurCopie(a, errno);
-        return;
-      }
-      a.dir = partage_;
-      octetsChemins_ += a.source.size() + a.destination.size();
-      attente_.push_back(std::move(a));
-      octetsEnAttente_ += e.Taille;
       etat_.OctetsCopies += e.Taille;  // for the window's progress display
-      if (attente_.size() >= kLotCopies || octetsEnAttente_ >= kLotOctets ||
-          repertoiresEnAttente_ >= budget_.lotRepertoires || octetsChemins_ >= kLotOctetsChemins) {
-        FermerLot();
-      }
+      publication_.Ajouter(dstRep, std::move(copie), source, destination, e.Taille);
     }
   }
 
   // Room for the mirror, taken from the archive of the file system holding `chemin`: each
   // entry this run archived and now lets go is named, since its old version is lost.
-  bool LibererPlace(const std::string& chemin) {
+  bool LibererPlace(const std::string& chemin) override {
     return archive_.LibererPlace(chemin, [&](const std::string& perdu) {
       Signaler("Place insuffisante : l'ancienne version de " + perdu +
                " n'est pas conservée dans l'archive");
     });
   }
 
-  // A second descriptor on a destination directory, for what waits for the batch.
-  Partage Partager(const TRepertoire& dstRep) {
-    auto p = std::make_shared<RepertoireEnAttente>();
-    int err = fs_.Dupliquer(p->rep, dstRep);
-    if (TropDeDescripteurs(err) && (!attente_.empty() || lot_)) {
-      PublierAttente();
-      err = fs_.Dupliquer(p->rep, dstRep);
-    }
-    if (err != 0) {
-      errno = err;
-      return nullptr;
-    }
-    p->peripherique = p->rep.Peripherique();
-    ++repertoiresEnAttente_;
-    return p;
-  }
-
-  void ErreurCopie(const Attente& a, int err) {
-    Signaler("Erreur lors de la copie du fichier " + a.source + " vers " + a.destination + ". " +
-             TexteErreurSysteme(err));
-  }
-
-  // A full batch goes to disk in the background while the next one fills: a worker
-  // flushes it, and it is published when the next one is full, or with the pair. The
-  // point where a batch is published does not depend on the workers.
-  void FermerLot() {
-    PublierLot();
-    lot_ = std::make_unique<Lot>();
-    lot_->attente.swap(attente_);
-    lot_->finitions.swap(finitions_);
-    octetsEnAttente_ = 0;
-    repertoiresEnAttente_ = 0;
-    octetsChemins_ = 0;
-    Lot* l = lot_.get();
-    if (!options_.SynchroDonnees) {
-      l->flush = ouvriers_.Soumettre([this, l] { Ecrire(*l); });
-    }
-  }
-
-  // Writes a batch to disk: one flush per file system.
-  void Ecrire(Lot& l) {
-    for (const Attente& a : l.attente) {
-      bool fait = false;
-      for (const auto& [p, e] : l.synchros) fait = fait || p == a.dir->peripherique;
-      if (!fait) l.synchros.emplace_back(a.dir->peripherique, fs_.Synchroniser(a.dir->rep));
-    }
-  }
-
-  // Publishes the batch flushed in the background, if any.
-  void PublierLot() {
-    if (!lot_) return;
-    if (lot_->flush) {
-      // A flush that could not run leaves every copy of the batch unpublished.
-      if (const int err = ouvriers_.Attendre(lot_->flush)) {
-        lot_->synchros.clear();
-        for (const Attente& a : lot_->attente)
-          lot_->synchros.emplace_back(a.dir->peripherique, err);
-      }
-    }
-    std::unique_ptr<Lot> l = std::move(lot_);
-    Publier(*l);
-  }
-
-  // Publishes everything waiting: the batch in the background, then the current one.
-  void PublierAttente() {
-    PublierLot();
-    Lot l;
-    l.attente.swap(attente_);
-    l.finitions.swap(finitions_);
-    octetsEnAttente_ = 0;
-    repertoiresEnAttente_ = 0;
-    octetsChemins_ = 0;
-    if (!options_.SynchroDonnees) Ecrire(l);
-    Publier(l);
-  }
-
-  // Gives each copy of a batch written to disk its final name, then each finished
-  // directory its attributes.
-  void Publier(Lot& lot) {
-    for (const Attente& a : lot.attente) {
-      int err = 0;
-      for (const auto& [p, e] : lot.synchros) {
-        if (p == a.dir->peripherique) err = e;
-      }
-      int r = err != 0 ? err : archive_.Publier(a.dir->rep, a.copie, a.destination);
-      // The archive yields to the mirror.
-      while (err == 0 && Plein(r) && LibererPlace(a.destination)) {
-        r = archive_.Publier(a.dir->rep, a.copie, a.destination);
-      }
-      if (r == 0) {
-        ++etat_.NbCopies;
-        modifie_ = true;
-      } else {
-        if (err != 0) fs_.Abandonner(a.dir->rep, a.copie);
-        ErreurCopie(a, r);
-      }
-    }
-    for (const Finition& f : lot.finitions) {
-      AppliquerFinition(f.dir->rep, f.source, f.chemin, f.garder);
-    }
+  void CopiePubliee() override {
+    ++etat_.NbCopies;
+    modifie_ = true;
   }
 
   // Once its contents are done, a directory takes the mode, owner and time of its source;
@@ -770,25 +624,15 @@ class TParcours {
     const bool date =
         props.DeuxSecondes ? (ecart < -2 || ecart > 2) : (ecart != 0 || s.Nanos != d.Nanos);
     // Renames still to come in it would change its time again.
-    const bool attendre = enAttenteIci && (!attente_.empty() || lot_);
-    if (!attendre) {
+    if (!enAttenteIci || publication_.Vide()) {
       if (date || AttributsDifferents(s, d, garder)) AppliquerFinition(dstRep, s, dst, garder);
-      return;
-    }
-    Partage p = Partager(dstRep);
-    if (!p) {
+    } else if (!publication_.Differer(dstRep, std::move(s), dst, garder)) {
       Signaler("Impossible de modifier les attributs de " + dst);
-      return;
-    }
-    octetsChemins_ += dst.size();
-    finitions_.push_back({std::move(p), std::move(s), dst, garder});
-    if (repertoiresEnAttente_ >= budget_.lotRepertoires || octetsChemins_ >= kLotOctetsChemins) {
-      FermerLot();
     }
   }
 
   void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
-                         const std::string& dst, bool garder) {
+                         const std::string& dst, bool garder) override {
     platform::OptionsCopie o = options_;
     o.GarderDroits = garder;
     if (fs_.AppliquerAttributsRepertoire(dstRep, s, o) != 0) {
@@ -840,16 +684,10 @@ class TParcours {
   TRepertoire racine_;  // the destination root, for its flush at the end
   platform::ProprietesRepertoire props_;
   platform::OptionsCopie options_;
-  std::vector<Attente> attente_;
-  std::vector<Finition> finitions_;
-  std::unique_ptr<Lot> lot_;               // the batch being flushed in the background
   TCopiesAvance* copiesAvance_ = nullptr;  // the current level's copies written ahead
-  Partage partage_;  // the current level's destination, once a copy waits there
-  int64_t octetsEnAttente_ = 0;
-  size_t repertoiresEnAttente_ = 0;
-  size_t octetsChemins_ = 0;
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end
   TArchive archive_;
+  TPublication publication_;  // after the archive, which it uses
 };
 
 // A source that holds nothing while its destination holds something is far more often a
