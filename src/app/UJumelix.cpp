@@ -37,6 +37,10 @@ const char* const kTexteSauvegarde =
     "programme.";
 const char* const kTitreSauvegarde = "Sauvegarder les changements";
 
+const char* const kTitreCiblesEnConflit = "Répertoires cibles en conflit";
+// Beyond this, the question says how many more: ten pairs with one destination make 45.
+constexpr size_t kNbConflitsMontres = 5;
+
 std::string TexteFinService(int32_t nb_erreurs) {
   return "Synchronisation terminée. Nombre d'erreurs " + std::to_string(nb_erreurs);
 }
@@ -44,6 +48,21 @@ std::string TexteFinService(int32_t nb_erreurs) {
 std::function<int()>& JoursArchiveInstalles() {
   static std::function<int()> jours;
   return jours;
+}
+
+// Why service mode must not run a list file of these lines, as its log line; empty when it
+// may.
+std::string RefusListeService(const std::vector<std::string>& lignes, const std::string& chemin) {
+  if (const TDiagnosticListe d = DiagnostiquerListe(lignes); d.defaut != TDefautListe::Aucun)
+    return TexteDefautListe(d, chemin);
+  // Every pair being whole, the destinations are lines 4, 6, 8... of the file.
+  std::vector<TCibleListe> cibles;
+  for (size_t i = 3; i < lignes.size(); i += 2) {
+    if (!EstBlanc(lignes[i]))
+      cibles.push_back({static_cast<int>(i) + 1, CheminDeCellule(lignes[i])});
+  }
+  const std::vector<TCiblesEnConflit> conflits = CiblesEnConflit(cibles);
+  return conflits.empty() ? std::string() : TexteListeCiblesEnConflit(conflits.front(), chemin);
 }
 
 }  // namespace
@@ -384,9 +403,9 @@ bool TJumelix::LireFichierListe(const std::string& chemin) {
   } else if (mode_service_) {
     // Unattended, a list that cannot be trusted is not run at all: its rows are not even
     // loaded. The window loads it, so that the user sees what is wrong, and warns before
-    // a run that would skip a half-filled row.
-    if (const TDiagnosticListe d = DiagnostiquerListe(lignes); d.defaut != TDefautListe::Aucun) {
-      ErreurListeService(TexteDefautListe(d, chemin));
+    // a run that would skip a half-filled row or let two rows overwrite one another.
+    if (const std::string refus = RefusListeService(lignes, chemin); !refus.empty()) {
+      ErreurListeService(refus);
       grille_.DefinirLignesReference(std::move(lignes));
       return false;
     }
@@ -615,6 +634,27 @@ bool TJumelix::AccepterLignesIncompletes() {
                       TIconeMessage::Question) == TReponseMessage::Ok;
 }
 
+bool TJumelix::AccepterCiblesEnConflit() {
+  std::vector<TCibleListe> cibles;
+  for (int l = 1; l < grille_.NbLignes(); ++l) {
+    std::string cible = CheminDeCellule(grille_.Cellule(kColCible, l));
+    if (!cible.empty() && !CheminDeCellule(grille_.Cellule(kColSource, l)).empty())
+      cibles.push_back({l, std::move(cible)});
+  }
+  const std::vector<TCiblesEnConflit> conflits = CiblesEnConflit(cibles);
+  if (conflits.empty()) return true;
+  std::string texte = "Des lignes du tableau écrivent dans le même répertoire cible :\n";
+  const size_t montres = std::min(conflits.size(), kNbConflitsMontres);
+  for (size_t k = 0; k < montres; ++k) texte += "- " + TexteCiblesEnConflit(conflits[k]) + "\n";
+  if (conflits.size() > montres)
+    texte += "- et " + std::to_string(conflits.size() - montres) + " autre(s) cas\n";
+  texte +=
+      "La synchronisation de l'une de ces lignes écrasera ce que l'autre y a copié.\n"
+      "Synchroniser quand même ?";
+  return vue_.Message(texte, kTitreCiblesEnConflit, TBoutonsMessage::OuiNon,
+                      TIconeMessage::Question) == TReponseMessage::Oui;
+}
+
 void TJumelix::ButtonComparerClick() {
   if (en_cours_) return;
   if (!AccepterLignesIncompletes()) return;
@@ -623,7 +663,7 @@ void TJumelix::ButtonComparerClick() {
 
 void TJumelix::ButtonSynchroniserClick() {
   if (en_cours_) return;
-  if (!AccepterLignesIncompletes()) return;
+  if (!AccepterLignesIncompletes() || !AccepterCiblesEnConflit()) return;
   if (vue_.Message(kTexteConfirmation, kTitreConfirmation, TBoutonsMessage::OkAnnuler,
                    TIconeMessage::Question) == TReponseMessage::Ok)
     Executer(false);

@@ -178,6 +178,10 @@ class TJumelix {
   // Before a run from the window: when some rows have one directory only (a list file
   // with a line missing shows that way), asks whether to run without them.
   bool AccepterLignesIncompletes();
+  // Before a synchronisation from the window: when two rows write to the same directory
+  // or one inside the other, says which and asks whether to go on. A comparison changes
+  // nothing and asks nothing.
+  bool AccepterCiblesEnConflit();
   void FinDeRun(bool ComparerSeulement);
   void EnvoyerMailSiDu();
   // The run's log lines wait in a buffer and reach the window in batches: at check

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TempTree.h"
+
 namespace jumelix {
 namespace {
 
@@ -58,6 +60,36 @@ TEST(DiagnosticListe, TextsNameTheFaultTheLineAndTheFile) {
   EXPECT_EQ(TexteDefautListe({D::RienASynchroniser, 0}, f),
             "ERREUR : Rien à synchroniser, le fichier liste ne contient aucun couple de "
             "répertoires : /l.ini");
+}
+
+// The destinations of lines 4, 6, 8...; a conflict reads "4=6" (one directory) or "4>6"
+// (line 6 inside line 4).
+TEST(CiblesEnConflit, SameOrNestedByTextAndByTheDirectoriesOnDisk) {
+  test::TempTree t;
+  t.Repertoire("sauve/photos");
+  t.Repertoire("Casse");
+  t.Repertoire("casse");  // where the disk tells letter case apart
+  t.Lien("lien", t / "sauve");
+  const std::string m = t / "absent";
+  const std::pair<V, V> cas[] = {
+      {{m + "/sauve", m + "/sauve/"}, {"4=6"}},
+      {{m + "/sauve/photos", m + "/sauve", "/"}, {"6>4", "8>4", "8>6"}},
+      {{m + "/data/a", m + "/data/ab", t / "sauve/photos", t / "casse"}, {}},
+      {{t / "sauve", t / "lien", t / "lien/photos/"}, {"4=6", "4>8", "6>8"}},
+      {{t / "lien/neuve", t / "sauve/neuve/x"}, {"4>6"}},  // both missing, behind a link
+      {{m + "/Sauve", m + "/sauve/x"}, {"4>6"}},           // one directory on vfat
+      {{t / "Casse", t / "casse"}, {}},
+  };
+  for (const auto& [chemins, attendu] : cas) {
+    std::vector<TCibleListe> cibles;
+    for (size_t i = 0; i < chemins.size(); ++i)
+      cibles.push_back({static_cast<int>(4 + 2 * i), chemins[i]});
+    V trouves;
+    for (const TCiblesEnConflit& c : CiblesEnConflit(cibles))
+      trouves.push_back(std::to_string(c.englobante.ligne) + (c.meme_repertoire ? "=" : ">") +
+                        std::to_string(c.englobee.ligne));
+    EXPECT_EQ(trouves, attendu) << ::testing::PrintToString(chemins);
+  }
 }
 
 }  // namespace

@@ -744,6 +744,37 @@ TEST_F(JumelixTest, TheWindowLoadsAShiftedListAndWarnsBeforeRunning) {
   EXPECT_EQ(vue.messages.size(), 3u);
 }
 
+TEST_F(JumelixTest, OnlySynchroniserAsksBeforeRowsOverwriteOneAnother) {
+  Rangees({{"/s1", "/sauve"}, {"/s2", "/autre"}, {"/s3", "/sauve/photos"}});
+  j.ButtonComparerClick();
+  EXPECT_TRUE(vue.messages.empty());
+  vue.reponses = {TReponseMessage::Non};
+  j.ButtonSynchroniserClick();
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].titre, "Répertoires cibles en conflit");
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::OuiNon);
+  EXPECT_EQ(vue.messages[0].icone, TIconeMessage::Question);
+  EXPECT_EQ(vue.messages[0].texte,
+            "Des lignes du tableau écrivent dans le même répertoire cible :\n"
+            "- le répertoire cible de la ligne 3 (« /sauve/photos ») est à l'intérieur de celui "
+            "de la ligne 1 (« /sauve »)\n"
+            "La synchronisation de l'une de ces lignes écrasera ce que l'autre y a copié.\n"
+            "Synchroniser quand même ?");
+  EXPECT_EQ(g_appels.size(), 3u);  // the comparison's only
+  // Going on leads to the usual confirmation.
+  vue.reponses = {TReponseMessage::Oui, TReponseMessage::Ok};
+  j.ButtonSynchroniserClick();
+  EXPECT_EQ(vue.messages.size(), 3u);
+  ASSERT_EQ(g_appels.size(), 6u);
+  EXPECT_FALSE(g_appels.back().comparer);
+
+  // Six rows on one destination make 15 conflicts: the question names five.
+  Rangees({{"/1", "/d"}, {"/2", "/d"}, {"/3", "/d"}, {"/4", "/d"}, {"/5", "/d"}, {"/6", "/d"}});
+  j.ButtonSynchroniserClick();
+  EXPECT_NE(vue.messages.back().texte.find("(« /d » et « /d »)\n- et 10 autre(s) cas\nLa "),
+            std::string::npos);
+}
+
 TEST_F(JumelixTest, ControlCharactersOfTheWalkNeverSplitALine) {
   Rangees({{"/s1", "/d1"}});
   g_scripts["/s1"] = {{Etape::Ligne, "/d1/a\nSynchronisation terminée. Nombre d'erreurs 0"}};

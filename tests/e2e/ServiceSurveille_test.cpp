@@ -147,19 +147,18 @@ TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
   platform::TVerrouRepertoire autre_run;
   ASSERT_EQ(autre_run.Prendre(d), 0);
 
-  // The list names the destination with a trailing "/" and through a link: same directory.
-  arbre_.Lien("travail/lien", d);
-  const std::string liste = arbre_.Fichier(
-      "travail/l.ini", ListeFichier({s, d + "/", s, arbre_.Chemin("travail/lien"), s2, d2}));
-  EXPECT_EQ(Service(liste), 1);
+  // Lists name the destination with a trailing "/" or through a link: same directory. (One
+  // list naming it both ways is refused before any pair.)
+  const std::string lien = arbre_.Lien("travail/lien", d);
+  EXPECT_EQ(Service(arbre_.Fichier("travail/l.ini", ListeFichier({s, d + "/", s2, d2}))), 1);
+  EXPECT_EQ(Service(arbre_.Fichier("travail/lien.ini", ListeFichier({s, lien}))), 1);
   EXPECT_EQ(Fichiers(d), V{"vieux"});
   EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");
   const V j = Journal();
-  ASSERT_EQ(j.size(), 6u);
+  ASSERT_EQ(j.size(), 9u);
   EXPECT_EQ(j[1], "Abandon : une autre synchronisation de " + d + " est en cours");
-  EXPECT_EQ(j[2], "Abandon : une autre synchronisation de " + arbre_.Chemin("travail/lien") +
-                      " est en cours");
-  EXPECT_EQ(j[4], "Synchronisation terminée. Nombre d'erreurs 2");
+  EXPECT_EQ(j[3], "Synchronisation terminée. Nombre d'erreurs 1");
+  EXPECT_EQ(j[6], "Abandon : une autre synchronisation de " + lien + " est en cours");
 
   // Once the other run is over, the next one does the work, and leaves no lock behind.
   autre_run.Liberer();

@@ -241,6 +241,8 @@ TEST_F(ServiceTest, AListThatCannotBeTrustedStopsBeforeAnyPair) {
   const std::string docs = arbre_.Chemin("docs"), sauve_docs = arbre_.Chemin("sauve-docs");
   const std::string photos = arbre_.Chemin("photos"),
                     sauve_photos = arbre_.Chemin("sauve-photos");
+  const std::string lien = arbre_.Lien("lien-sauve", sauve_docs);
+  const std::string recopie = "chaque couple écraserait ce que l'autre y a copié : ";
   const std::string titres = "Répertoire source\r\nRépertoire cible\r\n";
   struct Cas {
     std::string contenu, erreur;
@@ -261,6 +263,14 @@ TEST_F(ServiceTest, AListThatCannotBeTrustedStopsBeforeAnyPair) {
        "cible : "},
       {titres, "ERREUR : Rien à synchroniser, le fichier liste ne contient aucun couple de "
                "répertoires : "},
+      // Every night the second pair would overwrite the first one's mirror.
+      {titres + docs + "\r\n" + sauve_docs + "\r\n\r\n\r\n" + photos + "\r\n" + lien + "/\r\n",
+       "ERREUR : Fichier liste incorrect, les lignes 4 et 8 désignent le même répertoire cible " +
+           ("(« " + sauve_docs + " » et « " + lien + " ») : ") + recopie},
+      {titres + photos + "\r\n" + sauve_docs + "/photos\r\n" + docs + "\r\n" + sauve_docs + "\r\n",
+       "ERREUR : Fichier liste incorrect, le répertoire cible de la ligne 4 (« " + sauve_docs +
+           "/photos ») est à l'intérieur de celui de la ligne 6 (« " + sauve_docs +
+           " ») : " + recopie},
   };
   for (const Cas& k : cas) {
     std::remove(journal_.c_str());
@@ -273,6 +283,7 @@ TEST_F(ServiceTest, AListThatCannotBeTrustedStopsBeforeAnyPair) {
                             "Synchronisation terminée. Nombre d'erreurs 1",
                             "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0", ""}));
     EXPECT_EQ(TempTree::Lire(docs + "/rapport.odt"), "rapport");
+    EXPECT_EQ(TempTree::Noms(sauve_docs), V{"rapport.odt"});
     EXPECT_EQ(TempTree::Lire(sauve_docs + "/rapport.odt"), "ancien rapport");
     EXPECT_EQ(TempTree::Noms(photos), V{"ete.jpg"});
     EXPECT_EQ(TempTree::Lire(photos + "/ete.jpg"), "photo");
