@@ -199,9 +199,9 @@ class TParcours : private TSuitePublication {
   // pair is changed then.
   bool ArchiveSure(const TRepertoire& dst, const std::string& destination) {
     EntreeRepertoire e;
-    const int err = fs_.DecrireEntree(dst, kNomArchive, e);
-    if (err == ENOENT) return true;
-    if (err == 0 && e.Genre == GenreEntree::Repertoire && e.Uid == geteuid()) return true;
+    // Not there, or not to be looked at (the walk then reports the root as unreadable).
+    if (fs_.DecrireEntree(dst, kNomArchive, e) != 0) return true;
+    if (e.Genre == GenreEntree::Repertoire && e.Uid == geteuid()) return true;
     Signaler("Abandon : " + Joindre(destination, kNomArchive) +
              " n'est pas un répertoire d'archive appartenant à l'utilisateur, la destination " +
              "n'est pas modifiée");
