@@ -91,7 +91,8 @@ bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
   while (pris_ < copies_.size() && copies_[pris_]->indice <= indice) {
     Copie& c = *copies_[pris_++];
     if (!c.tache) continue;
-    ouvriers_.Attendre(c.tache);
+    // A copy that threw fails with what it threw; it named no temporary entry.
+    if (const int e = ouvriers_.Attendre(c.tache); e != 0) c.err = e;
     octets_ -= c.taille;
     if (c.indice == indice) {
       err = c.err;

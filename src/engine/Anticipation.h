@@ -1,7 +1,9 @@
 // What the workers do ahead of the walk within one level: list the subdirectories it will
 // enter, and write the copies it will make. The walk takes each result at the point where
 // a one-thread walk would have made it, so its report lines and counters keep their order;
-// whatever it does not take is cancelled or undone when the level ends.
+// whatever it does not take is cancelled or undone when the level ends. Nothing is done
+// ahead once the pool has no worker (none could start): what was queued before is done by
+// the walk when it takes it.
 #pragma once
 
 #include <cstddef>
@@ -80,7 +82,7 @@ class TCopiesAvance {
   void Ajouter(size_t indice, const std::string& nom, int64_t taille);
   void Lancer();
   // True when the copy of the entry `indice` was made ahead: `err` and `temporaire` are
-  // EcrireCopie's result.
+  // EcrireCopie's result (when it threw: that as an errno value, and no temporary name).
   bool Prendre(size_t indice, int& err, std::string& temporaire);
   // Stops copying ahead in this level: what was written and not taken is removed (the
   // disk is full: the walk goes on one copy at a time). True when something was stopped.

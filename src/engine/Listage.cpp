@@ -10,6 +10,8 @@ namespace {
 // Entries described by one task: enough to pay for the hand-over, few enough that a large
 // directory keeps every worker busy.
 constexpr size_t kTailleTranche = 64;
+// An entry whose slice has not described it (yet, or at all when the slice threw).
+constexpr int kNonDecrite = -1;
 }  // namespace
 
 TListage::TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
@@ -39,7 +41,7 @@ void TListage::Lister() {
   std::vector<uint64_t> inodes;
   res_.errListe = fs_.LireNoms(res_.rep, noms_, inodes);
   res_.entrees.resize(noms_.size());
-  erreurs_.assign(noms_.size(), 0);
+  erreurs_.assign(noms_.size(), kNonDecrite);
   ordre_.resize(noms_.size());
   for (size_t i = 0; i < ordre_.size(); ++i) ordre_[i] = i;
   std::sort(ordre_.begin(), ordre_.end(),
@@ -48,6 +50,8 @@ void TListage::Lister() {
     Decrire(0, noms_.size());  // one slice: no hand-over
     return;
   }
+  // Every slice queued is kept, so that it is waited for or cancelled before this object goes.
+  tranches_.reserve((noms_.size() + kTailleTranche - 1) / kTailleTranche);
   for (size_t debut = 0; debut < noms_.size(); debut += kTailleTranche) {
     const size_t fin = std::min(noms_.size(), debut + kTailleTranche);
     tranches_.push_back(ouvriers_.Soumettre([this, debut, fin] { Decrire(debut, fin); }));
@@ -64,12 +68,30 @@ void TListage::Decrire(size_t debut, size_t fin) {
 TListage::Resultat& TListage::Attendre() {
   if (attendu_) return res_;
   attendu_ = true;
-  ouvriers_.Attendre(tache_);
-  for (const PTache& t : tranches_) ouvriers_.Attendre(t);
+  const int errTache = ouvriers_.Attendre(tache_);
+  // Waited for even when the listing threw: they write into this object. The entries a
+  // slice did not describe because it threw fail with what it threw.
+  for (size_t k = 0; k < tranches_.size(); ++k) {
+    const int err = ouvriers_.Attendre(tranches_[k]);
+    if (err == 0) continue;
+    const size_t fin = std::min(noms_.size(), (k + 1) * kTailleTranche);
+    for (size_t j = k * kTailleTranche; j < fin; ++j) {
+      if (erreurs_[ordre_[j]] == kNonDecrite) erreurs_[ordre_[j]] = err;
+    }
+  }
+  if (errTache != 0) {
+    // A listing that threw part way: nothing it read is certain.
+    if (res_.rep.Ouvert()) {
+      res_.errListe = errTache;
+    } else {
+      res_.errOuverture = errTache;
+    }
+    erreurs_.clear();
+  }
   // In file-system order: an entry gone since it was read is skipped; the first one that
   // cannot be described ends the listing there.
   size_t garde = 0;
-  for (size_t i = 0; i < res_.entrees.size(); ++i) {
+  for (size_t i = 0; i < erreurs_.size(); ++i) {
     if (erreurs_[i] == ENOENT) continue;
     if (erreurs_[i] != 0) {
       if (res_.errListe == 0) res_.errListe = erreurs_[i];

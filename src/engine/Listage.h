@@ -1,6 +1,8 @@
 // A directory listed by the workers (TOuvriers): its names read in one request, then its
 // entries described in slices, several at a time, so that a cold disk has many requests
-// to serve and a warm cache spreads over the cores.
+// to serve and a warm cache spreads over the cores. Made, waited for and destroyed by one
+// thread (the walk's); a listing or slice that throws fails the listing with that errno,
+// as a directory that cannot be read does.
 #pragma once
 
 #include <memory>
@@ -17,8 +19,10 @@ class TListage {
  public:
   struct Resultat {
     platform::TRepertoire rep;  // the directory listed (open while the result is kept)
-    int errOuverture = 0;
-    int errListe = 0;  // the first failure in file-system order; the entries before it stay
+    int errOuverture = 0;       // also when the listing threw before the directory was open
+    // The first failure in file-system order; the entries before it stay. A listing that
+    // threw once the directory was open keeps none.
+    int errListe = 0;
     std::vector<platform::EntreeRepertoire> entrees;  // "." and ".." included
   };
 
@@ -53,5 +57,6 @@ class TListage {
   PTache tache_;
   bool attendu_ = false;
 };
+
 
 }  // namespace jumelix

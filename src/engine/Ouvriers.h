@@ -1,6 +1,9 @@
 // A small pool of worker threads for the file-system requests of one walk (listings,
 // descriptions, copies), so that the disk has several requests to serve at once. The walk
-// itself, its report lines and its callbacks stay on the calling thread.
+// itself, its report lines and its callbacks stay on the calling thread. Any thread may
+// queue, wait for or cancel a task. A worker that cannot be started (a limit on threads)
+// leaves the pool with those it has, or none: every task still runs, on the thread that
+// waits for it. A task that throws still finishes; what it threw is kept as an errno value.
 #pragma once
 
 #include <atomic>
@@ -20,6 +23,10 @@ class TTache {
  public:
   explicit TTache(std::function<void()> travail) : travail_(std::move(travail)) {}
   bool Finie() const { return etat_.load(std::memory_order_acquire) == kFinie; }
+  // Once finished: 0 when the work returned, ECANCELED when it was cancelled before it ran,
+  // else what it threw as an errno value: ENOMEM for std::bad_alloc, the code of a
+  // std::system_error that carries an errno value, EIO for anything else. 0 until then.
+  int Erreur() const { return Finie() ? erreur_ : 0; }
 
  private:
   friend class TOuvriers;
@@ -29,24 +36,28 @@ class TTache {
     return etat_.compare_exchange_strong(e, kEnCours, std::memory_order_acq_rel);
   }
   std::function<void()> travail_;
+  int erreur_ = 0;  // written before the task is marked finished, never after
   std::atomic<int> etat_{kEnAttente};
 };
 
 using PTache = std::shared_ptr<TTache>;
 
-// Starts a worker thread; empty: std::thread.
-using TDemarreur = std::function<std::thread(std::function<void()>)>;
-
 class TOuvriers {
  public:
-  // At most `nombre` workers, started as tasks come; 0: every task runs on the thread
-  // that waits for it, in order.
+  // Starts one worker running `boucle`, or throws (std::system_error, as std::thread does).
+  using TDemarreur = std::function<std::thread(std::function<void()> boucle)>;
+
+  // At most `nombre` workers, started by `demarreur` (empty: std::thread) as tasks come;
+  // 0: every task runs on the thread that waits for it, in order. Once a worker fails to
+  // start, the pool starts no other.
   explicit TOuvriers(int nombre, TDemarreur demarreur = {});
   ~TOuvriers();  // cancels what nobody took, waits for what runs
   TOuvriers(const TOuvriers&) = delete;
   TOuvriers& operator=(const TOuvriers&) = delete;
 
-  int Nombre() const { return max_; }
+  // The workers the pool may have: `nombre`, or those it had when one failed to start.
+  // 0: every task runs on a thread that waits for it.
+  int Nombre() const { return max_.load(std::memory_order_relaxed); }
   // Queues a task; the most recently queued one is taken first (the walk goes depth
   // first: what it needs next was queued last).
   PTache Soumettre(std::function<void()> travail);
@@ -55,13 +66,15 @@ class TOuvriers {
   static PTache Creer(std::function<void()> travail) {
     return std::make_shared<TTache>(std::move(travail));
   }
-  // Returns once `t` has run: runs it here when no worker has taken it yet.
+  // Returns once `t` has finished, running it here when no worker has taken it yet;
+  // returns its Erreur(). Whatever the task throws stays in the task.
   int Attendre(const PTache& t);
   // Makes sure `t` will not run: returns at once when it had not started (it never will),
   // or once it has finished.
   void Annuler(const PTache& t);
 
  private:
+  bool Demarrer();
   void Boucle();
   void Executer(TTache& t);
 
@@ -70,9 +83,9 @@ class TOuvriers {
   std::condition_variable fini_;     // a task finished
   std::deque<PTache> file_;
   bool arret_ = false;
-  const int max_;
+  std::atomic<int> max_;  // lowered, under m_, when a worker fails to start
+  int inactifs_ = 0;      // workers waiting for a task
   TDemarreur demarreur_;
-  int inactifs_ = 0;  // workers waiting for a task
   std::vector<std::thread> fils_;
 };
 

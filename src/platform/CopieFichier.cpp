@@ -237,8 +237,8 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
       }
     }
     if (r != 0) return r;
+    attente.Temporaire = tmp.nom();  // first: if this throws, the entry is removed
     tmp.Valider();
-    attente.Temporaire = tmp.nom();
     return 0;
   });
 }

@@ -4,18 +4,25 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
 #include <regex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "shared/URoutines.h"
 #include "support/LancerProgramme.h"
+#include "support/ProcessusFils.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -29,11 +36,12 @@ using Resultat = test::TResultatProgramme;
 // Runs the program with exactly `arguments` (no shell), in `repertoire`, with an environment
 // holding only PATH, LC_ALL=C, HOME and, when given, XDG_STATE_HOME: no DISPLAY at all.
 pid_t Demarrer(const V& arguments, const std::string& repertoire, const std::string& home,
-               const std::string* xdg_state_home, const V& env_en_plus = {}) {
+               const std::string* xdg_state_home, const V& env_en_plus = {},
+               const std::function<void()>& preparer = {}) {
   V env = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + home};
   if (xdg_state_home) env.push_back("XDG_STATE_HOME=" + *xdg_state_home);
   env.insert(env.end(), env_en_plus.begin(), env_en_plus.end());
-  return test::DemarrerProgramme(arguments, env, repertoire);
+  return test::DemarrerProgramme(arguments, env, repertoire, preparer);
 }
 
 Resultat Attendre(pid_t pid, const std::string& repertoire) {
@@ -129,6 +137,46 @@ TEST_F(ServiceTest, SynchronisesEveryPairAndLogsTheReport) {
   EXPECT_EQ(TempTree::Lire(d1 + "/a.txt"), "alpha");
   EXPECT_EQ(TempTree::Lire(d1 + "/sous/b.txt"), "beta");
   EXPECT_EQ(TempTree::Lire(s1 + "/a.txt"), "alpha");  // the source is only read
+}
+
+// Where no thread can start (a systemd TasksMax, a container's limit), the walk does
+// without workers and the run ends with its report. The limit does not bind root: the run
+// is made as an unprivileged user, in a tree given to that user.
+TEST_F(ServiceTest, ARunWhereNoThreadCanStartEndsWithItsReport) {
+  const auto limiter = [] {
+    if (geteuid() == 0) test::DevenirNobody();
+    const rlimit un = {1, 1};
+    if (setrlimit(RLIMIT_NPROC, &un) != 0) _exit(98);
+  };
+  DeuxArbres("s", "d");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string liste = arbre_.Fichier("travail/liste.ini", ListeFichier({s, d}));
+  if (geteuid() == 0) {
+    ASSERT_EQ(lchown(arbre_.Racine().c_str(), test::kIdNobody, test::kIdNobody), 0);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(arbre_.Racine())) {
+      ASSERT_EQ(lchown(e.path().c_str(), test::kIdNobody, test::kIdNobody), 0) << e.path();
+    }
+  }
+  const std::string racine = arbre_.Racine();
+  const std::optional<std::string> sonde = test::ExecuterDansFils(limiter, [&]() -> std::string {
+    if (access(JUMELIX_BINARY, X_OK) != 0 || access(racine.c_str(), W_OK | X_OK) != 0) {
+      return "the program or the tree cannot be reached";
+    }
+    try {
+      std::thread([] {}).join();
+      return "a thread starts all the same";
+    } catch (const std::system_error&) {
+      return "";
+    }
+  });
+  if (sonde != "") GTEST_SKIP() << "no limit on threads here: " << sonde.value_or("setup failed");
+
+  Resultat r = Attendre(Demarrer({"/S", liste}, travail_, home_, &etat_, {}, limiter), travail_);
+  EXPECT_EQ(r.code, 0) << r.erreurs;
+  EXPECT_EQ(Journal(), (V{"***** Debut synchronisation, fichier " + liste + " *****",
+                          s + " et " + d + " =", "Synchronisation terminée. Nombre d'erreurs 0",
+                          "Nombre de fichiers copiés 2 ; Supprimés 1 ; identiques 0", ""}));
+  EXPECT_EQ(TempTree::Lire(d + "/sous/b.txt"), "beta");
 }
 
 TEST_F(ServiceTest, AFileDeletedByMistakeIsRecoveredFromTheArchiveAfterTheNightlyRun) {

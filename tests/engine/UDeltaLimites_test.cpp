@@ -226,5 +226,39 @@ TEST_F(Limites, FailuresOfTheFileSystemBecomeLinesOfThePair) {
   }
 }
 
+TEST_F(Limites, ThreadsThatCannotStartLeaveTheResultAsItWas) {
+  // systemd's TasksMax, RLIMIT_NPROC, a container: the walk goes on with the workers it
+  // could start, or none, and reports what it reports with all of them.
+  for (int i = 0; i < 30; ++i) {
+    Fichier("src/r" + std::to_string(i % 6) + "/f" + std::to_string(i), std::to_string(i));
+  }
+  Fichier("dst/trop");
+  Fichier("dst/r0/vieux");
+  for (bool comparer : {true, false}) {
+    for (int demarres : {0, 1, 3}) {
+      std::string copie = t.Chemin("copie");
+      ASSERT_EQ(
+          std::system(("rm -rf '" + copie + "' && cp -a '" + D + "' '" + copie + "'").c_str()), 0);
+      SystemeFautif fs;
+      fs.Echouer(Operation::DemarrerFil, EAGAIN, {}, -1, demarres);
+      Bilan avec = Traiter(comparer, 30, &fs);
+      std::swap(D, copie);
+      Bilan sans = Traiter(comparer, 30);
+      std::swap(D, copie);
+      for (std::string& l : sans.lignes) {
+        for (size_t p; (p = l.find(copie)) != std::string::npos;) l.replace(p, copie.size(), D);
+      }
+      EXPECT_EQ(avec.lignes, sans.lignes) << demarres;
+      EXPECT_EQ(avec.copies, sans.copies) << demarres;
+      EXPECT_EQ(avec.supprimes, sans.supprimes) << demarres;
+      EXPECT_EQ(avec.identiques, sans.identiques) << demarres;
+      if (comparer) {
+        EXPECT_EQ(avec.lignes.size(), 17u);
+      }
+    }
+  }
+  EXPECT_EQ(test::EcartsRsync(S, D, "--exclude=/.jumelix-archive"), "");
+}
+
 }  // namespace
 }  // namespace jumelix

@@ -14,10 +14,13 @@
 #include <random>
 #include <thread>
 
+#include "engine/Listage.h"
 #include "engine/Ouvriers.h"
 #include "engine/UDelta.h"
 #include "platform/FileSystem.h"
+#include "shared/UMessErreurs.h"
 #include "support/BilanParcours.h"
+#include "support/SystemeFautif.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -163,6 +166,29 @@ TEST(Parallele, CopiesWrittenAheadGiveWayOnAFullDisk) {
     EXPECT_EQ(EcartsRsync(S, D), "") << n;
     EXPECT_TRUE(Temporaires(D).empty()) << n;
     umount(D.c_str());
+  }
+}
+
+// A listing that throws, made ahead by a worker or by the walk itself, whole or in one of
+// its slices, fails its directory alone, as one that cannot be read.
+TEST(Parallele, AListingThatThrowsFailsItsDirectoryAlone) {
+  for (int n : {0, 4}) {
+    Ouvriers o(n);
+    TempTree t;
+    const std::string S = t.Chemin("src"), D = t.Chemin("dst");
+    for (const std::string r : {"a", "b", "c"}) t.Fichier("src/" + r + "/f", "f");
+    for (int i = 0; i < 200; ++i) t.Fichier("src/b/f" + std::to_string(i));
+    t.Fichier("src/b/piege");
+    t.Fichier("dst/c/piege");
+    test::SystemeFautif fs;
+    fs.Jeter(platform::Operation::Decrire, "piege");
+    TEtatRun etat;
+    etat.Systeme = &fs;
+    const Bilan b = Traiter(S, D, false, {}, &etat);
+    EXPECT_EQ(b.Tries(), (Lignes{"Erreur " + TexteErreurSysteme(ENOMEM) + " " + S + "/b",
+                                 "Erreur en lisant le répertoire " + D + "/c"}))
+        << n << " workers";
+    EXPECT_EQ(TempTree::Lire(D + "/a/f"), "f") << n;
   }
 }
 

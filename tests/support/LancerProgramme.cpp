@@ -10,7 +10,7 @@ namespace jumelix::test {
 
 pid_t DemarrerProgramme(const std::vector<std::string>& arguments,
                         const std::vector<std::string>& environnement,
-                        const std::string& repertoire) {
+                        const std::string& repertoire, const std::function<void()>& preparer) {
   const std::string sortie = repertoire + "/.stdout", erreurs = repertoire + "/.stderr";
   pid_t pid = fork();
   if (pid == 0) {
@@ -23,6 +23,7 @@ pid_t DemarrerProgramme(const std::vector<std::string>& arguments,
     int e = open(erreurs.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(repertoire.c_str()) != 0)
       _exit(126);
+    if (preparer) preparer();
     execve(JUMELIX_BINARY, argv.data(), envp.data());
     _exit(127);
   }

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,11 @@ struct TResultatProgramme {
 };
 
 // Starts the program and returns its pid at once; its output goes to `repertoire`/.stdout
-// and .stderr until AttendreProgramme collects them.
+// and .stderr until AttendreProgramme collects them. `preparer`, when given, runs in the
+// child just before the program starts: to drop rights or set limits.
 pid_t DemarrerProgramme(const std::vector<std::string>& arguments,
                         const std::vector<std::string>& environnement,
-                        const std::string& repertoire);
+                        const std::string& repertoire, const std::function<void()>& preparer = {});
 
 // Waits for the program, reads and removes its two output files.
 TResultatProgramme AttendreProgramme(pid_t pid, const std::string& repertoire);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ class SystemeFautif : public platform::TSystemeFichiers {
     std::lock_guard<std::mutex> l(m_);
     regles_.push_back({op, err, std::move(nom), fois, apres});
   }
+  // `op` throws std::bad_alloc for the name `nom`, as an exhausted memory would.
+  void Jeter(platform::Operation op, std::string nom) { Echouer(op, kJeter, std::move(nom)); }
   // Faults given so far.
   int Fautes() const {
     std::lock_guard<std::mutex> l(m_);
@@ -37,12 +40,14 @@ class SystemeFautif : public platform::TSystemeFichiers {
       }
       if (r.fois > 0) --r.fois;
       ++fautes_;
+      if (r.err == kJeter) throw std::bad_alloc();
       return r.err;
     }
     return 0;
   }
 
  private:
+  static constexpr int kJeter = -1000;
   struct Regle {
     platform::Operation op;
     int err;
