@@ -744,7 +744,8 @@ class TParcours {
         ++etat_.NbCopies;
         modifie_ = true;
       } else {
-        if (err != 0) fs_.Abandonner(a.dir->rep, a.copie);
+        // The archive keeps a copy it could not make room for: dropped here.
+        if (err != 0 || Plein(r)) fs_.Abandonner(a.dir->rep, a.copie);
         ErreurCopie(a, r);
       }
     }
