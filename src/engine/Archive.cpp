@@ -1,5 +1,7 @@
 #include "engine/Archive.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -28,11 +30,24 @@ int Nombre(const std::string& s, size_t debut, size_t n) {
   return v;
 }
 
-bool ErreurSansExclusif(int err) { return err == EINVAL || err == EOPNOTSUPP || err == ENOSYS; }
-
 std::string Joindre(const std::string& dir, const std::string& nom) {
   if (!dir.empty() && dir.back() == '/') return dir + nom;
   return dir + "/" + nom;
+}
+
+bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
+
+// Errors of a hard link that only say the file system (or the entry's link count) does not
+// allow one: the old version then moves as a whole instead.
+bool SansLien(int err) {
+  return err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK || err == EINVAL;
+}
+
+// A path relative to a zone's root, cut into its directory ("" at the root) and its name.
+std::pair<std::string, std::string> Couper(const std::string& relatif) {
+  const size_t barre = relatif.find_last_of('/');
+  if (barre == std::string::npos) return {{}, relatif};
+  return {relatif.substr(0, barre), relatif.substr(barre + 1)};
 }
 
 }  // namespace
@@ -80,11 +95,55 @@ TArchive::TArchive(platform::TSystemeFichiers& fs, int jours, int64_t debut)
 void TArchive::Commencer(const platform::TRepertoire& racine, const std::string& destination,
                          const std::function<void(const std::string&)>& echec) {
   if (!Actif()) return;
-  destination_ = destination;
-  if (fs_.Dupliquer(racine_, racine) != 0 || OuvrirRacineArchive(false) != 0) return;
+  echec_ = echec;
+  zones_.clear();
+  Zone& z = zones_.emplace_back();
+  z.chemin = destination;
+  if (fs_.Dupliquer(z.racine, racine) != 0) return;
+  z.peripherique = z.racine.Peripherique();
+  Elaguer(z);
+}
+
+void TArchive::AjouterMontage(const platform::TRepertoire& racine, const std::string& chemin) {
+  std::string relatif;
+  if (!Actif() || Situer(chemin, relatif) == std::string::npos) return;
+  for (const Zone& z : zones_) {
+    if (z.chemin == chemin) return;
+  }
+  Zone& z = zones_.emplace_back();
+  z.chemin = chemin;
+  // Without a descriptor the zone still holds its entries: they are refused (EBADF), never
+  // sent across the mount.
+  if (fs_.Dupliquer(z.racine, racine) != 0) return;
+  z.peripherique = z.racine.Peripherique();
+  Elaguer(z);
+}
+
+size_t TArchive::Situer(const std::string& chemin, std::string& relatif) const {
+  size_t trouvee = std::string::npos;
+  for (size_t i = 0; i < zones_.size(); ++i) {
+    const std::string& r = zones_[i].chemin;
+    if (r.empty() || chemin.compare(0, r.size(), r) != 0) continue;
+    const size_t prefixe = r.size() + (r.back() == '/' ? 0 : 1);
+    if (chemin.size() <= prefixe || (r.back() != '/' && chemin[r.size()] != '/')) continue;
+    if (trouvee == std::string::npos || r.size() > zones_[trouvee].chemin.size()) {
+      trouvee = i;
+      relatif = chemin.substr(prefixe);
+    }
+  }
+  return trouvee;
+}
+
+bool TArchive::MemeDisque(size_t i, size_t z) const {
+  return i == z ||
+         (zones_[z].peripherique != 0 && zones_[i].peripherique == zones_[z].peripherique);
+}
+
+void TArchive::Elaguer(Zone& z) {
+  if (OuvrirRacineArchive(z, false) != 0) return;
   std::vector<std::pair<time_t, std::string>> perimes;
   const time_t limite = debut_ - static_cast<time_t>(jours_ * kSecondesParJour);
-  fs_.Lister(archive_, [&](platform::EntreeRepertoire& e) {
+  fs_.Lister(z.archive, [&](platform::EntreeRepertoire& e) {
     if (e.Genre != platform::GenreEntree::Repertoire) return;
     const time_t t = DateDossierArchive(e.Nom);
     if (t >= 0 && t < limite) perimes.emplace_back(t, e.Nom);
@@ -92,151 +151,225 @@ void TArchive::Commencer(const platform::TRepertoire& racine, const std::string&
   std::sort(perimes.begin(), perimes.end());
   for (const auto& [t, nom] : perimes) {
     int32_t n = 0;
-    if (fs_.SupprimerArborescence(archive_, nom, n) != 0) {
-      echec(Joindre(Joindre(destination_, kNomArchive), nom));
+    if (fs_.SupprimerArborescence(z.archive, nom, n) != 0 && echec_) {
+      echec_(Joindre(Joindre(z.chemin, kNomArchive), nom));
     }
   }
 }
 
-int TArchive::OuvrirRacineArchive(bool creer) {
-  if (archive_.Ouvert()) return 0;
-  if (!racine_.Ouvert()) return EBADF;
-  int err = fs_.OuvrirSous(archive_, racine_, kNomArchive);
+int TArchive::OuvrirRacineArchive(Zone& z, bool creer) {
+  if (z.archive.Ouvert()) return 0;
+  if (!z.racine.Ouvert()) return EBADF;
+  int err = fs_.OuvrirSous(z.archive, z.racine, kNomArchive);
   if (err == ENOENT && creer) {
-    err = fs_.CreerRepertoire(racine_, kNomArchive);
-    if (err == 0 || err == EEXIST) err = fs_.OuvrirSous(archive_, racine_, kNomArchive);
+    // The folder is no change of the mirror: its parent keeps its last-write time, which
+    // the walk may have given it already.
+    platform::EntreeRepertoire avant;
+    const bool date = fs_.Decrire(z.racine, avant) == 0;
+    err = fs_.CreerRepertoire(z.racine, kNomArchive);
+    if (err == 0 && date) fs_.DaterRepertoire(z.racine, avant.Secondes, avant.Nanos);
+    if (err == 0 || err == EEXIST) err = fs_.OuvrirSous(z.archive, z.racine, kNomArchive);
+  }
+  // A link is never opened (ENOTDIR); another user's directory would receive our files.
+  platform::EntreeRepertoire e;
+  if (err == 0 && (fs_.Decrire(z.archive, e) != 0 || e.Uid != geteuid())) {
+    z.archive.Fermer();
+    err = EACCES;
   }
   return err;
 }
 
-int TArchive::OuvrirDossierRun() {
-  if (run_.Ouvert()) return 0;
-  if (int err = OuvrirRacineArchive(true)) return err;
+int TArchive::OuvrirDossierRun(Zone& z) {
+  if (z.run.Ouvert()) return 0;
+  if (int err = OuvrirRacineArchive(z, true)) return err;
   const std::string base = NomDossierArchive(debut_);
   // Another run begun in the same second, or another pair of this run with the same
   // destination, has its own folder already.
   for (int k = 1; k <= 100; ++k) {
     const std::string nom = k == 1 ? base : base + "-" + std::to_string(k);
-    int err = fs_.CreerRepertoire(archive_, nom);
+    int err = fs_.CreerRepertoire(z.archive, nom);
     if (err == EEXIST) continue;
-    if (err == 0) err = fs_.OuvrirSous(run_, archive_, nom);
-    if (err == 0) nomRun_ = nom;
+    if (err == 0) err = fs_.OuvrirSous(z.run, z.archive, nom);
+    if (err == 0) z.nomRun = nom;
     return err;
   }
   return EEXIST;
 }
 
-int TArchive::OuvrirParent(const std::string& relatif, platform::TRepertoire*& parent) {
-  if (int err = OuvrirDossierRun()) return err;
-  if (relatif.empty()) {
-    parent = &run_;
+int TArchive::OuvrirParent(Zone& z, const std::string& dossier, platform::TRepertoire*& parent) {
+  if (int err = OuvrirDossierRun(z)) return err;
+  if (dossier.empty()) {
+    parent = &z.run;
     return 0;
   }
-  if (courant_.Ouvert() && relatif == relatifCourant_) {
-    parent = &courant_;
+  if (z.courant.Ouvert() && dossier == z.relatifCourant) {
+    parent = &z.courant;
     return 0;
   }
   platform::TRepertoire ici;
-  const platform::TRepertoire* au_dessus = &run_;
-  size_t debut = 0;
-  while (debut <= relatif.size()) {
-    size_t fin = relatif.find('/', debut);
-    if (fin == std::string::npos) fin = relatif.size();
-    const std::string nom = relatif.substr(debut, fin - debut);
-    debut = fin + 1;
-    if (nom.empty()) continue;
-    int err = fs_.CreerRepertoire(*au_dessus, nom);
-    if (err != 0 && err != EEXIST) return err;
-    platform::TRepertoire dessous;
-    if ((err = fs_.OuvrirSous(dessous, *au_dessus, nom)) != 0) return err;
-    ici = std::move(dessous);
-    au_dessus = &ici;
-  }
-  courant_ = std::move(ici);
-  relatifCourant_ = relatif;
-  parent = &courant_;
+  if (int err = Descendre(z.run, dossier, true, ici)) return err;
+  z.courant = std::move(ici);
+  z.relatifCourant = dossier;
+  parent = &z.courant;
   return 0;
 }
 
-int TArchive::ArchiverUneFois(const platform::TRepertoire& dir, const std::string& nom,
-                              const std::string& chemin, int32_t& nbFichiers) {
-  const size_t prefixe = destination_.size() + (destination_.back() == '/' ? 0 : 1);
-  if (chemin.size() <= prefixe || chemin.compare(0, destination_.size(), destination_) != 0) {
-    return EINVAL;
+int TArchive::Descendre(const platform::TRepertoire& depuis, const std::string& dossier, bool creer,
+                        platform::TRepertoire& rep) {
+  int err = fs_.Dupliquer(rep, depuis);
+  for (size_t debut = 0; err == 0 && debut < dossier.size();) {
+    size_t fin = dossier.find('/', debut);
+    if (fin == std::string::npos) fin = dossier.size();
+    const std::string nom = dossier.substr(debut, fin - debut);
+    debut = fin + 1;
+    if (nom.empty()) continue;
+    if (creer && (err = fs_.CreerRepertoire(rep, nom)) == EEXIST) err = 0;
+    platform::TRepertoire dessous;
+    if (err == 0) err = fs_.OuvrirSous(dessous, rep, nom);
+    rep = std::move(dessous);
   }
-  const std::string relatif = chemin.substr(prefixe);
-  const size_t barre = relatif.find_last_of('/');
-  const std::string dossier = barre == std::string::npos ? std::string() : relatif.substr(0, barre);
-  const std::string final = barre == std::string::npos ? relatif : relatif.substr(barre + 1);
+  return err;
+}
+
+int TArchive::ArchiverUneFois(size_t iz, const std::string& relatif,
+                              const platform::TRepertoire& dir, const std::string& nom,
+                              int32_t& nbFichiers) {
+  Zone& z = zones_[iz];
+  const auto [dossier, final] = Couper(relatif);
   int32_t n = 0;
-  int err = fs_.ExaminerArborescence(dir, nom, n);
+  int64_t octets = 0;
+  int err = fs_.ExaminerArborescence(dir, nom, n, &octets);
   if (err == ENOTDIR) {
     n = 1;
+    platform::EntreeRepertoire e;
+    if (fs_.DecrireEntree(dir, nom, e) == 0) octets = e.Taille;
   } else if (err != 0) {
     return err;
   }
   platform::TRepertoire* parent = nullptr;
-  if ((err = OuvrirParent(dossier, parent)) != 0) return err;
+  if ((err = OuvrirParent(z, dossier, parent)) != 0) return err;
   if ((err = fs_.Deplacer(dir, nom, *parent, final)) != 0) return err;
   nbFichiers += n;
+  z.traces.push({octets, relatif});
   return 0;
 }
 
 int TArchive::Archiver(const platform::TRepertoire& dir, const std::string& nom,
                        const std::string& chemin, int32_t& nbFichiers) {
-  if (!Actif() || destination_.empty()) return EINVAL;
-  int err = ArchiverUneFois(dir, nom, chemin, nbFichiers);
-  while (err == ENOSPC && LibererPlace()) err = ArchiverUneFois(dir, nom, chemin, nbFichiers);
+  std::string relatif;
+  const size_t z = Actif() ? Situer(chemin, relatif) : std::string::npos;
+  if (z == std::string::npos) return EINVAL;
+  int err = ArchiverUneFois(z, relatif, dir, nom, nbFichiers);
+  while (Plein(err) && LibererDossier(z)) err = ArchiverUneFois(z, relatif, dir, nom, nbFichiers);
   return err;
 }
 
 int TArchive::Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
                       const std::string& chemin) {
-  if (!Actif() || destination_.empty()) return fs_.Publier(dir, copie);
-  int32_t n = 0;
-  int err = fs_.Echanger(dir, copie.Temporaire, copie.Nom);
+  if (!Actif() || zones_.empty()) return fs_.Publier(dir, copie);
+  std::string relatif;
+  const size_t iz = Situer(chemin, relatif);
+  platform::EntreeRepertoire e;
+  int err = iz == std::string::npos ? EINVAL : fs_.DecrireEntree(dir, copie.Nom, e);
   if (err == ENOENT) return fs_.Publier(dir, copie);  // nothing to replace
-  if (err == 0) {
-    // The temporary name now holds the replaced entry.
-    err = Archiver(dir, copie.Temporaire, chemin, n);
-    if (err != 0 && fs_.Echanger(dir, copie.Temporaire, copie.Nom) == 0) {
-      fs_.Abandonner(dir, copie);
-    }
-    return err;
-  }
-  if (!ErreurSansExclusif(err)) {
+  if (err != 0) {
     fs_.Abandonner(dir, copie);
     return err;
   }
-  // No swap on this file system: the replaced entry goes first, then the copy takes its
-  // name (for an instant the name is missing).
+  if (e.Genre != platform::GenreEntree::Repertoire) {
+    // The old version gets its archive name first, then the copy takes its place: a stop
+    // between the two leaves it in both places, never under a temporary name.
+    Zone& z = zones_[iz];
+    const auto [dossier, final] = Couper(relatif);
+    platform::TRepertoire* parent = nullptr;
+    err = OuvrirParent(z, dossier, parent);
+    if (err == 0) err = fs_.Lier(dir, copie.Nom, *parent, final);
+    while (Plein(err) && LibererDossier(iz)) {
+      err = OuvrirParent(z, dossier, parent);
+      if (err == 0) err = fs_.Lier(dir, copie.Nom, *parent, final);
+    }
+    if (err == 0) {
+      if ((err = fs_.Publier(dir, copie)) != 0) {
+        fs_.SupprimerFichier(*parent, final);
+        fs_.Abandonner(dir, copie);
+        return err;
+      }
+      z.traces.push({e.Taille, relatif});
+      return 0;
+    }
+    if (Plein(err)) return err;
+    // Gone meanwhile (ENOENT): the move below says so, and the copy takes the free name.
+    if (!SansLien(err) && err != ENOENT) {
+      fs_.Abandonner(dir, copie);
+      return err;
+    }
+  }
+  // A directory, or a file system without hard links: the replaced entry goes first, then
+  // the copy takes its name (for an instant the name is missing).
+  int32_t n = 0;
   err = Archiver(dir, copie.Nom, chemin, n);
   if (err != 0 && err != ENOENT) {
-    fs_.Abandonner(dir, copie);
+    if (!Plein(err)) fs_.Abandonner(dir, copie);
     return err;
   }
   return fs_.Publier(dir, copie);
 }
 
-void TArchive::AjouterMontage(const platform::TRepertoire&, const std::string&) {}
-
-bool TArchive::LibererPlace(const std::string&, const std::function<void(const std::string&)>&) {
-  return LibererPlace();
+bool TArchive::LibererPlace(const std::string& chemin,
+                            const std::function<void(const std::string&)>& perdu) {
+  std::string relatif;
+  const size_t z = Actif() ? Situer(chemin, relatif) : std::string::npos;
+  if (z == std::string::npos) return false;
+  return LibererDossier(z) || LibererTrace(z, perdu);
 }
 
-bool TArchive::LibererPlace() {
-  if (!Actif() || OuvrirRacineArchive(false) != 0) return false;
+bool TArchive::LibererDossier(size_t iz) {
+  Zone* ou = nullptr;
   std::pair<time_t, std::string> plusAncien{-1, {}};
-  fs_.Lister(archive_, [&](platform::EntreeRepertoire& e) {
-    if (e.Genre != platform::GenreEntree::Repertoire || e.Nom == nomRun_) return;
-    const time_t t = DateDossierArchive(e.Nom);
-    if (t < 0) return;
-    const std::pair<time_t, std::string> c{t, e.Nom};
-    if (plusAncien.first < 0 || c < plusAncien) plusAncien = c;
-  });
-  if (plusAncien.first < 0) return false;
+  for (size_t i = 0; i < zones_.size(); ++i) {
+    Zone& z = zones_[i];
+    if (!MemeDisque(i, iz) || OuvrirRacineArchive(z, false) != 0) continue;
+    fs_.Lister(z.archive, [&](platform::EntreeRepertoire& e) {
+      if (e.Genre != platform::GenreEntree::Repertoire || e.Nom == z.nomRun) return;
+      const time_t t = DateDossierArchive(e.Nom);
+      if (t < 0) return;
+      const std::pair<time_t, std::string> c{t, e.Nom};
+      if (plusAncien.first < 0 || c < plusAncien) {
+        plusAncien = c;
+        ou = &z;
+      }
+    });
+  }
+  if (ou == nullptr) return false;
   int32_t n = 0;
-  return fs_.SupprimerArborescence(archive_, plusAncien.second, n) == 0;
+  return fs_.SupprimerArborescence(ou->archive, plusAncien.second, n) == 0;
+}
+
+bool TArchive::LibererTrace(size_t iz, const std::function<void(const std::string&)>& perdu) {
+  for (;;) {
+    Zone* ou = nullptr;
+    for (size_t i = 0; i < zones_.size(); ++i) {
+      Zone& z = zones_[i];
+      if (!MemeDisque(i, iz) || z.traces.empty()) continue;
+      if (ou == nullptr || ou->traces.top() < z.traces.top()) ou = &z;
+    }
+    if (ou == nullptr) return false;
+    const std::string relatif = ou->traces.top().relatif;
+    ou->traces.pop();
+    const auto [dossier, final] = Couper(relatif);
+    platform::TRepertoire parent;
+    int err = Descendre(ou->run, dossier, false, parent);
+    platform::EntreeRepertoire e;
+    if (err == 0) err = fs_.DecrireEntree(parent, final, e);
+    if (err != 0) continue;  // gone already: nothing is lost by us
+    int32_t n = 0;
+    err = fs_.SupprimerArborescence(parent, final, n);
+    // A directory partly deleted has lost its old version all the same.
+    if (err == 0 || e.Genre == platform::GenreEntree::Repertoire) {
+      if (perdu) perdu(Joindre(ou->chemin, relatif));
+      return true;
+    }
+  }
 }
 
 }  // namespace jumelix

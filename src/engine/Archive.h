@@ -1,14 +1,18 @@
 // The archive of one destination: what a synchronisation replaces or deletes there is moved,
 // one rename each (never a copy), into <destination>/.jumelix-archive/<YYYY-MM-DD HHMMSS>/
 // followed by its path relative to the destination, one folder per run and pair, created at
-// the first entry it receives. One object per synchronised pair, owned by its walk, on the
-// walk's thread. Failures are errno values; the walk turns them into its usual lines.
+// the first entry it receives. Under a file system mounted inside the destination, the same
+// happens at that mount's root. On a full disk the archive yields to the mirror. One object
+// per synchronised pair, owned by its walk, on the walk's thread. Failures are errno values;
+// the walk turns them into its usual lines.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <queue>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/SystemeFichiers.h"
@@ -38,53 +42,86 @@ class TArchive {
 
   // At the start of a synchronised pair, the destination root `racine` (path `destination`)
   // open: removes the archive folders older than the retention, oldest first. Each folder
-  // that cannot be removed is given to `echec` with its path.
+  // that cannot be removed, there or later in the archive of a mount (AjouterMontage), is
+  // given to `echec` with its path; `echec` is kept for the pair.
   void Commencer(const platform::TRepertoire& racine, const std::string& destination,
                  const std::function<void(const std::string&)>& echec);
 
   // Moves the entry `nom` of `dir` into this run's folder, as the destination entry whose
   // path is `chemin`, adding to `nbFichiers` the non-directory entries moved (a directory
-  // holding a mount point is not moved: EXDEV).
+  // holding a mount point is not moved: EXDEV). On a full disk (ENOSPC, EDQUOT) the oldest
+  // folders of that archive give way first.
   int Archiver(const platform::TRepertoire& dir, const std::string& nom, const std::string& chemin,
                int32_t& nbFichiers);
 
   // Gives a written copy its final name; the entry it replaces, if any, goes to the archive
-  // first (swapped out in one step where the file system can). `chemin` is the final
-  // path. On failure the copy is dropped and the replaced entry is where it was.
+  // under its own path: at every instant the old version is either at its place or there.
+  // `chemin` is the final path. On failure the replaced entry is where it was and the copy
+  // is dropped, except on ENOSPC or EDQUOT while the archive was making room: the copy is
+  // then kept, for the caller to try again once room is made (LibererPlace), or to drop.
   int Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
               const std::string& chemin);
 
   // A file system mounted inside the destination at `chemin`, open as `racine`: what is
-  // archived under it goes to an archive folder at its own root.
+  // archived under it goes to an archive folder at its own root (folders past the retention
+  // there go now). One that is not a directory of ours refuses what would go into it.
   void AjouterMontage(const platform::TRepertoire& racine, const std::string& chemin);
 
-  // Removes the oldest folder of the archive, this run's excepted: true when one went.
-  bool LibererPlace();
-  // Makes room on the file system of the destination entry `chemin`: its oldest archive
-  // folder goes first; when only this run's is left, what this run archived is let go,
-  // one entry at a time, each given to `perdu` with its destination path. True when
-  // something went.
+  // Makes room on the file system of the destination entry `chemin`: the oldest folder of
+  // its archives goes first; when only this run's are left, what this run archived there is
+  // let go, one entry at a time, the largest first, each given to `perdu` with its
+  // destination path. False when nothing is left to let go.
   bool LibererPlace(const std::string& chemin, const std::function<void(const std::string&)>& perdu);
 
  private:
-  int OuvrirRacineArchive(bool creer);
-  int OuvrirDossierRun();
-  // Opens (creating it) the folder of the archive that mirrors the destination directory
-  // of `relatif`, a path relative to the destination.
-  int OuvrirParent(const std::string& relatif, platform::TRepertoire*& parent);
-  int ArchiverUneFois(const platform::TRepertoire& dir, const std::string& nom,
-                      const std::string& chemin, int32_t& nbFichiers);
+  // An entry this run archived: its path relative to its zone's root, and its size.
+  struct Trace {
+    int64_t octets;
+    std::string relatif;
+    bool operator<(const Trace& autre) const { return octets < autre.octets; }
+  };
+  // The part of the archive on one mount: the destination's own (first) or that of a file
+  // system mounted inside it, each in its own root's .jumelix-archive.
+  struct Zone {
+    std::string chemin;  // its root's path
+    uint64_t peripherique = 0;
+    platform::TRepertoire racine;
+    platform::TRepertoire archive;  // its .jumelix-archive, once opened
+    platform::TRepertoire run;      // this run's folder, once created
+    std::string nomRun;
+    std::string relatifCourant;  // what `courant` mirrors
+    platform::TRepertoire courant;
+    std::priority_queue<Trace> traces;  // the largest on top
+  };
+
+  // The zone of the destination entry `chemin` (the longest root holding it) and its path
+  // relative to that root; npos when it lies outside the destination.
+  size_t Situer(const std::string& chemin, std::string& relatif) const;
+  // Whether zone `i` shares the file system of zone `z`.
+  bool MemeDisque(size_t i, size_t z) const;
+  void Elaguer(Zone& z);
+  int OuvrirRacineArchive(Zone& z, bool creer);
+  int OuvrirDossierRun(Zone& z);
+  // Opens (creating it) the folder of the zone's run folder that mirrors the directory
+  // `dossier`, a path relative to the zone's root.
+  int OuvrirParent(Zone& z, const std::string& dossier, platform::TRepertoire*& parent);
+  // Opens as `rep` the folder `dossier` (a relative path) under `depuis`, each missing
+  // folder on the way created when `creer`.
+  int Descendre(const platform::TRepertoire& depuis, const std::string& dossier, bool creer,
+                platform::TRepertoire& rep);
+  int ArchiverUneFois(size_t z, const std::string& relatif, const platform::TRepertoire& dir,
+                      const std::string& nom, int32_t& nbFichiers);
+  // Removes the oldest folder of the archives on the file system of zone `z`, this run's
+  // excepted: true when one went.
+  bool LibererDossier(size_t z);
+  // Lets go of the largest entry this run archived on that file system: true when one went.
+  bool LibererTrace(size_t z, const std::function<void(const std::string&)>& perdu);
 
   platform::TSystemeFichiers& fs_;
   const int jours_;
   const time_t debut_;
-  std::string destination_;
-  platform::TRepertoire racine_;   // the destination root
-  platform::TRepertoire archive_;  // its .jumelix-archive, once opened
-  platform::TRepertoire run_;      // this run's folder, once created
-  std::string nomRun_;
-  std::string relatifCourant_;  // what `courant_` mirrors
-  platform::TRepertoire courant_;
+  std::function<void(const std::string&)> echec_;
+  std::vector<Zone> zones_;
 };
 
 }  // namespace jumelix

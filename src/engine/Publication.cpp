@@ -147,7 +147,8 @@ void TPublication::Publier(Lot& lot) {
     if (r == 0) {
       suite_.CopiePubliee();
     } else {
-      if (err != 0) fs_.Abandonner(a.dir->rep, a.copie);
+      // The archive keeps a copy it could not make room for: dropped here.
+      if (err != 0 || jumelix::Plein(r)) fs_.Abandonner(a.dir->rep, a.copie);
       suite_.Signaler(LigneErreurCopie(a.source, a.destination, r));
     }
   }

@@ -280,7 +280,11 @@ int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire&
   struct stat actuel;
   if (fstat(dir.fd(), &actuel) != 0) return errno;
   if (actuel.st_mtim.tv_sec == source.Secondes && actuel.st_mtim.tv_nsec == source.Nanos) return 0;
-  struct timespec temps[2] = {{0, UTIME_OMIT}, {source.Secondes, source.Nanos}};
+  return DaterRepertoire(dir, source.Secondes, source.Nanos);
+}
+
+int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos) {
+  struct timespec temps[2] = {{0, UTIME_OMIT}, {secondes, nanos}};
   return futimens(dir.fd(), temps) == 0 ? 0 : errno;
 }
 

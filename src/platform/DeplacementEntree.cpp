@@ -1,5 +1,6 @@
-// Moves between directories of one file system (platform/FileSystem.h): what the archive
-// of a destination needs, one rename per entry whatever its size, nothing ever copied.
+// Moves and hard links between directories of one file system (platform/FileSystem.h): what
+// the archive of a destination needs, one rename or one link per entry whatever its size,
+// nothing ever copied; and the look at a tree before it moves as a whole.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -7,7 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -34,6 +35,64 @@ int RenommerSansRemplacer(int de, const char* nom, int vers, const char* nouveau
   struct stat st;
   if (fstatat(vers, nouveau, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
   return renameat(de, nom, vers, nouveau) == 0 ? 0 : errno;
+}
+
+// One directory of a tree being examined.
+struct Niveau {
+  dev_t dev;
+  ino_t ino;
+  mode_t mode;
+  bool rendre;                        // it was given read and search rights: its mode goes back
+  std::vector<std::string> sousReps;  // still to examine
+};
+
+// Gives back the mode of the directory `nom` of `dirfd` (the empty name: `dirfd` itself)
+// after its reading. A failure leaves the owner's read and search rights on, which is all.
+void RendreMode(int dirfd, const char* nom, mode_t mode) {
+  if ((*nom == '\0' ? fchmod(dirfd, mode) : fchmodat(dirfd, nom, mode, AT_SYMLINK_NOFOLLOW)) != 0) {
+  }
+}
+
+// Reads the open directory `fd`: its subdirectories go to `sousReps`, each other entry
+// adds one to `compte` and, when `tailles`, its size to `taille`.
+int Lire(int fd, std::vector<std::string>& sousReps, int32_t& compte, int64_t& taille,
+         bool tailles) {
+  const int copie = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copie < 0) return errno;
+  DIR* d = fdopendir(copie);
+  if (d == nullptr) {
+    const int e = errno;
+    ::close(copie);
+    return e;
+  }
+  Dir lecture(d);
+  for (;;) {
+    errno = 0;
+    const dirent* e = readdir(d);
+    if (e == nullptr) return errno;  // 0 at the normal end
+    const char* n = e->d_name;
+    if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
+    const bool connu = e->d_type != DT_UNKNOWN;
+    if (connu && e->d_type == DT_DIR) {
+      sousReps.emplace_back(n);
+      continue;
+    }
+    if (connu && !tailles) {
+      ++compte;
+      continue;
+    }
+    struct stat st;
+    if (fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;  // gone since it was listed
+      return errno;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      sousReps.emplace_back(n);
+    } else {
+      ++compte;
+      taille += static_cast<int64_t>(st.st_size);
+    }
+  }
 }
 
 }  // namespace
@@ -66,55 +125,94 @@ int Deplacer(const TRepertoire& de, const std::string& nom, const TRepertoire& v
   return r;
 }
 
-int Echanger(const TRepertoire& dir, const std::string& a, const std::string& b) {
-  return AvecRepertoireInscriptible(dir.fd(), [&] {
-    return renameat2(dir.fd(), a.c_str(), dir.fd(), b.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
+int Lier(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
+         const std::string& nouveau) {
+  return AvecRepertoireInscriptible(vers.fd(), [&] {
+    return linkat(de.fd(), nom.c_str(), vers.fd(), nouveau.c_str(), 0) == 0 ? 0 : errno;
   });
 }
 
-int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers) {
+int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers,
+                         int64_t* octets) {
   struct stat pst;
   if (fstat(parent.fd(), &pst) != 0) return errno;
   int32_t compte = 0;
-  std::vector<std::unique_ptr<Dir>> pile;
-  // Opens the subdirectory `n` of `dirfd`, checked to be on the parent's file system.
-  auto entrer = [&](int dirfd, const char* n) -> int {
+  int64_t taille = 0;
+  // Only the directory being read is open (and, while going up, its parent): the path down
+  // is kept as names, and each way up is checked by device and inode.
+  std::vector<Niveau> pile;
+  Fd courant;
+  // Opens and reads the subdirectory `n` of `pfd`, checked to be on the parent's file system.
+  auto entrer = [&](int pfd, const std::string& n, Fd& fd) -> int {
     struct stat st;
-    if (fstatat(dirfd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (fstatat(pfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-    if (st.st_dev != pst.st_dev || EstRacineMontage(dirfd, n)) return EXDEV;
-    Fd fd(openat(dirfd, n, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.ok()) return errno;
-    DIR* d = fdopendir(fd.get());
-    if (d == nullptr) return errno;
-    fd.release();
-    pile.push_back(std::make_unique<Dir>(d));
-    return 0;
-  };
-  if (int r = entrer(parent.fd(), nom.c_str())) return r;
-  while (!pile.empty()) {
-    DIR* d = pile.back()->get();
-    errno = 0;
-    dirent* e = readdir(d);
-    if (e == nullptr) {
-      if (errno != 0) return errno;
-      pile.pop_back();
-      continue;
+    if (st.st_dev != pst.st_dev || EstRacineMontage(pfd, n.c_str())) return EXDEV;
+    Niveau niveau{st.st_dev, st.st_ino, st.st_mode & 07777, false, {}};
+    // Our own directory that refuses us reading or searching would be deleted all the same
+    // (deletion gives it the rights it needs): examined, it gets them until it is left.
+    constexpr mode_t kLire = S_IRUSR | S_IXUSR;
+    if ((st.st_mode & kLire) != kLire && st.st_uid == geteuid() && geteuid() != 0) {
+      niveau.rendre = fchmodat(pfd, n.c_str(), niveau.mode | kLire, AT_SYMLINK_NOFOLLOW) == 0;
     }
-    const char* n = e->d_name;
-    if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
-    if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) {
-      ++compte;
-      continue;
-    }
-    int r = entrer(dirfd(d), n);
-    if (r == ENOTDIR) {
-      ++compte;
-    } else if (r != 0 && r != ENOENT) {
+    fd.reset(openat(pfd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    int r = fd.ok() ? 0 : errno;
+    struct stat ouvert;
+    if (r == 0 && fstat(fd.get(), &ouvert) != 0) r = errno;
+    if (r == 0 && (ouvert.st_dev != st.st_dev || ouvert.st_ino != st.st_ino)) r = ESTALE;
+    if (r == 0) r = Lire(fd.get(), niveau.sousReps, compte, taille, octets != nullptr);
+    if (r != 0) {
+      if (niveau.rendre) RendreMode(pfd, n.c_str(), niveau.mode);
       return r;
     }
+    pile.push_back(std::move(niveau));
+    return 0;
+  };
+  // Leaves the directory on top for its parent, giving it its mode back.
+  auto monter = [&]() -> int {
+    Niveau& haut = pile.back();
+    Fd dessus(openat(courant.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    int r = dessus.ok() ? 0 : errno;
+    struct stat ds;
+    if (r == 0 && fstat(dessus.get(), &ds) != 0) r = errno;
+    const Niveau& attendu = pile[pile.size() - 2];
+    if (r == 0 && (ds.st_dev != attendu.dev || ds.st_ino != attendu.ino)) r = ESTALE;
+    if (haut.rendre) RendreMode(courant.get(), "", haut.mode);
+    haut.rendre = false;
+    if (r != 0) return r;
+    pile.pop_back();
+    courant.reset(dessus.release());
+    return 0;
+  };
+  if (int r = entrer(parent.fd(), nom, courant)) return r;
+  int err = 0;
+  while (err == 0) {
+    Niveau& haut = pile.back();
+    if (!haut.sousReps.empty()) {
+      const std::string s = std::move(haut.sousReps.back());
+      haut.sousReps.pop_back();
+      Fd fd;
+      const int r = entrer(courant.get(), s, fd);
+      if (r == 0) {
+        courant.reset(fd.release());
+      } else if (r == ENOTDIR) {
+        ++compte;  // no longer a directory since it was listed
+      } else if (r != ENOENT) {
+        err = r;
+      }
+    } else if (pile.size() == 1) {
+      break;
+    } else {
+      err = monter();
+    }
   }
+  // After a failure, what was given rights on the way down gets its mode back.
+  while (pile.size() > 1 && monter() == 0) {
+  }
+  if (pile.size() == 1 && pile.back().rendre) RendreMode(courant.get(), "", pile.back().mode);
+  if (err != 0) return err;
   nbFichiers += compte;
+  if (octets != nullptr) *octets += taille;
   return 0;
 }
 

@@ -129,14 +129,21 @@ int Renommer(const TRepertoire& dir, const std::string& ancien, const std::strin
 // The parent is made writable for the operation only when needed and ours.
 int Deplacer(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
              const std::string& nouveau);
-// Swaps the entries `a` and `b` of `dir` in one step; EINVAL (or EOPNOTSUPP) where the file
-// system cannot, ENOENT when either is missing.
-int Echanger(const TRepertoire& dir, const std::string& a, const std::string& b);
-// Reads the tree of the directory `nom` of `parent` without changing it, links never
-// followed, and adds to `nbFichiers` its non-directory entries. EXDEV when a directory of
-// it lies on another file system or is a mount root (it must then not move as a whole).
-// Holds one descriptor per level. 0 or the errno of the first failure.
-int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers);
+// Gives the non-directory entry `nom` of `de` one more name, `nouveau` in `vers` (a hard
+// link: a link entry itself, never its target), never over an existing entry (EEXIST).
+// EXDEV across mounts; EPERM, EOPNOTSUPP or EMLINK where the file system or the entry
+// cannot have another name.
+int Lier(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
+         const std::string& nouveau);
+// Reads the tree of the directory `nom` of `parent`, links never followed, and adds to
+// `nbFichiers` its non-directory entries and to `*octets` (when given) their sizes. EXDEV
+// when a directory of it lies on another file system or is a mount root (it must then not
+// move as a whole). A directory of ours that refuses us reading or searching gets those
+// rights while it is read and its own mode back after; nothing else changes. Holds at most
+// three descriptors whatever the depth, going back up through ".." checked by device and
+// inode. 0 or the errno of the first failure.
+int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers,
+                         int64_t* octets = nullptr);
 
 // The source entry of a copy changed while it was being copied: the copy was dropped.
 constexpr int kModifiePendantCopie = -2;
@@ -180,6 +187,8 @@ int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
 // Gives the directory `dir` the mode, owner (as root) and last-write time of `source`.
 int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                  const OptionsCopie& options);
+// Gives the open directory `dir` the last-write time `secondes`.`nanos`, nothing else.
+int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos);
 
 // Writes to disk everything of the file system holding `dir` (syncfs).
 int Synchroniser(const TRepertoire& dir);

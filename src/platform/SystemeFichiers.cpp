@@ -87,15 +87,16 @@ int TSystemeFichiers::Deplacer(const TRepertoire& de, const std::string& nom,
   return platform::Deplacer(de, nom, vers, nouveau);
 }
 
-int TSystemeFichiers::Echanger(const TRepertoire& dir, const std::string& a, const std::string& b) {
-  if (int e = Faute(Operation::Echanger, b)) return e;
-  return platform::Echanger(dir, a, b);
+int TSystemeFichiers::Lier(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
+                           const std::string& nouveau) {
+  if (int e = Faute(Operation::Lier, nom)) return e;
+  return platform::Lier(de, nom, vers, nouveau);
 }
 
 int TSystemeFichiers::ExaminerArborescence(const TRepertoire& parent, const std::string& nom,
-                                           int32_t& nbFichiers) {
+                                           int32_t& nbFichiers, int64_t* octets) {
   if (int e = Faute(Operation::Examiner, nom)) return e;
-  return platform::ExaminerArborescence(parent, nom, nbFichiers);
+  return platform::ExaminerArborescence(parent, nom, nbFichiers, octets);
 }
 
 int TSystemeFichiers::EcrireCopie(const TRepertoire& source, const std::string& nomSource,
@@ -126,6 +127,11 @@ int TSystemeFichiers::AppliquerAttributsRepertoire(const TRepertoire& dir,
                                                    const OptionsCopie& options) {
   if (int e = Faute(Operation::Attributs, {})) return e;
   return platform::AppliquerAttributsRepertoire(dir, source, options);
+}
+
+int TSystemeFichiers::DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos) {
+  if (int e = Faute(Operation::Attributs, {})) return e;
+  return platform::DaterRepertoire(dir, secondes, nanos);
 }
 
 int TSystemeFichiers::Synchroniser(const TRepertoire& dir) {

@@ -27,11 +27,11 @@ enum class Operation {
   SupprimerArborescence,
   Renommer,
   Deplacer,
-  Echanger,
+  Lier,
   Examiner,
   EcrireCopie,
   Publier,
-  Attributs,  // AppliquerAttributs, AppliquerAttributsRepertoire
+  Attributs,  // AppliquerAttributs, AppliquerAttributsRepertoire, DaterRepertoire
   Synchroniser,
   DemarrerFil,
 };
@@ -56,8 +56,10 @@ class TSystemeFichiers {
   int Renommer(const TRepertoire& dir, const std::string& ancien, const std::string& nouveau);
   int Deplacer(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
                const std::string& nouveau);
-  int Echanger(const TRepertoire& dir, const std::string& a, const std::string& b);
-  int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers);
+  int Lier(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
+           const std::string& nouveau);
+  int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers,
+                           int64_t* octets = nullptr);
   int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const TRepertoire& cible,
                   const OptionsCopie& options, CopieEnAttente& attente);
   int Publier(const TRepertoire& cible, const CopieEnAttente& attente);
@@ -66,6 +68,7 @@ class TSystemeFichiers {
                          const EntreeRepertoire& source, const OptionsCopie& options);
   int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                    const OptionsCopie& options);
+  int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos);
   int Synchroniser(const TRepertoire& dir);
   // Starts a thread running `travail`; std::system_error when none can start.
   std::thread DemarrerFil(std::function<void()> travail);

@@ -4,8 +4,10 @@
 // when the disk is full, and 0 days gives the plain deletions back.
 #include "engine/Archive.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +20,10 @@
 #include <vector>
 
 #include "engine/UDelta.h"
+#include "platform/SystemeFichiers.h"
+#include "shared/UMessErreurs.h"
 #include "support/BilanParcours.h"
+#include "support/ProcessusFils.h"
 #include "support/TempTree.h"
 #include "support/VolumeExfat.h"
 
@@ -40,6 +45,26 @@ struct stat Lstat(const std::string& c) {
   return st;
 }
 
+using platform::Operation;
+using TFaute = std::function<int(Operation, const std::string& nom)>;
+
+// A file system whose operations fail as `faute` says (0: the operation happens).
+class Faillible : public platform::TSystemeFichiers {
+ public:
+  explicit Faillible(TFaute faute) : faute_(std::move(faute)) {}
+
+ protected:
+  int Faute(Operation op, const std::string& nom) override { return faute_(op, nom); }
+
+ private:
+  TFaute faute_;
+};
+
+std::string Perdu(const std::string& chemin) {
+  return "Place insuffisante : l'ancienne version de " + chemin +
+         " n'est pas conservée dans l'archive";
+}
+
 class Archive : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -57,11 +82,21 @@ class Archive : public ::testing::Test {
     return c;
   }
   // A walk with the archive kept `jours` days, in a run begun at `debut`.
-  Bilan Synchroniser(int jours = 30, time_t debut = kRun, bool comparer = false) {
+  Bilan Synchroniser(int jours = 30, time_t debut = kRun, bool comparer = false,
+                     platform::TSystemeFichiers* fs = nullptr) {
     TEtatRun etat;
     etat.JoursArchive = jours;
     etat.DebutRun = debut;
+    etat.Systeme = fs;
     return test::Traiter(S, D, comparer, {}, &etat);
+  }
+  // The same walk in a child process, made ready by `preparer`.
+  Bilan SynchroniserDansFils(const std::function<void()>& preparer, int jours = 30,
+                             platform::TSystemeFichiers* fs = nullptr) {
+    const auto r = test::ExecuterDansFils(
+        preparer, [&] { return Synchroniser(jours, kRun, false, fs).Serialiser(); });
+    EXPECT_TRUE(r.has_value());
+    return r ? Bilan::Relire(*r) : Bilan{};
   }
   std::string DossierRun(time_t debut = kRun) {
     return D + "/" + kNomArchive + "/" + NomDossierArchive(debut);
@@ -207,18 +242,68 @@ TEST_F(Archive, AFullDiskFreesTheOldestFoldersFirst) {
   EXPECT_EQ(TempTree::Noms(D + "/.jumelix-archive"), Lignes{NomDossierArchive(kRun - 10 * kJour)});
   EXPECT_EQ(TempTree::Lire(D + "/nouveau").size(), 500u * 1024);
 
-  // Nothing left to free: the usual line, and what this run archived stays.
+  // Then what this run archived, named; nothing left to free: the usual line. (The file
+  // that cannot fit lies one level down, so that "nouveau" is replaced first.)
   Fichier("src/nouveau", std::string(200 * 1024, 'm'));
   t.DateModif("src/nouveau", kT + 60);
-  Fichier("src/enorme", std::string(2 * 1024 * 1024, 'e'));
+  Fichier("src/sous/enorme", std::string(2 * 1024 * 1024, 'e'));
   Bilan plein = Synchroniser(30, kRun + 60);
-  ASSERT_EQ(plein.lignes.size(), 1u);
-  EXPECT_EQ(plein.lignes[0].rfind(
-                "Erreur lors de la copie du fichier " + S + "/enorme vers " + D + "/enorme. ", 0),
-            0u)
-      << plein.lignes[0];
+  EXPECT_EQ(plein.lignes, (Lignes{Perdu(D + "/nouveau"),
+                                  "Erreur lors de la copie du fichier " + S + "/sous/enorme vers " +
+                                      D + "/sous/enorme. " + TexteErreurSysteme(ENOSPC)}));
   EXPECT_EQ(TempTree::Noms(D + "/.jumelix-archive"), Lignes{NomDossierArchive(kRun + 60)});
-  EXPECT_EQ(TempTree::Lire(DossierRun(kRun + 60) + "/nouveau").size(), 500u * 1024);
+  EXPECT_EQ(TempTree::Lire(D + "/nouveau").size(), 200u * 1024);
+}
+
+TEST_F(Archive, AFileRenamedOnAFullDiskIsMirroredInOneRunAndTheLostVersionNamed) {
+  if (!Monter(D, "10m")) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  const std::string six(6 << 20, 'r');
+  Fichier("dst/avant", six);
+  Fichier("src/apres", six);
+  EXPECT_EQ(Synchroniser().lignes, Lignes{Perdu(D + "/avant")});
+  EXPECT_EQ(EcartsRsync(S, D, "--exclude=/.jumelix-archive"), "");
+}
+
+TEST_F(Archive, ADiskFullThroughTheSeamTakesOldFoldersThenTheLargestEntriesOfThisRun) {
+  const std::string vieux = D + "/.jumelix-archive/" + NomDossierArchive(kRun - 5 * kJour);
+  const std::string gros = DossierRun() + "/gros";
+  struct Cas {
+    Operation op;
+    std::string nom;
+    int err;
+    std::string tantQue;  // the fault holds while this exists ("": always)
+    Lignes perdus;
+    bool copie;  // "lettre" is replaced in the end
+  } cas[] = {
+      {Operation::Lier, "lettre", ENOSPC, vieux, {}, true},
+      {Operation::Deplacer, "efface", EDQUOT, vieux, {}, true},
+      {Operation::Lier, "lettre", EDQUOT, gros, {D + "/gros"}, true},
+      {Operation::Lier, "lettre", ENOSPC, "", {D + "/gros", D + "/efface"}, false},
+  };
+  Fichier("src/lettre", "nouvelle version", 0644, kT + 60);
+  for (const Cas& c : cas) {
+    SCOPED_TRACE(c.nom + " " + std::to_string(c.err) + " " + c.tantQue);
+    std::filesystem::remove_all(D);
+    Fichier("dst/lettre", "ancienne version");
+    Fichier("dst/efface", std::string(10, 'e'));
+    Fichier("dst/gros", std::string(1000, 'g'));
+    Fichier(vieux.substr(t.Racine().size() + 1) + "/v", "v");
+    Faillible fs([&](Operation op, const std::string& nom) {
+      return op == c.op && nom == c.nom && (c.tantQue.empty() || TempTree::Existe(c.tantQue))
+                 ? c.err
+                 : 0;
+    });
+    Lignes attendu;
+    for (const std::string& p : c.perdus) attendu.push_back(Perdu(p));
+    if (!c.copie) {
+      attendu.push_back("Erreur lors de la copie du fichier " + S + "/lettre vers " + D +
+                        "/lettre. " + TexteErreurSysteme(c.err));
+    }
+    EXPECT_EQ(Synchroniser(30, kRun, false, &fs).lignes, attendu);
+    EXPECT_FALSE(TempTree::Existe(vieux));
+    EXPECT_EQ(TempTree::Lire(D + "/lettre"), c.copie ? "nouvelle version" : "ancienne version");
+    EXPECT_EQ(TempTree::Noms(D), (Lignes{".jumelix-archive", "lettre"}));
+  }
 }
 
 TEST_F(Archive, NeverCrossesAMountPointNorFollowsALink) {
@@ -286,6 +371,162 @@ TEST_F(Archive, AVolumeThatCannotSwapEntriesStillKeepsTheOldVersions) {
   EXPECT_EQ(TempTree::Lire(DossierRun() + "/rep/x"), "x");
   EXPECT_EQ(TempTree::Noms(D), (Lignes{".jumelix-archive", "lettre"}));
 }
+
+TEST_F(Archive, AReplacedFileIsInTheArchiveUnderItsOwnPathWhereverARunIsKilled) {
+  Fichier("src/lettre", "nouvelle version", 0644, kT + 60);
+  Fichier("dst/lettre", "ancienne version");
+  // Killed at the first step that gives the copy its name or moves the old version.
+  Faillible tue([](Operation op, const std::string&) {
+    if (op == Operation::Publier || op == Operation::Deplacer) _exit(0);
+    return 0;
+  });
+  SynchroniserDansFils({}, 30, &tue);
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/lettre"), "ancienne version");
+  // The next run drops the interrupted copy and replaces the file.
+  EXPECT_EQ(Synchroniser(30, kRun + 60).lignes, Lignes{});
+  EXPECT_EQ(TempTree::Noms(D), (Lignes{".jumelix-archive", "lettre"}));
+  EXPECT_EQ(TempTree::Lire(D + "/lettre"), "nouvelle version");
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/lettre"), "ancienne version");
+}
+
+TEST_F(Archive, OurOwnUnreadableDirectoriesGoAsWithoutTheArchiveOtherUsersStay) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the walk as another user";
+  chmod(t.Racine().c_str(), 0755);
+  Fichier("src/garde", "g");
+  for (const int jours : {0, 30}) {
+    SCOPED_TRACE(jours);
+    Fichier("dst/ferme/f", "f");
+    Fichier("dst/ferme/sous/g", "g");
+    Fichier("dst/bloque/autrui/h", "h");  // root's, in one of ours
+    for (const auto& e : std::filesystem::recursive_directory_iterator(D)) {
+      ASSERT_EQ(lchown(e.path().c_str(), test::kIdNobody, test::kIdNobody), 0);
+    }
+    ASSERT_EQ(chown(D.c_str(), test::kIdNobody, test::kIdNobody), 0);
+    ASSERT_EQ(chown((D + "/bloque/autrui").c_str(), 0, 0), 0);
+    chmod((D + "/bloque/autrui").c_str(), 0700);
+    for (const char* r : {"dst/ferme", "dst/bloque"}) chmod(t.Chemin(r).c_str(), 0);
+    chmod((D + "/ferme/sous").c_str(), 0300);
+    Bilan b = SynchroniserDansFils(test::DevenirNobody, jours);
+    EXPECT_EQ(b.lignes, Lignes{"Impossible de supprimer le répertoire " + D + "/bloque"});
+    EXPECT_EQ(b.supprimes, 2);
+    EXPECT_FALSE(TempTree::Existe(D + "/ferme"));
+  }
+  // What could not go keeps its mode; what went is archived with its own modes.
+  EXPECT_EQ(Lstat(D + "/bloque").st_mode & 07777, 0u);
+  EXPECT_EQ(Lstat(DossierRun() + "/ferme").st_mode & 07777, 0u);
+  EXPECT_EQ(Lstat(DossierRun() + "/ferme/sous").st_mode & 07777, 0300u);
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/ferme/sous/g"), "g");
+}
+
+TEST_F(Archive, ATreeDeeperThanTheDescriptorLimitIsArchivedOrDeletedAsAWhole) {
+  constexpr int kNiveaux = 20000;
+  Monter(D, "64m");  // only faster than the disk: the test holds without it
+  Fichier("src/garde", "g");
+  for (const int jours : {30, 0}) {
+    SCOPED_TRACE(jours);
+    // Too deep for paths: made level by level from an open directory.
+    int fd = open(t.Repertoire("dst/profond").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < kNiveaux && fd >= 0; ++i) {
+      close(openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+      mkdirat(fd, "d", 0755);
+      const int sous = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      close(fd);
+      fd = sous;
+    }
+    ASSERT_GE(fd, 0);
+    close(fd);
+    Bilan b = SynchroniserDansFils(
+        [] {
+          struct rlimit lim = {1024, 1024};
+          setrlimit(RLIMIT_NOFILE, &lim);
+        },
+        jours);
+    EXPECT_EQ(b.lignes, Lignes{});
+    EXPECT_EQ(b.supprimes, kNiveaux);
+    EXPECT_FALSE(TempTree::Existe(D + "/profond"));
+  }
+  // Deleted here by the program's own deletion: the fixture's goes one descriptor a level.
+  platform::TRepertoire run;
+  ASSERT_EQ(run.OuvrirChemin(DossierRun()), 0);
+  int32_t n = 0;
+  EXPECT_EQ(platform::SupprimerArborescence(run, "profond", n), 0);
+  EXPECT_EQ(n, kNiveaux);
+}
+
+// A disk mounted inside the destination, or a directory bound there (same file system,
+// still another mount): what is replaced or deleted under it goes to an archive at its
+// root, the mirror is right in one run, and the root times are the source's.
+class ArchiveMontage : public Archive, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ArchiveMontage, KeepsWhatItReplacesInAnArchiveAtItsOwnRoot) {
+  const std::string point = t.Repertoire("dst/photos");
+  if (GetParam()) {
+    if (mount(t.Repertoire("disque").c_str(), point.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      GTEST_SKIP() << "cannot bind-mount here: " << std::strerror(errno);
+    }
+    montages_.insert(montages_.begin(), point);
+  } else if (!Monter(point, "4m")) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  const std::string A = point + "/.jumelix-archive/";
+  const std::string ici = NomDossierArchive(kRun), recent = NomDossierArchive(kRun - 2 * kJour);
+  Fichier("dst/photos/.jumelix-archive/" + NomDossierArchive(kRun - 40 * kJour) + "/x", "x");
+  Fichier("dst/photos/.jumelix-archive/" + recent + "/y", "y");
+  Fichier("src/photos/2023/a.jpg", "nouvelle", 0644, kT + 60);
+  Fichier("dst/photos/2023/a.jpg", "ancienne");
+  Fichier("dst/photos/rep/f", "f");
+  Fichier("src/sous/b", "nouveau b", 0644, kT + 60);
+  Fichier("dst/sous/b", "ancien b");
+  // Roots dated well before the run: the creation of an archive must not show on them.
+  t.DateModif("src", kT);
+  t.DateModif("src/photos", kT);
+  Bilan b = Synchroniser();
+  EXPECT_EQ(b.lignes, Lignes{});
+  EXPECT_EQ(b.supprimes, 1);
+  EXPECT_EQ(EcartsRsync(S, D, "--exclude=/.jumelix-archive --exclude=/photos/.jumelix-archive"),
+            "");
+  EXPECT_EQ(TempTree::Noms(A), (Lignes{recent, ici}));
+  EXPECT_EQ(TempTree::Lire(A + ici + "/2023/a.jpg"), "ancienne");
+  EXPECT_EQ(TempTree::Lire(A + ici + "/rep/f"), "f");
+  EXPECT_EQ(TempTree::Lire(DossierRun() + "/sous/b"), "ancien b");
+
+  // Made while publishing, after the walk has left the mount's root, the archive there
+  // does not show on its time either.
+  std::filesystem::remove_all(point + "/.jumelix-archive");
+  Fichier("src/photos/2023/a.jpg", "deuxième", 0644, kT + 90);
+  EXPECT_EQ(Synchroniser(30, kRun + 60).lignes, Lignes{});
+  EXPECT_EQ(EcartsRsync(S, D, "--exclude=/.jumelix-archive --exclude=/photos/.jumelix-archive"),
+            "");
+  EXPECT_EQ(TempTree::Lire(A + NomDossierArchive(kRun + 60) + "/2023/a.jpg"), "nouvelle");
+
+  // An archive there that is a link or another user's directory receives nothing: what
+  // would go into it stays, with the usual lines.
+  const std::string ailleurs = t.Repertoire("ailleurs");
+  const std::pair<std::function<void()>, int> faux[] = {
+      {[&] { ASSERT_EQ(symlink(ailleurs.c_str(), (point + "/.jumelix-archive").c_str()), 0); },
+       ENOTDIR},
+      {[&] {
+         const std::string autre = t.Repertoire("dst/photos/.jumelix-archive");
+         ASSERT_EQ(chown(autre.c_str(), test::kIdNobody, test::kIdNobody), 0);
+       },
+       EACCES},
+  };
+  Fichier("src/photos/2023/a.jpg", "troisième", 0644, kT + 150);
+  for (const auto& [preparer, err] : faux) {
+    std::filesystem::remove_all(point + "/.jumelix-archive");
+    preparer();
+    Fichier("dst/photos/trop", "t");
+    EXPECT_EQ(Synchroniser(30, kRun + 120).lignes,
+              (Lignes{"Impossible de supprimer le fichier " + point + "/trop",
+                      "Erreur lors de la copie du fichier " + S + "/photos/2023/a.jpg vers " +
+                          point + "/2023/a.jpg. " + TexteErreurSysteme(err)}));
+    EXPECT_EQ(TempTree::Noms(ailleurs), Lignes{});
+    EXPECT_EQ(TempTree::Lire(point + "/2023/a.jpg"), "deuxième");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Montages, ArchiveMontage, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Lie" : "Tmpfs"; });
 
 TEST(NomDossierArchive, ReadsOnlyItsOwnNames) {
   EXPECT_EQ(DateDossierArchive(NomDossierArchive(kRun)), kRun);
