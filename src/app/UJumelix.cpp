@@ -256,6 +256,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
   etat_ = TEtatRun{};
   etat_.JoursArchive = JoursArchiveProgramme();
   etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
+  ChargerExclusionsGlobales(CheminExclusionsGlobales(), etat_);
   if (!mode_service_) {
     debut_run_ = horloge_();
     MajBarreEtat(true);

@@ -63,6 +63,7 @@ class TExclusions {
   void Empiler(TMotifs motifs) { pile_.push_back(std::move(motifs)); }
   void Depiler() { pile_.pop_back(); }
   bool Vide() const { return pile_.empty(); }
+  size_t Taille() const { return pile_.size(); }
 
   // The deepest file with a matching line decides; within it, the last matching line.
   // `cheminRelatif` is relative to the source root and must lie below the base of every

@@ -30,6 +30,11 @@ void LireCible(std::vector<EntreeRepertoire>& cible, const TReglesNiveau& regles
     if (EstPointOuPointPoint(e.Nom)) continue;
     if (regles.RacineArchive && e.Nom == kNomArchive) continue;
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
+    // An excluded entry is the user's to keep, except a leftover of our own.
+    if (regles.Exclu && regles.Exclu(e.Nom, repertoire) &&
+        (repertoire || !EstNomTemporaire(e.Nom))) {
+      continue;
+    }
     if (e.Nom.size() > kLongueurNomMax && NbCaracteres(e.Nom) > kLongueurNomMax) {
       plan.tropLongs.emplace_back(repertoire, std::move(e.Nom));
     } else {
@@ -40,7 +45,8 @@ void LireCible(std::vector<EntreeRepertoire>& cible, const TReglesNiveau& regles
 }
 
 // ".", ".." and, at an archive root, the archive's name leave the source list. A directory of
-// that name is another pair's archive (pairs chained A to B, B to C): left out silently.
+// that name is another pair's archive (pairs chained A to B, B to C): left out silently, as
+// the excluded entries are.
 void FiltrerSource(std::vector<EntreeRepertoire>& source, const TReglesNiveau& regles,
                    TPlanNiveau& plan) {
   size_t garde = 0;
@@ -51,6 +57,7 @@ void FiltrerSource(std::vector<EntreeRepertoire>& source, const TReglesNiveau& r
       if (e.Genre != GenreEntree::Repertoire) plan.reservesSource.push_back(e.Nom);
       continue;
     }
+    if (regles.Exclu && regles.Exclu(e.Nom, e.Genre == GenreEntree::Repertoire)) continue;
     if (garde != i) source[garde] = std::move(e);
     ++garde;
   }

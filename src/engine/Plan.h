@@ -42,6 +42,10 @@ struct TReglesNiveau {
   // The pair's root, or a mount inside the destination: each holds an archive folder of its
   // own, which the walk never sees, and a source entry of that name is never mirrored into it.
   bool RacineArchive = false;
+  // True for an entry of this level that the exclusion patterns leave out (engine/
+  // Exclusions.h): in the source it is not mirrored, in the destination it is kept as it
+  // is. Empty: nothing is excluded.
+  std::function<bool(const std::string& nom, bool repertoire)> Exclu;
 };
 
 // True when the source link `nomSource` and the destination link `nomCible` have the same
@@ -67,8 +71,8 @@ struct TPlanNiveau {
 bool EstNomTemporaire(const std::string& nom);
 
 // Plans one level. `source` loses ".", ".." and the entries that are not mirrored at all
-// (the archive's name at a RacineArchive level); each remaining entry gets the decision of
-// the same index. `cible` is consumed.
+// (the archive's name at a RacineArchive level, the excluded entries); each remaining entry gets
+// the decision of the same index. `cible` is consumed.
 void Planifier(std::vector<platform::EntreeRepertoire>& source,
                std::vector<platform::EntreeRepertoire>& cible, const TReglesNiveau& regles,
                const TMemesCibles& memesCibles, TPlanNiveau& plan);

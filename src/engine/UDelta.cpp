@@ -13,6 +13,7 @@
 
 #include "engine/Anticipation.h"
 #include "engine/Archive.h"
+#include "engine/Exclusions.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/Listage.h"
 #include "engine/OutilsParcours.h"
@@ -71,6 +72,12 @@ struct TBudget {
 
 bool TropDeDescripteurs(int err) { return err == EMFILE || err == ENFILE; }
 
+std::string LigneExclusionsIllisibles(const std::string& chemin, int err) {
+  return "Abandon : fichier d'exclusions illisible, le couple n'est pas traité : " + chemin + " " +
+         (err == platform::kPasFichierOrdinaire ? std::string("ce n'est pas un fichier ordinaire")
+                                                : TexteErreurSysteme(err));
+}
+
 // One walk: the state shared by every level of one call of TraiterCouple. The walk goes
 // depth first without recursion: a stack of levels (TNiveau), the paths of the current
 // level kept in one string per side, so that neither the stack nor memory grows more
@@ -114,6 +121,13 @@ class TParcours : private TSuitePublication {
     }
     TRepertoire src, dst;
     const int err_src = fs_.OuvrirChemin(src, source);
+    // The patterns are known before anything of the destination is touched.
+    if (!etat_.ExclusionsGlobales.Vide()) exclusions_.Empiler(etat_.ExclusionsGlobales);
+    longueurRacineSrc_ = source.size();
+    if (err_src == 0 && src.ExisteEntree(std::string(kNomFichierExclusions)) &&
+        !ChargerMotifs(src, source, {})) {
+      return;
+    }
     int err_dst = 0;
     if (comparer_) {
       if (!platform::EstRepertoire(destination)) {
@@ -171,6 +185,7 @@ class TParcours : private TSuitePublication {
     std::unique_ptr<TAvance> avance;
     platform::ProprietesRepertoire props;
     bool enAttenteIci = false;
+    size_t motifsParent = 0;  // the patterns stack's size before this level's were pushed
   };
   // Creates the missing destination root, its last component only.
   bool CreerRacine(const std::string& destination, TRepertoire& dst) {
@@ -208,6 +223,31 @@ class TParcours : private TSuitePublication {
     return false;
   }
 
+  // Pushes the patterns of the source directory `rep` (the source path `chemin`, `base`
+  // relative to the source root) when it holds a patterns file. False, with the report
+  // line, when that file cannot be read.
+  bool ChargerMotifs(const TRepertoire& rep, const std::string& chemin, std::string_view base) {
+    std::string texte;
+    const std::string nom(kNomFichierExclusions);
+    const int err = fs_.LireFichier(rep, nom, texte);
+    if (err == ENOENT) return true;
+    if (err != 0) {
+      Signaler(LigneExclusionsIllisibles(Joindre(chemin, nom), err));
+      return false;
+    }
+    TMotifs motifs = TMotifs::Compiler(texte, std::string(base));
+    if (!motifs.Vide()) exclusions_.Empiler(std::move(motifs));
+    return true;
+  }
+
+  // The current source directory's path relative to the source root ("" at the root).
+  std::string_view Relatif() const {
+    std::string_view r(cheminSrc_);
+    r.remove_prefix(std::min(r.size(), longueurRacineSrc_));
+    if (!r.empty() && r.front() == '/') r.remove_prefix(1);
+    return r;
+  }
+
   // The walk, depth first, one level at a time.
   void Parcourir(TRepertoire src, int errSrc, TRepertoire dst, int errDst) {
     if (dst.Ouvert()) fs_.Dupliquer(racine_, dst);
@@ -215,7 +255,7 @@ class TParcours : private TSuitePublication {
         Entrer(std::move(src), errSrc, std::move(dst), errDst, nullptr, nullptr, true);
     if (!n) return;
     pile_.push_back(std::move(n));
-    while (!pile_.empty() && !etat_.Abandon) {
+    while (!pile_.empty() && !etat_.Abandon && !arret_) {
       TNiveau& f = *pile_.back();
       if (f.ferme || f.prochaine >= f.descentes.size()) {
         Remonter();
@@ -234,6 +274,7 @@ class TParcours : private TSuitePublication {
     const int es = Ouvrir(s, f.src, d.source);
     const int ec = Ouvrir(c, f.dst, d.destination);
     const size_t longueurSrc = cheminSrc_.size(), longueurDst = cheminDst_.size();
+    const size_t motifs = exclusions_.Taille();
     Prolonger(cheminSrc_, d.source);
     Prolonger(cheminDst_, d.destination);
     std::unique_ptr<TNiveau> n =
@@ -241,10 +282,12 @@ class TParcours : private TSuitePublication {
     if (!n) {
       cheminSrc_.resize(longueurSrc);
       cheminDst_.resize(longueurDst);
+      while (exclusions_.Taille() > motifs) exclusions_.Depiler();
       return;
     }
     n->longueurSrc = longueurSrc;
     n->longueurDst = longueurDst;
+    n->motifsParent = motifs;
     pile_.push_back(std::move(n));
     // Only the deepest levels keep their directories open.
     if (pile_.size() > budget_.niveauxOuverts) {
@@ -271,6 +314,7 @@ class TParcours : private TSuitePublication {
     }
     cheminSrc_.resize(f.longueurSrc);
     cheminDst_.resize(f.longueurDst);
+    while (exclusions_.Taille() > f.motifsParent) exclusions_.Depiler();
     if (pile_.size() >= 2 && pile_[pile_.size() - 2]->ferme && !f.ferme) {
       // Through "..", checked to be the very directories the walk left: one moved away
       // meanwhile is not walked further.
@@ -356,6 +400,16 @@ class TParcours : private TSuitePublication {
       Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
       return nullptr;
     }
+    // A patterns file that cannot be read stops the pair here: what it would keep or leave
+    // out is unknown.
+    if (!racine && std::any_of(entrees.begin(), entrees.end(), [](const EntreeRepertoire& e) {
+          return e.Nom == kNomFichierExclusions;
+        })) {
+      if (!ChargerMotifs(srcRep, src, Relatif())) {
+        arret_ = true;
+        return nullptr;
+      }
+    }
     Proprietes(dstRep, cible);
     options_.GarderDroits = !props_.NomsWindows;
     if (CrochetAvantAction) CrochetAvantAction(dst);
@@ -366,6 +420,14 @@ class TParcours : private TSuitePublication {
     regles.DeuxSecondes = props_.DeuxSecondes;
     regles.GarderDroits = options_.GarderDroits;
     regles.RacineArchive = racine || montage;
+    if (!exclusions_.Vide()) {
+      regles.Exclu = [this, relatif = Relatif()](const std::string& nom, bool repertoire) {
+        cheminExclu_.assign(relatif);
+        if (!relatif.empty()) cheminExclu_ += '/';
+        cheminExclu_ += nom;
+        return exclusions_.Exclu(cheminExclu_, repertoire);
+      };
+    }
     TPlanNiveau plan;
     Planifier(
         entrees, cible, regles,
@@ -680,6 +742,10 @@ class TParcours : private TSuitePublication {
   TBudget budget_;
   int nombre_ = 0;
   std::string cheminSrc_, cheminDst_;  // the paths of the level the walk is in
+  size_t longueurRacineSrc_ = 0;
+  TExclusions exclusions_;   // the patterns files of the source directories the walk is in
+  std::string cheminExclu_;  // the path judged, reused from entry to entry
+  bool arret_ = false;       // the pair stops where it is (a patterns file unreadable)
   std::vector<std::unique_ptr<TNiveau>> pile_;
   TRepertoire racine_;  // the destination root, for its flush at the end
   platform::ProprietesRepertoire props_;
@@ -704,11 +770,34 @@ bool SourceVideCibleRemplie(const std::string& source, const std::string& destin
 
 }  // namespace
 
+std::string CheminExclusionsGlobales() {
+  const auto repertoire = platform::RepertoireXdg("XDG_CONFIG_HOME", ".config");
+  return repertoire ? *repertoire + "/jumelix/exclusions" : std::string();
+}
+
+void ChargerExclusionsGlobales(const std::string& chemin, TEtatRun& Etat) {
+  Etat.ExclusionsGlobales = {};
+  Etat.FichierExclusions = chemin;
+  Etat.ErreurExclusions = 0;
+  if (chemin.empty()) return;
+  std::string texte;
+  const int err = platform::LireFichierChemin(chemin, texte);
+  if (err == 0) {
+    Etat.ExclusionsGlobales = TMotifs::Compiler(texte, {});
+  } else if (err != ENOENT) {
+    Etat.ErreurExclusions = err;
+  }
+}
+
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
                   const TSurMessage& SurMessage, const TSurAvancement& SurAvancement,
                   TEtatRun& Etat) {
   Etat.Abandon = false;
   TParcours parcours(ComparerSeulement, SurMessage, SurAvancement, Etat);
+  if (Etat.ErreurExclusions != 0) {
+    parcours.Signaler(LigneExclusionsIllisibles(Etat.FichierExclusions, Etat.ErreurExclusions));
+    return parcours.Nombre();
+  }
   if (!VerifierCouple(source, destination,
                       [&](const std::string& texte) { parcours.Signaler(texte); })) {
     return parcours.Nombre();

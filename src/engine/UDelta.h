@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/Exclusions.h"
+
 namespace jumelix {
 
 namespace platform {
@@ -37,6 +39,12 @@ struct TEtatRun {
   // 0: the start of each pair.
   int JoursArchive = 0;
   int64_t DebutRun = 0;
+  // The global exclusion patterns, read once per run (ChargerExclusionsGlobales). When that
+  // file exists but cannot be read, ErreurExclusions holds why (an errno, or platform::
+  // kPasFichierOrdinaire) and no pair is walked.
+  TMotifs ExclusionsGlobales;
+  std::string FichierExclusions;
+  int ErreurExclusions = 0;
   // For the window's progress display only, written by the walk: the source directory it
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;
@@ -60,9 +68,20 @@ extern void (*CrochetAvantAction)(const std::string& destination);
 // TVerrouRepertoire) for the whole walk, once it exists, and the pair is not walked, with
 // one report line, when another run of any user holds that lock, or when the source root
 // is empty while the destination root is not (an unmounted disk must not empty its copy).
+// Entries the exclusion patterns leave out (the global ones, then each source directory's
+// .jumelixignore) are neither walked nor reported, and kept as they are in the destination;
+// a patterns file that cannot be read stops the pair where it is found, with one line.
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
                   const TSurMessage& SurMessage, const TSurAvancement& SurAvancement,
                   TEtatRun& Etat);
+
+// The global exclusion patterns file: $XDG_CONFIG_HOME/jumelix/exclusions (by default
+// ~/.config/jumelix/exclusions); empty when there is no settings directory.
+std::string CheminExclusionsGlobales();
+
+// Reads and compiles the file at `chemin` into Etat; an absent file (or an empty path)
+// gives no pattern.
+void ChargerExclusionsGlobales(const std::string& chemin, TEtatRun& Etat);
 
 // A walk with TraiterCouple's contract: what the run controller calls for each pair, so
 // that tests can give it a scripted one.

@@ -79,6 +79,38 @@ void Remplir(EntreeRepertoire& x, const struct stat& st) {
   x.Rdev = st.st_rdev;
 }
 
+// Reads the whole of `fd`, once it is known to be a regular file.
+int LireTout(int fd, std::string& contenu) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
+  contenu.clear();
+  char tampon[16384];
+  for (;;) {
+    const ssize_t n = read(fd, tampon, sizeof tampon);
+    if (n == 0) return 0;
+    if (n > 0) {
+      contenu.append(tampon, static_cast<size_t>(n));
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
+// Opens `nom` under `dirfd` for reading, without blocking on a FIFO or a device (which
+// fstat then refuses) and, with `suivre` false, never through a link.
+int LireFichierA(int dirfd, const std::string& nom, bool suivre, std::string& contenu) {
+  if (!suivre) {
+    struct stat st;
+    if (fstatat(dirfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
+  }
+  const int drapeaux = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (suivre ? 0 : O_NOFOLLOW);
+  Fd fd(openat(dirfd, nom.c_str(), drapeaux));
+  if (!fd.ok()) return errno == ELOOP ? kPasFichierOrdinaire : errno;
+  return LireTout(fd.get(), contenu);
+}
+
 int LireLienA(int dirfd, const std::string& nom, std::string& cible) {
   cible.assign(256, '\0');
   for (;;) {
@@ -287,6 +319,14 @@ int TRepertoire::Decrire(EntreeRepertoire& e) const {
 
 int TRepertoire::LireLien(const std::string& nom, std::string& cible) const {
   return LireLienA(fd_, nom, cible);
+}
+
+int TRepertoire::LireFichier(const std::string& nom, std::string& contenu) const {
+  return LireFichierA(fd_, nom, false, contenu);
+}
+
+int LireFichierChemin(const std::string& chemin, std::string& contenu) {
+  return LireFichierA(AT_FDCWD, chemin, true, contenu);
 }
 
 ProprietesRepertoire TRepertoire::Proprietes() const {

@@ -90,6 +90,9 @@ class TRepertoire {
   int Decrire(EntreeRepertoire& e) const;
   // The target text of the link `nom`.
   int LireLien(const std::string& nom, std::string& cible) const;
+  // The whole content of the regular file `nom`, never through a link; a link, a
+  // directory or a special file (never opened) gives kPasFichierOrdinaire.
+  int LireFichier(const std::string& nom, std::string& contenu) const;
   ProprietesRepertoire Proprietes() const;
   // True when `nom` names an entry (a link itself counts). Looking up a listed name with
   // its letter case changed tells whether the directory folds case (inode numbers cannot:
@@ -149,6 +152,10 @@ int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int3
 constexpr int kModifiePendantCopie = -2;
 // The entry is a special file the file system or our rights do not allow to create.
 constexpr int kPasFichierOrdinaire = -1;
+
+// The whole content of the regular file at `chemin` (a final link is followed: a file
+// the user named); anything else gives kPasFichierOrdinaire.
+int LireFichierChemin(const std::string& chemin, std::string& contenu);
 
 // How copies and fixes in place treat ownership and modes.
 struct OptionsCopie {

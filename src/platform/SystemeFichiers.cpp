@@ -59,6 +59,12 @@ int TSystemeFichiers::LireLien(const TRepertoire& rep, const std::string& nom, s
   return rep.LireLien(nom, cible);
 }
 
+int TSystemeFichiers::LireFichier(const TRepertoire& rep, const std::string& nom,
+                                  std::string& contenu) {
+  if (int e = Faute(Operation::Lire, nom)) return e;
+  return rep.LireFichier(nom, contenu);
+}
+
 int TSystemeFichiers::CreerRepertoire(const TRepertoire& parent, const std::string& nom) {
   if (int e = Faute(Operation::CreerRepertoire, nom)) return e;
   return platform::CreerRepertoire(parent, nom);

@@ -20,7 +20,7 @@ namespace jumelix::platform {
 // The operations a fault can be given to.
 enum class Operation {
   Ouvrir,  // OuvrirChemin, OuvrirSous, Dupliquer
-  Lire,    // LireNoms, Lister, LireLien
+  Lire,    // LireNoms, Lister, LireLien, LireFichier
   Decrire,
   CreerRepertoire,
   SupprimerFichier,
@@ -50,6 +50,7 @@ class TSystemeFichiers {
   int Decrire(const TRepertoire& rep, EntreeRepertoire& e);
   int Lister(const TRepertoire& rep, const std::function<void(EntreeRepertoire&)>& surEntree);
   int LireLien(const TRepertoire& rep, const std::string& nom, std::string& cible);
+  int LireFichier(const TRepertoire& rep, const std::string& nom, std::string& contenu);
   int CreerRepertoire(const TRepertoire& parent, const std::string& nom);
   int SupprimerFichier(const TRepertoire& parent, const std::string& nom);
   int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers);
