@@ -5,6 +5,9 @@ turns the raw measurements into the comparison table.
   bench_tool.py small  DIR NFILES NDIRS   files of 0-8 KiB spread over NDIRS directories
   bench_tool.py flat   DIR NFILES         files of 0-8 KiB in one directory
   bench_tool.py big    DIR NFILES MIB     NFILES files of MIB MiB each
+  bench_tool.py names  DIR NDIRS NFILES   NFILES files of 0-64 bytes in each of NDIRS sibling
+                                          directories (0: in DIR itself), with names of 15 to
+                                          25 bytes like those of a user's files (memory scenarios)
   bench_tool.py change DIR PERCENT ROUND  changes content, size and mtime of PERCENT % of the
                                           files (another share for every ROUND); prints the count
   bench_tool.py table  RESULTS.tsv [MIB]  prints the table of medians and ratios; MIB, the
@@ -68,6 +71,33 @@ def gen_big(root, nfiles, mib):
                 f.write(_rand(CHUNK))
         t = _old_mtime_ns(rng)
         os.utime(path, ns=(t, t))
+
+
+# Stems and extensions of the names made by gen_names: lengths spread over 15-25 bytes.
+_STEMS = ("IMG_", "facture-", "rapport_", "notes ", "photo-", "DSC", "releve_", "scan")
+_EXTS = (".jpg", ".pdf", ".txt", ".docx", ".png", ".odt")
+
+
+def _name(rng, k):
+    stem = rng.choice(_STEMS)
+    ext = rng.choice(_EXTS)
+    digits = "%d" % k
+    pad = rng.randrange(15, 26) - len(stem) - len(ext) - len(digits)
+    return stem + "0" * max(0, pad) + digits + ext
+
+
+def gen_names(root, ndirs, nfiles):
+    rng = random.Random(4)
+    os.makedirs(root, exist_ok=True)
+    dirs = [os.path.join(root, "dossier%02d" % d) for d in range(ndirs)] or [root]
+    for d in dirs:
+        os.makedirs(d, exist_ok=True)
+        for k in range(nfiles):
+            path = os.path.join(d, _name(rng, k))
+            with open(path, "wb") as f:
+                f.write(_rand(rng.randrange(65)))
+            t = _old_mtime_ns(rng)
+            os.utime(path, ns=(t, t))
 
 
 def all_files(root):
@@ -248,6 +278,8 @@ def main(argv):
         gen_flat(root, int(argv[3]))
     elif cmd == "big":
         gen_big(root, int(argv[3]), int(argv[4]))
+    elif cmd == "names":
+        gen_names(root, int(argv[3]), int(argv[4]))
     elif cmd == "change":
         change(root, float(argv[3]), int(argv[4]))
     elif cmd == "table":

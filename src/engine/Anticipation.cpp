@@ -32,8 +32,10 @@ void TAvance::Lancer() {
   for (size_t j = fin; j-- > prochain_;) {
     Enfant& e = enfants_[j];
     e.lance = true;
-    if (!e.cible.empty()) e.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.cible);
-    e.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source);
+    if (!e.cible.empty()) {
+      e.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.cible, &budget_);
+    }
+    e.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_);
   }
   prochain_ = std::max(prochain_, fin);
 }
@@ -62,45 +64,42 @@ void TAvance::Liberer(Enfant& e) {
   e.lance = false;
 }
 
-void TCopiesAvance::Ajouter(size_t indice, const std::string& nom, int64_t taille) {
-  auto c = std::make_unique<Copie>();
-  c->indice = indice;
-  c->nom = nom;
-  c->taille = taille;
-  copies_.push_back(std::move(c));
-}
-
 void TCopiesAvance::Lancer() {
   if (arrete_ || ouvriers_.Nombre() == 0) return;
-  size_t fin = prochain_;
-  while (fin < copies_.size() && fin < pris_ + fenetre_ &&
-         (fin == pris_ || octets_ + copies_[fin]->taille <= kOctetsCopies)) {
-    octets_ += copies_[fin]->taille;
-    ++fin;
+  const size_t debut = prochain_;
+  while (prochain_ < candidats_.size() && prochain_ < pris_ + fenetre_ &&
+         (prochain_ == pris_ || octets_ + Taille(prochain_) <= kOctetsCopies)) {
+    auto c = std::make_unique<Copie>();
+    c->indice = candidats_[prochain_];
+    c->nom = entrees_.Nom(c->indice);
+    c->taille = Taille(prochain_);
+    octets_ += c->taille;
+    enCours_.push_back(std::move(c));
+    ++prochain_;
   }
-  for (size_t j = fin; j-- > prochain_;) {
-    Copie* c = copies_[j].get();
+  // Queued last, taken first: the next copy of the walk is queued last.
+  for (size_t j = enCours_.size(); j-- > enCours_.size() - (prochain_ - debut);) {
+    Copie* c = enCours_[j].get();
     c->tache = ouvriers_.Soumettre(
         [this, c] { c->err = fs_.EcrireCopie(src_, c->nom, dst_, options_, c->attente); });
   }
-  prochain_ = std::max(prochain_, fin);
 }
 
 bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
   bool pris = false;
-  while (pris_ < copies_.size() && copies_[pris_]->indice <= indice) {
-    Copie& c = *copies_[pris_++];
-    if (!c.tache) continue;
-    ouvriers_.Attendre(c.tache);
-    octets_ -= c.taille;
-    if (c.indice == indice) {
-      err = c.err;
-      temporaire = c.attente.Temporaire;
+  while (pris_ < candidats_.size() && candidats_[pris_] <= indice) {
+    if (pris_++ >= prochain_) continue;  // never started
+    std::unique_ptr<Copie> c = std::move(enCours_.front());
+    enCours_.pop_front();
+    ouvriers_.Attendre(c->tache);
+    octets_ -= c->taille;
+    if (c->indice == indice) {
+      err = c->err;
+      temporaire = c->attente.Temporaire;
       pris = true;
-    } else if (c.err == 0) {
-      fs_.Abandonner(dst_, c.attente);  // not wanted after all
+    } else if (c->err == 0) {
+      fs_.Abandonner(dst_, c->attente);  // not wanted after all
     }
-    c.tache = nullptr;
   }
   prochain_ = std::max(prochain_, pris_);
   Lancer();
@@ -109,16 +108,15 @@ bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
 
 bool TCopiesAvance::Arreter() {
   arrete_ = true;
-  bool arrete = false;
-  for (size_t j = prochain_; j-- > pris_;) {
-    Copie& c = *copies_[j];
-    if (!c.tache) continue;
+  const bool arrete = !enCours_.empty();
+  // The latest started first: they are the least likely to run already.
+  for (auto it = enCours_.rbegin(); it != enCours_.rend(); ++it) {
+    Copie& c = **it;
     ouvriers_.Annuler(c.tache);
     // A copy cancelled before it started has no temporary name.
     if (c.err == 0 && !c.attente.Temporaire.empty()) fs_.Abandonner(dst_, c.attente);
-    c.tache = nullptr;
-    arrete = true;
   }
+  enCours_.clear();
   prochain_ = pris_;
   octets_ = 0;
   return arrete;

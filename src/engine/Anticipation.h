@@ -6,12 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/Listage.h"
+#include "engine/ListeEntrees.h"
 #include "engine/Ouvriers.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemeFichiers.h"
@@ -24,10 +26,17 @@ namespace jumelix {
 class TAvance {
  public:
   // `enCours`: the walk's count of subdirectories listed ahead and not yet entered, which
-  // stays below `max` (each holds descriptors and its listing until the walk gets there).
+  // stays below `max` (each holds descriptors and its listing until the walk gets there);
+  // `budget`: the walk's bound of the entries those listings hold.
   TAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& src,
-          const platform::TRepertoire& dst, size_t& enCours, size_t max)
-      : ouvriers_(ouvriers), fs_(fs), src_(src), dst_(dst), enCours_(enCours), max_(max) {}
+          const platform::TRepertoire& dst, size_t& enCours, size_t max, TBudgetAvance& budget)
+      : ouvriers_(ouvriers),
+        fs_(fs),
+        src_(src),
+        dst_(dst),
+        enCours_(enCours),
+        max_(max),
+        budget_(budget) {}
   ~TAvance();
   TAvance(const TAvance&) = delete;
   TAvance& operator=(const TAvance&) = delete;
@@ -56,6 +65,7 @@ class TAvance {
   const platform::TRepertoire& dst_;
   size_t& enCours_;
   const size_t max_;
+  TBudgetAvance& budget_;
   std::vector<Enfant> enfants_;
   size_t prochain_ = 0;  // the first child not started
   size_t pris_ = 0;      // the first child not taken
@@ -64,20 +74,28 @@ class TAvance {
 // The copies of regular files of one level, written a few at a time under their temporary
 // names. Only made where the destination directory is writable as it stands (a directory
 // made writable for one copy must not be so for another's) and after the level's surplus
-// is deleted.
+// is deleted. A candidate costs its entry number until its copy starts: its name and size
+// are read then from the level's source listing, which must outlive this object.
 class TCopiesAvance {
  public:
   // At most `fenetre` copies are written ahead at once (each holds two descriptors).
   TCopiesAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
                 const platform::TRepertoire& src, const platform::TRepertoire& dst,
-                const platform::OptionsCopie& options, size_t fenetre)
-      : ouvriers_(ouvriers), fs_(fs), src_(src), dst_(dst), options_(options), fenetre_(fenetre) {}
+                const platform::OptionsCopie& options, size_t fenetre, const TListeEntrees& entrees)
+      : ouvriers_(ouvriers),
+        fs_(fs),
+        src_(src),
+        dst_(dst),
+        options_(options),
+        fenetre_(fenetre),
+        entrees_(entrees) {}
   // Waits for the copies that run and removes every written copy not taken.
   ~TCopiesAvance() { Arreter(); }
   TCopiesAvance(const TCopiesAvance&) = delete;
   TCopiesAvance& operator=(const TCopiesAvance&) = delete;
 
-  void Ajouter(size_t indice, const std::string& nom, int64_t taille);
+  // The source entry `indice` (a regular file) is to be copied; in increasing order.
+  void Ajouter(size_t indice) { candidats_.push_back(static_cast<uint32_t>(indice)); }
   void Lancer();
   // True when the copy of the entry `indice` was made ahead: `err` and `temporaire` are
   // EcrireCopie's result.
@@ -95,6 +113,9 @@ class TCopiesAvance {
     int err = 0;
     platform::CopieEnAttente attente;
   };
+  int64_t Taille(size_t candidat) const {
+    return entrees_.Description(candidats_[candidat]).TailleOuPeripherique;
+  }
 
   TOuvriers& ouvriers_;
   platform::TSystemeFichiers& fs_;
@@ -102,10 +123,12 @@ class TCopiesAvance {
   const platform::TRepertoire& dst_;
   const platform::OptionsCopie options_;
   const size_t fenetre_;
-  std::vector<std::unique_ptr<Copie>> copies_;
-  size_t prochain_ = 0;  // the first copy not started
-  size_t pris_ = 0;      // the first copy not taken
-  int64_t octets_ = 0;   // bytes started and not taken
+  const TListeEntrees& entrees_;
+  std::vector<uint32_t> candidats_;
+  std::deque<std::unique_ptr<Copie>> enCours_;  // the candidates started and not taken
+  size_t prochain_ = 0;                         // the first candidate not started
+  size_t pris_ = 0;                             // the first candidate not taken
+  int64_t octets_ = 0;                          // bytes started and not taken
   bool arrete_ = false;
 };
 

@@ -15,6 +15,7 @@
 #include "engine/Archive.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/Listage.h"
+#include "engine/ListeEntrees.h"
 #include "engine/OutilsParcours.h"
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
@@ -339,8 +340,7 @@ class TParcours {
 
   // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
   // directory `rep` is open on, else listed now.
-  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
-              std::vector<EntreeRepertoire>& entrees) {
+  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l, TListeEntrees& entrees) {
     if (l) {
       TListage::Resultat& r = l->Attendre();
       const auto id = rep.Identite();
@@ -370,7 +370,7 @@ class TParcours {
                                   bool racine) {
     const std::string& src = cheminSrc_;
     const std::string& dst = cheminDst_;
-    std::vector<EntreeRepertoire> cible;
+    TListeEntrees cible;
     if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
     if (errDst != 0) {
       Signaler("Erreur en lisant le répertoire " + dst);
@@ -383,7 +383,7 @@ class TParcours {
     if (PointDeControle()) return nullptr;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
-    std::vector<EntreeRepertoire> entrees;
+    TListeEntrees entrees;
     if (errSrc == 0) errSrc = Entrees(srcRep, lsrc, entrees);
     if (errSrc != 0) {
       Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
@@ -422,13 +422,13 @@ class TParcours {
     const std::vector<Decision>& decisions = plan.decisions;
     if (ouvriers_.Nombre() > 0) {
       n->avance = std::make_unique<TAvance>(ouvriers_, fs_, n->src, n->dst, enCours_,
-                                            budget_.listagesAvance);
+                                            budget_.listagesAvance, budgetAvance_);
       for (size_t i = 0; i < entrees.size(); ++i) {
         const Decision& d = decisions[i];
         if (d.quoi == Quoi::CreerRep || (d.quoi == Quoi::Descendre && d.manquant)) {
-          n->avance->Ajouter(i, entrees[i].Nom, {});
+          n->avance->Ajouter(i, entrees.Nom(i), {});
         } else if (d.quoi == Quoi::Descendre) {
-          n->avance->Ajouter(i, entrees[i].Nom, d.nomDst);
+          n->avance->Ajouter(i, entrees.Nom(i), plan.NomDst(d, entrees.NomVue(i)));
         }
       }
       n->avance->Lancer();
@@ -439,21 +439,22 @@ class TParcours {
     }
     partage_.reset();
     {
-      TCopiesAvance copies(ouvriers_, fs_, n->src, n->dst, options_, budget_.copiesAvance);
+      TCopiesAvance copies(ouvriers_, fs_, n->src, n->dst, options_, budget_.copiesAvance, entrees);
       if (!comparer_ && ouvriers_.Nombre() > 0 && n->dst.Inscriptible()) {
         for (size_t i = 0; i < entrees.size(); ++i) {
           const Decision& d = decisions[i];
-          const EntreeRepertoire& e = entrees[i];
-          if (d.quoi == Quoi::Copier && !d.renommer && e.Genre == GenreEntree::Fichier &&
-              (!props_.NomsWindows || NomCorrect(e.Nom))) {
-            copies.Ajouter(i, e.Nom, e.Taille);
+          if (d.quoi == Quoi::Copier && !d.renommer && entrees.Genre(i) == GenreEntree::Fichier &&
+              (!props_.NomsWindows || NomCorrect(entrees.Nom(i)))) {
+            copies.Ajouter(i);
           }
         }
         copies.Lancer();
       }
       copiesAvance_ = &copies;
       for (size_t i = 0; i < entrees.size(); ++i) {
-        Agir(n->src, n->dst, src, dst, i, entrees[i], plan.decisions[i], n->descentes);
+        const Decision& d = decisions[i];
+        Agir(n->src, n->dst, src, dst, i, entrees.Entree(i), d, plan.NomDst(d, entrees.NomVue(i)),
+             n->descentes);
         if (PointDeControle()) {
           copiesAvance_ = nullptr;
           return nullptr;
@@ -471,16 +472,17 @@ class TParcours {
 
   // The case rules of the destination directory, by its file system or, where that does
   // not tell, by looking up a listed name with its letter case inverted.
-  void Proprietes(const TRepertoire& dstRep, const std::vector<EntreeRepertoire>& cible) {
+  void Proprietes(const TRepertoire& dstRep, const TListeEntrees& cible) {
     props_ = dstRep.Proprietes();
     if (!props_.ReplieIncertain) return;
     std::unordered_set<std::string_view> noms;
-    for (const EntreeRepertoire& e : cible) noms.insert(e.Nom);
+    for (size_t i = 0; i < cible.size(); ++i) noms.insert(cible.NomVue(i));
     bool vu = false;
-    for (const EntreeRepertoire& e : cible) {
-      if (EstPointOuPointPoint(e.Nom) || !AUneLettre(e.Nom)) continue;
+    for (size_t i = 0; i < cible.size(); ++i) {
+      const std::string nom = cible.Nom(i);
+      if (EstPointOuPointPoint(nom) || !AUneLettre(nom)) continue;
       vu = true;
-      const std::string autre = CasseInversee(e.Nom);
+      const std::string autre = CasseInversee(nom);
       // Both spellings listed: case-sensitive.
       if (noms.count(autre) == 0) props_.ReplieCasse = dstRep.ExisteEntree(autre);
       break;
@@ -529,8 +531,8 @@ class TParcours {
   }
 
   void Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& src,
-            const std::string& dst, size_t indice, const EntreeRepertoire& e, Decision& d,
-            std::vector<Descente>& descentes) {
+            const std::string& dst, size_t indice, const EntreeRepertoire& e, const Decision& d,
+            std::string nomDst, std::vector<Descente>& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
     if (d.quoi == Quoi::Collision) {
       Signaler(
@@ -539,22 +541,22 @@ class TParcours {
       return;
     }
     if (comparer_ && d.renommer) {
-      Signaler(Joindre(dst, d.nomDst) + " ==> nom différent du fichier source : " + e.Nom);
+      Signaler(Joindre(dst, nomDst) + " ==> nom différent du fichier source : " + e.Nom);
     }
     if (!comparer_ && d.renommer) {
       modifie_ = true;
       // A case-only rename on a case-folding destination.
-      if (fs_.Renommer(dstRep, d.nomDst, e.Nom) == 0) {
-        d.nomDst = e.Nom;
+      if (fs_.Renommer(dstRep, nomDst, e.Nom) == 0) {
+        nomDst = e.Nom;
       } else {
-        Signaler("Impossible de renommer " + Joindre(dst, d.nomDst) + " en " + e.Nom);
+        Signaler("Impossible de renommer " + Joindre(dst, nomDst) + " en " + e.Nom);
       }
     }
     if (d.quoi == Quoi::Rien) {
       ++etat_.NbIdentiques;
       return;
     }
-    const std::string chemin = Joindre(dst, d.nomDst);
+    const std::string chemin = Joindre(dst, nomDst);
     switch (d.quoi) {
       case Quoi::Attributs:
         ++etat_.NbIdentiques;
@@ -563,7 +565,7 @@ class TParcours {
           return;
         }
         modifie_ = true;
-        if (fs_.AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
+        if (fs_.AppliquerAttributs(dstRep, nomDst, e, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         }
         return;
@@ -572,12 +574,12 @@ class TParcours {
           Signaler(chemin +
                    (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
         } else {
-          CopierFichier(srcRep, dstRep, indice, e, d.nomDst, Joindre(src, e.Nom), chemin);
+          CopierFichier(srcRep, dstRep, indice, e, nomDst, Joindre(src, e.Nom), chemin);
         }
         return;
       case Quoi::CreerRep:
         modifie_ = true;
-        if (fs_.CreerRepertoire(dstRep, d.nomDst) != 0) Signaler("Impossible de créer " + chemin);
+        if (fs_.CreerRepertoire(dstRep, nomDst) != 0) Signaler("Impossible de créer " + chemin);
         break;
       case Quoi::Descendre:
         if (d.manquant) Signaler(chemin + " ==> Répertoire inexistant");
@@ -585,7 +587,7 @@ class TParcours {
       default:
         return;
     }
-    descentes.push_back({indice, e.Nom, d.nomDst});
+    descentes.push_back({indice, e.Nom, nomDst});
   }
 
   static bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
@@ -824,6 +826,7 @@ class TParcours {
   platform::TSystemeFichiers& fs_;
   TOuvriers ouvriers_;  // made before, destroyed after, what it runs tasks for
   size_t enCours_ = 0;  // subdirectories listed ahead, not yet entered
+  TBudgetAvance budgetAvance_{BudgetAvance()};  // entries they hold
   TBudget budget_;
   int nombre_ = 0;
   std::string cheminSrc_, cheminDst_;  // the paths of the level the walk is in
