@@ -12,44 +12,64 @@ constexpr size_t kFenetreNiveau = 8;
 constexpr int64_t kOctetsCopies = int64_t{64} << 20;
 }  // namespace
 
-TAvance::~TAvance() {
-  // The latest started first: they are the least likely to run already.
-  for (auto it = enfants_.rbegin(); it != enfants_.rend(); ++it) Liberer(*it);
+void TSousRepertoires::push_back(const Element& e) {
+  Ref r{static_cast<uint32_t>(e.indice), static_cast<uint32_t>(noms_.size()), kVide};
+  noms_.Ajouter(e.source);
+  if (e.destination == e.source) {
+    r.destination = kMeme;
+  } else if (!e.destination.empty()) {
+    r.destination = static_cast<uint32_t>(noms_.size());
+    noms_.Ajouter(e.destination);
+  }
+  refs_.push_back(r);
 }
 
-void TAvance::Ajouter(size_t indice, const std::string& source, const std::string& cible) {
-  enfants_.push_back({indice, source, cible, nullptr, nullptr, false});
+TSousRepertoires::Element TSousRepertoires::operator[](size_t k) const {
+  const Ref& r = refs_[k];
+  Element e{r.indice, std::string(noms_[r.source]), {}};
+  if (r.destination == kMeme) {
+    e.destination = e.source;
+  } else if (r.destination != kVide) {
+    e.destination = noms_[r.destination];
+  }
+  return e;
+}
+
+TAvance::~TAvance() {
+  // The latest started first: they are the least likely to run already.
+  for (auto it = lances_.rbegin(); it != lances_.rend(); ++it) Liberer(*it);
 }
 
 void TAvance::Lancer() {
   if (ouvriers_.Nombre() == 0) return;
-  size_t fin = prochain_;
-  while (fin < enfants_.size() && fin < pris_ + kFenetreNiveau && enCours_ < max_) {
-    ++fin;
+  const size_t debut = prochain_;
+  while (prochain_ < enfants_.size() && prochain_ < pris_ + kFenetreNiveau && enCours_ < max_) {
+    lances_.emplace_back();
+    ++prochain_;
     ++enCours_;
   }
   // Queued last, taken first: the next directory of the walk is queued last.
-  for (size_t j = fin; j-- > prochain_;) {
-    Enfant& e = enfants_[j];
-    e.lance = true;
-    if (!e.cible.empty()) {
-      e.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.cible, &budget_);
+  for (size_t j = prochain_; j-- > debut;) {
+    Listages& l = lances_[j - pris_];
+    const TSousRepertoires::Element e = enfants_[j];
+    if (!e.destination.empty()) {
+      l.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.destination, &budget_);
     }
-    e.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_);
+    l.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_);
   }
-  prochain_ = std::max(prochain_, fin);
 }
 
 std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> TAvance::Prendre(size_t indice) {
   std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> r;
-  while (pris_ < enfants_.size() && enfants_[pris_].indice <= indice) {
-    Enfant& e = enfants_[pris_++];
-    if (e.indice == indice) {
-      r = {std::move(e.ls), std::move(e.lc)};
-      if (e.lance) --enCours_;
-      e.lance = false;
+  for (; pris_ < enfants_.size() && enfants_.Indice(pris_) <= indice; ++pris_) {
+    if (pris_ >= prochain_) continue;  // never started
+    Listages l = std::move(lances_.front());
+    lances_.pop_front();
+    if (enfants_.Indice(pris_) == indice) {
+      r = {std::move(l.ls), std::move(l.lc)};
+      --enCours_;
     } else {
-      Liberer(e);
+      Liberer(l);
     }
   }
   prochain_ = std::max(prochain_, pris_);
@@ -57,11 +77,10 @@ std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> TAvance::Prendre
   return r;
 }
 
-void TAvance::Liberer(Enfant& e) {
-  e.lc.reset();
-  e.ls.reset();
-  if (e.lance) --enCours_;
-  e.lance = false;
+void TAvance::Liberer(Listages& l) {
+  l.lc.reset();
+  l.ls.reset();
+  --enCours_;
 }
 
 void TCopiesAvance::Lancer() {

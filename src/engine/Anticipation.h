@@ -20,6 +20,33 @@
 
 namespace jumelix {
 
+// Subdirectories of one level in walk order: the source entry's number, its name and its
+// destination name, packed (about 35 bytes each: a level may hold 200 000 of them for as
+// long as the walk is below it). A destination name equal to the source name is not
+// stored again.
+class TSousRepertoires {
+ public:
+  struct Element {
+    size_t indice;  // of the source entry in its level
+    std::string source;
+    std::string destination;  // may be empty
+  };
+  void push_back(const Element& e);
+  size_t size() const { return refs_.size(); }
+  size_t Indice(size_t k) const { return refs_[k].indice; }
+  Element operator[](size_t k) const;
+
+ private:
+  static constexpr uint32_t kVide = UINT32_MAX, kMeme = UINT32_MAX - 1;
+  struct Ref {
+    uint32_t indice;
+    uint32_t source;       // in noms_
+    uint32_t destination;  // in noms_, or kVide, or kMeme
+  };
+  TNoms noms_;
+  std::vector<Ref> refs_;
+};
+
 // The subdirectories of one level, listed a few at a time in the order the walk enters
 // them. The walk opens each one again itself when it gets there and uses the listing only
 // when it is of the very directory it opened.
@@ -42,8 +69,10 @@ class TAvance {
   TAvance& operator=(const TAvance&) = delete;
 
   // The entry `indice` of the level is a directory the walk may enter; `cible`: its
-  // destination name when it exists already (empty otherwise).
-  void Ajouter(size_t indice, const std::string& source, const std::string& cible);
+  // destination name when it exists already (empty otherwise). In increasing order.
+  void Ajouter(size_t indice, const std::string& source, const std::string& cible) {
+    enfants_.push_back({indice, source, cible});
+  }
   // Starts the listings that the window and the walk's budget allow.
   void Lancer();
   // The listings made for the entry `indice` (null when none); those of the entries
@@ -51,13 +80,10 @@ class TAvance {
   std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> Prendre(size_t indice);
 
  private:
-  struct Enfant {
-    size_t indice;
-    std::string source, cible;
+  struct Listages {
     std::unique_ptr<TListage> ls, lc;
-    bool lance;
   };
-  void Liberer(Enfant& e);
+  void Liberer(Listages& l);
 
   TOuvriers& ouvriers_;
   platform::TSystemeFichiers& fs_;
@@ -66,9 +92,10 @@ class TAvance {
   size_t& enCours_;
   const size_t max_;
   TBudgetAvance& budget_;
-  std::vector<Enfant> enfants_;
-  size_t prochain_ = 0;  // the first child not started
-  size_t pris_ = 0;      // the first child not taken
+  TSousRepertoires enfants_;
+  std::deque<Listages> lances_;  // the children started and not taken
+  size_t prochain_ = 0;          // the first child not started
+  size_t pris_ = 0;              // the first child not taken
 };
 
 // The copies of regular files of one level, written a few at a time under their temporary

@@ -160,11 +160,7 @@ class TParcours {
   }
 
  private:
-  struct Descente {
-    size_t indice;  // of the source entry in its level
-    std::string source;
-    std::string destination;
-  };
+  using Descente = TSousRepertoires::Element;
   // A level the walk is in: its two directories, open while the level is among the
   // deepest ones (else closed, and found again through ".." on the way back, checked to be
   // the very same directories), and the subdirectories still to enter.
@@ -173,7 +169,7 @@ class TParcours {
     std::pair<uint64_t, uint64_t> idSrc, idDst;
     bool ferme = false;
     size_t longueurSrc = 0, longueurDst = 0;  // the parent's paths' lengths
-    std::vector<Descente> descentes;
+    TSousRepertoires descentes;
     size_t prochaine = 0;
     std::unique_ptr<TAvance> avance;
     platform::ProprietesRepertoire props;
@@ -532,7 +528,7 @@ class TParcours {
 
   void Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& src,
             const std::string& dst, size_t indice, const EntreeRepertoire& e, const Decision& d,
-            std::string nomDst, std::vector<Descente>& descentes) {
+            std::string nomDst, TSousRepertoires& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
     if (d.quoi == Quoi::Collision) {
       Signaler(
