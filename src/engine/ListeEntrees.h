@@ -94,7 +94,8 @@ class TListeEntrees {
   platform::EntreeRepertoire Entree(size_t i) const;
   platform::EntreeRepertoire Attributs(size_t i) const;
 
-  // Keeps, in order, the entries whose index `garder` accepts.
+  // Keeps, in order, the entries whose index `garder` accepts; `garder` is asked about each
+  // entry in order, and may read it: none has moved yet.
   void Garder(const std::function<bool(size_t)>& garder);
   void Vider() { *this = TListeEntrees(); }
 
