@@ -5,6 +5,10 @@ turns the raw measurements into the comparison table.
   bench_tool.py small  DIR NFILES NDIRS   files of 0-8 KiB spread over NDIRS directories
   bench_tool.py flat   DIR NFILES         files of 0-8 KiB in one directory
   bench_tool.py big    DIR NFILES MIB     NFILES files of MIB MiB each
+  bench_tool.py names  DIR NDIRS NFILES   NFILES files of 0-64 bytes in each of NDIRS sibling
+                                          directories (0: in DIR itself), with names of 15 to
+                                          25 bytes like those of a user's files (memory scenarios)
+  bench_tool.py subdirs DIR NDIRS         NDIRS empty directories in DIR, named the same way
   bench_tool.py change DIR PERCENT ROUND  changes content, size and mtime of PERCENT % of the
                                           files (another share for every ROUND); prints the count
   bench_tool.py table  RESULTS.tsv [MIB]  prints the table of medians and ratios; MIB, the
@@ -16,6 +20,7 @@ old version.
 """
 import os
 import random
+import re
 import sys
 import time
 
@@ -68,6 +73,40 @@ def gen_big(root, nfiles, mib):
                 f.write(_rand(CHUNK))
         t = _old_mtime_ns(rng)
         os.utime(path, ns=(t, t))
+
+
+# Stems and extensions of the names made by gen_names: lengths spread over 15-25 bytes.
+_STEMS = ("IMG_", "facture-", "rapport_", "notes ", "photo-", "DSC", "releve_", "scan")
+_EXTS = (".jpg", ".pdf", ".txt", ".docx", ".png", ".odt")
+
+
+def _name(rng, k):
+    stem = rng.choice(_STEMS)
+    ext = rng.choice(_EXTS)
+    digits = "%d" % k
+    pad = rng.randrange(15, 26) - len(stem) - len(ext) - len(digits)
+    return stem + "0" * max(0, pad) + digits + ext
+
+
+def gen_names(root, ndirs, nfiles):
+    rng = random.Random(4)
+    os.makedirs(root, exist_ok=True)
+    dirs = [os.path.join(root, "dossier%02d" % d) for d in range(ndirs)] or [root]
+    for d in dirs:
+        os.makedirs(d, exist_ok=True)
+        for k in range(nfiles):
+            path = os.path.join(d, _name(rng, k))
+            with open(path, "wb") as f:
+                f.write(_rand(rng.randrange(65)))
+            t = _old_mtime_ns(rng)
+            os.utime(path, ns=(t, t))
+
+
+def gen_subdirs(root, ndirs):
+    rng = random.Random(5)
+    os.makedirs(root, exist_ok=True)
+    for k in range(ndirs):
+        os.mkdir(os.path.join(root, _name(rng, k)))
 
 
 def all_files(root):
@@ -136,6 +175,9 @@ def _table_mode(data, order, mib_c):
         v = data.get(key, {}).get(tool)
         return _median([x[i] for x in v]) if v else None
 
+    _memory(data, order, med)
+    if not any("rsync" in d for d in data.values()):
+        return  # the memory scenario alone
     rclone = any("rclone" in d for d in data.values())
     head = ("| Arbre | Scénario | Jumelix (s) | rsync (s) |%s J/r temps |%s Objectif"
             " | J/r meilleurs | J/r CPU | Jumelix (Mio) | rsync (Mio) | J/r mém. |"
@@ -214,6 +256,33 @@ def _table_mode(data, order, mib_c):
                       % (key[0], deep, grow_deep, grow_full, "oui" if ok else "NON"))
 
 
+def _memory(data, order, med):
+    """Scenario m: Jumelix's peak RSS on large directories against the empty pair, in bytes
+    per entry; the number of entries is the product of the numbers in the tree's label."""
+    keys = [k for k in order if k[0].startswith("m:")]
+    base = next((k for k in keys if k[0] == "m: vide"), None)
+    if base is None:
+        return
+    floor = med(base, "jumelix", 1)
+    print("Mémoire de pointe de Jumelix (médianes ; octets par entrée = (pic - paire vide)"
+          " / entrées) :")
+    print()
+    print("| Arbre | Scénario | Pic (Mio) | Au-dessus de la paire vide (Mio) | Octets par entrée |")
+    print("|---|---|---|---|---|")
+    print("| paire vide | %s | %.1f | - | - |" % (base[1], floor / 1024))
+    for key in keys:
+        if key == base:
+            continue
+        n = 1
+        for x in re.findall(r"\d+", key[0]):
+            n *= int(x)
+        peak = med(key, "jumelix", 1)
+        print("| %s | %s | %.1f | %.1f | %.0f |" % (key[0][3:], key[1], peak / 1024,
+                                                     (peak - floor) / 1024,
+                                                     (peak - floor) * 1024 / n))
+    print()
+
+
 def _throughputs(data, order, mib_c, med):
     """Large files: the first synchronisation of tree c against the plain copy by cp, in MB/s
     (10^6 bytes per second, medians of the elapsed times)."""
@@ -248,6 +317,10 @@ def main(argv):
         gen_flat(root, int(argv[3]))
     elif cmd == "big":
         gen_big(root, int(argv[3]), int(argv[4]))
+    elif cmd == "names":
+        gen_names(root, int(argv[3]), int(argv[4]))
+    elif cmd == "subdirs":
+        gen_subdirs(root, int(argv[3]))
     elif cmd == "change":
         change(root, float(argv[3]), int(argv[4]))
     elif cmd == "table":

@@ -17,7 +17,9 @@
 #   BENCH_DIR=...     dossier de travail (défaut bench/work)
 #   BENCH_KEEP=0      1 : garder les arbres à la fin (réutilisés au lancement suivant)
 #   BENCH_ARBRES="a b c"  arbres mesurés (a : petits fichiers, b : à plat, c : gros
-#                     fichiers) ; la linéarité et la mémoire se mesurent avec b
+#                     fichiers) ; la linéarité et la mémoire se mesurent avec b ;
+#                     m (facultatif) : mémoire de pointe de Jumelix seul sur un répertoire
+#                     à plat de 200 000 fichiers et sur 8 répertoires frères de 25 000
 #   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
 #   BENCH_VERROU=oui  non : ne pas attendre les autres bancs de la machine (le vidage du
 #                     cache et la charge d'un banc faussent les mesures d'un autre)
@@ -48,6 +50,8 @@ N_B=$(entier 50000 2)
 N_C=20
 MIB_C=$(entier 100)
 N_B2=$((N_B / 2))
+N_MP=$(entier 200000 2)
+N_MS=$(entier 25000 2)
 # rclone is the second peer when installed (it is not a dependency of the project).
 RCLONE=$(command -v rclone || true)
 
@@ -133,7 +137,8 @@ arbre() {  # name kind args...
     echo "$marque" >"$WORK/$nom/ok"
     echo "Arbre $nom créé en $((SECONDS - t0)) s ($marque)"
   fi
-  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rclone" "$WORK/$nom/cp"
+  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rclone" "$WORK/$nom/cp" \
+    "$WORK/$nom/cible"
 }
 a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
 a_mesurer a && arbre a small "$N_A" "$D_A"
@@ -142,6 +147,10 @@ if a_mesurer b; then
   arbre l flat "$N_B2"
 fi
 a_mesurer c && arbre c big "$N_C" "$MIB_C"
+if a_mesurer m; then
+  arbre mp names 0 "$N_MP"
+  arbre ms names 8 "$N_MS"
+fi
 sync
 echo
 
@@ -296,10 +305,38 @@ scenarios() {  # name label nfiles
 LIB_A="a: $N_A fichiers / $D_A rép."
 LIB_B="b: $N_B fichiers à plat"
 LIB_C="c: $N_C × $MIB_C Mio"
+
+# Memory: Jumelix's peak against a pair of empty directories, on one large directory (a
+# compare with an identical copy, a first synchronisation) and on 8 large siblings (a
+# compare: the listings made ahead of the walk). The table gives the bytes per entry.
+memoire() {
+  local r mp=$WORK/mp ms=$WORK/ms
+  echo "Mémoire : $N_MP fichiers à plat, 8 × $N_MS fichiers (cache $MODE)"
+  mkdir -p "$WORK/vide/src" "$WORK/vide/dst"
+  [ -d "$mp/jumelix" ] || "$BIN" sync "$mp/src" "$mp/jumelix" >/dev/null
+  [ -d "$ms/jumelix" ] || "$BIN" sync "$ms/src" "$ms/jumelix" >/dev/null
+  for ((r = 0; r < REPEAT; r++)); do
+    mesurer "m: vide" "$S2" jumelix - -- "$BIN" compare "$WORK/vide/src" "$WORK/vide/dst"
+    mesurer "m: $N_MP fichiers à plat" "$S2" jumelix jcomp "$mp/src" "$mp/jumelix" -- \
+      "$BIN" compare "$mp/src" "$mp/jumelix"
+    attendu "m: à plat, $S2" lignes=0 identiques="$N_MP"
+    rm -rf "$mp/cible"
+    mesurer "m: $N_MP fichiers à plat" "$S1" jumelix chauffer "$mp/src" -- \
+      "$BIN" sync "$mp/src" "$mp/cible"
+    attendu "m: à plat, $S1" lignes=0 copies="$N_MP"
+    mesurer "m: 8 × $N_MS fichiers" "$S2" jumelix jcomp "$ms/src" "$ms/jumelix" -- \
+      "$BIN" compare "$ms/src" "$ms/jumelix"
+    attendu "m: frères, $S2" lignes=0 identiques="$((8 * N_MS))"
+  done
+  verifier "m: à plat, $S1" "$mp/src" "$mp/cible"
+  echo
+}
+
 serie() {
   if a_mesurer a; then scenarios a "$LIB_A" "$N_A"; fi
   if a_mesurer b; then scenarios b "$LIB_B" "$N_B"; fi
   if a_mesurer c; then scenarios c "$LIB_C" "$N_C"; fi
+  if a_mesurer m; then memoire; fi
   a_mesurer b || return 0
 
   # Linearity: no-change compare of a flat directory of N/2 and of N files, in turn.
@@ -338,7 +375,7 @@ fi
 echo "Mesures brutes : $RES ; sorties : $LOG"
 
 if [ "$KEEP" != 1 ]; then
-  for nom in a b c l vide; do rm -rf "${WORK:?}/$nom"; done
+  for nom in a b c l vide mp ms; do rm -rf "${WORK:?}/$nom"; done
   echo "Arbres supprimés (BENCH_KEEP=1 pour les garder)."
 fi
 # A run whose checks failed is a failed run, whatever the figures.

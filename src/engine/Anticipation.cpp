@@ -12,42 +12,64 @@ constexpr size_t kFenetreNiveau = 8;
 constexpr int64_t kOctetsCopies = int64_t{64} << 20;
 }  // namespace
 
-TAvance::~TAvance() {
-  // The latest started first: they are the least likely to run already.
-  for (auto it = enfants_.rbegin(); it != enfants_.rend(); ++it) Liberer(*it);
+void TSousRepertoires::push_back(const Element& e) {
+  Ref r{static_cast<uint32_t>(e.indice), static_cast<uint32_t>(noms_.size()), kVide};
+  noms_.Ajouter(e.source);
+  if (e.destination == e.source) {
+    r.destination = kMeme;
+  } else if (!e.destination.empty()) {
+    r.destination = static_cast<uint32_t>(noms_.size());
+    noms_.Ajouter(e.destination);
+  }
+  refs_.push_back(r);
 }
 
-void TAvance::Ajouter(size_t indice, const std::string& source, const std::string& cible) {
-  enfants_.push_back({indice, source, cible, nullptr, nullptr, false});
+TSousRepertoires::Element TSousRepertoires::operator[](size_t k) const {
+  const Ref& r = refs_[k];
+  Element e{r.indice, std::string(noms_[r.source]), {}};
+  if (r.destination == kMeme) {
+    e.destination = e.source;
+  } else if (r.destination != kVide) {
+    e.destination = noms_[r.destination];
+  }
+  return e;
+}
+
+TAvance::~TAvance() {
+  // The latest started first: they are the least likely to run already.
+  for (auto it = lances_.rbegin(); it != lances_.rend(); ++it) Liberer(*it);
 }
 
 void TAvance::Lancer() {
   if (ouvriers_.Nombre() == 0) return;
-  size_t fin = prochain_;
-  while (fin < enfants_.size() && fin < pris_ + kFenetreNiveau && enCours_ < max_) {
-    ++fin;
+  const size_t debut = prochain_;
+  while (prochain_ < enfants_.size() && prochain_ < pris_ + kFenetreNiveau && enCours_ < max_) {
+    lances_.emplace_back();
+    ++prochain_;
     ++enCours_;
   }
   // Queued last, taken first: the next directory of the walk is queued last.
-  for (size_t j = fin; j-- > prochain_;) {
-    Enfant& e = enfants_[j];
-    e.lance = true;
-    if (!e.cible.empty()) e.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.cible);
-    e.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source);
+  for (size_t j = prochain_; j-- > debut;) {
+    Listages& l = lances_[j - pris_];
+    const TSousRepertoires::Element e = enfants_[j];
+    if (!e.destination.empty()) {
+      l.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.destination, &budget_);
+    }
+    l.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_);
   }
-  prochain_ = std::max(prochain_, fin);
 }
 
 std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> TAvance::Prendre(size_t indice) {
   std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> r;
-  while (pris_ < enfants_.size() && enfants_[pris_].indice <= indice) {
-    Enfant& e = enfants_[pris_++];
-    if (e.indice == indice) {
-      r = {std::move(e.ls), std::move(e.lc)};
-      if (e.lance) --enCours_;
-      e.lance = false;
+  for (; pris_ < enfants_.size() && enfants_.Indice(pris_) <= indice; ++pris_) {
+    if (pris_ >= prochain_) continue;  // never started
+    Listages l = std::move(lances_.front());
+    lances_.pop_front();
+    if (enfants_.Indice(pris_) == indice) {
+      r = {std::move(l.ls), std::move(l.lc)};
+      --enCours_;
     } else {
-      Liberer(e);
+      Liberer(l);
     }
   }
   prochain_ = std::max(prochain_, pris_);
@@ -55,53 +77,49 @@ std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> TAvance::Prendre
   return r;
 }
 
-void TAvance::Liberer(Enfant& e) {
-  e.lc.reset();
-  e.ls.reset();
-  if (e.lance) --enCours_;
-  e.lance = false;
-}
-
-void TCopiesAvance::Ajouter(size_t indice, const std::string& nom, int64_t taille) {
-  auto c = std::make_unique<Copie>();
-  c->indice = indice;
-  c->nom = nom;
-  c->taille = taille;
-  copies_.push_back(std::move(c));
+void TAvance::Liberer(Listages& l) {
+  l.lc.reset();
+  l.ls.reset();
+  --enCours_;
 }
 
 void TCopiesAvance::Lancer() {
   if (arrete_ || ouvriers_.Nombre() == 0) return;
-  size_t fin = prochain_;
-  while (fin < copies_.size() && fin < pris_ + fenetre_ &&
-         (fin == pris_ || octets_ + copies_[fin]->taille <= kOctetsCopies)) {
-    octets_ += copies_[fin]->taille;
-    ++fin;
+  const size_t debut = prochain_;
+  while (prochain_ < candidats_.size() && prochain_ < pris_ + fenetre_ &&
+         (prochain_ == pris_ || octets_ + Taille(prochain_) <= kOctetsCopies)) {
+    auto c = std::make_unique<Copie>();
+    c->indice = candidats_[prochain_];
+    c->nom = entrees_.Nom(c->indice);
+    c->taille = Taille(prochain_);
+    octets_ += c->taille;
+    enCours_.push_back(std::move(c));
+    ++prochain_;
   }
-  for (size_t j = fin; j-- > prochain_;) {
-    Copie* c = copies_[j].get();
+  // Queued last, taken first: the next copy of the walk is queued last.
+  for (size_t j = enCours_.size(); j-- > enCours_.size() - (prochain_ - debut);) {
+    Copie* c = enCours_[j].get();
     c->tache = ouvriers_.Soumettre(
         [this, c] { c->err = fs_.EcrireCopie(src_, c->nom, dst_, options_, c->attente); });
   }
-  prochain_ = std::max(prochain_, fin);
 }
 
 bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
   bool pris = false;
-  while (pris_ < copies_.size() && copies_[pris_]->indice <= indice) {
-    Copie& c = *copies_[pris_++];
-    if (!c.tache) continue;
+  while (pris_ < candidats_.size() && candidats_[pris_] <= indice) {
+    if (pris_++ >= prochain_) continue;  // never started
+    std::unique_ptr<Copie> c = std::move(enCours_.front());
+    enCours_.pop_front();
     // A copy that threw fails with what it threw; it named no temporary entry.
-    if (const int e = ouvriers_.Attendre(c.tache); e != 0) c.err = e;
-    octets_ -= c.taille;
-    if (c.indice == indice) {
-      err = c.err;
-      temporaire = c.attente.Temporaire;
+    if (const int e = ouvriers_.Attendre(c->tache); e != 0) c->err = e;
+    octets_ -= c->taille;
+    if (c->indice == indice) {
+      err = c->err;
+      temporaire = c->attente.Temporaire;
       pris = true;
-    } else if (c.err == 0) {
-      fs_.Abandonner(dst_, c.attente);  // not wanted after all
+    } else if (c->err == 0) {
+      fs_.Abandonner(dst_, c->attente);  // not wanted after all
     }
-    c.tache = nullptr;
   }
   prochain_ = std::max(prochain_, pris_);
   Lancer();
@@ -110,16 +128,15 @@ bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
 
 bool TCopiesAvance::Arreter() {
   arrete_ = true;
-  bool arrete = false;
-  for (size_t j = prochain_; j-- > pris_;) {
-    Copie& c = *copies_[j];
-    if (!c.tache) continue;
+  const bool arrete = !enCours_.empty();
+  // The latest started first: they are the least likely to run already.
+  for (auto it = enCours_.rbegin(); it != enCours_.rend(); ++it) {
+    Copie& c = **it;
     ouvriers_.Annuler(c.tache);
     // A copy cancelled before it started has no temporary name.
     if (c.err == 0 && !c.attente.Temporaire.empty()) fs_.Abandonner(dst_, c.attente);
-    c.tache = nullptr;
-    arrete = true;
   }
+  enCours_.clear();
   prochain_ = pris_;
   octets_ = 0;
   return arrete;

@@ -8,17 +8,46 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/Listage.h"
+#include "engine/ListeEntrees.h"
 #include "engine/Ouvriers.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemeFichiers.h"
 
 namespace jumelix {
+
+// Subdirectories of one level in walk order: the source entry's number, its name and its
+// destination name, packed (about 35 bytes each: a level may hold 200 000 of them for as
+// long as the walk is below it). A destination name equal to the source name is not
+// stored again.
+class TSousRepertoires {
+ public:
+  struct Element {
+    size_t indice;  // of the source entry in its level
+    std::string source;
+    std::string destination;  // may be empty
+  };
+  void push_back(const Element& e);
+  size_t size() const { return refs_.size(); }
+  size_t Indice(size_t k) const { return refs_[k].indice; }
+  Element operator[](size_t k) const;
+
+ private:
+  static constexpr uint32_t kVide = UINT32_MAX, kMeme = UINT32_MAX - 1;
+  struct Ref {
+    uint32_t indice;
+    uint32_t source;       // in noms_
+    uint32_t destination;  // in noms_, or kVide, or kMeme
+  };
+  TNoms noms_;
+  std::vector<Ref> refs_;
+};
 
 // The subdirectories of one level, listed a few at a time in the order the walk enters
 // them. The walk opens each one again itself when it gets there and uses the listing only
@@ -26,17 +55,26 @@ namespace jumelix {
 class TAvance {
  public:
   // `enCours`: the walk's count of subdirectories listed ahead and not yet entered, which
-  // stays below `max` (each holds descriptors and its listing until the walk gets there).
+  // stays below `max` (each holds descriptors and its listing until the walk gets there);
+  // `budget`: the walk's bound of the entries those listings hold.
   TAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& src,
-          const platform::TRepertoire& dst, size_t& enCours, size_t max)
-      : ouvriers_(ouvriers), fs_(fs), src_(src), dst_(dst), enCours_(enCours), max_(max) {}
+          const platform::TRepertoire& dst, size_t& enCours, size_t max, TBudgetAvance& budget)
+      : ouvriers_(ouvriers),
+        fs_(fs),
+        src_(src),
+        dst_(dst),
+        enCours_(enCours),
+        max_(max),
+        budget_(budget) {}
   ~TAvance();
   TAvance(const TAvance&) = delete;
   TAvance& operator=(const TAvance&) = delete;
 
   // The entry `indice` of the level is a directory the walk may enter; `cible`: its
-  // destination name when it exists already (empty otherwise).
-  void Ajouter(size_t indice, const std::string& source, const std::string& cible);
+  // destination name when it exists already (empty otherwise). In increasing order.
+  void Ajouter(size_t indice, const std::string& source, const std::string& cible) {
+    enfants_.push_back({indice, source, cible});
+  }
   // Starts the listings that the window and the walk's budget allow.
   void Lancer();
   // The listings made for the entry `indice` (null when none); those of the entries
@@ -44,13 +82,10 @@ class TAvance {
   std::pair<std::unique_ptr<TListage>, std::unique_ptr<TListage>> Prendre(size_t indice);
 
  private:
-  struct Enfant {
-    size_t indice;
-    std::string source, cible;
+  struct Listages {
     std::unique_ptr<TListage> ls, lc;
-    bool lance;
   };
-  void Liberer(Enfant& e);
+  void Liberer(Listages& l);
 
   TOuvriers& ouvriers_;
   platform::TSystemeFichiers& fs_;
@@ -58,28 +93,38 @@ class TAvance {
   const platform::TRepertoire& dst_;
   size_t& enCours_;
   const size_t max_;
-  std::vector<Enfant> enfants_;
-  size_t prochain_ = 0;  // the first child not started
-  size_t pris_ = 0;      // the first child not taken
+  TBudgetAvance& budget_;
+  TSousRepertoires enfants_;
+  std::deque<Listages> lances_;  // the children started and not taken
+  size_t prochain_ = 0;          // the first child not started
+  size_t pris_ = 0;              // the first child not taken
 };
 
 // The copies of regular files of one level, written a few at a time under their temporary
 // names. Only made where the destination directory is writable as it stands (a directory
 // made writable for one copy must not be so for another's) and after the level's surplus
-// is deleted.
+// is deleted. A candidate costs its entry number until its copy starts: its name and size
+// are read then from the level's source listing, which must outlive this object.
 class TCopiesAvance {
  public:
   // At most `fenetre` copies are written ahead at once (each holds two descriptors).
   TCopiesAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
                 const platform::TRepertoire& src, const platform::TRepertoire& dst,
-                const platform::OptionsCopie& options, size_t fenetre)
-      : ouvriers_(ouvriers), fs_(fs), src_(src), dst_(dst), options_(options), fenetre_(fenetre) {}
+                const platform::OptionsCopie& options, size_t fenetre, const TListeEntrees& entrees)
+      : ouvriers_(ouvriers),
+        fs_(fs),
+        src_(src),
+        dst_(dst),
+        options_(options),
+        fenetre_(fenetre),
+        entrees_(entrees) {}
   // Waits for the copies that run and removes every written copy not taken.
   ~TCopiesAvance() { Arreter(); }
   TCopiesAvance(const TCopiesAvance&) = delete;
   TCopiesAvance& operator=(const TCopiesAvance&) = delete;
 
-  void Ajouter(size_t indice, const std::string& nom, int64_t taille);
+  // The source entry `indice` (a regular file) is to be copied; in increasing order.
+  void Ajouter(size_t indice) { candidats_.push_back(static_cast<uint32_t>(indice)); }
   void Lancer();
   // True when the copy of the entry `indice` was made ahead: `err` and `temporaire` are
   // EcrireCopie's result (when it threw: that as an errno value, and no temporary name).
@@ -97,6 +142,9 @@ class TCopiesAvance {
     int err = 0;
     platform::CopieEnAttente attente;
   };
+  int64_t Taille(size_t candidat) const {
+    return entrees_.Description(candidats_[candidat]).TailleOuPeripherique;
+  }
 
   TOuvriers& ouvriers_;
   platform::TSystemeFichiers& fs_;
@@ -104,10 +152,12 @@ class TCopiesAvance {
   const platform::TRepertoire& dst_;
   const platform::OptionsCopie options_;
   const size_t fenetre_;
-  std::vector<std::unique_ptr<Copie>> copies_;
-  size_t prochain_ = 0;  // the first copy not started
-  size_t pris_ = 0;      // the first copy not taken
-  int64_t octets_ = 0;   // bytes started and not taken
+  const TListeEntrees& entrees_;
+  std::vector<uint32_t> candidats_;
+  std::deque<std::unique_ptr<Copie>> enCours_;  // the candidates started and not taken
+  size_t prochain_ = 0;                         // the first candidate not started
+  size_t pris_ = 0;                             // the first candidate not taken
+  int64_t octets_ = 0;                          // bytes started and not taken
   bool arrete_ = false;
 };
 

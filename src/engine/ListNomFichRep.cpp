@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "shared/URoutines.h"
 
 namespace jumelix {
@@ -50,43 +52,40 @@ bool MemeContenu(const platform::EntreeRepertoire& source,
   return false;
 }
 
-void TListNomFichRep::Ajouter(const platform::EntreeRepertoire& entree) {
-  Enregistrement& e = enregistrements_.emplace_back();
-  e.r.Attr = entree.Attr;
-  e.r.Size = entree.Taille;
-  e.r.Genre = entree.Genre;
-  e.r.Name = entree.Nom;
-  e.r.Entree = entree;
-  e.hash = HashExact(e.r.Name);
+void TListNomFichRep::Reserver(size_t n) {
+  membres_.reserve(n);
+  // The table stays at most half full, so every probe ends on an empty slot soon.
+  if (n * 2 > exacts_.size()) Agrandir(n);
+}
+
+void TListNomFichRep::Ajouter(size_t entree) {
+  membres_.push_back(static_cast<uint32_t>(entree));
   ++nombre_;
   repliesFaits_ = false;
-  // The table stays at most half full, so every probe ends on an empty slot soon.
-  if (enregistrements_.size() * 2 > exacts_.size()) {
-    Agrandir();
+  if (membres_.size() * 2 > exacts_.size()) {
+    Agrandir(membres_.size());
   } else {
-    Indexer(static_cast<int32_t>(enregistrements_.size() - 1));
+    Indexer(static_cast<int32_t>(membres_.size() - 1));
   }
 }
 
 void TListNomFichRep::Indexer(int32_t indice) {
   const size_t masque = exacts_.size() - 1;
-  const uint32_t h = enregistrements_[static_cast<size_t>(indice)].hash;
-  size_t i = h & masque;
-  while (exacts_[i].indice >= 0) i = (i + 1) & masque;
-  exacts_[i] = {indice, h};
+  size_t i = HashExact(Nom(static_cast<size_t>(indice))) & masque;
+  while (exacts_[i] >= 0) i = (i + 1) & masque;
+  exacts_[i] = indice;
 }
 
-void TListNomFichRep::Agrandir() {
-  exacts_.assign(PuissanceDeDeux(enregistrements_.size() * 2), Case{});
-  for (size_t i = 0; i < enregistrements_.size(); ++i) {
-    if (enregistrements_[i].vivant) Indexer(static_cast<int32_t>(i));
+void TListNomFichRep::Agrandir(size_t n) {
+  exacts_.assign(PuissanceDeDeux(n * 2), -1);
+  for (size_t i = 0; i < membres_.size(); ++i) {
+    if (Vivant(i)) Indexer(static_cast<int32_t>(i));
   }
 }
 
 void TListNomFichRep::Vider() {
-  // Last to first, as the records were made; the storage stays for the next directory.
-  while (!enregistrements_.empty()) enregistrements_.pop_back();
-  std::fill(exacts_.begin(), exacts_.end(), Case{});
+  membres_.clear();
+  std::fill(exacts_.begin(), exacts_.end(), -1);
   replies_.clear();
   suivants_.clear();
   repliesFaits_ = false;
@@ -100,26 +99,24 @@ int TListNomFichRep::Indice(std::string_view nom, const TEstReserve& estReserve)
 
 int TListNomFichRep::IndiceExact(std::string_view nom) const {
   if (nombre_ == 0) return -1;
-  const uint32_t h = HashExact(nom);
   const size_t masque = exacts_.size() - 1;
   // Probe order follows insertion order among equal names: the first live one wins.
-  for (size_t i = h & masque; exacts_[i].indice >= 0; i = (i + 1) & masque) {
-    if (exacts_[i].hash != h) continue;
-    const Enregistrement& e = enregistrements_[static_cast<size_t>(exacts_[i].indice)];
-    if (e.vivant && e.r.Name == nom) return exacts_[i].indice;
+  for (size_t i = HashExact(nom) & masque; exacts_[i] >= 0; i = (i + 1) & masque) {
+    const size_t k = static_cast<size_t>(exacts_[i]);
+    if (Vivant(k) && Nom(k) == nom) return exacts_[i];
   }
   return -1;
 }
 
 void TListNomFichRep::IndexerReplies() const {
-  const size_t n = enregistrements_.size();
+  const size_t n = membres_.size();
   replies_.assign(PuissanceDeDeux(n), -1);
   suivants_.assign(n, -1);
   const size_t masque = replies_.size() - 1;
   // Pushing from the last record to the first leaves each chain in list order.
   for (size_t i = n; i-- > 0;) {
-    if (!enregistrements_[i].vivant) continue;
-    int32_t& tete = replies_[HashReplie(enregistrements_[i].r.Name) & masque];
+    if (!Vivant(i)) continue;
+    int32_t& tete = replies_[HashReplie(Nom(i)) & masque];
     suivants_[i] = tete;
     tete = static_cast<int32_t>(i);
   }
@@ -131,9 +128,11 @@ int TListNomFichRep::IndiceReplie(std::string_view nom, const TEstReserve& estRe
   const size_t masque = replies_.size() - 1;
   for (int32_t i = replies_[HashReplie(nom) & masque]; i >= 0;
        i = suivants_[static_cast<size_t>(i)]) {
-    const Enregistrement& e = enregistrements_[static_cast<size_t>(i)];
-    if (!e.vivant || !EgauxSansCasseAscii(e.r.Name, nom)) continue;
-    if (e.r.Name != nom && estReserve && estReserve(e.r.Name)) continue;
+    const size_t k = static_cast<size_t>(i);
+    if (!Vivant(k)) continue;
+    const std::string_view n = Nom(k);
+    if (!EgauxSansCasseAscii(n, nom)) continue;
+    if (n != nom && estReserve && estReserve(std::string(n))) continue;
     return i;
   }
   return -1;
@@ -141,23 +140,35 @@ int TListNomFichRep::IndiceReplie(std::string_view nom, const TEstReserve& estRe
 
 bool TListNomFichRep::Identique(int indice, const platform::EntreeRepertoire& source,
                                 bool deuxSecondes) const {
-  return MemeContenu(source, enregistrements_[static_cast<size_t>(indice)].r.Entree, deuxSecondes);
+  return MemeContenu(source, entrees_.Attributs(membres_[static_cast<size_t>(indice)]),
+                     deuxSecondes);
 }
 
 void TListNomFichRep::Supprimer(int indice) {
-  if (indice < 0 || indice >= static_cast<int>(enregistrements_.size())) return;
-  Enregistrement& e = enregistrements_[static_cast<size_t>(indice)];
-  if (!e.vivant) return;
+  if (indice < 0 || indice >= static_cast<int>(membres_.size())) return;
+  if (!Vivant(static_cast<size_t>(indice))) return;
   // Both indexes skip a dead record: nothing else to update.
-  e.vivant = false;
+  membres_[static_cast<size_t>(indice)] = kMort;
   --nombre_;
 }
 
-std::vector<const TNomFichRep*> TListNomFichRep::Elements() const {
-  std::vector<const TNomFichRep*> v;
+TNomFichRep TListNomFichRep::operator[](int indice) const {
+  const size_t e = membres_[static_cast<size_t>(indice)];
+  const platform::EntreeRepertoire a = entrees_.Attributs(e);
+  TNomFichRep r;
+  r.Attr = a.Attr;
+  r.Size = a.Taille;
+  r.Genre = a.Genre;
+  r.Name = entrees_.NomVue(e);
+  r.Entree = e;
+  return r;
+}
+
+std::vector<int> TListNomFichRep::Elements() const {
+  std::vector<int> v;
   v.reserve(static_cast<size_t>(nombre_));
-  for (const Enregistrement& e : enregistrements_) {
-    if (e.vivant) v.push_back(&e.r);
+  for (size_t i = 0; i < membres_.size(); ++i) {
+    if (Vivant(i)) v.push_back(static_cast<int>(i));
   }
   return v;
 }

@@ -1,8 +1,10 @@
 // The entries of one destination directory, as the walk records them, in listing order.
-// The list owns its records, kept side by side in one block; a record lives until Supprimer
-// or Vider. Lookup by name goes through hash indexes (exact name first, then ASCII letter
-// case ignored, that second index being built only when an exact lookup first fails), so
-// matching a directory of n entries costs O(n). Single-threaded; nothing here fails.
+// The records are those of a listing (TListeEntrees) that the list reads without owning it
+// and that must outlive it: a record is the listing's entry number, so a name is never
+// stored twice; a record lives until Supprimer or Vider. Lookup by name goes through hash
+// indexes (exact name first, then ASCII letter case ignored, that second index being built
+// only when an exact lookup first fails), so matching a directory of n entries costs O(n).
+// Single-threaded; nothing here fails.
 #pragma once
 
 #include <cstdint>
@@ -11,18 +13,19 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/ListeEntrees.h"
 #include "platform/FileSystem.h"
 
 namespace jumelix {
 
-// One destination entry. Attr holds the attribute bits of platform/FileSystem.h; Entree
-// the whole description (its Nom is Name).
+// One destination entry as the list shows it: Attr holds the attribute bits of
+// platform/FileSystem.h, Name a view of the listing's text, Entree its number there.
 struct TNomFichRep {
   int32_t Attr = 0;
   int64_t Size = 0;
   platform::GenreEntree Genre = platform::GenreEntree::Fichier;
-  std::string Name;
-  platform::EntreeRepertoire Entree;
+  std::string_view Name;
+  size_t Entree = 0;
 };
 
 // True when a source entry and a destination entry hold the same thing, as far as their
@@ -40,12 +43,14 @@ using TEstReserve = std::function<bool(const std::string& nom)>;
 // record is removed or the list emptied: removing a record does not move the others.
 class TListNomFichRep {
  public:
-  TListNomFichRep() = default;
+  explicit TListNomFichRep(const TListeEntrees& entrees) : entrees_(entrees) {}
   TListNomFichRep(const TListNomFichRep&) = delete;
   TListNomFichRep& operator=(const TListNomFichRep&) = delete;
 
-  // Appends a record for a listed entry.
-  void Ajouter(const platform::EntreeRepertoire& entree);
+  // Makes room for `n` records, so that the index is built once.
+  void Reserver(size_t n);
+  // Appends a record for the listing's entry `entree`.
+  void Ajouter(size_t entree);
   // Removes every record (the storage is kept for the next directory).
   void Vider();
   // The record with exactly this name; failing that, the first record in list order whose
@@ -61,31 +66,26 @@ class TListNomFichRep {
   void Supprimer(int indice);
 
   // The record at an index returned by Indice (which must designate a record).
-  const TNomFichRep& operator[](int indice) const { return enregistrements_[indice].r; }
+  TNomFichRep operator[](int indice) const;
   // Number of records.
   int Count() const { return nombre_; }
-  // The records in list order.
-  std::vector<const TNomFichRep*> Elements() const;
+  // The indexes of the records, in list order.
+  std::vector<int> Elements() const;
 
  private:
-  struct Enregistrement {
-    TNomFichRep r;
-    uint32_t hash = 0;   // of the exact name
-    bool vivant = true;  // false once removed
-  };
-  // One slot of the exact-name table (open addressing, linear probing).
-  struct Case {
-    int32_t indice = -1;  // -1: empty
-    uint32_t hash = 0;
-  };
+  static constexpr uint32_t kMort = UINT32_MAX;  // a removed record
 
+  std::string_view Nom(size_t indice) const { return entrees_.NomVue(membres_[indice]); }
+  bool Vivant(size_t indice) const { return membres_[indice] != kMort; }
   void Indexer(int32_t indice);
-  void Agrandir();
+  void Agrandir(size_t n);
   void IndexerReplies() const;
   int IndiceReplie(std::string_view nom, const TEstReserve& estReserve) const;
 
-  std::vector<Enregistrement> enregistrements_;  // list order; removed ones stay, dead
-  std::vector<Case> exacts_;                     // size 0 or a power of two
+  const TListeEntrees& entrees_;
+  std::vector<uint32_t> membres_;  // list order: the listing's entry number, or kMort
+  // Exact-name table (open addressing, linear probing): record indexes, -1 when empty.
+  std::vector<int32_t> exacts_;  // size 0 or a power of two
   // Folded-name buckets (first record of each chain), built at the first failed exact
   // lookup and dropped whenever a record is added.
   mutable std::vector<int32_t> replies_;

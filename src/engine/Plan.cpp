@@ -22,87 +22,75 @@ constexpr size_t kLongueurNomMax = 259;
 
 bool Hexadecimal(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
+bool Point(std::string_view n) { return n == "." || n == ".."; }
+
 // The destination's entries, directories and others apart; names too long to record are
 // set aside, and at an archive root the archive itself is not seen.
-void LireCible(std::vector<EntreeRepertoire>& cible, const TReglesNiveau& regles,
-               TListNomFichRep& rep, TListNomFichRep& fich, TPlanNiveau& plan) {
-  for (EntreeRepertoire& e : cible) {
-    if (EstPointOuPointPoint(e.Nom)) continue;
-    if (regles.RacineArchive && e.Nom == kNomArchive) continue;
-    const bool repertoire = e.Genre == GenreEntree::Repertoire;
+void LireCible(const TListeEntrees& cible, const TReglesNiveau& regles, TListNomFichRep& rep,
+               TListNomFichRep& fich, TPlanNiveau& plan) {
+  size_t repertoires = 0;
+  for (size_t i = 0; i < cible.size(); ++i) {
+    if (cible.Genre(i) == GenreEntree::Repertoire) ++repertoires;
+  }
+  rep.Reserver(repertoires);
+  fich.Reserver(cible.size() - repertoires);
+  for (size_t i = 0; i < cible.size(); ++i) {
+    const std::string_view nom = cible.NomVue(i);
+    if (Point(nom)) continue;
+    if (regles.RacineArchive && nom == kNomArchive) continue;
+    const bool repertoire = cible.Genre(i) == GenreEntree::Repertoire;
     // An excluded entry is the user's to keep, except a leftover of our own.
-    if (regles.Exclu && regles.Exclu(e.Nom, repertoire) &&
-        (repertoire || !EstNomTemporaire(e.Nom))) {
+    if (regles.Exclu && regles.Exclu(nom, repertoire) && (repertoire || !EstNomTemporaire(nom))) {
       continue;
     }
-    if (e.Nom.size() > kLongueurNomMax && NbCaracteres(e.Nom) > kLongueurNomMax) {
-      plan.tropLongs.emplace_back(repertoire, std::move(e.Nom));
+    if (nom.size() > kLongueurNomMax && NbCaracteres(nom) > kLongueurNomMax) {
+      plan.tropLongs.emplace_back(repertoire, std::string(nom));
     } else {
-      (repertoire ? rep : fich).Ajouter(e);
+      (repertoire ? rep : fich).Ajouter(i);
     }
   }
-  cible = {};
 }
 
 // ".", ".." and, at an archive root, the archive's name leave the source list. A directory of
 // that name is another pair's archive (pairs chained A to B, B to C): left out silently, as
 // the excluded entries are.
-void FiltrerSource(std::vector<EntreeRepertoire>& source, const TReglesNiveau& regles,
-                   TPlanNiveau& plan) {
-  size_t garde = 0;
-  for (size_t i = 0; i < source.size(); ++i) {
-    EntreeRepertoire& e = source[i];
-    if (EstPointOuPointPoint(e.Nom)) continue;
-    if (regles.RacineArchive && e.Nom == kNomArchive) {
-      if (e.Genre != GenreEntree::Repertoire) plan.reservesSource.push_back(e.Nom);
-      continue;
+void FiltrerSource(TListeEntrees& source, const TReglesNiveau& regles, TPlanNiveau& plan) {
+  source.Garder([&](size_t i) {
+    const std::string_view nom = source.NomVue(i);
+    if (Point(nom)) return false;
+    const bool repertoire = source.Genre(i) == GenreEntree::Repertoire;
+    if (regles.RacineArchive && nom == kNomArchive) {
+      if (!repertoire) plan.reservesSource.emplace_back(nom);
+      return false;
     }
-    if (regles.Exclu && regles.Exclu(e.Nom, e.Genre == GenreEntree::Repertoire)) continue;
-    if (garde != i) source[garde] = std::move(e);
-    ++garde;
-  }
-  source.resize(garde);
+    return !(regles.Exclu && regles.Exclu(nom, repertoire));
+  });
 }
 
 // On a case-folding destination, source names that fold to one name would land in one
 // entry: only one of them is mirrored, the one already there under its exact name, or else
 // the first in byte order (the same one at every run).
-void MarquerCollisions(const std::vector<EntreeRepertoire>& source, const TListNomFichRep& rep,
+void MarquerCollisions(const TListeEntrees& source, const TListNomFichRep& rep,
                        const TListNomFichRep& fich, std::vector<Decision>& decisions) {
   std::map<std::string, size_t> elu;  // folded name -> chosen entry
-  auto present = [&](const std::string& n) {
+  auto present = [&](std::string_view n) {
     return fich.IndiceExact(n) >= 0 || rep.IndiceExact(n) >= 0;
   };
   for (size_t i = 0; i < source.size(); ++i) {
-    auto [it, nouveau] = elu.try_emplace(MinusculesAscii(source[i].Nom), i);
+    auto [it, nouveau] = elu.try_emplace(MinusculesAscii(source.NomVue(i)), i);
     if (nouveau) continue;
-    const std::string& a = source[it->second].Nom;
-    const std::string& b = source[i].Nom;
+    const std::string_view a = source.NomVue(it->second);
+    const std::string_view b = source.NomVue(i);
     const bool b_gagne = present(b) ? !present(a) || b < a : !present(a) && b < a;
     decisions[b_gagne ? it->second : i].quoi = Quoi::Collision;
     if (b_gagne) it->second = i;
   }
 }
 
-}  // namespace
-
-bool EstNomTemporaire(const std::string& nom) {
-  // ".jumelix-" + 12 lowercase hexadecimal digits + ".tmp"
-  constexpr std::string_view kDebut = ".jumelix-", kFin = ".tmp";
-  constexpr size_t kChiffres = 12;
-  if (nom.size() != kDebut.size() + kChiffres + kFin.size()) return false;
-  if (nom.compare(0, kDebut.size(), kDebut) != 0) return false;
-  if (nom.compare(nom.size() - kFin.size(), kFin.size(), kFin) != 0) return false;
-  for (size_t i = kDebut.size(); i < kDebut.size() + kChiffres; ++i) {
-    if (!Hexadecimal(nom[i])) return false;
-  }
-  return true;
-}
-
-void Planifier(std::vector<EntreeRepertoire>& source, std::vector<EntreeRepertoire>& cible,
-               const TReglesNiveau& regles, const TMemesCibles& memesCibles, TPlanNiveau& plan) {
-  plan = TPlanNiveau{};
-  TListNomFichRep rep, fich;
+// The decisions of the level, from the destination records of `cible`.
+void Decider(TListeEntrees& source, const TListeEntrees& cible, const TReglesNiveau& regles,
+             const TMemesCibles& memesCibles, TPlanNiveau& plan) {
+  TListNomFichRep rep(cible), fich(cible);
   LireCible(cible, regles, rep, fich, plan);
   FiltrerSource(source, regles, plan);
   std::vector<Decision>& decisions = plan.decisions;
@@ -116,68 +104,98 @@ void Planifier(std::vector<EntreeRepertoire>& source, std::vector<EntreeRepertoi
   const TEstReserve reserve = [&](const std::string& nom) {
     if (!noms_faits) {
       noms.reserve(source.size());
-      for (const EntreeRepertoire& e : source) noms.insert(e.Nom);
+      for (size_t i = 0; i < source.size(); ++i) noms.insert(source.NomVue(i));
       noms_faits = true;
     }
     return noms.count(nom) != 0;
   };
-  auto chercher = [&](const TListNomFichRep& liste, const std::string& nom) {
+  auto chercher = [&](const TListNomFichRep& liste, std::string_view nom) {
     return regles.ReplieCasse ? liste.Indice(nom, reserve) : liste.IndiceExact(nom);
   };
   for (size_t k = 0; k < source.size(); ++k) {
-    const EntreeRepertoire& e = source[k];
+    const std::string_view nom = source.NomVue(k);
     Decision& d = decisions[k];
     if (d.quoi == Quoi::Collision) continue;
-    d.nomDst = e.Nom;
-    if (e.Genre == GenreEntree::Repertoire) {
-      const int i = chercher(rep, e.Nom);
+    // The destination entry found for it: its name is kept only when it differs.
+    auto trouvee = [&](std::string_view nomDst) {
+      if (nomDst == nom) return;
+      d.renommer = true;
+      d.nomDst = static_cast<uint32_t>(plan.nomsDst.size());
+      plan.nomsDst.Ajouter(nomDst);
+    };
+    if (source.Genre(k) == GenreEntree::Repertoire) {
+      const int i = chercher(rep, nom);
       if (i >= 0) {
         d.quoi = Quoi::Descendre;
-        d.nomDst = rep[i].Name;
+        trouvee(rep[i].Name);
         rep.Supprimer(i);
       } else if (regles.Comparer) {
         d.quoi = Quoi::Descendre;
         d.manquant = true;
       } else {
         d.quoi = Quoi::CreerRep;
-        const int f = chercher(fich, e.Nom);
+        const int f = chercher(fich, nom);
         if (f >= 0) {
           // A file stands where the directory goes: it gives way, and a failed deletion
           // shows as the creation failure.
-          plan.cede.push_back(fich[f].Name);
+          plan.cede.emplace_back(fich[f].Name);
           fich.Supprimer(f);
         }
       }
-      d.renommer = d.nomDst != e.Nom;
       continue;
     }
-    const int i = chercher(fich, e.Nom);
+    const int i = chercher(fich, nom);
     if (i < 0) {
       d.quoi = Quoi::Copier;
       d.manquant = true;
       continue;
     }
-    const TNomFichRep& r = fich[i];
-    d.nomDst = r.Name;
-    d.renommer = d.nomDst != e.Nom;
+    const TNomFichRep r = fich[i];
+    trouvee(r.Name);
+    const EntreeRepertoire e = source.Attributs(k);
     bool meme = fich.Identique(i, e, regles.DeuxSecondes);
-    if (meme && e.Genre == GenreEntree::Lien) meme = memesCibles && memesCibles(e.Nom, r.Name);
+    if (meme && e.Genre == GenreEntree::Lien) {
+      meme = memesCibles && memesCibles(std::string(nom), std::string(r.Name));
+    }
     if (!meme) {
       d.quoi = Quoi::Copier;
-    } else if (AttributsDifferents(e, r.Entree, regles.GarderDroits)) {
+    } else if (AttributsDifferents(e, cible.Attributs(r.Entree), regles.GarderDroits)) {
       d.quoi = Quoi::Attributs;
     }
     fich.Supprimer(i);
   }
-  for (const TNomFichRep* r : fich.Elements()) {
+  for (int i : fich.Elements()) {
+    const TNomFichRep r = fich[i];
     // Temporaries are never directories: a directory of that name is the user's.
-    if (r->Genre != GenreEntree::Repertoire && EstNomTemporaire(r->Name)) {
-      plan.temporaires.push_back(r->Name);
+    if (r.Genre != GenreEntree::Repertoire && EstNomTemporaire(r.Name)) {
+      plan.temporaires.emplace_back(r.Name);
     } else {
-      plan.fichiersEnTrop.push_back(r->Name);
+      plan.fichiersEnTrop.Ajouter(r.Name);
     }
   }
-  for (const TNomFichRep* r : rep.Elements()) plan.repertoiresEnTrop.push_back(r->Name);
+  for (int i : rep.Elements()) plan.repertoiresEnTrop.Ajouter(rep[i].Name);
+}
+
+}  // namespace
+
+bool EstNomTemporaire(std::string_view nom) {
+  // ".jumelix-" + 12 lowercase hexadecimal digits + ".tmp"
+  constexpr std::string_view kDebut = ".jumelix-", kFin = ".tmp";
+  constexpr size_t kChiffres = 12;
+  if (nom.size() != kDebut.size() + kChiffres + kFin.size()) return false;
+  if (nom.compare(0, kDebut.size(), kDebut) != 0) return false;
+  if (nom.compare(nom.size() - kFin.size(), kFin.size(), kFin) != 0) return false;
+  for (size_t i = kDebut.size(); i < kDebut.size() + kChiffres; ++i) {
+    if (!Hexadecimal(nom[i])) return false;
+  }
+  return true;
+}
+
+void Planifier(TListeEntrees& source, TListeEntrees& cible, const TReglesNiveau& regles,
+               const TMemesCibles& memesCibles, TPlanNiveau& plan) {
+  plan = TPlanNiveau{};
+  Decider(source, cible, regles, memesCibles, plan);
+  cible.Vider();
 }
 
 }  // namespace jumelix

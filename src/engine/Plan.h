@@ -7,17 +7,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "engine/ListeEntrees.h"
 #include "platform/FileSystem.h"
 
 namespace jumelix {
 
 // What the walk does with one source entry.
-enum class Quoi {
+enum class Quoi : uint8_t {
   Rien,       // identical
   Attributs,  // same content: mode, owner or link time to fix in place
   Copier,     // missing or different
@@ -26,11 +29,13 @@ enum class Quoi {
   Collision,  // folds onto the name of another source entry: not mirrored
 };
 
+// Eight bytes, one per source entry: a destination name is kept only where it differs from
+// the source name (TPlanNiveau::NomDst).
 struct Decision {
   Quoi quoi = Quoi::Rien;
-  std::string nomDst;     // the destination name it goes to
-  bool renommer = false;  // nomDst differs from the source name by case only
+  bool renommer = false;  // the destination name differs from the source name by case only
   bool manquant = false;  // nothing of that name in the destination
+  uint32_t nomDst = 0;    // when renommer: the destination name's number in nomsDst
 };
 
 // The rules of one level, as the act step found them on disk.
@@ -45,7 +50,7 @@ struct TReglesNiveau {
   // True for an entry of this level that the exclusion patterns leave out (engine/
   // Exclusions.h): in the source it is not mirrored, in the destination it is kept as it
   // is. Empty: nothing is excluded.
-  std::function<bool(const std::string& nom, bool repertoire)> Exclu;
+  std::function<bool(std::string_view nom, bool repertoire)> Exclu;
 };
 
 // True when the source link `nomSource` and the destination link `nomCible` have the same
@@ -54,10 +59,11 @@ using TMemesCibles = std::function<bool(const std::string& nomSource, const std:
 
 struct TPlanNiveau {
   std::vector<Decision> decisions;  // one per kept source entry, in its order
+  TNoms nomsDst;                    // the destination names that differ from their source's
   // Destination files that give way to a source directory of the same name.
   std::vector<std::string> cede;
   // Destination entries that no source entry claims, in listing order.
-  std::vector<std::string> fichiersEnTrop, repertoiresEnTrop;
+  TNoms fichiersEnTrop, repertoiresEnTrop;
   // Temporary entries an interrupted run left (a name of the program's own temporary form
   // that no source entry claims): deleted, never archived, reported or counted.
   std::vector<std::string> temporaires;
@@ -65,16 +71,20 @@ struct TPlanNiveau {
   std::vector<std::pair<bool, std::string>> tropLongs;
   // Source entries of the archive's name that are not directories: reported, not mirrored.
   std::vector<std::string> reservesSource;
+
+  // The destination name of the source entry `nomSource` that got the decision `d`.
+  std::string NomDst(const Decision& d, std::string_view nomSource) const {
+    return std::string(d.renommer ? nomsDst[d.nomDst] : nomSource);
+  }
 };
 
 // True for a name of the exact form the program gives its temporary entries.
-bool EstNomTemporaire(const std::string& nom);
+bool EstNomTemporaire(std::string_view nom);
 
 // Plans one level. `source` loses ".", ".." and the entries that are not mirrored at all
-// (the archive's name at a RacineArchive level, the excluded entries); each remaining entry gets
-// the decision of the same index. `cible` is consumed.
-void Planifier(std::vector<platform::EntreeRepertoire>& source,
-               std::vector<platform::EntreeRepertoire>& cible, const TReglesNiveau& regles,
+// (the archive's name at a RacineArchive level, the excluded entries); each remaining entry
+// gets the decision of the same index. `cible` is consumed: emptied once read.
+void Planifier(TListeEntrees& source, TListeEntrees& cible, const TReglesNiveau& regles,
                const TMemesCibles& memesCibles, TPlanNiveau& plan);
 
 }  // namespace jumelix

@@ -16,6 +16,7 @@
 #include "engine/Exclusions.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/Listage.h"
+#include "engine/ListeEntrees.h"
 #include "engine/OutilsParcours.h"
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
@@ -167,11 +168,7 @@ class TParcours : private TSuitePublication {
   }
 
  private:
-  struct Descente {
-    size_t indice;  // of the source entry in its level
-    std::string source;
-    std::string destination;
-  };
+  using Descente = TSousRepertoires::Element;
   // A level the walk is in: its two directories, open while the level is among the
   // deepest ones (else closed, and found again through ".." on the way back, checked to be
   // the very same directories), and the subdirectories still to enter.
@@ -180,7 +177,7 @@ class TParcours : private TSuitePublication {
     std::pair<uint64_t, uint64_t> idSrc, idDst;
     bool ferme = false;
     size_t longueurSrc = 0, longueurDst = 0;  // the parent's paths' lengths
-    std::vector<Descente> descentes;
+    TSousRepertoires descentes;
     size_t prochaine = 0;
     std::unique_ptr<TAvance> avance;
     platform::ProprietesRepertoire props;
@@ -350,8 +347,7 @@ class TParcours : private TSuitePublication {
 
   // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
   // directory `rep` is open on, else listed now.
-  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
-              std::vector<EntreeRepertoire>& entrees) {
+  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l, TListeEntrees& entrees) {
     if (l) {
       TListage::Resultat& r = l->Attendre();
       const auto id = rep.Identite();
@@ -381,7 +377,7 @@ class TParcours : private TSuitePublication {
                                   bool racine) {
     const std::string& src = cheminSrc_;
     const std::string& dst = cheminDst_;
-    std::vector<EntreeRepertoire> cible;
+    TListeEntrees cible;
     if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
     if (errDst != 0) {
       Signaler("Erreur en lisant le répertoire " + dst);
@@ -394,7 +390,7 @@ class TParcours : private TSuitePublication {
     if (PointDeControle()) return nullptr;
     // The source is read whole before anything is decided: a source that cannot be read
     // completely must not make its destination counterparts look surplus.
-    std::vector<EntreeRepertoire> entrees;
+    TListeEntrees entrees;
     if (errSrc == 0) errSrc = Entrees(srcRep, lsrc, entrees);
     if (errSrc != 0) {
       Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
@@ -402,9 +398,11 @@ class TParcours : private TSuitePublication {
     }
     // A patterns file that cannot be read stops the pair here: what it would keep or leave
     // out is unknown.
-    if (!racine && std::any_of(entrees.begin(), entrees.end(), [](const EntreeRepertoire& e) {
-          return e.Nom == kNomFichierExclusions;
-        })) {
+    bool motifsIci = false;
+    for (size_t i = 0; i < entrees.size() && !racine && !motifsIci; ++i) {
+      motifsIci = entrees.NomVue(i) == kNomFichierExclusions;
+    }
+    if (motifsIci) {
       if (!ChargerMotifs(srcRep, src, Relatif())) {
         arret_ = true;
         return nullptr;
@@ -421,7 +419,7 @@ class TParcours : private TSuitePublication {
     regles.GarderDroits = options_.GarderDroits;
     regles.RacineArchive = racine || montage;
     if (!exclusions_.Vide()) {
-      regles.Exclu = [this, relatif = Relatif()](const std::string& nom, bool repertoire) {
+      regles.Exclu = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
         cheminExclu_.assign(relatif);
         if (!relatif.empty()) cheminExclu_ += '/';
         cheminExclu_ += nom;
@@ -451,13 +449,13 @@ class TParcours : private TSuitePublication {
     const std::vector<Decision>& decisions = plan.decisions;
     if (ouvriers_.Nombre() > 0) {
       n->avance = std::make_unique<TAvance>(ouvriers_, fs_, n->src, n->dst, enCours_,
-                                            budget_.listagesAvance);
+                                            budget_.listagesAvance, budgetAvance_);
       for (size_t i = 0; i < entrees.size(); ++i) {
         const Decision& d = decisions[i];
         if (d.quoi == Quoi::CreerRep || (d.quoi == Quoi::Descendre && d.manquant)) {
-          n->avance->Ajouter(i, entrees[i].Nom, {});
+          n->avance->Ajouter(i, entrees.Nom(i), {});
         } else if (d.quoi == Quoi::Descendre) {
-          n->avance->Ajouter(i, entrees[i].Nom, d.nomDst);
+          n->avance->Ajouter(i, entrees.Nom(i), plan.NomDst(d, entrees.NomVue(i)));
         }
       }
       n->avance->Lancer();
@@ -468,21 +466,22 @@ class TParcours : private TSuitePublication {
     }
     publication_.NouveauNiveau();
     {
-      TCopiesAvance copies(ouvriers_, fs_, n->src, n->dst, options_, budget_.copiesAvance);
+      TCopiesAvance copies(ouvriers_, fs_, n->src, n->dst, options_, budget_.copiesAvance, entrees);
       if (!comparer_ && ouvriers_.Nombre() > 0 && n->dst.Inscriptible()) {
         for (size_t i = 0; i < entrees.size(); ++i) {
           const Decision& d = decisions[i];
-          const EntreeRepertoire& e = entrees[i];
-          if (d.quoi == Quoi::Copier && !d.renommer && e.Genre == GenreEntree::Fichier &&
-              (!props_.NomsWindows || NomCorrect(e.Nom))) {
-            copies.Ajouter(i, e.Nom, e.Taille);
+          if (d.quoi == Quoi::Copier && !d.renommer && entrees.Genre(i) == GenreEntree::Fichier &&
+              (!props_.NomsWindows || NomCorrect(entrees.Nom(i)))) {
+            copies.Ajouter(i);
           }
         }
         copies.Lancer();
       }
       copiesAvance_ = &copies;
       for (size_t i = 0; i < entrees.size(); ++i) {
-        Agir(n->src, n->dst, src, dst, i, entrees[i], plan.decisions[i], n->descentes);
+        const Decision& d = decisions[i];
+        Agir(n->src, n->dst, src, dst, i, entrees.Entree(i), d, plan.NomDst(d, entrees.NomVue(i)),
+             n->descentes);
         if (PointDeControle()) {
           copiesAvance_ = nullptr;
           return nullptr;
@@ -500,16 +499,17 @@ class TParcours : private TSuitePublication {
 
   // The case rules of the destination directory, by its file system or, where that does
   // not tell, by looking up a listed name with its letter case inverted.
-  void Proprietes(const TRepertoire& dstRep, const std::vector<EntreeRepertoire>& cible) {
+  void Proprietes(const TRepertoire& dstRep, const TListeEntrees& cible) {
     props_ = dstRep.Proprietes();
     if (!props_.ReplieIncertain) return;
     std::unordered_set<std::string_view> noms;
-    for (const EntreeRepertoire& e : cible) noms.insert(e.Nom);
+    for (size_t i = 0; i < cible.size(); ++i) noms.insert(cible.NomVue(i));
     bool vu = false;
-    for (const EntreeRepertoire& e : cible) {
-      if (EstPointOuPointPoint(e.Nom) || !AUneLettre(e.Nom)) continue;
+    for (size_t i = 0; i < cible.size(); ++i) {
+      const std::string nom = cible.Nom(i);
+      if (EstPointOuPointPoint(nom) || !AUneLettre(nom)) continue;
       vu = true;
-      const std::string autre = CasseInversee(e.Nom);
+      const std::string autre = CasseInversee(nom);
       // Both spellings listed: case-sensitive.
       if (noms.count(autre) == 0) props_.ReplieCasse = dstRep.ExisteEntree(autre);
       break;
@@ -558,8 +558,8 @@ class TParcours : private TSuitePublication {
   }
 
   void Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& src,
-            const std::string& dst, size_t indice, const EntreeRepertoire& e, Decision& d,
-            std::vector<Descente>& descentes) {
+            const std::string& dst, size_t indice, const EntreeRepertoire& e, const Decision& d,
+            std::string nomDst, TSousRepertoires& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
     if (d.quoi == Quoi::Collision) {
       Signaler(
@@ -568,22 +568,22 @@ class TParcours : private TSuitePublication {
       return;
     }
     if (comparer_ && d.renommer) {
-      Signaler(Joindre(dst, d.nomDst) + " ==> nom différent du fichier source : " + e.Nom);
+      Signaler(Joindre(dst, nomDst) + " ==> nom différent du fichier source : " + e.Nom);
     }
     if (!comparer_ && d.renommer) {
       modifie_ = true;
       // A case-only rename on a case-folding destination.
-      if (fs_.Renommer(dstRep, d.nomDst, e.Nom) == 0) {
-        d.nomDst = e.Nom;
+      if (fs_.Renommer(dstRep, nomDst, e.Nom) == 0) {
+        nomDst = e.Nom;
       } else {
-        Signaler("Impossible de renommer " + Joindre(dst, d.nomDst) + " en " + e.Nom);
+        Signaler("Impossible de renommer " + Joindre(dst, nomDst) + " en " + e.Nom);
       }
     }
     if (d.quoi == Quoi::Rien) {
       ++etat_.NbIdentiques;
       return;
     }
-    const std::string chemin = Joindre(dst, d.nomDst);
+    const std::string chemin = Joindre(dst, nomDst);
     switch (d.quoi) {
       case Quoi::Attributs:
         ++etat_.NbIdentiques;
@@ -592,7 +592,7 @@ class TParcours : private TSuitePublication {
           return;
         }
         modifie_ = true;
-        if (fs_.AppliquerAttributs(dstRep, d.nomDst, e, options_) != 0) {
+        if (fs_.AppliquerAttributs(dstRep, nomDst, e, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         }
         return;
@@ -601,12 +601,12 @@ class TParcours : private TSuitePublication {
           Signaler(chemin +
                    (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
         } else {
-          CopierFichier(srcRep, dstRep, indice, e, d.nomDst, Joindre(src, e.Nom), chemin);
+          CopierFichier(srcRep, dstRep, indice, e, nomDst, Joindre(src, e.Nom), chemin);
         }
         return;
       case Quoi::CreerRep:
         modifie_ = true;
-        if (fs_.CreerRepertoire(dstRep, d.nomDst) != 0) Signaler("Impossible de créer " + chemin);
+        if (fs_.CreerRepertoire(dstRep, nomDst) != 0) Signaler("Impossible de créer " + chemin);
         break;
       case Quoi::Descendre:
         if (d.manquant) Signaler(chemin + " ==> Répertoire inexistant");
@@ -614,7 +614,7 @@ class TParcours : private TSuitePublication {
       default:
         return;
     }
-    descentes.push_back({indice, e.Nom, d.nomDst});
+    descentes.push_back({indice, e.Nom, nomDst});
   }
 
   static bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
@@ -739,6 +739,7 @@ class TParcours : private TSuitePublication {
   platform::TSystemeFichiers& fs_;
   TOuvriers ouvriers_;  // made before, destroyed after, what it runs tasks for
   size_t enCours_ = 0;  // subdirectories listed ahead, not yet entered
+  TBudgetAvance budgetAvance_{BudgetAvance()};  // entries they hold
   TBudget budget_;
   int nombre_ = 0;
   std::string cheminSrc_, cheminDst_;  // the paths of the level the walk is in

@@ -56,27 +56,17 @@ std::string Parent(const std::string& chemin) {
   return chemin.substr(0, p);
 }
 
-void Remplir(EntreeRepertoire& x, const struct stat& st) {
-  x.Attr = 0;
-  if (S_ISDIR(st.st_mode)) {
-    x.Genre = GenreEntree::Repertoire;
-    x.Attr |= kAttrRepertoire;
-  } else if (S_ISLNK(st.st_mode)) {
-    x.Genre = GenreEntree::Lien;
-  } else if (S_ISREG(st.st_mode)) {
-    x.Genre = GenreEntree::Fichier;
-  } else {
-    x.Genre = GenreEntree::Special;
-  }
-  if ((st.st_mode & S_IWUSR) == 0) x.Attr |= kAttrLectureSeule;
-  if (!x.Nom.empty() && x.Nom[0] == '.') x.Attr |= kAttrCache;
-  x.Taille = static_cast<int64_t>(st.st_size);
-  x.Secondes = static_cast<int64_t>(st.st_mtim.tv_sec);
-  x.Nanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
-  x.Mode = st.st_mode;
-  x.Uid = st.st_uid;
-  x.Gid = st.st_gid;
-  x.Rdev = st.st_rdev;
+DescriptionEntree Compacter(const struct stat& st) {
+  DescriptionEntree d;
+  const bool peripherique = S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode);
+  d.TailleOuPeripherique =
+      peripherique ? static_cast<int64_t>(st.st_rdev) : static_cast<int64_t>(st.st_size);
+  d.Secondes = static_cast<int64_t>(st.st_mtim.tv_sec);
+  d.Nanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
+  d.Mode = st.st_mode;
+  d.Uid = st.st_uid;
+  d.Gid = st.st_gid;
+  return d;
 }
 
 // Reads the whole of `fd`, once it is known to be a regular file.
@@ -110,6 +100,16 @@ int LireFichierA(int dirfd, const std::string& nom, bool suivre, std::string& co
   if (!fd.ok()) return errno == ELOOP ? kPasFichierOrdinaire : errno;
   return LireTout(fd.get(), contenu);
 }
+
+// "." and ".." are described as bare directories, without looking at them.
+struct stat StatPoint() {
+  struct stat st;
+  std::memset(&st, 0, sizeof st);
+  st.st_mode = S_IFDIR;
+  return st;
+}
+
+void Remplir(EntreeRepertoire& x, const struct stat& st) { Deplier(Compacter(st), x.Nom, x); }
 
 int LireLienA(int dirfd, const std::string& nom, std::string& cible) {
   cible.assign(256, '\0');
@@ -213,6 +213,33 @@ int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadr
 
 }  // namespace
 
+void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire& e) {
+  const bool point = nom == "." || nom == "..";
+  e.Attr = 0;
+  if (S_ISDIR(d.Mode)) {
+    e.Genre = GenreEntree::Repertoire;
+    e.Attr |= kAttrRepertoire;
+  } else if (S_ISLNK(d.Mode)) {
+    e.Genre = GenreEntree::Lien;
+  } else if (S_ISREG(d.Mode)) {
+    e.Genre = GenreEntree::Fichier;
+  } else {
+    e.Genre = GenreEntree::Special;
+  }
+  const bool peripherique = S_ISCHR(d.Mode) || S_ISBLK(d.Mode);
+  if (!point) {
+    if ((d.Mode & S_IWUSR) == 0) e.Attr |= kAttrLectureSeule;
+    if (!nom.empty() && nom[0] == '.') e.Attr |= kAttrCache;
+  }
+  e.Taille = peripherique ? 0 : d.TailleOuPeripherique;
+  e.Rdev = peripherique ? static_cast<uint64_t>(d.TailleOuPeripherique) : 0;
+  e.Secondes = d.Secondes;
+  e.Nanos = d.Nanos;
+  e.Mode = d.Mode;
+  e.Uid = d.Uid;
+  e.Gid = d.Gid;
+}
+
 TRepertoire::~TRepertoire() { Fermer(); }
 
 TRepertoire::TRepertoire(TRepertoire&& autre) noexcept : fd_(std::exchange(autre.fd_, -1)) {}
@@ -266,13 +293,13 @@ int TRepertoire::Lister(const std::function<void(EntreeRepertoire&)>& surEntree)
       [&](const char* nom, const struct stat& st) {
         x.Nom = nom;
         Remplir(x, st);
-        if (EstPointOuPointPoint(nom)) x.Attr = kAttrRepertoire;
         surEntree(x);
       },
       true);
 }
 
-int TRepertoire::LireNoms(std::vector<std::string>& noms, std::vector<uint64_t>& inodes) const {
+int TRepertoire::LireNoms(
+    const std::function<bool(std::string_view nom, uint64_t inode)>& surNom) const {
   Dir rep(OuvrirLecture(fd_));
   DIR* d = rep.get();
   if (d == nullptr) return errno;
@@ -280,23 +307,26 @@ int TRepertoire::LireNoms(std::vector<std::string>& noms, std::vector<uint64_t>&
     errno = 0;
     dirent* e = readdir(d);
     if (e == nullptr) return errno;  // 0 at the normal end
-    noms.emplace_back(e->d_name);
-    inodes.push_back(static_cast<uint64_t>(e->d_ino));
+    if (!surNom(e->d_name, static_cast<uint64_t>(e->d_ino))) return ECANCELED;
   }
 }
 
 int TRepertoire::DecrireEntree(const std::string& nom, EntreeRepertoire& e) const {
   e.Nom = nom;
-  if (EstPointOuPointPoint(nom.c_str())) {
-    struct stat st {};
-    st.st_mode = S_IFDIR;
-    Remplir(e, st);
-    e.Attr = kAttrRepertoire;
+  DescriptionEntree d;
+  if (int err = DecrireEntree(nom.c_str(), d)) return err;
+  Deplier(d, e.Nom, e);
+  return 0;
+}
+
+int TRepertoire::DecrireEntree(const char* nom, DescriptionEntree& d) const {
+  if (EstPointOuPointPoint(nom)) {
+    d = Compacter(StatPoint());
     return 0;
   }
   struct stat st;
-  if (fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  Remplir(e, st);
+  if (fstatat(fd_, nom, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  d = Compacter(st);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,22 @@ struct EntreeRepertoire {
   uint32_t Uid = 0, Gid = 0;
   uint64_t Rdev = 0;  // device number of a device file
 };
+
+// What EntreeRepertoire holds but the name, packed in 32 bytes for the listings of large
+// directories (engine/ListeEntrees.h keeps one per entry). Genre and Attr follow from the
+// mode and the name; a device keeps its number where the others keep their size (lstat
+// gives a device the size 0).
+struct DescriptionEntree {
+  int64_t TailleOuPeripherique = 0;
+  int64_t Secondes = 0;
+  int32_t Nanos = 0;
+  uint32_t Mode = 0;
+  uint32_t Uid = 0, Gid = 0;
+};
+
+// Gives every field of `e` but Nom the values of the description `d` of the entry `nom`:
+// what DecrireEntree would have given.
+void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire& e);
 
 // What the file system of a directory can hold, as the walk needs to know it.
 struct ProprietesRepertoire {
@@ -76,11 +93,13 @@ class TRepertoire {
   int Lister(const std::function<void(EntreeRepertoire&)>& surEntree) const;
   // The two halves of Lister, for a listing whose entries are described in slices by
   // several threads: the names in file-system order ("." and ".." included), then each
-  // entry described on its own (ENOENT: gone since it was read, to be skipped). `inodes`
-  // receives each name's inode number: described in that order, a cold disk reads its
-  // inode table forwards.
-  int LireNoms(std::vector<std::string>& noms, std::vector<uint64_t>& inodes) const;
+  // entry described on its own (ENOENT: gone since it was read, to be skipped). `surNom`
+  // receives each name as it is read, with its inode number (described in that order, a
+  // cold disk reads its inode table forwards); it returns false to stop the reading there,
+  // and LireNoms then returns ECANCELED.
+  int LireNoms(const std::function<bool(std::string_view nom, uint64_t inode)>& surNom) const;
   int DecrireEntree(const std::string& nom, EntreeRepertoire& e) const;
+  int DecrireEntree(const char* nom, DescriptionEntree& d) const;
   // The directory's device and inode numbers (0 and 0 when it cannot be described): two
   // descriptors with the same identity are open on the same directory.
   std::pair<uint64_t, uint64_t> Identite() const;

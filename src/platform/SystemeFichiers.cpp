@@ -31,16 +31,22 @@ int TSystemeFichiers::Dupliquer(TRepertoire& rep, const TRepertoire& autre) {
   return rep.Dupliquer(autre);
 }
 
-int TSystemeFichiers::LireNoms(const TRepertoire& rep, std::vector<std::string>& noms,
-                               std::vector<uint64_t>& inodes) {
+int TSystemeFichiers::LireNoms(
+    const TRepertoire& rep,
+    const std::function<bool(std::string_view nom, uint64_t inode)>& surNom) {
   if (int e = Faute(Operation::Lire, {})) return e;
-  return rep.LireNoms(noms, inodes);
+  return rep.LireNoms(surNom);
 }
 
 int TSystemeFichiers::DecrireEntree(const TRepertoire& rep, const std::string& nom,
                                     EntreeRepertoire& e) {
   if (int f = Faute(Operation::Decrire, nom)) return f;
   return rep.DecrireEntree(nom, e);
+}
+
+int TSystemeFichiers::DecrireEntree(const TRepertoire& rep, const char* nom, DescriptionEntree& d) {
+  if (int f = Faute(Operation::Decrire, nom)) return f;
+  return rep.DecrireEntree(nom, d);
 }
 
 int TSystemeFichiers::Decrire(const TRepertoire& rep, EntreeRepertoire& e) {

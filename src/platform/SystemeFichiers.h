@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,9 +45,10 @@ class TSystemeFichiers {
   int OuvrirSous(TRepertoire& rep, const TRepertoire& parent, const std::string& nom);
   int OuvrirSous(TRepertoire& rep, int parentFd, const std::string& nom);
   int Dupliquer(TRepertoire& rep, const TRepertoire& autre);
-  int LireNoms(const TRepertoire& rep, std::vector<std::string>& noms,
-               std::vector<uint64_t>& inodes);
+  int LireNoms(const TRepertoire& rep,
+               const std::function<bool(std::string_view nom, uint64_t inode)>& surNom);
   int DecrireEntree(const TRepertoire& rep, const std::string& nom, EntreeRepertoire& e);
+  int DecrireEntree(const TRepertoire& rep, const char* nom, DescriptionEntree& d);
   int Decrire(const TRepertoire& rep, EntreeRepertoire& e);
   int Lister(const TRepertoire& rep, const std::function<void(EntreeRepertoire&)>& surEntree);
   int LireLien(const TRepertoire& rep, const std::string& nom, std::string& cible);

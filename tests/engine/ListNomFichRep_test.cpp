@@ -21,14 +21,28 @@ EntreeRepertoire Entree(const std::string& nom, int64_t taille = 0, int64_t seco
   return e;
 }
 
+// A list over a listing of its own, filled entry by entry as the plan fills one from the
+// destination's listing.
+struct Listage {
+  TListeEntrees entrees;
+};
+class Liste : private Listage, public TListNomFichRep {
+ public:
+  Liste() : TListNomFichRep(entrees) {}
+  void Ajouter(const EntreeRepertoire& e) {
+    entrees.Ajouter(e);
+    TListNomFichRep::Ajouter(entrees.size() - 1);
+  }
+};
+
 std::vector<std::string> Noms(const TListNomFichRep& l) {
   std::vector<std::string> v;
-  for (const TNomFichRep* r : l.Elements()) v.push_back(r->Name);
+  for (int i : l.Elements()) v.emplace_back(l[i].Name);
   return v;
 }
 
 TEST(TListNomFichRep, LookupPrefersTheExactNameThenFoldsAsciiCaseOnly) {
-  TListNomFichRep l;
+  Liste l;
   for (const char* n : {"README.txt", "Readme.TXT", "\xC3\x89t\xC3\xA9", "autre"})
     l.Ajouter(Entree(n));
   EXPECT_EQ(l.Indice("Readme.TXT"), 1);
@@ -44,7 +58,7 @@ TEST(TListNomFichRep, LookupPrefersTheExactNameThenFoldsAsciiCaseOnly) {
 }
 
 TEST(TListNomFichRep, FoldedLookupSkipsNamesReservedForTheirOwnEntry) {
-  TListNomFichRep l;
+  Liste l;
   l.Ajouter(Entree("a.txt"));
   l.Ajouter(Entree("A.TXT"));
   const std::unordered_set<std::string> noms = {"a.txt", "A.txt"};
@@ -62,7 +76,7 @@ TEST(TListNomFichRep, FoldedLookupSkipsNamesReservedForTheirOwnEntry) {
 }
 
 TEST(TListNomFichRep, RemovalKeepsOrderAndOtherIndices) {
-  TListNomFichRep l;
+  Liste l;
   for (const char* n : {"a", "b", "c", "d"}) l.Ajouter(Entree(n));
   l.Supprimer(1);
   l.Supprimer(1);   // already removed: nothing happens
@@ -80,7 +94,7 @@ TEST(TListNomFichRep, RemovalKeepsOrderAndOtherIndices) {
 }
 
 TEST(TListNomFichRep, LookupsFollowAdditionsRemovalsAndReuse) {
-  TListNomFichRep l;
+  Liste l;
   // Enough names to make the indexes grow several times.
   for (int i = 0; i < 3000; ++i) l.Ajouter(Entree("nom" + std::to_string(i)));
   for (int i = 0; i < 3000; i += 2) l.Supprimer(l.Indice("nom" + std::to_string(i)));
@@ -110,7 +124,7 @@ TEST(TListNomFichRep, LookupsFollowAdditionsRemovalsAndReuse) {
 }
 
 TEST(TListNomFichRep, ExactLookupNeverFoldsCase) {
-  TListNomFichRep l;
+  Liste l;
   l.Ajouter(Entree("a.txt"));
   EXPECT_EQ(l.IndiceExact("a.txt"), 0);
   EXPECT_EQ(l.IndiceExact("A.txt"), -1);
@@ -153,7 +167,7 @@ TEST(MemeContenu, KindSizeTimeToTheSecondTargetLengthOrDevice) {
     EXPECT_EQ(MemeContenu(c.source, c.destination, false), c.memeSeconde) << c.nom;
     EXPECT_EQ(MemeContenu(c.source, c.destination, true), c.deuxSecondes) << c.nom;
   }
-  TListNomFichRep l;
+  Liste l;
   l.Ajouter(Entree("f", 100, t));
   EXPECT_TRUE(l.Identique(0, Entree("f", 100, t), false));
   EXPECT_FALSE(l.Identique(0, Entree("f", 100, t + 1), false));

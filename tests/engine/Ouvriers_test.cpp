@@ -4,6 +4,7 @@
 #include "engine/Ouvriers.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <future>
@@ -104,8 +105,16 @@ TEST(Ouvriers, ACopyWrittenAheadThatThrowsFailsAlone) {
   test::SystemeFautif fs;
   fs.Jeter(platform::Operation::EcrireCopie, "piege");
   {
-    TCopiesAvance copies(o, fs, src, dst, platform::OptionsCopie{}, 16);
-    for (size_t i = 0; i < noms.size(); ++i) copies.Ajouter(i, noms[i], 1);
+    TListeEntrees entrees;
+    for (const std::string& n : noms) {
+      platform::EntreeRepertoire e;
+      e.Nom = n;
+      e.Mode = S_IFREG | 0644;
+      e.Taille = 1;
+      entrees.Ajouter(e);
+    }
+    TCopiesAvance copies(o, fs, src, dst, platform::OptionsCopie{}, 16, entrees);
+    for (size_t i = 0; i < noms.size(); ++i) copies.Ajouter(i);
     copies.Lancer();
     for (size_t i = 0; i < noms.size(); ++i) {
       int err = -1;

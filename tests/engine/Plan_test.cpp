@@ -32,21 +32,32 @@ EntreeRepertoire E(const std::string& nom, GenreEntree genre = GenreEntree::Fich
 const auto R = GenreEntree::Repertoire;
 const auto L = GenreEntree::Lien;
 
+Noms V(const TNoms& noms) {
+  Noms v;
+  for (const std::string& n : noms) v.push_back(n);
+  return v;
+}
+
 struct Niveau {
   std::vector<EntreeRepertoire> source, cible;
+  TListeEntrees planifiees;  // the source entries that got a decision
   TPlanNiveau plan;
   void Planifier(TReglesNiveau regles = {}, TMemesCibles liens = {}) {
-    std::vector<EntreeRepertoire> c = cible;
-    jumelix::Planifier(source, c, regles, liens, plan);
+    planifiees.Vider();
+    TListeEntrees c;
+    for (const EntreeRepertoire& e : source) planifiees.Ajouter(e);
+    for (const EntreeRepertoire& e : cible) c.Ajouter(e);
+    jumelix::Planifier(planifiees, c, regles, liens, plan);
   }
-  const Decision& De(const std::string& nom) const {
-    for (size_t i = 0; i < source.size(); ++i) {
-      if (source[i].Nom == nom) return plan.decisions[i];
+  size_t Indice(const std::string& nom) const {
+    for (size_t i = 0; i < planifiees.size(); ++i) {
+      if (planifiees.NomVue(i) == nom) return i;
     }
-    static const Decision aucune{};
     ADD_FAILURE() << nom << " not planned";
-    return aucune;
+    return 0;
   }
+  const Decision& De(const std::string& nom) const { return plan.decisions[Indice(nom)]; }
+  std::string NomDst(const std::string& nom) const { return plan.NomDst(De(nom), nom); }
 };
 
 TEST(Plan, EachSourceEntryGetsItsDecision) {
@@ -77,12 +88,12 @@ TEST(Plan, EachSourceEntryGetsItsDecision) {
       {"fichier-puis-rep", Quoi::CreerRep, Quoi::Descendre, false},
   };
   n.Planifier();
-  ASSERT_EQ(n.source.size(), 7u);  // "." and ".." are no entries of the level
+  ASSERT_EQ(n.planifiees.size(), 7u);  // "." and ".." are no entries of the level
   for (const Cas& c : cas) EXPECT_EQ(n.De(c.nom).quoi, c.sync) << c.nom;
   EXPECT_EQ(n.De("nouveau").manquant, true);
   EXPECT_EQ(n.plan.cede, Noms{"fichier-puis-rep"});
-  EXPECT_EQ(n.plan.fichiersEnTrop, Noms{"trop"});
-  EXPECT_EQ(n.plan.repertoiresEnTrop, Noms{"trop-rep"});
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), Noms{"trop"});
+  EXPECT_EQ(V(n.plan.repertoiresEnTrop), Noms{"trop-rep"});
 
   TReglesNiveau comparer;
   comparer.Comparer = true;
@@ -91,7 +102,7 @@ TEST(Plan, EachSourceEntryGetsItsDecision) {
   EXPECT_TRUE(n.De("neuf").manquant);
   // Compare mode creates nothing: the file in the way stays surplus.
   EXPECT_EQ(n.plan.cede, Noms{});
-  EXPECT_EQ(n.plan.fichiersEnTrop, (Noms{"fichier-puis-rep", "trop"}));
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), (Noms{"fichier-puis-rep", "trop"}));
 }
 
 TEST(Plan, LeftoverTemporariesAreSetApartOnlyInTheirExactForm) {
@@ -105,10 +116,10 @@ TEST(Plan, LeftoverTemporariesAreSetApartOnlyInTheirExactForm) {
   n.Planifier();
   EXPECT_EQ(n.De(".jumelix-aaaaaaaaaaaa.tmp").quoi, Quoi::Rien);
   EXPECT_EQ(n.plan.temporaires, (Noms{".jumelix-0123456789ab.tmp", ".jumelix-eeeeeeeeeeee.tmp"}));
-  EXPECT_EQ(n.plan.fichiersEnTrop,
+  EXPECT_EQ(V(n.plan.fichiersEnTrop),
             (Noms{".jumelix-0123456789ab.tmp.bak", ".jumelix-0123456789a.tmp",
                   ".jumelix-0123456789AB.tmp", ".jumelix-0123456789ag.tmp"}));
-  EXPECT_EQ(n.plan.repertoiresEnTrop, Noms{".jumelix-ffffffffffff.tmp"});
+  EXPECT_EQ(V(n.plan.repertoiresEnTrop), Noms{".jumelix-ffffffffffff.tmp"});
 }
 
 TEST(Plan, TheArchiveIsUnseenAtAnArchiveRootOnly) {
@@ -118,9 +129,9 @@ TEST(Plan, TheArchiveIsUnseenAtAnArchiveRootOnly) {
   TReglesNiveau racine;
   racine.RacineArchive = true;
   n.Planifier(racine);
-  EXPECT_EQ(n.source.size(), 1u);  // another pair's archive: left out, no line
+  EXPECT_EQ(n.planifiees.size(), 1u);  // another pair's archive: left out, no line
   EXPECT_EQ(n.plan.reservesSource, Noms{});
-  EXPECT_EQ(n.plan.repertoiresEnTrop, Noms{});
+  EXPECT_EQ(V(n.plan.repertoiresEnTrop), Noms{});
 
   n.source = {E(".jumelix-archive")};  // a file of that name is the user's: reported
   n.Planifier(racine);
@@ -139,17 +150,17 @@ TEST(Plan, CaseFoldingRenamesAndKeepsOneOfCollidingNames) {
   TReglesNiveau replie;
   replie.ReplieCasse = true;
   n.Planifier(replie);
-  EXPECT_EQ(n.De("Photo.JPG").nomDst, "photo.jpg");
+  EXPECT_EQ(n.NomDst("Photo.JPG"), "photo.jpg");
   EXPECT_TRUE(n.De("Photo.JPG").renommer);
   EXPECT_EQ(n.De("B").quoi, Quoi::Rien);  // already there under its exact name
   EXPECT_EQ(n.De("b").quoi, Quoi::Collision);
-  EXPECT_EQ(n.De("exact").nomDst, "exact");
-  EXPECT_EQ(n.plan.fichiersEnTrop, Noms{"EXACT"});
+  EXPECT_EQ(n.NomDst("exact"), "exact");
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), Noms{"EXACT"});
 
   n.Planifier();  // case-sensitive: four different names
   EXPECT_EQ(n.De("Photo.JPG").quoi, Quoi::Copier);
   EXPECT_EQ(n.De("b").quoi, Quoi::Copier);
-  EXPECT_EQ(n.plan.fichiersEnTrop, (Noms{"photo.jpg", "EXACT"}));
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), (Noms{"photo.jpg", "EXACT"}));
 }
 
 TEST(Plan, LinksTimesAndAttributes) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -38,6 +39,12 @@ const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
 struct Ouvriers {
   explicit Ouvriers(int n) { DefinirNombreOuvriers(n); }
   ~Ouvriers() { DefinirNombreOuvriers(-1); }
+};
+
+// Sets the bound of the entries listed ahead for one test and puts the default back.
+struct Budget {
+  explicit Budget(size_t n) { DefinirBudgetAvance(n); }
+  ~Budget() { DefinirBudgetAvance(0); }
 };
 
 // Temporary copies left in a tree (the engine's ".jumelix-…" names).
@@ -141,6 +148,72 @@ TEST(Parallele, EveryWorkerCountReportsLikeTheOneThreadWalk) {
       EXPECT_EQ(a->identiques, b->identiques) << n;
     }
     EXPECT_EQ(p.ecarts, "") << n << " workers";
+  }
+}
+
+// Sibling directories larger than the budget of entries listed ahead: the listings made
+// ahead never hold more than it, those that find it spent are dropped and the walk lists
+// their directories itself, so that the report, the counters and the mirror are those of
+// the one-thread walk whatever the budget.
+TEST(Parallele, ListingsAheadStayWithinTheirBudgetOfEntries) {
+  struct Passe {
+    Bilan comparer, synchroniser;
+    std::string ecarts;
+    size_t pic = 0;
+  };
+  // A synchronisation ends with a flush of the whole file system: made by two passes only.
+  auto passe = [](int ouvriers, size_t budget, bool synchroniser) {
+    Ouvriers o(ouvriers);
+    Budget b(budget);
+    TempTree t;
+    for (int d = 0; d < 6; ++d) {
+      const std::string r = "r" + std::to_string(d) + "/";
+      for (int f = 0; f < 300; ++f) {
+        const std::string n = r + "fichier-" + std::to_string(f);
+        t.Fichier("src/" + n, std::to_string(f));
+        t.DateModif("src/" + n, kT);
+        if (f % 7 == 0) continue;  // missing from the destination
+        t.Fichier("dst/" + n, f % 11 == 0 ? "autre" : std::to_string(f));
+        t.DateModif("dst/" + n, kT);
+      }
+      t.Fichier("dst/" + r + "en-trop", "t");
+    }
+    // Each level waits a little before acting: the workers list its siblings meanwhile.
+    CrochetAvantAction = [](const std::string&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    const std::string S = t.Chemin("src"), D = t.Chemin("dst");
+    Passe p;
+    p.comparer = Traiter(S, D, true);
+    if (synchroniser) p.synchroniser = Traiter(S, D, false);
+    CrochetAvantAction = nullptr;
+    if (synchroniser) p.ecarts = EcartsRsync(S, D);
+    p.pic = PicAvance();
+    for (Bilan* x : {&p.comparer, &p.synchroniser}) {
+      for (std::string& l : x->lignes) l.replace(0, t.Racine().size(), "T");
+    }
+    return p;
+  };
+  const Passe un = passe(0, 0, true);
+  ASSERT_EQ(un.comparer.lignes.size(), 6u * (43 + 24 + 1));
+  EXPECT_EQ(un.synchroniser.copies, 6 * (43 + 24));
+  EXPECT_EQ(un.pic, 0u);
+  for (size_t budget : {40, 700, 100000}) {
+    const bool synchroniser = budget == 700;
+    const Passe p = passe(8, budget, synchroniser);
+    EXPECT_EQ(p.comparer.lignes, un.comparer.lignes) << budget;
+    EXPECT_EQ(p.synchroniser.lignes, un.synchroniser.lignes) << budget;
+    for (const auto& [a, b] :
+         {std::pair{&p.comparer, &un.comparer}, {&p.synchroniser, &un.synchroniser}}) {
+      if (a == &p.synchroniser && !synchroniser) continue;
+      EXPECT_EQ(a->resultat, b->resultat) << budget;
+      EXPECT_EQ(a->copies, b->copies) << budget;
+      EXPECT_EQ(a->supprimes, b->supprimes) << budget;
+      EXPECT_EQ(a->identiques, b->identiques) << budget;
+    }
+    EXPECT_EQ(p.ecarts, "") << budget;
+    EXPECT_GT(p.pic, 0u) << budget;
+    EXPECT_LE(p.pic, budget);
   }
 }
 

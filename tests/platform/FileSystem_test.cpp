@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -91,6 +92,58 @@ TEST(TRepertoire, ListsEachKindWithoutFollowingLinks) {
   EXPECT_EQ(Trouver(v, "fichier")->Secondes, 1700000000);
   EXPECT_EQ(Trouver(v, "fichier")->Nanos, 42);
   EXPECT_EQ(Trouver(v, "lecture")->Mode & 07777, 0444u);
+}
+
+// The listing in two halves, names then packed descriptions, gives every entry as the
+// one-pass listing does (a device too, where we may make one); the reading of names stops
+// where its receiver says so.
+TEST(TRepertoire, NamesThenPackedDescriptionsGiveWhatListerGives) {
+  TempTree t;
+  t.Fichier("r/fichier", "12345");
+  t.Fichier("r/.cache", "");
+  chmod(t.Fichier("r/lecture", "").c_str(), 0444);
+  t.Repertoire("r/sous");
+  t.Lien("r/lien", "fichier");
+  t.Fifo("r/tube");
+  t.FichierCreux("r/creux", (off_t{1} << 32) + 1);
+  mknod(t.Chemin("r/nul").c_str(), S_IFCHR | 0666, makedev(1, 3));  // root only
+  int err = -1;
+  const std::vector<EntreeRepertoire> v = Lister(t.Chemin("r"), err);
+  ASSERT_EQ(err, 0);
+  TRepertoire r = Ouvrir(t.Chemin("r"));
+  std::vector<std::string> noms;
+  ASSERT_EQ(r.LireNoms([&](std::string_view nom, uint64_t) {
+    noms.emplace_back(nom);
+    return true;
+  }),
+            0);
+  ASSERT_EQ(noms.size(), v.size());
+  for (const std::string& nom : noms) {
+    const EntreeRepertoire* a = Trouver(v, nom);
+    ASSERT_NE(a, nullptr) << nom;
+    DescriptionEntree d;
+    ASSERT_EQ(r.DecrireEntree(nom.c_str(), d), 0) << nom;
+    EntreeRepertoire b;
+    Deplier(d, nom, b);
+    EXPECT_EQ(b.Genre, a->Genre) << nom;
+    EXPECT_EQ(b.Attr, a->Attr) << nom;
+    EXPECT_EQ(b.Taille, a->Taille) << nom;
+    EXPECT_EQ(b.Rdev, a->Rdev) << nom;
+    EXPECT_EQ(b.Secondes, a->Secondes) << nom;
+    EXPECT_EQ(b.Nanos, a->Nanos) << nom;
+    EXPECT_EQ(b.Mode, a->Mode) << nom;
+    EXPECT_EQ(b.Uid, a->Uid) << nom;
+    EXPECT_EQ(b.Gid, a->Gid) << nom;
+  }
+  if (geteuid() == 0) {
+    ASSERT_NE(Trouver(v, "nul"), nullptr);
+    EXPECT_EQ(Trouver(v, "nul")->Rdev, makedev(1, 3));
+  }
+  DescriptionEntree d;
+  EXPECT_EQ(r.DecrireEntree("absent", d), ENOENT);
+  size_t lus = 0;
+  EXPECT_EQ(r.LireNoms([&](std::string_view, uint64_t) { return ++lus < 3; }), ECANCELED);
+  EXPECT_EQ(lus, 3u);
 }
 
 TEST(TRepertoire, FollowsOnlyANamedRootLink) {
