@@ -43,11 +43,14 @@ class TCompteur {
     const size_t avant = pile_.Taille();
     if (std::binary_search(noms.begin(), noms.end(), kNomFichierExclusions)) {
       const std::string nom(kNomFichierExclusions);
+      const std::string chemin = relatif.empty() ? nom : relatif + "/" + nom;
       std::string texte;
       if (rep.LireFichier(nom, texte) == 0) {
-        apercu_.fichiersSource.push_back(relatif.empty() ? nom : relatif + "/" + nom);
+        apercu_.fichiersSource.push_back(chemin);
         TMotifs motifs = TMotifs::Compiler(texte, relatif);
         if (!motifs.Vide()) pile_.Empiler(std::move(motifs));
+      } else if (apercu_.illisible.empty()) {
+        apercu_.illisible = chemin;
       }
     }
     for (const std::string& nom : noms) {
@@ -116,14 +119,22 @@ std::string TexteApercu(const std::string& source, const TApercu& apercu) {
     return "Le répertoire source " + source +
            " ne peut être lu : " + TexteErreurSysteme(apercu.erreur);
   }
+  std::string texte;
   if (apercu.exclues == 0) {
-    return apercu.borne
-               ? "Aucune entrée laissée de côté parmi les " + Grouper(kLimiteApercu) + " premières"
-               : "Aucune entrée laissée de côté";
+    texte = apercu.borne
+                ? "Aucune entrée laissée de côté parmi les " + Grouper(kLimiteApercu) + " premières"
+                : "Aucune entrée laissée de côté";
+  } else {
+    texte =
+        (apercu.borne ? "Au moins " : "") + Grouper(apercu.exclues) +
+        (apercu.exclues == 1 ? " entrée laissée de côté : " : " entrées laissées de côté, dont ") +
+        apercu.premiere;
   }
-  const std::string nombre = (apercu.borne ? "Au moins " : "") + Grouper(apercu.exclues);
-  if (apercu.exclues == 1) return nombre + " entrée laissée de côté : " + apercu.premiere;
-  return nombre + " entrées laissées de côté, dont " + apercu.premiere;
+  if (!apercu.illisible.empty()) {
+    texte += ". Le fichier " + apercu.illisible +
+             " ne peut être lu : la synchronisation de ce couple s'arrêtera là";
+  }
+  return texte;
 }
 
 std::string LireMotifsSource(const std::string& source) {

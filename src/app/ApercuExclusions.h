@@ -25,11 +25,14 @@ struct TApercu {
   int erreur = 0;        // errno of the source's opening; nothing else is filled then
   // The source's own pattern files the walk read, relative to the source, the root's first.
   std::vector<std::string> fichiersSource;
+  // The first of them that exists but cannot be read, where a synchronisation would stop.
+  std::string illisible;
 };
 
 // Walks `source` with the global patterns `motifsGlobaux` (the text of a patterns file)
 // under the .jumelixignore files met on the way, as a synchronisation would, looking at
-// no more than `limite` entries. A pattern file that cannot be read is passed over.
+// no more than `limite` entries. A pattern file that cannot be read is named and passed
+// over.
 TApercu CompterExclusions(const std::string& source, std::string_view motifsGlobaux,
                           uint64_t limite);
 

@@ -44,6 +44,14 @@ TEST(ApercuExclusions, MotifsGlobauxEtImbriquesNegationEtRepertoireCompteUneFois
   EXPECT_EQ(seul.exclues, 2u);
   EXPECT_EQ(seul.premiere, "doc/n.log");
   EXPECT_EQ(LireMotifsSource(t / "src"), "!garde.swp\n");
+
+  // A patterns file that cannot be read is where a run would stop: said, and passed over.
+  t.Lien("src/doc/sous/.jumelixignore", "ailleurs");
+  const TApercu illisible = CompterExclusions(t / "src", "", 1000);
+  EXPECT_EQ(illisible.exclues, 2u);
+  EXPECT_EQ(TexteApercu("s", illisible),
+            "2 entrées laissées de côté, dont doc/n.log. Le fichier doc/sous/.jumelixignore ne "
+            "peut être lu : la synchronisation de ce couple s'arrêtera là");
 }
 
 TEST(ApercuExclusions, LaLimiteArreteLeParcoursEtLeDit) {
@@ -75,8 +83,8 @@ TEST(ApercuExclusions, TextesSansSourceSourceAbsenteEtNombres) {
   g.DefinirCellule(kColSource, 1, "  /home/moi  ");
   EXPECT_EQ(SourceLigneCourante(g), "/home/moi");
   EXPECT_EQ(TexteApercu("s", TApercu{}), "Aucune entrée laissée de côté");
-  EXPECT_EQ(TexteApercu("s", TApercu{1, "a", false, 0, {}}), "1 entrée laissée de côté : a");
-  EXPECT_EQ(TexteApercu("s", TApercu{1234567, "a", false, 0, {}}),
+  EXPECT_EQ(TexteApercu("s", TApercu{1, "a", false, 0, {}, {}}), "1 entrée laissée de côté : a");
+  EXPECT_EQ(TexteApercu("s", TApercu{1234567, "a", false, 0, {}, {}}),
             "1\u00a0234\u00a0567 entrées laissées de côté, dont a");
 }
 
