@@ -23,7 +23,7 @@ TEST(ApercuExclusions, MotifsGlobauxEtImbriquesNegationEtRepertoireCompteUneFois
   t.Fichier("src/b.swp");
   t.Fichier("src/garde.swp");
   t.Fichier("src/.cache/x/1");
-  t.Fichier("src/.cache/2");
+  t.Fichier("src/.cache/2.swp");                   // would count again if .cache were entered
   t.Fichier("src/.cache/.jumelixignore", "!1\n");  // never read: the directory is left out
   t.Fichier("src/.jumelixignore", "!garde.swp\n");
   t.Fichier("src/doc/.jumelixignore", "*.log\n");
