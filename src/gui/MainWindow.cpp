@@ -20,9 +20,11 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "app/ApercuExclusions.h"
 #include "app/Credit.h"
 #include "app/EtatBureau.h"
 #include "app/Programme.h"
+#include "gui/ExclusionsDialog.h"
 #include "gui/HelpWindow.h"
 
 namespace jumelix {
@@ -93,6 +95,7 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       EnregistrerSous1_(QStringLiteral("Enregistrer sous..."), this),
       Compterenduparmail1_(QStringLiteral("Compte-rendu par mail..."), this),
       Options1_(QStringLiteral("Options..."), this),
+      Exclusions1_(QStringLiteral("Exclusions..."), this),
       Quitter1_(QStringLiteral("Quitter"), this),
       Aide2_(QStringLiteral("Aide"), this),
       Apropos1_(QStringLiteral("A propos"), this),
@@ -194,6 +197,7 @@ void TFormJumelix::ConstruireMenu() {
   Action1_.addSeparator();
   Action1_.addAction(&Compterenduparmail1_);
   Action1_.addAction(&Options1_);
+  Action1_.addAction(&Exclusions1_);
   Action1_.addSeparator();
   Action1_.addAction(&Quitter1_);
   Aide1_.addAction(&Aide2_);
@@ -236,6 +240,7 @@ void TFormJumelix::ConstruireMenu() {
     if (afficher_form_options_) afficher_form_options_();
   });
   Options1_.setEnabled(false);
+  connect(&Exclusions1_, &QAction::triggered, this, &TFormJumelix::Exclusions1Click);
 }
 
 void TFormJumelix::ConstruireBoutons() {
@@ -483,6 +488,11 @@ void TFormJumelix::Compterenduparmail1Click() {
   if (afficher_form_mail_) afficher_form_mail_();
 }
 
+void TFormJumelix::Exclusions1Click() {
+  TFormExclusions dialogue(this, SourceLigneCourante(jumelix_.Grille()));
+  dialogue.exec();
+}
+
 void TFormJumelix::Apropos1Click() {
   Message(TexteCredit(), "A propos", TBoutonsMessage::Ok, TIconeMessage::Information);
 }
@@ -664,7 +674,7 @@ void TFormJumelix::RunEnCours(bool en_cours) {
     w->setEnabled(!en_cours);
   for (QAction* a : {&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
                      &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
-                     &EnregistrerSous1_})
+                     &EnregistrerSous1_, &Exclusions1_})
     a->setEnabled(!en_cours);
   ListesRecentes1_.setEnabled(!en_cours && !ListesRecentes1_.actions().isEmpty());
   Compterenduparmail1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_mail_));

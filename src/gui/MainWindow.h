@@ -109,6 +109,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction* EnregistrerSous1() { return &EnregistrerSous1_; }
   QAction* Compterenduparmail1() { return &Compterenduparmail1_; }
   QAction* Options1() { return &Options1_; }
+  QAction* Exclusions1() { return &Exclusions1_; }
   QAction* Quitter1() { return &Quitter1_; }
   QAction* Aide2() { return &Aide2_; }
   QAction* Apropos1() { return &Apropos1_; }
@@ -165,6 +166,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   void ButtonParcourirClick();
   void ButtonAideClick();
   void Compterenduparmail1Click();
+  void Exclusions1Click();
   void Apropos1Click();
 
   // The logic first: the model below observes its grid.
@@ -186,6 +188,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction EnregistrerSous1_;
   QAction Compterenduparmail1_;
   QAction Options1_;
+  QAction Exclusions1_;
   QAction Quitter1_;
   QAction Aide2_;
   QAction Apropos1_;

@@ -184,7 +184,8 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
                                 "Supprimer la ligne en cours", "Parcourir...",
                                 "Supprimer toutes les lignes", "-", "Lire un fichier liste...",
                                 "Listes récentes", "Enregistrer", "Enregistrer sous...", "-",
-                                "Compte-rendu par mail...", "Options...", "-", "Quitter"}));
+                                "Compte-rendu par mail...", "Options...", "Exclusions...", "-",
+                                "Quitter"}));
   // The usual keys, shown beside the items.
   const QList<std::pair<QAction*, QKeySequence>> touches = {
       {f->Annuler1(), QKeySequence(Qt::CTRL | Qt::Key_Z)},
@@ -789,7 +790,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   // Seen by the user while the second pair is walked.
   struct Vu {
     bool bande = false, comparer = true, ajouter = true, lire = true, options = true,
-         fermer = false;
+         exclusions = true, fermer = false;
     QString paire, repertoire;
     int barre = -1, barreMax = -1;
     bool surlignee = false, autreSurlignee = true;
@@ -803,6 +804,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
     vu.ajouter = f->ButtonAjouterLigne()->isEnabled();
     vu.lire = f->Lireunfichierliste1()->isEnabled();
     vu.options = f->Options1()->isEnabled();
+    vu.exclusions = f->Exclusions1()->isEnabled();
     vu.fermer = f->ButtonFermer()->isEnabled();
     vu.paire = f->LabelPaire()->text();
     vu.repertoire = f->LabelRepertoire()->TexteComplet();
@@ -818,6 +820,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   QVERIFY(!vu.ajouter);
   QVERIFY(!vu.lire);
   QVERIFY(!vu.options);  // the retention is read when the run starts
+  QVERIFY(!vu.exclusions);  // so are the global patterns
   QVERIFY(vu.fermer);  // "Abandonner" stays
   QCOMPARE(vu.repertoire, QString::fromStdString(p2.source));
   QCOMPARE(vu.barre, 1);
@@ -829,6 +832,7 @@ void MainWindowTest::pendantUnRunLaProgressionSAffiche() {
   QVERIFY(f->ButtonComparer()->isEnabled());
   QVERIFY(f->Lireunfichierliste1()->isEnabled());
   QVERIFY(f->Options1()->isEnabled());
+  QVERIFY(f->Exclusions1()->isEnabled());
   QVERIFY(!m->data(m->index(1, 0), Qt::BackgroundRole).isValid());
   QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("2000 erreur(s)"));
   QCOMPARE(LignesLog(*f).size(), 2001);
