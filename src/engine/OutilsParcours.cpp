@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/System.h"
+#include "platform/SystemeFichiers.h"
 
 namespace jumelix::parcours {
 
@@ -62,6 +63,15 @@ bool AttributsDifferents(const EntreeRepertoire& s, const EntreeRepertoire& d, b
   if (s.Genre == GenreEntree::Lien) return proprietaire || s.Secondes != d.Secondes;
   return proprietaire ||
          (d.Mode & 07777) != platform::ModeAttendu(s.Mode, d.Uid == s.Uid, d.Gid == s.Gid);
+}
+
+bool EstCacheMarque(platform::TSystemeFichiers& fs, const platform::TRepertoire& parent,
+                    const std::string& nom) {
+  platform::TRepertoire rep;
+  if (fs.OuvrirSous(rep, parent, nom) != 0) return false;
+  std::string debut;
+  return fs.LireDebut(rep, kNomMarqueCache, kSignatureCache.size(), debut) == 0 &&
+         debut == kSignatureCache;
 }
 
 }  // namespace jumelix::parcours

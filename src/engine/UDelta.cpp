@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <tuple>
@@ -418,12 +419,37 @@ class TParcours : private TSuitePublication {
     regles.DeuxSecondes = props_.DeuxSecondes;
     regles.GarderDroits = options_.GarderDroits;
     regles.RacineArchive = racine || montage;
+    std::function<bool(std::string_view, bool)> motifs;
     if (!exclusions_.Vide()) {
-      regles.Exclu = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
+      motifs = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
         cheminExclu_.assign(relatif);
         if (!relatif.empty()) cheminExclu_ += '/';
         cheminExclu_ += nom;
         return exclusions_.Exclu(cheminExclu_, repertoire);
+      };
+    }
+    // The tagged caches are found before the plan, which stays without disk; a destination
+    // directory of the same name is then kept as an excluded one is.
+    std::vector<std::string> caches;
+    if (etat_.IgnorerCaches) {
+      for (size_t i = 0; i < entrees.size(); ++i) {
+        const std::string_view nom = entrees.NomVue(i);
+        if (entrees.Genre(i) != GenreEntree::Repertoire || nom == "." || nom == ".." ||
+            (motifs && motifs(nom, true)))
+          continue;
+        std::string n(nom);
+        if (EstCacheMarque(fs_, srcRep, n)) caches.push_back(std::move(n));
+      }
+      std::sort(caches.begin(), caches.end());
+    }
+    if (caches.empty()) {
+      regles.Exclu = std::move(motifs);
+    } else {
+      regles.Exclu = [motifs = std::move(motifs), caches = std::move(caches)](std::string_view nom,
+                                                                              bool repertoire) {
+        if (repertoire && std::binary_search(caches.begin(), caches.end(), nom, std::less<>()))
+          return true;
+        return motifs && motifs(nom, repertoire);
       };
     }
     TPlanNiveau plan;
