@@ -3,9 +3,11 @@
 // directory is tagged as a cache.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "engine/ListeEntrees.h"
 #include "platform/FileSystem.h"
 
 namespace jumelix::platform {
@@ -37,5 +39,12 @@ bool AttributsDifferents(const platform::EntreeRepertoire& s, const platform::En
 // directory that cannot be opened, or a tag that cannot be read, is not a tagged one.
 bool EstCacheMarque(platform::TSystemeFichiers& fs, const platform::TRepertoire& parent,
                     const std::string& nom);
+// A level's exclusion predicate (TReglesNiveau::Exclu; empty: nothing excluded).
+using TExclu = std::function<bool(std::string_view nom, bool repertoire)>;
+// `motifs` widened to the directories of `entrees` (the listing of `source`) tagged as
+// caches, so that a destination directory of the same name is kept too. The directories
+// `motifs` leaves out already are not looked into.
+TExclu AvecCaches(platform::TSystemeFichiers& fs, const platform::TRepertoire& source,
+                  const TListeEntrees& entrees, TExclu motifs);
 
 }  // namespace jumelix::parcours

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <functional>
 #include <memory>
 #include <string_view>
 #include <tuple>
@@ -419,7 +418,7 @@ class TParcours : private TSuitePublication {
     regles.DeuxSecondes = props_.DeuxSecondes;
     regles.GarderDroits = options_.GarderDroits;
     regles.RacineArchive = racine || montage;
-    std::function<bool(std::string_view, bool)> motifs;
+    TExclu motifs;
     if (!exclusions_.Vide()) {
       motifs = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
         cheminExclu_.assign(relatif);
@@ -428,30 +427,9 @@ class TParcours : private TSuitePublication {
         return exclusions_.Exclu(cheminExclu_, repertoire);
       };
     }
-    // The tagged caches are found before the plan, which stays without disk; a destination
-    // directory of the same name is then kept as an excluded one is.
-    std::vector<std::string> caches;
-    if (etat_.IgnorerCaches) {
-      for (size_t i = 0; i < entrees.size(); ++i) {
-        const std::string_view nom = entrees.NomVue(i);
-        if (entrees.Genre(i) != GenreEntree::Repertoire || nom == "." || nom == ".." ||
-            (motifs && motifs(nom, true)))
-          continue;
-        std::string n(nom);
-        if (EstCacheMarque(fs_, srcRep, n)) caches.push_back(std::move(n));
-      }
-      std::sort(caches.begin(), caches.end());
-    }
-    if (caches.empty()) {
-      regles.Exclu = std::move(motifs);
-    } else {
-      regles.Exclu = [motifs = std::move(motifs), caches = std::move(caches)](std::string_view nom,
-                                                                              bool repertoire) {
-        if (repertoire && std::binary_search(caches.begin(), caches.end(), nom, std::less<>()))
-          return true;
-        return motifs && motifs(nom, repertoire);
-      };
-    }
+    // Tagged caches are found here, before the plan, which stays without disk.
+    if (etat_.IgnorerCaches) motifs = AvecCaches(fs_, srcRep, entrees, std::move(motifs));
+    regles.Exclu = std::move(motifs);
     TPlanNiveau plan;
     Planifier(
         entrees, cible, regles,
