@@ -30,6 +30,7 @@ void InstallerMail() {
   jumelix::InstallerRapportMail(std::make_unique<jumelix::TRapportMailSmtp>());
   // Read at each run: what the "Options..." dialog sets applies to the next run.
   jumelix::InstallerJoursArchive([] { return jumelix::ParametresMail().JoursArchive; });
+  jumelix::InstallerIgnorerCaches([] { return jumelix::ParametresMail().IgnorerCaches; });
 }
 
 }  // namespace

@@ -50,6 +50,11 @@ std::function<int()>& JoursArchiveInstalles() {
   return jours;
 }
 
+std::function<bool()>& IgnorerCachesInstalle() {
+  static std::function<bool()> ignorer;
+  return ignorer;
+}
+
 // Why service mode must not run a list file of these lines, as its log line; empty when it
 // may.
 std::string RefusListeService(const std::vector<std::string>& lignes, const std::string& chemin) {
@@ -74,6 +79,15 @@ void InstallerJoursArchive(std::function<int()> jours) {
 int JoursArchiveProgramme() {
   const auto& jours = JoursArchiveInstalles();
   return jours ? std::max(0, jours()) : 0;
+}
+
+void InstallerIgnorerCaches(std::function<bool()> ignorer) {
+  IgnorerCachesInstalle() = std::move(ignorer);
+}
+
+bool IgnorerCachesProgramme() {
+  const auto& ignorer = IgnorerCachesInstalle();
+  return ignorer && ignorer();
 }
 
 std::string TexteTempsEcoule(uint32_t t, uint32_t debut) {
@@ -255,6 +269,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
   // a run that walks nothing must not inherit the flag of an earlier stopped run.
   etat_ = TEtatRun{};
   etat_.JoursArchive = JoursArchiveProgramme();
+  etat_.IgnorerCaches = IgnorerCachesProgramme();
   etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
   ChargerExclusionsGlobales(CheminExclusionsGlobales(), etat_);
   if (!mode_service_) {

@@ -44,6 +44,10 @@ std::string CheminDeCellule(const std::string& cellule);
 // entries are not kept.
 void InstallerJoursArchive(std::function<int()> jours);
 int JoursArchiveProgramme();
+// Whether the walks of this process leave out the directories tagged as caches (TEtatRun::
+// IgnorerCaches), asked at the start of every run like the retention; without one, false.
+void InstallerIgnorerCaches(std::function<bool()> ignorer);
+bool IgnorerCachesProgramme();
 
 // A byte count as the window shows it: "512 octets", "12,5 ko", "3,1 Mo", "1,2 Go".
 std::string TexteVolume(uint64_t octets);

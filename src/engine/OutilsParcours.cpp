@@ -2,7 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "platform/System.h"
+#include "platform/SystemeFichiers.h"
 
 namespace jumelix::parcours {
 
@@ -62,6 +67,36 @@ bool AttributsDifferents(const EntreeRepertoire& s, const EntreeRepertoire& d, b
   if (s.Genre == GenreEntree::Lien) return proprietaire || s.Secondes != d.Secondes;
   return proprietaire ||
          (d.Mode & 07777) != platform::ModeAttendu(s.Mode, d.Uid == s.Uid, d.Gid == s.Gid);
+}
+
+bool EstCacheMarque(platform::TSystemeFichiers& fs, const platform::TRepertoire& parent,
+                    const std::string& nom) {
+  platform::TRepertoire rep;
+  if (fs.OuvrirSous(rep, parent, nom) != 0) return false;
+  std::string debut;
+  return fs.LireDebut(rep, kNomMarqueCache, kSignatureCache.size(), debut) == 0 &&
+         debut == kSignatureCache;
+}
+
+TExclu AvecCaches(platform::TSystemeFichiers& fs, const platform::TRepertoire& source,
+                  const TListeEntrees& entrees, TExclu motifs) {
+  std::vector<std::string> caches;
+  for (size_t i = 0; i < entrees.size(); ++i) {
+    const std::string_view nom = entrees.NomVue(i);
+    if (entrees.Genre(i) != GenreEntree::Repertoire || nom == "." || nom == ".." ||
+        (motifs && motifs(nom, true)))
+      continue;
+    std::string n(nom);
+    if (EstCacheMarque(fs, source, n)) caches.push_back(std::move(n));
+  }
+  if (caches.empty()) return motifs;
+  std::sort(caches.begin(), caches.end());
+  return [motifs = std::move(motifs), caches = std::move(caches)](std::string_view nom,
+                                                                  bool repertoire) {
+    if (repertoire && std::binary_search(caches.begin(), caches.end(), nom, std::less<>()))
+      return true;
+    return motifs && motifs(nom, repertoire);
+  };
 }
 
 }  // namespace jumelix::parcours

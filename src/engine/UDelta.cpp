@@ -418,14 +418,18 @@ class TParcours : private TSuitePublication {
     regles.DeuxSecondes = props_.DeuxSecondes;
     regles.GarderDroits = options_.GarderDroits;
     regles.RacineArchive = racine || montage;
+    TExclu motifs;
     if (!exclusions_.Vide()) {
-      regles.Exclu = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
+      motifs = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
         cheminExclu_.assign(relatif);
         if (!relatif.empty()) cheminExclu_ += '/';
         cheminExclu_ += nom;
         return exclusions_.Exclu(cheminExclu_, repertoire);
       };
     }
+    // Tagged caches are found here, before the plan, which stays without disk.
+    if (etat_.IgnorerCaches) motifs = AvecCaches(fs_, srcRep, entrees, std::move(motifs));
+    regles.Exclu = std::move(motifs);
     TPlanNiveau plan;
     Planifier(
         entrees, cible, regles,

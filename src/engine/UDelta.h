@@ -45,6 +45,9 @@ struct TEtatRun {
   TMotifs ExclusionsGlobales;
   std::string FichierExclusions;
   int ErreurExclusions = 0;
+  // Leave out every source directory tagged as a cache (a CACHEDIR.TAG file opening with
+  // parcours::kSignatureCache) as an excluded one; the run controller sets it from the settings.
+  bool IgnorerCaches = false;
   // For the window's progress display only, written by the walk: the source directory it
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;
@@ -71,6 +74,8 @@ extern void (*CrochetAvantAction)(const std::string& destination);
 // Entries the exclusion patterns leave out (the global ones, then each source directory's
 // .jumelixignore) are neither walked nor reported, and kept as they are in the destination;
 // a patterns file that cannot be read stops the pair where it is found, with one line.
+// With Etat.IgnorerCaches, so is every source directory tagged as a cache, whose content
+// is never listed.
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
                   const TSurMessage& SurMessage, const TSurAvancement& SurAvancement,
                   TEtatRun& Etat);

@@ -22,6 +22,8 @@ TFormOptions::TFormOptions(QWidget* parent, TConfigMail& parametres)
       LabelOu_(QStringLiteral("Ils sont rangés dans le dossier .jumelix-archive de chaque "
                               "répertoire cible, un dossier par synchronisation."),
                this),
+      CheckIgnorerCaches_(QStringLiteral("Ignorer les dossiers de cache (contenant CACHEDIR.TAG)"),
+                          this),
       ButtonOK_(QStringLiteral("OK"), this),
       ButtonAnnuler_(QStringLiteral("Annuler"), this) {
   setWindowTitle(QStringLiteral("Options"));
@@ -43,6 +45,7 @@ TFormOptions::TFormOptions(QWidget* parent, TConfigMail& parametres)
   auto* tout = new QVBoxLayout(this);
   tout->addLayout(ligne);
   tout->addWidget(&LabelOu_);
+  tout->addWidget(&CheckIgnorerCaches_);
   tout->addLayout(boutons);
 
   connect(&ButtonOK_, &QPushButton::clicked, this, &TFormOptions::ButtonOKClick);
@@ -58,12 +61,14 @@ void TFormOptions::showEvent(QShowEvent* event) {
   // The mail dialog may have saved the file since: start from what it holds.
   parametres_.LireConfig();
   SpinJoursArchive_.setValue(parametres_.JoursArchive);
+  CheckIgnorerCaches_.setChecked(parametres_.IgnorerCaches);
   QDialog::showEvent(event);
 }
 
 void TFormOptions::ButtonOKClick() {
-  // The value applies to the next run even when it cannot be saved.
+  // The values apply to the next run even when they cannot be saved.
   parametres_.JoursArchive = SpinJoursArchive_.value();
+  parametres_.IgnorerCaches = CheckIgnorerCaches_.isChecked();
   const std::string echec = parametres_.EnregistrerConfig();
   if (!echec.empty()) afficheur_(Q(echec));
   accept();

@@ -1,9 +1,11 @@
-// The "Options..." dialog: a modal view of the settings that are not the mail's, today the
-// archive's retention (TConfigMail::JoursArchive), edited in place and saved to the
+// The "Options..." dialog: a modal view of the settings that are not the mail's, the
+// archive's retention (TConfigMail::JoursArchive) and whether tagged caches are left out
+// (TConfigMail::IgnorerCaches), edited in place and saved to the
 // settings file with OK. The file is read again each time the dialog is shown. GUI thread
 // only. The settings object must outlive the dialog.
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -29,6 +31,7 @@ class TFormOptions : public QDialog {
 
   // The controls, for the tests.
   QSpinBox* SpinJoursArchive() { return &SpinJoursArchive_; }
+  QCheckBox* CheckIgnorerCaches() { return &CheckIgnorerCaches_; }
   QPushButton* ButtonOK() { return &ButtonOK_; }
   QPushButton* ButtonAnnuler() { return &ButtonAnnuler_; }
 
@@ -44,6 +47,7 @@ class TFormOptions : public QDialog {
   QSpinBox SpinJoursArchive_;
   QLabel LabelApres_;
   QLabel LabelOu_;
+  QCheckBox CheckIgnorerCaches_;
   QPushButton ButtonOK_;
   QPushButton ButtonAnnuler_;
 };

@@ -63,6 +63,7 @@ void TConfigMail::LireConfig() {
   Sendmail = kSendmailParDefaut;
   Jeton.clear();
   JoursArchive = kJoursArchiveParDefaut;
+  IgnorerCaches = false;
   for (const std::string& ligne : lignes) {
     size_t egal = ligne.find('=');
     if (egal == std::string::npos) continue;
@@ -111,6 +112,8 @@ void TConfigMail::LireConfig() {
       Jeton = valeur;
     } else if (cle == "JoursArchive") {
       JoursArchive = LireJours(valeur);
+    } else if (cle == "IgnorerCaches") {
+      IgnorerCaches = Trim(valeur) == "1";
     }
   }
 }
@@ -157,6 +160,7 @@ std::vector<std::string> TConfigMail::LignesConfig() const {
   if (JoursArchive != kJoursArchiveParDefaut && JoursArchive >= 0 &&
       JoursArchive <= kJoursArchiveMax)
     lignes.push_back("JoursArchive=" + std::to_string(JoursArchive));
+  if (IgnorerCaches) lignes.push_back("IgnorerCaches=1");
   return lignes;
 }
 

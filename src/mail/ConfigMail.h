@@ -57,6 +57,9 @@ class TConfigMail {
   // archive keeps replaced and deleted entries, 0 to keep none. A value that is not a
   // number from 0 to kJoursArchiveMax reads as the default.
   int JoursArchive = kJoursArchiveParDefaut;
+  // Key "IgnorerCaches", written ("1") only when on: the walks leave out every source
+  // directory tagged as a cache (CACHEDIR.TAG) and keep its destination copy as it is.
+  bool IgnorerCaches = false;
 
   // Computes CheminConfig from the environment; reads nothing.
   TConfigMail();
@@ -67,7 +70,8 @@ class TConfigMail {
 
   // Applies every known key of the file to the fields; a missing file, a read error or
   // an absent key leaves the fields as they are, except Securite, Transport, Sendmail,
-  // Jeton and JoursArchive: a file read without one of them means its default.
+  // Jeton, JoursArchive and IgnorerCaches: a file read without one of them means its
+  // default.
   void LireConfig();
 
   // Writes the fields to the file (mode 0600, through a temporary file and rename).

@@ -12,7 +12,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -69,15 +71,15 @@ DescriptionEntree Compacter(const struct stat& st) {
   return d;
 }
 
-// Reads the whole of `fd`, once it is known to be a regular file.
-int LireTout(int fd, std::string& contenu) {
+// Reads `fd`, once it is known to be a regular file, up to `max` bytes (or whole).
+int LireTout(int fd, std::string& contenu, size_t max = SIZE_MAX) {
   struct stat st;
   if (fstat(fd, &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
   contenu.clear();
   char tampon[16384];
-  for (;;) {
-    const ssize_t n = read(fd, tampon, sizeof tampon);
+  while (contenu.size() < max) {
+    const ssize_t n = read(fd, tampon, std::min(sizeof tampon, max - contenu.size()));
     if (n == 0) return 0;
     if (n > 0) {
       contenu.append(tampon, static_cast<size_t>(n));
@@ -85,11 +87,13 @@ int LireTout(int fd, std::string& contenu) {
       return errno;
     }
   }
+  return 0;
 }
 
 // Opens `nom` under `dirfd` for reading, without blocking on a FIFO or a device (which
 // fstat then refuses) and, with `suivre` false, never through a link.
-int LireFichierA(int dirfd, const std::string& nom, bool suivre, std::string& contenu) {
+int LireFichierA(int dirfd, const std::string& nom, bool suivre, std::string& contenu,
+                 size_t max = SIZE_MAX) {
   if (!suivre) {
     struct stat st;
     if (fstatat(dirfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
@@ -98,7 +102,7 @@ int LireFichierA(int dirfd, const std::string& nom, bool suivre, std::string& co
   const int drapeaux = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (suivre ? 0 : O_NOFOLLOW);
   Fd fd(openat(dirfd, nom.c_str(), drapeaux));
   if (!fd.ok()) return errno == ELOOP ? kPasFichierOrdinaire : errno;
-  return LireTout(fd.get(), contenu);
+  return LireTout(fd.get(), contenu, max);
 }
 
 // "." and ".." are described as bare directories, without looking at them.
@@ -353,6 +357,10 @@ int TRepertoire::LireLien(const std::string& nom, std::string& cible) const {
 
 int TRepertoire::LireFichier(const std::string& nom, std::string& contenu) const {
   return LireFichierA(fd_, nom, false, contenu);
+}
+
+int TRepertoire::LireDebut(const std::string& nom, size_t n, std::string& debut) const {
+  return LireFichierA(fd_, nom, false, debut, n);
 }
 
 int LireFichierChemin(const std::string& chemin, std::string& contenu) {

@@ -112,6 +112,8 @@ class TRepertoire {
   // The whole content of the regular file `nom`, never through a link; a link, a
   // directory or a special file (never opened) gives kPasFichierOrdinaire.
   int LireFichier(const std::string& nom, std::string& contenu) const;
+  // The first `n` bytes of the regular file `nom` (all of it when shorter), as LireFichier.
+  int LireDebut(const std::string& nom, size_t n, std::string& debut) const;
   ProprietesRepertoire Proprietes() const;
   // True when `nom` names an entry (a link itself counts). Looking up a listed name with
   // its letter case changed tells whether the directory folds case (inode numbers cannot:

@@ -71,6 +71,12 @@ int TSystemeFichiers::LireFichier(const TRepertoire& rep, const std::string& nom
   return rep.LireFichier(nom, contenu);
 }
 
+int TSystemeFichiers::LireDebut(const TRepertoire& rep, const std::string& nom, size_t n,
+                                std::string& debut) {
+  if (int e = Faute(Operation::Lire, nom)) return e;
+  return rep.LireDebut(nom, n, debut);
+}
+
 int TSystemeFichiers::CreerRepertoire(const TRepertoire& parent, const std::string& nom) {
   if (int e = Faute(Operation::CreerRepertoire, nom)) return e;
   return platform::CreerRepertoire(parent, nom);

@@ -21,7 +21,7 @@ namespace jumelix::platform {
 // The operations a fault can be given to.
 enum class Operation {
   Ouvrir,  // OuvrirChemin, OuvrirSous, Dupliquer
-  Lire,    // LireNoms, Lister, LireLien, LireFichier
+  Lire,    // LireNoms, Lister, LireLien, LireFichier, LireDebut
   Decrire,
   CreerRepertoire,
   SupprimerFichier,
@@ -53,6 +53,7 @@ class TSystemeFichiers {
   int Lister(const TRepertoire& rep, const std::function<void(EntreeRepertoire&)>& surEntree);
   int LireLien(const TRepertoire& rep, const std::string& nom, std::string& cible);
   int LireFichier(const TRepertoire& rep, const std::string& nom, std::string& contenu);
+  int LireDebut(const TRepertoire& rep, const std::string& nom, size_t n, std::string& debut);
   int CreerRepertoire(const TRepertoire& parent, const std::string& nom);
   int SupprimerFichier(const TRepertoire& parent, const std::string& nom);
   int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers);

@@ -279,6 +279,24 @@ TEST_F(JumelixTest, EveryPairOfARunGetsTheInstalledArchiveDaysAndOneStartTime) {
   EXPECT_EQ(vus[3].second, vus[2].second);  // one archive folder name for the whole run
 }
 
+TEST_F(JumelixTest, EveryRunAsksWhetherTaggedCachesAreLeftOut) {
+  std::vector<bool> vus;
+  j.DefinirParcours([&vus](const std::string&, const std::string&, bool, const TSurMessage&,
+                           const TSurAvancement&, TEtatRun& Etat) {
+    vus.push_back(Etat.IgnorerCaches);
+    return 0;
+  });
+  Rangees({{"/s1", "/d1"}});
+  bool ignorer = true;
+  InstallerIgnorerCaches([&ignorer] { return ignorer; });
+  j.ButtonComparerClick();
+  ignorer = false;
+  j.ButtonComparerClick();
+  InstallerIgnorerCaches({});
+  j.ButtonComparerClick();
+  EXPECT_EQ(vus, (std::vector<bool>{true, false, false}));
+}
+
 TEST_F(JumelixTest, StopDuringAWalkEndsTheRunAfterThatPair) {
   Rangees({{"/s1", "/d1"}, {"/s2", "/d2"}, {"/s3", "/d3"}});
   g_scripts["/s1"] = {{Etape::Ligne, "l"}, {Etape::Point}};

@@ -1,9 +1,11 @@
-// Exclusion patterns through the real walk: what they leave out is neither entered, copied,
-// compared nor reported, what they match in the destination stays as it is, and a patterns
-// file that cannot be read stops its own pair only.
+// Exclusion patterns and tagged caches through the real walk: what they leave out is
+// neither entered, copied, compared nor reported, what they match in the destination stays
+// as it is, and a patterns file that cannot be read stops its own pair only.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -139,6 +141,82 @@ TEST_F(ParcoursExclusions, TheGlobalFileAppliesBelowEverySourceFile) {
   EXPECT_EQ(Traiter(false).lignes,
             Lignes{kIllisible + t / "config" + " ce n'est pas un fichier ordinaire"});
   EXPECT_EQ(TempTree::Lire(D + "/a.txt"), "ancien");
+}
+
+// Tagged caches: a source directory whose CACHEDIR.TAG opens with the signature.
+const std::string kTag =
+    "Signature: 8a477f597d28d172789f06886806bc55\n# This file is a cache directory tag.\n";
+
+class ParcoursCaches : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_STATE_HOME", t.Chemin("etat").c_str(), 1);
+    t.Fichier("src/f", "f");
+    t.Fichier("src/cache/CACHEDIR.TAG", kTag);
+    t.Fichier("src/cache/secret", "s");
+    t.Fichier("src/cache/sous/g", "g");
+    t.Fichier("dst/cache/vieux", "v");
+  }
+  Bilan Traiter(bool ignorer, bool comparer = false) {
+    etat.IgnorerCaches = ignorer;
+    etat.JoursArchive = 30;
+    etat.Systeme = &fs;
+    return test::Traiter(t / "src", t / "dst", comparer, {}, &etat);
+  }
+  TempTree t;
+  TEtatRun etat;
+  test::SystemeFautif fs;
+};
+
+TEST_F(ParcoursCaches, ATaggedDirectoryIsNeitherListedNorMirroredAndItsCopyIsKept) {
+  // Describing an entry of the cache would mean it was listed.
+  fs.Echouer(Operation::Decrire, EACCES, "secret");
+  for (bool comparer : {true, false}) {
+    const Bilan b = Traiter(true, comparer);
+    EXPECT_EQ(b.lignes, comparer ? Lignes{t / "dst/f ==> Fichier inexistant"} : Lignes{})
+        << comparer;
+    EXPECT_EQ(b.supprimes, 0);
+    EXPECT_EQ(TempTree::Noms(t / "dst/cache"), Lignes{"vieux"});
+  }
+  EXPECT_EQ(fs.Fautes(), 0);
+  EXPECT_EQ(TempTree::Lire(t / "dst/f"), "f");
+}
+
+TEST_F(ParcoursCaches, OnlyARegularTagWithTheSignatureCountsAndOnlyWithTheOption) {
+  const std::string sansFin = kTag.substr(0, 42);
+  struct {
+    const char* cas;
+    std::function<void()> preparer;
+    bool ignorer;
+  } cas[] = {
+      {"option off", [] {}, false},
+      {"wrong signature",
+       [&] { t.Fichier("src/cache/CACHEDIR.TAG", "Signature: 0" + kTag.substr(12)); }, true},
+      {"signature cut short", [&] { t.Fichier("src/cache/CACHEDIR.TAG", sansFin); }, true},
+      {"tag through a link",
+       [&] {
+         t.Fichier("ailleurs/tag", kTag);
+         std::filesystem::remove(t / "src/cache/CACHEDIR.TAG");
+         t.Lien("src/cache/CACHEDIR.TAG", t / "ailleurs/tag");
+       },
+       true},
+      {"tag that is a directory",
+       [&] {
+         std::filesystem::remove(t / "src/cache/CACHEDIR.TAG");
+         t.Repertoire("src/cache/CACHEDIR.TAG");
+       },
+       true},
+  };
+  for (const auto& k : cas) {
+    SCOPED_TRACE(k.cas);
+    k.preparer();
+    std::filesystem::remove_all(t / "dst");
+    t.Fichier("dst/cache/vieux", "v");
+    EXPECT_EQ(Traiter(k.ignorer).lignes, Lignes{});
+    EXPECT_EQ(TempTree::Lire(t / "dst/cache/secret"), "s");
+    EXPECT_EQ(TempTree::Lire(t / "dst/cache/sous/g"), "g");
+    EXPECT_FALSE(TempTree::Existe(t / "dst/cache/vieux"));
+  }
 }
 
 }  // namespace

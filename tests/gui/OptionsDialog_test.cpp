@@ -51,20 +51,29 @@ class OptionsDialogTest : public QObject {
                             "pas conserver) Ils sont rangés dans le dossier .jumelix-archive de "
                             "chaque répertoire cible, un dossier par synchronisation."));
     QCOMPARE(dlg.SpinJoursArchive()->value(), 12);
+    QCOMPARE(dlg.CheckIgnorerCaches()->text(),
+             QStringLiteral("Ignorer les dossiers de cache (contenant CACHEDIR.TAG)"));
+    QVERIFY(!dlg.CheckIgnorerCaches()->isChecked());
     QVERIFY(dlg.ButtonOK()->isDefault());
 
     dlg.SpinJoursArchive()->setValue(0);
+    dlg.CheckIgnorerCaches()->setChecked(true);
     QTest::mouseClick(dlg.ButtonOK(), Qt::LeftButton);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(p.JoursArchive, 0);
     QCOMPARE(Relu().JoursArchive, 0);
+    QVERIFY(Relu().IgnorerCaches);
     QCOMPARE(Relu().AdresseMail, std::string("moi@exemple.fr"));  // the mail settings stay
 
     Montrer(dlg);
+    QVERIFY(dlg.CheckIgnorerCaches()->isChecked());
     dlg.SpinJoursArchive()->setValue(45);
+    dlg.CheckIgnorerCaches()->setChecked(false);
     QTest::mouseClick(dlg.ButtonAnnuler(), Qt::LeftButton);
     QCOMPARE(p.JoursArchive, 0);
     QCOMPARE(Relu().JoursArchive, 0);
+    QVERIFY(p.IgnorerCaches);
+    QVERIFY(Relu().IgnorerCaches);
   }
 
   void aFailedSaveIsShownAndTheValueStillApplies() {

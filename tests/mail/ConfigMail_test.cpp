@@ -504,6 +504,27 @@ TEST_F(ConfigMailTest, ArchiveDaysKeyIsWrittenOnlyWhenNotTheDefault) {
   }
 }
 
+TEST_F(ConfigMailTest, IgnoredCachesKeyIsWrittenOnlyWhenOn) {
+  TConfigMail c;
+  EXPECT_FALSE(c.IgnorerCaches);
+  c.AdresseMail = "a@x.fr";
+  ASSERT_EQ(c.EnregistrerConfig(), "");
+  EXPECT_EQ(LireFichier().find("IgnorerCaches"), std::string::npos);
+  c.IgnorerCaches = true;
+  ASSERT_EQ(c.EnregistrerConfig(), "");
+  EXPECT_EQ(DecouperLignes(LireFichier()).back(), "IgnorerCaches=1");
+  TConfigMail relu;
+  relu.LireConfig();
+  EXPECT_TRUE(relu.IgnorerCaches);
+  EXPECT_EQ(relu.AdresseMail, "a@x.fr");
+  // A file without the key (an older one), or with another value, means off.
+  for (const char* texte : {"Addr=a@x", "IgnorerCaches=0", "IgnorerCaches=oui"}) {
+    EcrireFichier(std::string(texte) + "\r\n");
+    relu.LireConfig();
+    EXPECT_FALSE(relu.IgnorerCaches) << texte;
+  }
+}
+
 TEST(ConfigMailSaisie, VerifierSaisieForTheNewTransports) {
   struct Cas {
     TTransportMail transport;
