@@ -158,7 +158,11 @@ class TParcours : private TSuitePublication {
       });
     }
     Parcourir(std::move(src), err_src, std::move(dst), err_dst);
+    const bool enAttente = !publication_.Vide();
     publication_.Tout();
+    // A stop that came while the last batch went to disk (a flush of a large batch takes a
+    // while): the pair did not end on its own, and says so.
+    if (enAttente && !etat_.Abandon) PointDeControle();
     if (modifie_ && racine_.Ouvert()) {
       if (int err = fs_.Synchroniser(racine_)) {
         Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +

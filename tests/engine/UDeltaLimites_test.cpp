@@ -226,6 +226,18 @@ TEST_F(Limites, FailuresOfTheFileSystemBecomeLinesOfThePair) {
   }
 }
 
+TEST_F(Limites, AStopWhileTheLastBatchGoesToDiskIsSeen) {
+  // The copies of a pair wait for one flush at its end; a stop that comes then (a signal
+  // during a long flush) must not let the pair read as ended on its own.
+  for (const char* f : {"src/a", "src/b", "src/sous/c"}) Fichier(f);
+  // The stop comes once the copies took their names: after the walk's last entry.
+  Bilan b =
+      test::Traiter(S, D, false, [&](bool& abandon) { abandon = TempTree::Existe(D + "/a"); });
+  EXPECT_TRUE(b.abandon);
+  EXPECT_EQ(b.copies, 3);  // written before the stop: published all the same
+  EXPECT_EQ(test::EcartsRsync(S, D), "");
+}
+
 TEST_F(Limites, ThreadsThatCannotStartLeaveTheResultAsItWas) {
   // systemd's TasksMax, RLIMIT_NPROC, a container: the walk goes on with the workers it
   // could start, or none, and reports what it reports with all of them.
