@@ -218,7 +218,9 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
   EXPECT_EQ(j[j.size() - 2], "Synchronisation abandonnée");
   EXPECT_EQ(j.back().rfind("Nombre de fichiers copiés ", 0), 0u);
   const V copies = Fichiers(d);
-  EXPECT_LT(copies.size(), static_cast<size_t>(kRepertoires * kFichiers));
+  // Copies written before the stop are published: all of them when the signal came while
+  // the last batch went to disk; the status and the lines above say the run was stopped.
+  EXPECT_LE(copies.size(), static_cast<size_t>(kRepertoires * kFichiers));
   for (const std::string& f : copies) {
     EXPECT_EQ(f.find(".jumelix-"), std::string::npos) << "temporary file left: " << f;
     EXPECT_EQ(TempTree::Lire(d + "/" + f), TempTree::Lire(s + "/" + f)) << f;
