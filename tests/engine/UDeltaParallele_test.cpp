@@ -122,7 +122,8 @@ TEST(Parallele, EveryWorkerCountReportsLikeTheOneThreadWalk) {
     // Lines name the tree: make them comparable across trees.
     for (Bilan* b : {&p.comparer, &p.synchroniser, &p.ensuite}) {
       for (std::string& l : b->lignes) {
-        for (size_t k; (k = l.find(t.Racine())) != std::string::npos;) l.replace(k, t.Racine().size(), "T");
+        for (size_t k; (k = l.find(t.Racine())) != std::string::npos;)
+          l.replace(k, t.Racine().size(), "T");
       }
     }
     EXPECT_TRUE(Temporaires(D).empty()) << ouvriers;
@@ -130,9 +131,10 @@ TEST(Parallele, EveryWorkerCountReportsLikeTheOneThreadWalk) {
   };
   const Passe un = passe(0);
   ASSERT_GT(un.comparer.lignes.size(), 100u);
-  ASSERT_EQ(std::count_if(un.synchroniser.lignes.begin(), un.synchroniser.lignes.end(),
-                          [](const std::string& l) { return l.find("pendant la copie") != l.npos; }),
-            12);
+  ASSERT_EQ(
+      std::count_if(un.synchroniser.lignes.begin(), un.synchroniser.lignes.end(),
+                    [](const std::string& l) { return l.find("pendant la copie") != l.npos; }),
+      12);
   EXPECT_EQ(un.ensuite.lignes, Lignes{});
   EXPECT_EQ(un.ecarts, "");
   for (int n : {1, 2, 8, 32}) {
@@ -141,7 +143,8 @@ TEST(Parallele, EveryWorkerCountReportsLikeTheOneThreadWalk) {
     EXPECT_EQ(p.synchroniser.lignes, un.synchroniser.lignes) << n << " workers";
     EXPECT_EQ(p.synchroniser.numeros, un.synchroniser.numeros) << n << " workers";
     for (const auto& [a, b] : {std::pair{&p.comparer, &un.comparer},
-                               {&p.synchroniser, &un.synchroniser}, {&p.ensuite, &un.ensuite}}) {
+                               {&p.synchroniser, &un.synchroniser},
+                               {&p.ensuite, &un.ensuite}}) {
       EXPECT_EQ(a->resultat, b->resultat) << n;
       EXPECT_EQ(a->copies, b->copies) << n;
       EXPECT_EQ(a->supprimes, b->supprimes) << n;
@@ -178,10 +181,16 @@ TEST(Parallele, ListingsAheadStayWithinTheirBudgetOfEntries) {
       }
       t.Fichier("dst/" + r + "en-trop", "t");
     }
-    // Each level waits a little before acting: the workers list its siblings meanwhile.
-    CrochetAvantAction = [](const std::string&) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    };
+    // With workers, a level acts only once a listing made ahead has taken its entries from
+    // the budget, so that the budget is really put to use (bounded, should none start).
+    if (ouvriers > 0) {
+      CrochetAvantAction = [](const std::string&) {
+        const auto fin = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (PicAvance() == 0 && std::chrono::steady_clock::now() < fin) {
+          std::this_thread::yield();
+        }
+      };
+    }
     const std::string S = t.Chemin("src"), D = t.Chemin("dst");
     Passe p;
     p.comparer = Traiter(S, D, true);
@@ -317,7 +326,8 @@ TEST(Parallele, WalksOverAChangingTreeStaySafe) {
           if (FILE* x = fopen((D + r + "/s/etranger").c_str(), "w")) fclose(x);
           break;
         default:  // a new source file
-          if (FILE* x = fopen((S + r + "/s/n" + std::to_string(alea() % 5)).c_str(), "w")) fclose(x);
+          if (FILE* x = fopen((S + r + "/s/n" + std::to_string(alea() % 5)).c_str(), "w"))
+            fclose(x);
           break;
       }
     }
