@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/Archive.h"
+#include "engine/BudgetDescripteurs.h"
 #include "engine/Ouvriers.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemeFichiers.h"
@@ -116,7 +117,7 @@ class TPublication {
   TArchive& archive_;
   const bool synchroParFichier_;
   TSuitePublication& suite_;
-  size_t limiteRepertoires_ = 256;
+  size_t limiteRepertoires_ = kLotRepertoires;
   std::vector<Attente> attente_;
   std::vector<Finition> finitions_;
   std::unique_ptr<Lot> lot_;  // the batch being flushed in the background
