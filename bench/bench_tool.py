@@ -9,6 +9,8 @@ turns the raw measurements into the comparison table.
                                           directories (0: in DIR itself), with names of 15 to
                                           25 bytes like those of a user's files (memory scenarios)
   bench_tool.py subdirs DIR NDIRS         NDIRS empty directories in DIR, named the same way
+  bench_tool.py entries DIR NENTRIES      NENTRIES entries in DIR: directories of 1 000, each
+                                          holding 999 empty files (the excluded subtree)
   bench_tool.py change DIR PERCENT ROUND  changes content, size and mtime of PERCENT % of the
                                           files (another share for every ROUND); prints the count
   bench_tool.py table  RESULTS.tsv [MIB]  prints the table of medians and ratios; MIB, the
@@ -109,6 +111,18 @@ def gen_subdirs(root, ndirs):
         os.mkdir(os.path.join(root, _name(rng, k)))
 
 
+def gen_entries(root, n):
+    os.makedirs(root, exist_ok=True)
+    k = 0
+    while k < n:
+        sub = os.path.join(root, "lot%05d" % (k // 1000))
+        os.mkdir(sub)
+        k += 1
+        for j in range(min(999, n - k)):
+            os.close(os.open(os.path.join(sub, "v%03d" % j), os.O_CREAT | os.O_WRONLY, 0o644))
+            k += 1
+
+
 def all_files(root):
     out = []
     for d, _, files in os.walk(root):
@@ -176,8 +190,9 @@ def _table_mode(data, order, mib_c):
         return _median([x[i] for x in v]) if v else None
 
     _memory(data, order, med)
-    if not any("rsync" in d for d in data.values()):
-        return  # the memory scenario alone
+    _exclusions(data, order, med)
+    if not any("rsync" in d for k, d in data.items() if not k[0].startswith("x:")):
+        return  # the memory or the exclusions' scenarios alone
     rclone = any("rclone" in d for d in data.values())
     head = ("| Arbre | Scénario | Jumelix (s) | rsync (s) |%s J/r temps |%s Objectif"
             " | J/r meilleurs | J/r CPU | Jumelix (Mio) | rsync (Mio) | J/r mém. |"
@@ -192,6 +207,8 @@ def _table_mode(data, order, mib_c):
         if key[0] == "vide":
             vide = key
             continue
+        if key[0].startswith("x:"):
+            continue  # the exclusions' own table
         if "jumelix" not in data[key] or "rsync" not in data[key]:
             continue  # an interrupted run
         jt, rt = med(key, "jumelix", 0), med(key, "rsync", 0)
@@ -283,6 +300,43 @@ def _memory(data, order, med):
     print()
 
 
+def _exclusions(data, order, med):
+    """Tree x: the same kept tree with no global pattern (the reference), with 50 global
+    patterns that leave nothing out, and beside a large excluded subtree; each against the
+    reference, for Jumelix and for rsync given the same exclusions."""
+    keys = [k for k in order if k[0].startswith("x:")]
+    scens = []
+    for k in keys:
+        if k[1] not in scens:
+            scens.append(k[1])
+    refs = {s: next((k for k in keys if k[1] == s and "témoin" in k[0]), None) for s in scens}
+    if not any(refs.values()):
+        return
+    print("Exclusions (médianes ; rapport = variante / témoin ; objectif Jumelix ≤ 1,05) :")
+    print()
+    print("| Variante | Scénario | Jumelix (s) | Jumelix / témoin | Objectif | rsync (s)"
+          " | rsync / témoin | Jumelix (Mio) |")
+    print("|---|---|---|---|---|---|---|---|")
+    for key in keys:
+        ref = refs.get(key[1])
+        jt, rt = med(key, "jumelix", 0), med(key, "rsync", 0)
+        if jt is None or ref is None:
+            continue
+        j0, r0 = med(ref, "jumelix", 0), med(ref, "rsync", 0)
+        if key == ref:
+            ratio, goal, rratio = "-", "-", "-"
+        else:
+            q = jt / j0 if j0 else float("inf")
+            ratio = "%.2f" % q
+            goal = "oui" if q <= 1.05 else "NON"
+            rratio = "%.2f" % (rt / r0) if rt is not None and r0 else "-"
+        rsync = "%.3f" % rt if rt is not None else "-"
+        print("| %s | %s | %.3f | %s | %s | %s | %s | %.1f |"
+              % (key[0][3:], key[1], jt, ratio, goal, rsync, rratio,
+                 med(key, "jumelix", 1) / 1024))
+    print()
+
+
 def _throughputs(data, order, mib_c, med):
     """Large files: the first synchronisation of tree c against the plain copy by cp, in MB/s
     (10^6 bytes per second, medians of the elapsed times)."""
@@ -319,6 +373,8 @@ def main(argv):
         gen_big(root, int(argv[3]), int(argv[4]))
     elif cmd == "names":
         gen_names(root, int(argv[3]), int(argv[4]))
+    elif cmd == "entries":
+        gen_entries(root, int(argv[3]))
     elif cmd == "subdirs":
         gen_subdirs(root, int(argv[3]))
     elif cmd == "change":

@@ -2,9 +2,12 @@
 // prints the number of report lines and the run-wide counters on one line of standard
 // output, so that bench/run.sh can time the walk alone and check what it did.
 // Usage: jumelix_bench compare|sync SOURCE DESTINATION [-v] [--archive JOURS]
+//                      [--exclusions FICHIER]
 //   -v also writes every report line to standard error.
 //   --archive JOURS keeps what the walk replaces or deletes in the destination's archive
 //   for that many days (0, the default here as in the engine: deleted at once).
+//   --exclusions FICHIER reads that file as the global exclusion patterns (none otherwise,
+//   whatever the settings directory holds: the bench measures what it names).
 // JUMELIX_OUVRIERS=n in the environment sets the number of the engine's workers (0: none),
 // to measure its effect.
 // Exit status: 0 when the walk ran (whatever it found), 2 for a usage error.
@@ -20,15 +23,17 @@
 namespace {
 
 int Usage() {
-  std::fputs("Usage : jumelix_bench compare|sync SOURCE DESTINATION [-v] [--archive JOURS]\n",
-             stderr);
+  std::fputs(
+      "Usage : jumelix_bench compare|sync SOURCE DESTINATION [-v] [--archive JOURS] "
+      "[--exclusions FICHIER]\n",
+      stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4 || argc > 7) return Usage();
+  if (argc < 4 || argc > 9) return Usage();
   bool comparer;
   if (std::strcmp(argv[1], "compare") == 0) {
     comparer = true;
@@ -48,6 +53,12 @@ int main(int argc, char** argv) {
       const long jours = std::strtol(argv[++i], &fin, 10);
       if (*fin != '\0' || jours < 0 || jours > 36500) return Usage();
       etat.JoursArchive = static_cast<int>(jours);
+    } else if (std::strcmp(argv[i], "--exclusions") == 0 && i + 1 < argc) {
+      jumelix::ChargerExclusionsGlobales(argv[++i], etat);
+      if (etat.ErreurExclusions != 0) {
+        std::fprintf(stderr, "Fichier d'exclusions illisible : %s\n", argv[i]);
+        return 2;
+      }
     } else {
       return Usage();
     }

@@ -19,7 +19,10 @@
 #   BENCH_ARBRES="a b c"  arbres mesurés (a : petits fichiers, b : à plat, c : gros
 #                     fichiers) ; la linéarité et la mémoire se mesurent avec b ;
 #                     m (facultatif) : mémoire de pointe de Jumelix seul sur un répertoire
-#                     à plat de 200 000 fichiers et sur 8 répertoires frères de 25 000
+#                     à plat de 200 000 fichiers et sur 8 répertoires frères de 25 000 ;
+#                     x (facultatif) : le coût des exclusions (50 motifs globaux, un
+#                     sous-arbre exclu d'un million d'entrées)
+#   BENCH_EXCLUES=... entrées du sous-arbre exclu de x (défaut : 1 000 000 × échelle)
 #   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
 #   BENCH_VERROU=oui  non : ne pas attendre les autres bancs de la machine (le vidage du
 #                     cache et la charge d'un banc faussent les mesures d'un autre)
@@ -52,6 +55,10 @@ MIB_C=$(entier 100)
 N_B2=$((N_B / 2))
 N_MP=$(entier 200000 2)
 N_MS=$(entier 25000 2)
+N_X=$(entier 100000)
+D_X=$(entier 1000)
+N_XG=${BENCH_EXCLUES:-$(entier 1000000 10)}
+MOTIFS=$ROOT/bench/exclusions-50
 # rclone is the second peer when installed (it is not a dependency of the project).
 RCLONE=$(command -v rclone || true)
 
@@ -150,6 +157,22 @@ a_mesurer c && arbre c big "$N_C" "$MIB_C"
 if a_mesurer m; then
   arbre mp names 0 "$N_MP"
   arbre ms names 8 "$N_MS"
+fi
+# Tree x: the kept part (src, like tree a) and, beside it in avec/, the same part with a
+# subtree of N_XG entries that its .jumelixignore leaves out; both carry that file.
+if a_mesurer x; then
+  arbre x small "$N_X" "$D_X"
+  if [ ! -f "$WORK/x/avec.ok" ] || [ "$(cat "$WORK/x/avec.ok")" != "$N_X $D_X $N_XG" ]; then
+    t0=$SECONDS
+    rm -rf "$WORK/x/avec"
+    echo /exclu/ >"$WORK/x/src/.jumelixignore"
+    cp -a "$WORK/x/src" "$WORK/x/avec"
+    $TOOL entries "$WORK/x/avec/exclu" "$N_XG"
+    touch -r "$WORK/x/src" "$WORK/x/avec"
+    echo "$N_X $D_X $N_XG" >"$WORK/x/avec.ok"
+    echo "Arbre x : sous-arbre exclu de $N_XG entrées créé en $((SECONDS - t0)) s"
+  fi
+  rm -rf "$WORK/x/j-"* "$WORK/x/r-"*
 fi
 sync
 echo
@@ -332,11 +355,57 @@ memoire() {
   echo
 }
 
+# Exclusions: no-change and first synchronisations of the same kept tree with no global
+# pattern (the reference), with the 50 patterns of bench/exclusions-50 (which leave nothing
+# out), and beside the excluded subtree. rsync gets the same exclusions (its syntax differs
+# for "!", whose lines it is not given).
+exclusions() {
+  local r v x=$WORK/x n=$((N_X + 1))
+  local -a vars=(temoin motifs avec)
+  local -A lib=([temoin]="x: témoin" [motifs]="x: 50 motifs globaux"
+    [avec]="x: sous-arbre exclu de $N_XG entrées")
+  local -A src=([temoin]=$x/src [motifs]=$x/src [avec]=$x/avec)
+  local -A jopt=([temoin]="" [motifs]="--exclusions $MOTIFS" [avec]="")
+  local -A ropt=([temoin]="" [motifs]="--exclude-from=$x/motifs-rsync" [avec]="--exclude=/exclu/")
+  grep -v '^!' "$MOTIFS" >"$x/motifs-rsync"
+  echo "Exclusions : $N_X fichiers gardés, sous-arbre exclu de $N_XG entrées (cache $MODE)"
+  for ((r = 0; r < REPEAT; r++)); do
+    for ((i = 0; i < 3; i++)); do
+      v=${vars[(i + r) % 3]}
+      rm -rf "$x/j-$v" "$x/r-$v"
+      # shellcheck disable=SC2086  # the options are words
+      mesurer "${lib[$v]}" "$S1" jumelix chauffer "${src[$v]}" -- \
+        "$BIN" sync "${src[$v]}" "$x/j-$v" ${jopt[$v]}
+      attendu "${lib[$v]}, $S1" lignes=0 copies="$n"
+      # shellcheck disable=SC2086
+      mesurer "${lib[$v]}" "$S1" rsync chauffer "${src[$v]}" -- \
+        rsync -a --delete ${ropt[$v]} "${src[$v]}/" "$x/r-$v/"
+    done
+  done
+  for ((r = 0; r < REPEAT; r++)); do
+    for ((i = 0; i < 3; i++)); do
+      v=${vars[(i + r) % 3]}
+      # shellcheck disable=SC2086
+      mesurer "${lib[$v]}" "$S3" jumelix jsync "${src[$v]}" "$x/j-$v" -- \
+        "$BIN" sync "${src[$v]}" "$x/j-$v" ${jopt[$v]}
+      attendu "${lib[$v]}, $S3" lignes=0 copies=0 supprimes=0 identiques="$n"
+      # shellcheck disable=SC2086
+      mesurer "${lib[$v]}" "$S3" rsync - -- rsync -a --delete ${ropt[$v]} "${src[$v]}/" "$x/r-$v/"
+    done
+  done
+  for v in "${vars[@]}"; do
+    verifier "${lib[$v]}" "$x/src" "$x/j-$v"
+    [ ! -e "$x/j-$v/exclu" ] || ANOMALIES+=("$MODE, ${lib[$v]} : le sous-arbre exclu a été copié")
+  done
+  echo
+}
+
 serie() {
   if a_mesurer a; then scenarios a "$LIB_A" "$N_A"; fi
   if a_mesurer b; then scenarios b "$LIB_B" "$N_B"; fi
   if a_mesurer c; then scenarios c "$LIB_C" "$N_C"; fi
   if a_mesurer m; then memoire; fi
+  if a_mesurer x; then exclusions; fi
   a_mesurer b || return 0
 
   # Linearity: no-change compare of a flat directory of N/2 and of N files, in turn.
@@ -375,7 +444,7 @@ fi
 echo "Mesures brutes : $RES ; sorties : $LOG"
 
 if [ "$KEEP" != 1 ]; then
-  for nom in a b c l vide mp ms; do rm -rf "${WORK:?}/$nom"; done
+  for nom in a b c l vide mp ms x; do rm -rf "${WORK:?}/$nom"; done
   echo "Arbres supprimés (BENCH_KEEP=1 pour les garder)."
 fi
 # A run whose checks failed is a failed run, whatever the figures.

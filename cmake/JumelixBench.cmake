@@ -12,7 +12,7 @@ if(TARGET jumelix_engine)
     add_test(NAME bench_petite_echelle COMMAND bash ${PROJECT_SOURCE_DIR}/bench/run.sh)
     set_tests_properties(bench_petite_echelle PROPERTIES
       LABELS bench TIMEOUT 300
-      ENVIRONMENT "BENCH_SCALE=0.002;BENCH_REPEAT=1;BENCH_CACHE=chaud;BENCH_VERROU=non;BENCH_BIN=$<TARGET_FILE:jumelix_bench>;BENCH_DIR=${CMAKE_CURRENT_BINARY_DIR}/bench-petite-echelle")
+      ENVIRONMENT "BENCH_ARBRES=a b c x;BENCH_SCALE=0.002;BENCH_REPEAT=1;BENCH_CACHE=chaud;BENCH_VERROU=non;BENCH_BIN=$<TARGET_FILE:jumelix_bench>;BENCH_DIR=${CMAKE_CURRENT_BINARY_DIR}/bench-petite-echelle")
   endif()
 endif()
 
