@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "app/EtatBureau.h"
 #include "app/GrilleLignes.h"
 #include "engine/Exclusions.h"
 #include "engine/UDelta.h"
@@ -109,7 +110,7 @@ TApercu CompterExclusions(const std::string& source, std::string_view motifsGlob
 std::string SourceLigneCourante(const TGrilleLignes& grille) {
   const int ligne = grille.LigneCourante();
   if (ligne < 1 || ligne >= grille.NbLignes()) return {};
-  return Trim(grille.Cellule(kColSource, ligne));
+  return DevelopperTilde(Trim(grille.Cellule(kColSource, ligne)), platform::RepertoirePersonnel());
 }
 
 std::string TexteApercu(const std::string& source, const TApercu& apercu) {
@@ -145,6 +146,16 @@ std::string LireMotifsSource(const std::string& source) {
     return {};
   }
   return texte;
+}
+
+std::string NoteMotifsSource(const std::string& cellule) {
+  std::string source = DevelopperTilde(Trim(cellule), platform::RepertoirePersonnel());
+  if (source.empty() || source.front() != '/') return {};
+  TRepertoire racine;
+  const std::string nom(kNomFichierExclusions);
+  if (racine.OuvrirChemin(source) != 0 || !racine.ExisteEntree(nom)) return {};
+  while (source.size() > 1 && source.back() == '/') source.pop_back();
+  return "Motifs d'exclusion propres à cette source : " + (source == "/" ? "" : source) + "/" + nom;
 }
 
 std::string CheminFichierExclusions() { return CheminExclusionsGlobales(); }

@@ -36,7 +36,8 @@ struct TApercu {
 TApercu CompterExclusions(const std::string& source, std::string_view motifsGlobaux,
                           uint64_t limite);
 
-// The source of the grid's current row, trimmed; "" on the titles' row or a blank cell.
+// The source of the grid's current row, trimmed, "~/" expanded; "" on the titles' row or a
+// blank cell.
 std::string SourceLigneCourante(const TGrilleLignes& grille);
 
 // The preview's sentence for the source `source` ("" when the grid's row has none).
@@ -45,6 +46,12 @@ std::string TexteApercu(const std::string& source, const TApercu& apercu);
 // The content of the source root's .jumelixignore; empty when it has none or it cannot be
 // read.
 std::string LireMotifsSource(const std::string& source);
+
+// What a source cell's tooltip adds when the source directory the cell names ("~/"
+// expanded) holds patterns of its own (a .jumelixignore at its root): "" when it holds
+// none, or for a blank or relative path. Looks the name up only, on the calling thread:
+// cheap enough for a tooltip.
+std::string NoteMotifsSource(const std::string& cellule);
 
 // The global patterns file (engine/UDelta.h's CheminExclusionsGlobales).
 std::string CheminFichierExclusions();

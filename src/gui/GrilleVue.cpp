@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QUrl>
 
+#include "app/ApercuExclusions.h"
+
 namespace jumelix {
 
 namespace {
@@ -58,10 +60,13 @@ QVariant TModeleGrille::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole || role == Qt::EditRole) {
     return VersQt(grille_.Cellule(index.column(), index.row() + 1));
   }
-  // The whole text of a cell the column may show elided.
+  // The whole text of a cell the column may show elided; a source with patterns of its own
+  // says so.
   if (role == Qt::ToolTipRole) {
     const std::string& texte = grille_.Cellule(index.column(), index.row() + 1);
-    return texte.empty() ? QVariant() : QVariant(VersQt(texte));
+    if (texte.empty()) return {};
+    const std::string note = index.column() == kColSource ? NoteMotifsSource(texte) : "";
+    return VersQt(note.empty() ? texte : texte + "\n" + note);
   }
   const bool en_cours = ligne_en_cours_ && ligne_en_cours_() == index.row() + 1;
   if (role == Qt::FontRole && en_cours) {

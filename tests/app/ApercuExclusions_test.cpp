@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,33 @@ TEST(ApercuExclusions, TextesSansSourceSourceAbsenteEtNombres) {
   EXPECT_EQ(TexteApercu("s", TApercu{1, "a", false, 0, {}, {}}), "1 entrée laissée de côté : a");
   EXPECT_EQ(TexteApercu("s", TApercu{1234567, "a", false, 0, {}, {}}),
             "1\u00a0234\u00a0567 entrées laissées de côté, dont a");
+}
+
+TEST(ApercuExclusions, LInfobulleDUneSourceNommeSesPropresMotifs) {
+  TempTree t;
+  t.Fichier("avec/.jumelixignore", "*.o\n");
+  t.Fichier("sans/.jumelixignore.bak");
+  t.Fichier("sans/sous/.jumelixignore");  // deeper files are the live preview's business
+  const std::string note = "Motifs d'exclusion propres à cette source : " + (t / "avec") +
+                           "/.jumelixignore";
+  const std::string ancien = std::getenv("HOME");
+  setenv("HOME", t.Racine().c_str(), 1);
+  const struct {
+    std::string cellule, attendu;
+  } cas[] = {
+      {t / "avec", note},
+      {"  " + (t / "avec") + "//  ", note},
+      {"~/avec", note},
+      {t / "sans", ""},
+      {t / "absente", ""},
+      {"avec", ""},  // relative: names nothing the run would walk
+      {"", ""},
+  };
+  for (const auto& c : cas) EXPECT_EQ(NoteMotifsSource(c.cellule), c.attendu) << c.cellule;
+  TGrilleLignes g;
+  g.DefinirCellule(kColSource, 1, " ~/avec ");
+  EXPECT_EQ(SourceLigneCourante(g), t / "avec");
+  setenv("HOME", ancien.c_str(), 1);
 }
 
 TEST(ApercuExclusions, FichierGlobalLuEtEnregistreEnEntier) {

@@ -897,6 +897,15 @@ void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
   QCOMPARE(f->StringGrid1()->textElideMode(), Qt::ElideMiddle);
   QCOMPARE(m->data(m->index(0, 0), Qt::ToolTipRole).toString(), long_);
   QVERIFY(!m->data(m->index(0, 1), Qt::ToolTipRole).isValid());  // an empty cell has none
+  // A source with patterns of its own is told apart by its tooltip (the target's says nothing).
+  test::TempTree t;
+  t.Fichier("src/.jumelixignore", "*.o\n");
+  Taper(*f, 0, 1, QString::fromStdString(t / "src"));
+  Taper(*f, 1, 1, QString::fromStdString(t / "src"));
+  QCOMPARE(m->data(m->index(0, 0), Qt::ToolTipRole).toString(),
+           QString::fromStdString(t / "src" + "\nMotifs d'exclusion propres à cette source : " +
+                                  t / "src/.jumelixignore"));
+  QCOMPARE(m->data(m->index(0, 1), Qt::ToolTipRole).toString(), QString::fromStdString(t / "src"));
   // The same for the directory of the progress strip.
   f->LabelRepertoire()->resize(100, 16);
   f->LabelRepertoire()->DefinirTexte(long_);
