@@ -159,8 +159,10 @@ void Decider(TListeEntrees& source, const TListeEntrees& cible, const TReglesNiv
     }
     if (!meme) {
       d.quoi = Quoi::Copier;
-    } else if (AttributsDifferents(e, cible.Attributs(r.Entree), regles.GarderDroits)) {
+    } else if (const EntreeRepertoire c = cible.Attributs(r.Entree);
+               AttributsDifferents(e, c, regles.GarderDroits)) {
       d.quoi = Quoi::Attributs;
+      d.inodeDst = c.Inode;
     }
     fich.Supprimer(i);
   }

@@ -36,6 +36,8 @@ struct Decision {
   bool renommer = false;  // the destination name differs from the source name by case only
   bool manquant = false;  // nothing of that name in the destination
   uint32_t nomDst = 0;    // when renommer: the destination name's number in nomsDst
+  // Attributs: the destination entry's inode as listed; the change is made only on it.
+  uint64_t inodeDst = 0;
 };
 
 // The rules of one level, as the act step found them on disk.

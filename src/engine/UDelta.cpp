@@ -564,17 +564,21 @@ class TParcours : private TSuitePublication {
     }
     const std::string chemin = Joindre(dst, nomDst);
     switch (d.quoi) {
-      case Quoi::Attributs:
+      case Quoi::Attributs: {
         ++etat_.NbIdentiques;
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
           return;
         }
         modifie_ = true;
-        if (fs_.AppliquerAttributs(dstRep, nomDst, e, options_) != 0) {
+        platform::EntreeRepertoire listee;  // the destination entry the plan decided on
+        listee.Mode = e.Mode;                // of the same kind as the source's
+        listee.Inode = d.inodeDst;
+        if (fs_.AppliquerAttributs(dstRep, nomDst, e, listee, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         }
         return;
+      }
       case Quoi::Copier:
         if (comparer_) {
           Signaler(chemin +

@@ -17,6 +17,7 @@ void (*CrochetApresContenu)(const std::string& nomSource) = nullptr;
 namespace {
 
 using interne::AvecRepertoireInscriptible;
+using interne::EntreeVisee;
 using interne::Fd;
 using interne::Temporaire;
 
@@ -107,30 +108,23 @@ bool MemeEtat(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec && a.st_ino == b.st_ino;
 }
 
-// Gives the new entry `nom` of `dirfd` (or the open file `fd` when >= 0) the owner, group
-// and mode of `st`, as far as the options and our rights allow. `lien`: never a mode.
-int DonnerProprietaireEtMode(int dirfd, const std::string& nom, int fd, const struct stat& st,
-                             bool lien, const OptionsCopie& options) {
+// Gives the entry `e` the owner, group and mode of `st`, as far as the options and our
+// rights allow. `lien`: never a mode.
+int DonnerProprietaireEtMode(EntreeVisee& e, const struct stat& st, bool lien,
+                             const OptionsCopie& options) {
   if (!options.GarderDroits) return 0;
-  struct stat actuel;
-  if ((fd >= 0 ? fstat(fd, &actuel) : fstatat(dirfd, nom.c_str(), &actuel, AT_SYMLINK_NOFOLLOW)) !=
-      0) {
-    return errno;
-  }
-  auto chown_ = [&](uid_t u, gid_t g) {
-    return fd >= 0 ? fchown(fd, u, g) : fchownat(dirfd, nom.c_str(), u, g, AT_SYMLINK_NOFOLLOW);
-  };
+  struct stat actuel = e.Etat();
   bool change = false;  // a change of owner or group may clear the set-ID bits
   if (geteuid() == 0) {
     if (actuel.st_uid != st.st_uid || actuel.st_gid != st.st_gid) {
-      if (chown_(st.st_uid, st.st_gid) != 0) return errno;
+      if (int r = e.Chown(st.st_uid, st.st_gid)) return r;
       change = true;
     }
     actuel.st_uid = st.st_uid;
     actuel.st_gid = st.st_gid;
   } else if (actuel.st_gid != st.st_gid) {
     // Without root rights the group is kept when we belong to it; otherwise it stays ours.
-    if (chown_(static_cast<uid_t>(-1), st.st_gid) == 0) {
+    if (e.Chown(static_cast<uid_t>(-1), st.st_gid) == 0) {
       actuel.st_gid = st.st_gid;
       change = true;
     }
@@ -138,15 +132,24 @@ int DonnerProprietaireEtMode(int dirfd, const std::string& nom, int fd, const st
   if (lien) return 0;
   const mode_t voulu =
       ModeAttendu(st.st_mode, actuel.st_uid == st.st_uid, actuel.st_gid == st.st_gid);
-  struct stat apres = actuel;
-  if (change && (fd >= 0 ? fstat(fd, &apres)
-                         : fstatat(dirfd, nom.c_str(), &apres, AT_SYMLINK_NOFOLLOW)) != 0) {
-    return errno;
+  if (change) {
+    if (int r = e.Decrire()) return r;
   }
-  if ((apres.st_mode & 07777) == voulu) return 0;
-  if (S_ISLNK(apres.st_mode)) return ELOOP;  // swapped meanwhile: never chmod a link
-  int r = fd >= 0 ? fchmod(fd, voulu) : fchmodat(dirfd, nom.c_str(), voulu, AT_SYMLINK_NOFOLLOW);
-  return r == 0 ? 0 : errno;
+  if ((e.Etat().st_mode & 07777) == voulu) return 0;
+  return e.Chmod(voulu);
+}
+
+// Opens the entry this run just made under the temporary name `nom`, checked to be it: of
+// the kind made (`genre`), with one link and owned by us. Another entry put in its place
+// meanwhile (a hard link to a file elsewhere, in a directory others may write) gives
+// kModifiePendantCopie.
+int OuvrirCree(int dirfd, const std::string& nom, mode_t genre, EntreeVisee& e) {
+  if (int r = e.Ouvrir(dirfd, nom.c_str())) return r;
+  const struct stat& st = e.Etat();
+  if ((st.st_mode & S_IFMT) != genre || st.st_nlink != 1 || st.st_uid != geteuid()) {
+    return kModifiePendantCopie;
+  }
+  return 0;
 }
 
 int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
@@ -171,7 +174,9 @@ int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
   struct stat apres;
   if (fstat(in.get(), &apres) != 0) return errno;
   if (!MemeEtat(st, apres)) return kModifiePendantCopie;
-  if ((r = DonnerProprietaireEtMode(dirfd, tmp.nom(), out.get(), st, false, options)) != 0) {
+  EntreeVisee ecrite;
+  if ((r = ecrite.Emprunter(out.get())) != 0 ||
+      (r = DonnerProprietaireEtMode(ecrite, st, false, options)) != 0) {
     return r;
   }
   struct timespec temps[2] = {st.st_atim, st.st_mtim};
@@ -215,10 +220,12 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
       r = tmp.Creer([&](const std::string& n) {
         return symlinkat(texte.c_str(), dirfd, n.c_str()) != 0 ? errno : 0;
       });
-      if (r == 0) r = DonnerProprietaireEtMode(dirfd, tmp.nom(), -1, st, true, options);
+      EntreeVisee lien;
+      if (r == 0) r = OuvrirCree(dirfd, tmp.nom(), S_IFLNK, lien);
+      if (r == 0) r = DonnerProprietaireEtMode(lien, st, true, options);
       if (r == 0) {
         struct timespec temps[2] = {st.st_atim, st.st_mtim};
-        if (utimensat(dirfd, tmp.nom().c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) r = errno;
+        r = lien.Dater(temps);
       }
     } else if (S_ISDIR(st.st_mode)) {
       return EISDIR;
@@ -230,10 +237,12 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
       if (r == EPERM || r == EOPNOTSUPP || r == EINVAL || r == ENOSYS) {
         return kPasFichierOrdinaire;
       }
-      if (r == 0) r = DonnerProprietaireEtMode(dirfd, tmp.nom(), -1, st, false, options);
+      EntreeVisee speciale;
+      if (r == 0) r = OuvrirCree(dirfd, tmp.nom(), st.st_mode & S_IFMT, speciale);
+      if (r == 0) r = DonnerProprietaireEtMode(speciale, st, false, options);
       if (r == 0) {
         struct timespec temps[2] = {st.st_atim, st.st_mtim};
-        if (utimensat(dirfd, tmp.nom().c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) r = errno;
+        r = speciale.Dater(temps);
       }
     }
     if (r != 0) return r;
@@ -256,16 +265,26 @@ void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente) {
 }
 
 int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
-                       const EntreeRepertoire& source, const OptionsCopie& options) {
+                       const EntreeRepertoire& source, const EntreeRepertoire& actuelle,
+                       const OptionsCopie& options) {
+  EntreeVisee e;
+  if (int r = e.Ouvrir(dir.fd(), nom.c_str())) return r;
+  struct stat repertoire;
+  if (fstat(dir.fd(), &repertoire) != 0) return errno;
+  const struct stat& vu = e.Etat();
+  if (vu.st_dev != repertoire.st_dev || static_cast<uint64_t>(vu.st_ino) != actuelle.Inode ||
+      (vu.st_mode & S_IFMT) != (actuelle.Mode & S_IFMT)) {
+    return kModifiePendantCopie;
+  }
   struct stat st {};
   st.st_mode = source.Mode;
   st.st_uid = source.Uid;
   st.st_gid = source.Gid;
   const bool lien = S_ISLNK(source.Mode);
-  if (int r = DonnerProprietaireEtMode(dir.fd(), nom, -1, st, lien, options)) return r;
+  if (int r = DonnerProprietaireEtMode(e, st, lien, options)) return r;
   if (lien) {
     struct timespec temps[2] = {{0, UTIME_OMIT}, {source.Secondes, source.Nanos}};
-    if (utimensat(dir.fd(), nom.c_str(), temps, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    return e.Dater(temps);
   }
   return 0;
 }
@@ -276,7 +295,9 @@ int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire&
   st.st_mode = source.Mode;
   st.st_uid = source.Uid;
   st.st_gid = source.Gid;
-  if (int r = DonnerProprietaireEtMode(-1, {}, dir.fd(), st, false, options)) return r;
+  EntreeVisee e;
+  if (int r = e.Emprunter(dir.fd())) return r;
+  if (int r = DonnerProprietaireEtMode(e, st, false, options)) return r;
   struct stat actuel;
   if (fstat(dir.fd(), &actuel) != 0) return errno;
   if (actuel.st_mtim.tv_sec == source.Secondes && actuel.st_mtim.tv_nsec == source.Nanos) return 0;

@@ -28,6 +28,7 @@ namespace {
 
 using interne::AvecRepertoireInscriptible;
 using interne::Dir;
+using interne::EntreeVisee;
 using interne::EstRacineMontage;
 using interne::Fd;
 using interne::Temporaire;
@@ -68,6 +69,7 @@ DescriptionEntree Compacter(const struct stat& st) {
   d.Mode = st.st_mode;
   d.Uid = st.st_uid;
   d.Gid = st.st_gid;
+  d.Inode = static_cast<uint64_t>(st.st_ino);
   return d;
 }
 
@@ -185,17 +187,20 @@ struct Cadre {
 // and deletes its non-directory entries; its subdirectories go to `cadre`.
 int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadre& cadre,
                         int32_t& nbFichiers) {
-  struct stat st;
-  if (fstatat(pfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  // Held by a descriptor from the first look: the rights given below reach this very
+  // directory, never an entry swapped in under its name.
+  EntreeVisee e;
+  if (int r = e.Ouvrir(pfd, nom.c_str())) return r;
+  const struct stat& st = e.Etat();
   if (!S_ISDIR(st.st_mode)) return ENOTDIR;
-  if (st.st_dev != dev || EstRacineMontage(pfd, nom.c_str())) return EXDEV;
+  if (st.st_dev != dev || EstRacineMontage(e.fd(), "")) return EXDEV;
   // Listing needs read and search rights, emptying needs write: the directory is to go.
   if ((st.st_mode & S_IRWXU) != S_IRWXU) {
     // A refusal shows at the openat or the deletions below, with its own errno.
-    if (fchmodat(pfd, nom.c_str(), (st.st_mode & 07777) | S_IRWXU, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (e.Chmod((st.st_mode & 07777) | S_IRWXU) != 0) {
     }
   }
-  fd.reset(openat(pfd, nom.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  fd.reset(openat(e.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.ok()) return errno;
   struct stat ouvert;
   if (fstat(fd.get(), &ouvert) != 0) return errno;
@@ -242,6 +247,7 @@ void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire&
   e.Mode = d.Mode;
   e.Uid = d.Uid;
   e.Gid = d.Gid;
+  e.Inode = d.Inode;
 }
 
 TRepertoire::~TRepertoire() { Fermer(); }

@@ -35,9 +35,10 @@ struct EntreeRepertoire {
   uint32_t Mode = 0;  // type and permission bits (st_mode)
   uint32_t Uid = 0, Gid = 0;
   uint64_t Rdev = 0;  // device number of a device file
+  uint64_t Inode = 0;  // its inode number, so that what is changed later is what was listed
 };
 
-// What EntreeRepertoire holds but the name, packed in 32 bytes for the listings of large
+// What EntreeRepertoire holds but the name, packed in 40 bytes for the listings of large
 // directories (engine/ListeEntrees.h keeps one per entry). Genre and Attr follow from the
 // mode and the name; a device keeps its number where the others keep their size (lstat
 // gives a device the size 0).
@@ -47,6 +48,7 @@ struct DescriptionEntree {
   int32_t Nanos = 0;
   uint32_t Mode = 0;
   uint32_t Uid = 0, Gid = 0;
+  uint64_t Inode = 0;
 };
 
 // Gives every field of `e` but Nom the values of the description `d` of the entry `nom`:
@@ -209,9 +211,14 @@ void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente);
 uint32_t ModeAttendu(uint32_t mode, bool memeProprietaire, bool memeGroupe);
 
 // Gives the existing entry `nom` of `dir` the mode and, as root, the owner of `source`
-// (a link gets its owner and last-write time, never a mode). Nothing is followed.
+// (a link gets its owner and last-write time, never a mode). Nothing is followed, and the
+// change goes through a descriptor of the entry, made only once that entry is checked to
+// be the one listed as `actuelle` (same device as `dir`, same inode, same kind): a name
+// swapped since the listing (for a hard link to a file elsewhere) gives kModifiePendantCopie
+// and changes nothing.
 int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
-                       const EntreeRepertoire& source, const OptionsCopie& options);
+                       const EntreeRepertoire& source, const EntreeRepertoire& actuelle,
+                       const OptionsCopie& options);
 // Gives the directory `dir` the mode, owner (as root) and last-write time of `source`.
 int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                  const OptionsCopie& options);

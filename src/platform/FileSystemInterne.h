@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +57,62 @@ class Dir {
 
  private:
   DIR* d_;
+};
+
+// One entry held by an O_PATH descriptor, never followed and never opened for reading (a
+// device or a FIFO is not touched), whose owner, mode and times are changed through that
+// descriptor: once it is open and checked, no swap of its name (for a hard link to a file
+// elsewhere, which AT_SYMLINK_NOFOLLOW does not refuse) can redirect the change.
+class EntreeVisee {
+ public:
+  // Opens the entry `nom` of `dirfd` and describes it (Etat). 0 or an errno.
+  int Ouvrir(int dirfd, const char* nom) {
+    fd_.reset(openat(dirfd, nom, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    brut_ = fd_.get();
+    if (!fd_.ok()) return errno;
+    return Decrire();
+  }
+  // Works on `fd`, a file or directory open for real that another object owns.
+  int Emprunter(int fd) {
+    fd_.reset(-1);
+    brut_ = fd;
+    return Decrire();
+  }
+  // Describes it again (after a change of owner, which may clear set-ID bits).
+  int Decrire() { return fstat(brut_, &st_) == 0 ? 0 : errno; }
+  const struct stat& Etat() const { return st_; }
+  int fd() const { return brut_; }
+  int Chown(uid_t u, gid_t g) { return fchownat(brut_, "", u, g, AT_EMPTY_PATH) == 0 ? 0 : errno; }
+  // Never for a link (Linux keeps no mode for links).
+  int Chmod(mode_t mode) {
+    if (S_ISLNK(st_.st_mode)) return ELOOP;
+    if (!fd_.ok()) return fchmod(brut_, mode) == 0 ? 0 : errno;
+    if (kFchmodat2 > 0 && syscall(kFchmodat2, brut_, "", mode, AT_EMPTY_PATH) == 0) return 0;
+    if (kFchmodat2 > 0 && errno != ENOSYS && errno != EINVAL) return errno;
+    return chmod(CheminProc().c_str(), mode) == 0 ? 0 : errno;
+  }
+  // The times of the entry itself, a link included (the /proc name of the descriptor
+  // reaches the link, not its target).
+  int Dater(const struct timespec temps[2]) {
+    if (!fd_.ok()) return futimens(brut_, temps) == 0 ? 0 : errno;
+    return utimensat(AT_FDCWD, CheminProc().c_str(), temps, 0) == 0 ? 0 : errno;
+  }
+
+ private:
+  // fchmodat2 (Linux 6.6) takes AT_EMPTY_PATH; older kernels go through /proc.
+#if defined(SYS_fchmodat2)
+  static constexpr long kFchmodat2 = SYS_fchmodat2;
+#elif defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || \
+    defined(__riscv) || defined(__powerpc64__) || defined(__s390x__)
+  static constexpr long kFchmodat2 = 452;
+#else
+  static constexpr long kFchmodat2 = -1;
+#endif
+  std::string CheminProc() const { return "/proc/self/fd/" + std::to_string(brut_); }
+
+  Fd fd_;
+  int brut_ = -1;
+  struct stat st_ {};
 };
 
 // Runs `op` (returning 0 or an errno). When it is refused for lack of permission and the

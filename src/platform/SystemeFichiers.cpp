@@ -135,9 +135,10 @@ void TSystemeFichiers::Abandonner(const TRepertoire& cible, const CopieEnAttente
 
 int TSystemeFichiers::AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
                                          const EntreeRepertoire& source,
+                                         const EntreeRepertoire& actuelle,
                                          const OptionsCopie& options) {
   if (int e = Faute(Operation::Attributs, nom)) return e;
-  return platform::AppliquerAttributs(dir, nom, source, options);
+  return platform::AppliquerAttributs(dir, nom, source, actuelle, options);
 }
 
 int TSystemeFichiers::AppliquerAttributsRepertoire(const TRepertoire& dir,

@@ -69,7 +69,8 @@ class TSystemeFichiers {
   int Publier(const TRepertoire& cible, const CopieEnAttente& attente);
   void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente);
   int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
-                         const EntreeRepertoire& source, const OptionsCopie& options);
+                         const EntreeRepertoire& source, const EntreeRepertoire& actuelle,
+                         const OptionsCopie& options);
   int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                    const OptionsCopie& options);
   int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos);

@@ -372,30 +372,46 @@ TEST(EcrireCopie, DropsSetIdBitsWhenTheOwnerIsNotKept) {
   EXPECT_EQ(ModeAttendu(01777, false, false), 01777u);
 }
 
-TEST(AppliquerAttributs, FixesAnEntryInPlaceAndNeverFollowsALink) {
+TEST(AppliquerAttributs, FixesTheListedEntryInPlaceAndNothingPutInItsPlace) {
   TempTree t;
   const std::string cible = t.Fichier("dehors", "x");
   chmod(cible.c_str(), 0600);
   t.Lien("d/lien", cible);
   chmod(t.Fichier("d/f", "f").c_str(), 0644);
+  t.Fichier("d/troque", "t");
   TRepertoire d = Ouvrir(t.Chemin("d"));
+  EntreeRepertoire f, lien, troque;
+  ASSERT_EQ(d.DecrireEntree("f", f), 0);
+  ASSERT_EQ(d.DecrireEntree("lien", lien), 0);
+  ASSERT_EQ(d.DecrireEntree("troque", troque), 0);
   EntreeRepertoire source;
   source.Mode = S_IFREG | 0640;
-  source.Uid = geteuid();
-  source.Gid = getegid();
-  const ino_t ino = Lstat(t.Chemin("d/f")).st_ino;
-  EXPECT_EQ(AppliquerAttributs(d, "f", source, {}), 0);
+  source.Uid = test::kIdNobody;
+  source.Gid = test::kIdNobody;
+  const bool root = geteuid() == 0;
+  if (!root) source.Uid = geteuid(), source.Gid = getegid();
+  EXPECT_EQ(AppliquerAttributs(d, "f", source, f, {}), 0);
   EXPECT_EQ(Lstat(t.Chemin("d/f")).st_mode & 07777, 0640u);
-  EXPECT_EQ(Lstat(t.Chemin("d/f")).st_ino, ino);
-  // A file swapped for a link: nothing reaches the link's target.
-  EXPECT_NE(AppliquerAttributs(d, "lien", source, {}), 0);
+  EXPECT_EQ(Lstat(t.Chemin("d/f")).st_uid, source.Uid);
+  EXPECT_EQ(Lstat(t.Chemin("d/f")).st_ino, f.Inode);
+
+  // Swapped since the listing, for a link or for a hard link to a file elsewhere: the
+  // entry is not the one listed, and nothing outside changes.
+  EXPECT_NE(AppliquerAttributs(d, "lien", source, f, {}), 0);
+  ASSERT_EQ(unlink(t.Chemin("d/troque").c_str()), 0);
+  ASSERT_EQ(link(cible.c_str(), t.Chemin("d/troque").c_str()), 0);
+  EXPECT_EQ(AppliquerAttributs(d, "troque", source, troque, {}), kModifiePendantCopie);
   EXPECT_EQ(Lstat(cible).st_mode & 07777, 0600u);
-  // A link gets its time.
+  EXPECT_EQ(Lstat(cible).st_uid, geteuid());
+
+  // A link gets its owner and time, never its target's.
   source.Mode = S_IFLNK | 0777;
   source.Secondes = 1600000000;
-  EXPECT_EQ(AppliquerAttributs(d, "lien", source, {}), 0);
+  EXPECT_EQ(AppliquerAttributs(d, "lien", source, lien, {}), 0);
   EXPECT_EQ(Lstat(t.Chemin("d/lien")).st_mtim.tv_sec, 1600000000);
+  EXPECT_EQ(Lstat(t.Chemin("d/lien")).st_uid, source.Uid);
   EXPECT_EQ(Lstat(cible).st_mode & 07777, 0600u);
+  EXPECT_EQ(Lstat(cible).st_uid, geteuid());
 }
 
 TEST(EcrireCopie, AFailureLeavesTheDestinationAndNoTemporaryFile) {
