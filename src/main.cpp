@@ -64,6 +64,15 @@ int main(int argc, char** argv) {
                  nom.c_str());
     return jumelix::kSortieErreurs;
   }
+  // Settings another user could have written (sudo keeps the caller's HOME) are not used:
+  // they name the programs the mail runs and what the mirror protects.
+  const std::string refus = jumelix::RefusReglagesDemarrage(jumelix::TConfigMail().CheminConfig());
+  if (ligne.ModeService && !refus.empty()) {
+    std::fprintf(stderr, "%s : ERREUR : %s Aucun couple n'est synchronisé.\n", nom.c_str(),
+                 refus.c_str());
+    jumelix::Journaliser(refus + " Aucun couple n'est synchronisé.");
+    return jumelix::kSortieErreurs;
+  }
   InstallerMail();
   if (ligne.ModeService) return jumelix::LancerService(ligne);
 
@@ -76,7 +85,7 @@ int main(int argc, char** argv) {
                  nom.c_str(), nom.c_str());
     return 1;
   }
-  return jumelix::LancerInterface(argc, argv);
+  return jumelix::LancerInterface(argc, argv, refus);
 #else
   std::fprintf(stderr,
                "%s : cette version a été construite sans fenêtre ; seul le mode service "

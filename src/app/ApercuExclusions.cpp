@@ -11,6 +11,7 @@
 #include "engine/UDelta.h"
 #include "platform/FichierAtomique.h"
 #include "platform/FileSystem.h"
+#include "platform/Prive.h"
 #include "platform/System.h"
 #include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
@@ -163,9 +164,11 @@ std::string CheminFichierExclusions() { return CheminExclusionsGlobales(); }
 std::string LireExclusionsGlobales(const std::string& chemin, std::string& texte) {
   texte.clear();
   if (chemin.empty()) return {};
-  const int err = platform::LireFichierChemin(chemin, texte);
+  platform::TRefusPrive refus;
+  const int err = platform::LireFichierPrive(chemin, texte, refus);
   if (err == 0 || err == ENOENT) return {};
   texte.clear();
+  if (err == platform::kNonPrive) return TexteRefusPrive(refus);
   return "Erreur en lisant le fichier " + chemin + "\n" +
          (err == platform::kPasFichierOrdinaire ? std::string("Ce n'est pas un fichier ordinaire")
                                                 : MessageErreurSysteme(err));
@@ -177,6 +180,7 @@ std::string EnregistrerExclusionsGlobales(const std::string& chemin, std::string
   }
   const std::string repertoire = std::filesystem::path(chemin).parent_path().string();
   int err = platform::CreerRepertoiresPrives(repertoire);
+  if (const std::string refus = RefusReglages({repertoire}); !refus.empty()) return refus;
   if (err == 0) err = platform::EcrireFichierAtomique(chemin, texte, 0600);
   if (err == 0) return {};
   return "Erreur en enregistrant le fichier " + chemin + "\n" + MessageErreurSysteme(err);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/Prive.h"
 #include "platform/System.h"
 #include "shared/URoutines.h"
 
@@ -11,7 +12,11 @@ namespace jumelix {
 
 std::string RepertoireEtat() {
   const auto base = platform::RepertoireXdg("XDG_STATE_HOME", ".local/state");
-  return base ? *base + "/jumelix" : std::string();
+  if (!base) return {};
+  // Another user's directory (sudo keeps the caller's HOME) is neither read nor written.
+  platform::TRefusPrive refus;
+  const std::string etat = *base + "/jumelix";
+  return platform::ControlerPrive(etat, refus) == platform::kNonPrive ? std::string() : etat;
 }
 
 bool CreerRepertoireEtat() {

@@ -10,7 +10,8 @@
 
 namespace jumelix {
 
-// $XDG_STATE_HOME/jumelix (or ~/.local/state/jumelix); empty without a home directory.
+// $XDG_STATE_HOME/jumelix (or ~/.local/state/jumelix); empty without a home directory, or
+// when that directory belongs to another user or others may write it.
 std::string RepertoireEtat();
 // Creates it when missing, private to the user (it holds the log and locks too); false
 // when it cannot be made.

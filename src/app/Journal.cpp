@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
+#include "platform/FileSystem.h"
 #include "platform/System.h"
 #include "platform/UniqueFd.h"
 
@@ -44,14 +47,17 @@ const std::string& CheminJournal() {
   return chemin;
 }
 
-int JournaliserDans(const std::string& chemin, const std::string& texte) {
+int JournaliserDans(const std::string& chemin, const std::string& texte,
+                    platform::TRefusPrive* refus) {
   if (chemin.empty()) return ENOENT;
   size_t fin_rep = chemin.find_last_of('/');
   if (fin_rep != std::string::npos && fin_rep > 0) {
     if (int err = platform::CreerRepertoiresPrives(chemin.substr(0, fin_rep)); err != 0) return err;
   }
-  platform::UniqueFd fd(::open(chemin.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd.valide()) return errno;
+  platform::TRefusPrive vu;
+  int err_ouverture = 0;
+  platform::UniqueFd fd(platform::OuvrirJournalPrive(chemin, err_ouverture, refus ? *refus : vu));
+  if (!fd.valide()) return err_ouverture;
   // Control characters (a file name's line end) are escaped, so that one call stays one
   // line; only a final line end is kept, the one that gives the counters line's date a
   // line of its own.
@@ -72,6 +78,25 @@ int JournaliserDans(const std::string& chemin, const std::string& texte) {
   return err != 0 ? err : err_fermeture;
 }
 
-void Journaliser(const std::string& texte) { JournaliserDans(CheminJournal(), texte); }
+std::string TexteJournalRefuse(const std::string& chemin, int err,
+                               const platform::TRefusPrive& refus) {
+  if (err == platform::kNonPrive) return "Journal non écrit : " + DescriptionRefusPrive(refus);
+  if (err == ELOOP) return "Journal non écrit : " + chemin + " est un lien symbolique.";
+  if (err == platform::kPasFichierOrdinaire) {
+    return "Journal non écrit : " + chemin + " n'est pas un fichier ordinaire.";
+  }
+  return {};
+}
+
+void Journaliser(const std::string& texte) {
+  static bool dit = false;
+  platform::TRefusPrive refus;
+  const int err = JournaliserDans(CheminJournal(), texte, &refus);
+  const std::string refuse = TexteJournalRefuse(CheminJournal(), err, refus);
+  if (!refuse.empty() && !dit) {
+    dit = true;
+    std::fprintf(stderr, "%s : %s\n", NomProgramme().c_str(), refuse.c_str());
+  }
+}
 
 }  // namespace jumelix

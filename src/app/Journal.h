@@ -1,10 +1,15 @@
 // The log file of service mode. Each call appends one line, "texte" + " " + the local date
 // and time, with a single write on a descriptor opened in append mode and closed at once,
-// so that concurrent runs never interleave inside a line. A failure loses the line
-// silently: logging never stops a run. Single-threaded (the path is computed once).
+// so that concurrent runs never interleave inside a line. A failure loses the line: logging
+// never stops a run. The log is never opened through a link, nor in a directory or as a
+// file that another user owns (or, for the directory, may write): such a log is not
+// written, and the first line lost that way says so on standard error. Single-threaded
+// (the path is computed once).
 #pragma once
 
 #include <string>
+
+#include "platform/Prive.h"
 
 namespace jumelix {
 
@@ -26,7 +31,15 @@ std::string CalculerCheminJournal(const std::string& nom_programme, const char* 
 // except one final line end, kept so that the date of the counters line stands alone.
 void Journaliser(const std::string& texte);
 
-// The same for a given path; returns 0 or the errno of the failure (for the tests).
-int JournaliserDans(const std::string& chemin, const std::string& texte);
+// The same for a given path; returns 0 or the errno of the failure (for the tests), ELOOP
+// for a link, platform::kPasFichierOrdinaire or platform::kNonPrive (`refus` then says what
+// was refused).
+int JournaliserDans(const std::string& chemin, const std::string& texte,
+                    platform::TRefusPrive* refus = nullptr);
+
+// The line standard error gets for a log refused with `err` (one of the three codes above;
+// "" for another failure).
+std::string TexteJournalRefuse(const std::string& chemin, int err,
+                               const platform::TRefusPrive& refus);
 
 }  // namespace jumelix

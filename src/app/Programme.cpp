@@ -5,6 +5,8 @@
 #include "app/Journal.h"
 #include "app/RapportMail.h"
 #include "app/UJumelix.h"
+#include "engine/UDelta.h"
+#include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 #include "app/VueJumelix.h"
 
@@ -89,6 +91,12 @@ bool AffichageDisponible(const std::function<const char*(const char*)>& variable
 }
 
 std::string TexteVersion(const std::string& version) { return "jumelix " + version + "\n"; }
+
+std::string RefusReglagesDemarrage(const std::string& chemin_config) {
+  const std::string repertoire =
+      chemin_config.empty() ? chemin_config : chemin_config.substr(0, chemin_config.find_last_of('/'));
+  return RefusReglages({repertoire, chemin_config, CheminExclusionsGlobales()});
+}
 
 int LancerService(const TLigneCommande& ligne_commande) {
   InstallerSignauxArret();

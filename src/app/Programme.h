@@ -32,6 +32,11 @@ std::string TexteVersion(const std::string& version);
 // environment (nullptr for an unset variable); empty values count as unset.
 bool AffichageDisponible(const std::function<const char*(const char*)>& variable);
 
+// The first of the settings places (the settings directory, the settings file
+// `chemin_config`, the global exclusions) that another user could have written, as the line
+// that refuses it; "" when all are private or absent.
+std::string RefusReglagesDemarrage(const std::string& chemin_config);
+
 // Service mode, once the command line is known and no window exists: reads the list file
 // (its failure logged first), logs "***** Debut synchronisation, fichier " + list file +
 // " *****", synchronises every pair with the process-wide report mail, and returns the

@@ -129,6 +129,13 @@ TJumelix::TJumelix(IVueJumelix& vue, IRapportMail& mail, TJournal journal, THorl
       horloge_(horloge ? std::move(horloge) : THorloge(platform::TickCount)),
       recentes_(std::move(fichier_recentes)) {}
 
+void TJumelix::AvertirReglagesRefuses(const std::string& refus) {
+  vue_.Message(refus + "\n\nCes réglages ne sont pas utilisés (ni le courrier, ni les "
+                       "exclusions globales) et aucun couple n'est synchronisé tant qu'ils "
+                       "ne sont pas à vous seul.",
+               "Jumelix", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+}
+
 std::string TJumelix::CheminListesRecentes() {
   const std::string etat = RepertoireEtat();
   return etat.empty() ? etat : etat + "/listes-recentes";

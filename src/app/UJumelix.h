@@ -78,6 +78,10 @@ class TJumelix {
   // file read (an empty path keeps the blank grid as baseline), every row marked "???".
   void FormCreate(const TLigneCommande& ligne_commande);
 
+  // Tells the user, at start, that the settings `refus` names (a line of RefusReglages)
+  // are not used.
+  void AvertirReglagesRefuses(const std::string& refus);
+
   TGrilleLignes& Grille() { return grille_; }
   const TGrilleLignes& Grille() const { return grille_; }
 

@@ -24,6 +24,7 @@
 #include "engine/Publication.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
+#include "platform/Prive.h"
 #include "platform/System.h"
 #include "platform/SystemeFichiers.h"
 #include "platform/VerrouRepertoire.h"
@@ -45,9 +46,16 @@ using namespace parcours;
 constexpr bool kSynchroParFichier = false;
 
 std::string LigneExclusionsIllisibles(const std::string& chemin, int err) {
+  std::string raison;
+  if (err == platform::kPasFichierOrdinaire) {
+    raison = "ce n'est pas un fichier ordinaire";
+  } else if (err == platform::kNonPrive) {
+    raison = "lui ou son répertoire appartient à un autre utilisateur ou est modifiable par d'autres";
+  } else {
+    raison = TexteErreurSysteme(err);
+  }
   return "Abandon : fichier d'exclusions illisible, le couple n'est pas traité : " + chemin + " " +
-         (err == platform::kPasFichierOrdinaire ? std::string("ce n'est pas un fichier ordinaire")
-                                                : TexteErreurSysteme(err));
+         raison;
 }
 
 // One walk: the state shared by every level of one call of TraiterCouple. The walk goes
@@ -765,7 +773,8 @@ void ChargerExclusionsGlobales(const std::string& chemin, TEtatRun& Etat) {
   Etat.ErreurExclusions = 0;
   if (chemin.empty()) return;
   std::string texte;
-  const int err = platform::LireFichierChemin(chemin, texte);
+  platform::TRefusPrive refus;
+  const int err = platform::LireFichierPrive(chemin, texte, refus);
   if (err == 0) {
     Etat.ExclusionsGlobales = TMotifs::Compiler(texte, {});
   } else if (err != ENOENT) {

@@ -19,7 +19,7 @@
 
 namespace jumelix {
 
-int LancerInterface(int argc, char** argv) {
+int LancerInterface(int argc, char** argv, const std::string& refus_reglages) {
   if (!CreditProgramme()) {
     std::fputs(kMessageCreditAltere, stderr);
     return EXIT_FAILURE;
@@ -52,6 +52,7 @@ int LancerInterface(int argc, char** argv) {
   // The size and splitter the user left last time; centred the first time.
   if (!FormJumelix.RestaurerEtatFenetre()) FormJumelix.Centrer();
   FormJumelix.show();
+  if (!refus_reglages.empty()) FormJumelix.Jumelix().AvertirReglagesRefuses(refus_reglages);
   return QApplication::exec();
 }
 

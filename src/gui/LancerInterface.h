@@ -4,9 +4,12 @@
 // was built with its windows and /S was not given.
 #pragma once
 
+#include <string>
+
 namespace jumelix {
 
-// Returns the process exit status.
-int LancerInterface(int argc, char** argv);
+// Returns the process exit status. `refus_reglages`, when not empty, is shown at start: the
+// settings it names are not used.
+int LancerInterface(int argc, char** argv, const std::string& refus_reglages = {});
 
 }  // namespace jumelix

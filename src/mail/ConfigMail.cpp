@@ -6,10 +6,12 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 #include "mail/UCryptePass.h"
+#include "platform/Prive.h"
 #include "platform/System.h"
 
 namespace jumelix {
@@ -52,10 +54,16 @@ int LireJours(const std::string& texte) {
 TConfigMail::TConfigMail() : chemin_config_(CheminFichierConfiguration()) {}
 
 void TConfigMail::LireConfig() {
-  std::vector<std::string> lignes;
   // Only a regular file is read, without blocking: a FIFO at this path must not hold the
-  // start of the program for ever.
-  if (chemin_config_.empty() || LireLignesFichier(chemin_config_, lignes) != 0) return;
+  // start of the program for ever. Another user's file would choose the programs run for
+  // the mail: it is not read.
+  if (chemin_config_.empty()) return;
+  std::string contenu;
+  platform::TRefusPrive refus;
+  const int err = platform::LireFichierPrive(chemin_config_, contenu, refus);
+  if (err == platform::kNonPrive) refus_ = TexteRefusPrive(refus);
+  if (err != 0) return;
+  const std::vector<std::string> lignes = LignesDuContenu(std::move(contenu));
   // The file holds the security only when it is not the default: without the key, the
   // default holds, never what was chosen and then cancelled in the dialog.
   Securite = TSecuriteMail::smStartTlsSiPropose;
@@ -170,6 +178,7 @@ std::string TConfigMail::EnregistrerConfig() const {
   // The directory is private to the user, as the file is: it holds a password.
   const std::string repertoire = std::filesystem::path(chemin_config_).parent_path().string();
   int err = platform::CreerRepertoiresPrives(repertoire);
+  if (const std::string refus = RefusReglages({repertoire}); !refus.empty()) return refus;
   if (err == 0) err = EcrireLignesFichier(chemin_config_, LignesConfig(), 0600);
   if (err == 0) return {};
   return "Erreur en enregistrant le fichier " + chemin_config_ + "\n" + MessageErreurSysteme(err);

@@ -71,11 +71,14 @@ class TConfigMail {
   // Applies every known key of the file to the fields; a missing file, a read error or
   // an absent key leaves the fields as they are, except Securite, Transport, Sendmail,
   // Jeton, JoursArchive and IgnorerCaches: a file read without one of them means its
-  // default.
+  // default. A file or directory another user could have written (platform/Prive.h) is
+  // not used: the fields stay as they are and Refus() says why.
   void LireConfig();
+  const std::string& Refus() const { return refus_; }
 
-  // Writes the fields to the file (mode 0600, through a temporary file and rename).
-  // Returns the empty text on success, else the message to show the user.
+  // Writes the fields to the file (mode 0600, through a temporary file and rename), never
+  // into a directory another user could have written. Returns the empty text on success,
+  // else the message to show the user.
   std::string EnregistrerConfig() const;
 
   // The file's lines for the current fields, in the order the file holds them.
@@ -104,6 +107,7 @@ class TConfigMail {
 
  private:
   std::string chemin_config_;
+  std::string refus_;
 };
 
 // The process-wide settings, created (and read from the file) at first use.

@@ -31,6 +31,7 @@ using interne::Dir;
 using interne::EntreeVisee;
 using interne::EstRacineMontage;
 using interne::Fd;
+using interne::Parent;
 using interne::Temporaire;
 
 // File-system magic numbers not every kernel header defines.
@@ -52,12 +53,6 @@ bool EstPointOuPointPoint(const char* n) {
   return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
 }
 
-std::string Parent(const std::string& chemin) {
-  size_t p = chemin.find_last_of('/');
-  if (p == std::string::npos) return ".";
-  if (p == 0) return "/";
-  return chemin.substr(0, p);
-}
 
 DescriptionEntree Compacter(const struct stat& st) {
   DescriptionEntree d;
@@ -93,16 +88,12 @@ int LireTout(int fd, std::string& contenu, size_t max = SIZE_MAX) {
 }
 
 // Opens `nom` under `dirfd` for reading, without blocking on a FIFO or a device (which
-// fstat then refuses) and, with `suivre` false, never through a link.
-int LireFichierA(int dirfd, const std::string& nom, bool suivre, std::string& contenu,
-                 size_t max = SIZE_MAX) {
-  if (!suivre) {
-    struct stat st;
-    if (fstatat(dirfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
-  }
-  const int drapeaux = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (suivre ? 0 : O_NOFOLLOW);
-  Fd fd(openat(dirfd, nom.c_str(), drapeaux));
+// fstat then refuses) and never through a link.
+int LireFichierA(int dirfd, const std::string& nom, std::string& contenu, size_t max = SIZE_MAX) {
+  struct stat st;
+  if (fstatat(dirfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
+  Fd fd(openat(dirfd, nom.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.ok()) return errno == ELOOP ? kPasFichierOrdinaire : errno;
   return LireTout(fd.get(), contenu, max);
 }
@@ -362,15 +353,11 @@ int TRepertoire::LireLien(const std::string& nom, std::string& cible) const {
 }
 
 int TRepertoire::LireFichier(const std::string& nom, std::string& contenu) const {
-  return LireFichierA(fd_, nom, false, contenu);
+  return LireFichierA(fd_, nom, contenu);
 }
 
 int TRepertoire::LireDebut(const std::string& nom, size_t n, std::string& debut) const {
-  return LireFichierA(fd_, nom, false, debut, n);
-}
-
-int LireFichierChemin(const std::string& chemin, std::string& contenu) {
-  return LireFichierA(AT_FDCWD, chemin, true, contenu);
+  return LireFichierA(fd_, nom, debut, n);
 }
 
 ProprietesRepertoire TRepertoire::Proprietes() const {

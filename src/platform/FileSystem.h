@@ -176,10 +176,6 @@ constexpr int kModifiePendantCopie = -2;
 // The entry is a special file the file system or our rights do not allow to create.
 constexpr int kPasFichierOrdinaire = -1;
 
-// The whole content of the regular file at `chemin` (a final link is followed: a file
-// the user named); anything else gives kPasFichierOrdinaire.
-int LireFichierChemin(const std::string& chemin, std::string& contenu);
-
 // How copies and fixes in place treat ownership and modes.
 struct OptionsCopie {
   bool GarderDroits = true;     // false: a file system read by Windows: no mode, owner, link

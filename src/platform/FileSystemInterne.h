@@ -59,6 +59,13 @@ class Dir {
   DIR* d_;
 };
 
+// The directory part of the path `chemin` ("." for a bare name, "/" at the root).
+inline std::string Parent(const std::string& chemin) {
+  const size_t p = chemin.find_last_of('/');
+  if (p == std::string::npos) return ".";
+  return p == 0 ? "/" : chemin.substr(0, p);
+}
+
 // One entry held by an O_PATH descriptor, never followed and never opened for reading (a
 // device or a FIFO is not touched), whose owner, mode and times are changed through that
 // descriptor: once it is open and checked, no swap of its name (for a hard link to a file

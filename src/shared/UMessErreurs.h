@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/Prive.h"
 
 namespace jumelix {
 
@@ -13,5 +16,15 @@ std::string TexteErreurSysteme(int err);
 // The empty text for 0; otherwise the system's text, without a final CR LF when that is
 // its only line end; "Erreur n°" + number when the system has no text.
 std::string MessageErreurSysteme(int err);
+
+// What a refused settings or state place is, in French ("le répertoire X appartient à un
+// autre utilisateur (uid N) que celui qui lance Jumelix (uid M)."); TexteRefusPrive puts
+// "Réglages refusés : " before it.
+std::string DescriptionRefusPrive(const platform::TRefusPrive& refus);
+std::string TexteRefusPrive(const platform::TRefusPrive& refus);
+
+// The first of the settings places `chemins` (directories or files; absent ones pass) that
+// fails platform::ControlerPrive, as TexteRefusPrive says it; "" when none does.
+std::string RefusReglages(const std::vector<std::string>& chemins);
 
 }  // namespace jumelix

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 #include <cstdio>
 #include <string>
 
@@ -252,17 +253,22 @@ int LireLignesFichier(const std::string& chemin, std::vector<std::string>& ligne
     if (n == 0) break;
     contenu.append(buf, static_cast<size_t>(n));
   }
+  lignes = LignesDuContenu(std::move(contenu));
+  return 0;
+}
+
+std::vector<std::string> LignesDuContenu(std::string contenu) {
   size_t nul = contenu.find('\0');
   if (nul != std::string::npos) contenu.resize(nul);
   // A UTF-8 byte-order mark is not part of the first line.
   if (contenu.rfind("\xEF\xBB\xBF", 0) == 0) contenu.erase(0, 3);
   // Each line on its own: one path typed on Windows in a list otherwise in UTF-8 must not
   // turn every other line (the titles included) into Windows-1252 mojibake.
-  lignes = DecouperLignes(contenu);
+  std::vector<std::string> lignes = DecouperLignes(contenu);
   for (std::string& ligne : lignes) {
     if (!EstUtf8Valide(ligne)) ligne = Cp1252VersUtf8(ligne);
   }
-  return 0;
+  return lignes;
 }
 
 int EcrireLignesFichier(const std::string& chemin, const std::vector<std::string>& lignes,

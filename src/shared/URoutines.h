@@ -67,6 +67,9 @@ std::string PremiersCaracteres(std::string_view s, size_t n);
 // text; a final line without line end is kept, and a final line end adds no empty line.
 std::vector<std::string> DecouperLignes(std::string_view texte);
 
+// The lines of a file's content, as LireLignesFichier gives them.
+std::vector<std::string> LignesDuContenu(std::string contenu);
+
 // Reads a whole regular file as lines, each decoded on its own (UTF-8 where valid,
 // Windows-1252 otherwise). Never blocks on a FIFO or device: anything but a regular file
 // gives EISDIR (a directory) or EINVAL. Returns 0 on success, else the errno of the

@@ -120,5 +120,50 @@ TEST(Journal, FailureIsReportedNotThrown) {
   EXPECT_NE(JournaliserDans("", "x"), 0);
 }
 
+TEST(Journal, ALinkOrAnOpenDirectoryIsNotWrittenAndSaysWhy) {
+  RepTemp rep;
+  const std::string etat = rep / "etat";
+  fs::create_directory(etat);
+  std::ofstream(rep / "dehors") << "x\n";
+  fs::create_symlink(rep / "dehors", etat + "/lien.log");
+  platform::TRefusPrive refus;
+  int err = JournaliserDans(etat + "/lien.log", "ligne", &refus);
+  EXPECT_EQ(err, ELOOP);
+  EXPECT_EQ(TexteJournalRefuse(etat + "/lien.log", err, refus),
+            "Journal non écrit : " + etat + "/lien.log est un lien symbolique.");
+  EXPECT_EQ(test::TempTree::Lire(rep / "dehors"), "x\n");
+  chmod(etat.c_str(), 0777);
+  err = JournaliserDans(etat + "/j.log", "ligne", &refus);
+  EXPECT_EQ(TexteJournalRefuse(etat + "/j.log", err, refus),
+            "Journal non écrit : le répertoire " + etat +
+                " est modifiable par d'autres utilisateurs que son propriétaire (droits 0777).");
+  EXPECT_FALSE(fs::exists(etat + "/j.log"));
+  EXPECT_EQ(TexteJournalRefuse("x", ENOENT, refus), "");  // as before: lost without a word
+}
+
+TEST(Reglages, ThoseAnotherUserCouldWriteAreNamedBeforeAnythingRuns) {
+  RepTemp rep;
+  const std::string jumelix = rep / "config/jumelix", config = jumelix + "/JumelixConfig.dat";
+  fs::create_directories(jumelix);
+  const char* avant = std::getenv("XDG_CONFIG_HOME");
+  const std::string ancien = avant ? avant : "";
+  setenv("XDG_CONFIG_HOME", (rep / "config").c_str(), 1);
+  EXPECT_EQ(RefusReglagesDemarrage(config), "");  // private, or absent: nothing to say
+  std::ofstream(jumelix + "/exclusions") << "*.o\n";
+  chmod((jumelix + "/exclusions").c_str(), 0666);
+  EXPECT_EQ(RefusReglagesDemarrage(config),
+            "Réglages refusés : le fichier " + jumelix +
+                "/exclusions est modifiable par d'autres utilisateurs que son propriétaire "
+                "(droits 0666).");
+  chmod(jumelix.c_str(), 0775);  // the directory is looked at first
+  EXPECT_NE(RefusReglagesDemarrage(config).find("le répertoire " + jumelix + " est modifiable"),
+            std::string::npos);
+  if (avant) {
+    setenv("XDG_CONFIG_HOME", ancien.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
 }  // namespace
 }  // namespace jumelix
