@@ -314,9 +314,9 @@ def _exclusions(data, order, med):
         return
     print("Exclusions (médianes ; rapport = variante / témoin ; objectif Jumelix ≤ 1,05) :")
     print()
-    print("| Variante | Scénario | Jumelix (s) | Jumelix / témoin | Objectif | rsync (s)"
-          " | rsync / témoin | Jumelix (Mio) |")
-    print("|---|---|---|---|---|---|---|---|")
+    print("| Variante | Scénario | Jumelix (s) | Jumelix / témoin | Objectif | CPU / témoin"
+          " | rsync (s) | rsync / témoin | Jumelix (Mio) |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for key in keys:
         ref = refs.get(key[1])
         jt, rt = med(key, "jumelix", 0), med(key, "rsync", 0)
@@ -324,15 +324,18 @@ def _exclusions(data, order, med):
             continue
         j0, r0 = med(ref, "jumelix", 0), med(ref, "rsync", 0)
         if key == ref:
-            ratio, goal, rratio = "-", "-", "-"
+            ratio, goal, cpu, rratio = "-", "-", "-", "-"
         else:
             q = jt / j0 if j0 else float("inf")
             ratio = "%.2f" % q
             goal = "oui" if q <= 1.05 else "NON"
+            # CPU time is the work done; elapsed time also carries the machine's load.
+            c, c0 = med(key, "jumelix", 2), med(ref, "jumelix", 2)
+            cpu = "%.2f" % (c / c0) if c0 else "-"
             rratio = "%.2f" % (rt / r0) if rt is not None and r0 else "-"
         rsync = "%.3f" % rt if rt is not None else "-"
-        print("| %s | %s | %.3f | %s | %s | %s | %s | %.1f |"
-              % (key[0][3:], key[1], jt, ratio, goal, rsync, rratio,
+        print("| %s | %s | %.3f | %s | %s | %s | %s | %s | %.1f |"
+              % (key[0][3:], key[1], jt, ratio, goal, cpu, rsync, rratio,
                  med(key, "jumelix", 1) / 1024))
     print()
 
