@@ -93,7 +93,7 @@ TArchive::TArchive(platform::TSystemeFichiers& fs, int jours, int64_t debut)
       debut_(debut != 0 ? static_cast<time_t>(debut) : std::time(nullptr)) {}
 
 void TArchive::Commencer(const platform::TRepertoire& racine, const std::string& destination,
-                         const std::function<void(const std::string&)>& echec) {
+                         const std::function<void(const std::string&)>& echec, bool neuve) {
   if (!Actif()) return;
   echec_ = echec;
   zones_.clear();
@@ -101,7 +101,7 @@ void TArchive::Commencer(const platform::TRepertoire& racine, const std::string&
   z.chemin = destination;
   if (fs_.Dupliquer(z.racine, racine) != 0) return;
   z.peripherique = z.racine.Peripherique();
-  Elaguer(z);
+  if (!neuve) Elaguer(z);
 }
 
 void TArchive::AjouterMontage(const platform::TRepertoire& racine, const std::string& chemin) {

@@ -43,9 +43,10 @@ class TArchive {
   // At the start of a synchronised pair, the destination root `racine` (path `destination`)
   // open: removes the archive folders older than the retention, oldest first. Each folder
   // that cannot be removed, there or later in the archive of a mount (AjouterMontage), is
-  // given to `echec` with its path; `echec` is kept for the pair.
+  // given to `echec` with its path; `echec` is kept for the pair. `neuve`: the root's
+  // archive folder was made just now (it holds nothing to remove).
   void Commencer(const platform::TRepertoire& racine, const std::string& destination,
-                 const std::function<void(const std::string&)>& echec);
+                 const std::function<void(const std::string&)>& echec, bool neuve = false);
 
   // Moves the entry `nom` of `dir` into this run's folder, as the destination entry whose
   // path is `chemin`, adding to `nbFichiers` the non-directory entries moved (a directory

@@ -120,25 +120,27 @@ class TParcours : private TSuitePublication {
     } else {
       err_dst = fs_.OuvrirChemin(dst, destination);
     }
+    if (dst.Ouvert() && !ArchiveSure(dst, destination)) return;
     // Synchronise mode only: a compare changes nothing, and may look at a destination
-    // while it is being synchronised. The lock is on the destination directory itself, the
-    // one just opened, and is held until the walk ends. Where the file system cannot lock
-    // (NFS without write access) the walk goes on unlocked rather than not at all.
-    if (!comparer_ && dst.Ouvert() && verrou_.Prendre(dst.fd()) == EWOULDBLOCK) {
+    // while it is being synchronised. The lock is held until the walk ends.
+    if (!comparer_ && dst.Ouvert() && Verrouiller(dst) == EWOULDBLOCK) {
       Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
       return;
     }
-    if (dst.Ouvert() && !ArchiveSure(dst, destination)) return;
     cheminSrc_ = source;
     cheminDst_ = destination;
     if (dst.Ouvert()) {
-      archive_.Commencer(dst, destination, [&](const std::string& dossier) {
-        Signaler("Impossible de supprimer le répertoire " + dossier);
-      });
+      archive_.Commencer(
+          dst, destination,
+          [&](const std::string& dossier) {
+            Signaler("Impossible de supprimer le répertoire " + dossier);
+          },
+          verrouCree_);
     }
     Parcourir(std::move(src), err_src, std::move(dst), err_dst);
     const bool enAttente = !publication_.Vide();
     publication_.Tout();
+    DefaireVerrou(racine_);
     // A stop that came while the last batch went to disk (a flush of a large batch takes a
     // while): the pair did not end on its own, and says so.
     if (enAttente && !etat_.Abandon) PointDeControle();
@@ -192,6 +194,55 @@ class TParcours : private TSuitePublication {
   // The destination's archive must be a directory of ours: a link would send what a run
   // replaces elsewhere, another user's directory would receive our files. Nothing of the
   // pair is changed then.
+  // Locks the destination's archive folder: only those who may change the mirror can open
+  // it (it is private to its owner), so nobody else can hold a mirror's lock and stop its
+  // runs, and a root run and a user run on one destination exclude each other (the folder
+  // of one is refused by the other). A folder made for the lock alone goes again at the
+  // end when nothing was archived in it (DefaireVerrou); the destination keeps its
+  // last-write time. Where the folder cannot be made or locked (a read-only destination,
+  // NFS without locks) the walk goes on unlocked rather than not at all: 0, or the errno
+  // of the lock (EWOULDBLOCK: another run holds it).
+  int Verrouiller(const TRepertoire& dst) {
+    // A folder found, then removed by the run that held it before its lock was taken here,
+    // is no lock: taken again on the folder now in place.
+    for (int essai = 0; essai < 3; ++essai) {
+      TRepertoire dossier;
+      int err = fs_.OuvrirSous(dossier, dst, kNomArchive);
+      if (err == ENOENT) {
+        err = Dater(dst, [&] { return fs_.CreerRepertoire(dst, kNomArchive); });
+        verrouCree_ = err == 0;
+        if (err == 0 || err == EEXIST) err = fs_.OuvrirSous(dossier, dst, kNomArchive);
+      }
+      EntreeRepertoire e, enPlace;
+      if (err != 0 || fs_.Decrire(dossier, e) != 0 || e.Uid != geteuid()) return err;
+      if ((err = verrou_.Prendre(dossier.fd())) != 0) return err;
+      if (fs_.DecrireEntree(dst, kNomArchive, enPlace) == 0 && enPlace.Inode == e.Inode) return 0;
+      verrou_.Liberer();
+    }
+    return 0;
+  }
+
+  // Removes the archive folder made for the lock when it is still empty.
+  void DefaireVerrou(const TRepertoire& dst) {
+    if (!verrouCree_ || !dst.Ouvert()) return;
+    TRepertoire dossier;
+    bool vide = fs_.OuvrirSous(dossier, dst, kNomArchive) == 0;
+    if (vide) {
+      fs_.Lister(dossier, [&](EntreeRepertoire& e) { vide = vide && (e.Nom == "." || e.Nom == ".."); });
+    }
+    int32_t n = 0;
+    if (vide) Dater(dst, [&] { return fs_.SupprimerArborescence(dst, kNomArchive, n); });
+  }
+
+  // Runs `op` on the directory `dir` (0 or an errno), which keeps its last-write time.
+  int Dater(const TRepertoire& dir, const std::function<int()>& op) {
+    EntreeRepertoire avant;
+    const bool date = fs_.Decrire(dir, avant) == 0;
+    const int err = op();
+    if (err == 0 && date) fs_.DaterRepertoire(dir, avant.Secondes, avant.Nanos);
+    return err;
+  }
+
   bool ArchiveSure(const TRepertoire& dst, const std::string& destination) {
     EntreeRepertoire e;
     // Not there, or not to be looked at (the walk then reports the root as unreadable).
@@ -724,6 +775,7 @@ class TParcours : private TSuitePublication {
 
   const bool comparer_;
   platform::TVerrouRepertoire verrou_;
+  bool verrouCree_ = false;  // its archive folder was made for the lock
   const TSurMessage& surMessage_;
   const TSurAvancement& surAvancement_;
   TEtatRun& etat_;

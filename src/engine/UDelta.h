@@ -67,9 +67,10 @@ extern void (*CrochetAvantAction)(const std::string& destination);
 // last component of a missing destination is created. Every change inside the destination
 // goes through open directories, never through a link; a synchronised pair ends with its
 // destination's file system written to disk.
-// In synchronise mode the destination directory itself is locked (platform::
-// TVerrouRepertoire) for the whole walk, once it exists, and the pair is not walked, with
-// one report line, when another run of any user holds that lock, or when the source root
+// In synchronise mode the destination's archive folder (engine/Archive.h; made for the
+// walk when missing, and removed at its end when it stayed empty) is locked (platform::
+// TVerrouRepertoire) for the whole walk, once the destination exists, and the pair is not
+// walked, with one report line, when another run holds that lock, or when the source root
 // is empty while the destination root is not (an unmounted disk must not empty its copy).
 // Entries the exclusion patterns leave out (the global ones, then each source directory's
 // .jumelixignore) are neither walked nor reported, and kept as they are in the destination;

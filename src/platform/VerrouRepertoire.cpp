@@ -12,9 +12,8 @@ namespace jumelix::platform {
 int TVerrouRepertoire::Prendre(const std::string& chemin) {
   Liberer();
   if (chemin.empty()) return ENOENT;
-  // Read-only is enough for flock on a local file system, and lets a user lock a
-  // destination that only root can write: he cannot walk it anyway, but must not run
-  // into the middle of root's walk.
+  // Read-only is enough for flock: whoever may open the directory may hold its lock, so
+  // the walks lock a directory private to the mirror's owner (its archive folder).
   UniqueFd fd(::open(chemin.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
   if (!fd.valide()) return errno;
   return Verrouiller(std::move(fd));

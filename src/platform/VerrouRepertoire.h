@@ -1,7 +1,9 @@
-// The lock that keeps two synchronisations off one destination: an exclusive flock on the
-// destination directory itself, so every process that reaches that directory (another
-// user's job, root's, a second spelling through a link) meets the same lock, and nothing
-// is left on disk. Held by one TVerrouRepertoire for its life; the descriptor is
+// The lock that keeps two synchronisations off one destination: an exclusive flock on a
+// directory, so every process that reaches that directory (a second spelling through a
+// link, another process) meets the same lock. Whoever may open the directory may hold
+// it: the walks lock the destination's archive folder, private to the mirror's owner, so
+// that a user who may only read a mirror cannot stop its runs. Held by one
+// TVerrouRepertoire for its life; the descriptor is
 // close-on-exec, so the lock never passes to a program started meanwhile and ends with the
 // process. Not thread-safe; failures come back as errno values.
 #pragma once

@@ -142,10 +142,11 @@ TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
   arbre_.Fichier("s2/x", "x");
   const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
   const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
-  // The other run, held still: its lock, taken here. It is on the destination itself, so
-  // it holds whatever state directory (whichever user) the other run has.
+  // The other run, held still: its lock, taken here. It is on the destination's archive
+  // folder, so it holds whatever state directory the other run has.
   platform::TVerrouRepertoire autre_run;
-  ASSERT_EQ(autre_run.Prendre(d), 0);
+  ASSERT_EQ(mkdir((d + "/.jumelix-archive").c_str(), 0700), 0);
+  ASSERT_EQ(autre_run.Prendre(d + "/.jumelix-archive"), 0);
 
   // Lists name the destination with a trailing "/" or through a link: same directory. (One
   // list naming it both ways is refused before any pair.)

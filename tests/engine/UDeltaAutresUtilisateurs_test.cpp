@@ -2,14 +2,19 @@
 // between the listing and the actions (the hook below) never lets root change a file
 // outside the destination, and the lock of a mirror belongs to those who may change it.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
+#include "engine/Archive.h"
 #include "engine/UDelta.h"
+#include "platform/VerrouRepertoire.h"
 #include "support/BilanParcours.h"
 #include "support/ProcessusFils.h"
 #include "support/TempTree.h"
@@ -74,6 +79,61 @@ TEST(AutresUtilisateurs, AHardLinkSwappedInBeforeAnAttributeChangeIsLeftAlone) {
   EXPECT_EQ(Lstat(D + "/f").st_uid, test::kIdNobody);
   EXPECT_EQ(Lstat(dehors).st_mode & 07777, 0666u);
   EXPECT_EQ(Lstat(dehors).st_uid, 0u);
+}
+
+TEST(AutresUtilisateurs, OnlyThoseWhoMayChangeAMirrorCanHoldItsLock) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+  TempTree t;
+  ASSERT_EQ(chmod(t.Racine().c_str(), 0755), 0);
+  const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
+  t.Fichier("src/a", "a");
+  // A user who may only read the destination holds a lock on it all night long.
+  int tube[2];
+  ASSERT_EQ(pipe(tube), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    test::DevenirNobody();
+    platform::TVerrouRepertoire v;
+    const char c = v.Prendre(D) == 0 ? 'o' : 'n';
+    if (write(tube[1], &c, 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(tube[1]);
+  char c = 0;
+  ASSERT_EQ(read(tube[0], &c, 1), 1);
+  close(tube[0]);
+  EXPECT_EQ(c, 'o');
+
+  // Root's run goes on; meanwhile its lock is out of that user's reach, and that user's
+  // own run on the destination stays out.
+  static std::string racine, archive, source;
+  racine = D;
+  archive = D + "/" + kNomArchive;
+  source = S;
+  static std::string autreVerrou, autreRun;
+  CrochetAvantAction = [](const std::string& destination) {
+    if (destination != racine) return;
+    autreVerrou = test::ExecuterDansFils(test::DevenirNobody, [] {
+                    platform::TVerrouRepertoire v;
+                    return std::to_string(v.Prendre(archive));
+                  }).value_or("?");
+    autreRun = test::ExecuterDansFils(test::DevenirNobody, [] {
+                 return Traiter(source, racine, false).Serialiser();
+               }).value_or("?");
+  };
+  const Bilan b = Traiter(S, D, false);
+  CrochetAvantAction = nullptr;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
+  EXPECT_EQ(TempTree::Lire(D + "/a"), "a");
+  EXPECT_EQ(autreVerrou, std::to_string(EACCES));
+  EXPECT_EQ(Bilan::Relire(autreRun).lignes,
+            std::vector<std::string>{"Abandon : " + archive +
+                                     " n'est pas un répertoire d'archive appartenant à "
+                                     "l'utilisateur, la destination n'est pas modifiée"});
 }
 
 }  // namespace

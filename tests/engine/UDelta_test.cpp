@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <sstream>
 
+#include "engine/Archive.h"
 #include "shared/UMessErreurs.h"
 #include "platform/VerrouRepertoire.h"
 #include "support/BilanParcours.h"
@@ -764,27 +766,28 @@ TEST_F(Parcours, AnEmptyMountPointAsSourceIsRefused) {
 TEST_F(Parcours, ASynchronisationLocksItsDestinationForTheWholeWalk) {
   Fichier("src/a", "a");
   Fichier("src/sous/b", "b");
-  // The destination does not exist yet: it is locked as soon as the walk has made it.
+  // The destination does not exist yet: it is locked as soon as the walk has made it. The
+  // lock is its archive folder, made for the walk and gone with it when nothing was kept.
   const std::string chemin = t.Chemin("neuve");
-  int essais = 0, refus = 0;
+  const std::string dossier = chemin + "/" + kNomArchive;
+  std::string essais;  // one letter per attempt: R refused, A absent, else P taken
   Bilan b = Traiter(S, chemin, false, [&](bool&) {
     platform::TVerrouRepertoire autre;
-    ++essais;
-    if (autre.Prendre(chemin) == EWOULDBLOCK) ++refus;
+    const int r = autre.Prendre(dossier);
+    essais += r == EWOULDBLOCK ? 'R' : r == ENOENT ? 'A' : 'P';
   });
   EXPECT_TRUE(b.lignes.empty());
-  EXPECT_GT(essais, 0);
-  EXPECT_EQ(refus, essais);
-  // Released at the end.
-  platform::TVerrouRepertoire apres;
-  EXPECT_EQ(apres.Prendre(chemin), 0);
+  // Refused all along; the folder goes once every change is on disk but the last flush.
+  EXPECT_TRUE(std::regex_match(essais, std::regex("R+A?"))) << essais;
+  EXPECT_EQ(TempTree::Noms(chemin), (Lignes{"a", "sous"}));
+  EXPECT_EQ(test::EcartsRsync(S, chemin), "");  // the destination's time was kept
 
   // A compare takes no lock: it changes nothing.
   int libres = 0;
-  apres.Liberer();
+  ASSERT_EQ(mkdir(dossier.c_str(), 0700), 0);
   Traiter(S, chemin, true, [&](bool&) {
     platform::TVerrouRepertoire autre;
-    if (autre.Prendre(chemin) == 0) ++libres;
+    if (autre.Prendre(dossier) == 0) ++libres;
   });
   EXPECT_GT(libres, 0);
 }
@@ -793,8 +796,10 @@ TEST_F(Parcours, ALockedDestinationIsLeftToItsHolder) {
   Fichier("src/neuf", "n");
   Fichier("dst/vieux", "v");
   t.Lien("autre nom", D);
+  // Held by another run, as runs hold it: on the destination's archive folder.
   platform::TVerrouRepertoire tenu;
-  ASSERT_EQ(tenu.Prendre(D), 0);
+  ASSERT_EQ(mkdir((D + "/" + kNomArchive).c_str(), 0700), 0);
+  ASSERT_EQ(tenu.Prendre(D + "/" + kNomArchive), 0);
 
   for (const std::string& d : {D, t.Chemin("autre nom")}) {
     Bilan b = Traiter(S, d, false);
@@ -806,13 +811,14 @@ TEST_F(Parcours, ALockedDestinationIsLeftToItsHolder) {
   ASSERT_TRUE(dans_fils.has_value());
   EXPECT_EQ(Bilan::Relire(*dans_fils).lignes,
             Lignes{"Abandon : une autre synchronisation de " + D + " est en cours"});
-  EXPECT_EQ(TempTree::Noms(D), Lignes{"vieux"});
+  EXPECT_EQ(TempTree::Noms(D), (Lignes{kNomArchive, "vieux"}));
   // Compare mode still reports.
   EXPECT_EQ(Traiter(S, D, true).resultat, 2);
 
   tenu.Liberer();
   EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
-  EXPECT_EQ(TempTree::Noms(D), Lignes{"neuf"});
+  // An archive folder the run found stays, even empty.
+  EXPECT_EQ(TempTree::Noms(D), (Lignes{kNomArchive, "neuf"}));
 }
 
 TEST_F(Parcours, AnUnusableStateDirectoryDoesNotStopTheRun) {
