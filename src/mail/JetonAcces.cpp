@@ -38,6 +38,9 @@ std::string ObtenirJetonAcces(const std::string& commande, TSecret& jeton,
   options.delaiMs = delaiMs;
   options.arret = arret;
   options.pendant = PomperEvenementsUneFois;
+  // A helper it started in the background (a token refresher that keeps polling) must not
+  // stay behind, least of all under cron where nothing would ever end it.
+  options.terminerGroupe = true;
   platform::TResultatProcessus r = platform::ExecuterProcessus(argv, options);
   const std::string erreurs = ResumeErreurs(r.erreurs);
   const std::string suite = erreurs.empty() ? std::string() : " : " + erreurs;

@@ -1,8 +1,9 @@
 // The OAuth 2 access token of the report mail, printed by a command the user configures
 // (a script that refreshes a token for the provider): the command runs without a shell,
-// at most kDelaiJetonMs, and the first line of its standard output is the token. The
-// token stays in a wiped buffer; it is never logged nor written anywhere. GUI thread (the
-// window keeps painting through the mail wait's event pump); failures are French texts.
+// at most kDelaiJetonMs, and the first line of its standard output is the token; whatever
+// it leaves running in its process group ends with it. The token stays in a wiped buffer;
+// it is never logged nor written anywhere. GUI thread (the window keeps painting through
+// the mail wait's event pump); failures are French texts.
 #pragma once
 
 #include <cstdint>
