@@ -27,6 +27,11 @@ std::string ObtenirJetonAcces(const std::string& commande, TSecret& jeton,
 // and line breaks folded, cut to 300 characters; empty when it said nothing.
 std::string ResumeErreurs(const std::string& erreurs);
 
+// The first line of a helper program's standard error that is not blank, as ResumeErreurs
+// gives it. For the token command: what follows that line (a provider's whole answer, a
+// trace) would bury the reason, and may hold secrets that must not reach the log.
+std::string PremiereLigneErreurs(const std::string& erreurs);
+
 // Pumps the window system's events once (no-op without windows), input discarded: for
 // the waits on another program.
 void PomperEvenementsUneFois();

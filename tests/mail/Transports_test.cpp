@@ -81,8 +81,10 @@ TEST(JetonAcces, FirstLineOfTheOutputIsTheToken) {
 
 TEST(JetonAcces, FailuresBecomeFrenchTexts) {
   TempTree arbre;
-  const std::string echec =
-      Script(arbre, "echec", "echo 'invalid_grant:' >&2; echo '  jeton expiré ' >&2; exit 2");
+  const std::string echec = Script(arbre, "echec",
+                                   "printf '\\n invalid_grant:\\t jeton expiré "
+                                   "\\n{\"refresh_token\": \"1//x\"}\\n' >&2; exit 2");
+  const std::string bavard = Script(arbre, "bavard", "printf '%0400d\\nsuite\\n' 0 >&2; exit 1");
   const std::string muet = Script(arbre, "muet", "echo rien a signaler >&2");
   const std::string bloque = Script(arbre, "bloque", "sleep 30");
   const std::string tue = Script(arbre, "tue", "kill -KILL $$");
@@ -91,6 +93,7 @@ TEST(JetonAcces, FailuresBecomeFrenchTexts) {
     std::string attendu;
   } cas[] = {
       {echec, "Commande du jeton d'accès : échec (code de sortie 2) : invalid_grant: jeton expiré"},
+      {bavard, "Commande du jeton d'accès : échec (code de sortie 1) : " + std::string(300, '0')},
       {muet, "Commande du jeton d'accès : aucun jeton sur sa sortie : rien a signaler"},
       {bloque, "Commande du jeton d'accès : pas de réponse en 1 secondes, arrêtée"},
       {tue, "Commande du jeton d'accès : arrêtée par le signal 9 (Killed)"},
