@@ -428,16 +428,16 @@ make_pair "$tmp/s3"
 mkdir -p "$home/.config/jumelix"
 write_list "$home/.config/jumelix/sauvegarde.ini" "$tmp/s3/données source" "$tmp/s3/cible"
 eval "set -- $(unit_command "$units/jumelix@.service" "$home/.config")"
-if env -i PATH=/usr/bin:/bin HOME="$home" XDG_STATE_HOME="$tmp/etat-s3" LANG=C.UTF-8 \
+if env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 \
   timeout 120 "${sandbox[@]}" "$units/jumelix@.service" "$@" >"$tmp/sortie" 2>&1; then
   ok "la commande de jumelix@sauvegarde.service a rendu 0"
 else
   fail "la commande de jumelix@sauvegarde.service ($*) a rendu $? : $(head -c 300 "$tmp/sortie")"
 fi
 check_mirror "$tmp/s3" "jumelix@sauvegarde.service"
-mode=$(stat -c %a "$tmp/etat-s3/jumelix/jumelix.log" 2>&1 || true)
-[ "$mode" = 600 ] && ok "jumelix@sauvegarde.service : journal créé en 600 (UMask=0077)" ||
-  fail "jumelix@sauvegarde.service : journal créé en $mode au lieu de 600"
+mode=$(stat -c %a "$tmp/s3/cible/sous" 2>&1 || true)
+[ "$mode" = 755 ] && ok "jumelix@sauvegarde.service : droits de la source malgré UMask=0077" ||
+  fail "jumelix@sauvegarde.service : cible/sous en $mode au lieu de 755"
 
 if ! /usr/bin/python3 -c 'import seccomp' 2>/dev/null; then
   note "python3-seccomp absent : unités durcies non essayées"
