@@ -1,10 +1,12 @@
 # Installs everything beside the program (desktop entry, icon, manual page, systemd user
-# units, README) under the GNU directories, and sets CPack up to build the Debian package
+# and system units, README) under the GNU directories, and sets CPack up to build the Debian package
 # jumelix_<version>_<arch>.deb whose library dependencies come from dpkg-shlibdeps.
 # Included once, at the end of the top CMakeLists.txt, after every install rule.
 
 set(JUMELIX_SYSTEMD_USER_UNIT_DIR "lib/systemd/user" CACHE STRING
     "Directory of the systemd user units, relative to the install prefix")
+set(JUMELIX_SYSTEMD_SYSTEM_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Directory of the systemd system units, relative to the install prefix")
 set(JUMELIX_PACKAGE_MAINTAINER "Équipe Jumelix <jumelix@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
 
@@ -17,10 +19,12 @@ install(FILES ${_jumelix_pkg}/jumelix.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${_jumelix_pkg}/systemd/jumelix@.timer
         DESTINATION ${JUMELIX_SYSTEMD_USER_UNIT_DIR})
+install(FILES ${_jumelix_pkg}/systemd/jumelix-systeme@.timer
+        DESTINATION ${JUMELIX_SYSTEMD_SYSTEM_UNIT_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The manual page is compressed and the service unit gets the program's absolute path at
-# install time, not at configure time: CPack installs with its own prefix (/usr), which
+# The manual page is compressed and the service units get the program's absolute path (and
+# the user unit that of its optional hardening drop-in) at install time, not at configure time: CPack installs with its own prefix (/usr), which
 # the build tree's CMAKE_INSTALL_PREFIX does not know about, and so may
 # `cmake --install --prefix`.
 find_program(JUMELIX_GZIP gzip)
@@ -30,10 +34,20 @@ string(CONFIGURE [==[
     set(_bindir "${CMAKE_INSTALL_PREFIX}/${_bindir}")
   endif()
   set(JUMELIX_UNIT_BINARY "${_bindir}/$<TARGET_FILE_NAME:jumelix>")
-  configure_file("@_jumelix_pkg@/systemd/jumelix@.service.in"
-                 "@_jumelix_stage@/jumelix@.service" @ONLY)
+  set(_datadir "@CMAKE_INSTALL_DATADIR@")
+  if(NOT IS_ABSOLUTE "${_datadir}")
+    set(_datadir "${CMAKE_INSTALL_PREFIX}/${_datadir}")
+  endif()
+  set(JUMELIX_UNIT_DURCISSEMENT "${_datadir}/jumelix/durcissement-utilisateur.conf")
+  foreach(_unit jumelix@.service jumelix-systeme@.service durcissement-utilisateur.conf)
+    configure_file("@_jumelix_pkg@/systemd/${_unit}.in" "@_jumelix_stage@/${_unit}" @ONLY)
+  endforeach()
   file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/@JUMELIX_SYSTEMD_USER_UNIT_DIR@"
        TYPE FILE FILES "@_jumelix_stage@/jumelix@.service")
+  file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/@JUMELIX_SYSTEMD_SYSTEM_UNIT_DIR@"
+       TYPE FILE FILES "@_jumelix_stage@/jumelix-systeme@.service")
+  file(INSTALL DESTINATION "${_datadir}/jumelix"
+       TYPE FILE FILES "@_jumelix_stage@/durcissement-utilisateur.conf")
 
   set(_man "@_jumelix_pkg@/jumelix.1")
   if(EXISTS "@JUMELIX_GZIP@")
@@ -70,7 +84,9 @@ différence, « Synchroniser » rend chaque cible identique à sa source
 
 Le programme s'utilise avec sa fenêtre (Qt) ou sans affichage (jumelix /S)
 depuis cron ou un minuteur systemd (unités utilisateur jumelix@.timer et
-jumelix@.service fournies) ; le compte rendu peut être envoyé par courriel.")
+jumelix@.service, unités système jumelix-systeme@.timer et
+jumelix-systeme@.service pour un miroir en root) ; le compte rendu peut être
+envoyé par courriel.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${JUMELIX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -10,7 +10,7 @@ pkgs=(
   python3 python3-aiosmtpd msmtp rsync time xvfb xauth
   exfatprogs exfat-fuse
   clang libclang-rt-14-dev
-  desktop-file-utils man-db dpkg-dev file
+  desktop-file-utils man-db dpkg-dev file python3-seccomp
   git
 )
 

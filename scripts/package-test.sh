@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package (Release, in build-package/), installs it with apt-get, checks
 # the installed program and the files around it (headless /S run, manual page, desktop
-# entry, systemd user units), then removes the package and checks that nothing is left.
+# entry, systemd units run under their hardening), then removes the package and checks that
+# nothing is left.
 # Needs root. Every check runs even when an earlier one failed; the exit status is 1 when
 # any failed.
 # ok, fail and note always succeed, so "check && ok ... || fail ..." is an if-then-else.
@@ -41,6 +42,7 @@ echo "== Construction Release et paquet"
 flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJUMELIX_TESTS=OFF \
   -DJUMELIX_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user \
+  -DJUMELIX_SYSTEMD_SYSTEM_UNIT_DIR=lib/systemd/system \
   -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
 cmake --build "$build" -j "$(nproc)"
@@ -67,7 +69,8 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for f in ./usr/bin/jumelix ./usr/share/applications/jumelix.desktop \
   ./usr/share/icons/hicolor/scalable/apps/jumelix.svg ./usr/share/man/man1/jumelix.1.gz \
   ./usr/lib/systemd/user/jumelix@.service ./usr/lib/systemd/user/jumelix@.timer \
-  ./usr/share/doc/jumelix/README.md; do
+  ./usr/lib/systemd/system/jumelix-systeme@.service ./usr/lib/systemd/system/jumelix-systeme@.timer \
+  ./usr/share/jumelix/durcissement-utilisateur.conf ./usr/share/doc/jumelix/README.md; do
   grep -qxF "$f" <<<"$contents" && ok "contient $f" || fail "le paquet ne contient pas $f"
 done
 
@@ -245,47 +248,262 @@ fi
 icon=/usr/share/icons/hicolor/scalable/apps/jumelix.svg
 grep -q "<svg" "$icon" 2>/dev/null && ok "icône $icon" || fail "icône $icon absente ou pas en SVG"
 
-echo "== Unités utilisateur de systemd"
+echo "== Unités de systemd"
 units=/usr/lib/systemd/user
-grep -qx 'ExecStart="/usr/bin/jumelix" /S "%E/jumelix/%i.ini"' "$units/jumelix@.service" &&
-  ok "le service lance /usr/bin/jumelix /S" || fail "ExecStart inattendu dans $units/jumelix@.service"
-grep -qE '^TimeoutStartSec=[1-9][0-9]*h$' "$units/jumelix@.service" &&
-  ok "le service a un délai de démarrage en heures" ||
-  fail "pas de TimeoutStartSec en heures dans $units/jumelix@.service : une nuit bloquée bloquerait les suivantes"
+sysunits=/usr/lib/systemd/system
+durci=/usr/share/jumelix/durcissement-utilisateur.conf
+for f in "$units/jumelix@.service" "$sysunits/jumelix-systeme@.service"; do
+  grep -qx 'ExecStart="/usr/bin/jumelix" /S "%E/jumelix/%i.ini"' "$f" &&
+    ok "$(basename "$f") lance /usr/bin/jumelix /S" || fail "ExecStart inattendu dans $f"
+  grep -qE '^TimeoutStartSec=[1-9][0-9]*h$' "$f" &&
+    ok "$(basename "$f") a un délai de démarrage en heures" ||
+    fail "pas de TimeoutStartSec en heures dans $f : une nuit bloquée bloquerait les suivantes"
+done
+grep -qxF "#   ln -s $durci ~/.config/systemd/user/jumelix@.service.d/" "$durci" &&
+  grep -qF "$durci" "$units/jumelix@.service" && ok "l'unité utilisateur et $durci citent $durci" ||
+  fail "chemin de $durci absent de son mode d'emploi ou de l'unité utilisateur"
+# The user unit with its optional hardening, as systemd reads a drop-in: the [Service] lines
+# added after the unit's own.
+mkdir "$tmp/durci"
+cat "$units/jumelix@.service" "$durci" >"$tmp/durci/jumelix@.service"
 if ! command -v systemd-analyze >/dev/null; then
   note "systemd-analyze absent : vérification des unités sautée"
 else
-  runtime=$(mktemp -d)
-  # verify also runs man for the Documentation= line.
-  out=$(env "${man_env[@]}" XDG_RUNTIME_DIR="$runtime" systemd-analyze verify --user \
-    "$units/jumelix@.service" "$units/jumelix@.timer" 2>&1) && rc=0 || rc=$?
-  rm -rf "$runtime"
-  if [ "$rc" -eq 0 ] && [ -z "$out" ]; then
-    ok "systemd-analyze verify --user : rien à redire"
-  elif grep -qE "Failed to (initialize manager|lookup RuntimeDirectory|connect)" <<<"$out"; then
-    note "systemd-analyze ne peut pas s'exécuter ici, vérification sautée : $(head -n1 <<<"$out")"
-  else
-    fail "systemd-analyze verify : $out"
-  fi
-  calendar=$(sed -n 's/^OnCalendar=//p' "$units/jumelix@.timer")
-  systemd-analyze calendar "$calendar" >/dev/null 2>&1 && ok "OnCalendar=$calendar valide" ||
-    fail "OnCalendar=$calendar refusé"
+  verify() {  # what, extra options, unit files...
+    local what=$1 opts=$2 runtime out rc
+    shift 2
+    runtime=$(mktemp -d)
+    # verify also runs man for the Documentation= line.
+    # shellcheck disable=SC2086
+    out=$(env "${man_env[@]}" XDG_RUNTIME_DIR="$runtime" systemd-analyze verify $opts "$@" 2>&1) &&
+      rc=0 || rc=$?
+    rm -rf "$runtime"
+    if [ "$rc" -eq 0 ] && [ -z "$out" ]; then
+      ok "systemd-analyze verify $what : rien à redire"
+    elif grep -qE "Failed to (initialize manager|lookup RuntimeDirectory|connect)" <<<"$out"; then
+      note "systemd-analyze ne peut pas s'exécuter ici, $what non vérifiée : $(head -n1 <<<"$out")"
+    else
+      fail "systemd-analyze verify $what : $out"
+    fi
+  }
+  verify "des unités utilisateur" --user "$units/jumelix@.service" "$units/jumelix@.timer"
+  verify "de l'unité utilisateur durcie" --user "$tmp/durci/jumelix@.service"
+  verify "des unités système" "" "$sysunits/jumelix-systeme@.service" "$sysunits/jumelix-systeme@.timer"
+  for timer in "$units/jumelix@.timer" "$sysunits/jumelix-systeme@.timer"; do
+    calendar=$(sed -n 's/^OnCalendar=//p' "$timer")
+    systemd-analyze calendar "$calendar" >/dev/null 2>&1 &&
+      ok "$(basename "$timer") : OnCalendar=$calendar valide" || fail "$timer : OnCalendar=$calendar refusé"
+  done
+  # Exposure as systemd-analyze rates it (0 best, 10 worst). Each limit is the score the unit
+  # has now, without slack: the rating is fixed for a given systemd (252 on Debian 12) and
+  # shown in steps of 0.1, and losing one directive often costs only that step (ProtectProc=
+  # moves the system unit from 4.1 to 4.2), so any slack would let a lost protection pass. A
+  # newer systemd that rates differently means measuring again. The user unit as shipped
+  # cannot go lower while a set-ID sendmail must deliver (see its comments); the limit on it
+  # with its optional hardening keeps that drop-in whole.
+  while read -r limite fichier; do
+    out=$(systemd-analyze security --offline=true --no-pager "$fichier" 2>&1) || true
+    score=$(sed -n 's/^→ Overall exposure level for .*: \([0-9.]*\) .*/\1/p' <<<"$out")
+    nom=${fichier#"$tmp/"}
+    if [ -z "$score" ]; then
+      note "systemd-analyze security ne note pas $nom ici : $(tail -n1 <<<"$out")"
+    elif awk -v s="$score" -v l="$limite" 'BEGIN { exit !(s <= l) }'; then
+      ok "exposition de $nom : $score (au plus $limite)"
+    else
+      fail "exposition de $nom : $score, au-dessus de $limite"
+    fi
+  done <<EOF
+4.1 $sysunits/jumelix-systeme@.service
+9.6 $units/jumelix@.service
+6.6 $tmp/durci/jumelix@.service
+EOF
 fi
-# What the user manager would run for jumelix@sauvegarde.service (%E is $XDG_CONFIG_HOME,
-# by default ~/.config; %i the instance name).
+
+# The units' commands run as their managers would run them, under the restrictions of their
+# [Service] sections that can be had without a service manager (none runs in a container):
+# UMask=, CapabilityBoundingSet=, NoNewPrivileges=, MemoryDenyWriteExecute= (the kernel's
+# PR_SET_MDWE), SystemCallFilter= with SystemCallErrorNumber= on the native architecture,
+# RestrictAddressFamilies=, RestrictNamespaces=; for the system unit, ProtectProc=invisible,
+# ProcSubset=pid and ProtectHostname= through namespaces of its own. Not reproduced, as the
+# program touches neither /sys, /proc/sys, the kernel log, cgroups nor realtime or
+# personality calls: ProtectKernel*=, ProtectControlGroups=, PrivateMounts=,
+# RestrictRealtime=, LockPersonality=.
+cat >"$tmp/bac-a-sable.py" <<'EOF'
+import ctypes, errno, os, socket, subprocess, sys
+
+unite, commande = sys.argv[1], sys.argv[2:]
+reglages, filtres, section = {}, [], None
+for ligne in open(unite, encoding="utf-8"):
+    ligne = ligne.strip()
+    if ligne.startswith("["):
+        section = ligne
+    elif section == "[Service]" and "=" in ligne and ligne[0] not in "#;":
+        cle, valeur = ligne.split("=", 1)
+        if cle == "SystemCallFilter":
+            filtres.append(valeur)
+        else:
+            reglages[cle] = valeur
+oui = lambda cle: reglages.get(cle, "no") in ("yes", "true", "1", "on")
+
+def appels(groupe, vus):
+    if groupe in vus:
+        return set()
+    vus.add(groupe)
+    noms = set()
+    texte = subprocess.run(["systemd-analyze", "syscall-filter", groupe], check=True,
+                           capture_output=True, text=True).stdout
+    for l in texte.splitlines()[1:]:
+        l = l.split("#")[0].strip()
+        if l:
+            noms |= appels(l, vus) if l.startswith("@") else {l}
+    return noms
+
+libc = ctypes.CDLL(None, use_errno=True)
+if "UMask" in reglages:
+    os.umask(int(reglages["UMask"], 8))
+if "CapabilityBoundingSet" in reglages:
+    garder = set(reglages["CapabilityBoundingSet"].split())
+    noms = """CHOWN DAC_OVERRIDE DAC_READ_SEARCH FOWNER FSETID KILL SETGID SETUID SETPCAP
+        LINUX_IMMUTABLE NET_BIND_SERVICE NET_BROADCAST NET_ADMIN NET_RAW IPC_LOCK IPC_OWNER
+        SYS_MODULE SYS_RAWIO SYS_CHROOT SYS_PTRACE SYS_PACCT SYS_ADMIN SYS_BOOT SYS_NICE
+        SYS_RESOURCE SYS_TIME SYS_TTY_CONFIG MKNOD LEASE AUDIT_WRITE AUDIT_CONTROL SETFCAP
+        MAC_OVERRIDE MAC_ADMIN SYSLOG WAKE_ALARM BLOCK_SUSPEND AUDIT_READ PERFMON BPF
+        CHECKPOINT_RESTORE""".split()
+    numero = 0
+    while libc.prctl(23, numero, 0, 0, 0) >= 0:  # PR_CAPBSET_READ: up to the last one
+        nom = "CAP_" + noms[numero] if numero < len(noms) else ""
+        if nom not in garder and libc.prctl(24, numero, 0, 0, 0) != 0:  # PR_CAPBSET_DROP
+            sys.exit("PR_CAPBSET_DROP %d : %s" % (numero, os.strerror(ctypes.get_errno())))
+        numero += 1
+if oui("NoNewPrivileges"):
+    libc.prctl(38, 1, 0, 0, 0)  # PR_SET_NO_NEW_PRIVS
+if oui("MemoryDenyWriteExecute") and libc.prctl(65, 1, 0, 0, 0) != 0:  # PR_SET_MDWE
+    sys.exit("PR_SET_MDWE : " + os.strerror(ctypes.get_errno()))
+if filtres:
+    import seccomp
+    permis = set()
+    for f in filtres:
+        noms = set()
+        for mot in f.lstrip("~").split():
+            noms |= appels(mot, set()) if mot.startswith("@") else {mot}
+        permis = permis - noms if f.startswith("~") else permis | noms
+    code = getattr(errno, reglages.get("SystemCallErrorNumber", ""), None)
+    filtre = seccomp.SyscallFilter(seccomp.ERRNO(code) if code else seccomp.KILL_PROCESS)
+    # As systemd for a root service: no NoNewPrivileges unless the unit asks for it.
+    filtre.set_attr(seccomp.Attr.CTL_NNP, 1 if oui("NoNewPrivileges") else 0)
+    familles = reglages.get("RestrictAddressFamilies", "").split()
+    espaces = 0x7E020000  # CLONE_NEWNS|NEWCGROUP|NEWUTS|NEWIPC|NEWUSER|NEWPID|NEWNET
+    for nom in sorted(permis):
+        try:
+            if seccomp.resolve_syscall(seccomp.Arch.NATIVE, nom) == -1:
+                continue  # newer than this libseccomp
+        except (ValueError, RuntimeError):
+            continue
+        if nom == "socket" and familles:
+            for f in familles:
+                filtre.add_rule(seccomp.ALLOW, nom, seccomp.Arg(0, seccomp.EQ, getattr(socket, f)))
+        elif nom in ("unshare", "setns") and oui("RestrictNamespaces"):
+            continue
+        elif nom == "clone" and oui("RestrictNamespaces"):
+            filtre.add_rule(seccomp.ALLOW, nom, seccomp.Arg(0, seccomp.MASKED_EQ, espaces, 0))
+        elif nom == "clone3" and oui("RestrictNamespaces"):
+            filtre.add_rule(seccomp.ERRNO(errno.ENOSYS), nom)  # its flags cannot be seen
+        else:
+            filtre.add_rule(seccomp.ALLOW, nom)
+    filtre.load()
+os.execvp(commande[0], commande)
+EOF
+unit_command() {  # unit file, value of %E[, value of %L]: its environment then its command
+  local ligne
+  ligne="$(sed -n 's/^Environment=//p' "$1") $(sed -n 's/^ExecStart=//p' "$1")"
+  ligne=${ligne//%E/$2}
+  ligne=${ligne//%L/${3:-}}
+  echo "${ligne//%i/sauvegarde}"
+}
+sandbox=(/usr/bin/python3 "$tmp/bac-a-sable.py")  # unit file, command...
+
+# jumelix@sauvegarde.service (%E is $XDG_CONFIG_HOME, by default ~/.config), as shipped, then
+# with its optional hardening, run by an unprivileged user.
 make_pair "$tmp/s3"
 mkdir -p "$home/.config/jumelix"
 write_list "$home/.config/jumelix/sauvegarde.ini" "$tmp/s3/données source" "$tmp/s3/cible"
-cmdline=$(sed -n 's/^ExecStart=//p' "$units/jumelix@.service")
-cmdline=${cmdline//%E/$home/.config}
-cmdline=${cmdline//%i/sauvegarde}
-eval "set -- $cmdline"
-if env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 timeout 120 "$@" >"$tmp/sortie" 2>&1; then
+eval "set -- $(unit_command "$units/jumelix@.service" "$home/.config")"
+if env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 \
+  timeout 120 "${sandbox[@]}" "$units/jumelix@.service" "$@" >"$tmp/sortie" 2>&1; then
   ok "la commande de jumelix@sauvegarde.service a rendu 0"
 else
   fail "la commande de jumelix@sauvegarde.service ($*) a rendu $? : $(head -c 300 "$tmp/sortie")"
 fi
 check_mirror "$tmp/s3" "jumelix@sauvegarde.service"
+mode=$(stat -c %a "$tmp/s3/cible/sous" 2>&1 || true)
+[ "$mode" = 755 ] && ok "jumelix@sauvegarde.service : droits de la source malgré UMask=0077" ||
+  fail "jumelix@sauvegarde.service : cible/sous en $mode au lieu de 755"
+
+if ! /usr/bin/python3 -c 'import seccomp' 2>/dev/null; then
+  note "python3-seccomp absent : unités durcies non essayées"
+else
+  nobody=$tmp/nobody
+  make_pair "$nobody/s4"
+  mkdir -p "$nobody/.config/jumelix"
+  write_list "$nobody/.config/jumelix/sauvegarde.ini" "$nobody/s4/données source" "$nobody/s4/cible"
+  chmod 0755 "$nobody/s4/données source/sous"
+  chown -R 65534:65534 "$nobody"
+  eval "set -- $(unit_command "$tmp/durci/jumelix@.service" "$nobody/.config")"
+  if env -i PATH=/usr/bin:/bin HOME="$nobody" LANG=C.UTF-8 timeout 120 \
+    setpriv --reuid=65534 --regid=65534 --clear-groups \
+    "${sandbox[@]}" "$tmp/durci/jumelix@.service" "$@" >"$tmp/sortie" 2>&1; then
+    ok "jumelix@sauvegarde.service durcie, pour nobody : rendu 0"
+  else
+    fail "jumelix@sauvegarde.service durcie, pour nobody, a rendu $? : $(head -c 300 "$tmp/sortie")"
+  fi
+  check_mirror "$nobody/s4" "jumelix@sauvegarde.service durcie"
+  mode=$(stat -c %a "$nobody/s4/cible/sous" 2>&1 || true)
+  [ "$mode" = 755 ] && ok "jumelix@sauvegarde.service durcie : droits de la source malgré UMask=0077" ||
+    fail "jumelix@sauvegarde.service durcie : cible/sous en $mode au lieu de 755"
+
+  # jumelix-systeme@sauvegarde.service: settings and lists under %E (/etc), log under %L
+  # (/var/log), here both in $tmp. The pair holds what only root can mirror: other owners,
+  # a set-UID file, a device node; the report goes through a sendmail program.
+  racine=$tmp/racine
+  make_pair "$racine"
+  src="$racine/données source"
+  chown 1234:4321 "$src/a.txt"
+  chmod 640 "$src/a.txt"
+  chmod 4750 "$src/sous/b.txt"
+  mknod "$src/nul" c 1 3
+  mkdir -p "$racine/etc/jumelix"
+  write_list "$racine/etc/jumelix/sauvegarde.ini" "$src" "$racine/cible"
+  printf '#!/bin/sh\ncat >"%s/courriel"\n' "$racine" >"$racine/sendmail"
+  chmod 755 "$racine/sendmail"
+  printf 'Addr=root@localhost\nQdServ=SCF\nTransport=sendmail\nSendmail=%s\n' "$racine/sendmail" \
+    >"$racine/etc/jumelix/JumelixConfig.dat"
+  chmod 600 "$racine/etc/jumelix/JumelixConfig.dat"
+  eval "set -- $(unit_command "$sysunits/jumelix-systeme@.service" "$racine/etc" "$racine/log")"
+  env=()
+  while [ "$1" != /usr/bin/jumelix ]; do env+=("$1"); shift; done
+  if env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${env[@]}" timeout 120 \
+    unshare --mount --uts --pid --fork --kill-child sh -c \
+    'mount -t proc -o hidepid=invisible,subset=pid proc /proc && exec "$@"' sh \
+    "${sandbox[@]}" "$sysunits/jumelix-systeme@.service" "$@" \
+    >"$tmp/sortie" 2>&1; then
+    ok "jumelix-systeme@sauvegarde.service durcie : rendu 0"
+  else
+    fail "jumelix-systeme@sauvegarde.service durcie a rendu $? : $(head -c 300 "$tmp/sortie")"
+  fi
+  check_mirror "$racine" "jumelix-systeme@sauvegarde.service"
+  attendu="1234:4321 640 4750 c:1:3"
+  obtenu="$(stat -c %u:%g "$racine/cible/a.txt") $(stat -c %a "$racine/cible/a.txt")"
+  obtenu+=" $(stat -c %a "$racine/cible/sous/b.txt")"
+  obtenu+=" $([ -c "$racine/cible/nul" ] && stat -c c:%t:%T "$racine/cible/nul")"
+  [ "$obtenu" = "$attendu" ] &&
+    ok "jumelix-systeme@sauvegarde.service : propriétaire, set-UID et périphérique copiés" ||
+    fail "jumelix-systeme@sauvegarde.service : « $obtenu » au lieu de « $attendu »"
+  check_log "$racine/log/jumelix/jumelix.log" "Synchronisation terminée. Nombre d'erreurs 0" \
+    "jumelix-systeme@sauvegarde.service"
+  grep -q "^Subject: Jumelix .* : Ok" "$racine/courriel" 2>/dev/null &&
+    ok "jumelix-systeme@sauvegarde.service : compte rendu remis à sendmail" ||
+    fail "jumelix-systeme@sauvegarde.service : pas de compte rendu passé à sendmail"
+fi
 
 echo "== Retrait par apt-get"
 files=$(dpkg -L jumelix | while read -r f; do [ -d "$f" ] || echo "$f"; done)
@@ -295,6 +513,7 @@ installed && fail "jumelix est encore installé" || ok "paquet retiré"
 [ ! -e /usr/bin/jumelix ] && ok "/usr/bin/jumelix a disparu" || fail "/usr/bin/jumelix est resté"
 left=$(while read -r f; do [ -e "$f" ] && echo "$f"; done <<<"$files" || true)
 [ -z "$left" ] && ok "aucun fichier du paquet ne reste" || fail "fichiers restés : $left"
+[ ! -e /usr/share/jumelix ] && ok "/usr/share/jumelix a disparu" || fail "/usr/share/jumelix est resté"
 
 echo
 if [ ${#failures[@]} -eq 0 ]; then

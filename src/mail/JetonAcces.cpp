@@ -22,6 +22,18 @@ std::string ResumeErreurs(const std::string& erreurs) {
   return PremiersCaracteres(un, 300);
 }
 
+std::string PremiereLigneErreurs(const std::string& erreurs) {
+  size_t debut = 0;
+  while (debut < erreurs.size()) {
+    size_t fin = erreurs.find('\n', debut);
+    if (fin == std::string::npos) fin = erreurs.size();
+    std::string ligne = ResumeErreurs(erreurs.substr(debut, fin - debut));
+    if (!ligne.empty()) return ligne;
+    debut = fin + 1;
+  }
+  return {};
+}
+
 void PomperEvenementsUneFois() {
   AttendreAvecMessages(0, kIgnorerClavier | kIgnorerSouris, [] { return false; });
 }
@@ -38,8 +50,11 @@ std::string ObtenirJetonAcces(const std::string& commande, TSecret& jeton,
   options.delaiMs = delaiMs;
   options.arret = arret;
   options.pendant = PomperEvenementsUneFois;
+  // A helper it started in the background (a token refresher that keeps polling) must not
+  // stay behind, least of all under cron where nothing would ever end it.
+  options.terminerGroupe = true;
   platform::TResultatProcessus r = platform::ExecuterProcessus(argv, options);
-  const std::string erreurs = ResumeErreurs(r.erreurs);
+  const std::string erreurs = PremiereLigneErreurs(r.erreurs);
   const std::string suite = erreurs.empty() ? std::string() : " : " + erreurs;
   if (r.erreurLancement != 0) {
     return kPrefixe + "impossible de lancer " + argv[0] + " (" +

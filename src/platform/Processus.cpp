@@ -161,9 +161,14 @@ TResultatProcessus ExecuterProcessus(const std::vector<std::string>& argv,
     }
     if (sortieL.fd() >= 0) lire(sortieL, true);
     if (erreursL.fd() >= 0) lire(erreursL, false);
-    pid_t w = ::waitpid(pid, &statut, WNOHANG);
-    if (w == pid) {
+    // Its end is seen without reaping it: while it stays an unreaped zombie, its pid, which
+    // is its group's id too, cannot go to another process, so killing the group can only
+    // reach what it left behind.
+    siginfo_t fin{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &fin, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        fin.si_pid == pid) {
       fini = true;
+      if (options.terminerGroupe) ::kill(-pid, SIGKILL);
       // What it wrote just before exiting is still in the pipes; a child of its own that
       // keeps them open must not hold us, so no waiting for the end of file.
       if (sortieL.fd() >= 0) lire(sortieL, true);
@@ -183,10 +188,10 @@ TResultatProcessus ExecuterProcessus(const std::vector<std::string>& argv,
   if (!fini) {
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);  // in case it left the group: the wait below must end
-    while (::waitpid(pid, &statut, 0) < 0 && errno == EINTR) {
-    }
-    return r;
   }
+  while (::waitpid(pid, &statut, 0) < 0 && errno == EINTR) {
+  }
+  if (!fini) return r;
   if (WIFEXITED(statut)) r.statut = WEXITSTATUS(statut);
   if (WIFSIGNALED(statut)) r.signal = WTERMSIG(statut);
   return r;

@@ -1,9 +1,10 @@
 // Runs another program to its end without a shell: its arguments as given, its own process
-// group (so that a program that forks cannot outlive a time-out), the given text on its
-// standard input, its standard output kept in a wiped buffer (it may be a credential) and
-// its standard error as text, both bounded. The caller's thread waits, calling `pendant`
-// between polls so that a window can keep painting. Never throws except std::bad_alloc;
-// every failure is in the result. Any thread; the child is always reaped.
+// group (so that a program that forks cannot outlive a time-out, nor, when asked, its own
+// end), the given text on its standard input, its standard output kept in a wiped buffer
+// (it may be a credential) and its standard error as text, both bounded. The caller's
+// thread waits, calling `pendant` between polls so that a window can keep painting. Never
+// throws except std::bad_alloc; every failure is in the result. Any thread; the child is
+// always reaped.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,11 @@ struct TOptionsProcessus {
   // Called between waits (at most every 20 ms), e.g. to pump the window system's events.
   std::function<void()> pendant;
   size_t maxSortie = 64 * 1024;  // bytes kept of each output; the rest is read and dropped
+  // True: when the program ends by itself, whatever it left running in its process group is
+  // killed too, before the program is reaped (so the group's id cannot have been reused).
+  // Only a process that left the group (setsid, setpgid), as a daemon does, survives. False
+  // for a program whose background child is normal work, as a mailer's delivery.
+  bool terminerGroupe = false;
 };
 
 struct TResultatProcessus {

@@ -2,9 +2,14 @@
 // AUTH XOAUTH2 or OAUTHBEARER over TLS to a real server on 127.0.0.1), and the system's
 // mailer (fake sendmail programs; the e2e tests use a real one).
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,6 +39,38 @@ std::string Script(TempTree& arbre, const std::string& nom, const std::string& c
   return chemin;
 }
 
+// A script line that starts `sleep 1000` in the background and writes its pid to `fichier`;
+// `redirige`: the sleep does not hold the caller's pipes.
+std::string SleepLaisse(const std::string& fichier, bool redirige) {
+  return std::string("sleep 1000 ") + (redirige ? ">/dev/null 2>&1 </dev/null " : "") +
+         "& echo $! > '" + fichier + "'\n";
+}
+
+// Waits up to 10 s for process `pid` (not a child of ours) to end; a pidfd becomes readable
+// when it does, whether its new parent reaps it or not.
+bool Termine(pid_t pid) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return errno == ESRCH;
+  pollfd p{fd, POLLIN, 0};
+  const bool fini = ::poll(&p, 1, 10000) == 1;
+  ::close(fd);
+  return fini;
+}
+
+// True while `pid` runs and no SIGKILL is pending for it: a kill sent before the caller
+// returned shows here even if the process has not died yet.
+bool VivantSansKill(pid_t pid) {
+  const std::string etat = TempTree::Lire("/proc/" + std::to_string(pid) + "/status");
+  const size_t e = etat.find("\nState:\t");
+  if (e == std::string::npos || etat[e + 8] == 'Z') return false;
+  for (const char* champ : {"\nSigPnd:\t", "\nShdPnd:\t"}) {
+    const size_t p = etat.find(champ);
+    if (p == std::string::npos) return false;
+    if (std::strtoull(etat.c_str() + p + 9, nullptr, 16) & (1ull << (SIGKILL - 1))) return false;
+  }
+  return true;
+}
+
 TEST(JetonAcces, FirstLineOfTheOutputIsTheToken) {
   TempTree arbre;
   const std::string ok = Script(arbre, "ok", "printf '  %s\\r\\nsuite\\n' \"$2\"; echo info >&2");
@@ -44,8 +81,10 @@ TEST(JetonAcces, FirstLineOfTheOutputIsTheToken) {
 
 TEST(JetonAcces, FailuresBecomeFrenchTexts) {
   TempTree arbre;
-  const std::string echec =
-      Script(arbre, "echec", "echo 'invalid_grant:' >&2; echo '  jeton expiré ' >&2; exit 2");
+  const std::string echec = Script(arbre, "echec",
+                                   "printf '\\n invalid_grant:\\t jeton expiré "
+                                   "\\n{\"refresh_token\": \"1//x\"}\\n' >&2; exit 2");
+  const std::string bavard = Script(arbre, "bavard", "printf '%0400d\\nsuite\\n' 0 >&2; exit 1");
   const std::string muet = Script(arbre, "muet", "echo rien a signaler >&2");
   const std::string bloque = Script(arbre, "bloque", "sleep 30");
   const std::string tue = Script(arbre, "tue", "kill -KILL $$");
@@ -54,6 +93,7 @@ TEST(JetonAcces, FailuresBecomeFrenchTexts) {
     std::string attendu;
   } cas[] = {
       {echec, "Commande du jeton d'accès : échec (code de sortie 2) : invalid_grant: jeton expiré"},
+      {bavard, "Commande du jeton d'accès : échec (code de sortie 1) : " + std::string(300, '0')},
       {muet, "Commande du jeton d'accès : aucun jeton sur sa sortie : rien a signaler"},
       {bloque, "Commande du jeton d'accès : pas de réponse en 1 secondes, arrêtée"},
       {tue, "Commande du jeton d'accès : arrêtée par le signal 9 (Killed)"},
@@ -69,6 +109,29 @@ TEST(JetonAcces, FailuresBecomeFrenchTexts) {
     EXPECT_EQ(ObtenirJetonAcces(k.commande, jeton, {}, 1000), k.attendu);
     EXPECT_TRUE(jeton.empty());
     EXPECT_LT(platform::TickCount() - debut, 5000u);
+  }
+}
+
+TEST(JetonAcces, WhatTheCommandLeftRunningEndsWithIt) {
+  TempTree arbre;
+  const std::string pid = arbre.Chemin("pid");
+  struct Cas {
+    bool redirige;
+    int code;
+  } cas[] = {{true, 0}, {false, 0}, {true, 3}};
+  for (const Cas& k : cas) {
+    const std::string commande = Script(
+        arbre, "jeton",
+        SleepLaisse(pid, k.redirige) + "echo " + kJeton + "; exit " + std::to_string(k.code));
+    std::remove(pid.c_str());
+    TSecret jeton;
+    const std::string erreur = ObtenirJetonAcces(commande, jeton);
+    EXPECT_EQ(erreur.empty(), k.code == 0) << erreur;
+    const pid_t laisse = std::atoi(TempTree::Lire(pid).c_str());
+    ASSERT_GT(laisse, 0);
+    const bool fini = Termine(laisse);
+    EXPECT_TRUE(fini) << "redirigé " << k.redirige << ", code " << k.code;
+    if (!fini) ::kill(laisse, SIGKILL);
   }
 }
 
@@ -202,6 +265,17 @@ TEST_F(SendmailTest, FailuresAndTheDelay) {
   EXPECT_EQ(Envoyer(arbre_.Chemin("absent")), "Erreur : impossible de lancer " +
                                                   arbre_.Chemin("absent") + " (" +
                                                   platform::SystemErrorText(ENOENT) + ")");
+}
+
+// A mailer may leave its delivery running in the background (exim does): it is not ended.
+TEST_F(SendmailTest, ADeliveryLeftInTheBackgroundGoesOn) {
+  const std::string pid = arbre_.Chemin("pid");
+  EXPECT_EQ(Envoyer(Script(arbre_, "sendmail", "cat >/dev/null\n" + SleepLaisse(pid, true))), "");
+  const pid_t livraison = std::atoi(TempTree::Lire(pid).c_str());
+  ASSERT_GT(livraison, 0);
+  EXPECT_TRUE(VivantSansKill(livraison));
+  ::kill(livraison, SIGKILL);
+  EXPECT_TRUE(Termine(livraison));
 }
 
 }  // namespace
