@@ -251,11 +251,13 @@ int TArchive::ArchiverUneFois(size_t iz, const std::string& relatif,
   if ((err = fs_.Deplacer(dir, nom, *parent, final)) != 0) return err;
   nbFichiers += n;
   z.traces.push({octets, relatif});
+  dernier_ = Joindre(Joindre(Joindre(z.chemin, kNomArchive), z.nomRun), relatif);
   return 0;
 }
 
 int TArchive::Archiver(const platform::TRepertoire& dir, const std::string& nom,
                        const std::string& chemin, int32_t& nbFichiers) {
+  dernier_.clear();
   std::string relatif;
   const size_t z = Actif() ? Situer(chemin, relatif) : std::string::npos;
   if (z == std::string::npos) return EINVAL;
@@ -266,6 +268,7 @@ int TArchive::Archiver(const platform::TRepertoire& dir, const std::string& nom,
 
 int TArchive::Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
                       const std::string& chemin) {
+  dernier_.clear();
   if (!Actif() || zones_.empty()) return fs_.Publier(dir, copie);
   std::string relatif;
   const size_t iz = Situer(chemin, relatif);
@@ -295,6 +298,7 @@ int TArchive::Publier(const platform::TRepertoire& dir, const platform::CopieEnA
         return err;
       }
       z.traces.push({e.Taille, relatif});
+      dernier_ = Joindre(Joindre(Joindre(z.chemin, kNomArchive), z.nomRun), relatif);
       return 0;
     }
     if (Plein(err)) return err;

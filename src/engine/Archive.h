@@ -63,6 +63,9 @@ class TArchive {
   int Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
               const std::string& chemin);
 
+  // Where the last Archiver or Publier put the old version it kept ("" when it kept none).
+  const std::string& DernierArchive() const { return dernier_; }
+
   // A file system mounted inside the destination at `chemin`, open as `racine`: what is
   // archived under it goes to an archive folder at its own root (folders past the retention
   // there go now). One that is not a directory of ours refuses what would go into it.
@@ -123,6 +126,7 @@ class TArchive {
   const time_t debut_;
   std::function<void(const std::string&)> echec_;
   std::vector<Zone> zones_;
+  std::string dernier_;
 };
 
 }  // namespace jumelix

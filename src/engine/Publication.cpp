@@ -58,7 +58,8 @@ bool TPublication::Plein() const {
 }
 
 void TPublication::Ajouter(const platform::TRepertoire& dir, platform::CopieEnAttente copie,
-                           std::string source, std::string destination, int64_t taille) {
+                           std::string source, std::string destination, int64_t taille,
+                           bool remplace) {
   if (!partage_) partage_ = Partager(dir);
   if (!partage_) {
     const int err = errno;
@@ -68,7 +69,8 @@ void TPublication::Ajouter(const platform::TRepertoire& dir, platform::CopieEnAt
   }
   octetsChemins_ += source.size() + destination.size();
   octets_ += taille;
-  attente_.push_back({partage_, std::move(copie), std::move(source), std::move(destination)});
+  attente_.push_back(
+      {partage_, std::move(copie), std::move(source), std::move(destination), taille, remplace});
   if (Plein()) FermerLot();
 }
 
@@ -145,7 +147,7 @@ void TPublication::Publier(Lot& lot) {
       r = archive_.Publier(a.dir->rep, a.copie, a.destination);
     }
     if (r == 0) {
-      suite_.CopiePubliee();
+      suite_.CopiePubliee(a.destination, a.octets, a.remplace);
     } else {
       // The archive keeps a copy it could not make room for: dropped here.
       if (err != 0 || jumelix::Plein(r)) fs_.Abandonner(a.dir->rep, a.copie);

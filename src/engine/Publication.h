@@ -26,8 +26,9 @@ namespace jumelix {
 class TSuitePublication {
  public:
   virtual void Signaler(const std::string& texte) = 0;
-  // One copy took its final name.
-  virtual void CopiePubliee() = 0;
+  // One copy took its final name `destination` (`octets` bytes), in place of an older
+  // version when `remplace`; the archive tells where that version went.
+  virtual void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) = 0;
   // Room on the file system of the destination entry `chemin`, taken from the archive:
   // true when some was made.
   virtual bool LibererPlace(const std::string& chemin) = 0;
@@ -69,7 +70,7 @@ class TPublication {
   // for its report line, `taille` bytes). When no descriptor can be had for the wait, it is
   // dropped and reported.
   void Ajouter(const platform::TRepertoire& dir, platform::CopieEnAttente copie, std::string source,
-               std::string destination, int64_t taille);
+               std::string destination, int64_t taille, bool remplace);
   // The directory `dir` (path `chemin`) is finished but copies into it wait: it takes the
   // attributes of `source` after them. False, with nothing kept, when no descriptor can be
   // had for the wait.
@@ -89,6 +90,8 @@ class TPublication {
     Partage dir;
     platform::CopieEnAttente copie;
     std::string source, destination;
+    int64_t octets = 0;
+    bool remplace = false;
   };
   struct Finition {
     Partage dir;

@@ -81,6 +81,7 @@ class TParcours : private TSuitePublication {
   int Nombre() const { return nombre_; }
 
   void Signaler(const std::string& texte) override {
+    if (fantome_) return;
     ++nombre_;
     if (surMessage_) surMessage_(texte, nombre_);
   }
@@ -161,6 +162,7 @@ class TParcours : private TSuitePublication {
     TRepertoire src, dst;
     std::pair<uint64_t, uint64_t> idSrc, idDst;
     bool ferme = false;
+    bool fantome = false;  // missing from the destination, walked in the source only
     size_t longueurSrc = 0, longueurDst = 0;  // the parent's paths' lengths
     TSousRepertoires descentes;
     size_t prochaine = 0;
@@ -303,7 +305,7 @@ class TParcours : private TSuitePublication {
     if (f.avance) std::tie(ls, lc) = f.avance->Prendre(d.indice);
     TRepertoire s, c;
     const int es = Ouvrir(s, f.src, d.source);
-    const int ec = Ouvrir(c, f.dst, d.destination);
+    const int ec = f.fantome ? ENOENT : Ouvrir(c, f.dst, d.destination);
     const size_t longueurSrc = cheminSrc_.size(), longueurDst = cheminDst_.size();
     const size_t motifs = exclusions_.Taille();
     Prolonger(cheminSrc_, d.source);
@@ -314,6 +316,7 @@ class TParcours : private TSuitePublication {
       cheminSrc_.resize(longueurSrc);
       cheminDst_.resize(longueurDst);
       while (exclusions_.Taille() > motifs) exclusions_.Depiler();
+      fantome_ = f.fantome;
       return;
     }
     n->longueurSrc = longueurSrc;
@@ -361,6 +364,7 @@ class TParcours : private TSuitePublication {
       }
     }
     pile_.pop_back();
+    fantome_ = !pile_.empty() && pile_.back()->fantome;
   }
 
   static void Prolonger(std::string& chemin, const std::string& nom) {
@@ -415,7 +419,11 @@ class TParcours : private TSuitePublication {
     if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
     if (errDst != 0) {
       Signaler("Erreur en lisant le répertoire " + dst);
-      return nullptr;
+      // A comparison told to say what a synchronisation would make walks on in the source
+      // of a directory missing from the destination, reporting no more: everything in it
+      // is to be created.
+      if (!comparer_ || errDst != ENOENT || racine || !etat_.SurAction) return nullptr;
+      fantome_ = true;
     }
     // A file system mounted inside the destination keeps its own archive at its root.
     const bool montage = !racine && platform::EstRacineMontage(dstRep);
@@ -442,7 +450,7 @@ class TParcours : private TSuitePublication {
         return nullptr;
       }
     }
-    Proprietes(dstRep, cible);
+    if (!fantome_) Proprietes(dstRep, cible);
     options_.GarderDroits = !props_.NomsWindows;
     if (CrochetAvantAction) CrochetAvantAction(dst);
 
@@ -481,6 +489,7 @@ class TParcours : private TSuitePublication {
     }
 
     auto n = std::make_unique<TNiveau>();
+    n->fantome = fantome_;
     n->src = std::move(srcRep);
     n->dst = std::move(dstRep);
     n->props = props_;
@@ -589,9 +598,11 @@ class TParcours : private TSuitePublication {
   void SignalerSurplus(const std::string& dst, const TPlanNiveau& plan) {
     for (const std::string& nom : plan.fichiersEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Fichier en trop.");
+      Dire(TypeAction::Suppression, false, Joindre(dst, nom));
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Répertoire en trop.");
+      Dire(TypeAction::Suppression, true, Joindre(dst, nom));
     }
   }
 
@@ -627,6 +638,7 @@ class TParcours : private TSuitePublication {
         ++etat_.NbIdentiques;
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
+          Dire(TypeAction::Attributs, e.Genre == GenreEntree::Repertoire, chemin);
           return;
         }
         modifie_ = true;
@@ -635,6 +647,8 @@ class TParcours : private TSuitePublication {
         listee.Inode = d.inodeDst;
         if (fs_.AppliquerAttributs(dstRep, nomDst, e, listee, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
+        } else {
+          Dire(TypeAction::Attributs, e.Genre == GenreEntree::Repertoire, chemin);
         }
         return;
       }
@@ -642,16 +656,24 @@ class TParcours : private TSuitePublication {
         if (comparer_) {
           Signaler(chemin +
                    (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
+          Dire(d.manquant ? TypeAction::Creation : TypeAction::Remplacement, false, chemin, e.Taille);
         } else {
-          CopierFichier(srcRep, dstRep, indice, e, nomDst, Joindre(src, e.Nom), chemin);
+          CopierFichier(srcRep, dstRep, indice, e, nomDst, Joindre(src, e.Nom), chemin, !d.manquant);
         }
         return;
       case Quoi::CreerRep:
         modifie_ = true;
-        if (fs_.CreerRepertoire(dstRep, nomDst) != 0) Signaler("Impossible de créer " + chemin);
+        if (fs_.CreerRepertoire(dstRep, nomDst) != 0) {
+          Signaler("Impossible de créer " + chemin);
+        } else {
+          Dire(TypeAction::Creation, true, chemin);
+        }
         break;
       case Quoi::Descendre:
-        if (d.manquant) Signaler(chemin + " ==> Répertoire inexistant");
+        if (d.manquant) {
+          Signaler(chemin + " ==> Répertoire inexistant");
+          Dire(TypeAction::Creation, true, chemin);
+        }
         break;
       default:
         return;
@@ -665,7 +687,7 @@ class TParcours : private TSuitePublication {
   // `nom` with its batch.
   void CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep, size_t indice,
                      const EntreeRepertoire& e, const std::string& nom, const std::string& source,
-                     const std::string& destination) {
+                     const std::string& destination, bool remplace) {
     if (props_.NomsWindows && !NomCorrect(e.Nom)) {
       Signaler("Fichier non copié, son nom n'est pas correct : " + source);
       return;
@@ -699,7 +721,7 @@ class TParcours : private TSuitePublication {
       Signaler(LigneErreurCopie(source, destination, err));
     } else {
       etat_.OctetsCopies += e.Taille;  // for the window's progress display
-      publication_.Ajouter(dstRep, std::move(copie), source, destination, e.Taille);
+      publication_.Ajouter(dstRep, std::move(copie), source, destination, e.Taille, remplace);
     }
   }
 
@@ -712,9 +734,22 @@ class TParcours : private TSuitePublication {
     });
   }
 
-  void CopiePubliee() override {
+  void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) override {
     ++etat_.NbCopies;
     modifie_ = true;
+    Dire(remplace ? TypeAction::Remplacement : TypeAction::Creation, false, destination, octets,
+         archive_.DernierArchive());
+  }
+
+  // Tells the change of `chemin`; in synchronise mode `archive` is where its old version
+  // went, in compare mode whether it would go to the archive follows from the settings.
+  void Dire(TypeAction type, bool repertoire, const std::string& chemin, int64_t octets = 0,
+            const std::string& archive = {}) {
+    if (!etat_.SurAction) return;
+    const bool archivable = type == TypeAction::Remplacement || type == TypeAction::Suppression;
+    etat_.SurAction(TAction{type, repertoire, chemin, octets,
+                            comparer_ ? archivable && etat_.JoursArchive > 0 : !archive.empty(),
+                            archive});
   }
 
   // Once its contents are done, a directory takes the mode, owner and time of its source;
@@ -750,10 +785,12 @@ class TParcours : private TSuitePublication {
   // into it.
   bool SupprimerFichier(const TRepertoire& dstRep, const std::string& dst, const std::string& nom) {
     if (archive_.Actif()) {
-      return Archiver(dstRep, nom, Joindre(dst, nom)) == 0;
+      if (Archiver(dstRep, nom, Joindre(dst, nom)) != 0) return false;
+    } else {
+      if (fs_.SupprimerFichier(dstRep, nom) != 0) return false;
+      ++etat_.NbSupprimes;
     }
-    if (fs_.SupprimerFichier(dstRep, nom) != 0) return false;
-    ++etat_.NbSupprimes;
+    Dire(TypeAction::Suppression, false, Joindre(dst, nom), 0, archive_.DernierArchive());
     return true;
   }
 
@@ -761,8 +798,13 @@ class TParcours : private TSuitePublication {
   // moved into the archive or deleted.
   int SupprimerRepertoire(const TRepertoire& dstRep, const std::string& dst,
                           const std::string& nom) {
-    if (archive_.Actif()) return Archiver(dstRep, nom, Joindre(dst, nom));
-    return fs_.SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
+    const int err = archive_.Actif() ? Archiver(dstRep, nom, Joindre(dst, nom))
+                                     : fs_.SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
+    if (err == 0) {
+      Dire(TypeAction::Suppression, true, Joindre(dst, nom), 0,
+           archive_.Actif() ? archive_.DernierArchive() : std::string());
+    }
+    return err;
   }
 
   int Archiver(const TRepertoire& dstRep, const std::string& nom, const std::string& chemin) {
@@ -776,6 +818,7 @@ class TParcours : private TSuitePublication {
   const bool comparer_;
   platform::TVerrouRepertoire verrou_;
   bool verrouCree_ = false;  // its archive folder was made for the lock
+  bool fantome_ = false;     // the level walked is missing from the destination
   const TSurMessage& surMessage_;
   const TSurAvancement& surAvancement_;
   TEtatRun& etat_;

@@ -25,6 +25,24 @@ using TSurMessage = std::function<void(const std::string& texte, int nombre)>;
 // events and sets the flag to true to stop the walk at this check point.
 using TSurAvancement = std::function<void(bool& abandon)>;
 
+// One change of the destination: made, in synchronise mode, once it is on disk; to be
+// made, in compare mode, as the walk finds it. Told in the order of the walk, each entry
+// once (a directory deleted or created counts as one, whatever it holds; a created
+// directory's content follows it one entry at a time). Changes of a directory's own
+// time or mode once its content is done are not told.
+enum class TypeAction : uint8_t { Creation, Remplacement, Attributs, Suppression };
+struct TAction {
+  TypeAction type = TypeAction::Creation;
+  bool repertoire = false;
+  std::string chemin;  // the destination entry
+  int64_t octets = 0;  // a file created or replaced: its size
+  // The entry's old version goes (or, in compare mode, would go) to the archive; `archive`
+  // names where it went (in synchronise mode only).
+  bool archivee = false;
+  std::string archive;
+};
+using TSurAction = std::function<void(const TAction&)>;
+
 // Run-wide state, owned by the run controller and handed to every walk of a run. Abandon
 // is reset at the start of every pair and set only through SurAvancement; the counters
 // are only incremented by the walk and reset by the run controller at the start of a run.
@@ -48,6 +66,8 @@ struct TEtatRun {
   // Leave out every source directory tagged as a cache (a CACHEDIR.TAG file opening with
   // parcours::kSignatureCache) as an excluded one; the run controller sets it from the settings.
   bool IgnorerCaches = false;
+  // Told each change of the destinations (may be empty).
+  TSurAction SurAction;
   // For the window's progress display only, written by the walk: the source directory it
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;
