@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/VerrouMiroir.h"
+
 namespace jumelix {
 
 namespace {
@@ -164,10 +166,7 @@ int TArchive::OuvrirRacineArchive(Zone& z, bool creer) {
   if (err == ENOENT && creer) {
     // The folder is no change of the mirror: its parent keeps its last-write time, which
     // the walk may have given it already.
-    platform::EntreeRepertoire avant;
-    const bool date = fs_.Decrire(z.racine, avant) == 0;
-    err = fs_.CreerRepertoire(z.racine, kNomArchive);
-    if (err == 0 && date) fs_.DaterRepertoire(z.racine, avant.Secondes, avant.Nanos);
+    err = AvecDateGardee(fs_, z.racine, [&] { return fs_.CreerRepertoire(z.racine, kNomArchive); });
     if (err == 0 || err == EEXIST) err = fs_.OuvrirSous(z.archive, z.racine, kNomArchive);
   }
   // A link is never opened (ENOTDIR); another user's directory would receive our files.

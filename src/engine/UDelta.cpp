@@ -15,6 +15,7 @@
 #include "engine/Archive.h"
 #include "engine/BudgetDescripteurs.h"
 #include "engine/Exclusions.h"
+#include "engine/FichiersMotifs.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/Listage.h"
 #include "engine/ListeEntrees.h"
@@ -22,12 +23,10 @@
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
 #include "engine/Publication.h"
+#include "engine/VerrouMiroir.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
-#include "platform/Prive.h"
-#include "platform/System.h"
 #include "platform/SystemeFichiers.h"
-#include "platform/VerrouRepertoire.h"
 #include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 
@@ -44,19 +43,6 @@ using namespace parcours;
 
 // The other way, one fdatasync per copy, measured slower (bench/README.md).
 constexpr bool kSynchroParFichier = false;
-
-std::string LigneExclusionsIllisibles(const std::string& chemin, int err) {
-  std::string raison;
-  if (err == platform::kPasFichierOrdinaire) {
-    raison = "ce n'est pas un fichier ordinaire";
-  } else if (err == platform::kNonPrive) {
-    raison = "lui ou son répertoire appartient à un autre utilisateur ou est modifiable par d'autres";
-  } else {
-    raison = TexteErreurSysteme(err);
-  }
-  return "Abandon : fichier d'exclusions illisible, le couple n'est pas traité : " + chemin + " " +
-         raison;
-}
 
 // One walk: the state shared by every level of one call of TraiterCouple. The walk goes
 // depth first without recursion: a stack of levels (TNiveau), the paths of the current
@@ -124,7 +110,7 @@ class TParcours : private TSuitePublication {
     if (dst.Ouvert() && !ArchiveSure(dst, destination)) return;
     // Synchronise mode only: a compare changes nothing, and may look at a destination
     // while it is being synchronised. The lock is held until the walk ends.
-    if (!comparer_ && dst.Ouvert() && Verrouiller(dst) == EWOULDBLOCK) {
+    if (!comparer_ && dst.Ouvert() && verrou_.Prendre(dst) == EWOULDBLOCK) {
       Signaler("Abandon : une autre synchronisation de " + destination + " est en cours");
       return;
     }
@@ -136,12 +122,12 @@ class TParcours : private TSuitePublication {
           [&](const std::string& dossier) {
             Signaler("Impossible de supprimer le répertoire " + dossier);
           },
-          verrouCree_);
+          verrou_.Cree());
     }
     Parcourir(std::move(src), err_src, std::move(dst), err_dst);
     const bool enAttente = !publication_.Vide();
     publication_.Tout();
-    DefaireVerrou(racine_);
+    verrou_.Defaire(racine_);
     // A stop that came while the last batch went to disk (a flush of a large batch takes a
     // while): the pair did not end on its own, and says so.
     if (enAttente && !etat_.Abandon) PointDeControle();
@@ -196,55 +182,6 @@ class TParcours : private TSuitePublication {
   // The destination's archive must be a directory of ours: a link would send what a run
   // replaces elsewhere, another user's directory would receive our files. Nothing of the
   // pair is changed then.
-  // Locks the destination's archive folder: only those who may change the mirror can open
-  // it (it is private to its owner), so nobody else can hold a mirror's lock and stop its
-  // runs, and a root run and a user run on one destination exclude each other (the folder
-  // of one is refused by the other). A folder made for the lock alone goes again at the
-  // end when nothing was archived in it (DefaireVerrou); the destination keeps its
-  // last-write time. Where the folder cannot be made or locked (a read-only destination,
-  // NFS without locks) the walk goes on unlocked rather than not at all: 0, or the errno
-  // of the lock (EWOULDBLOCK: another run holds it).
-  int Verrouiller(const TRepertoire& dst) {
-    // A folder found, then removed by the run that held it before its lock was taken here,
-    // is no lock: taken again on the folder now in place.
-    for (int essai = 0; essai < 3; ++essai) {
-      TRepertoire dossier;
-      int err = fs_.OuvrirSous(dossier, dst, kNomArchive);
-      if (err == ENOENT) {
-        err = Dater(dst, [&] { return fs_.CreerRepertoire(dst, kNomArchive); });
-        verrouCree_ = err == 0;
-        if (err == 0 || err == EEXIST) err = fs_.OuvrirSous(dossier, dst, kNomArchive);
-      }
-      EntreeRepertoire e, enPlace;
-      if (err != 0 || fs_.Decrire(dossier, e) != 0 || e.Uid != geteuid()) return err;
-      if ((err = verrou_.Prendre(dossier.fd())) != 0) return err;
-      if (fs_.DecrireEntree(dst, kNomArchive, enPlace) == 0 && enPlace.Inode == e.Inode) return 0;
-      verrou_.Liberer();
-    }
-    return 0;
-  }
-
-  // Removes the archive folder made for the lock when it is still empty.
-  void DefaireVerrou(const TRepertoire& dst) {
-    if (!verrouCree_ || !dst.Ouvert()) return;
-    TRepertoire dossier;
-    bool vide = fs_.OuvrirSous(dossier, dst, kNomArchive) == 0;
-    if (vide) {
-      fs_.Lister(dossier, [&](EntreeRepertoire& e) { vide = vide && (e.Nom == "." || e.Nom == ".."); });
-    }
-    int32_t n = 0;
-    if (vide) Dater(dst, [&] { return fs_.SupprimerArborescence(dst, kNomArchive, n); });
-  }
-
-  // Runs `op` on the directory `dir` (0 or an errno), which keeps its last-write time.
-  int Dater(const TRepertoire& dir, const std::function<int()>& op) {
-    EntreeRepertoire avant;
-    const bool date = fs_.Decrire(dir, avant) == 0;
-    const int err = op();
-    if (err == 0 && date) fs_.DaterRepertoire(dir, avant.Secondes, avant.Nanos);
-    return err;
-  }
-
   bool ArchiveSure(const TRepertoire& dst, const std::string& destination) {
     EntreeRepertoire e;
     // Not there, or not to be looked at (the walk then reports the root as unreadable).
@@ -816,13 +753,12 @@ class TParcours : private TSuitePublication {
   }
 
   const bool comparer_;
-  platform::TVerrouRepertoire verrou_;
-  bool verrouCree_ = false;  // its archive folder was made for the lock
   bool fantome_ = false;     // the level walked is missing from the destination
   const TSurMessage& surMessage_;
   const TSurAvancement& surAvancement_;
   TEtatRun& etat_;
   platform::TSystemeFichiers& fs_;
+  TVerrouMiroir verrou_{fs_};
   TOuvriers ouvriers_;  // made before, destroyed after, what it runs tasks for
   size_t enCours_ = 0;  // subdirectories listed ahead, not yet entered
   TBudgetAvance budgetAvance_{BudgetAvance()};  // entries they hold
@@ -856,26 +792,6 @@ bool SourceVideCibleRemplie(const std::string& source, const std::string& destin
 }
 
 }  // namespace
-
-std::string CheminExclusionsGlobales() {
-  const auto repertoire = platform::RepertoireXdg("XDG_CONFIG_HOME", ".config");
-  return repertoire ? *repertoire + "/jumelix/exclusions" : std::string();
-}
-
-void ChargerExclusionsGlobales(const std::string& chemin, TEtatRun& Etat) {
-  Etat.ExclusionsGlobales = {};
-  Etat.FichierExclusions = chemin;
-  Etat.ErreurExclusions = 0;
-  if (chemin.empty()) return;
-  std::string texte;
-  platform::TRefusPrive refus;
-  const int err = platform::LireFichierPrive(chemin, texte, refus);
-  if (err == 0) {
-    Etat.ExclusionsGlobales = TMotifs::Compiler(texte, {});
-  } else if (err != ENOENT) {
-    Etat.ErreurExclusions = err;
-  }
-}
 
 int TraiterCouple(const std::string& source, const std::string& destination, bool ComparerSeulement,
                   const TSurMessage& SurMessage, const TSurAvancement& SurAvancement,
