@@ -88,23 +88,11 @@ TEST(AutresUtilisateurs, OnlyThoseWhoMayChangeAMirrorCanHoldItsLock) {
   const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
   t.Fichier("src/a", "a");
   // A user who may only read the destination holds a lock on it all night long.
-  int tube[2];
-  ASSERT_EQ(pipe(tube), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    test::DevenirNobody();
-    platform::TVerrouRepertoire v;
-    const char c = v.Prendre(D) == 0 ? 'o' : 'n';
-    if (write(tube[1], &c, 1) != 1) _exit(1);
-    pause();
-    _exit(0);
-  }
-  close(tube[1]);
-  char c = 0;
-  ASSERT_EQ(read(tube[0], &c, 1), 1);
-  close(tube[0]);
-  EXPECT_EQ(c, 'o');
+  const pid_t pid = test::DemarrerFilsQuiTient(test::DevenirNobody, [&] {
+    static platform::TVerrouRepertoire v;
+    return v.Prendre(D) == 0;
+  });
+  ASSERT_GT(pid, 0);
 
   // Root's run goes on; meanwhile its lock is out of that user's reach, and that user's
   // own run on the destination stays out.
@@ -125,8 +113,7 @@ TEST(AutresUtilisateurs, OnlyThoseWhoMayChangeAMirrorCanHoldItsLock) {
   };
   const Bilan b = Traiter(S, D, false);
   CrochetAvantAction = nullptr;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
+  test::Terminer(pid);
   EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
   EXPECT_EQ(TempTree::Lire(D + "/a"), "a");
   EXPECT_EQ(autreVerrou, std::to_string(EACCES));

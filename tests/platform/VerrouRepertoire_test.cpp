@@ -75,26 +75,13 @@ TEST(VerrouRepertoire, AnotherProcessOfAnotherUserIsKeptOut) {
     EXPECT_EQ(EssaiDansFils(d, true), std::to_string(EWOULDBLOCK));
     a.Liberer();
     EXPECT_EQ(EssaiDansFils(d, true), "0");
-    int tube[2];
-    ASSERT_EQ(pipe(tube), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      test::DevenirNobody();
-      TVerrouRepertoire v;
-      char c = v.Prendre(d) == 0 ? 'o' : 'n';
-      if (write(tube[1], &c, 1) != 1) _exit(1);
-      pause();
-      _exit(0);
-    }
-    close(tube[1]);
-    char c = 0;
-    ASSERT_EQ(read(tube[0], &c, 1), 1);
-    close(tube[0]);
-    EXPECT_EQ(c, 'o');
+    const pid_t pid = test::DemarrerFilsQuiTient(test::DevenirNobody, [&] {
+      static TVerrouRepertoire v;
+      return v.Prendre(d) == 0;
+    });
+    ASSERT_GT(pid, 0);
     EXPECT_EQ(a.Prendre(d), EWOULDBLOCK);  // held by nobody's process, root waits its turn
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    test::Terminer(pid);
   }
   EXPECT_EQ(a.Prendre(d), 0);  // a killed holder leaves nothing behind
 }

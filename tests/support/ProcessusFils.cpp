@@ -1,12 +1,43 @@
 #include "support/ProcessusFils.h"
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace jumelix::test {
+
+pid_t DemarrerFilsQuiTient(const std::function<void()>& preparer,
+                           const std::function<bool()>& tenir) {
+  int tube[2];
+  if (pipe(tube) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(tube[0]);
+    if (preparer) preparer();
+    const char c = tenir() ? 'o' : 'n';
+    if (write(tube[1], &c, 1) != 1) _exit(1);
+    for (;;) pause();
+  }
+  close(tube[1]);
+  char c = 0;
+  const bool lu = pid > 0 && read(tube[0], &c, 1) == 1;
+  close(tube[0]);
+  if (pid > 0 && (!lu || c != 'o')) {
+    Terminer(pid);
+    return -1;
+  }
+  return pid;
+}
+
+void Terminer(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
 
 std::optional<std::string> ExecuterDansFils(const std::function<void()>& preparer,
                                             const std::function<std::string()>& travail,

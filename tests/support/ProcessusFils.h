@@ -4,6 +4,8 @@
 // threads run in the test process.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,6 +17,14 @@ namespace jumelix::test {
 std::optional<std::string> ExecuterDansFils(const std::function<void()>& preparer,
                                             const std::function<std::string()>& travail,
                                             unsigned delaiSecondes = 30);
+
+// Starts a child that runs `preparer`, then `tenir` (true when it holds what it was to
+// take: a lock, say), and waits, holding it, until Terminer. The child's pid once it has
+// answered; -1 when it could not start or `tenir` failed (the child is then ended).
+pid_t DemarrerFilsQuiTient(const std::function<void()>& preparer,
+                           const std::function<bool()>& tenir);
+// Kills and reaps a child DemarrerFilsQuiTient started.
+void Terminer(pid_t pid);
 
 // For `preparer`: become the unprivileged user and group 65534, without supplementary
 // groups. The child exits at once with status 99 when that fails.
