@@ -159,6 +159,8 @@ void Decider(TListeEntrees& source, const TListeEntrees& cible, const TReglesNiv
     }
     if (!meme) {
       d.quoi = Quoi::Copier;
+      const EntreeRepertoire c = cible.Attributs(r.Entree);
+      d.cibleRecente = c.Secondes > e.Secondes || (c.Secondes == e.Secondes && c.Nanos > e.Nanos);
     } else if (const EntreeRepertoire c = cible.Attributs(r.Entree);
                AttributsDifferents(e, c, regles.GarderDroits)) {
       d.quoi = Quoi::Attributs;

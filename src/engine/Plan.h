@@ -35,6 +35,8 @@ struct Decision {
   Quoi quoi = Quoi::Rien;
   bool renommer = false;  // the destination name differs from the source name by case only
   bool manquant = false;  // nothing of that name in the destination
+  // Copier: the destination file is newer than the source (someone changed the mirror).
+  bool cibleRecente = false;
   uint32_t nomDst = 0;    // when renommer: the destination name's number in nomsDst
   // Attributs: the destination entry's inode as listed; the change is made only on it.
   uint64_t inodeDst = 0;

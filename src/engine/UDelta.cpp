@@ -520,11 +520,13 @@ class TParcours : private TSuitePublication {
     }
     for (const std::string& nom : plan.cede) SupprimerFichier(dstRep, dst, nom);
     for (const std::string& nom : plan.fichiersEnTrop) {
+      if (!Choisir(Changement(TypeAction::Suppression, false, Joindre(dst, nom)))) continue;
       if (!SupprimerFichier(dstRep, dst, nom)) {
         Signaler("Impossible de supprimer le fichier " + Joindre(dst, nom));
       }
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
+      if (!Choisir(Changement(TypeAction::Suppression, true, Joindre(dst, nom)))) continue;
       if (SupprimerRepertoire(dstRep, dst, nom) != 0) {
         Signaler("Impossible de supprimer le répertoire " + Joindre(dst, nom));
       }
@@ -535,11 +537,11 @@ class TParcours : private TSuitePublication {
   void SignalerSurplus(const std::string& dst, const TPlanNiveau& plan) {
     for (const std::string& nom : plan.fichiersEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Fichier en trop.");
-      Dire(TypeAction::Suppression, false, Joindre(dst, nom));
+      Dire(Changement(TypeAction::Suppression, false, Joindre(dst, nom)));
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Répertoire en trop.");
-      Dire(TypeAction::Suppression, true, Joindre(dst, nom));
+      Dire(Changement(TypeAction::Suppression, true, Joindre(dst, nom)));
     }
   }
 
@@ -573,11 +575,13 @@ class TParcours : private TSuitePublication {
     switch (d.quoi) {
       case Quoi::Attributs: {
         ++etat_.NbIdentiques;
+        const TAction a = Changement(TypeAction::Attributs, false, chemin, &e);
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
-          Dire(TypeAction::Attributs, e.Genre == GenreEntree::Repertoire, chemin);
+          Dire(a);
           return;
         }
+        if (!Choisir(a)) return;
         modifie_ = true;
         platform::EntreeRepertoire listee;  // the destination entry the plan decided on
         listee.Mode = e.Mode;                // of the same kind as the source's
@@ -585,31 +589,37 @@ class TParcours : private TSuitePublication {
         if (fs_.AppliquerAttributs(dstRep, nomDst, e, listee, options_) != 0) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         } else {
-          Dire(TypeAction::Attributs, e.Genre == GenreEntree::Repertoire, chemin);
+          Dire(a);
         }
         return;
       }
-      case Quoi::Copier:
+      case Quoi::Copier: {
+        const TAction a = Changement(d.manquant ? TypeAction::Creation : TypeAction::Remplacement,
+                                     false, chemin, &e, d.cibleRecente);
         if (comparer_) {
           Signaler(chemin +
                    (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
-          Dire(d.manquant ? TypeAction::Creation : TypeAction::Remplacement, false, chemin, e.Taille);
-        } else {
+          Dire(a);
+        } else if (Choisir(a)) {
           CopierFichier(srcRep, dstRep, indice, e, nomDst, Joindre(src, e.Nom), chemin, !d.manquant);
         }
         return;
-      case Quoi::CreerRep:
+      }
+      case Quoi::CreerRep: {
+        const TAction a = Changement(TypeAction::Creation, true, chemin);
+        if (!Choisir(a)) return;  // nor anything of its content
         modifie_ = true;
         if (fs_.CreerRepertoire(dstRep, nomDst) != 0) {
           Signaler("Impossible de créer " + chemin);
         } else {
-          Dire(TypeAction::Creation, true, chemin);
+          Dire(a);
         }
         break;
+      }
       case Quoi::Descendre:
         if (d.manquant) {
           Signaler(chemin + " ==> Répertoire inexistant");
-          Dire(TypeAction::Creation, true, chemin);
+          Dire(Changement(TypeAction::Creation, true, chemin));
         }
         break;
       default:
@@ -674,19 +684,53 @@ class TParcours : private TSuitePublication {
   void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) override {
     ++etat_.NbCopies;
     modifie_ = true;
-    Dire(remplace ? TypeAction::Remplacement : TypeAction::Creation, false, destination, octets,
-         archive_.DernierArchive());
+    TAction a =
+        Changement(remplace ? TypeAction::Remplacement : TypeAction::Creation, false, destination);
+    a.octets = octets;
+    Dire(Archive(std::move(a)));
   }
 
-  // Tells the change of `chemin`; in synchronise mode `archive` is where its old version
-  // went, in compare mode whether it would go to the archive follows from the settings.
-  void Dire(TypeAction type, bool repertoire, const std::string& chemin, int64_t octets = 0,
-            const std::string& archive = {}) {
-    if (!etat_.SurAction) return;
-    const bool archivable = type == TypeAction::Remplacement || type == TypeAction::Suppression;
-    etat_.SurAction(TAction{type, repertoire, chemin, octets,
-                            comparer_ ? archivable && etat_.JoursArchive > 0 : !archive.empty(),
-                            archive});
+  // The change `type` of the destination entry `chemin` (from the source entry `e`, when
+  // given), as the walk tells it and asks about it; its old version would go to the
+  // archive when the settings keep one.
+  TAction Changement(TypeAction type, bool repertoire, const std::string& chemin,
+                     const EntreeRepertoire* e = nullptr, bool cibleRecente = false) const {
+    TAction a;
+    a.type = type;
+    a.repertoire = repertoire;
+    a.chemin = chemin;
+    a.archivee = (type == TypeAction::Remplacement || type == TypeAction::Suppression) &&
+                 etat_.JoursArchive > 0;
+    if (e != nullptr && !repertoire) {
+      if (type != TypeAction::Attributs) a.octets = e->Taille;
+      a.secondes = e->Secondes;
+      a.nanos = e->Nanos;
+    }
+    a.cibleRecente = cibleRecente;
+    return a;
+  }
+  // A change made: where its old version went, if the archive kept one.
+  TAction Archive(TAction a) const {
+    a.archive = archive_.Actif() ? archive_.DernierArchive() : std::string();
+    a.archivee = !a.archive.empty();
+    return a;
+  }
+  void Dire(const TAction& a) {
+    if (etat_.SurAction) etat_.SurAction(a);
+  }
+  // In synchronise mode: whether the change `a` is to be made (SurChoix).
+  bool Choisir(const TAction& a) {
+    if (comparer_ || !etat_.SurChoix) return true;
+    switch (etat_.SurChoix(a)) {
+      case TChoix::Faire:
+        return true;
+      case TChoix::Imprevu:
+        Signaler("Changé depuis l'aperçu, laissé tel quel : " + a.chemin);
+        return false;
+      case TChoix::Laisser:
+        break;
+    }
+    return false;
   }
 
   // Once its contents are done, a directory takes the mode, owner and time of its source;
@@ -727,7 +771,7 @@ class TParcours : private TSuitePublication {
       if (fs_.SupprimerFichier(dstRep, nom) != 0) return false;
       ++etat_.NbSupprimes;
     }
-    Dire(TypeAction::Suppression, false, Joindre(dst, nom), 0, archive_.DernierArchive());
+    Dire(Archive(Changement(TypeAction::Suppression, false, Joindre(dst, nom))));
     return true;
   }
 
@@ -737,10 +781,7 @@ class TParcours : private TSuitePublication {
                           const std::string& nom) {
     const int err = archive_.Actif() ? Archiver(dstRep, nom, Joindre(dst, nom))
                                      : fs_.SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
-    if (err == 0) {
-      Dire(TypeAction::Suppression, true, Joindre(dst, nom), 0,
-           archive_.Actif() ? archive_.DernierArchive() : std::string());
-    }
+    if (err == 0) Dire(Archive(Changement(TypeAction::Suppression, true, Joindre(dst, nom))));
     return err;
   }
 

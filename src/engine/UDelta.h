@@ -40,8 +40,20 @@ struct TAction {
   // names where it went (in synchronise mode only).
   bool archivee = false;
   std::string archive;
+  // A file created, replaced or given its attributes: its source's last-write time; a
+  // file replaced whose destination is newer than its source (someone changed the mirror).
+  int64_t secondes = 0;
+  int32_t nanos = 0;
+  bool cibleRecente = false;
 };
 using TSurAction = std::function<void(const TAction&)>;
+
+// In synchronise mode, asked before each change (the TAction it would tell, without its
+// archive): Faire makes it; Laisser leaves the entry as it is, without a word (the user
+// left it out of a previewed plan); Imprevu leaves it too, with a report line (the entry
+// changed since the plan was made, and is never acted on blindly).
+enum class TChoix : uint8_t { Faire, Laisser, Imprevu };
+using TSurChoix = std::function<TChoix(const TAction&)>;
 
 // Run-wide state, owned by the run controller and handed to every walk of a run. Abandon
 // is reset at the start of every pair and set only through SurAvancement; the counters
@@ -68,6 +80,8 @@ struct TEtatRun {
   bool IgnorerCaches = false;
   // Told each change of the destinations (may be empty).
   TSurAction SurAction;
+  // Asked before each change of a synchronisation (may be empty: every change is made).
+  TSurChoix SurChoix;
   // For the window's progress display only, written by the walk: the source directory it
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;

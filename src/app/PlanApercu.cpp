@@ -1,0 +1,110 @@
+#include "app/PlanApercu.h"
+
+#include <utility>
+
+namespace jumelix {
+
+namespace {
+
+// True when the change `vu` the walk is about to make is the one planned as `prevu`: same
+// kind of change and of entry, and for a file copied or fixed the same source (size and
+// last-write time).
+bool MemeChangement(const TAction& prevu, const TAction& vu) {
+  if (prevu.type != vu.type || prevu.repertoire != vu.repertoire) return false;
+  if (vu.repertoire || vu.type == TypeAction::Suppression) return true;
+  return prevu.octets == vu.octets && prevu.secondes == vu.secondes && prevu.nanos == vu.nanos;
+}
+
+bool Sous(const std::string& chemin, const std::string& dossier) {
+  return chemin.size() > dossier.size() && chemin.compare(0, dossier.size(), dossier) == 0 &&
+         chemin[dossier.size()] == '/';
+}
+
+}  // namespace
+
+size_t TPlanApercu::AjouterPaire(std::string source, std::string destination) {
+  paires_.push_back({std::move(source), std::move(destination), {}});
+  return paires_.size() - 1;
+}
+
+void TPlanApercu::Ajouter(const TAction& action) {
+  if (paires_.empty()) return;
+  paires_.back().changements.push_back({action, true});
+}
+
+void TPlanApercu::Cocher(size_t paire, size_t i, bool coche) {
+  if (paire >= paires_.size() || i >= paires_[paire].changements.size()) return;
+  std::vector<TChangement>& c = paires_[paire].changements;
+  c[i].coche = coche;
+  if (!c[i].action.repertoire) return;
+  const std::string dossier = c[i].action.chemin;
+  for (TChangement& autre : c) {
+    if (Sous(autre.action.chemin, dossier)) autre.coche = coche;
+  }
+}
+
+void TPlanApercu::CocherType(size_t paire, TypeAction type, bool coche) {
+  if (paire >= paires_.size()) return;
+  for (TChangement& c : paires_[paire].changements) {
+    if (c.action.type == type) c.coche = coche;
+  }
+}
+
+TPlanApercu::TTotaux TPlanApercu::Totaux(size_t paire) const {
+  TTotaux t;
+  if (paire >= paires_.size()) return t;
+  for (const TChangement& c : paires_[paire].changements) {
+    if (!c.coche) {
+      ++t.laisses;
+      continue;
+    }
+    switch (c.action.type) {
+      case TypeAction::Creation:
+        ++t.creations;
+        break;
+      case TypeAction::Remplacement:
+        ++t.remplacements;
+        if (c.action.cibleRecente) ++t.recentes;
+        break;
+      case TypeAction::Attributs:
+        ++t.attributs;
+        break;
+      case TypeAction::Suppression:
+        ++t.suppressions;
+        break;
+    }
+    t.octets += c.action.octets;
+  }
+  return t;
+}
+
+TPlanApercu::TTotaux TPlanApercu::Totaux() const {
+  TTotaux t;
+  for (size_t p = 0; p < paires_.size(); ++p) {
+    const TTotaux u = Totaux(p);
+    t.creations += u.creations;
+    t.remplacements += u.remplacements;
+    t.attributs += u.attributs;
+    t.suppressions += u.suppressions;
+    t.recentes += u.recentes;
+    t.laisses += u.laisses;
+    t.octets += u.octets;
+  }
+  return t;
+}
+
+TSurChoix TPlanApercu::Choix(size_t paire) const {
+  if (paire >= paires_.size()) return {};
+  const std::vector<TChangement>* changements = &paires_[paire].changements;
+  auto index = std::make_shared<std::unordered_map<std::string, size_t>>();
+  for (size_t i = 0; i < changements->size(); ++i) index->emplace((*changements)[i].action.chemin, i);
+  return [changements, index](const TAction& vu) {
+    const auto trouve = index->find(vu.chemin);
+    if (trouve == index->end()) return TChoix::Imprevu;
+    const TChangement& c = (*changements)[trouve->second];
+    if (!MemeChangement(c.action, vu)) return TChoix::Imprevu;
+    return c.coche ? TChoix::Faire : TChoix::Laisser;
+  };
+}
+
+}  // namespace jumelix
