@@ -741,8 +741,9 @@ class TParcours : private TSuitePublication {
     if (fs_.Decrire(srcRep, s) != 0 || fs_.Decrire(dstRep, d) != 0) return;
     const bool garder = !props.NomsWindows;
     const int64_t ecart = s.Secondes - d.Secondes;
-    const bool date =
-        props.DeuxSecondes ? (ecart < -2 || ecart > 2) : (ecart != 0 || s.Nanos != d.Nanos);
+    const bool date = props.DeuxSecondes
+                          ? (ecart < -2 || ecart > 2)
+                          : !platform::MemeDateAPrecision(s.Secondes, s.Nanos, d.Secondes, d.Nanos);
     // Renames still to come in it would change its time again.
     if (!enAttenteIci || publication_.Vide()) {
       if (date || AttributsDifferents(s, d, garder)) AppliquerFinition(dstRep, s, dst, garder);

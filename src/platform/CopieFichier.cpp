@@ -300,8 +300,22 @@ int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire&
   if (int r = DonnerProprietaireEtMode(e, st, false, options)) return r;
   struct stat actuel;
   if (fstat(dir.fd(), &actuel) != 0) return errno;
-  if (actuel.st_mtim.tv_sec == source.Secondes && actuel.st_mtim.tv_nsec == source.Nanos) return 0;
+  if (MemeDateAPrecision(source.Secondes, source.Nanos, actuel.st_mtim.tv_sec,
+                         static_cast<int32_t>(actuel.st_mtim.tv_nsec))) {
+    return 0;
+  }
   return DaterRepertoire(dir, source.Secondes, source.Nanos);
+}
+
+bool MemeDateAPrecision(int64_t s, int32_t sn, int64_t d, int32_t dn) {
+  if (s != d || dn > sn) return false;
+  int32_t precision = 1;  // what the destination's nanoseconds show of its precision
+  if (dn == 0) {
+    precision = 1000000000;
+  } else {
+    for (int32_t x = dn; x % 10 == 0; x /= 10) precision *= 10;
+  }
+  return sn - dn < precision;
 }
 
 int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos) {

@@ -218,6 +218,12 @@ int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
 // Gives the directory `dir` the mode, owner (as root) and last-write time of `source`.
 int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                  const OptionsCopie& options);
+// True when the destination time `d`.`dn` is the source time `s`.`sn` as a file system of
+// coarser precision keeps it (whole seconds on sshfs or ext4 with small inodes, 10 ms on
+// exFAT, 100 ns on NTFS): the same second, and the source's nanoseconds cut down to the
+// precision the destination's show. A directory so dated is not dated again every night.
+bool MemeDateAPrecision(int64_t s, int32_t sn, int64_t d, int32_t dn);
+
 // Gives the open directory `dir` the last-write time `secondes`.`nanos`, nothing else.
 int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos);
 

@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/UDelta.h"
 #include "platform/FileSystem.h"
 #include "support/BilanParcours.h"
 #include "support/ProcessusFils.h"
+#include "support/SystemeFautif.h"
 #include "support/TempTree.h"
 #include "support/VolumeExfat.h"
 
@@ -215,6 +217,59 @@ TEST_F(Miroir, ReplacedFilesFitWhereEachFitsAlone) {
   EXPECT_EQ(b.copies, 4);
   EXPECT_EQ(EcartsRsync(S, D), "");
   umount(D.c_str());
+}
+
+TEST_F(Miroir, ADestinationKeepingWholeSecondsIsNotDatedAgainEveryRun) {
+  // ext4 with small inodes keeps whole seconds, as sshfs does.
+  const std::string image = t.Chemin("image"), point = t.Repertoire("montage");
+  const std::string commande = "truncate -s 16M '" + image + "' && mkfs.ext4 -q -I 128 '" +
+                               image + "' 2>/dev/null && mount -o loop '" + image + "' '" +
+                               point + "'";
+  if (std::system(commande.c_str()) != 0) GTEST_SKIP() << "cannot mount an ext4 image here";
+  Fichier("src/a/f", "f");
+  Fichier("src/a/b/g", "g");
+  auto Dater = [&](const std::string& rep) {
+    const struct timespec temps[2] = {{kT, 123456789}, {kT, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, rep.c_str(), temps, 0), 0);
+  };
+  for (const char* rep : {"src/a/b", "src/a", "src"}) Dater(t.Chemin(rep));
+  const std::string D2 = point + "/copie";
+  EXPECT_TRUE(Traiter(S, D2, false).lignes.empty());
+  EXPECT_EQ(Lstat(D2 + "/a").st_mtim.tv_sec, kT);
+  // The next run sets no date: one set would fail here, with a line. (Its lock's folder,
+  // already there, is not made and removed, which keeps the root's date.)
+  ASSERT_EQ(mkdir((D2 + "/.jumelix-archive").c_str(), 0700), 0);
+  Dater(D2);
+  test::SystemeFautif fs;
+  fs.Echouer(platform::Operation::Attributs, EIO);
+  TEtatRun etat;
+  etat.Systeme = &fs;
+  EXPECT_EQ(Traiter(S, D2, false, {}, &etat).lignes, Lignes{});
+  EXPECT_EQ(fs.Fautes(), 0);
+  umount(point.c_str());
+}
+
+TEST(MemeDateAPrecision, TheSourceTimeAsACoarserFileSystemKeepsIt) {
+  const struct {
+    int64_t s;
+    int32_t sn;
+    int64_t d;
+    int32_t dn;
+    bool meme;
+  } cas[] = {
+      {10, 123456789, 10, 123456789, true},  // nanoseconds kept
+      {10, 123456789, 10, 0, true},          // whole seconds
+      {10, 123456789, 10, 120000000, true},  // 10 ms
+      {10, 123456789, 10, 123456700, true},  // 100 ns
+      {10, 123456789, 10, 130000000, false}, // later than the source
+      {10, 123456789, 10, 110000000, false}, // more than the precision below it
+      {10, 0, 10, 0, true},
+      {10, 0, 11, 0, false},
+      {11, 0, 10, 999999999, false},
+  };
+  for (const auto& c : cas) {
+    EXPECT_EQ(platform::MemeDateAPrecision(c.s, c.sn, c.d, c.dn), c.meme) << c.sn << " " << c.dn;
+  }
 }
 
 TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
