@@ -130,9 +130,8 @@ TJumelix::TJumelix(IVueJumelix& vue, IRapportMail& mail, TJournal journal, THorl
       recentes_(std::move(fichier_recentes)) {}
 
 void TJumelix::AvertirReglagesRefuses(const std::string& refus) {
-  vue_.Message(refus + "\n\nCes réglages ne sont pas utilisés (ni le courrier, ni les "
-                       "exclusions globales) et aucun couple n'est synchronisé tant qu'ils "
-                       "ne sont pas à vous seul.",
+  vue_.Message(refus + "\n\nCes réglages ne sont pas utilisés. Des exclusions globales "
+                       "refusées arrêtent chaque couple tant qu'elles ne sont pas à vous seul.",
                "Jumelix", TBoutonsMessage::Ok, TIconeMessage::Erreur);
 }
 
