@@ -8,19 +8,31 @@
 namespace jumelix {
 namespace {
 
+TAction Action(TypeAction type, bool repertoire, std::string chemin, int64_t octets,
+              bool archivee, std::string archive) {
+  TAction a;
+  a.type = type;
+  a.repertoire = repertoire;
+  a.chemin = std::move(chemin);
+  a.octets = octets;
+  a.archivee = archivee;
+  a.archive = std::move(archive);
+  return a;
+}
+
 TEST(SortieTerminal, EachChangeIsOneLineWithAFixedWidthVerb) {
   const std::pair<TAction, std::string> cas[] = {
-      {{TypeAction::Creation, true, "/d/rep", 0, false, ""}, "créé       /d/rep/"},
-      {{TypeAction::Creation, false, "/d/f", 1234567, false, ""},
+      {Action(TypeAction::Creation, true, "/d/rep", 0, false, ""), "créé       /d/rep/"},
+      {Action(TypeAction::Creation, false, "/d/f", 1234567, false, ""),
        "créé       /d/f (1 234 567 octets)"},
-      {{TypeAction::Remplacement, false, "/d/f", 12, true, "/d/.jumelix-archive/x/f"},
+      {Action(TypeAction::Remplacement, false, "/d/f", 12, true, "/d/.jumelix-archive/x/f"),
        "remplacé   /d/f (12 octets) -> archivé dans /d/.jumelix-archive/x/f"},
-      {{TypeAction::Remplacement, false, "/d/f", 999, true, ""}, "remplacé   /d/f (999 octets)"},
-      {{TypeAction::Attributs, true, "/d/r", 0, false, ""}, "attributs  /d/r/"},
-      {{TypeAction::Suppression, false, "/d/vieux", 0, false, ""}, "supprimé   /d/vieux"},
-      {{TypeAction::Suppression, true, "/d/v", 0, true, "/d/.a/v"}, "archivé    /d/v/ -> /d/.a/v"},
-      {{TypeAction::Suppression, false, "/d/v", 0, true, ""}, "archivé    /d/v"},
-      {{TypeAction::Creation, false, "/d/a\nb", 1, false, ""}, "créé       /d/a\\nb (1 octets)"},
+      {Action(TypeAction::Remplacement, false, "/d/f", 999, true, ""), "remplacé   /d/f (999 octets)"},
+      {Action(TypeAction::Attributs, true, "/d/r", 0, false, ""), "attributs  /d/r/"},
+      {Action(TypeAction::Suppression, false, "/d/vieux", 0, false, ""), "supprimé   /d/vieux"},
+      {Action(TypeAction::Suppression, true, "/d/v", 0, true, "/d/.a/v"), "archivé    /d/v/ -> /d/.a/v"},
+      {Action(TypeAction::Suppression, false, "/d/v", 0, true, ""), "archivé    /d/v"},
+      {Action(TypeAction::Creation, false, "/d/a\nb", 1, false, ""), "créé       /d/a\\nb (1 octets)"},
   };
   for (const auto& [action, ligne] : cas) EXPECT_EQ(TexteAction(action), ligne);
 }
