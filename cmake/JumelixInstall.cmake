@@ -1,5 +1,5 @@
-# Installs everything beside the program (desktop entry, icon, manual page, systemd user
-# and system units, README) under the GNU directories, and sets CPack up to build the Debian package
+# Installs everything beside the program (desktop entry, icon, manual page, bash
+# completion, systemd user and system units, README) under the GNU directories, and sets CPack up to build the Debian package
 # jumelix_<version>_<arch>.deb whose library dependencies come from dpkg-shlibdeps.
 # Included once, at the end of the top CMakeLists.txt, after every install rule.
 
@@ -22,6 +22,10 @@ install(FILES ${_jumelix_pkg}/systemd/jumelix@.timer
 install(FILES ${_jumelix_pkg}/systemd/jumelix-systeme@.timer
         DESTINATION ${JUMELIX_SYSTEMD_SYSTEM_UNIT_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Where bash-completion looks for a command's completion when it is first completed.
+set(JUMELIX_BASH_COMPLETION_DIR "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" CACHE STRING
+    "Directory of the bash completions, relative to the install prefix")
+install(FILES ${_jumelix_pkg}/bash-completion/jumelix DESTINATION ${JUMELIX_BASH_COMPLETION_DIR})
 
 # The manual page is compressed and the service units get the program's absolute path (and
 # the user unit that of its optional hardening drop-in) at install time, not at configure time: CPack installs with its own prefix (/usr), which

@@ -70,7 +70,8 @@ for f in ./usr/bin/jumelix ./usr/share/applications/jumelix.desktop \
   ./usr/share/icons/hicolor/scalable/apps/jumelix.svg ./usr/share/man/man1/jumelix.1.gz \
   ./usr/lib/systemd/user/jumelix@.service ./usr/lib/systemd/user/jumelix@.timer \
   ./usr/lib/systemd/system/jumelix-systeme@.service ./usr/lib/systemd/system/jumelix-systeme@.timer \
-  ./usr/share/jumelix/durcissement-utilisateur.conf ./usr/share/doc/jumelix/README.md; do
+  ./usr/share/jumelix/durcissement-utilisateur.conf ./usr/share/doc/jumelix/README.md \
+  ./usr/share/bash-completion/completions/jumelix; do
   grep -qxF "$f" <<<"$contents" && ok "contient $f" || fail "le paquet ne contient pas $f"
 done
 

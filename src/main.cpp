@@ -43,6 +43,11 @@ int main(int argc, char** argv) {
 
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   const jumelix::TLigneCommande ligne = jumelix::AnalyserLigneCommande(arguments);
+  if (!ligne.Erreur.empty()) {
+    std::fprintf(stderr, "%s : %s\nEssayez « %s --help ».\n", nom.c_str(), ligne.Erreur.c_str(),
+                 nom.c_str());
+    return jumelix::kSortieUsage;
+  }
   if (ligne.Aide) {
     std::fputs(jumelix::TexteAide(nom.empty() ? "jumelix" : nom).c_str(), stdout);
     return 0;
@@ -54,7 +59,8 @@ int main(int argc, char** argv) {
 
   // Unattended, the log is the only account of the run: without a home directory to put
   // it (and the settings) in, nothing is written relative to the working directory.
-  if (ligne.ModeService &&
+  const bool sans_fenetre = ligne.SansFenetre();
+  if (sans_fenetre &&
       (jumelix::CheminJournal().empty() || jumelix::TConfigMail().CheminConfig().empty())) {
     std::fprintf(stderr,
                  "%s : ERREUR : aucun répertoire personnel utilisable (HOME absent ou relatif, "
@@ -67,14 +73,15 @@ int main(int argc, char** argv) {
   // Settings another user could have written (sudo keeps the caller's HOME) are not used:
   // they name the programs the mail runs and what the mirror protects.
   const std::string refus = jumelix::RefusReglagesDemarrage(jumelix::TConfigMail().CheminConfig());
-  if (ligne.ModeService && !refus.empty()) {
+  if (sans_fenetre && !refus.empty()) {
     std::fprintf(stderr, "%s : ERREUR : %s Aucun couple n'est synchronisé.\n", nom.c_str(),
                  refus.c_str());
-    jumelix::Journaliser(refus + " Aucun couple n'est synchronisé.");
+    if (!ligne.Simulation) jumelix::Journaliser(refus + " Aucun couple n'est synchronisé.");
     return jumelix::kSortieErreurs;
   }
   InstallerMail();
-  if (ligne.ModeService) return jumelix::LancerService(ligne);
+  if (ligne.Simulation) return jumelix::LancerSimulation(ligne);
+  if (sans_fenetre) return jumelix::LancerService(ligne);
 
 #ifdef JUMELIX_HAS_GUI
   // Without any display the toolkit would abort with its own message: say what to do.

@@ -19,7 +19,7 @@ namespace jumelix {
 
 namespace {
 
-std::string& NomProgramme() {
+std::string& NomProgrammeModifiable() {
   static std::string nom = "jumelix";
   return nom;
 }
@@ -28,8 +28,10 @@ std::string& NomProgramme() {
 
 void DefinirNomProgramme(const std::string& argv0) {
   std::string nom = argv0.substr(argv0.find_last_of('/') + 1);
-  if (!nom.empty()) NomProgramme() = nom;
+  if (!nom.empty()) NomProgrammeModifiable() = nom;
 }
+
+const std::string& NomProgramme() { return NomProgrammeModifiable(); }
 
 std::string CalculerCheminJournal(const std::string& nom_programme, const char* xdg_state_home,
                                   const char* home) {

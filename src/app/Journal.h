@@ -16,6 +16,8 @@ namespace jumelix {
 // Sets the program name the log file is named after (main passes argv[0]; only the part
 // after the last "/" is kept). Must come before the first Journaliser; "jumelix" otherwise.
 void DefinirNomProgramme(const std::string& argv0);
+// That name, which also starts the program's messages on standard error.
+const std::string& NomProgramme();
 
 // $XDG_STATE_HOME/jumelix/<program name>.log, or ~/.local/state/jumelix/<program name>.log
 // when XDG_STATE_HOME is unset, empty or relative. Computed at the first call and kept for

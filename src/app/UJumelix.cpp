@@ -163,8 +163,21 @@ void TJumelix::ViderTamponLog() {
 
 void TJumelix::Journal(const std::string& texte) { journal_(texte); }
 
+void TJumelix::LigneRapportService(const std::string& texte) {
+  if (sortie_simulation_)
+    sortie_simulation_(texte);
+  else
+    Journal(texte);
+}
+
+bool TJumelix::LigneRetenue(int ligne) const {
+  return lignes_retenues_.empty() ||
+         std::find(lignes_retenues_.begin(), lignes_retenues_.end(), ligne) !=
+             lignes_retenues_.end();
+}
+
 void TJumelix::ErreurListeService(const std::string& texte) {
-  Journal(texte);
+  if (!sortie_simulation_) Journal(texte);  // a dry run writes no log
   vue_.AjouterLog(texte);  // standard error: what cron mails, what the systemd journal keeps
   ++nb_erreurs_service_;
   CompteRendu().AjouterErreur(texte);
@@ -216,6 +229,9 @@ TAvancementRun TJumelix::Avancement() const {
   a.nb_paires = nb_paires_;
   a.ligne = ligne_num_;
   a.repertoire = EchapperControles(etat_.RepertoireCourant);
+  a.entrees = int64_t{etat_.NbCopies} + etat_.NbSupprimes + etat_.NbIdentiques;
+  a.octets = etat_.OctetsCopies;
+  a.ecoule_ms = horloge_() - debut_run_;
   if (etat_.OctetsCopies > 0) {
     const uint32_t ms = horloge_() - debut_run_;
     a.volume = TexteVolume(etat_.OctetsCopies);
@@ -229,8 +245,9 @@ void TJumelix::SurMessageRun(const std::string& brut, int nombre) {
   // A file name may hold a line end or other control characters: shown as they are, it
   // would split the line or forge another one in the log, the window or the mail.
   const std::string texte = EchapperControles(brut);
+  if (bilan_courant_ >= 0) bilan_[bilan_courant_].lignes.push_back(texte);
   if (mode_service_) {
-    Journal(texte);
+    LigneRapportService(texte);
     ++nb_erreurs_service_;
   } else {
     Log(texte);
@@ -247,7 +264,15 @@ void TJumelix::SurAvancementRun(bool& abandon) {
     abandon = true;
     return;
   }
-  if (mode_service_) return;
+  if (mode_service_) {
+    // Nobody watches a service run, unless the command line asked for its progress.
+    const uint32_t t = horloge_();
+    if (static_cast<uint32_t>(t - derniere_maj_barre_) >= kIntervalleBarreMs) {
+      derniere_maj_barre_ = t;
+      vue_.AfficherAvancement(Avancement());
+    }
+    return;
+  }
   if (static_cast<uint32_t>(horloge_() - dernier_vidage_log_) >= kIntervalleLogMs) ViderTamponLog();
   MajBarreEtat(false);
   vue_.TraiterEvenements();
@@ -264,10 +289,17 @@ void TJumelix::Executer(bool ComparerSeulement) {
   colonne_editee_ = ligne_editee_ = -1;
   nb_paires_ = 0;
   paire_ = 0;
+  bilan_.clear();
   for (int l = 1; l < grille_.NbLignes(); ++l) {
-    if (!CheminDeCellule(grille_.Cellule(kColSource, l)).empty() &&
-        !CheminDeCellule(grille_.Cellule(kColCible, l)).empty())
-      ++nb_paires_;
+    std::string s = CheminDeCellule(grille_.Cellule(kColSource, l));
+    std::string d = CheminDeCellule(grille_.Cellule(kColCible, l));
+    if (s.empty() || d.empty()) continue;
+    if (LigneRetenue(l)) ++nb_paires_;
+    TBilanCouple b;
+    b.ligne = l;
+    b.source = std::move(s);
+    b.destination = std::move(d);
+    bilan_.push_back(std::move(b));
   }
   vue_.RunEnCours(true);
 
@@ -277,11 +309,10 @@ void TJumelix::Executer(bool ComparerSeulement) {
   etat_.JoursArchive = JoursArchiveProgramme();
   etat_.IgnorerCaches = IgnorerCachesProgramme();
   etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
+  etat_.SurAction = sur_action_;
   ChargerExclusionsGlobales(CheminExclusionsGlobales(), etat_);
-  if (!mode_service_) {
-    debut_run_ = horloge_();
-    MajBarreEtat(true);
-  }
+  debut_run_ = horloge_();
+  if (!mode_service_) MajBarreEtat(true);
   vue_.ViderLog();
   MarquerEtat(kToutesLesLignes);
   demande_abandon_ = false;
@@ -299,18 +330,39 @@ void TJumelix::Executer(bool ComparerSeulement) {
   for (ligne_num_ = 1; ligne_num_ < grille_.NbLignes() && !demande_abandon_; ++ligne_num_) {
     std::string s = CheminDeCellule(grille_.Cellule(kColSource, ligne_num_));
     std::string d = CheminDeCellule(grille_.Cellule(kColCible, ligne_num_));
+    if (!s.empty() && !d.empty() && !LigneRetenue(ligne_num_)) continue;
     if (!s.empty() && !d.empty()) {
       ++paire_;
+      bilan_courant_ = -1;
+      for (size_t k = 0; k < bilan_.size(); ++k)
+        if (bilan_[k].ligne == ligne_num_) bilan_courant_ = static_cast<int>(k);
+      const int32_t copies = etat_.NbCopies, supprimes = etat_.NbSupprimes,
+                    identiques = etat_.NbIdentiques;
+      const uint64_t octets = etat_.OctetsCopies;
       etat_.RepertoireCourant = s;
       vue_.AfficherAvancement(Avancement());
       vue_.RepeindreGrille();
       int n = parcours_(s, d, ComparerSeulement, sur_message, sur_avancement, etat_);
       ViderTamponLog();
+      if (bilan_courant_ >= 0) {
+        TBilanCouple& b = bilan_[bilan_courant_];
+        b.traite = true;
+        b.abandonne = etat_.Abandon;
+        b.copies = etat_.NbCopies - copies;
+        b.supprimes = etat_.NbSupprimes - supprimes;
+        b.identiques = etat_.NbIdentiques - identiques;
+        b.octets = etat_.OctetsCopies - octets;
+        const std::string erreurs = std::to_string(n) + " erreur(s)";
+        b.etat = etat_.Abandon ? (n == 0 ? std::string(kEtatAbandonne)
+                                         : erreurs + ", " + kEtatAbandonne)
+                               : (n == 0 ? std::string("=") : erreurs);
+        bilan_courant_ = -1;
+      }
       if (etat_.Abandon) {
         // A pair cut short is never shown as done: "=" would claim a mirror it is not.
         const std::string abandon = EchapperControles(s + " et " + d + " " + kEtatAbandonne);
         if (mode_service_)
-          Journal(abandon);
+          LigneRapportService(abandon);
         else
           Log(abandon);
         grille_.DefinirCellule(kColEtat, ligne_num_,
@@ -320,7 +372,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
         CompteRendu().AjouterMessage(abandon);
       } else if (n == 0) {
         const std::string egal = EchapperControles(s + " et " + d + " =");
-        if (mode_service_) Journal(egal);
+        if (mode_service_ && !sortie_simulation_) Journal(egal);
         grille_.DefinirCellule(kColEtat, ligne_num_, "=");
         vue_.RepeindreGrille();
         CompteRendu().AjouterMessage(egal);
@@ -338,7 +390,10 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
   if (ComparerSeulement) {
     if (etat_.Abandon) {
       vue_.DefinirPanneau(0, "Comparaison abandonnée");
-      vue_.AjouterLog("ABANDON");
+      if (sortie_simulation_)
+        sortie_simulation_("ABANDON");
+      else
+        vue_.AjouterLog("ABANDON");
     } else {
       vue_.DefinirPanneau(0, "Comparaison terminée");
     }

@@ -58,6 +58,20 @@ inline constexpr const char* kTexteSupprimerTout =
     "Supprimer toutes les lignes du tableau ?\nCtrl+Z les rétablit.";
 inline constexpr const char* kTitreSansListe = "Synchronisation de répertoires";
 
+// One pair of a run as it ended, for the command line's result file.
+struct TBilanCouple {
+  int ligne = 0;  // grid row, from 1
+  std::string source, destination;  // as the run reads them (CheminDeCellule)
+  bool traite = false;              // walked, wholly or until a stop
+  bool abandonne = false;
+  std::vector<std::string> lignes;  // its report lines (escaped, as shown)
+  int32_t copies = 0, supprimes = 0, identiques = 0;
+  uint64_t octets = 0;
+  // The "Etat" text the window shows: "=", "2 erreur(s)", "abandonné",
+  // "1 erreur(s), abandonné", or "???" for a pair the run left out.
+  std::string etat = kEtatAFaire;
+};
+
 class TJumelix {
  public:
   using TJournal = std::function<void(const std::string&)>;
@@ -110,6 +124,20 @@ class TJumelix {
   // point of a walk in both modes; true stops the run as "Abandonner" does, and abandons
   // the report mail's send.
   void DefinirArretExterne(std::function<bool()> arret) { arret_externe_ = std::move(arret); }
+
+  // Runs started from the command line. `sortie` turns a service-mode comparison into a
+  // dry run: its report lines go to `sortie`, as the window's log area gets them, and
+  // nothing to the log. `sur_action` is told each change of every walk (TEtatRun::
+  // SurAction, on this thread). Only the grid rows `lignes` are run (empty: all). In
+  // service mode the view's AfficherAvancement is called at the walk's check points, at
+  // most every few hundred milliseconds.
+  void DefinirSortieSimulation(std::function<void(const std::string&)> sortie) {
+    sortie_simulation_ = std::move(sortie);
+  }
+  void DefinirSurAction(TSurAction sur_action) { sur_action_ = std::move(sur_action); }
+  void DefinirLignesRetenues(std::vector<int> lignes) { lignes_retenues_ = std::move(lignes); }
+  // Every pair of the last run (rows that have both cells), in grid order.
+  const std::vector<TBilanCouple>& BilanDernierRun() const { return bilan_; }
 
   // The run. Ignored when a run is already under way.
   void Executer(bool ComparerSeulement);
@@ -179,6 +207,9 @@ class TJumelix {
 
  private:
   void Journal(const std::string& texte);
+  // A line of the run's report in service mode: to the log, or to a dry run's output.
+  void LigneRapportService(const std::string& texte);
+  bool LigneRetenue(int ligne) const;
   // A list-file error of service mode: logged, on standard error, counted among the run's
   // errors (the closing line must not say 0) and added to the report as an error.
   void ErreurListeService(const std::string& texte);
@@ -235,6 +266,11 @@ class TJumelix {
   int colonne_editee_ = -1;
   int ligne_editee_ = -1;
   TListesRecentes recentes_;
+  std::function<void(const std::string&)> sortie_simulation_;
+  TSurAction sur_action_;
+  std::vector<int> lignes_retenues_;
+  std::vector<TBilanCouple> bilan_;
+  int bilan_courant_ = -1;  // index in bilan_ of the pair being walked
 };
 
 }  // namespace jumelix

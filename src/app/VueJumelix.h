@@ -4,6 +4,7 @@
 // the tests use headless implementations. Every call comes from the GUI thread.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +23,9 @@ struct TAvancementRun {
   int ligne = 0;       // its grid row (from 1)
   std::string repertoire;  // the source directory being walked, empty when not yet known
   std::string volume;      // copied volume and rate ("12,5 Mo à 3,1 Mo/s"), empty when none
+  int64_t entrees = 0;     // entries done so far in the run: copied, deleted or identical
+  uint64_t octets = 0;     // bytes copied so far in the run
+  uint32_t ecoule_ms = 0;  // since the run started
 };
 
 // An open or save dialog: its filters as (name, pattern) pairs in display order, the

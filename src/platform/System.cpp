@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <pwd.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -47,6 +48,26 @@ std::string LocalDateTimeText() {
   char buf[128];
   size_t n = strftime(buf, sizeof buf, "%x %X", &local);
   return std::string(buf, n);
+}
+
+bool EstTerminal(int fd) { return isatty(fd) == 1; }
+
+int LargeurTerminal(int fd) {
+  winsize taille{};
+  if (ioctl(fd, TIOCGWINSZ, &taille) != 0) return 0;
+  return taille.ws_col;
+}
+
+std::string DateIso8601(int64_t secondes) {
+  const time_t t = static_cast<time_t>(secondes);
+  tm local{};
+  localtime_r(&t, &local);
+  char buf[64];
+  size_t n = strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string texte(buf, n);
+  // strftime's offset is "+0200"; the extended form wants "+02:00".
+  if (texte.size() >= 5) texte.insert(texte.size() - 2, ":");
+  return texte;
 }
 
 std::string RepertoirePersonnel() {

@@ -22,6 +22,14 @@ uint32_t TickCount();
 // The current local date and time as the locale writes them: "%x %X" (LC_TIME).
 std::string LocalDateTimeText();
 
+// Whether descriptor `fd` is a terminal, and its width in columns (0 when unknown).
+bool EstTerminal(int fd);
+int LargeurTerminal(int fd);
+
+// `secondes` since the epoch as a local ISO 8601 date and time with its offset:
+// "2024-05-01T22:30:05+02:00".
+std::string DateIso8601(int64_t secondes);
+
 // The user's home directory: $HOME when it is absolute, else the password database (cron
 // and systemd may start us without HOME); empty when neither gives an absolute path.
 std::string RepertoirePersonnel();

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "app/Journal.h"
+#include "app/UJumelix.h"
+#include "platform/System.h"
 #include "shared/URoutines.h"
 #include "support/TempTree.h"
 
@@ -33,7 +36,8 @@ TEST(LigneCommande, SwitchAndListFileInAnyOrderAndCase) {
       {{"/S"}, true, ""},
       {{"/home/a b/ma liste.ini"}, false, "/home/a b/ma liste.ini"},
       {{"premiere.ini", "/S", "seconde.ini"}, true, "seconde.ini"},
-      {{"-S"}, false, "-S"},
+      {{"./-S"}, false, "./-S"},
+      {{"--", "-S"}, false, "-S"},
       {{"/Service"}, false, "/Service"},
       {{"/S "}, false, "/S "},
       {{" liste.ini "}, false, " liste.ini "},
@@ -58,6 +62,120 @@ TEST(LigneCommande, HelpAndVersion) {
   EXPECT_NE(TexteAide("miroir").find("miroir [/S] [fichier-liste]"), std::string::npos);
   EXPECT_NE(TexteAide("miroir").find("jumelix/miroir.log"), std::string::npos);
   EXPECT_EQ(TexteVersion("1.2.3"), "jumelix 1.2.3\n");
+}
+
+// The GNU options: every case names what it sets; the rest keeps its default.
+struct CasOption {
+  std::vector<std::string> arguments;
+  TLigneCommande attendu;
+};
+
+TLigneCommande Attendu(std::function<void(TLigneCommande&)> regler) {
+  TLigneCommande lc;
+  regler(lc);
+  return lc;
+}
+
+TEST(LigneCommande, OptionsInAnyOrderWithTheSwitchAndTheListFile) {
+  const CasOption cas[] = {
+      {{"-n", "l.ini"}, Attendu([](auto& l) { l.Simulation = true; l.FichierListe = "l.ini"; })},
+      {{"l.ini", "--dry-run", "/s"},
+       Attendu([](auto& l) { l.Simulation = l.ModeService = true; l.FichierListe = "l.ini"; })},
+      {{"-ni", "l.ini"},
+       Attendu([](auto& l) { l.Simulation = l.Detail = true; l.FichierListe = "l.ini"; })},
+      {{"/S", "l.ini", "--itemize-changes", "--no-progress"}, Attendu([](auto& l) {
+         l.ModeService = l.Detail = true;
+         l.FichierListe = "l.ini";
+         l.Avancement = TAvancementTerminal::Jamais;
+       })},
+      {{"--no-progress", "--progress", "a.ini", "b.ini"}, Attendu([](auto& l) {
+         l.Avancement = TAvancementTerminal::Toujours;
+         l.FichierListe = "b.ini";
+       })},
+      {{"--pair=2", "l.ini", "--pair", "~/photos", "--json=/tmp/r.json"}, Attendu([](auto& l) {
+         l.Couples = {"2", "~/photos"};
+         l.FichierListe = "l.ini";
+         l.FichierJson = "/tmp/r.json";
+       })},
+      {{"--dry", "--item", "l.ini"},
+       Attendu([](auto& l) { l.Simulation = l.Detail = true; l.FichierListe = "l.ini"; })},
+      {{"-h"}, Attendu([](auto& l) { l.Aide = true; })},
+      {{"--", "--json=x", "-n"}, Attendu([](auto& l) { l.FichierListe = "-n"; })},
+      {{"-n", "-"}, Attendu([](auto& l) { l.Simulation = true; l.FichierListe = "-"; })},
+  };
+  for (const CasOption& c : cas) {
+    std::string tous;
+    for (const auto& a : c.arguments) tous += "[" + a + "]";
+    // Twice: the parser must not keep getopt's state from one call to the next.
+    for (int fois = 0; fois < 2; ++fois) {
+      const TLigneCommande lc = AnalyserLigneCommande(c.arguments);
+      EXPECT_EQ(lc.Erreur, "") << tous;
+      EXPECT_EQ(lc.ModeService, c.attendu.ModeService) << tous;
+      EXPECT_EQ(lc.FichierListe, c.attendu.FichierListe) << tous;
+      EXPECT_EQ(lc.Simulation, c.attendu.Simulation) << tous;
+      EXPECT_EQ(lc.Detail, c.attendu.Detail) << tous;
+      EXPECT_EQ(lc.Avancement, c.attendu.Avancement) << tous;
+      EXPECT_EQ(lc.Couples, c.attendu.Couples) << tous;
+      EXPECT_EQ(lc.FichierJson, c.attendu.FichierJson) << tous;
+      EXPECT_EQ(lc.Aide, c.attendu.Aide) << tous;
+      EXPECT_EQ(lc.SansFenetre(), lc.ModeService || lc.Simulation || lc.Detail ||
+                                      !lc.Couples.empty() || !lc.FichierJson.empty() ||
+                                      lc.Avancement != TAvancementTerminal::Auto)
+          << tous;
+    }
+  }
+  EXPECT_FALSE(AnalyserLigneCommande({"l.ini"}).SansFenetre());
+  EXPECT_TRUE(AnalyserLigneCommande({"--json=r", "l.ini"}).SansFenetre());
+}
+
+TEST(LigneCommande, UsageErrorsNameTheOptionInFrench) {
+  const std::pair<std::vector<std::string>, std::string> cas[] = {
+      {{"-x", "l.ini"}, "option inconnue : « -x »"},
+      {{"/S", "-nq", "l.ini"}, "option inconnue : « -q »"},
+      {{"-S"}, "option inconnue : « -S »"},
+      {{"--HELP"}, "option inconnue : « --HELP »"},
+      {{"l.ini", "--frobnicate=3"}, "option inconnue : « --frobnicate »"},
+      {{"--p", "l.ini"}, "option ambiguë : « --p » (--progress, --pair)"},
+      {{"--dry-run=oui", "l.ini"}, "l'option « --dry-run » ne prend pas de valeur"},
+      {{"l.ini", "--pair"}, "l'option « --pair » demande une valeur"},
+      {{"--json", "--", "l.ini"}, ""},  // "--" is the file name, as getopt wants
+      {{"--json=", "l.ini"}, "l'option « --json » demande une valeur"},
+      {{"--pair= ", "l.ini"}, "l'option « --pair » demande une valeur"},
+      {{"--pair=00", "l.ini"}, "--pair=00 : les couples sont numérotés à partir de 1"},
+  };
+  for (const auto& [arguments, erreur] : cas) {
+    EXPECT_EQ(AnalyserLigneCommande(arguments).Erreur, erreur) << arguments[0];
+  }
+}
+
+TEST(LigneCommande, PairsArePositionsOrPathsOfTheList) {
+  const std::string home = platform::RepertoirePersonnel();
+  const std::vector<std::pair<std::string, std::string>> couples = {
+      {"/s1", "/d1"}, {" ~/photos ", home + "/copie/"}, {"", ""}, {"/s1", "/d4"}};
+  struct Cas {
+    std::vector<std::string> demandes;
+    std::vector<int> lignes;
+    std::string erreur;
+  };
+  const Cas cas[] = {
+      {{"2"}, {2}, ""},
+      {{"4", "1", "4"}, {1, 4}, ""},
+      {{"/s1"}, {1, 4}, ""},
+      {{"/d4/"}, {4}, ""},
+      {{"~/copie"}, {2}, ""},
+      {{home + "/photos"}, {2}, ""},
+      {{"5"}, {}, "--pair=5 : la liste n'a pas de couple en position 5 (elle en a 3)"},
+      {{"3"}, {}, "--pair=3 : la liste n'a pas de couple en position 3 (elle en a 3)"},
+      {{"1", "99999999999999999999"}, {}, "--pair=99999999999999999999 : la liste n'a pas de "
+                                          "couple en position 99999999999999999999 (elle en a 3)"},
+      {{"/ailleurs"}, {}, "--pair=/ailleurs : aucun couple de la liste n'a « /ailleurs » pour "
+                          "source ou pour cible"},
+  };
+  for (const Cas& c : cas) {
+    std::string erreur;
+    EXPECT_EQ(LignesDesCouples(c.demandes, couples, erreur), c.lignes) << c.demandes[0];
+    EXPECT_EQ(erreur, c.erreur) << c.demandes[0];
+  }
 }
 
 TEST(LigneCommande, DisplayComesFromAnyOfTheUsualVariables) {

@@ -428,7 +428,13 @@ TEST_F(ServiceTest, LogThatCannotBeWrittenDoesNotStopTheRun) {
 }
 
 TEST_F(ServiceTest, SwitchLookalikesAreListFiles) {
-  for (const std::string arg : {"-S", "/Service"}) {
+  // An argument starting with "-" is an option: "-S" is a usage error, nothing is run.
+  std::remove(journal_.c_str());
+  const Resultat option = Service({"/S", "-S"});
+  EXPECT_EQ(option.code, 2);
+  EXPECT_EQ(option.erreurs, "jumelix : option inconnue : « -S »\nEssayez « jumelix --help ».\n");
+  EXPECT_FALSE(TempTree::Existe(journal_));
+  for (const std::string arg : {"./-S", "/Service"}) {
     std::remove(journal_.c_str());
     Resultat r = Service({"/S", arg});
     EXPECT_EQ(r.code, 1);

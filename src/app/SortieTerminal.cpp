@@ -1,0 +1,112 @@
+#include "app/SortieTerminal.h"
+
+#include <cstdio>
+
+#include "app/UJumelix.h"
+#include "platform/System.h"
+#include "shared/URoutines.h"
+
+namespace jumelix {
+
+namespace {
+
+// "1234567" -> "1 234 567".
+std::string Milliers(uint64_t n) {
+  std::string chiffres = std::to_string(n), texte;
+  for (size_t k = 0; k < chiffres.size(); ++k) {
+    if (k > 0 && (chiffres.size() - k) % 3 == 0) texte += ' ';
+    texte += chiffres[k];
+  }
+  return texte;
+}
+
+// The verb padded to 11 columns, counted in characters, not bytes.
+std::string Verbe(const std::string& verbe) {
+  std::string texte = verbe;
+  for (size_t n = NbCaracteres(verbe); n < 11; ++n) texte += ' ';
+  return texte;
+}
+
+// The last `n` characters of a UTF-8 text.
+std::string DerniersCaracteres(const std::string& s, size_t n) {
+  const size_t total = NbCaracteres(s);
+  if (total <= n) return s;
+  const std::string debut = PremiersCaracteres(s, total - n);
+  return s.substr(debut.size());
+}
+
+}  // namespace
+
+std::string TexteAction(const TAction& a) {
+  std::string chemin = EchapperControles(a.chemin);
+  if (a.repertoire) chemin += '/';
+  const std::string taille = " (" + Milliers(static_cast<uint64_t>(a.octets)) + " octets)";
+  const std::string archive = EchapperControles(a.archive);
+  switch (a.type) {
+    case TypeAction::Creation:
+      return Verbe("créé") + chemin + (a.repertoire ? "" : taille);
+    case TypeAction::Remplacement:
+      return Verbe("remplacé") + chemin + (a.repertoire ? "" : taille) +
+             (archive.empty() ? "" : " -> archivé dans " + archive);
+    case TypeAction::Attributs:
+      return Verbe("attributs") + chemin;
+    case TypeAction::Suppression:
+      if (!a.archivee) return Verbe("supprimé") + chemin;
+      return Verbe("archivé") + chemin + (archive.empty() ? "" : " -> " + archive);
+  }
+  return chemin;
+}
+
+std::string TexteAvancement(const TAvancementRun& a, size_t largeur) {
+  std::string texte = "[" + std::to_string(a.paire) + "/" + std::to_string(a.nb_paires) + "] " +
+                      Milliers(static_cast<uint64_t>(a.entrees)) + " entrées";
+  if (a.octets > 0) {
+    texte += ", " + TexteVolume(a.octets);
+    if (a.ecoule_ms >= 1000) texte += " à " + TexteVolume(a.octets * 1000 / a.ecoule_ms) + "/s";
+  }
+  texte += ", " + TexteTempsEcoule(a.ecoule_ms, 0) + " écoulé";
+  if (!a.repertoire.empty()) texte += ", ";
+  const size_t longueur = NbCaracteres(texte);
+  if (largeur == 0) return texte + a.repertoire;
+  if (longueur >= largeur) return PremiersCaracteres(texte, largeur);
+  const size_t place = largeur - longueur;
+  if (NbCaracteres(a.repertoire) <= place) return texte + a.repertoire;
+  return texte + "…" + DerniersCaracteres(a.repertoire, place - 1);
+}
+
+void TVueTerminal::Effacer() {
+  if (!affiche_) return;
+  std::fputs("\r\033[K", stderr);
+  affiche_ = false;
+}
+
+void TVueTerminal::AjouterLog(const std::string& ligne) {
+  Effacer();
+  TVueSansFenetre::AjouterLog(ligne);
+}
+
+TReponseMessage TVueTerminal::Message(const std::string& texte, const std::string& titre,
+                                      TBoutonsMessage boutons, TIconeMessage icone) {
+  Effacer();
+  return TVueSansFenetre::Message(texte, titre, boutons, icone);
+}
+
+void TVueTerminal::Sortie(const std::string& ligne) {
+  Effacer();
+  std::fputs(ligne.c_str(), stdout);
+  std::fputc('\n', stdout);
+  // On a terminal shared with the progress line, each line must be out before it is redrawn.
+  if (avancement_) std::fflush(stdout);
+}
+
+void TVueTerminal::AfficherAvancement(const TAvancementRun& avancement) {
+  if (!avancement_ || avancement.paire == 0) return;
+  // One column short of the width: a line that fills it would wrap on some terminals.
+  const int colonnes = platform::LargeurTerminal(2);
+  const std::string ligne =
+      TexteAvancement(avancement, colonnes > 1 ? static_cast<size_t>(colonnes - 1) : 79);
+  std::fputs(("\r" + ligne + "\033[K").c_str(), stderr);
+  affiche_ = true;
+}
+
+}  // namespace jumelix
