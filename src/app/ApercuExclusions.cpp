@@ -84,14 +84,7 @@ class TCompteur {
 };
 
 // 1234567 as "1 234 567", the groups held together by no-break spaces.
-std::string Grouper(uint64_t n) {
-  std::string chiffres = std::to_string(n), texte;
-  for (size_t i = 0; i < chiffres.size(); ++i) {
-    if (i > 0 && (chiffres.size() - i) % 3 == 0) texte += "\xC2\xA0";
-    texte += chiffres[i];
-  }
-  return texte;
-}
+std::string Grouper(uint64_t n) { return GrouperMilliers(n, "\xC2\xA0"); }
 
 }  // namespace
 

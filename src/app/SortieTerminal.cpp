@@ -11,14 +11,7 @@ namespace jumelix {
 namespace {
 
 // "1234567" -> "1 234 567".
-std::string Milliers(uint64_t n) {
-  std::string chiffres = std::to_string(n), texte;
-  for (size_t k = 0; k < chiffres.size(); ++k) {
-    if (k > 0 && (chiffres.size() - k) % 3 == 0) texte += ' ';
-    texte += chiffres[k];
-  }
-  return texte;
-}
+std::string Milliers(uint64_t n) { return GrouperMilliers(n, " "); }
 
 // The verb padded to 11 columns, counted in characters, not bytes.
 std::string Verbe(const std::string& verbe) {

@@ -257,6 +257,16 @@ int LireLignesFichier(const std::string& chemin, std::vector<std::string>& ligne
   return 0;
 }
 
+std::string GrouperMilliers(uint64_t n, std::string_view separateur) {
+  const std::string chiffres = std::to_string(n);
+  std::string texte;
+  for (size_t i = 0; i < chiffres.size(); ++i) {
+    if (i > 0 && (chiffres.size() - i) % 3 == 0) texte += separateur;
+    texte += chiffres[i];
+  }
+  return texte;
+}
+
 std::vector<std::string> LignesDuContenu(std::string contenu) {
   size_t nul = contenu.find('\0');
   if (nul != std::string::npos) contenu.resize(nul);

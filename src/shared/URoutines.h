@@ -4,6 +4,7 @@
 // Single-threaded like the rest of the program; nothing here throws for a file failure.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,8 @@ std::string Cp1252VersUtf8(std::string_view s);
 size_t NbCaracteres(std::string_view s);
 // The first n characters of a UTF-8 text, never cut inside a sequence.
 std::string PremiersCaracteres(std::string_view s, size_t n);
+// 1234567 as "1" + separateur + "234" + separateur + "567", as French writes numbers.
+std::string GrouperMilliers(uint64_t n, std::string_view separateur);
 
 // Splits a text into lines: a line ends at CR LF, a lone CR or a lone LF; a NUL ends the
 // text; a final line without line end is kept, and a final line end adds no empty line.
