@@ -173,6 +173,14 @@ TMotifs TMotifs::Compiler(std::string_view texte, std::string base) {
     } else if (!m.ancre && ligne[0] == '*' && SansJoker(ligne.substr(1))) {
       m.forme = Forme::Suffixe;
       m.litteral = ligne.substr(1);
+    } else {
+      m.debut = ligne.substr(0, ligne.find_first_of("*?[\\"));
+      const size_t dernier = ligne.find_last_of("*?[]\\");  // found: the line has a joker
+      m.fin = ligne.substr(dernier + 1);
+      // "**/" also matches with no directory at all: its "/" is not required.
+      if (m.fin.starts_with('/') && dernier >= 1 && ligne.substr(dernier - 1, 2) == "**") {
+        m.fin.erase(0, 1);
+      }
     }
     resultat.motifs_.push_back(std::move(m));
   }
@@ -189,6 +197,7 @@ bool TMotifs::Correspond(const Motif& m, std::string_view chemin, std::string_vi
     case Forme::General:
       break;
   }
+  if (!cible.starts_with(m.debut) || !cible.ends_with(m.fin)) return false;
   return Filtrer(m.texte, 0, cible, 0) == Issue::Oui;
 }
 

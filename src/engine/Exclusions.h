@@ -44,6 +44,9 @@ class TMotifs {
   struct Motif {
     std::string texte;     // the pattern, "!", leading and trailing "/" taken off
     std::string litteral;  // Litteral: the name or path; Suffixe: the literal after "*"
+    // General: the literal text every match begins and ends with, checked before the
+    // pattern itself (most names fail there, at the price of two comparisons).
+    std::string debut, fin;
     Forme forme = Forme::General;
     bool negation = false;
     bool repertoireSeul = false;  // written with a trailing "/"
