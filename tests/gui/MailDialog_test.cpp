@@ -19,6 +19,7 @@
 #include "net/AttenteMessages.h"
 #include "shared/URoutines.h"
 #include "support/MainQtTest.h"
+#include "support/ScriptedPeer.h"
 #include "support/SmtpServer.h"
 
 namespace jumelix {
@@ -469,6 +470,57 @@ class MailDialogTest : public QObject {
     QVERIFY(dlg.ButtonTester()->isEnabled());
     QVERIFY(!dlg.LabelEnvoi()->isVisible());
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+    QVERIFY(dlg.isVisible());
+    dlg.reject();
+  }
+
+  // The user's own click or space bar reaches the dialog's window before its button, as on
+  // a real display: the cancel must get through that way, within a second, and drop the
+  // connection to a server that never answers.
+  void annulerLeTestParLaFenetre_data() {
+    QTest::addColumn<bool>("clavier");
+    QTest::newRow("clic") << false;
+    QTest::newRow("espace") << true;
+  }
+  void annulerLeTestParLaFenetre() {
+    QFETCH(bool, clavier);
+    test::TScriptedPeer muet;
+    muet.SetReadTimeout(30000);
+    muet.WaitForClose();
+    muet.Start();
+    TMonMail::DefinirDelaiPourTests(5000);
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QString::number(muet.Port()));
+    QPushButton* bouton = dlg.ButtonTester();
+    QLineEdit* autre = dlg.EditAuthNom();
+    (clavier ? static_cast<QWidget*>(bouton) : autre)->setFocus();
+    QElapsedTimer depuisAnnulation;
+    QTimer::singleShot(300, &dlg, [&] {
+      QVERIFY(muet.Accepted());
+      QTest::keyClick(dlg.windowHandle(), Qt::Key_A);  // any other input is still discarded
+      depuisAnnulation.start();
+      if (clavier) {
+        QTest::keyClick(dlg.windowHandle(), Qt::Key_Space);
+      } else {
+        QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, {},
+                          bouton->mapTo(&dlg, bouton->rect().center()));
+      }
+    });
+    QTest::mouseClick(bouton, Qt::LeftButton);
+    QVERIFY(depuisAnnulation.isValid());
+    const qint64 ms = depuisAnnulation.elapsed();
+    QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Envoi du message de test annulé."));
+    QTRY_VERIFY(muet.ClientClosed());
+    QCOMPARE(autre->text(), QString());
     QVERIFY(dlg.isVisible());
     dlg.reject();
   }
