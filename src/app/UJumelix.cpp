@@ -38,11 +38,19 @@ const char* const kTexteSauvegarde =
 const char* const kTitreSauvegarde = "Sauvegarder les changements";
 
 const char* const kTitreCiblesEnConflit = "Répertoires cibles en conflit";
+
+// Enough of a file to read its two title lines: a film dropped by mistake is not read whole.
+constexpr size_t kOctetsTitresListe = 4096;
 // Beyond this, the question says how many more: ten pairs with one destination make 45.
 constexpr size_t kNbConflitsMontres = 5;
 
 std::string TexteFinService(int32_t nb_erreurs) {
   return "Synchronisation terminée. Nombre d'erreurs " + std::to_string(nb_erreurs);
+}
+
+bool Existe(const std::string& chemin) {
+  struct stat st {};
+  return ::stat(chemin.c_str(), &st) == 0;
 }
 
 std::function<int()>& JoursArchiveInstalles() {
@@ -493,6 +501,8 @@ bool TJumelix::LireFichierListe(const std::string& chemin) {
   }
   const size_t nb_paires = lignes.size() / 2;
   const bool titres_justes = nb_paires > 0 && lignes[0] == kTitreSource && lignes[1] == kTitreCible;
+  // An empty file holds nothing that saving could lose.
+  fichier_non_liste_ = lu && !titres_justes && !lignes.empty();
   grille_.DefinirLignesReference(std::move(lignes));
   if (!titres_justes) {
     grille_.RetenirGrille();
@@ -511,6 +521,15 @@ bool TJumelix::LireFichierListe(const std::string& chemin) {
 
 bool TJumelix::EnregistrerFichierListe(bool demander) {
   std::string nom = fichier_liste_;
+  if (!demander && !nom.empty() && fichier_non_liste_ && Existe(nom)) {
+    // Opened through "Lire un fichier liste..." by mistake, a document would otherwise be
+    // lost to the next Ctrl+S.
+    demander = vue_.Message("« " + EchapperControles(nom) +
+                                " » n'a pas été lu comme un fichier liste : l'enregistrer "
+                                "remplacerait tout ce qu'il contient.\nRemplacer ce fichier ?",
+                            "Remplacer le fichier", TBoutonsMessage::OuiNon,
+                            TIconeMessage::Question) != TReponseMessage::Oui;
+  }
   if (demander || nom.empty()) {
     TDialogueFichier dialogue{
         {{"Fichiers ini", "*.INI"}, {"Tous les fichiers", "*.*"}}, "ini", fichier_liste_};
@@ -538,6 +557,7 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   }
   grille_.RetenirGrille();
   fichier_liste_ = nom;
+  fichier_non_liste_ = false;
   recentes_.Ajouter(nom);
   vue_.ListeChangee();
   return true;
@@ -637,7 +657,26 @@ bool TJumelix::DeposerChemins(int colonne, int ligne, const std::vector<std::str
   if (en_cours_ || chemins.empty()) return false;
   struct stat st {};
   if (::stat(chemins[0].c_str(), &st) != 0) return false;
-  if (S_ISREG(st.st_mode)) return OuvrirFichierListe(chemins[0]);
+  if (S_ISREG(st.st_mode)) {
+    // Only a list opens: anything else would become the current list, its name in the
+    // title and its content lost to the next save.
+    std::vector<std::string> debut;
+    const int err = LireLignesFichier(chemins[0], debut, kOctetsTitresListe);
+    const std::string nom = EchapperControles(chemins[0]);
+    std::string refus;
+    if (err != 0) {
+      refus = "Impossible de lire le fichier déposé :\n" + nom + "\n" + TexteErreurSysteme(err);
+    } else if (DiagnostiquerListe(debut).defaut == TDefautListe::PasUneListe) {
+      refus = "Ce fichier n'est pas un fichier liste, il n'a pas été ouvert :\n" + nom +
+              "\n\nUn fichier liste commence par les lignes « " + kTitreSource + " » et « " +
+              kTitreCible + " ». Pour remplir une cellule, déposez un répertoire.";
+    }
+    if (!refus.empty()) {
+      vue_.Message(refus, "Jumelix", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+      return false;
+    }
+    return OuvrirFichierListe(chemins[0]);
+  }
   if (!S_ISDIR(st.st_mode)) return false;
   if (ligne < 1 || ligne >= grille_.NbLignes()) {
     ligne = grille_.LigneCourante();

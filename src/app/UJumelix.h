@@ -155,7 +155,9 @@ class TJumelix {
   // False when the file could not be read (the user was told).
   bool LireFichierListe(const std::string& chemin);
   // Writes the rows to the current list file, or through the save dialog when there is
-  // none or `demander` is set; true only when a file was written.
+  // none or `demander` is set; true only when a file was written. A current file that was
+  // read and found not to be a list is replaced only once the user agrees (else the dialog
+  // asks where to write).
   bool EnregistrerFichierListe(bool demander = false);
   // Opens another list file, after asking whether to save unsaved rows; ignored during a
   // run. False when the user cancelled.
@@ -185,7 +187,8 @@ class TJumelix {
   bool PeutAnnuler() const { return !annulations_.empty(); }
   // Paths dropped on the grid cell (colonne, ligne), or on the window (ligne 0): a list
   // file opens; directories fill the cell (two fill the row's source then destination).
-  // Ignored during a run. True when something was done.
+  // Any other file is refused with a message, the rows and the current list left as they
+  // are. Ignored during a run. True when something was done.
   bool DeposerChemins(int colonne, int ligne, const std::vector<std::string>& chemins);
   // The window's close query: true when the window may close now. During a run it asks
   // the run to stop, answers false, and closes the window through the view once the run
@@ -245,6 +248,9 @@ class TJumelix {
 
   bool mode_service_ = false;
   std::string fichier_liste_;
+  // The current list file was read and its title lines were not a list's: saving there
+  // would replace whatever it holds.
+  bool fichier_non_liste_ = false;
   int32_t ligne_num_ = 0;
   bool demande_abandon_ = false;
   int32_t nb_erreurs_service_ = 0;

@@ -893,6 +893,41 @@ TEST_F(JumelixTest, SaveKeepsPermissionsAndWritesThroughALink) {
             fs::perms::owner_read | fs::perms::owner_write);
 }
 
+TEST_F(JumelixTest, SavingOverAFileThatWasNotReadAsAListAsksFirst) {
+  RepTemp rep;
+  const std::string document = rep.Fichier("notes.txt", "mes notes\n");
+  const std::string vide = rep.Fichier("vide.ini", "");
+  vue.reponse_ouvrir = document;
+  j.Lireunfichierliste1Click();  // opened on purpose: no word, as for any file
+  EXPECT_EQ(j.FichierListe(), document);
+  EXPECT_TRUE(vue.messages.empty());
+  Rangees({{"/a", "/b"}});
+  // "Non": the save dialog asks where instead; cancelled there, nothing is written.
+  vue.reponses = {TReponseMessage::Non};
+  EXPECT_FALSE(j.EnregistrerFichierListe());
+  ASSERT_EQ(vue.messages.size(), 1u);
+  EXPECT_EQ(vue.messages[0].titre, "Remplacer le fichier");
+  EXPECT_EQ(vue.messages[0].texte, "« " + document +
+                                       " » n'a pas été lu comme un fichier liste : l'enregistrer "
+                                       "remplacerait tout ce qu'il contient.\nRemplacer ce "
+                                       "fichier ?");
+  EXPECT_EQ(vue.messages[0].boutons, TBoutonsMessage::OuiNon);
+  EXPECT_EQ(vue.dialogues.size(), 2u);  // the open dialog, then the save dialog
+  EXPECT_EQ(test::TempTree::Lire(document), "mes notes\n");
+  // "Oui" replaces it; from then on it is a list and saving asks nothing.
+  vue.reponses = {TReponseMessage::Oui};
+  EXPECT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_EQ(test::TempTree::Lire(document), std::string(kTitres) + "/a\r\n/b\r\n");
+  EXPECT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_EQ(vue.messages.size(), 2u);
+  EXPECT_EQ(vue.dialogues.size(), 2u);
+  // An empty file holds nothing to lose.
+  ASSERT_TRUE(j.OuvrirFichierListe(vide));
+  Rangees({{"/c", "/d"}});
+  EXPECT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_EQ(vue.messages.size(), 2u);
+}
+
 TEST_F(JumelixTest, SaveCancelledBlankOrFailingReturnsFalse) {
   Rangees({{"/a", "/b"}});
   EXPECT_FALSE(j.EnregistrerFichierListe());  // cancelled

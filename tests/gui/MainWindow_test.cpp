@@ -118,6 +118,7 @@ class MainWindowTest : public QObject {
   void aideEtAPropos();
   void pendantUnRunLaProgressionSAffiche();
   void deposerDesRepertoiresEtUneListe();
+  void unFichierDeposeQuiNEstPasUneListeEstRefuse();
   void lesCheminsLongsSontElidesAvecInfobulle();
   void laFenetreRetientSaTailleDansLEtat();
 };
@@ -885,6 +886,32 @@ void MainWindowTest::deposerDesRepertoiresEtUneListe() {
   QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
   QCOMPARE(LignesLog(*f).value(0),
            QDir::homePath() + QStringLiteral("/absent-de-la-maison ==> Répertoire source non accessible"));
+}
+
+void MainWindowTest::unFichierDeposeQuiNEstPasUneListeEstRefuse() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const std::string contenu = "Un document\n" + std::string(200000, 'x');
+  const QString document = QString::fromStdString(arbre.Fichier("rapport.txt", contenu));
+  Taper(*f, 0, 1, QStringLiteral("/src"));
+  Taper(*f, 1, 1, QStringLiteral("/dst"));
+  const QString titre = f->windowTitle();
+  TStringGrid* g = f->StringGrid1();
+  TRepondeurBoites repondeur;
+  // On a cell and on the log area: refused, said, and nothing changes.
+  QVERIFY(!Deposer(g->viewport(), g->visualRect(g->model()->index(0, 1)).center(), {document}));
+  QVERIFY(!Deposer(f.get(), f->MemoLog()->geometry().center(), {document}));
+  QCOMPARE(repondeur.textes.size(), 2);
+  const QString refus =
+      QStringLiteral("Ce fichier n'est pas un fichier liste, il n'a pas été ouvert :\n");
+  for (const QString& texte : repondeur.textes)
+    QVERIFY2(texte.startsWith(refus + document), qPrintable(texte));
+  QCOMPARE(Cellule(*f, 0, 1), QStringLiteral("/src"));
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("/dst"));
+  QCOMPARE(f->windowTitle(), titre);
+  QVERIFY(f->Jumelix().FichierListe().empty());
+  QCOMPARE(test::TempTree::Lire(document.toStdString()), contenu);
 }
 
 void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
