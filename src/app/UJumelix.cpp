@@ -68,11 +68,13 @@ std::function<bool()>& IgnorerCachesInstalle() {
 std::string RefusListeService(const std::vector<std::string>& lignes, const std::string& chemin) {
   if (const TDiagnosticListe d = DiagnostiquerListe(lignes); d.defaut != TDefautListe::Aucun)
     return TexteDefautListe(d, chemin);
-  // Every pair being whole, the destinations are lines 4, 6, 8... of the file.
+  // Every pair being whole, the destinations are lines 4, 6, 8... of the file. A relative
+  // one is left to the run, which refuses its pair.
   std::vector<TCibleListe> cibles;
   for (size_t i = 3; i < lignes.size(); i += 2) {
-    if (!EstBlanc(lignes[i]))
-      cibles.push_back({static_cast<int>(i) + 1, CheminDeCellule(lignes[i])});
+    std::string cible = CheminDeCellule(lignes[i]);
+    if (!cible.empty() && cible[0] == '/')
+      cibles.push_back({static_cast<int>(i) + 1, std::move(cible)});
   }
   const std::vector<TCiblesEnConflit> conflits = CiblesEnConflit(cibles);
   return conflits.empty() ? std::string() : TexteListeCiblesEnConflit(conflits.front(), chemin);
@@ -110,6 +112,11 @@ std::string CheminDeCellule(const std::string& cellule) {
   std::string chemin = DevelopperTilde(Trim(cellule), platform::RepertoirePersonnel());
   if (chemin.size() > 1 && chemin.back() == '/') chemin.pop_back();
   return chemin;
+}
+
+bool CheminRelatif(const std::string& cellule) {
+  const std::string texte = Trim(cellule);
+  return !texte.empty() && texte[0] != '/' && texte != "~" && texte.rfind("~/", 0) != 0;
 }
 
 std::string TexteVolume(uint64_t octets) {
@@ -344,6 +351,23 @@ void TJumelix::Executer(bool ComparerSeulement) {
       bilan_courant_ = -1;
       for (size_t k = 0; k < bilan_.size(); ++k)
         if (bilan_[k].ligne == ligne_num_) bilan_courant_ = static_cast<int>(k);
+      if (s[0] != '/' || d[0] != '/') {
+        // Relative to the directory the program was started from, a destination could be
+        // anywhere: the pair is refused, as one error of its row. (A "~/" path stays
+        // relative only when the home directory is unknown.)
+        const std::string& cellule =
+            grille_.Cellule(s[0] != '/' ? kColSource : kColCible, ligne_num_);
+        SurMessageRun("Chemin relatif refusé en ligne " + std::to_string(ligne_num_) + " : " +
+                          Trim(cellule) + " (un chemin doit commencer par / ou ~/)",
+                      1);
+        ViderTamponLog();
+        if (bilan_courant_ >= 0) {
+          bilan_[bilan_courant_].traite = true;
+          bilan_[bilan_courant_].etat = "1 erreur(s)";
+          bilan_courant_ = -1;
+        }
+        continue;
+      }
       const int32_t copies = etat_.NbCopies, supprimes = etat_.NbSupprimes,
                     identiques = etat_.NbIdentiques;
       const uint64_t octets = etat_.OctetsCopies;
@@ -754,7 +778,9 @@ bool TJumelix::AccepterCiblesEnConflit() {
   std::vector<TCibleListe> cibles;
   for (int l = 1; l < grille_.NbLignes(); ++l) {
     std::string cible = CheminDeCellule(grille_.Cellule(kColCible, l));
-    if (!cible.empty() && !CheminDeCellule(grille_.Cellule(kColSource, l)).empty())
+    // A relative one is refused by the run itself.
+    if (!cible.empty() && cible[0] == '/' &&
+        !CheminDeCellule(grille_.Cellule(kColSource, l)).empty())
       cibles.push_back({l, std::move(cible)});
   }
   const std::vector<TCiblesEnConflit> conflits = CiblesEnConflit(cibles);
@@ -814,10 +840,33 @@ void TJumelix::EnregistrerSous1Click() {
 
 void TJumelix::StringGrid1SetEditText(int colonne, int ligne, const std::string& texte) {
   if (en_cours_ || colonne == kColEtat || ligne < 1) return;
+  if (colonne != colonne_editee_ || ligne != ligne_editee_)
+    texte_avant_edition_ = grille_.Cellule(colonne, ligne);
   RetenirPourAnnulation(colonne, ligne);
   grille_.DefinirCellule(colonne, ligne, texte);
   MarquerEtat(ligne);
   vue_.ListeChangee();
+}
+
+bool TJumelix::StringGrid1FinEdition(int colonne, int ligne) {
+  const bool modifiee = colonne == colonne_editee_ && ligne == ligne_editee_;
+  // The next keystroke starts a change of its own for Ctrl+Z.
+  colonne_editee_ = ligne_editee_ = -1;
+  // A text read from a list file is shown as it is: only what the user types is judged
+  // here (the run refuses the pair either way).
+  if (en_cours_ || !modifiee || !CheminRelatif(grille_.Cellule(colonne, ligne))) return true;
+  const std::string refuse = EchapperControles(Trim(grille_.Cellule(colonne, ligne)));
+  grille_.DefinirCellule(colonne, ligne, texte_avant_edition_);
+  // Back as it was: the edit leaves nothing to undo.
+  if (!annulations_.empty() && annulations_.back().cellules == grille_.Instantane().cellules)
+    annulations_.pop_back();
+  MarquerEtat(ligne);
+  vue_.ListeChangee();
+  vue_.Message("Chemin relatif refusé : « " + refuse +
+                   " ».\nUn répertoire s'écrit depuis la racine (/...) ou depuis votre dossier "
+                   "personnel (~/...). La cellule reprend son texte précédent.",
+               "Chemin relatif", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+  return false;
 }
 
 bool TJumelix::StringGrid1SelectCell(int colonne, int ligne) {

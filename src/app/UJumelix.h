@@ -38,6 +38,11 @@ std::string TexteTempsEcoule(uint32_t t, uint32_t debut);
 // home directory, then one trailing "/" removed unless the path is "/" itself.
 std::string CheminDeCellule(const std::string& cellule);
 
+// Whether a cell's text names a directory relative to wherever the program happens to
+// run: not blank, and, once trimmed, neither absolute ("/...") nor in the home directory
+// ("~" or "~/..."). Such a path is refused in the cell and by the run.
+bool CheminRelatif(const std::string& cellule);
+
 // The archive's retention in days for the synchronisations of this process (TEtatRun::
 // JoursArchive), asked at the start of every run: main installs the settings file's value,
 // so that the window's "Options..." dialog and /S both apply it. Without one, 0: deleted
@@ -198,6 +203,10 @@ class TJumelix {
   // Grid events. A cell edited in place (every change of its text): the text is stored and
   // the row's state reset. Refused during a run and for the state column.
   void StringGrid1SetEditText(int colonne, int ligne, const std::string& texte);
+  // The cell's editor has closed, however (Enter, Escape, another cell or control chosen).
+  // A text the edit turned into a relative path is refused: the cell gets back the text it
+  // had before the edit and the user is told. False when refused.
+  bool StringGrid1FinEdition(int colonne, int ligne);
   // Refuses the state column and the title row (the current cell does not move then).
   bool StringGrid1SelectCell(int colonne, int ligne);
   // Applies the keyboard rule; returns whether the key must still go on to the grid.
@@ -271,6 +280,7 @@ class TJumelix {
   std::vector<TGrilleLignes::TInstantane> annulations_;
   int colonne_editee_ = -1;
   int ligne_editee_ = -1;
+  std::string texte_avant_edition_;  // of the cell being edited
   TListesRecentes recentes_;
   std::function<void(const std::string&)> sortie_simulation_;
   TSurAction sur_action_;

@@ -140,6 +140,8 @@ TFormJumelix::TFormJumelix(QWidget* parent)
   StringGrid1_.DefinirDepot([this](int colonne, int ligne, const std::vector<std::string>& c) {
     return jumelix_.DeposerChemins(colonne, ligne, c);
   });
+  StringGrid1_.DefinirFinEdition(
+      [this](int colonne, int ligne) { jumelix_.StringGrid1FinEdition(colonne, ligne); });
   StringGrid1_.DefinirIndication([this] {
     const TGrilleLignes& g = jumelix_.Grille();
     return g.NbLignes() == 2 && g.GrilleVide() && !StringGrid1_.EditeurOuvert()

@@ -403,6 +403,34 @@ TEST_F(JumelixTest, ServiceRunWritesLogLinesAndShowsNothing) {
   EXPECT_EQ(corps[6], "Nombre de fichiers copiés 1 ; Supprimés 0 ; identiques 1");
 }
 
+TEST_F(JumelixTest, ARelativePathRefusesItsPairAsOneErrorOfItsRow) {
+  // Read from the list as they are; no conflict is made of them, each refused pair counts.
+  Service(arbre_.Fichier("relatif.ini",
+                         "Répertoire source\nRépertoire cible\n/s1\ncopie\n"
+                         "/s2\n/d2\n ./src \n/d3\n/s4\ncopie\n"));
+  EXPECT_EQ(j.Grille().Cellule(kColSource, 3), " ./src ");
+  j.Executer(false);
+  ASSERT_EQ(g_appels.size(), 1u);
+  EXPECT_EQ(g_appels[0].source, "/s2");
+  const std::string regle = " (un chemin doit commencer par / ou ~/)";
+  EXPECT_EQ(journal, (V{"Chemin relatif refusé en ligne 1 : copie" + regle,
+                        "/s2 et /d2 =", "Chemin relatif refusé en ligne 3 : ./src" + regle,
+                        "Chemin relatif refusé en ligne 4 : copie" + regle,
+                        "Synchronisation terminée. Nombre d'erreurs 3",
+                        "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0\n"}));
+  EXPECT_TRUE(j.DernierRunEnErreur());
+  // The window: the line in the log area, the error in the row's state.
+  TVueEnregistree v;
+  TJumelix fenetre(v, mail, [](const std::string&) {});
+  fenetre.DefinirParcours(ParcoursScripte);
+  fenetre.Grille().DefinirCellule(kColSource, 1, "/s1");
+  fenetre.Grille().DefinirCellule(kColCible, 1, "~bob/d");
+  fenetre.Executer(true);
+  EXPECT_EQ(v.log, V{"Chemin relatif refusé en ligne 1 : ~bob/d" + regle});
+  EXPECT_EQ(fenetre.Grille().Cellule(kColEtat, 1), "1 erreur(s)");
+  EXPECT_EQ(g_appels.size(), 1u);
+}
+
 TEST_F(JumelixTest, ServiceListFileFailureIsLoggedAndMakesTheMailAnError) {
   Service("/nonexistent/liste.ini");
   EXPECT_EQ(journal, (V{"ERREUR : Fichier non trouvé : /nonexistent/liste.ini"}));

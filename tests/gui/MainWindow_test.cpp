@@ -119,6 +119,7 @@ class MainWindowTest : public QObject {
   void pendantUnRunLaProgressionSAffiche();
   void deposerDesRepertoiresEtUneListe();
   void unFichierDeposeQuiNEstPasUneListeEstRefuse();
+  void unCheminRelatifEstRefuse();
   void lesCheminsLongsSontElidesAvecInfobulle();
   void laFenetreRetientSaTailleDansLEtat();
 };
@@ -289,7 +290,7 @@ void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
   TStringGrid* g = f->StringGrid1();
   g->setCurrentIndex(g->model()->index(0, 1));
   g->setFocus();
-  QTest::keyClick(g, Qt::Key_A);
+  QTest::keyClick(g, '/');
   QVERIFY(g->EditeurOuvert());
   // The first keystroke already resets the state; the editor keeps its caret.
   QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
@@ -297,10 +298,10 @@ void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
   QTest::keyClicks(editeur, QStringLiteral("bc"));
   QTest::keyClick(editeur, Qt::Key_Left);
   QTest::keyClick(editeur, Qt::Key_X);
-  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("abxc"));
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("/bxc"));
   ValiderSaisie(editeur);
   QVERIFY(!g->EditeurOuvert());
-  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("abxc"));
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("/bxc"));
   QVERIFY(f->Jumelix().Grille().GrilleModifiee());
 
   // Emptying the row's cells empties its state.
@@ -912,6 +913,64 @@ void MainWindowTest::unFichierDeposeQuiNEstPasUneListeEstRefuse() {
   QCOMPARE(f->windowTitle(), titre);
   QVERIFY(f->Jumelix().FichierListe().empty());
   QCOMPARE(test::TempTree::Lire(document.toStdString()), contenu);
+}
+
+void MainWindowTest::unCheminRelatifEstRefuse() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  TRepondeurBoites repondeur;
+  // Typed: refused when the edit ends, by Enter or by Escape; the cell gets its text back.
+  // Blank cells, absolute paths and the home directory are taken.
+  struct Cas {
+    QString texte;
+    bool parEchap;
+    QString reste;
+  } cas[] = {{QStringLiteral("/avant"), false, QStringLiteral("/avant")},
+             {QStringLiteral("copie-relative"), false, QStringLiteral("/avant")},
+             {QStringLiteral("./copie"), true, QStringLiteral("/avant")},
+             {QStringLiteral("~bob/copie"), false, QStringLiteral("/avant")},
+             {QStringLiteral("~"), false, QStringLiteral("~")},
+             {QStringLiteral(" ~/copie"), true, QStringLiteral(" ~/copie")},
+             {QStringLiteral("  "), false, QStringLiteral("  ")}};
+  int refus = 0;
+  for (const Cas& c : cas) {
+    TStringGrid* g = f->StringGrid1();
+    g->setCurrentIndex(g->model()->index(0, 1));
+    g->setFocus();
+    QTest::keyClick(g, Qt::Key_F2);
+    QTest::keyClick(Editeur(g), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(Editeur(g), c.texte);
+    QTest::keyClick(Editeur(g), c.parEchap ? Qt::Key_Escape : Qt::Key_Return);
+    QTRY_COMPARE(Cellule(*f, 1, 1), c.reste);
+    QVERIFY(f->isVisible());
+    if (c.reste != c.texte) ++refus;
+    QCOMPARE(repondeur.textes.size(), refus);
+  }
+  QCOMPARE(repondeur.textes.value(0),
+           QStringLiteral("Chemin relatif refusé : « copie-relative ».\nUn répertoire s'écrit "
+                          "depuis la racine (/...) ou depuis votre dossier personnel (~/...). La "
+                          "cellule reprend son texte précédent."));
+
+  // Read from a list, it is shown as it is, and the run refuses its pair alone: nothing is
+  // written where the program happens to run.
+  test::TempTree arbre;
+  const Paire p = PaireDifferente(arbre, "p", 1);
+  const std::string liste =
+      arbre.Fichier("relative.ini", "Répertoire source\nRépertoire cible\n" + p.source +
+                                        "\ncopie-relative\n" + p.source + "\n" + p.cible + "\n");
+  const QString ici = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(QString::fromStdString(arbre.Racine())));
+  f->Jumelix().OuvrirFichierListe(liste);  // the rows left blank: nothing to save first
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("copie-relative"));
+  repondeur.Repondre(QMessageBox::Ok);  // "Chaque répertoire cible va devenir identique..."
+  QTest::mouseClick(f->ButtonSynchroniser(), Qt::LeftButton);
+  QDir::setCurrent(ici);
+  QCOMPARE(LignesLog(*f).value(0), QStringLiteral("Chemin relatif refusé en ligne 1 : "
+                                                  "copie-relative (un chemin doit commencer par / "
+                                                  "ou ~/)"));
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("1 erreur(s)"));
+  QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("="));
+  QVERIFY(!test::TempTree::Existe(arbre / "copie-relative"));
 }
 
 void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
