@@ -82,23 +82,25 @@ TFormJumelix::TFormJumelix(QWidget* parent)
     : QWidget(parent, Qt::Window),
       jumelix_(*this),
       MainMenu1_(this),
-      Action1_(QStringLiteral("Action"), &MainMenu1_),
-      Aide1_(QStringLiteral("Aide"), &MainMenu1_),
-      ListesRecentes1_(QStringLiteral("Listes récentes"), &Action1_),
-      Annuler1_(QStringLiteral("Annuler"), this),
-      Ajouteruneligne2_(QStringLiteral("Ajouter une ligne"), this),
-      Supprimerlaligneencours1_(QStringLiteral("Supprimer la ligne en cours"), this),
-      Parcourir2_(QStringLiteral("Parcourir..."), this),
-      SupprimerToutesLesLignes_(QStringLiteral("Supprimer toutes les lignes"), this),
-      Lireunfichierliste1_(QStringLiteral("Lire un fichier liste..."), this),
-      Enregistrerlefichierliste1_(QStringLiteral("Enregistrer"), this),
-      EnregistrerSous1_(QStringLiteral("Enregistrer sous..."), this),
-      Compterenduparmail1_(QStringLiteral("Compte-rendu par mail..."), this),
-      Options1_(QStringLiteral("Options..."), this),
-      Exclusions1_(QStringLiteral("Exclusions..."), this),
-      Quitter1_(QStringLiteral("Quitter"), this),
-      Aide2_(QStringLiteral("Aide"), this),
-      Apropos1_(QStringLiteral("A propos"), this),
+      Action1_(QStringLiteral("&Action"), &MainMenu1_),
+      Aide1_(QStringLiteral("A&ide"), &MainMenu1_),
+      ListesRecentes1_(QStringLiteral("Listes &récentes"), &Action1_),
+      Annuler1_(QStringLiteral("&Annuler"), this),
+      Ajouteruneligne2_(QStringLiteral("A&jouter une ligne"), this),
+      Supprimerlaligneencours1_(QStringLiteral("&Supprimer la ligne en cours"), this),
+      Parcourir2_(QStringLiteral("&Parcourir..."), this),
+      SupprimerToutesLesLignes_(QStringLiteral("Supprimer &toutes les lignes"), this),
+      Comparer1_(QStringLiteral("&Comparer"), this),
+      Synchroniser1_(QStringLiteral("S&ynchroniser"), this),
+      Lireunfichierliste1_(QStringLiteral("&Lire un fichier liste..."), this),
+      Enregistrerlefichierliste1_(QStringLiteral("&Enregistrer"), this),
+      EnregistrerSous1_(QStringLiteral("Enregistrer so&us..."), this),
+      Compterenduparmail1_(QStringLiteral("Compte-rendu par &mail..."), this),
+      Options1_(QStringLiteral("&Options..."), this),
+      Exclusions1_(QStringLiteral("E&xclusions..."), this),
+      Quitter1_(QStringLiteral("&Quitter"), this),
+      Aide2_(QStringLiteral("&Aide"), this),
+      Apropos1_(QStringLiteral("A &propos"), this),
       Splitter1_(Qt::Vertical, this),
       StringGrid1_(&Splitter1_),
       Modele_(
@@ -110,12 +112,12 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       Delegue_([this] { jumelix_.StringGrid1KeyDown(TTouche::Inser, true); }),
       Bas_(&Splitter1_),
       Panel1_(&Bas_),
-      ButtonAjouterLigne_(QStringLiteral("Ajouter une ligne"), &Panel1_),
-      ButtonSupprimerLigne_(QStringLiteral("Suppr. la ligne"), &Panel1_),
-      ButtonParcourir_(QStringLiteral("Parcourir..."), &Panel1_),
-      ButtonComparer_(QStringLiteral("Comparer"), &Panel1_),
-      ButtonSynchroniser_(QStringLiteral("Synchroniser"), &Panel1_),
-      ButtonFermer_(QStringLiteral("Fermer"), &Panel1_),
+      ButtonAjouterLigne_(QStringLiteral("A&jouter une ligne"), &Panel1_),
+      ButtonSupprimerLigne_(QStringLiteral("S&uppr. la ligne"), &Panel1_),
+      ButtonParcourir_(QStringLiteral("&Parcourir..."), &Panel1_),
+      ButtonComparer_(QStringLiteral("&Comparer"), &Panel1_),
+      ButtonSynchroniser_(QStringLiteral("&Synchroniser"), &Panel1_),
+      ButtonFermer_(QStringLiteral("&Fermer"), &Panel1_),
       ButtonAide_(QStringLiteral("Aide"), &Panel1_),
       MemoLog_(&Bas_),
       BandeAvancement_(this),
@@ -192,6 +194,9 @@ void TFormJumelix::ConstruireMenu() {
   Action1_.addAction(&Parcourir2_);
   Action1_.addAction(&SupprimerToutesLesLignes_);
   Action1_.addSeparator();
+  Action1_.addAction(&Comparer1_);
+  Action1_.addAction(&Synchroniser1_);
+  Action1_.addSeparator();
   Action1_.addAction(&Lireunfichierliste1_);
   Action1_.addMenu(&ListesRecentes1_);
   Action1_.addAction(&Enregistrerlefichierliste1_);
@@ -214,10 +219,19 @@ void TFormJumelix::ConstruireMenu() {
   EnregistrerSous1_.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   Quitter1_.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   Aide2_.setShortcut(QKeySequence(Qt::Key_F1));
+  // The keys of a desktop's "refresh" and the next one: the run commands without the mouse.
+  Comparer1_.setShortcut(QKeySequence(Qt::Key_F5));
+  Synchroniser1_.setShortcut(QKeySequence(Qt::Key_F6));
   // The actions belong to the window too, so that their keys work with the menu closed.
   addActions({&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
-              &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
-              &EnregistrerSous1_, &Compterenduparmail1_, &Quitter1_, &Aide2_, &Apropos1_});
+              &SupprimerToutesLesLignes_, &Comparer1_, &Synchroniser1_, &Lireunfichierliste1_,
+              &Enregistrerlefichierliste1_, &EnregistrerSous1_, &Compterenduparmail1_, &Quitter1_,
+              &Aide2_, &Apropos1_});
+  // Some styles open the menu bar with F10, others do not: here it always does.
+  auto* f10 = new QAction(this);  // owned by the window
+  f10->setShortcut(QKeySequence(Qt::Key_F10));
+  addAction(f10);
+  connect(f10, &QAction::triggered, this, &TFormJumelix::OuvrirMenu);
 
   connect(&Annuler1_, &QAction::triggered, this, [this] { jumelix_.AnnulerClick(); });
   connect(&Ajouteruneligne2_, &QAction::triggered, this, &TFormJumelix::ButtonAjouterLigneClick);
@@ -226,6 +240,8 @@ void TFormJumelix::ConstruireMenu() {
   connect(&Parcourir2_, &QAction::triggered, this, &TFormJumelix::ButtonParcourirClick);
   connect(&SupprimerToutesLesLignes_, &QAction::triggered, this,
           [this] { jumelix_.SupprimerToutesLesLignesClick(); });
+  connect(&Comparer1_, &QAction::triggered, this, &TFormJumelix::ButtonComparerClick);
+  connect(&Synchroniser1_, &QAction::triggered, this, &TFormJumelix::ButtonSynchroniserClick);
   connect(&Lireunfichierliste1_, &QAction::triggered, this,
           [this] { jumelix_.Lireunfichierliste1Click(); });
   connect(&Enregistrerlefichierliste1_, &QAction::triggered, this,
@@ -260,24 +276,25 @@ void TFormJumelix::ConstruireBoutons() {
     // Where a caption is wider than its button in the desktop's font, a condensed face
     // keeps it whole.
     const int place = p.largeur - 10;
-    if (p.bouton->fontMetrics().horizontalAdvance(p.bouton->text()) > place) {
+    if (p.bouton->fontMetrics().horizontalAdvance(
+            QString(p.bouton->text()).remove(QLatin1Char('&'))) > place) {
       QFont etroite = p.bouton->font();
       etroite.setStretch(QFont::Condensed);
       p.bouton->setFont(etroite);
     }
   }
-  ButtonComparer_.setToolTip(QStringLiteral("Compare chaque paire sans rien modifier"));
+  ButtonComparer_.setToolTip(QStringLiteral("Compare chaque paire sans rien modifier (F5)"));
   ButtonSynchroniser_.setToolTip(
-      QStringLiteral("Rend chaque répertoire cible identique à son répertoire source"));
+      QStringLiteral("Rend chaque répertoire cible identique à son répertoire source (F6)"));
+  ButtonAide_.setToolTip(QStringLiteral("Affiche l'aide (F1)"));
   connect(&ButtonAjouterLigne_, &QPushButton::clicked, this,
           &TFormJumelix::ButtonAjouterLigneClick);
   connect(&ButtonSupprimerLigne_, &QPushButton::clicked, this,
           [this] { jumelix_.ButtonSupprimerLigneClick(); });
   connect(&ButtonParcourir_, &QPushButton::clicked, this, &TFormJumelix::ButtonParcourirClick);
-  connect(&ButtonComparer_, &QPushButton::clicked, this,
-          [this] { jumelix_.ButtonComparerClick(); });
+  connect(&ButtonComparer_, &QPushButton::clicked, this, &TFormJumelix::ButtonComparerClick);
   connect(&ButtonSynchroniser_, &QPushButton::clicked, this,
-          [this] { jumelix_.ButtonSynchroniserClick(); });
+          &TFormJumelix::ButtonSynchroniserClick);
   connect(&ButtonFermer_, &QPushButton::clicked, this, [this] { jumelix_.ButtonFermerClick(); });
   connect(&ButtonAide_, &QPushButton::clicked, this, &TFormJumelix::ButtonAideClick);
 }
@@ -478,6 +495,21 @@ void TFormJumelix::ButtonAjouterLigneClick() {
 
 void TFormJumelix::ButtonParcourirClick() { jumelix_.ButtonParcourirClick(); }
 
+void TFormJumelix::ButtonComparerClick() {
+  // Started by its key, the run must not find a cell editor open: the edit ends first.
+  StringGrid1_.FermerEditeur();
+  jumelix_.ButtonComparerClick();
+}
+
+void TFormJumelix::ButtonSynchroniserClick() {
+  StringGrid1_.FermerEditeur();
+  jumelix_.ButtonSynchroniserClick();
+}
+
+void TFormJumelix::OuvrirMenu() {
+  if (!MainMenu1_.actions().isEmpty()) MainMenu1_.setActiveAction(MainMenu1_.actions().first());
+}
+
 void TFormJumelix::ButtonAideClick() {
   if (FormAide_ == nullptr) return;
   FormAide_->ChargerAide();
@@ -530,7 +562,10 @@ void TFormJumelix::RepeindreGrille() { StringGrid1_.viewport()->update(); }
 void TFormJumelix::DefinirLegendeFermer(const std::string& legende) {
   // A run starts: an edit in progress is kept, and the grid is read-only until the end.
   if (legende == kLegendeAbandonner) StringGrid1_.FermerEditeur();
-  ButtonFermer_.setText(VersQt(legende));
+  // Alt+F closes, Alt+B stops the run (Escape does either).
+  ButtonFermer_.setText(legende == kLegendeFermer       ? QStringLiteral("&Fermer")
+                        : legende == kLegendeAbandonner ? QStringLiteral("A&bandonner")
+                                                        : VersQt(legende));
   ButtonFermer_.update();
 }
 
@@ -674,9 +709,10 @@ void TFormJumelix::RunEnCours(bool en_cours) {
                                                     &ButtonParcourir_, &ButtonComparer_,
                                                     &ButtonSynchroniser_})
     w->setEnabled(!en_cours);
-  for (QAction* a : {&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
-                     &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
-                     &EnregistrerSous1_, &Exclusions1_})
+  for (QAction* a :
+       {&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
+        &SupprimerToutesLesLignes_, &Comparer1_, &Synchroniser1_, &Lireunfichierliste1_,
+        &Enregistrerlefichierliste1_, &EnregistrerSous1_, &Exclusions1_})
     a->setEnabled(!en_cours);
   ListesRecentes1_.setEnabled(!en_cours && !ListesRecentes1_.actions().isEmpty());
   Compterenduparmail1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_mail_));

@@ -70,6 +70,12 @@ void Taper(TFormJumelix& f, int colonne, int ligne, const QString& texte) {
   ValiderSaisie(editeur);
 }
 
+// The letter that Alt+letter reaches in a caption ("&Comparer": c), or none.
+QChar Lettre(const QString& legende) {
+  const qsizetype i = legende.indexOf(QLatin1Char('&'));
+  return i >= 0 && i + 1 < legende.size() ? legende.at(i + 1).toLower() : QChar();
+}
+
 // Source and destination of `n` files, the destination empty: a compare reports n lines.
 struct Paire {
   std::string source;
@@ -120,6 +126,7 @@ class MainWindowTest : public QObject {
   void deposerDesRepertoiresEtUneListe();
   void unFichierDeposeQuiNEstPasUneListeEstRefuse();
   void unCheminRelatifEstRefuse();
+  void leClavierAtteintChaqueCommande();
   void lesCheminsLongsSontElidesAvecInfobulle();
   void laFenetreRetientSaTailleDansLEtat();
 };
@@ -136,7 +143,7 @@ void MainWindowTest::laFenetreOuvreAvecUneLigneATraiter() {
   QCOMPARE(m->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Etat"));
   QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
   QCOMPARE(f->StringGrid1()->currentIndex(), m->index(0, 0));
-  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
+  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("&Fermer"));
 
   const QList<std::pair<QPushButton*, QRect>> boutons = {
       {f->ButtonAjouterLigne(), QRect(4, 8, 89, 25)},
@@ -176,20 +183,37 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   QVERIFY(f);
   const QList<QAction*> menus = f->MainMenu1()->actions();
   QCOMPARE(menus.size(), 2);
-  QCOMPARE(menus[0]->text(), QStringLiteral("Action"));
-  QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
+  QCOMPARE(menus[0]->text(), QStringLiteral("&Action"));
+  QCOMPARE(menus[1]->text(), QStringLiteral("A&ide"));
   QStringList action;
   for (QAction* a : menus[0]->menu()->actions()) {
     action << (a->isSeparator() ? QStringLiteral("-") : a->text());
   }
-  QCOMPARE(action, (QStringList{"Annuler", "-", "Ajouter une ligne",
-                                "Supprimer la ligne en cours", "Parcourir...",
-                                "Supprimer toutes les lignes", "-", "Lire un fichier liste...",
-                                "Listes récentes", "Enregistrer", "Enregistrer sous...", "-",
-                                "Compte-rendu par mail...", "Options...", "Exclusions...", "-",
-                                "Quitter"}));
+  // Every item has a letter of its own in its menu.
+  QCOMPARE(action, (QStringList{"&Annuler",
+                                "-",
+                                "A&jouter une ligne",
+                                "&Supprimer la ligne en cours",
+                                "&Parcourir...",
+                                "Supprimer &toutes les lignes",
+                                "-",
+                                "&Comparer",
+                                "S&ynchroniser",
+                                "-",
+                                "&Lire un fichier liste...",
+                                "Listes &récentes",
+                                "&Enregistrer",
+                                "Enregistrer so&us...",
+                                "-",
+                                "Compte-rendu par &mail...",
+                                "&Options...",
+                                "E&xclusions...",
+                                "-",
+                                "&Quitter"}));
   // The usual keys, shown beside the items.
   const QList<std::pair<QAction*, QKeySequence>> touches = {
+      {f->Comparer1(), QKeySequence(Qt::Key_F5)},
+      {f->Synchroniser1(), QKeySequence(Qt::Key_F6)},
       {f->Annuler1(), QKeySequence(Qt::CTRL | Qt::Key_Z)},
       {f->Lireunfichierliste1(), QKeySequence(Qt::CTRL | Qt::Key_O)},
       {f->Enregistrerlefichierliste1(), QKeySequence(Qt::CTRL | Qt::Key_S)},
@@ -200,7 +224,7 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   QVERIFY(!f->ListesRecentes1()->isEnabled());  // nothing opened yet
   QStringList aide;
   for (QAction* a : menus[1]->menu()->actions()) aide << a->text();
-  QCOMPARE(aide, (QStringList{"Aide", "A propos"}));
+  QCOMPARE(aide, (QStringList{"&Aide", "A &propos"}));
 
   // Without a mail dialog the item stays disabled; with one it opens it.
   QVERIFY(!f->Compterenduparmail1()->isEnabled());
@@ -510,7 +534,7 @@ void MainWindowTest::comparerMontreEgalEtErreurs() {
   QCOMPARE(f->Panneau(1)->text(), QStringLiteral("Copiés : 0"));
   QCOMPARE(f->Panneau(3)->text(), QStringLiteral("Identiques : 1"));
   QCOMPARE(f->Panneau(4)->text(), QStringLiteral("0:00:00"));
-  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
+  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("&Fermer"));
   QCOMPARE(test::TempTree::Noms(differente.cible).size(), size_t{0});  // nothing touched
 }
 
@@ -574,7 +598,7 @@ void MainWindowTest::abandonnerArreteLeRun() {
   });
   QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
 
-  QCOMPARE(legendePendant, QStringLiteral("Abandonner"));
+  QCOMPARE(legendePendant, QStringLiteral("A&bandonner"));
   QVERIFY(f->isVisible());  // "Abandonner" stops the run, it does not close the window
   QCOMPARE(f->Panneau(0)->text(), QStringLiteral("Comparaison abandonnée"));
   const QStringList log = LignesLog(*f);
@@ -586,7 +610,7 @@ void MainWindowTest::abandonnerArreteLeRun() {
                                        .arg(QString::fromStdString(longue.source),
                                             QString::fromStdString(longue.cible)));
   QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("???"));  // the next row is never reached
-  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("Fermer"));
+  QCOMPARE(f->ButtonFermer()->text(), QStringLiteral("&Fermer"));
 }
 
 void MainWindowTest::pendantUnRunLaGrilleEstEnLectureSeule() {
@@ -971,6 +995,64 @@ void MainWindowTest::unCheminRelatifEstRefuse() {
   QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("1 erreur(s)"));
   QCOMPARE(Cellule(*f, 2, 2), QStringLiteral("="));
   QVERIFY(!test::TempTree::Existe(arbre / "copie-relative"));
+}
+
+void MainWindowTest::leClavierAtteintChaqueCommande() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QWindow* w = f->windowHandle();
+  // Every button but "Aide" (F1) has a letter that neither the menu bar nor another button
+  // takes; the run keys are in the tooltips.
+  QList<QChar> lettres;
+  for (QAction* m : f->MainMenu1()->actions()) lettres << Lettre(m->text());
+  for (QPushButton* b : {f->ButtonAjouterLigne(), f->ButtonSupprimerLigne(), f->ButtonParcourir(),
+                         f->ButtonComparer(), f->ButtonSynchroniser(), f->ButtonFermer()}) {
+    QVERIFY2(!Lettre(b->text()).isNull() && !lettres.contains(Lettre(b->text())),
+             qPrintable(b->text()));
+    lettres << Lettre(b->text());
+  }
+  QVERIFY(f->ButtonComparer()->toolTip().endsWith(QStringLiteral("(F5)")));
+  QVERIFY(f->ButtonSynchroniser()->toolTip().endsWith(QStringLiteral("(F6)")));
+  QVERIFY(f->ButtonAide()->toolTip().endsWith(QStringLiteral("(F1)")));
+
+  // F10 and Alt+A open the first menu, Alt+I the second.
+  const QList<QAction*> menus = f->MainMenu1()->actions();
+  const struct {
+    int touche;
+    Qt::KeyboardModifiers modificateurs;
+    QMenu* menu;
+  } ouvertures[] = {{Qt::Key_F10, Qt::NoModifier, menus[0]->menu()},
+                    {Qt::Key_A, Qt::AltModifier, menus[0]->menu()},
+                    {Qt::Key_I, Qt::AltModifier, menus[1]->menu()}};
+  for (const auto& o : ouvertures) {
+    QTest::keyClick(w, static_cast<Qt::Key>(o.touche), o.modificateurs);
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(o.menu));
+    o.menu->close();
+    QTRY_VERIFY(QApplication::activePopupWidget() == nullptr);
+  }
+
+  test::TempTree arbre;
+  const Paire p = PaireDifferente(arbre, "p", 1);
+  Taper(*f, 0, 1, QString::fromStdString(p.source));
+  Taper(*f, 1, 1, QString::fromStdString(p.cible));
+  TRepondeurBoites repondeur;
+  // F6 still asks first (cancelled here); F5 compares, even from an open cell editor.
+  QTest::keyClick(w, Qt::Key_F6);
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Synchronisation des répertoires")});
+  f->activateWindow();  // the message box had it
+  QVERIFY(QTest::qWaitForWindowActive(f.get()));
+  QTest::keyClick(f->StringGrid1(), Qt::Key_F2);
+  QVERIFY(f->StringGrid1()->EditeurOuvert());
+  QTest::keyClick(w, Qt::Key_F5);
+  QCOMPARE(f->Panneau(0)->text(), QStringLiteral("Comparaison terminée"));
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("1 erreur(s)"));
+  QVERIFY(!f->StringGrid1()->EditeurOuvert());
+  // Alt+C is the button's own key (it clicks the button as a mouse would, after a moment).
+  f->ViderLog();
+  QTest::keyClick(w, Qt::Key_C, Qt::AltModifier);
+  QTRY_COMPARE(LignesLog(*f).size(), 1);
+  QCOMPARE(repondeur.textes.size(), 1);
+  QVERIFY(test::TempTree::Noms(p.cible).empty());
 }
 
 void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
