@@ -722,6 +722,9 @@ void TFormJumelix::RunEnCours(bool en_cours) {
   if (!en_cours) {
     ligne_affichee_ = 0;
     Modele_.RafraichirLigneEnCours();
+    // The run disabled the button that started it, which handed the focus on to "Fermer":
+    // the next Space would quit. The grid takes it back.
+    StringGrid1_.setFocus(Qt::OtherFocusReason);
   }
 }
 

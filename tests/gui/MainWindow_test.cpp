@@ -127,6 +127,7 @@ class MainWindowTest : public QObject {
   void unFichierDeposeQuiNEstPasUneListeEstRefuse();
   void unCheminRelatifEstRefuse();
   void leClavierAtteintChaqueCommande();
+  void apresUnRunLeFocusRevientALaGrille();
   void lesCheminsLongsSontElidesAvecInfobulle();
   void laFenetreRetientSaTailleDansLEtat();
 };
@@ -1053,6 +1054,38 @@ void MainWindowTest::leClavierAtteintChaqueCommande() {
   QTRY_COMPARE(LignesLog(*f).size(), 1);
   QCOMPARE(repondeur.textes.size(), 1);
   QVERIFY(test::TempTree::Noms(p.cible).empty());
+}
+
+void MainWindowTest::apresUnRunLeFocusRevientALaGrille() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QWindow* w = f->windowHandle();
+  test::TempTree arbre;
+  const Paire p = PaireIdentique(arbre, "p");
+  Taper(*f, 0, 1, QString::fromStdString(p.source));
+  Taper(*f, 1, 1, QString::fromStdString(p.cible));
+  // "Comparer" reached with Tab and pressed with Space: disabled during the run, it hands
+  // the focus on; afterwards the grid has it, and the next Space closes nothing.
+  f->ButtonComparer()->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(w, Qt::Key_Space);
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("="));
+  QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->StringGrid1()));
+  QTest::keyClick(w, Qt::Key_Space);  // typed into the current cell, as any key
+  QVERIFY(f->isVisible());
+  QVERIFY(f->StringGrid1()->EditeurOuvert());
+  // Escape in a cell editor ends the edit and keeps what was typed; the window stays.
+  QTest::keyClick(w, '/');
+  QTest::keyClick(w, 'x');
+  QTest::keyClick(w, Qt::Key_Escape);
+  QVERIFY(!f->StringGrid1()->EditeurOuvert());
+  QVERIFY(f->isVisible());
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral(" /x"));
+  // Out of an editor, Escape is "Fermer" again.
+  TRepondeurBoites repondeur;
+  repondeur.Repondre(QMessageBox::Cancel);
+  QTest::keyClick(w, Qt::Key_Escape);
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Sauvegarder les changements")});
+  QVERIFY(f->isVisible());
 }
 
 void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
