@@ -489,6 +489,7 @@ void TJumelix::EnvoyerMailSiDu() {
 // ---- The list file ----
 
 bool TJumelix::LireFichierListe(const std::string& chemin) {
+  lignes_fichier_ = {kTitreSource, kTitreCible};
   if (chemin.empty()) {
     grille_.RetenirGrille();
     return true;
@@ -527,6 +528,7 @@ bool TJumelix::LireFichierListe(const std::string& chemin) {
   const bool titres_justes = nb_paires > 0 && lignes[0] == kTitreSource && lignes[1] == kTitreCible;
   // An empty file holds nothing that saving could lose.
   fichier_non_liste_ = lu && !titres_justes && !lignes.empty();
+  if (lu) lignes_fichier_ = lignes;
   grille_.DefinirLignesReference(std::move(lignes));
   if (!titres_justes) {
     grille_.RetenirGrille();
@@ -572,7 +574,8 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   }
   if (struct stat st{}; ::stat(cible.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     mode = st.st_mode & 07777;
-  if (int err = EcrireLignesFichier(cible, grille_.LignesAEnregistrer(), mode); err != 0) {
+  std::vector<std::string> ecrites = grille_.LignesAEnregistrer();
+  if (int err = EcrireLignesFichier(cible, ecrites, mode); err != 0) {
     // Saying nothing would let the user believe the list was kept.
     vue_.Message("ERREUR : Impossible d'enregistrer le fichier liste\n" + nom + "\n" +
                      TexteErreurSysteme(err),
@@ -582,6 +585,7 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   grille_.RetenirGrille();
   fichier_liste_ = nom;
   fichier_non_liste_ = false;
+  lignes_fichier_ = std::move(ecrites);
   recentes_.Ajouter(nom);
   vue_.ListeChangee();
   return true;
@@ -596,7 +600,7 @@ std::string TJumelix::TitreFenetre() const {
   }
   // Built by appending: "*" + std::string trips a false -Wrestrict of GCC 12 at -O3.
   std::string r;
-  if (grille_.GrilleModifiee() && !grille_.GrilleVide()) r = "*";
+  if (grille_.LignesAEnregistrer() != lignes_fichier_) r = "*";
   r += EchapperControles(titre);
   return r;
 }
@@ -725,6 +729,7 @@ void TJumelix::ButtonAjouterLigneClick() {
   RetenirPourAnnulation();
   grille_.DefinirCelluleCourante(grille_.ColonneCourante(), grille_.DerniereLigne());
   grille_.AjouterLigne();
+  vue_.ListeChangee();
 }
 
 void TJumelix::ButtonSupprimerLigneClick() {

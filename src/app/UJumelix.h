@@ -168,7 +168,9 @@ class TJumelix {
   // run. False when the user cancelled.
   bool OuvrirFichierListe(const std::string& chemin, bool demander = true);
   // "liste.ini — Jumelix" (the list file's name), or the program's title without a list;
-  // "*" in front while the rows differ from what was read or saved.
+  // "*" in front while saving would write other lines than the file holds (without a
+  // file: other lines than an empty list's). Blank or half-filled rows, which saving
+  // leaves out, change nothing.
   std::string TitreFenetre() const;
   const std::vector<std::string>& ListesRecentes() const { return recentes_.Chemins(); }
   TDecisionFermeture DecisionFermeture() const;
@@ -260,6 +262,9 @@ class TJumelix {
   // The current list file was read and its title lines were not a list's: saving there
   // would replace whatever it holds.
   bool fichier_non_liste_ = false;
+  // The lines the current list file holds, as read or as last written; the title lines
+  // alone when there is no file.
+  std::vector<std::string> lignes_fichier_ = {kTitreSource, kTitreCible};
   int32_t ligne_num_ = 0;
   bool demande_abandon_ = false;
   int32_t nb_erreurs_service_ = 0;

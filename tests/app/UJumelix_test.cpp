@@ -883,6 +883,30 @@ TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
   EXPECT_EQ(j2.Grille().Cellule(2, 1), "");  // states stay empty after reading
 }
 
+TEST_F(JumelixTest, TheTitleStarSaysWhetherSavingWouldChangeTheFile) {
+  RepTemp rep;
+  const std::string liste = rep.Fichier("l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
+  ASSERT_TRUE(j.OuvrirFichierListe(liste));
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+  // A blank row, or a row with one directory, is not written: nothing to save.
+  j.ButtonAjouterLigneClick();
+  ASSERT_EQ(j.Grille().NbLignes(), 3);
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+  j.StringGrid1SetEditText(kColSource, 2, "/z");
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+  j.StringGrid1SetEditText(kColCible, 2, "/t");
+  EXPECT_EQ(j.TitreFenetre(), "*l.ini — Jumelix");
+  // Every row deleted: saving would empty the file. Closing asks nothing, as before.
+  vue.reponses = {TReponseMessage::Ok};
+  j.SupprimerToutesLesLignesClick();
+  EXPECT_EQ(j.TitreFenetre(), "*l.ini — Jumelix");
+  EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::Fermer);
+  // Back to the file's rows by hand: nothing to save again.
+  j.StringGrid1SetEditText(kColSource, 1, "/x");
+  j.StringGrid1SetEditText(kColCible, 1, "/y");
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+}
+
 TEST_F(JumelixTest, ReadingAListReplacesEveryRow) {
   RepTemp rep;
   Ecrire(rep / "l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
