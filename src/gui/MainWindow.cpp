@@ -628,7 +628,15 @@ std::optional<std::string> TFormJumelix::DialogueFichier(const TDialogueFichier&
   QString extension = VersQt(d.extension_defaut);
   if (extension.startsWith(QLatin1Char('.'))) extension.remove(0, 1);
   dialogue.setDefaultSuffix(extension);
-  if (!d.nom_initial.empty()) dialogue.selectFile(VersQt(d.nom_initial));
+  // In the current list's folder with its name, else at home: never wherever the program
+  // happened to be started from.
+  if (d.nom_initial.empty()) {
+    dialogue.setDirectory(QDir::homePath());
+  } else {
+    const QFileInfo liste(VersQt(d.nom_initial));
+    dialogue.setDirectory(liste.absolutePath());
+    dialogue.selectFile(liste.fileName());
+  }
   if (dialogue.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList choisis = dialogue.selectedFiles();
   if (choisis.isEmpty()) return std::nullopt;
@@ -644,8 +652,9 @@ std::optional<std::string> TFormJumelix::DialogueEnregistrer(const TDialogueFich
 }
 
 std::optional<std::string> TFormJumelix::ChoisirRepertoire(const std::string& titre) {
-  const QString choix =
-      QFileDialog::getExistingDirectory(this, VersQt(titre), QString(), QFileDialog::ShowDirsOnly);
+  // At home with nothing chosen yet, not in the program's working directory.
+  const QString choix = QFileDialog::getExistingDirectory(this, VersQt(titre), QDir::homePath(),
+                                                          QFileDialog::ShowDirsOnly);
   if (choix.isEmpty()) return std::nullopt;
   return VersStd(choix);
 }

@@ -128,6 +128,7 @@ class MainWindowTest : public QObject {
   void unCheminRelatifEstRefuse();
   void leClavierAtteintChaqueCommande();
   void apresUnRunLeFocusRevientALaGrille();
+  void lesDialoguesOuvrentSurLaListeOuLaMaison();
   void lesCheminsLongsSontElidesAvecInfobulle();
   void laFenetreRetientSaTailleDansLEtat();
 };
@@ -1086,6 +1087,36 @@ void MainWindowTest::apresUnRunLeFocusRevientALaGrille() {
   QTest::keyClick(w, Qt::Key_Escape);
   QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Sauvegarder les changements")});
   QVERIFY(f->isVisible());
+}
+
+void MainWindowTest::lesDialoguesOuvrentSurLaListeOuLaMaison() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree ailleurs, rangement;
+  const QString ici = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(QString::fromStdString(ailleurs.Racine())));
+  const std::string liste =
+      rangement.Fichier("listes/nuit.ini", "Répertoire source\nRépertoire cible\n/a\n/b\n");
+  TRepondeurBoites repondeur;
+  // Without a list: home, for opening, saving and choosing a folder (nothing chosen yet).
+  repondeur.RepondreFichier(QString());
+  f->Lireunfichierliste1()->trigger();
+  repondeur.RepondreFichier(QString());
+  f->EnregistrerSous1()->trigger();
+  repondeur.RepondreFichier(QString());
+  f->Parcourir2()->trigger();
+  // With one: its folder and its name.
+  f->Jumelix().OuvrirFichierListe(liste);
+  repondeur.RepondreFichier(QString());
+  f->EnregistrerSous1()->trigger();
+  repondeur.RepondreFichier(QString());
+  f->Lireunfichierliste1()->trigger();
+  QDir::setCurrent(ici);
+  const QString maison = QDir::homePath();
+  const QString dossier = QString::fromStdString(rangement / "listes");
+  QCOMPARE(repondeur.dossiers_dialogues, (QStringList{maison, maison, maison, dossier, dossier}));
+  QCOMPARE(repondeur.noms_dialogues,
+           (QStringList{QString(), QString(), QString(), "nuit.ini", "nuit.ini"}));
 }
 
 void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {
