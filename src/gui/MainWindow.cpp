@@ -24,6 +24,7 @@
 #include "app/Credit.h"
 #include "app/EtatBureau.h"
 #include "app/Programme.h"
+#include "gui/Ecran.h"
 #include "gui/ExclusionsDialog.h"
 #include "gui/HelpWindow.h"
 
@@ -417,6 +418,9 @@ void TFormJumelix::Centrer() {
 
 void TFormJumelix::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  // A state saved on a larger screen, or a list read before the show, is brought within
+  // this one.
+  if (!event->spontaneous()) TenirDansEcran(this);
   if (tailles_placees_) return;
   tailles_placees_ = true;
   // At first show the grid has its usual height; from then on both parts grow with the
@@ -679,22 +683,25 @@ void TFormJumelix::CurseurAttente(bool actif) {
 
 void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
   // The grid grows, and the window with it, until every pair read is in view; at most to
-  // two thirds of the screen. It never shrinks.
+  // two thirds of the screen, and never the window past the room the screen leaves it.
+  // It never shrinks.
   int voulue = StringGrid1_.horizontalHeader()->height() +
                StringGrid1_.verticalHeader()->defaultSectionSize() * std::max(1, nb_rangees - 1) +
                2 * StringGrid1_.frameWidth();
   if (QScreen* ecran = screen()) voulue = std::min(voulue, ecran->geometry().height() * 2 / 3);
+  const int reste = PlaceFenetre(this).height() - height();
   if (!tailles_placees_) {
     // Read before the first show (the list of the command line): the grid takes that
     // height when the window appears.
-    const int ajout = voulue - hauteur_grille_initiale_;
+    const int ajout = std::min(voulue - hauteur_grille_initiale_, reste);
     if (ajout <= 0) return;
-    hauteur_grille_initiale_ = voulue;
+    hauteur_grille_initiale_ += ajout;
     resize(width(), height() + ajout);
     return;
   }
-  const int ajout = voulue - StringGrid1_.height();
+  const int ajout = std::min(voulue - StringGrid1_.height(), reste);
   if (ajout <= 0) return;
+  voulue = StringGrid1_.height() + ajout;
   QList<int> tailles = Splitter1_.sizes();
   resize(width(), height() + ajout);
   if (QLayout* l = layout()) l->activate();
@@ -704,6 +711,7 @@ void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
     tailles[1] = total - tailles[0];
     Splitter1_.setSizes(tailles);
   }
+  TenirDansEcran(this);  // grown downwards: its bottom may have left the screen
 }
 
 std::string TFormJumelix::TexteCredit() {
