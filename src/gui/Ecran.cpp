@@ -1,7 +1,10 @@
 #include "gui/Ecran.h"
 
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QWidget>
 #include <algorithm>
 
@@ -13,6 +16,8 @@ namespace {
 // still include, a title bar, borders.
 constexpr int kReserveHauteur = 72;
 constexpr int kReserveLargeur = 16;
+// What a title bar takes beside its title: the window's icon and its three buttons.
+constexpr int kPlaceBoutonsTitre = 160;
 
 QRect ZoneDisponible(const QWidget* fenetre) {
   QScreen* ecran = fenetre->screen();
@@ -42,6 +47,18 @@ void TenirDansEcran(QWidget* fenetre) {
   const int y =
       std::clamp(cadre.y(), zone.top(), std::max(zone.top(), zone.bottom() + 1 - cadre.height()));
   if (x != cadre.x() || y != cadre.y()) fenetre->move(x, y);
+}
+
+void ReserverTitre(QMessageBox& boite) {
+  auto* grille = qobject_cast<QGridLayout*>(boite.layout());
+  if (grille == nullptr) return;
+  QFont gras = boite.font();
+  gras.setBold(true);
+  const int largeur =
+      QFontMetrics(gras).horizontalAdvance(boite.windowTitle()) + kPlaceBoutonsTitre;
+  // The box sizes itself from its layout's minimum when shown: a row of that width does it.
+  grille->addItem(new QSpacerItem(largeur, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                  grille->rowCount(), 0, 1, grille->columnCount());  // owned by the layout
 }
 
 }  // namespace jumelix

@@ -6,6 +6,7 @@
 
 #include <QSize>
 
+class QMessageBox;
 class QWidget;
 
 namespace jumelix {
@@ -18,5 +19,9 @@ QSize PlaceFenetre(const QWidget* fenetre);
 // screen's available area. Its layout must allow that size (a scroll area, or a minimum
 // that fits): the window never goes below its minimum size.
 void TenirDansEcran(QWidget* fenetre);
+
+// Widens a message box to the room its title needs beside the title bar's buttons: a box
+// as short as "Envoyé" would otherwise cut its own title. Call before exec().
+void ReserverTitre(QMessageBox& boite);
 
 }  // namespace jumelix

@@ -384,11 +384,12 @@ void TFormMail::done(int resultat) {
 void TFormMail::Afficher(const std::string& texte, bool erreur) {
   if (afficheur_) {
     afficheur_(Q(texte), erreur);
-  } else if (erreur) {
-    QMessageBox::warning(this, QStringLiteral("Jumelix"), Q(texte));
-  } else {
-    QMessageBox::information(this, QStringLiteral("Jumelix"), Q(texte));
+    return;
   }
+  QMessageBox boite(erreur ? QMessageBox::Warning : QMessageBox::Information,
+                    QStringLiteral("Jumelix"), Q(texte), QMessageBox::Ok, this);
+  ReserverTitre(boite);
+  boite.exec();
 }
 
 bool TFormMail::VerifierPort(const QString& saisi) {

@@ -597,6 +597,7 @@ TReponseMessage TFormJumelix::Message(const std::string& texte, const std::strin
   }
   QMessageBox boite(image, titre.empty() ? QStringLiteral("Jumelix") : VersQt(titre), VersQt(texte),
                     choix, this);
+  ReserverTitre(boite);
   switch (boite.exec()) {
     case QMessageBox::Ok:
       return TReponseMessage::Ok;

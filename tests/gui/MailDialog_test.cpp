@@ -3,16 +3,17 @@
 #include "gui/MailDialog.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
 
 #include "gui/PompeQt.h"
+#include "gui/RepondeurBoites.h"
 #include "mail/ConfigMail.h"
 #include "mail/UCryptePass.h"
 #include "mail/UMonMail.h"
@@ -415,6 +416,28 @@ class MailDialogTest : public QObject {
     const std::string sujet = "Subject: Jumelix [" + NomOrdinateur() + "] : Test - essai\r\n";
     QVERIFY2(brut.find(sujet) != std::string::npos, brut.c_str());
     QVERIFY(!QFile::exists(Chemin()));
+    dlg.reject();
+  }
+
+  // A box as short as "Envoyé" still shows its whole title beside the title bar's buttons.
+  void theSentBoxIsWideEnoughForItsTitle() {
+    test::TSmtpServer serveur;
+    QVERIFY2(serveur.Started(), serveur.Error().c_str());
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    dlg.show();
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QString::fromStdString(serveur.PortText()));
+    TRepondeurBoites repondeur;
+    repondeur.Repondre(QMessageBox::Ok);
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QCOMPARE(repondeur.textes, QStringList{QStringLiteral("Envoyé")});
+    QFont gras = dlg.font();
+    gras.setBold(true);
+    const int titre = QFontMetrics(gras).horizontalAdvance(repondeur.titres.value(0));
+    QVERIFY2(repondeur.largeurs.value(0) >= titre + 120,
+             qPrintable(QStringLiteral("%1 pour %2").arg(repondeur.largeurs.value(0)).arg(titre)));
     dlg.reject();
   }
 

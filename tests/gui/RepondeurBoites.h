@@ -31,6 +31,7 @@ class TRepondeurBoites {
   QStringList textes;                           // text of every box answered, in order
   QStringList titres;                           // title of every box answered
   QList<QMessageBox::StandardButtons> boutons;  // buttons each box offered
+  QList<int> largeurs;                          // width of every box answered
   QStringList filtres_dialogues;                // name filters of every file dialog
   QStringList titres_dialogues;                 // title of every file dialog
   QStringList fichiers_proposes;                // file each dialog proposed at opening
@@ -48,6 +49,7 @@ class TRepondeurBoites {
     textes << boite->text();
     titres << boite->windowTitle();
     boutons << boite->standardButtons();
+    largeurs << boite->width();
     if (reponses_.empty()) {
       boite->reject();
       return;
