@@ -102,6 +102,7 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       Quitter1_(QStringLiteral("&Quitter"), this),
       Aide2_(QStringLiteral("&Aide"), this),
       Apropos1_(QStringLiteral("A &propos"), this),
+      OuvrirMenu1_(this),
       Splitter1_(Qt::Vertical, this),
       StringGrid1_(&Splitter1_),
       Modele_(
@@ -229,10 +230,9 @@ void TFormJumelix::ConstruireMenu() {
               &Enregistrerlefichierliste1_, &EnregistrerSous1_, &Compterenduparmail1_, &Quitter1_,
               &Aide2_, &Apropos1_});
   // Some styles open the menu bar with F10, others do not: here it always does.
-  auto* f10 = new QAction(this);  // owned by the window
-  f10->setShortcut(QKeySequence(Qt::Key_F10));
-  addAction(f10);
-  connect(f10, &QAction::triggered, this, &TFormJumelix::OuvrirMenu);
+  OuvrirMenu1_.setShortcut(QKeySequence(Qt::Key_F10));
+  addAction(&OuvrirMenu1_);
+  connect(&OuvrirMenu1_, &QAction::triggered, this, &TFormJumelix::OuvrirMenu);
 
   connect(&Annuler1_, &QAction::triggered, this, [this] { jumelix_.AnnulerClick(); });
   connect(&Ajouteruneligne2_, &QAction::triggered, this, &TFormJumelix::ButtonAjouterLigneClick);

@@ -200,6 +200,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction Quitter1_;
   QAction Aide2_;
   QAction Apropos1_;
+  QAction OuvrirMenu1_;  // F10, in no menu
 
   QSplitter Splitter1_;
   TStringGrid StringGrid1_;
