@@ -119,7 +119,7 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       ButtonParcourir_(QStringLiteral("&Parcourir..."), &Panel1_),
       ButtonComparer_(QStringLiteral("&Comparer"), &Panel1_),
       ButtonSynchroniser_(QStringLiteral("&Synchroniser"), &Panel1_),
-      ButtonFermer_(QStringLiteral("&Fermer"), &Panel1_),
+      ButtonFermer_(QStringLiteral("Fermer"), &Panel1_),
       ButtonAide_(QStringLiteral("Aide"), &Panel1_),
       MemoLog_(&Bas_),
       BandeAvancement_(this),
@@ -221,7 +221,7 @@ void TFormJumelix::ConstruireMenu() {
   EnregistrerSous1_.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   Quitter1_.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   Aide2_.setShortcut(QKeySequence(Qt::Key_F1));
-  // The keys of a desktop's "refresh" and the next one: the run commands without the mouse.
+  // The run commands from the keyboard, shown beside the items and in the tooltips.
   Comparer1_.setShortcut(QKeySequence(Qt::Key_F5));
   Synchroniser1_.setShortcut(QKeySequence(Qt::Key_F6));
   // The actions belong to the window too, so that their keys work with the menu closed.
@@ -288,6 +288,9 @@ void TFormJumelix::ConstruireBoutons() {
   ButtonSynchroniser_.setToolTip(
       QStringLiteral("Rend chaque répertoire cible identique à son répertoire source (F6)"));
   ButtonAide_.setToolTip(QStringLiteral("Affiche l'aide (F1)"));
+  // No letter: Alt+F is the "File" menu elsewhere, and must not quit here.
+  ButtonFermer_.setToolTip(
+      QStringLiteral("Ferme la fenêtre, ou abandonne le travail en cours (Echap)"));
   connect(&ButtonAjouterLigne_, &QPushButton::clicked, this,
           &TFormJumelix::ButtonAjouterLigneClick);
   connect(&ButtonSupprimerLigne_, &QPushButton::clicked, this,
@@ -566,10 +569,7 @@ void TFormJumelix::RepeindreGrille() { StringGrid1_.viewport()->update(); }
 void TFormJumelix::DefinirLegendeFermer(const std::string& legende) {
   // A run starts: an edit in progress is kept, and the grid is read-only until the end.
   if (legende == kLegendeAbandonner) StringGrid1_.FermerEditeur();
-  // Alt+F closes, Alt+B stops the run (Escape does either).
-  ButtonFermer_.setText(legende == kLegendeFermer       ? QStringLiteral("&Fermer")
-                        : legende == kLegendeAbandonner ? QStringLiteral("A&bandonner")
-                                                        : VersQt(legende));
+  ButtonFermer_.setText(VersQt(legende));
   ButtonFermer_.update();
 }
 
