@@ -38,11 +38,19 @@ const char* const kTexteSauvegarde =
 const char* const kTitreSauvegarde = "Sauvegarder les changements";
 
 const char* const kTitreCiblesEnConflit = "Répertoires cibles en conflit";
+
+// Enough of a file to read its two title lines: a film dropped by mistake is not read whole.
+constexpr size_t kOctetsTitresListe = 4096;
 // Beyond this, the question says how many more: ten pairs with one destination make 45.
 constexpr size_t kNbConflitsMontres = 5;
 
 std::string TexteFinService(int32_t nb_erreurs) {
   return "Synchronisation terminée. Nombre d'erreurs " + std::to_string(nb_erreurs);
+}
+
+bool Existe(const std::string& chemin) {
+  struct stat st {};
+  return ::stat(chemin.c_str(), &st) == 0;
 }
 
 std::function<int()>& JoursArchiveInstalles() {
@@ -60,11 +68,13 @@ std::function<bool()>& IgnorerCachesInstalle() {
 std::string RefusListeService(const std::vector<std::string>& lignes, const std::string& chemin) {
   if (const TDiagnosticListe d = DiagnostiquerListe(lignes); d.defaut != TDefautListe::Aucun)
     return TexteDefautListe(d, chemin);
-  // Every pair being whole, the destinations are lines 4, 6, 8... of the file.
+  // Every pair being whole, the destinations are lines 4, 6, 8... of the file. A relative
+  // one is left to the run, which refuses its pair.
   std::vector<TCibleListe> cibles;
   for (size_t i = 3; i < lignes.size(); i += 2) {
-    if (!EstBlanc(lignes[i]))
-      cibles.push_back({static_cast<int>(i) + 1, CheminDeCellule(lignes[i])});
+    std::string cible = CheminDeCellule(lignes[i]);
+    if (!cible.empty() && cible[0] == '/')
+      cibles.push_back({static_cast<int>(i) + 1, std::move(cible)});
   }
   const std::vector<TCiblesEnConflit> conflits = CiblesEnConflit(cibles);
   return conflits.empty() ? std::string() : TexteListeCiblesEnConflit(conflits.front(), chemin);
@@ -102,6 +112,11 @@ std::string CheminDeCellule(const std::string& cellule) {
   std::string chemin = DevelopperTilde(Trim(cellule), platform::RepertoirePersonnel());
   if (chemin.size() > 1 && chemin.back() == '/') chemin.pop_back();
   return chemin;
+}
+
+bool CheminRelatif(const std::string& cellule) {
+  const std::string texte = Trim(cellule);
+  return !texte.empty() && texte[0] != '/' && texte != "~" && texte.rfind("~/", 0) != 0;
 }
 
 std::string TexteVolume(uint64_t octets) {
@@ -336,6 +351,23 @@ void TJumelix::Executer(bool ComparerSeulement) {
       bilan_courant_ = -1;
       for (size_t k = 0; k < bilan_.size(); ++k)
         if (bilan_[k].ligne == ligne_num_) bilan_courant_ = static_cast<int>(k);
+      if (s[0] != '/' || d[0] != '/') {
+        // Relative to the directory the program was started from, a destination could be
+        // anywhere: the pair is refused, as one error of its row. (A "~/" path stays
+        // relative only when the home directory is unknown.)
+        const std::string& cellule =
+            grille_.Cellule(s[0] != '/' ? kColSource : kColCible, ligne_num_);
+        SurMessageRun("Chemin relatif refusé en ligne " + std::to_string(ligne_num_) + " : " +
+                          Trim(cellule) + " (un chemin doit commencer par / ou ~/)",
+                      1);
+        ViderTamponLog();
+        if (bilan_courant_ >= 0) {
+          bilan_[bilan_courant_].traite = true;
+          bilan_[bilan_courant_].etat = "1 erreur(s)";
+          bilan_courant_ = -1;
+        }
+        continue;
+      }
       const int32_t copies = etat_.NbCopies, supprimes = etat_.NbSupprimes,
                     identiques = etat_.NbIdentiques;
       const uint64_t octets = etat_.OctetsCopies;
@@ -457,6 +489,7 @@ void TJumelix::EnvoyerMailSiDu() {
 // ---- The list file ----
 
 bool TJumelix::LireFichierListe(const std::string& chemin) {
+  lignes_fichier_ = {kTitreSource, kTitreCible};
   if (chemin.empty()) {
     grille_.RetenirGrille();
     return true;
@@ -493,6 +526,9 @@ bool TJumelix::LireFichierListe(const std::string& chemin) {
   }
   const size_t nb_paires = lignes.size() / 2;
   const bool titres_justes = nb_paires > 0 && lignes[0] == kTitreSource && lignes[1] == kTitreCible;
+  // An empty file holds nothing that saving could lose.
+  fichier_non_liste_ = lu && !titres_justes && !lignes.empty();
+  if (lu) lignes_fichier_ = lignes;
   grille_.DefinirLignesReference(std::move(lignes));
   if (!titres_justes) {
     grille_.RetenirGrille();
@@ -511,6 +547,15 @@ bool TJumelix::LireFichierListe(const std::string& chemin) {
 
 bool TJumelix::EnregistrerFichierListe(bool demander) {
   std::string nom = fichier_liste_;
+  if (!demander && !nom.empty() && fichier_non_liste_ && Existe(nom)) {
+    // Opened through "Lire un fichier liste..." by mistake, a document would otherwise be
+    // lost to the next Ctrl+S.
+    demander = vue_.Message("« " + EchapperControles(nom) +
+                                " » n'a pas été lu comme un fichier liste : l'enregistrer "
+                                "remplacerait tout ce qu'il contient.\nRemplacer ce fichier ?",
+                            "Remplacer le fichier", TBoutonsMessage::OuiNon,
+                            TIconeMessage::Question) != TReponseMessage::Oui;
+  }
   if (demander || nom.empty()) {
     TDialogueFichier dialogue{
         {{"Fichiers ini", "*.INI"}, {"Tous les fichiers", "*.*"}}, "ini", fichier_liste_};
@@ -529,7 +574,8 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   }
   if (struct stat st{}; ::stat(cible.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     mode = st.st_mode & 07777;
-  if (int err = EcrireLignesFichier(cible, grille_.LignesAEnregistrer(), mode); err != 0) {
+  std::vector<std::string> ecrites = grille_.LignesAEnregistrer();
+  if (int err = EcrireLignesFichier(cible, ecrites, mode); err != 0) {
     // Saying nothing would let the user believe the list was kept.
     vue_.Message("ERREUR : Impossible d'enregistrer le fichier liste\n" + nom + "\n" +
                      TexteErreurSysteme(err),
@@ -538,6 +584,8 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   }
   grille_.RetenirGrille();
   fichier_liste_ = nom;
+  fichier_non_liste_ = false;
+  lignes_fichier_ = std::move(ecrites);
   recentes_.Ajouter(nom);
   vue_.ListeChangee();
   return true;
@@ -552,7 +600,7 @@ std::string TJumelix::TitreFenetre() const {
   }
   // Built by appending: "*" + std::string trips a false -Wrestrict of GCC 12 at -O3.
   std::string r;
-  if (grille_.GrilleModifiee() && !grille_.GrilleVide()) r = "*";
+  if (grille_.LignesAEnregistrer() != lignes_fichier_) r = "*";
   r += EchapperControles(titre);
   return r;
 }
@@ -637,7 +685,26 @@ bool TJumelix::DeposerChemins(int colonne, int ligne, const std::vector<std::str
   if (en_cours_ || chemins.empty()) return false;
   struct stat st {};
   if (::stat(chemins[0].c_str(), &st) != 0) return false;
-  if (S_ISREG(st.st_mode)) return OuvrirFichierListe(chemins[0]);
+  if (S_ISREG(st.st_mode)) {
+    // Only a list opens: anything else would become the current list, its name in the
+    // title and its content lost to the next save.
+    std::vector<std::string> debut;
+    const int err = LireLignesFichier(chemins[0], debut, kOctetsTitresListe);
+    const std::string nom = EchapperControles(chemins[0]);
+    std::string refus;
+    if (err != 0) {
+      refus = "Impossible de lire le fichier déposé :\n" + nom + "\n" + TexteErreurSysteme(err);
+    } else if (DiagnostiquerListe(debut).defaut == TDefautListe::PasUneListe) {
+      refus = "Ce fichier n'est pas un fichier liste, il n'a pas été ouvert :\n" + nom +
+              "\n\nUn fichier liste commence par les lignes « " + kTitreSource + " » et « " +
+              kTitreCible + " ». Pour remplir une cellule, déposez un répertoire.";
+    }
+    if (!refus.empty()) {
+      vue_.Message(refus, "Jumelix", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+      return false;
+    }
+    return OuvrirFichierListe(chemins[0]);
+  }
   if (!S_ISDIR(st.st_mode)) return false;
   if (ligne < 1 || ligne >= grille_.NbLignes()) {
     ligne = grille_.LigneCourante();
@@ -662,6 +729,7 @@ void TJumelix::ButtonAjouterLigneClick() {
   RetenirPourAnnulation();
   grille_.DefinirCelluleCourante(grille_.ColonneCourante(), grille_.DerniereLigne());
   grille_.AjouterLigne();
+  vue_.ListeChangee();
 }
 
 void TJumelix::ButtonSupprimerLigneClick() {
@@ -715,7 +783,9 @@ bool TJumelix::AccepterCiblesEnConflit() {
   std::vector<TCibleListe> cibles;
   for (int l = 1; l < grille_.NbLignes(); ++l) {
     std::string cible = CheminDeCellule(grille_.Cellule(kColCible, l));
-    if (!cible.empty() && !CheminDeCellule(grille_.Cellule(kColSource, l)).empty())
+    // A relative one is refused by the run itself.
+    if (!cible.empty() && cible[0] == '/' &&
+        !CheminDeCellule(grille_.Cellule(kColSource, l)).empty())
       cibles.push_back({l, std::move(cible)});
   }
   const std::vector<TCiblesEnConflit> conflits = CiblesEnConflit(cibles);
@@ -775,10 +845,33 @@ void TJumelix::EnregistrerSous1Click() {
 
 void TJumelix::StringGrid1SetEditText(int colonne, int ligne, const std::string& texte) {
   if (en_cours_ || colonne == kColEtat || ligne < 1) return;
+  if (colonne != colonne_editee_ || ligne != ligne_editee_)
+    texte_avant_edition_ = grille_.Cellule(colonne, ligne);
   RetenirPourAnnulation(colonne, ligne);
   grille_.DefinirCellule(colonne, ligne, texte);
   MarquerEtat(ligne);
   vue_.ListeChangee();
+}
+
+bool TJumelix::StringGrid1FinEdition(int colonne, int ligne) {
+  const bool modifiee = colonne == colonne_editee_ && ligne == ligne_editee_;
+  // The next keystroke starts a change of its own for Ctrl+Z.
+  colonne_editee_ = ligne_editee_ = -1;
+  // A text read from a list file is shown as it is: only what the user types is judged
+  // here (the run refuses the pair either way).
+  if (en_cours_ || !modifiee || !CheminRelatif(grille_.Cellule(colonne, ligne))) return true;
+  const std::string refuse = EchapperControles(Trim(grille_.Cellule(colonne, ligne)));
+  grille_.DefinirCellule(colonne, ligne, texte_avant_edition_);
+  // Back as it was: the edit leaves nothing to undo.
+  if (!annulations_.empty() && annulations_.back().cellules == grille_.Instantane().cellules)
+    annulations_.pop_back();
+  MarquerEtat(ligne);
+  vue_.ListeChangee();
+  vue_.Message("Chemin relatif refusé : « " + refuse +
+                   " ».\nUn répertoire s'écrit depuis la racine (/...) ou depuis votre dossier "
+                   "personnel (~/...). La cellule reprend son texte précédent.",
+               "Chemin relatif", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+  return false;
 }
 
 bool TJumelix::StringGrid1SelectCell(int colonne, int ligne) {

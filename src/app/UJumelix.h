@@ -38,6 +38,11 @@ std::string TexteTempsEcoule(uint32_t t, uint32_t debut);
 // home directory, then one trailing "/" removed unless the path is "/" itself.
 std::string CheminDeCellule(const std::string& cellule);
 
+// Whether a cell's text names a directory relative to wherever the program happens to
+// run: not blank, and, once trimmed, neither absolute ("/...") nor in the home directory
+// ("~" or "~/..."). Such a path is refused in the cell and by the run.
+bool CheminRelatif(const std::string& cellule);
+
 // The archive's retention in days for the synchronisations of this process (TEtatRun::
 // JoursArchive), asked at the start of every run: main installs the settings file's value,
 // so that the window's "Options..." dialog and /S both apply it. Without one, 0: deleted
@@ -155,13 +160,17 @@ class TJumelix {
   // False when the file could not be read (the user was told).
   bool LireFichierListe(const std::string& chemin);
   // Writes the rows to the current list file, or through the save dialog when there is
-  // none or `demander` is set; true only when a file was written.
+  // none or `demander` is set; true only when a file was written. A current file that was
+  // read and found not to be a list is replaced only once the user agrees (else the dialog
+  // asks where to write).
   bool EnregistrerFichierListe(bool demander = false);
   // Opens another list file, after asking whether to save unsaved rows; ignored during a
   // run. False when the user cancelled.
   bool OuvrirFichierListe(const std::string& chemin, bool demander = true);
   // "liste.ini — Jumelix" (the list file's name), or the program's title without a list;
-  // "*" in front while the rows differ from what was read or saved.
+  // "*" in front while saving would write other lines than the file holds (without a
+  // file: other lines than an empty list's). Blank or half-filled rows, which saving
+  // leaves out, change nothing.
   std::string TitreFenetre() const;
   const std::vector<std::string>& ListesRecentes() const { return recentes_.Chemins(); }
   TDecisionFermeture DecisionFermeture() const;
@@ -185,7 +194,8 @@ class TJumelix {
   bool PeutAnnuler() const { return !annulations_.empty(); }
   // Paths dropped on the grid cell (colonne, ligne), or on the window (ligne 0): a list
   // file opens; directories fill the cell (two fill the row's source then destination).
-  // Ignored during a run. True when something was done.
+  // Any other file is refused with a message, the rows and the current list left as they
+  // are. Ignored during a run. True when something was done.
   bool DeposerChemins(int colonne, int ligne, const std::vector<std::string>& chemins);
   // The window's close query: true when the window may close now. During a run it asks
   // the run to stop, answers false, and closes the window through the view once the run
@@ -195,6 +205,10 @@ class TJumelix {
   // Grid events. A cell edited in place (every change of its text): the text is stored and
   // the row's state reset. Refused during a run and for the state column.
   void StringGrid1SetEditText(int colonne, int ligne, const std::string& texte);
+  // The cell's editor has closed, however (Enter, Escape, another cell or control chosen).
+  // A text the edit turned into a relative path is refused: the cell gets back the text it
+  // had before the edit and the user is told. False when refused.
+  bool StringGrid1FinEdition(int colonne, int ligne);
   // Refuses the state column and the title row (the current cell does not move then).
   bool StringGrid1SelectCell(int colonne, int ligne);
   // Applies the keyboard rule; returns whether the key must still go on to the grid.
@@ -245,6 +259,12 @@ class TJumelix {
 
   bool mode_service_ = false;
   std::string fichier_liste_;
+  // The current list file was read and its title lines were not a list's: saving there
+  // would replace whatever it holds.
+  bool fichier_non_liste_ = false;
+  // The lines the current list file holds, as read or as last written; the title lines
+  // alone when there is no file.
+  std::vector<std::string> lignes_fichier_ = {kTitreSource, kTitreCible};
   int32_t ligne_num_ = 0;
   bool demande_abandon_ = false;
   int32_t nb_erreurs_service_ = 0;
@@ -265,6 +285,7 @@ class TJumelix {
   std::vector<TGrilleLignes::TInstantane> annulations_;
   int colonne_editee_ = -1;
   int ligne_editee_ = -1;
+  std::string texte_avant_edition_;  // of the cell being edited
   TListesRecentes recentes_;
   std::function<void(const std::string&)> sortie_simulation_;
   TSurAction sur_action_;

@@ -208,6 +208,31 @@ void TStringGrid::FermerEditeur() {
   }
 }
 
+bool TStringGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  // The end of the previous edit is judged before another one begins.
+  TraiterFinEdition();
+  const bool ouvert = QTableView::edit(index, trigger, event);
+  if (ouvert && EditeurOuvert()) cellule_editee_ = index;
+  return ouvert;
+}
+
+void TStringGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+  fin_en_attente_ = cellule_editee_;
+  cellule_editee_ = QPersistentModelIndex();
+  QTableView::closeEditor(editor, hint);
+  // The logic may answer with a message box: not in the middle of the focus change or key
+  // press that closed the editor.
+  if (fin_en_attente_.isValid())
+    QMetaObject::invokeMethod(
+        this, [this] { TraiterFinEdition(); }, Qt::QueuedConnection);
+}
+
+void TStringGrid::TraiterFinEdition() {
+  const QPersistentModelIndex cellule = fin_en_attente_;
+  fin_en_attente_ = QPersistentModelIndex();
+  if (fin_edition_ && cellule.isValid()) fin_edition_(cellule.column(), cellule.row() + 1);
+}
+
 void TStringGrid::resizeEvent(QResizeEvent* event) {
   QTableView::resizeEvent(event);
   if (sur_redimension_) sur_redimension_();

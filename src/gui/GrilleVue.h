@@ -102,11 +102,19 @@ class TStringGrid : public QTableView {
   QString IndicationAffichee() const { return indication_ ? indication_() : QString(); }
   // Called whenever the view changes size (the columns are fitted to it).
   void DefinirSurRedimension(std::function<void()> f) { sur_redimension_ = std::move(f); }
+  // Called once a cell's editor has closed, however it closed (grid row from 1), from the
+  // event loop (the edit's end may have come with a focus change still under way), or
+  // before the next edit begins, whichever comes first.
+  void DefinirFinEdition(std::function<void(int colonne, int ligne)> f) {
+    fin_edition_ = std::move(f);
+  }
   bool EditeurOuvert() const { return state() == QAbstractItemView::EditingState; }
   // Ends an open cell edit, keeping what was typed (a run is starting).
   void FermerEditeur();
 
  protected:
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
   void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -119,6 +127,11 @@ class TStringGrid : public QTableView {
   TDepot depot_;
   std::function<QString()> indication_;
   std::function<void()> sur_redimension_;
+  void TraiterFinEdition();
+
+  std::function<void(int, int)> fin_edition_;
+  QPersistentModelIndex cellule_editee_;
+  QPersistentModelIndex fin_en_attente_;  // an editor closed, its end not yet judged
 };
 
 }  // namespace jumelix

@@ -4,9 +4,11 @@
 #include <QGuiApplication>
 #include <QIntValidator>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QShowEvent>
 #include <initializer_list>
 
+#include "gui/Ecran.h"
 #include "gui/PompeQt.h"
 #include "mail/UMonMail.h"
 
@@ -34,9 +36,11 @@ class TCurseurAttente {
 TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
     : QDialog(parent),
       parametres_(parametres),
-      GroupBoxCompte_(QStringLiteral("Paramètres du compte destinataire"), this),
-      GroupBoxObjet_(QStringLiteral("Texte à ajouter à l'objet du message (facultatif)"), this),
-      GroupBoxQuand_(QStringLiteral("Un mail sera envoyé lorsque Jumelix est appelé ..."), this),
+      ZoneChamps_(this),
+      GroupBoxCompte_(QStringLiteral("Paramètres du compte destinataire"), &Champs_),
+      GroupBoxObjet_(QStringLiteral("Texte à ajouter à l'objet du message (facultatif)"), &Champs_),
+      GroupBoxQuand_(QStringLiteral("Un mail sera envoyé lorsque Jumelix est appelé ..."),
+                     &Champs_),
       GroupBoxApp_(QStringLiteral("... en tant qu'application"), &GroupBoxQuand_),
       GroupBoxServ_(QStringLiteral("... par un service (/S)"), &GroupBoxQuand_),
       BarreBoutons_(this),
@@ -75,7 +79,6 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
       ButtonAnnuler_(QStringLiteral("Annuler"), &BarreBoutons_) {
   setWindowTitle(QStringLiteral("Envoi du contre-rendu par mail (facultatif)"));
   setObjectName(QStringLiteral("FormMail"));
-  resize(451, 480);
 
   EditAdresseMail_.setToolTip(
       QStringLiteral("Si plusieurs adresses, séparez-les par des points-virgules."));
@@ -190,9 +193,16 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
   LayoutBoutons_.addWidget(&ButtonAnnuler_);
   BarreBoutons_.setLayout(&LayoutBoutons_);
 
-  LayoutPrincipal_.addWidget(&GroupBoxCompte_);
-  LayoutPrincipal_.addWidget(&GroupBoxObjet_);
-  LayoutPrincipal_.addWidget(&GroupBoxQuand_);
+  LayoutChamps_.setContentsMargins(0, 0, 0, 0);
+  LayoutChamps_.addWidget(&GroupBoxCompte_);
+  LayoutChamps_.addWidget(&GroupBoxObjet_);
+  LayoutChamps_.addWidget(&GroupBoxQuand_);
+  LayoutChamps_.addStretch(1);
+  Champs_.setLayout(&LayoutChamps_);
+  ZoneChamps_.setFrameShape(QFrame::NoFrame);
+  ZoneChamps_.setWidgetResizable(true);
+  ZoneChamps_.setWidget(&Champs_);
+  LayoutPrincipal_.addWidget(&ZoneChamps_, 1);
   LayoutPrincipal_.addWidget(&BarreBoutons_);
   setLayout(&LayoutPrincipal_);
 
@@ -336,8 +346,28 @@ void TFormMail::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     parametres_.LireConfig();
     AfficherChamps();
+    AjusterTaille();
   }
   QDialog::showEvent(event);
+}
+
+void TFormMail::AjusterTaille() {
+  LayoutChamps_.activate();
+  LayoutPrincipal_.activate();
+  // The fields' own width, and the height their wrapped texts need at that width.
+  const int largeur = Champs_.sizeHint().width();
+  const int hauteur =
+      Champs_.hasHeightForWidth() ? Champs_.heightForWidth(largeur) : Champs_.sizeHint().height();
+  const QMargins m = LayoutPrincipal_.contentsMargins();
+  QSize voulue(largeur + m.left() + m.right(), hauteur + LayoutPrincipal_.spacing() +
+                                                   BarreBoutons_.sizeHint().height() + m.top() +
+                                                   m.bottom());
+  const QSize place = PlaceFenetre(this);
+  // Scrolled, the fields leave room for the scroll bar beside them.
+  if (voulue.height() > place.height())
+    voulue.rwidth() += ZoneChamps_.verticalScrollBar()->sizeHint().width();
+  resize(voulue.boundedTo(place).expandedTo(minimumSizeHint()));
+  TenirDansEcran(this);
 }
 
 void TFormMail::done(int resultat) {
@@ -354,11 +384,12 @@ void TFormMail::done(int resultat) {
 void TFormMail::Afficher(const std::string& texte, bool erreur) {
   if (afficheur_) {
     afficheur_(Q(texte), erreur);
-  } else if (erreur) {
-    QMessageBox::warning(this, QStringLiteral("Jumelix"), Q(texte));
-  } else {
-    QMessageBox::information(this, QStringLiteral("Jumelix"), Q(texte));
+    return;
   }
+  QMessageBox boite(erreur ? QMessageBox::Warning : QMessageBox::Information,
+                    QStringLiteral("Jumelix"), Q(texte), QMessageBox::Ok, this);
+  ReserverTitre(boite);
+  boite.exec();
 }
 
 bool TFormMail::VerifierPort(const QString& saisi) {

@@ -1,6 +1,7 @@
 // The mail settings dialog: a modal view of the process's mail settings (TConfigMail),
 // which it edits in place, saves with OK, and tests by sending a test message. The file
 // is read again each time the dialog is shown and each time it closes, by any button.
+// Its fields scroll where the screen is too small for them; OK and Annuler stay in view.
 // GUI thread only. The settings object must outlive the dialog.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <functional>
 #include <string>
@@ -54,6 +56,7 @@ class TFormMail : public QDialog {
   bool EnvoiEnCours() const { return envoi_en_cours_; }
   QPushButton* ButtonOK() { return &ButtonOK_; }
   QPushButton* ButtonAnnuler() { return &ButtonAnnuler_; }
+  QScrollArea* ZoneChamps() { return &ZoneChamps_; }
   QRadioButton* RadioButtonAppChaqueFois() { return &RadioButtonAppChaqueFois_; }
   QRadioButton* RadioButtonAppSiErreur() { return &RadioButtonAppSiErreur_; }
   QRadioButton* RadioButtonAppJamais() { return &RadioButtonAppJamais_; }
@@ -82,6 +85,8 @@ class TFormMail : public QDialog {
   // The port as typed (`saisi`) is 1-65535, or nothing (the default port): else the field
   // gets it back, the user is told, and false.
   bool VerifierPort(const QString& saisi);
+  // As large as the fields want, within the screen.
+  void AjusterTaille();
 
   TConfigMail& parametres_;
   TAfficheur afficheur_;
@@ -90,6 +95,8 @@ class TFormMail : public QDialog {
 
   // Parents are declared before their children and the layouts last, so that each
   // member is destroyed before the widget that holds it.
+  QScrollArea ZoneChamps_;
+  QWidget Champs_;  // shown by ZoneChamps_
   QGroupBox GroupBoxCompte_;
   QGroupBox GroupBoxObjet_;
   QGroupBox GroupBoxQuand_;
@@ -130,6 +137,7 @@ class TFormMail : public QDialog {
   QPushButton ButtonAnnuler_;
 
   QVBoxLayout LayoutPrincipal_;
+  QVBoxLayout LayoutChamps_;
   QGridLayout LayoutCompte_;
   QHBoxLayout LayoutObjet_;
   QHBoxLayout LayoutQuand_;

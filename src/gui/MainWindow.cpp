@@ -24,6 +24,7 @@
 #include "app/Credit.h"
 #include "app/EtatBureau.h"
 #include "app/Programme.h"
+#include "gui/Ecran.h"
 #include "gui/ExclusionsDialog.h"
 #include "gui/HelpWindow.h"
 
@@ -82,23 +83,26 @@ TFormJumelix::TFormJumelix(QWidget* parent)
     : QWidget(parent, Qt::Window),
       jumelix_(*this),
       MainMenu1_(this),
-      Action1_(QStringLiteral("Action"), &MainMenu1_),
-      Aide1_(QStringLiteral("Aide"), &MainMenu1_),
-      ListesRecentes1_(QStringLiteral("Listes récentes"), &Action1_),
-      Annuler1_(QStringLiteral("Annuler"), this),
-      Ajouteruneligne2_(QStringLiteral("Ajouter une ligne"), this),
-      Supprimerlaligneencours1_(QStringLiteral("Supprimer la ligne en cours"), this),
-      Parcourir2_(QStringLiteral("Parcourir..."), this),
-      SupprimerToutesLesLignes_(QStringLiteral("Supprimer toutes les lignes"), this),
-      Lireunfichierliste1_(QStringLiteral("Lire un fichier liste..."), this),
-      Enregistrerlefichierliste1_(QStringLiteral("Enregistrer"), this),
-      EnregistrerSous1_(QStringLiteral("Enregistrer sous..."), this),
-      Compterenduparmail1_(QStringLiteral("Compte-rendu par mail..."), this),
-      Options1_(QStringLiteral("Options..."), this),
-      Exclusions1_(QStringLiteral("Exclusions..."), this),
-      Quitter1_(QStringLiteral("Quitter"), this),
-      Aide2_(QStringLiteral("Aide"), this),
-      Apropos1_(QStringLiteral("A propos"), this),
+      Action1_(QStringLiteral("&Action"), &MainMenu1_),
+      Aide1_(QStringLiteral("A&ide"), &MainMenu1_),
+      ListesRecentes1_(QStringLiteral("Listes &récentes"), &Action1_),
+      Annuler1_(QStringLiteral("&Annuler"), this),
+      Ajouteruneligne2_(QStringLiteral("A&jouter une ligne"), this),
+      Supprimerlaligneencours1_(QStringLiteral("&Supprimer la ligne en cours"), this),
+      Parcourir2_(QStringLiteral("&Parcourir..."), this),
+      SupprimerToutesLesLignes_(QStringLiteral("Supprimer &toutes les lignes"), this),
+      Comparer1_(QStringLiteral("&Comparer"), this),
+      Synchroniser1_(QStringLiteral("S&ynchroniser"), this),
+      Lireunfichierliste1_(QStringLiteral("&Lire un fichier liste..."), this),
+      Enregistrerlefichierliste1_(QStringLiteral("&Enregistrer"), this),
+      EnregistrerSous1_(QStringLiteral("Enregistrer so&us..."), this),
+      Compterenduparmail1_(QStringLiteral("Compte-rendu par &mail..."), this),
+      Options1_(QStringLiteral("&Options..."), this),
+      Exclusions1_(QStringLiteral("E&xclusions..."), this),
+      Quitter1_(QStringLiteral("&Quitter"), this),
+      Aide2_(QStringLiteral("&Aide"), this),
+      Apropos1_(QStringLiteral("A &propos"), this),
+      OuvrirMenu1_(this),
       Splitter1_(Qt::Vertical, this),
       StringGrid1_(&Splitter1_),
       Modele_(
@@ -110,11 +114,11 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       Delegue_([this] { jumelix_.StringGrid1KeyDown(TTouche::Inser, true); }),
       Bas_(&Splitter1_),
       Panel1_(&Bas_),
-      ButtonAjouterLigne_(QStringLiteral("Ajouter une ligne"), &Panel1_),
-      ButtonSupprimerLigne_(QStringLiteral("Suppr. la ligne"), &Panel1_),
-      ButtonParcourir_(QStringLiteral("Parcourir..."), &Panel1_),
-      ButtonComparer_(QStringLiteral("Comparer"), &Panel1_),
-      ButtonSynchroniser_(QStringLiteral("Synchroniser"), &Panel1_),
+      ButtonAjouterLigne_(QStringLiteral("A&jouter une ligne"), &Panel1_),
+      ButtonSupprimerLigne_(QStringLiteral("S&uppr. la ligne"), &Panel1_),
+      ButtonParcourir_(QStringLiteral("&Parcourir..."), &Panel1_),
+      ButtonComparer_(QStringLiteral("&Comparer"), &Panel1_),
+      ButtonSynchroniser_(QStringLiteral("&Synchroniser"), &Panel1_),
       ButtonFermer_(QStringLiteral("Fermer"), &Panel1_),
       ButtonAide_(QStringLiteral("Aide"), &Panel1_),
       MemoLog_(&Bas_),
@@ -140,6 +144,8 @@ TFormJumelix::TFormJumelix(QWidget* parent)
   StringGrid1_.DefinirDepot([this](int colonne, int ligne, const std::vector<std::string>& c) {
     return jumelix_.DeposerChemins(colonne, ligne, c);
   });
+  StringGrid1_.DefinirFinEdition(
+      [this](int colonne, int ligne) { jumelix_.StringGrid1FinEdition(colonne, ligne); });
   StringGrid1_.DefinirIndication([this] {
     const TGrilleLignes& g = jumelix_.Grille();
     return g.NbLignes() == 2 && g.GrilleVide() && !StringGrid1_.EditeurOuvert()
@@ -190,6 +196,9 @@ void TFormJumelix::ConstruireMenu() {
   Action1_.addAction(&Parcourir2_);
   Action1_.addAction(&SupprimerToutesLesLignes_);
   Action1_.addSeparator();
+  Action1_.addAction(&Comparer1_);
+  Action1_.addAction(&Synchroniser1_);
+  Action1_.addSeparator();
   Action1_.addAction(&Lireunfichierliste1_);
   Action1_.addMenu(&ListesRecentes1_);
   Action1_.addAction(&Enregistrerlefichierliste1_);
@@ -212,10 +221,18 @@ void TFormJumelix::ConstruireMenu() {
   EnregistrerSous1_.setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   Quitter1_.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   Aide2_.setShortcut(QKeySequence(Qt::Key_F1));
+  // The run commands from the keyboard, shown beside the items and in the tooltips.
+  Comparer1_.setShortcut(QKeySequence(Qt::Key_F5));
+  Synchroniser1_.setShortcut(QKeySequence(Qt::Key_F6));
   // The actions belong to the window too, so that their keys work with the menu closed.
   addActions({&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
-              &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
-              &EnregistrerSous1_, &Compterenduparmail1_, &Quitter1_, &Aide2_, &Apropos1_});
+              &SupprimerToutesLesLignes_, &Comparer1_, &Synchroniser1_, &Lireunfichierliste1_,
+              &Enregistrerlefichierliste1_, &EnregistrerSous1_, &Compterenduparmail1_, &Quitter1_,
+              &Aide2_, &Apropos1_});
+  // Some styles open the menu bar with F10, others do not: here it always does.
+  OuvrirMenu1_.setShortcut(QKeySequence(Qt::Key_F10));
+  addAction(&OuvrirMenu1_);
+  connect(&OuvrirMenu1_, &QAction::triggered, this, &TFormJumelix::OuvrirMenu);
 
   connect(&Annuler1_, &QAction::triggered, this, [this] { jumelix_.AnnulerClick(); });
   connect(&Ajouteruneligne2_, &QAction::triggered, this, &TFormJumelix::ButtonAjouterLigneClick);
@@ -224,6 +241,8 @@ void TFormJumelix::ConstruireMenu() {
   connect(&Parcourir2_, &QAction::triggered, this, &TFormJumelix::ButtonParcourirClick);
   connect(&SupprimerToutesLesLignes_, &QAction::triggered, this,
           [this] { jumelix_.SupprimerToutesLesLignesClick(); });
+  connect(&Comparer1_, &QAction::triggered, this, &TFormJumelix::ButtonComparerClick);
+  connect(&Synchroniser1_, &QAction::triggered, this, &TFormJumelix::ButtonSynchroniserClick);
   connect(&Lireunfichierliste1_, &QAction::triggered, this,
           [this] { jumelix_.Lireunfichierliste1Click(); });
   connect(&Enregistrerlefichierliste1_, &QAction::triggered, this,
@@ -258,24 +277,28 @@ void TFormJumelix::ConstruireBoutons() {
     // Where a caption is wider than its button in the desktop's font, a condensed face
     // keeps it whole.
     const int place = p.largeur - 10;
-    if (p.bouton->fontMetrics().horizontalAdvance(p.bouton->text()) > place) {
+    if (p.bouton->fontMetrics().horizontalAdvance(
+            QString(p.bouton->text()).remove(QLatin1Char('&'))) > place) {
       QFont etroite = p.bouton->font();
       etroite.setStretch(QFont::Condensed);
       p.bouton->setFont(etroite);
     }
   }
-  ButtonComparer_.setToolTip(QStringLiteral("Compare chaque paire sans rien modifier"));
+  ButtonComparer_.setToolTip(QStringLiteral("Compare chaque paire sans rien modifier (F5)"));
   ButtonSynchroniser_.setToolTip(
-      QStringLiteral("Rend chaque répertoire cible identique à son répertoire source"));
+      QStringLiteral("Rend chaque répertoire cible identique à son répertoire source (F6)"));
+  ButtonAide_.setToolTip(QStringLiteral("Affiche l'aide (F1)"));
+  // No letter: Alt+F is the "File" menu elsewhere, and must not quit here.
+  ButtonFermer_.setToolTip(
+      QStringLiteral("Ferme la fenêtre, ou abandonne le travail en cours (Echap)"));
   connect(&ButtonAjouterLigne_, &QPushButton::clicked, this,
           &TFormJumelix::ButtonAjouterLigneClick);
   connect(&ButtonSupprimerLigne_, &QPushButton::clicked, this,
           [this] { jumelix_.ButtonSupprimerLigneClick(); });
   connect(&ButtonParcourir_, &QPushButton::clicked, this, &TFormJumelix::ButtonParcourirClick);
-  connect(&ButtonComparer_, &QPushButton::clicked, this,
-          [this] { jumelix_.ButtonComparerClick(); });
+  connect(&ButtonComparer_, &QPushButton::clicked, this, &TFormJumelix::ButtonComparerClick);
   connect(&ButtonSynchroniser_, &QPushButton::clicked, this,
-          [this] { jumelix_.ButtonSynchroniserClick(); });
+          &TFormJumelix::ButtonSynchroniserClick);
   connect(&ButtonFermer_, &QPushButton::clicked, this, [this] { jumelix_.ButtonFermerClick(); });
   connect(&ButtonAide_, &QPushButton::clicked, this, &TFormJumelix::ButtonAideClick);
 }
@@ -398,6 +421,9 @@ void TFormJumelix::Centrer() {
 
 void TFormJumelix::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  // A state saved on a larger screen, or a list read before the show, is brought within
+  // this one.
+  if (!event->spontaneous()) TenirDansEcran(this);
   if (tailles_placees_) return;
   tailles_placees_ = true;
   // At first show the grid has its usual height; from then on both parts grow with the
@@ -475,6 +501,21 @@ void TFormJumelix::ButtonAjouterLigneClick() {
 }
 
 void TFormJumelix::ButtonParcourirClick() { jumelix_.ButtonParcourirClick(); }
+
+void TFormJumelix::ButtonComparerClick() {
+  // Started by its key, the run must not find a cell editor open: the edit ends first.
+  StringGrid1_.FermerEditeur();
+  jumelix_.ButtonComparerClick();
+}
+
+void TFormJumelix::ButtonSynchroniserClick() {
+  StringGrid1_.FermerEditeur();
+  jumelix_.ButtonSynchroniserClick();
+}
+
+void TFormJumelix::OuvrirMenu() {
+  if (!MainMenu1_.actions().isEmpty()) MainMenu1_.setActiveAction(MainMenu1_.actions().first());
+}
 
 void TFormJumelix::ButtonAideClick() {
   if (FormAide_ == nullptr) return;
@@ -556,6 +597,7 @@ TReponseMessage TFormJumelix::Message(const std::string& texte, const std::strin
   }
   QMessageBox boite(image, titre.empty() ? QStringLiteral("Jumelix") : VersQt(titre), VersQt(texte),
                     choix, this);
+  ReserverTitre(boite);
   switch (boite.exec()) {
     case QMessageBox::Ok:
       return TReponseMessage::Ok;
@@ -591,7 +633,15 @@ std::optional<std::string> TFormJumelix::DialogueFichier(const TDialogueFichier&
   QString extension = VersQt(d.extension_defaut);
   if (extension.startsWith(QLatin1Char('.'))) extension.remove(0, 1);
   dialogue.setDefaultSuffix(extension);
-  if (!d.nom_initial.empty()) dialogue.selectFile(VersQt(d.nom_initial));
+  // In the current list's folder with its name, else at home: never wherever the program
+  // happened to be started from.
+  if (d.nom_initial.empty()) {
+    dialogue.setDirectory(QDir::homePath());
+  } else {
+    const QFileInfo liste(VersQt(d.nom_initial));
+    dialogue.setDirectory(liste.absolutePath());
+    dialogue.selectFile(liste.fileName());
+  }
   if (dialogue.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList choisis = dialogue.selectedFiles();
   if (choisis.isEmpty()) return std::nullopt;
@@ -607,8 +657,9 @@ std::optional<std::string> TFormJumelix::DialogueEnregistrer(const TDialogueFich
 }
 
 std::optional<std::string> TFormJumelix::ChoisirRepertoire(const std::string& titre) {
-  const QString choix =
-      QFileDialog::getExistingDirectory(this, VersQt(titre), QString(), QFileDialog::ShowDirsOnly);
+  // At home with nothing chosen yet, not in the program's working directory.
+  const QString choix = QFileDialog::getExistingDirectory(this, VersQt(titre), QDir::homePath(),
+                                                          QFileDialog::ShowDirsOnly);
   if (choix.isEmpty()) return std::nullopt;
   return VersStd(choix);
 }
@@ -633,22 +684,25 @@ void TFormJumelix::CurseurAttente(bool actif) {
 
 void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
   // The grid grows, and the window with it, until every pair read is in view; at most to
-  // two thirds of the screen. It never shrinks.
+  // two thirds of the screen, and never the window past the room the screen leaves it.
+  // It never shrinks.
   int voulue = StringGrid1_.horizontalHeader()->height() +
                StringGrid1_.verticalHeader()->defaultSectionSize() * std::max(1, nb_rangees - 1) +
                2 * StringGrid1_.frameWidth();
   if (QScreen* ecran = screen()) voulue = std::min(voulue, ecran->geometry().height() * 2 / 3);
+  const int reste = PlaceFenetre(this).height() - height();
   if (!tailles_placees_) {
     // Read before the first show (the list of the command line): the grid takes that
     // height when the window appears.
-    const int ajout = voulue - hauteur_grille_initiale_;
+    const int ajout = std::min(voulue - hauteur_grille_initiale_, reste);
     if (ajout <= 0) return;
-    hauteur_grille_initiale_ = voulue;
+    hauteur_grille_initiale_ += ajout;
     resize(width(), height() + ajout);
     return;
   }
-  const int ajout = voulue - StringGrid1_.height();
+  const int ajout = std::min(voulue - StringGrid1_.height(), reste);
   if (ajout <= 0) return;
+  voulue = StringGrid1_.height() + ajout;
   QList<int> tailles = Splitter1_.sizes();
   resize(width(), height() + ajout);
   if (QLayout* l = layout()) l->activate();
@@ -658,6 +712,7 @@ void TFormJumelix::AjusterHauteurGrille(int nb_rangees) {
     tailles[1] = total - tailles[0];
     Splitter1_.setSizes(tailles);
   }
+  TenirDansEcran(this);  // grown downwards: its bottom may have left the screen
 }
 
 std::string TFormJumelix::TexteCredit() {
@@ -672,9 +727,10 @@ void TFormJumelix::RunEnCours(bool en_cours) {
                                                     &ButtonParcourir_, &ButtonComparer_,
                                                     &ButtonSynchroniser_})
     w->setEnabled(!en_cours);
-  for (QAction* a : {&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
-                     &SupprimerToutesLesLignes_, &Lireunfichierliste1_, &Enregistrerlefichierliste1_,
-                     &EnregistrerSous1_, &Exclusions1_})
+  for (QAction* a :
+       {&Annuler1_, &Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_,
+        &SupprimerToutesLesLignes_, &Comparer1_, &Synchroniser1_, &Lireunfichierliste1_,
+        &Enregistrerlefichierliste1_, &EnregistrerSous1_, &Exclusions1_})
     a->setEnabled(!en_cours);
   ListesRecentes1_.setEnabled(!en_cours && !ListesRecentes1_.actions().isEmpty());
   Compterenduparmail1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_mail_));
@@ -684,6 +740,9 @@ void TFormJumelix::RunEnCours(bool en_cours) {
   if (!en_cours) {
     ligne_affichee_ = 0;
     Modele_.RafraichirLigneEnCours();
+    // The run disabled the button that started it, which handed the focus on to "Fermer":
+    // the next Space would quit. The grid takes it back.
+    StringGrid1_.setFocus(Qt::OtherFocusReason);
   }
 }
 

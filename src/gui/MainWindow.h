@@ -103,6 +103,8 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction* Supprimerlaligneencours1() { return &Supprimerlaligneencours1_; }
   QAction* Parcourir2() { return &Parcourir2_; }
   QAction* SupprimerToutesLesLignes() { return &SupprimerToutesLesLignes_; }
+  QAction* Comparer1() { return &Comparer1_; }
+  QAction* Synchroniser1() { return &Synchroniser1_; }
   QAction* Lireunfichierliste1() { return &Lireunfichierliste1_; }
   QMenu* ListesRecentes1() { return &ListesRecentes1_; }
   QAction* Enregistrerlefichierliste1() { return &Enregistrerlefichierliste1_; }
@@ -164,6 +166,10 @@ class TFormJumelix : public QWidget, public IVueJumelix {
 
   void ButtonAjouterLigneClick();
   void ButtonParcourirClick();
+  void ButtonComparerClick();
+  void ButtonSynchroniserClick();
+  // F10: the menu bar opens on its first menu, whatever the style makes of the Alt key.
+  void OuvrirMenu();
   void ButtonAideClick();
   void Compterenduparmail1Click();
   void Exclusions1Click();
@@ -183,6 +189,8 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction Supprimerlaligneencours1_;
   QAction Parcourir2_;
   QAction SupprimerToutesLesLignes_;
+  QAction Comparer1_;
+  QAction Synchroniser1_;
   QAction Lireunfichierliste1_;
   QAction Enregistrerlefichierliste1_;
   QAction EnregistrerSous1_;
@@ -192,6 +200,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QAction Quitter1_;
   QAction Aide2_;
   QAction Apropos1_;
+  QAction OuvrirMenu1_;  // F10, in no menu
 
   QSplitter Splitter1_;
   TStringGrid StringGrid1_;

@@ -20,7 +20,10 @@ class TFiltreSaisie : public QObject {
 
  protected:
   bool eventFilter(QObject* cible, QEvent* e) override {
-    if (Permise(cible, e)) return false;
+    // The window system hands input to a window, which passes it on to the widget under
+    // the pointer or with the focus: judged there, where the cancel button can be told
+    // apart. Eaten at the window, it would never reach that button.
+    if (cible->isWindowType() || Permise(cible, e)) return false;
     switch (e->type()) {
       case QEvent::KeyPress:
       case QEvent::KeyRelease:

@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <utility>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "platform/FichierAtomique.h"
 #include "platform/System.h"
@@ -232,7 +233,8 @@ std::vector<std::string> DecouperLignes(std::string_view texte) {
   return lignes;
 }
 
-int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes) {
+int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes,
+                      size_t octets_max) {
   lignes.clear();
   // O_NONBLOCK: a FIFO or a device put where a file is expected must not hold the
   // program for ever at its open; only a regular file is then read.
@@ -244,8 +246,8 @@ int LireLignesFichier(const std::string& chemin, std::vector<std::string>& ligne
   if (!S_ISREG(st.st_mode)) return EINVAL;
   std::string contenu;
   char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+  while (contenu.size() < octets_max) {
+    ssize_t n = ::read(fd.get(), buf, std::min(sizeof buf, octets_max - contenu.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;

@@ -1,7 +1,8 @@
 // Helpers shared by every layer of the program: the report accumulator, trimming, text
-// conversion and the reading and writing of text files as lines. Files are read whole and
-// written through a temporary file and rename, so a reader never sees half a file.
-// Single-threaded like the rest of the program; nothing here throws for a file failure.
+// conversion and the reading and writing of text files as lines. Files are read whole (or
+// their first bytes) and written through a temporary file and rename, so a reader never
+// sees half a file. Single-threaded like the rest of the program; nothing here throws for a
+// file failure.
 #pragma once
 
 #include <cstdint>
@@ -74,10 +75,12 @@ std::vector<std::string> DecouperLignes(std::string_view texte);
 std::vector<std::string> LignesDuContenu(std::string contenu);
 
 // Reads a whole regular file as lines, each decoded on its own (UTF-8 where valid,
-// Windows-1252 otherwise). Never blocks on a FIFO or device: anything but a regular file
-// gives EISDIR (a directory) or EINVAL. Returns 0 on success, else the errno of the
-// failure, with `lignes` emptied.
-int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes);
+// Windows-1252 otherwise), or only its first `octets_max` bytes (the last line may then be
+// cut). Never blocks on a FIFO or device: anything but a regular file gives EISDIR (a
+// directory) or EINVAL. Returns 0 on success, else the errno of the failure, with `lignes`
+// emptied.
+int LireLignesFichier(const std::string& chemin, std::vector<std::string>& lignes,
+                      size_t octets_max = SIZE_MAX);
 
 // Writes the lines, each followed by CR LF, to a temporary file beside `chemin`, then
 // renames it over `chemin`: an existing file is replaced only once the new one is

@@ -403,6 +403,22 @@ TEST_F(JumelixTest, ServiceRunWritesLogLinesAndShowsNothing) {
   EXPECT_EQ(corps[6], "Nombre de fichiers copiés 1 ; Supprimés 0 ; identiques 1");
 }
 
+TEST_F(JumelixTest, ARelativePathRefusesItsPairAsOneErrorOfItsRow) {
+  // Loaded as they are, in no conflict with one another; each refused pair is an error.
+  Service(arbre_.Fichier("relatif.ini",
+                         "Répertoire source\nRépertoire cible\n/s1\ncopie\n"
+                         "/s2\n/d2\n ./src \n/d3\n/s4\ncopie\n"));
+  j.Executer(false);
+  ASSERT_EQ(g_appels.size(), 1u);
+  const std::string regle = " (un chemin doit commencer par / ou ~/)";
+  EXPECT_EQ(journal, (V{"Chemin relatif refusé en ligne 1 : copie" + regle,
+                        "/s2 et /d2 =", "Chemin relatif refusé en ligne 3 : ./src" + regle,
+                        "Chemin relatif refusé en ligne 4 : copie" + regle,
+                        "Synchronisation terminée. Nombre d'erreurs 3",
+                        "Nombre de fichiers copiés 0 ; Supprimés 0 ; identiques 0\n"}));
+  EXPECT_TRUE(j.DernierRunEnErreur());
+}
+
 TEST_F(JumelixTest, ServiceListFileFailureIsLoggedAndMakesTheMailAnError) {
   Service("/nonexistent/liste.ini");
   EXPECT_EQ(journal, (V{"ERREUR : Fichier non trouvé : /nonexistent/liste.ini"}));
@@ -855,6 +871,22 @@ TEST_F(JumelixTest, SaveWritesFilledRowsAndReadingItBackIsUnchanged) {
   EXPECT_EQ(j2.Grille().Cellule(2, 1), "");  // states stay empty after reading
 }
 
+TEST_F(JumelixTest, TheTitleStarSaysWhetherSavingWouldChangeTheFile) {
+  RepTemp rep;
+  ASSERT_TRUE(j.OuvrirFichierListe(rep.Fichier("l.ini", std::string(kTitres) + "/x\r\n/y\r\n")));
+  // Blank and half-filled rows are not written: nothing to save.
+  j.ButtonAjouterLigneClick();
+  j.StringGrid1SetEditText(kColSource, 2, "/z");
+  EXPECT_EQ(j.TitreFenetre(), "l.ini — Jumelix");
+  j.StringGrid1SetEditText(kColCible, 2, "/t");
+  EXPECT_EQ(j.TitreFenetre(), "*l.ini — Jumelix");
+  // Every row deleted: saving would empty the file (closing asks nothing, as before).
+  vue.reponses = {TReponseMessage::Ok};
+  j.SupprimerToutesLesLignesClick();
+  EXPECT_EQ(j.TitreFenetre(), "*l.ini — Jumelix");
+  EXPECT_EQ(j.DecisionFermeture(), TDecisionFermeture::Fermer);
+}
+
 TEST_F(JumelixTest, ReadingAListReplacesEveryRow) {
   RepTemp rep;
   Ecrire(rep / "l.ini", std::string(kTitres) + "/x\r\n/y\r\n");
@@ -891,6 +923,34 @@ TEST_F(JumelixTest, SaveKeepsPermissionsAndWritesThroughALink) {
   EXPECT_EQ(test::TempTree::Lire(rep / "l.ini"), std::string(kTitres) + "/a\r\n/b\r\n");
   EXPECT_EQ(fs::status(rep / "l.ini").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(JumelixTest, SavingOverAFileThatWasNotReadAsAListAsksFirst) {
+  RepTemp rep;
+  const std::string document = rep.Fichier("notes.txt", "mes notes\n");
+  vue.reponse_ouvrir = document;
+  j.Lireunfichierliste1Click();  // opened on purpose: no word, as for any file
+  Rangees({{"/a", "/b"}});
+  // "Non": the save dialog asks where instead (cancelled here); "Oui" replaces the file,
+  // which is then a list like any other.
+  vue.reponses = {TReponseMessage::Non};
+  EXPECT_FALSE(j.EnregistrerFichierListe());
+  EXPECT_EQ(test::TempTree::Lire(document), "mes notes\n");
+  EXPECT_EQ(vue.dialogues.size(), 2u);
+  vue.reponses = {TReponseMessage::Oui};
+  EXPECT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_EQ(test::TempTree::Lire(document), std::string(kTitres) + "/a\r\n/b\r\n");
+  ASSERT_EQ(vue.messages.size(), 2u);
+  EXPECT_EQ(vue.messages[1].texte, "« " + document +
+                                       " » n'a pas été lu comme un fichier liste : l'enregistrer "
+                                       "remplacerait tout ce qu'il contient.\nRemplacer ce "
+                                       "fichier ?");
+  // An empty file holds nothing to lose.
+  ASSERT_TRUE(j.OuvrirFichierListe(rep.Fichier("vide.ini", "")));
+  Rangees({{"/c", "/d"}});
+  EXPECT_TRUE(j.EnregistrerFichierListe());
+  EXPECT_EQ(vue.messages.size(), 2u);
 }
 
 TEST_F(JumelixTest, SaveCancelledBlankOrFailingReturnsFalse) {

@@ -3,22 +3,24 @@
 #include "gui/MailDialog.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 #include <memory>
 
 #include "gui/PompeQt.h"
+#include "gui/RepondeurBoites.h"
 #include "mail/ConfigMail.h"
 #include "mail/UCryptePass.h"
 #include "mail/UMonMail.h"
 #include "net/AttenteMessages.h"
 #include "shared/URoutines.h"
 #include "support/MainQtTest.h"
+#include "support/ScriptedPeer.h"
 #include "support/SmtpServer.h"
 
 namespace jumelix {
@@ -49,6 +51,11 @@ class MailDialogTest : public QObject {
   }
   void Capturer(TFormMail& dlg) {
     dlg.DefinirAfficheur([this](const QString& t, bool e) { messages_.push_back({t, e}); });
+  }
+  static void Adresser(TFormMail& dlg, uint16_t port) {
+    dlg.EditAdresseMail()->setText(QStringLiteral("a@x.fr"));
+    dlg.EditServeurSMTP()->setText(QStringLiteral("127.0.0.1"));
+    dlg.EditPort()->setText(QString::number(port));
   }
 
  private slots:
@@ -417,6 +424,22 @@ class MailDialogTest : public QObject {
     dlg.reject();
   }
 
+  // A box as short as "Envoyé" still shows its whole title beside the title bar's buttons.
+  void theSentBoxIsWideEnoughForItsTitle() {
+    test::TSmtpServer serveur;
+    QVERIFY2(serveur.Started(), serveur.Error().c_str());
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    dlg.show();
+    Adresser(dlg, serveur.Port());
+    TRepondeurBoites repondeur;
+    QTest::mouseClick(dlg.ButtonTester(), Qt::LeftButton);
+    QCOMPARE(repondeur.textes, QStringList{QStringLiteral("Envoyé")});
+    QFont gras = dlg.font();
+    gras.setBold(true);
+    QVERIFY(repondeur.largeurs[0] >= QFontMetrics(gras).horizontalAdvance("Jumelix") + 120);
+  }
+
   void testerShowsTheSendAndCanBeCancelled() {
     test::TSmtpServer::Options o;
     o.never_answer = true;  // a server that takes the connection and says nothing
@@ -471,6 +494,48 @@ class MailDialogTest : public QObject {
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
     QVERIFY(dlg.isVisible());
     dlg.reject();
+  }
+
+  // The user's click or space bar reaches the dialog's window before its button, as on a
+  // real display: the cancel gets through that way within a second, other input does not,
+  // and the connection to a server that never answers is dropped.
+  void annulerLeTestParLaFenetre_data() {
+    QTest::addColumn<bool>("clavier");
+    QTest::newRow("clic") << false;
+    QTest::newRow("espace") << true;
+  }
+  void annulerLeTestParLaFenetre() {
+    QFETCH(bool, clavier);
+    test::TScriptedPeer muet;
+    muet.SetReadTimeout(30000);
+    muet.WaitForClose().Start();
+    TMonMail::DefinirDelaiPourTests(5000);
+    TConfigMail p;
+    TFormMail dlg(nullptr, p);
+    Capturer(dlg);
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    Adresser(dlg, muet.Port());
+    QPushButton* bouton = dlg.ButtonTester();
+    (clavier ? static_cast<QWidget*>(bouton) : dlg.EditAuthNom())->setFocus();
+    QElapsedTimer annulation;
+    QTimer::singleShot(300, &dlg, [&] {
+      QTest::keyClick(dlg.windowHandle(), Qt::Key_A);
+      annulation.start();
+      if (clavier)
+        QTest::keyClick(dlg.windowHandle(), Qt::Key_Space);
+      else
+        QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, {},
+                          bouton->mapTo(&dlg, QPoint(5, 5)));
+    });
+    QTest::mouseClick(bouton, Qt::LeftButton);
+    QVERIFY2(annulation.isValid() && annulation.elapsed() < 1000,
+             qPrintable(QString::number(annulation.elapsed())));
+    QCOMPARE(messages_.size(), size_t{1});
+    QCOMPARE(messages_[0].texte, QStringLiteral("Envoi du message de test annulé."));
+    QCOMPARE(dlg.EditAuthNom()->text(), QString());
+    QTRY_VERIFY(muet.ClientClosed());
   }
 
   void testerThatTimesOutDiscardsTheInputMeanwhile() {

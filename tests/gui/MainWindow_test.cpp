@@ -70,6 +70,12 @@ void Taper(TFormJumelix& f, int colonne, int ligne, const QString& texte) {
   ValiderSaisie(editeur);
 }
 
+// The letter that Alt+letter reaches in a caption ("&Comparer": c), or none.
+QChar Lettre(const QString& legende) {
+  const qsizetype i = legende.indexOf(QLatin1Char('&'));
+  return i >= 0 && i + 1 < legende.size() ? legende.at(i + 1).toLower() : QChar();
+}
+
 // Source and destination of `n` files, the destination empty: a compare reports n lines.
 struct Paire {
   std::string source;
@@ -118,6 +124,11 @@ class MainWindowTest : public QObject {
   void aideEtAPropos();
   void pendantUnRunLaProgressionSAffiche();
   void deposerDesRepertoiresEtUneListe();
+  void unFichierDeposeQuiNEstPasUneListeEstRefuse();
+  void unCheminRelatifEstRefuse();
+  void leClavierAtteintChaqueCommande();
+  void apresUnRunLeFocusRevientALaGrille();
+  void lesDialoguesOuvrentSurLaListeOuLaMaison();
   void lesCheminsLongsSontElidesAvecInfobulle();
   void laFenetreRetientSaTailleDansLEtat();
 };
@@ -174,20 +185,37 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   QVERIFY(f);
   const QList<QAction*> menus = f->MainMenu1()->actions();
   QCOMPARE(menus.size(), 2);
-  QCOMPARE(menus[0]->text(), QStringLiteral("Action"));
-  QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
+  QCOMPARE(menus[0]->text(), QStringLiteral("&Action"));
+  QCOMPARE(menus[1]->text(), QStringLiteral("A&ide"));
   QStringList action;
   for (QAction* a : menus[0]->menu()->actions()) {
     action << (a->isSeparator() ? QStringLiteral("-") : a->text());
   }
-  QCOMPARE(action, (QStringList{"Annuler", "-", "Ajouter une ligne",
-                                "Supprimer la ligne en cours", "Parcourir...",
-                                "Supprimer toutes les lignes", "-", "Lire un fichier liste...",
-                                "Listes récentes", "Enregistrer", "Enregistrer sous...", "-",
-                                "Compte-rendu par mail...", "Options...", "Exclusions...", "-",
-                                "Quitter"}));
+  // Every item has a letter of its own in its menu.
+  QCOMPARE(action, (QStringList{"&Annuler",
+                                "-",
+                                "A&jouter une ligne",
+                                "&Supprimer la ligne en cours",
+                                "&Parcourir...",
+                                "Supprimer &toutes les lignes",
+                                "-",
+                                "&Comparer",
+                                "S&ynchroniser",
+                                "-",
+                                "&Lire un fichier liste...",
+                                "Listes &récentes",
+                                "&Enregistrer",
+                                "Enregistrer so&us...",
+                                "-",
+                                "Compte-rendu par &mail...",
+                                "&Options...",
+                                "E&xclusions...",
+                                "-",
+                                "&Quitter"}));
   // The usual keys, shown beside the items.
   const QList<std::pair<QAction*, QKeySequence>> touches = {
+      {f->Comparer1(), QKeySequence(Qt::Key_F5)},
+      {f->Synchroniser1(), QKeySequence(Qt::Key_F6)},
       {f->Annuler1(), QKeySequence(Qt::CTRL | Qt::Key_Z)},
       {f->Lireunfichierliste1(), QKeySequence(Qt::CTRL | Qt::Key_O)},
       {f->Enregistrerlefichierliste1(), QKeySequence(Qt::CTRL | Qt::Key_S)},
@@ -198,7 +226,7 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
   QVERIFY(!f->ListesRecentes1()->isEnabled());  // nothing opened yet
   QStringList aide;
   for (QAction* a : menus[1]->menu()->actions()) aide << a->text();
-  QCOMPARE(aide, (QStringList{"Aide", "A propos"}));
+  QCOMPARE(aide, (QStringList{"&Aide", "A &propos"}));
 
   // Without a mail dialog the item stays disabled; with one it opens it.
   QVERIFY(!f->Compterenduparmail1()->isEnabled());
@@ -288,7 +316,7 @@ void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
   TStringGrid* g = f->StringGrid1();
   g->setCurrentIndex(g->model()->index(0, 1));
   g->setFocus();
-  QTest::keyClick(g, Qt::Key_A);
+  QTest::keyClick(g, '/');
   QVERIFY(g->EditeurOuvert());
   // The first keystroke already resets the state; the editor keeps its caret.
   QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
@@ -296,10 +324,10 @@ void MainWindowTest::laSaisieEnPlaceRemetLEtat() {
   QTest::keyClicks(editeur, QStringLiteral("bc"));
   QTest::keyClick(editeur, Qt::Key_Left);
   QTest::keyClick(editeur, Qt::Key_X);
-  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("abxc"));
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("/bxc"));
   ValiderSaisie(editeur);
   QVERIFY(!g->EditeurOuvert());
-  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("abxc"));
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral("/bxc"));
   QVERIFY(f->Jumelix().Grille().GrilleModifiee());
 
   // Emptying the row's cells empties its state.
@@ -866,10 +894,10 @@ void MainWindowTest::deposerDesRepertoiresEtUneListe() {
   QVERIFY(Deposer(vue, cible, {a}));
   QCOMPARE(Cellule(*f, 1, 1), a);
   QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("???"));
-  QVERIFY(f->windowTitle().startsWith(QLatin1Char('*')));
   QVERIFY(Deposer(vue, g->visualRect(g->model()->index(0, 0)).center(), {a, b}));
   QCOMPARE(Cellule(*f, 0, 1), a);
   QCOMPARE(Cellule(*f, 1, 1), b);
+  QVERIFY(f->windowTitle().startsWith(QLatin1Char('*')));
   QVERIFY(!Deposer(vue, cible, {QStringLiteral("/nulle/part/ici")}));
   QCOMPARE(Cellule(*f, 1, 1), b);
   // A list file dropped on the log area opens, once the unsaved rows are dealt with.
@@ -885,6 +913,163 @@ void MainWindowTest::deposerDesRepertoiresEtUneListe() {
   QTest::mouseClick(f->ButtonComparer(), Qt::LeftButton);
   QCOMPARE(LignesLog(*f).value(0),
            QDir::homePath() + QStringLiteral("/absent-de-la-maison ==> Répertoire source non accessible"));
+}
+
+void MainWindowTest::unFichierDeposeQuiNEstPasUneListeEstRefuse() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree arbre;
+  const std::string contenu = "Un document\n" + std::string(200000, 'x');
+  const QString document = QString::fromStdString(arbre.Fichier("rapport.txt", contenu));
+  Taper(*f, 0, 1, QStringLiteral("/src"));
+  const QString titre = f->windowTitle();
+  TStringGrid* g = f->StringGrid1();
+  TRepondeurBoites repondeur;
+  // On a cell and on the log area: refused, said, and nothing changes.
+  QVERIFY(!Deposer(g->viewport(), g->visualRect(g->model()->index(0, 1)).center(), {document}));
+  QVERIFY(!Deposer(f.get(), f->MemoLog()->geometry().center(), {document}));
+  QCOMPARE(repondeur.textes.size(), 2);
+  QVERIFY(repondeur.textes[1].startsWith(
+      "Ce fichier n'est pas un fichier liste, il n'a pas été ouvert :\n" + document));
+  QCOMPARE(Cellule(*f, 0, 1) + f->windowTitle(), QStringLiteral("/src") + titre);
+  QVERIFY(f->Jumelix().FichierListe().empty());
+  QCOMPARE(test::TempTree::Lire(document.toStdString()), contenu);
+}
+
+void MainWindowTest::unCheminRelatifEstRefuse() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  TRepondeurBoites repondeur;
+  // Typed, refused when the edit ends (Enter, or Escape: "+"), the cell getting its text
+  // back; blank cells, absolute paths and the home directory are taken.
+  const std::pair<QString, QString> cas[] = {{"/avant", "/avant"},
+                                             {"copie-relative", "/avant"},
+                                             {"+./copie", "/avant"},
+                                             {"~bob/copie", "/avant"},
+                                             {"~", "~"},
+                                             {"+ ~/c", " ~/c"},
+                                             {" ", " "}};
+  for (auto [texte, reste] : cas) {
+    const bool parEchap = texte.startsWith(QLatin1Char('+'));
+    if (parEchap) texte.remove(0, 1);
+    TStringGrid* g = f->StringGrid1();
+    g->setCurrentIndex(g->model()->index(0, 1));
+    g->setFocus();
+    QTest::keyClick(g, Qt::Key_F2);
+    QTest::keyClick(Editeur(g), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(Editeur(g), texte);
+    QTest::keyClick(Editeur(g), parEchap ? Qt::Key_Escape : Qt::Key_Return);
+    QTRY_COMPARE(Cellule(*f, 1, 1), reste);
+  }
+  QCOMPARE(repondeur.textes.size(), 3);
+  QVERIFY(repondeur.textes[0].startsWith("Chemin relatif refusé : « copie-relative ».\n"));
+  // Read from a list, shown as it is; the run refuses that pair alone, and writes nothing
+  // where the program happens to run.
+  test::TempTree arbre;
+  const Paire p = PaireDifferente(arbre, "p", 1);
+  f->Jumelix().OuvrirFichierListe(arbre.Fichier("l.ini", "Répertoire source\nRépertoire cible\n" +
+                                                             p.source + "\ncopie-relative\n" +
+                                                             p.source + "\n" + p.cible + "\n"));
+  const QString ici = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(QString::fromStdString(arbre.Racine())));
+  repondeur.Repondre(QMessageBox::Ok);  // "Chaque répertoire cible va devenir identique..."
+  QTest::mouseClick(f->ButtonSynchroniser(), Qt::LeftButton);
+  QDir::setCurrent(ici);
+  QCOMPARE(LignesLog(*f).value(0),
+           QStringLiteral("Chemin relatif refusé en ligne 1 : copie-"
+                          "relative (un chemin doit commencer par / ou ~/)"));
+  QCOMPARE(Cellule(*f, 2, 1) + Cellule(*f, 2, 2), QStringLiteral("1 erreur(s)="));
+  QVERIFY(!test::TempTree::Existe(arbre / "copie-relative"));
+}
+
+void MainWindowTest::leClavierAtteintChaqueCommande() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QWindow* w = f->windowHandle();
+  // Each button but "Aide" (F1) and "Fermer" (Escape) has a letter neither the menu bar nor
+  // another button takes.
+  QList<QChar> lettres;
+  for (QAction* m : f->MainMenu1()->actions()) lettres << Lettre(m->text());
+  for (QPushButton* b : {f->ButtonAjouterLigne(), f->ButtonSupprimerLigne(), f->ButtonParcourir(),
+                         f->ButtonComparer(), f->ButtonSynchroniser()}) {
+    QVERIFY2(!Lettre(b->text()).isNull() && !lettres.contains(Lettre(b->text())),
+             qPrintable(b->text()));
+    lettres << Lettre(b->text());
+  }
+  QVERIFY(f->ButtonComparer()->toolTip().endsWith(QStringLiteral("(F5)")));
+  QVERIFY(f->ButtonSynchroniser()->toolTip().endsWith(QStringLiteral("(F6)")));
+  // F10 and Alt+A open the first menu, Alt+I the second.
+  const QList<QAction*> menus = f->MainMenu1()->actions();
+  for (auto [touche, menu] : {std::pair{Qt::Key_F10, 0}, {Qt::Key_A, 0}, {Qt::Key_I, 1}}) {
+    QTest::keyClick(w, touche, touche == Qt::Key_F10 ? Qt::NoModifier : Qt::AltModifier);
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(menus[menu]->menu()));
+    menus[menu]->menu()->close();
+  }
+  test::TempTree arbre;
+  const Paire p = PaireDifferente(arbre, "p", 1);
+  Taper(*f, 0, 1, QString::fromStdString(p.source));
+  Taper(*f, 1, 1, QString::fromStdString(p.cible));
+  // F6 still asks first (cancelled here); F5 compares, even from an open cell editor; so
+  // does Alt+C, the button's letter (which clicks it a moment later).
+  TRepondeurBoites repondeur;
+  QTest::keyClick(w, Qt::Key_F6);
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Synchronisation des répertoires")});
+  f->activateWindow();  // the message box had it
+  QVERIFY(QTest::qWaitForWindowActive(f.get()));
+  QTest::keyClick(f->StringGrid1(), Qt::Key_F2);
+  QTest::keyClick(w, Qt::Key_F5);
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("1 erreur(s)"));
+  QVERIFY(!f->StringGrid1()->EditeurOuvert());
+  f->ViderLog();
+  QTest::keyClick(w, Qt::Key_C, Qt::AltModifier);
+  QTRY_COMPARE(LignesLog(*f).size(), 1);
+  QVERIFY(test::TempTree::Noms(p.cible).empty());
+}
+
+void MainWindowTest::apresUnRunLeFocusRevientALaGrille() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  QWindow* w = f->windowHandle();
+  test::TempTree arbre;
+  const Paire p = PaireIdentique(arbre, "p");
+  Taper(*f, 0, 1, QString::fromStdString(p.source));
+  Taper(*f, 1, 1, QString::fromStdString(p.cible));
+  // "Comparer" pressed with Space hands the focus on while disabled; the grid gets it back
+  // after the run, so the next Space types into a cell instead of closing the window.
+  f->ButtonComparer()->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(w, Qt::Key_Space);
+  QCOMPARE(Cellule(*f, 2, 1), QStringLiteral("="));
+  QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(f->StringGrid1()));
+  QTest::keyClick(w, Qt::Key_Space);
+  QTest::keyClick(w, '/');
+  // Escape in a cell editor only ends the edit, keeping what was typed; then it is "Fermer".
+  QTest::keyClick(w, Qt::Key_Escape);
+  QVERIFY(f->isVisible() && !f->StringGrid1()->EditeurOuvert());
+  QCOMPARE(Cellule(*f, 1, 1), QStringLiteral(" /"));
+  TRepondeurBoites repondeur;
+  QTest::keyClick(w, Qt::Key_Escape);
+  QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Sauvegarder les changements")});
+}
+
+void MainWindowTest::lesDialoguesOuvrentSurLaListeOuLaMaison() {
+  auto f = NouvelleFenetre();
+  QVERIFY(f);
+  test::TempTree ailleurs, rangement;
+  const QString ici = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(QString::fromStdString(ailleurs.Racine())));
+  TRepondeurBoites repondeur;  // cancels every dialog
+  // Without a list: home, for opening, saving and choosing a folder (nothing chosen yet);
+  // with one: its folder and its name.
+  for (QAction* a : {f->Lireunfichierliste1(), f->EnregistrerSous1(), f->Parcourir2()})
+    a->trigger();
+  f->Jumelix().OuvrirFichierListe(
+      rangement.Fichier("listes/nuit.ini", "Répertoire source\nRépertoire cible\n/a\n/b\n"));
+  for (QAction* a : {f->Lireunfichierliste1(), f->EnregistrerSous1()}) a->trigger();
+  QDir::setCurrent(ici);
+  const QString maison = QDir::homePath();
+  const QString dossier = QString::fromStdString(rangement / "listes");
+  QCOMPARE(repondeur.dossiers_dialogues, (QStringList{maison, maison, maison, dossier, dossier}));
+  QCOMPARE(repondeur.noms_dialogues, (QStringList{"", "", "", "nuit.ini", "nuit.ini"}));
 }
 
 void MainWindowTest::lesCheminsLongsSontElidesAvecInfobulle() {

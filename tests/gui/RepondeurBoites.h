@@ -31,9 +31,12 @@ class TRepondeurBoites {
   QStringList textes;                           // text of every box answered, in order
   QStringList titres;                           // title of every box answered
   QList<QMessageBox::StandardButtons> boutons;  // buttons each box offered
+  QList<int> largeurs;                          // width of every box answered
   QStringList filtres_dialogues;                // name filters of every file dialog
   QStringList titres_dialogues;                 // title of every file dialog
   QStringList fichiers_proposes;                // file each dialog proposed at opening
+  QStringList dossiers_dialogues;               // folder each dialog opened in
+  QStringList noms_dialogues;                   // name field of each dialog at opening
 
  private:
   void Examiner() {
@@ -46,6 +49,7 @@ class TRepondeurBoites {
     textes << boite->text();
     titres << boite->windowTitle();
     boutons << boite->standardButtons();
+    largeurs << boite->width();
     if (reponses_.empty()) {
       boite->reject();
       return;
@@ -63,6 +67,9 @@ class TRepondeurBoites {
     filtres_dialogues << d->nameFilters().join(QStringLiteral(";;"));
     titres_dialogues << d->windowTitle();
     fichiers_proposes << d->selectedFiles().value(0);
+    dossiers_dialogues << d->directory().absolutePath();
+    auto* nom = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    noms_dialogues << (nom != nullptr ? nom->text() : QString());
     if (fichiers_.empty() || fichiers_.front().isEmpty()) {
       if (!fichiers_.empty()) fichiers_.pop_front();
       d->reject();
@@ -72,7 +79,6 @@ class TRepondeurBoites {
     fichiers_.pop_front();
     // Typed into the name field and accepted at once: the dialog's directory listing,
     // which loads in the background, gets no chance to change the selection meanwhile.
-    auto* nom = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     if (d->fileMode() == QFileDialog::Directory) {
       d->setDirectory(chemin);
       if (nom != nullptr) nom->clear();
