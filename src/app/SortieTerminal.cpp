@@ -51,8 +51,14 @@ std::string TexteAction(const TAction& a) {
 }
 
 std::string TexteAvancement(const TAvancementRun& a, size_t largeur) {
-  std::string texte = "[" + std::to_string(a.paire) + "/" + std::to_string(a.nb_paires) + "] " +
-                      Milliers(static_cast<uint64_t>(a.entrees)) + " entrées";
+  // Appended piece by piece: a chain of + makes GCC 12 see a false overlap (-Wrestrict).
+  std::string texte = "[";
+  texte += std::to_string(a.paire);
+  texte += '/';
+  texte += std::to_string(a.nb_paires);
+  texte += "] ";
+  texte += Milliers(static_cast<uint64_t>(a.entrees));
+  texte += " entrées";
   if (a.octets > 0) {
     texte += ", " + TexteVolume(a.octets);
     if (a.ecoule_ms >= 1000) texte += " à " + TexteVolume(a.octets * 1000 / a.ecoule_ms) + "/s";
