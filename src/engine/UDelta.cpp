@@ -520,13 +520,17 @@ class TParcours : private TSuitePublication {
     }
     for (const std::string& nom : plan.cede) SupprimerFichier(dstRep, dst, nom);
     for (const std::string& nom : plan.fichiersEnTrop) {
-      if (!Choisir(Changement(TypeAction::Suppression, false, Joindre(dst, nom)))) continue;
+      if (Ecoute() && !Choisir(Changement(TypeAction::Suppression, false, Joindre(dst, nom)))) {
+        continue;
+      }
       if (!SupprimerFichier(dstRep, dst, nom)) {
         Signaler("Impossible de supprimer le fichier " + Joindre(dst, nom));
       }
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
-      if (!Choisir(Changement(TypeAction::Suppression, true, Joindre(dst, nom)))) continue;
+      if (Ecoute() && !Choisir(Changement(TypeAction::Suppression, true, Joindre(dst, nom)))) {
+        continue;
+      }
       if (SupprimerRepertoire(dstRep, dst, nom) != 0) {
         Signaler("Impossible de supprimer le répertoire " + Joindre(dst, nom));
       }
@@ -537,11 +541,11 @@ class TParcours : private TSuitePublication {
   void SignalerSurplus(const std::string& dst, const TPlanNiveau& plan) {
     for (const std::string& nom : plan.fichiersEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Fichier en trop.");
-      Dire(Changement(TypeAction::Suppression, false, Joindre(dst, nom)));
+      if (etat_.SurAction) Dire(Changement(TypeAction::Suppression, false, Joindre(dst, nom)));
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Répertoire en trop.");
-      Dire(Changement(TypeAction::Suppression, true, Joindre(dst, nom)));
+      if (etat_.SurAction) Dire(Changement(TypeAction::Suppression, true, Joindre(dst, nom)));
     }
   }
 
@@ -684,6 +688,7 @@ class TParcours : private TSuitePublication {
   void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) override {
     ++etat_.NbCopies;
     modifie_ = true;
+    if (!etat_.SurAction) return;
     TAction a =
         Changement(remplace ? TypeAction::Remplacement : TypeAction::Creation, false, destination);
     a.octets = octets;
@@ -696,6 +701,7 @@ class TParcours : private TSuitePublication {
   TAction Changement(TypeAction type, bool repertoire, const std::string& chemin,
                      const EntreeRepertoire* e = nullptr, bool cibleRecente = false) const {
     TAction a;
+    if (!Ecoute()) return a;  // nobody to tell: nothing built
     a.type = type;
     a.repertoire = repertoire;
     a.chemin = chemin;
@@ -718,6 +724,9 @@ class TParcours : private TSuitePublication {
   void Dire(const TAction& a) {
     if (etat_.SurAction) etat_.SurAction(a);
   }
+  // Whether anyone is told of or asked about the changes (the window's preview, the
+  // terminal's itemised output): a run without them builds no TAction.
+  bool Ecoute() const { return etat_.SurAction || (!comparer_ && etat_.SurChoix); }
   // In synchronise mode: whether the change `a` is to be made (SurChoix).
   bool Choisir(const TAction& a) {
     if (comparer_ || !etat_.SurChoix) return true;
@@ -772,7 +781,7 @@ class TParcours : private TSuitePublication {
       if (fs_.SupprimerFichier(dstRep, nom) != 0) return false;
       ++etat_.NbSupprimes;
     }
-    Dire(Archive(Changement(TypeAction::Suppression, false, Joindre(dst, nom))));
+    if (etat_.SurAction) Dire(Archive(Changement(TypeAction::Suppression, false, Joindre(dst, nom))));
     return true;
   }
 
@@ -782,7 +791,9 @@ class TParcours : private TSuitePublication {
                           const std::string& nom) {
     const int err = archive_.Actif() ? Archiver(dstRep, nom, Joindre(dst, nom))
                                      : fs_.SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
-    if (err == 0) Dire(Archive(Changement(TypeAction::Suppression, true, Joindre(dst, nom))));
+    if (err == 0 && etat_.SurAction) {
+      Dire(Archive(Changement(TypeAction::Suppression, true, Joindre(dst, nom))));
+    }
     return err;
   }
 
