@@ -236,6 +236,7 @@ def _table_mode(data, order, mib_c):
 
     if mib_c:
         _throughputs(data, order, mib_c, med)
+    _avant_apres(data, order, med)
 
     if len(lin) == 2:
         print()
@@ -338,6 +339,29 @@ def _exclusions(data, order, med):
               % (key[0][3:], key[1], jt, ratio, goal, cpu, rsync, rratio,
                  med(key, "jumelix", 1) / 1024))
     print()
+
+
+def _avant_apres(data, order, med):
+    """BENCH_AVANT: an earlier Jumelix ("avant") measured in turn with this one on the same
+    trees, under the same load; the ratios are after / before."""
+    keys = [k for k in order if "avant" in data[k] and "jumelix" in data[k]]
+    if not keys:
+        return
+    print()
+    print("Avant / après (médianes ; rapport = après / avant) :")
+    print()
+    print("| Arbre | Scénario | avant (s) | après (s) | temps | meilleurs | CPU"
+          " | avant (Mio) | après (Mio) |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for key in keys:
+        at, jt = med(key, "avant", 0), med(key, "jumelix", 0)
+        ac, jc = med(key, "avant", 2), med(key, "jumelix", 2)
+        ab = min(x[0] for x in data[key]["avant"])
+        jb = min(x[0] for x in data[key]["jumelix"])
+        print("| %s | %s | %.3f | %.3f | %s | %s | %s | %.1f | %.1f |"
+              % (key[0], key[1], at, jt, "%.2f" % (jt / at) if at else "-",
+                 "%.2f" % (jb / ab) if ab else "-", "%.2f" % (jc / ac) if ac else "-",
+                 med(key, "avant", 1) / 1024, med(key, "jumelix", 1) / 1024))
 
 
 def _throughputs(data, order, mib_c, med):

@@ -24,6 +24,9 @@
 #                     sous-arbre exclu d'un million d'entrées)
 #   BENCH_EXCLUES=... entrées du sous-arbre exclu de x (défaut : 1 000 000 × échelle)
 #   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
+#   BENCH_AVANT=...   un autre jumelix_bench (celui d'une version antérieure, construit
+#                     dans un worktree) mesuré à tour de rôle avec le premier sur les
+#                     arbres a, b et c, sous la même charge : le tableau « avant / après »
 #   BENCH_VERROU=oui  non : ne pas attendre les autres bancs de la machine (le vidage du
 #                     cache et la charge d'un banc faussent les mesures d'un autre)
 set -euo pipefail
@@ -35,6 +38,7 @@ CACHE=${BENCH_CACHE:-auto}
 WORK=${BENCH_DIR:-$ROOT/bench/work}
 KEEP=${BENCH_KEEP:-0}
 BIN=${BENCH_BIN:-}
+AVANT=${BENCH_AVANT:-}
 ARBRES=${BENCH_ARBRES:-a b c}
 VERROU=${BENCH_VERROU:-oui}
 TOOL="python3 $ROOT/bench/bench_tool.py"
@@ -70,6 +74,7 @@ if [ -z "$BIN" ]; then
   BIN=$ROOT/build-bench/jumelix_bench
 fi
 [ -x "$BIN" ] || { echo "jumelix_bench introuvable : $BIN" >&2; exit 1; }
+[ -z "$AVANT" ] || [ -x "$AVANT" ] || { echo "jumelix_bench introuvable : $AVANT" >&2; exit 1; }
 
 # One benchmark at a time on the machine: emptying the page cache is machine-wide, and two
 # runs would each time the other's load.
@@ -124,6 +129,7 @@ if [ -n "$RCLONE" ]; then
 else
   echo "rclone : absent, non mesuré (paquet Debian rclone)"
 fi
+[ -z "$AVANT" ] || echo "Avant / après : $AVANT / $BIN"
 echo "Échelle $SCALE, $REPEAT mesures par scénario, cache : $CACHE, dossier $WORK"
 echo
 
@@ -145,7 +151,7 @@ arbre() {  # name kind args...
     echo "Arbre $nom créé en $((SECONDS - t0)) s ($marque)"
   fi
   rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rclone" "$WORK/$nom/cp" \
-    "$WORK/$nom/cible"
+    "$WORK/$nom/cible" "$WORK/$nom/avant"
 }
 a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
 a_mesurer a && arbre a small "$N_A" "$D_A"
@@ -260,6 +266,7 @@ S4="synchro après 1 % modifiés"
 # The tools measured on a tree, each with its own destination beside src/.
 OUTILS=(jumelix rsync)
 [ -z "$RCLONE" ] || OUTILS+=(rclone)
+[ -z "$AVANT" ] || OUTILS+=(avant)
 
 # First synchronisation into an empty destination by one tool (cp: the plain copy that
 # gives the device's speed for the large files).
@@ -269,6 +276,9 @@ premiere() {  # tool label nfiles src dst
     jumelix)
       mesurer "$lib" "$S1" jumelix chauffer "$src" -- "$BIN" sync "$src" "$dst"
       attendu "$lib, $S1" lignes=0 copies="$n" ;;
+    avant)
+      mesurer "$lib" "$S1" avant chauffer "$src" -- "$AVANT" sync "$src" "$dst"
+      attendu "$lib, $S1, avant" lignes=0 copies="$n" ;;
     rsync) mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dst/" ;;
     rclone) mesurer "$lib" "$S1" rclone chauffer "$src" -- rclone sync --links "$src" "$dst" ;;
     cp) mesurer "$lib" "$S1" cp chauffer "$src" -- cp -a --reflink=never "$src" "$dst" ;;
@@ -293,11 +303,16 @@ scenarios() {  # name label nfiles
   done
   verifier "$lib, $S1" "$src" "${dst[jumelix]}"
   [ -z "$RCLONE" ] || verifier_fichiers "$lib, $S1, rclone" "$src" "${dst[rclone]}"
+  [ -z "$AVANT" ] || verifier "$lib, $S1, avant" "$src" "${dst[avant]}"
   [ -z "${dst[cp]:-}" ] || rm -rf "${dst[cp]}"  # measured once, not needed for what follows
   echo "  $S1 : fait"
   for ((r = 0; r < REPEAT; r++)); do
     mesurer "$lib" "$S2" jumelix jcomp "$src" "${dst[jumelix]}" -- "$BIN" compare "$src" "${dst[jumelix]}"
     attendu "$lib, $S2" lignes=0 identiques="$n"
+    if [ -n "$AVANT" ]; then
+      mesurer "$lib" "$S2" avant jcomp "$src" "${dst[avant]}" -- "$AVANT" compare "$src" "${dst[avant]}"
+      attendu "$lib, $S2, avant" lignes=0 identiques="$n"
+    fi
     mesurer "$lib" "$S2" rsync rsync_comp "$src" "${dst[rsync]}" -- \
       rsync -a --delete --dry-run -i "$src/" "${dst[rsync]}/"
     [ -z "$RCLONE" ] || mesurer "$lib" "$S2" rclone rclone_comp "$src" "${dst[rclone]}" -- \
@@ -307,6 +322,10 @@ scenarios() {  # name label nfiles
   for ((r = 0; r < REPEAT; r++)); do
     mesurer "$lib" "$S3" jumelix jsync "$src" "${dst[jumelix]}" -- "$BIN" sync "$src" "${dst[jumelix]}"
     attendu "$lib, $S3" lignes=0 copies=0 supprimes=0 identiques="$n"
+    if [ -n "$AVANT" ]; then
+      mesurer "$lib" "$S3" avant jsync "$src" "${dst[avant]}" -- "$AVANT" sync "$src" "${dst[avant]}"
+      attendu "$lib, $S3, avant" lignes=0 copies=0 supprimes=0 identiques="$n"
+    fi
     mesurer "$lib" "$S3" rsync rsync_sync "$src" "${dst[rsync]}" -- rsync -a --delete "$src/" "${dst[rsync]}/"
     [ -z "$RCLONE" ] || mesurer "$lib" "$S3" rclone rclone_sync "$src" "${dst[rclone]}" -- \
       rclone sync --links "$src" "${dst[rclone]}"
@@ -316,11 +335,16 @@ scenarios() {  # name label nfiles
     nchg=$($TOOL change "$src" 1 "$r")
     mesurer "$lib" "$S4" jumelix jcomp "$src" "${dst[jumelix]}" -- "$BIN" sync "$src" "${dst[jumelix]}"
     attendu "$lib, $S4" lignes=0 copies="$nchg" supprimes=0
+    if [ -n "$AVANT" ]; then
+      mesurer "$lib" "$S4" avant jcomp "$src" "${dst[avant]}" -- "$AVANT" sync "$src" "${dst[avant]}"
+      attendu "$lib, $S4, avant" lignes=0 copies="$nchg" supprimes=0
+    fi
     mesurer "$lib" "$S4" rsync rsync_comp "$src" "${dst[rsync]}" -- rsync -a --delete "$src/" "${dst[rsync]}/"
     [ -z "$RCLONE" ] || mesurer "$lib" "$S4" rclone rclone_comp "$src" "${dst[rclone]}" -- \
       rclone sync --links "$src" "${dst[rclone]}"
   done
   verifier "$lib, $S4" "$src" "${dst[jumelix]}"
+  [ -z "$AVANT" ] || verifier "$lib, $S4, avant" "$src" "${dst[avant]}"
   [ -z "$RCLONE" ] || verifier_fichiers "$lib, $S4, rclone" "$src" "${dst[rclone]}"
   echo "  $S4 : fait ($nchg fichiers modifiés à chaque mesure)"
 }
