@@ -6,10 +6,14 @@
 // loading any list and warns before its run.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace jumelix {
+
+// Enough of a file to read its two title lines: a film dropped by mistake is not read whole.
+inline constexpr size_t kOctetsTitresListe = 4096;
 
 enum class TDefautListe {
   Aucun,

@@ -14,6 +14,7 @@
 #include "engine/Anticipation.h"
 #include "engine/Archive.h"
 #include "engine/BudgetDescripteurs.h"
+#include "engine/Changements.h"
 #include "engine/Exclusions.h"
 #include "engine/FichiersMotifs.h"
 #include "engine/ListNomFichRep.h"
@@ -23,6 +24,7 @@
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
 #include "engine/Publication.h"
+#include "engine/RacineCible.h"
 #include "engine/VerrouMiroir.h"
 #include "engine/UVerif.h"
 #include "platform/FileSystem.h"
@@ -103,11 +105,19 @@ class TParcours : private TSuitePublication {
       }
       err_dst = fs_.OuvrirChemin(dst, destination);
     } else if (!platform::EstRepertoire(destination)) {
-      if (!CreerRacine(destination, dst)) return;
+      if (const std::string refus = CreerRacineCible(fs_, destination, dst); !refus.empty()) {
+        Signaler(refus);
+        return;
+      }
     } else {
       err_dst = fs_.OuvrirChemin(dst, destination);
     }
-    if (dst.Ouvert() && !ArchiveSure(dst, destination)) return;
+    if (dst.Ouvert()) {
+      if (const std::string refus = RefusArchive(fs_, dst, destination); !refus.empty()) {
+        Signaler(refus);
+        return;
+      }
+    }
     // Synchronise mode only: a compare changes nothing, and may look at a destination
     // while it is being synchronised. The lock is held until the walk ends.
     if (!comparer_ && dst.Ouvert() && verrou_.Prendre(dst) == EWOULDBLOCK) {
@@ -157,42 +167,6 @@ class TParcours : private TSuitePublication {
     bool enAttenteIci = false;
     size_t motifsParent = 0;  // the patterns stack's size before this level's were pushed
   };
-  // Creates the missing destination root, its last component only.
-  bool CreerRacine(const std::string& destination, TRepertoire& dst) {
-    TRepertoire parent;
-    const std::string nom = NomFinal(destination);
-    int err = fs_.OuvrirChemin(parent, Parent(destination));
-    if (err == ENOENT) {
-      // The mount point of a disk that is not there: never fill the disk beneath it.
-      Signaler("Abandon : Impossible de créer le répertoire " + destination +
-               ", son répertoire parent n'existe pas");
-      return false;
-    }
-    if (err == 0) err = fs_.CreerRepertoire(parent, nom);
-    if (err == EEXIST) err = 0;
-    if (err == 0) err = fs_.OuvrirSous(dst, parent, nom);
-    if (err != 0) {
-      Signaler("Abandon : Impossible de créer le répertoire " + destination + " " +
-               TexteErreurSysteme(err));
-      return false;
-    }
-    return true;
-  }
-
-  // The destination's archive must be a directory of ours: a link would send what a run
-  // replaces elsewhere, another user's directory would receive our files. Nothing of the
-  // pair is changed then.
-  bool ArchiveSure(const TRepertoire& dst, const std::string& destination) {
-    EntreeRepertoire e;
-    // Not there, or not to be looked at (the walk then reports the root as unreadable).
-    if (fs_.DecrireEntree(dst, kNomArchive, e) != 0) return true;
-    if (e.Genre == GenreEntree::Repertoire && e.Uid == geteuid()) return true;
-    Signaler("Abandon : " + Joindre(destination, kNomArchive) +
-             " n'est pas un répertoire d'archive appartenant à l'utilisateur, la destination " +
-             "n'est pas modifiée");
-    return false;
-  }
-
   // Pushes the patterns of the source directory `rep` (the source path `chemin`, `base`
   // relative to the source root) when it holds a patterns file. False, with the report
   // line, when that file cannot be read.
@@ -359,7 +333,7 @@ class TParcours : private TSuitePublication {
       // A comparison told to say what a synchronisation would make walks on in the source
       // of a directory missing from the destination, reporting no more: everything in it
       // is to be created.
-      if (!comparer_ || errDst != ENOENT || racine || !etat_.SurAction) return nullptr;
+      if (!comparer_ || errDst != ENOENT || racine || !changements_.Dit()) return nullptr;
       fantome_ = true;
     }
     // A file system mounted inside the destination keeps its own archive at its root.
@@ -541,11 +515,11 @@ class TParcours : private TSuitePublication {
   void SignalerSurplus(const std::string& dst, const TPlanNiveau& plan) {
     for (const std::string& nom : plan.fichiersEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Fichier en trop.");
-      if (etat_.SurAction) Dire(Changement(TypeAction::Suppression, false, Joindre(dst, nom)));
+      if (changements_.Dit()) Dire(Changement(TypeAction::Suppression, false, Joindre(dst, nom)));
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Répertoire en trop.");
-      if (etat_.SurAction) Dire(Changement(TypeAction::Suppression, true, Joindre(dst, nom)));
+      if (changements_.Dit()) Dire(Changement(TypeAction::Suppression, true, Joindre(dst, nom)));
     }
   }
 
@@ -688,58 +662,25 @@ class TParcours : private TSuitePublication {
   void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) override {
     ++etat_.NbCopies;
     modifie_ = true;
-    if (!etat_.SurAction) return;
+    if (!changements_.Dit()) return;
     TAction a =
         Changement(remplace ? TypeAction::Remplacement : TypeAction::Creation, false, destination);
     a.octets = octets;
-    Dire(Archive(std::move(a)));
+    Dire(changements_.Archivee(std::move(a)));
   }
 
-  // The change `type` of the destination entry `chemin` (from the source entry `e`, when
-  // given), as the walk tells it and asks about it; its old version would go to the
-  // archive when the settings keep one.
   TAction Changement(TypeAction type, bool repertoire, const std::string& chemin,
                      const EntreeRepertoire* e = nullptr, bool cibleRecente = false) const {
-    TAction a;
-    if (!Ecoute()) return a;  // nobody to tell: nothing built
-    a.type = type;
-    a.repertoire = repertoire;
-    a.chemin = chemin;
-    a.archivee = (type == TypeAction::Remplacement || type == TypeAction::Suppression) &&
-                 etat_.JoursArchive > 0;
-    if (e != nullptr && !repertoire) {
-      if (type != TypeAction::Attributs) a.octets = e->Taille;
-      a.secondes = e->Secondes;
-      a.nanos = e->Nanos;
-    }
-    a.cibleRecente = cibleRecente;
-    return a;
+    return changements_.Changement(type, repertoire, chemin, e, cibleRecente);
   }
-  // A change made: where its old version went, if the archive kept one.
-  TAction Archive(TAction a) const {
-    a.archive = archive_.Actif() ? archive_.DernierArchive() : std::string();
-    a.archivee = !a.archive.empty();
-    return a;
-  }
-  void Dire(const TAction& a) {
-    if (etat_.SurAction) etat_.SurAction(a);
-  }
-  // Whether anyone is told of or asked about the changes (the window's preview, the
-  // terminal's itemised output): a run without them builds no TAction.
-  bool Ecoute() const { return etat_.SurAction || (!comparer_ && etat_.SurChoix); }
-  // In synchronise mode: whether the change `a` is to be made (SurChoix).
+  void Dire(const TAction& a) const { changements_.Dire(a); }
+  bool Ecoute() const { return changements_.Ecoute(); }
+  // In synchronise mode: whether the change `a` is to be made; an entry changed since the
+  // preview gets its line.
   bool Choisir(const TAction& a) {
-    if (comparer_ || !etat_.SurChoix) return true;
-    switch (etat_.SurChoix(a)) {
-      case TChoix::Faire:
-        return true;
-      case TChoix::Imprevu:
-        Signaler("Changé depuis l'aperçu, laissé tel quel : " + a.chemin);
-        return false;
-      case TChoix::Laisser:
-        break;
-    }
-    return false;
+    const TChoix c = changements_.Choisir(a);
+    if (c == TChoix::Imprevu) Signaler("Changé depuis l'aperçu, laissé tel quel : " + a.chemin);
+    return c == TChoix::Faire;
   }
 
   // Once its contents are done, a directory takes the mode, owner and time of its source;
@@ -781,7 +722,7 @@ class TParcours : private TSuitePublication {
       if (fs_.SupprimerFichier(dstRep, nom) != 0) return false;
       ++etat_.NbSupprimes;
     }
-    if (etat_.SurAction) Dire(Archive(Changement(TypeAction::Suppression, false, Joindre(dst, nom))));
+    if (changements_.Dit()) Dire(changements_.Archivee(Changement(TypeAction::Suppression, false, Joindre(dst, nom))));
     return true;
   }
 
@@ -791,8 +732,8 @@ class TParcours : private TSuitePublication {
                           const std::string& nom) {
     const int err = archive_.Actif() ? Archiver(dstRep, nom, Joindre(dst, nom))
                                      : fs_.SupprimerArborescence(dstRep, nom, etat_.NbSupprimes);
-    if (err == 0 && etat_.SurAction) {
-      Dire(Archive(Changement(TypeAction::Suppression, true, Joindre(dst, nom))));
+    if (err == 0 && changements_.Dit()) {
+      Dire(changements_.Archivee(Changement(TypeAction::Suppression, true, Joindre(dst, nom))));
     }
     return err;
   }
@@ -830,6 +771,7 @@ class TParcours : private TSuitePublication {
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end
   TArchive archive_;
   TPublication publication_;  // after the archive, which it uses
+  TChangements changements_{etat_, comparer_, archive_};
 };
 
 // A source that holds nothing while its destination holds something is far more often a
