@@ -423,22 +423,32 @@ unit_command() {  # unit file, value of %E[, value of %L]: its environment then 
 }
 sandbox=(/usr/bin/python3 "$tmp/bac-a-sable.py")  # unit file, command...
 
+# Runs the command of the user unit `unit` for the user whose home is `home` (its list there
+# names `pair`), in the sandbox, behind `prefix` (another user); then the mirror must be
+# whole, with the source's modes whatever the unit's UMask.
+user_unit_run() {  # unit label home pair [prefix...]
+  local unit=$1 label=$2 maison=$3 pair=$4 mode
+  shift 4
+  local -a prefix=("$@")
+  eval "set -- $(unit_command "$unit" "$maison/.config")"
+  if env -i PATH=/usr/bin:/bin HOME="$maison" LANG=C.UTF-8 timeout 120 "${prefix[@]}" \
+    "${sandbox[@]}" "$unit" "$@" >"$tmp/sortie" 2>&1; then
+    ok "$label : rendu 0"
+  else
+    fail "$label ($*) a rendu $? : $(head -c 300 "$tmp/sortie")"
+  fi
+  check_mirror "$pair" "$label"
+  mode=$(stat -c %a "$pair/cible/sous" 2>&1 || true)
+  [ "$mode" = 755 ] && ok "$label : droits de la source malgré UMask=0077" ||
+    fail "$label : cible/sous en $mode au lieu de 755"
+}
+
 # jumelix@sauvegarde.service (%E is $XDG_CONFIG_HOME, by default ~/.config), as shipped, then
 # with its optional hardening, run by an unprivileged user.
 make_pair "$tmp/s3"
 mkdir -p "$home/.config/jumelix"
 write_list "$home/.config/jumelix/sauvegarde.ini" "$tmp/s3/données source" "$tmp/s3/cible"
-eval "set -- $(unit_command "$units/jumelix@.service" "$home/.config")"
-if env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 \
-  timeout 120 "${sandbox[@]}" "$units/jumelix@.service" "$@" >"$tmp/sortie" 2>&1; then
-  ok "la commande de jumelix@sauvegarde.service a rendu 0"
-else
-  fail "la commande de jumelix@sauvegarde.service ($*) a rendu $? : $(head -c 300 "$tmp/sortie")"
-fi
-check_mirror "$tmp/s3" "jumelix@sauvegarde.service"
-mode=$(stat -c %a "$tmp/s3/cible/sous" 2>&1 || true)
-[ "$mode" = 755 ] && ok "jumelix@sauvegarde.service : droits de la source malgré UMask=0077" ||
-  fail "jumelix@sauvegarde.service : cible/sous en $mode au lieu de 755"
+user_unit_run "$units/jumelix@.service" "jumelix@sauvegarde.service" "$home" "$tmp/s3"
 
 if ! /usr/bin/python3 -c 'import seccomp' 2>/dev/null; then
   note "python3-seccomp absent : unités durcies non essayées"
@@ -449,18 +459,8 @@ else
   write_list "$nobody/.config/jumelix/sauvegarde.ini" "$nobody/s4/données source" "$nobody/s4/cible"
   chmod 0755 "$nobody/s4/données source/sous"
   chown -R 65534:65534 "$nobody"
-  eval "set -- $(unit_command "$tmp/durci/jumelix@.service" "$nobody/.config")"
-  if env -i PATH=/usr/bin:/bin HOME="$nobody" LANG=C.UTF-8 timeout 120 \
-    setpriv --reuid=65534 --regid=65534 --clear-groups \
-    "${sandbox[@]}" "$tmp/durci/jumelix@.service" "$@" >"$tmp/sortie" 2>&1; then
-    ok "jumelix@sauvegarde.service durcie, pour nobody : rendu 0"
-  else
-    fail "jumelix@sauvegarde.service durcie, pour nobody, a rendu $? : $(head -c 300 "$tmp/sortie")"
-  fi
-  check_mirror "$nobody/s4" "jumelix@sauvegarde.service durcie"
-  mode=$(stat -c %a "$nobody/s4/cible/sous" 2>&1 || true)
-  [ "$mode" = 755 ] && ok "jumelix@sauvegarde.service durcie : droits de la source malgré UMask=0077" ||
-    fail "jumelix@sauvegarde.service durcie : cible/sous en $mode au lieu de 755"
+  user_unit_run "$tmp/durci/jumelix@.service" "jumelix@sauvegarde.service durcie, pour nobody" \
+    "$nobody" "$nobody/s4" setpriv --reuid=65534 --regid=65534 --clear-groups
 
   # jumelix-systeme@sauvegarde.service: settings and lists under %E (/etc), log under %L
   # (/var/log), here both in $tmp. The pair holds what only root can mirror: other owners,
