@@ -4,6 +4,8 @@ turns the raw measurements into the comparison table.
 
   bench_tool.py small  DIR NFILES NDIRS   files of 0-8 KiB spread over NDIRS directories
   bench_tool.py flat   DIR NFILES         files of 0-8 KiB in one directory
+  bench_tool.py medium DIR NFILES NDIRS   files of 4-64 KiB spread over NDIRS directories
+                                          (the network series, bench/reseau.sh)
   bench_tool.py big    DIR NFILES MIB     NFILES files of MIB MiB each
   bench_tool.py names  DIR NDIRS NFILES   NFILES files of 0-64 bytes in each of NDIRS sibling
                                           directories (0: in DIR itself), with names of 15 to
@@ -15,6 +17,7 @@ turns the raw measurements into the comparison table.
                                           files (another share for every ROUND); prints the count
   bench_tool.py table  RESULTS.tsv [MIB]  prints the table of medians and ratios; MIB, the
                                           size of tree c, adds its copy throughputs
+  bench_tool.py reseau RESULTS.tsv NFILES the network series' table (bench/reseau.sh)
 
 Contents are random (not sparse, not compressible); mtimes of new files are spread over the
 past year so that a changed file (mtime: now) is never within any time tolerance of its
@@ -38,14 +41,14 @@ def _old_mtime_ns(rng):
     return int((time.time() - 86400 * 2 - rng.random() * 86400 * 365) * 1e9)
 
 
-def _write_small(path, rng):
+def _write_small(path, rng, lo=0, hi=SMALL_MAX):
     with open(path, "wb") as f:
-        f.write(_rand(rng.randrange(SMALL_MAX + 1)))
+        f.write(_rand(rng.randrange(lo, hi + 1)))
     t = _old_mtime_ns(rng)
     os.utime(path, ns=(t, t))
 
 
-def gen_small(root, nfiles, ndirs):
+def gen_small(root, nfiles, ndirs, lo=0, hi=SMALL_MAX):
     rng = random.Random(1)
     os.makedirs(root, exist_ok=True)
     per_dir, extra = divmod(nfiles, ndirs)
@@ -54,7 +57,7 @@ def gen_small(root, nfiles, ndirs):
         sub = os.path.join(root, "rep%04d" % d)
         os.makedirs(sub, exist_ok=True)
         for _ in range(per_dir + (1 if d < extra else 0)):
-            _write_small(os.path.join(sub, "fichier%06d.dat" % k), rng)
+            _write_small(os.path.join(sub, "fichier%06d.dat" % k), rng, lo, hi)
             k += 1
 
 
@@ -388,6 +391,56 @@ def _throughputs(data, order, mib_c, med):
         print("| %s | %.3f | %s | %s |" % (name, t, rate, rel))
 
 
+def reseau(path, nfiles):
+    """RESULTS.tsv lines of bench/reseau.sh: rtt side scenario tool seconds cpu requests.
+    Medians of the times, the ratios against rsync and rclone, and the server's requests
+    per file of each tool."""
+    data, order = {}, []
+    with open(path) as f:
+        for line in f:
+            rtt, side, scen, tool, sec, cpu, req = line.rstrip("\n").split("\t")
+            key = (rtt, side, scen)
+            if key not in data:
+                data[key] = {}
+                order.append(key)
+            data[key].setdefault(tool, []).append((float(sec), float(cpu), int(req)))
+    tools = [t for t in ("jumelix", "rsync", "rclone", "avant")
+             if any(t in d for d in data.values())]
+
+    def med(key, tool, i):
+        v = data[key].get(tool)
+        return _median([x[i] for x in v]) if v else None
+
+    def ratio(a, b):
+        return "%.2f" % (a / b) if a is not None and b else "-"
+
+    head = "| Aller-retour | Côté réseau | Scénario |"
+    head += "".join(" %s (s) |" % t for t in tools)
+    head += " J/rsync | J/rclone |" if "rclone" in tools else " J/rsync |"
+    if "avant" in tools:
+        head += " après/avant |"
+    head += "".join(" req./fichier %s |" % t for t in tools)
+    print("Montage sshfs (médianes ; caches vidés et montage refait avant chaque mesure) :")
+    print()
+    print(head)
+    print("|" + "---|" * (head.count("|") - 1))
+    for key in order:
+        j = med(key, "jumelix", 0)
+        row = "| %s ms | %s | %s |" % key
+        for t in tools:
+            v = med(key, t, 0)
+            row += " %s |" % ("%.2f" % v if v is not None else "-")
+        row += " %s |" % ratio(j, med(key, "rsync", 0))
+        if "rclone" in tools:
+            row += " %s |" % ratio(j, med(key, "rclone", 0))
+        if "avant" in tools:
+            row += " %s |" % ratio(j, med(key, "avant", 0))
+        for t in tools:
+            q = med(key, t, 2)
+            row += " %s |" % ("%.1f" % (q / nfiles) if q is not None else "-")
+        print(row)
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -396,6 +449,8 @@ def main(argv):
         gen_small(root, int(argv[3]), int(argv[4]))
     elif cmd == "flat":
         gen_flat(root, int(argv[3]))
+    elif cmd == "medium":
+        gen_small(root, int(argv[3]), int(argv[4]), 4096, 65536)
     elif cmd == "big":
         gen_big(root, int(argv[3]), int(argv[4]))
     elif cmd == "names":
@@ -406,6 +461,8 @@ def main(argv):
         gen_subdirs(root, int(argv[3]))
     elif cmd == "change":
         change(root, float(argv[3]), int(argv[4]))
+    elif cmd == "reseau":
+        reseau(root, int(argv[3]))
     elif cmd == "table":
         table(root, float(argv[3]) if len(argv) > 3 else None)
     else:
