@@ -265,6 +265,14 @@ int TArchive::Archiver(const platform::TRepertoire& dir, const std::string& nom,
   return err;
 }
 
+int TArchive::PublierNeuve(const platform::TRepertoire& dir,
+                           const platform::CopieEnAttente& copie) const {
+  if (!Actif() || zones_.empty()) return fs_.Publier(dir, copie);
+  platform::EntreeRepertoire e;
+  if (fs_.DecrireEntree(dir, copie.Nom, e) == ENOENT) return fs_.Publier(dir, copie);
+  return kAArchiver;
+}
+
 int TArchive::Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
                       const std::string& chemin) {
   dernier_.clear();

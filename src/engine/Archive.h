@@ -63,8 +63,17 @@ class TArchive {
   int Publier(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie,
               const std::string& chemin);
 
+  // Publier for a copy whose final name held nothing when the walk listed it, callable on a
+  // worker (it changes nothing of the archive): the copy takes its name when that name still
+  // holds nothing, or at once when the archive is off; kAArchiver, the copy kept, when an
+  // entry has come there since (Publier, on the walk's thread, then keeps that entry).
+  static constexpr int kAArchiver = -1;
+  int PublierNeuve(const platform::TRepertoire& dir, const platform::CopieEnAttente& copie) const;
+
   // Where the last Archiver or Publier put the old version it kept ("" when it kept none).
   const std::string& DernierArchive() const { return dernier_; }
+  // A copy published by PublierNeuve: no old version kept.
+  void SansArchive() { dernier_.clear(); }
 
   // A file system mounted inside the destination at `chemin`, open as `racine`: what is
   // archived under it goes to an archive folder at its own root (folders past the retention

@@ -1,5 +1,6 @@
 #include "engine/Publication.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "shared/UMessErreurs.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr size_t kLotCopies = 4096;
 constexpr int64_t kLotOctets = int64_t{512} << 20;
 constexpr size_t kLotOctetsChemins = size_t{16} << 20;
+// Below this many copies that replace nothing, a batch renames them itself.
+constexpr size_t kNeuvesEnParallele = 16;
+constexpr int kNonPubliee = -2;  // not published by PublierNeuves
 
 bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
 }  // namespace
@@ -133,15 +137,55 @@ void TPublication::Tout() {
   Publier(l);
 }
 
+int TPublication::ErreurFlush(const Lot& lot, const Attente& a) {
+  int err = 0;
+  for (const auto& [p, e] : lot.synchros) {
+    if (p == a.dir->peripherique) err = e;
+  }
+  return err;
+}
+
+// The copies of a batch that replace nothing take their names on the workers, a slice each:
+// across a network every rename costs round trips, which several requests in flight hide.
+// What each gave is applied afterwards in the batch's order. kNonPubliee where nothing was
+// done (a worker's slice that could not run is done by the walk).
+std::vector<int> TPublication::PublierNeuves(const Lot& lot) {
+  std::vector<int> r(lot.attente.size(), kNonPubliee);
+  std::vector<size_t> neuves;
+  for (size_t i = 0; i < lot.attente.size(); ++i) {
+    const Attente& a = lot.attente[i];
+    if ((!a.remplace || !archive_.Actif()) && ErreurFlush(lot, a) == 0) neuves.push_back(i);
+  }
+  const size_t n = static_cast<size_t>(ouvriers_.Nombre());
+  if (n == 0 || neuves.size() < kNeuvesEnParallele) return r;
+  const size_t part = (neuves.size() + n - 1) / n;
+  std::vector<PTache> taches;
+  for (size_t debut = 0; debut < neuves.size(); debut += part) {
+    const size_t fin = std::min(debut + part, neuves.size());
+    taches.push_back(ouvriers_.Soumettre([&, debut, fin] {
+      for (size_t k = debut; k < fin; ++k) {
+        const Attente& a = lot.attente[neuves[k]];
+        r[neuves[k]] = archive_.PublierNeuve(a.dir->rep, a.copie);
+      }
+    }));
+  }
+  for (const PTache& t : taches) ouvriers_.Attendre(t);
+  return r;
+}
+
 // Gives each copy of a batch written to disk its final name, then each finished directory
 // its attributes.
 void TPublication::Publier(Lot& lot) {
-  for (const Attente& a : lot.attente) {
-    int err = 0;
-    for (const auto& [p, e] : lot.synchros) {
-      if (p == a.dir->peripherique) err = e;
+  const std::vector<int> neuves = PublierNeuves(lot);
+  for (size_t i = 0; i < lot.attente.size(); ++i) {
+    const Attente& a = lot.attente[i];
+    const int err = ErreurFlush(lot, a);
+    int r = neuves[i];
+    if (r != kNonPubliee && r != TArchive::kAArchiver) {
+      archive_.SansArchive();
+    } else {
+      r = err != 0 ? err : archive_.Publier(a.dir->rep, a.copie, a.destination);
     }
-    int r = err != 0 ? err : archive_.Publier(a.dir->rep, a.copie, a.destination);
     // The archive yields to the mirror.
     while (err == 0 && jumelix::Plein(r) && suite_.LibererPlace(a.destination)) {
       r = archive_.Publier(a.dir->rep, a.copie, a.destination);

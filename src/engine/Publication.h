@@ -107,6 +107,8 @@ class TPublication {
     PTache flush;
   };
 
+  static int ErreurFlush(const Lot& lot, const Attente& a);
+  std::vector<int> PublierNeuves(const Lot& lot);
   Partage Partager(const platform::TRepertoire& dir);
   bool Plein() const;
   void FermerLot();

@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +18,7 @@
 
 #include "engine/Listage.h"
 #include "engine/Ouvriers.h"
+#include "engine/Publication.h"
 #include "engine/UDelta.h"
 #include "platform/FileSystem.h"
 #include "shared/UMessErreurs.h"
@@ -248,6 +250,55 @@ TEST(Parallele, CopiesWrittenAheadGiveWayOnAFullDisk) {
     EXPECT_EQ(EcartsRsync(S, D), "") << n;
     EXPECT_TRUE(Temporaires(D).empty()) << n;
     umount(D.c_str());
+  }
+}
+
+// Copies that replace nothing take their names on the workers; what each gave is reported
+// in the walk's order all the same. An entry that came at a copy's name after the listing
+// (here: during the batch's flush) is not lost under the copy: it goes to the archive.
+TEST(Parallele, CopiesThatReplaceNothingArePublishedTogetherAndLoseNothingThatCameSince) {
+  struct Intrus : test::SystemeFautif {
+    TempTree* arbre = nullptr;
+    std::string chemin;  // in `arbre`
+    int Faute(platform::Operation op, const std::string& nom) override {
+      if (op == platform::Operation::Synchroniser && !chemin.empty()) {
+        arbre->Fichier(chemin, "intrus");
+        chemin.clear();
+      }
+      return SystemeFautif::Faute(op, nom);
+    }
+  };
+  Lignes reference;  // the one-thread walk's lines, its root paths cut off
+  for (int n : {0, 4}) {
+    Ouvriers o(n);
+    TempTree t;
+    const std::string S = t.Repertoire("src"), D = t.Repertoire("dst/d");
+    for (int i = 10; i < 50; ++i) t.Fichier("src/d/f" + std::to_string(i), std::to_string(i));
+    Intrus fs;
+    fs.arbre = &t;
+    fs.chemin = "dst/d/f17";
+    for (const char* nom : {"f44", "f21"}) fs.Echouer(platform::Operation::Publier, EIO, nom, 1);
+    TEtatRun etat;
+    etat.Systeme = &fs;
+    etat.JoursArchive = 30;
+    const Bilan b = Traiter(S, t.Chemin("dst"), false, {}, &etat);
+    Lignes lignes = b.lignes;
+    for (std::string& l : lignes) {
+      for (size_t p; (p = l.find(t.Racine())) != std::string::npos;) l.erase(p, t.Racine().size());
+    }
+    if (n == 0) reference = lignes;
+    EXPECT_EQ(lignes, reference) << n << " workers";
+    std::sort(lignes.begin(), lignes.end());
+    EXPECT_EQ(lignes, (Lignes{LigneErreurCopie("/src/d/f21", "/dst/d/f21", EIO),
+                              LigneErreurCopie("/src/d/f44", "/dst/d/f44", EIO)}));
+    EXPECT_EQ(b.copies, 38) << n;
+    EXPECT_EQ(TempTree::Lire(D + "/f17"), "17") << n;
+    Lignes archivees;
+    const std::string archive = t.Chemin("dst/.jumelix-archive");
+    for (const auto& e : std::filesystem::recursive_directory_iterator(archive)) {
+      if (e.is_regular_file()) archivees.push_back(TempTree::Lire(e.path().string()));
+    }
+    EXPECT_EQ(archivees, Lignes{"intrus"}) << n;
   }
 }
 
