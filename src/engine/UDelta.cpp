@@ -7,7 +7,6 @@
 #include <memory>
 #include <string_view>
 #include <tuple>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "engine/OutilsParcours.h"
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
+#include "engine/ProprietesCibles.h"
 #include "engine/Publication.h"
 #include "engine/RacineCible.h"
 #include "engine/VerrouMiroir.h"
@@ -458,25 +458,9 @@ class TParcours : private TSuitePublication {
   // The case rules of the destination directory, by its file system or, where that does
   // not tell, by looking up a listed name with its letter case inverted.
   void Proprietes(const TRepertoire& dstRep, const TListeEntrees& cible) {
-    props_ = dstRep.Proprietes();
-    if (!props_.ReplieIncertain) return;
-    std::unordered_set<std::string_view> noms;
-    for (size_t i = 0; i < cible.size(); ++i) noms.insert(cible.NomVue(i));
-    bool vu = false;
-    for (size_t i = 0; i < cible.size(); ++i) {
-      const std::string nom = cible.Nom(i);
-      if (EstPointOuPointPoint(nom) || !AUneLettre(nom)) continue;
-      vu = true;
-      const std::string autre = CasseInversee(nom);
-      // Both spellings listed: case-sensitive.
-      if (noms.count(autre) == 0) props_.ReplieCasse = dstRep.ExisteEntree(autre);
-      break;
-    }
-    // Nothing to look up: only a synchronisation may write a probe.
-    if (!vu && !comparer_) props_.ReplieCasse = dstRep.SonderCasse();
-    // A case-folding FUSE file system is one that Windows reads (exFAT, NTFS).
-    props_.NomsWindows = props_.ReplieCasse;
+    props_ = proprietes_.Pour(dstRep, cible, !comparer_);
   }
+
 
   // Deletes what stands in the way before anything is copied: a rename over a large file on
   // a nearly full disk needs the room of the surplus.
@@ -766,6 +750,7 @@ class TParcours : private TSuitePublication {
   std::vector<std::unique_ptr<TNiveau>> pile_;
   TRepertoire racine_;  // the destination root, for its flush at the end
   platform::ProprietesRepertoire props_;
+  TProprietesCibles proprietes_;
   platform::OptionsCopie options_;
   TCopiesAvance* copiesAvance_ = nullptr;  // the current level's copies written ahead
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end

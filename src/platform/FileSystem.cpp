@@ -383,6 +383,7 @@ ProprietesRepertoire TRepertoire::Proprietes() const {
       break;
     case kExt4:
     case kF2fs: {
+      p.ParRepertoire = true;
       long flags = 0;
       if (ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL) != 0) {
         p.ReplieCasse = true;
@@ -400,7 +401,7 @@ bool TRepertoire::ExisteEntree(const std::string& nom) const {
   return fstatat(fd_, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool TRepertoire::SonderCasse() const {
+int TRepertoire::SonderCasse() const {
   Temporaire tmp(fd_);
   if (tmp.Creer([&](const std::string& n) {
         int f = openat(fd_, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -408,13 +409,13 @@ bool TRepertoire::SonderCasse() const {
         ::close(f);
         return 0;
       }) != 0) {
-    return false;
+    return -1;
   }
   std::string autre = tmp.nom();
   for (char& c : autre) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  return ExisteEntree(autre);
+  return ExisteEntree(autre) ? 1 : 0;
 }
 
 int CreerRepertoire(const TRepertoire& parent, const std::string& nom) {

@@ -61,6 +61,9 @@ struct ProprietesRepertoire {
   bool NomsWindows = false;      // read by Windows: reserved device names, no modes/owners
   bool DeuxSecondes = false;     // last-write times kept to 2 seconds only
   bool ReplieIncertain = false;  // a FUSE file system: only a probe can tell about case
+  // ext4 and f2fs fold case per directory (a flag of each); on any other file system, what
+  // one directory showed holds for every directory of its device.
+  bool ParRepertoire = false;
 };
 
 // An open directory (a descriptor opened O_DIRECTORY); owns it, closes it at destruction.
@@ -121,9 +124,9 @@ class TRepertoire {
   // its letter case changed tells whether the directory folds case (inode numbers cannot:
   // a FUSE file system may give each spelling its own).
   bool ExisteEntree(const std::string& nom) const;
-  // Creates a temporary file and looks it up with its letter case inverted: true when the
-  // directory folds case. False when nothing can be created there.
-  bool SonderCasse() const;
+  // Creates a temporary file and looks it up with its letter case inverted: 1 when the
+  // directory folds case, 0 when it does not, -1 when nothing can be created there.
+  int SonderCasse() const;
 
  private:
   int fd_ = -1;

@@ -280,6 +280,9 @@ TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
   Fichier("src/NOTES.txt", "majuscules");
   Fichier("src/LisezMoi.txt", "lisez");
   Fichier("src/Photos/a.jpg", "image");
+  // A folder new on the volume: what the volume showed at its root holds there too.
+  Fichier("src/Nouveau/memo.txt", "minuscules");
+  Fichier("src/Nouveau/MEMO.txt", "majuscules");
   Fichier("src/con", "réservé");
   Fichier("src/aux.c", "réservé");
   Fichier("src/console.txt", "permis");
@@ -300,6 +303,8 @@ TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
             avant.lignes.size());
   const Lignes attendues = {
       "Fichier non copié, son nom ne diffère que par la casse d'un autre : " + S + "/notes.txt",
+      "Fichier non copié, son nom ne diffère que par la casse d'un autre : " + S +
+          "/Nouveau/memo.txt",
       "Fichier non copié, son nom n'est pas correct : " + S + "/con",
       "Fichier non copié, son nom n'est pas correct : " + S + "/aux.c",
       "Fichier non copié, ce n'est pas un fichier ordinaire : " + S + "/lien"};
@@ -308,7 +313,8 @@ TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
   std::sort(triees.begin(), triees.end());
   EXPECT_EQ(b.Tries(), triees);
   EXPECT_EQ(TempTree::Noms(V),
-            (Lignes{"LisezMoi.txt", "NOTES.txt", "Photos", "console.txt", "prive"}));
+            (Lignes{"LisezMoi.txt", "NOTES.txt", "Nouveau", "Photos", "console.txt", "prive"}));
+  EXPECT_EQ(TempTree::Noms(V + "/Nouveau"), Lignes{"MEMO.txt"});
   EXPECT_EQ(TempTree::Lire(V + "/NOTES.txt"), "majuscules");
   EXPECT_EQ(TempTree::Lire(V + "/Photos/a.jpg"), "image");
   // The same survivor at every run; modes the volume cannot keep are no difference.
@@ -317,7 +323,7 @@ TEST_F(Miroir, ACaseFoldingDestinationGetsOneEntryPerName) {
   EXPECT_EQ(encore.copies, 0);
   EXPECT_EQ(TempTree::Lire(V + "/NOTES.txt"), "majuscules");
   Bilan cmp = Traiter(S, V, true);
-  EXPECT_EQ(cmp.lignes.size(), 4u) << cmp.lignes.front();  // the collision and what is refused
+  EXPECT_EQ(cmp.lignes.size(), 5u) << cmp.lignes.front();  // the collisions and what is refused
 }
 
 }  // namespace
