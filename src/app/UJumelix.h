@@ -176,6 +176,8 @@ class TJumelix {
   // file: other lines than an empty list's). Blank or half-filled rows, which saving
   // leaves out, change nothing.
   std::string TitreFenetre() const;
+  // Whether there is no list file yet, or saving would write other lines than it holds.
+  bool ListeAEnregistrer() const;
   const std::vector<std::string>& ListesRecentes() const { return recentes_.Chemins(); }
   TDecisionFermeture DecisionFermeture() const;
 

@@ -148,6 +148,10 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   return true;
 }
 
+bool TJumelix::ListeAEnregistrer() const {
+  return fichier_liste_.empty() || grille_.LignesAEnregistrer() != lignes_fichier_;
+}
+
 std::string TJumelix::TitreFenetre() const {
   std::string titre = kTitreSansListe;
   if (!fichier_liste_.empty()) {
