@@ -1,6 +1,5 @@
 #include "app/Planificateur.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <string_view>
 #include <utility>
@@ -50,10 +49,7 @@ std::string Detail(const TResultatCommande& r) {
 // "show --value" of two units: their LoadState, one per line, units apart by a blank line.
 bool DeuxUnitesChargees(std::string_view sortie) {
   int chargees = 0;
-  while (!sortie.empty()) {
-    const size_t fin = std::min(sortie.find('\n'), sortie.size());
-    const std::string_view ligne = sortie.substr(0, fin);
-    sortie.remove_prefix(std::min(fin + 1, sortie.size()));
+  for (const std::string& ligne : DecouperLignes(sortie)) {
     if (ligne.empty()) continue;
     if (ligne != "loaded") return false;
     ++chargees;

@@ -271,12 +271,9 @@ std::vector<TFichierUnite> FichiersPlanification(const TUnitesListe& u, const TH
 
 std::optional<THoraire> LireTexteHoraire(std::string_view texte) {
   std::optional<THoraire> h;
-  while (!texte.empty()) {
-    const size_t fin = std::min(texte.find('\n'), texte.size());
-    const std::string_view ligne = texte.substr(0, fin);
-    texte.remove_prefix(std::min(fin + 1, texte.size()));
-    if (ligne.substr(0, kPrefixeOnCalendar.size()) != kPrefixeOnCalendar) continue;
-    const std::string_view valeur = ligne.substr(kPrefixeOnCalendar.size());
+  for (const std::string& ligne : DecouperLignes(texte)) {
+    if (ligne.compare(0, kPrefixeOnCalendar.size(), kPrefixeOnCalendar) != 0) continue;
+    const std::string_view valeur = std::string_view(ligne).substr(kPrefixeOnCalendar.size());
     if (valeur.empty()) continue;  // the reset line
     h = LireExpressionOnCalendar(valeur);
     if (!h) return std::nullopt;
