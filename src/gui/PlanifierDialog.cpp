@@ -42,7 +42,7 @@ TFormPlanifier::TFormPlanifier(QWidget* parent, TPlanificateur& planificateur)
                      "démarrage suivant."),
                  this),
       LabelEtat_(this),
-      LabelApercu_(QStringLiteral("Fichiers écrits et commandes lancées :"), this),
+      LabelApercu_(QStringLiteral("Fichiers que la planification écrit, et ses commandes :"), this),
       Apercu_(this),
       ButtonPlanifier_(QStringLiteral("&Planifier"), this),
       ButtonRetirer_(QStringLiteral("&Retirer la planification"), this),
