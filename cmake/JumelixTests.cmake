@@ -49,13 +49,25 @@ endforeach()
 
 if(TARGET jumelix_gui)
   find_package(Qt6 REQUIRED COMPONENTS Test)
+  # The notification test's private session bus (package dbus-daemon, scripts/deps.sh).
+  find_program(JUMELIX_DBUS_RUN_SESSION dbus-run-session REQUIRED)
   file(GLOB gui_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/gui/*_test.cpp)
   foreach(t IN LISTS gui_tests)
     get_filename_component(n ${t} NAME_WE)
     add_executable(gui_${n} ${t})
     set_target_properties(gui_${n} PROPERTIES AUTOMOC ON)
     target_link_libraries(gui_${n} PRIVATE jumelix_gui jumelix_test_support Qt6::Test)
-    add_test(NAME gui_${n} COMMAND gui_${n})
+    if(n STREQUAL "NotificationBureau_test")
+      # On a private session bus that starts no service by itself; then once more with no
+      # bus at all, for the case that must neither send nor wait.
+      add_test(NAME gui_${n} COMMAND ${JUMELIX_DBUS_RUN_SESSION}
+        --config-file=${PROJECT_SOURCE_DIR}/tests/support/bus-session.conf -- $<TARGET_FILE:gui_${n}>)
+      add_test(NAME gui_${n}_sans_bus COMMAND gui_${n} sansBusRienNEstEnvoye)
+      set_tests_properties(gui_${n}_sans_bus PROPERTIES LABELS gui TIMEOUT 300
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;JUMELIX_TEST_SANS_BUS=1;DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/jumelix-test-bus")
+    else()
+      add_test(NAME gui_${n} COMMAND gui_${n})
+    endif()
     set_tests_properties(gui_${n} PROPERTIES LABELS gui TIMEOUT 300
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endforeach()

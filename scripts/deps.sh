@@ -11,6 +11,7 @@ pkgs=(
   exfatprogs exfat-fuse
   clang libclang-rt-14-dev
   desktop-file-utils man-db dpkg-dev file python3-seccomp
+  dbus-daemon systemd
   git
 )
 

@@ -433,11 +433,23 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
   en_cours_ = false;
   vue_.RunEnCours(false);
   vue_.RepeindreGrille();
+  if (sur_fin_run_ && !mode_service_) sur_fin_run_(FinDuRun(horloge_() - debut_run_));
 
   if (fermeture_demandee_) {
     fermeture_demandee_ = false;
     vue_.FermerFenetre();
   }
+}
+
+TFinRun TJumelix::FinDuRun(uint32_t duree_ms) const {
+  TFinRun f;
+  f.comparaison = comparaison_;
+  f.abandon = dernier_run_abandonne_;
+  for (const TBilanCouple& b : bilan_) f.erreurs += static_cast<int32_t>(b.lignes.size());
+  f.duree_ms = duree_ms;
+  f.mail_en_echec = !comparaison_ && dernier_mail_en_echec_;
+  f.compteurs = TexteCompteurs();
+  return f;
 }
 
 void TJumelix::EnvoyerMailSiDu() {

@@ -13,6 +13,7 @@
 
 #include "app/EtatBureau.h"
 #include "app/GrilleLignes.h"
+#include "app/NotificationFin.h"
 #include "app/Programme.h"
 #include "app/RapportMail.h"
 #include "app/VueJumelix.h"
@@ -144,6 +145,9 @@ class TJumelix {
   // Every pair of the last run (rows that have both cells), in grid order.
   const std::vector<TBilanCouple>& BilanDernierRun() const { return bilan_; }
 
+  // Told at the end of every run from the window (not in service mode), once the run is over.
+  void DefinirSurFinRun(std::function<void(const TFinRun&)> f) { sur_fin_run_ = std::move(f); }
+
   // The run. Ignored when a run is already under way.
   void Executer(bool ComparerSeulement);
   void SurMessageRun(const std::string& texte, int nombre);
@@ -172,6 +176,8 @@ class TJumelix {
   // file: other lines than an empty list's). Blank or half-filled rows, which saving
   // leaves out, change nothing.
   std::string TitreFenetre() const;
+  // Whether there is no list file yet, or saving would write other lines than it holds.
+  bool ListeAEnregistrer() const;
   const std::vector<std::string>& ListesRecentes() const { return recentes_.Chemins(); }
   TDecisionFermeture DecisionFermeture() const;
 
@@ -236,6 +242,7 @@ class TJumelix {
   // nothing and asks nothing.
   bool AccepterCiblesEnConflit();
   void FinDeRun(bool ComparerSeulement);
+  TFinRun FinDuRun(uint32_t duree_ms) const;
   void EnvoyerMailSiDu();
   // The run's log lines wait in a buffer and reach the window in batches: at check
   // points every kIntervalleLogMs, and before anything else is shown.
@@ -292,6 +299,7 @@ class TJumelix {
   std::vector<int> lignes_retenues_;
   std::vector<TBilanCouple> bilan_;
   int bilan_courant_ = -1;  // index in bilan_ of the pair being walked
+  std::function<void(const TFinRun&)> sur_fin_run_;
 };
 
 }  // namespace jumelix

@@ -148,16 +148,22 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   return true;
 }
 
+bool TJumelix::ListeAEnregistrer() const {
+  return fichier_liste_.empty() || grille_.LignesAEnregistrer() != lignes_fichier_;
+}
+
 std::string TJumelix::TitreFenetre() const {
-  std::string titre = kTitreSansListe;
-  if (!fichier_liste_.empty()) {
+  // Built piece by piece: a chain of + (or assigning "*") trips a false -Wrestrict of
+  // GCC 12 at -O3.
+  std::string titre;
+  if (fichier_liste_.empty()) {
+    titre = kTitreSansListe;
+  } else {
     const size_t barre = fichier_liste_.find_last_of('/');
-    titre = (barre == std::string::npos ? fichier_liste_ : fichier_liste_.substr(barre + 1)) +
-            " — Jumelix";
+    titre.append(fichier_liste_, barre == std::string::npos ? 0 : barre + 1);
+    titre += " — Jumelix";
   }
-  // Built by appending: "*" + std::string trips a false -Wrestrict of GCC 12 at -O3.
-  std::string r;
-  if (grille_.LignesAEnregistrer() != lignes_fichier_) r = "*";
+  std::string r(grille_.LignesAEnregistrer() != lignes_fichier_ ? 1 : 0, '*');
   r += EchapperControles(titre);
   return r;
 }

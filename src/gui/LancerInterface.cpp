@@ -14,6 +14,7 @@
 #include "gui/HelpWindow.h"
 #include "gui/MailDialog.h"
 #include "gui/MainWindow.h"
+#include "gui/NotificationBureau.h"
 #include "gui/OptionsDialog.h"
 #include "gui/PompeQt.h"
 
@@ -46,6 +47,9 @@ int LancerInterface(int argc, char** argv, const std::string& refus_reglages) {
   FormJumelix.DefinirFormMail([&FormMail] { FormMail.exec(); });
   TFormOptions FormOptions(&FormJumelix);
   FormJumelix.DefinirFormOptions([&FormOptions] { FormOptions.exec(); });
+  // A long run that ended while the user was elsewhere says so on the desktop.
+  FormJumelix.Jumelix().DefinirSurFinRun(
+      [](const TFinRun& fin) { NotifierFinRun(fin, QApplication::activeWindow() != nullptr); });
   InstallerPompeQt();
   QObject::connect(&FormJumelix, &TFormJumelix::Fermee, &application, &QCoreApplication::quit,
                    Qt::QueuedConnection);

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "gui/MainWindow.h"
+#include "gui/PlanifierDialog.h"
 
 namespace jumelix {
 
@@ -33,6 +34,9 @@ void TFormJumelix::ConstruireMenu() {
   Action1_.addMenu(&ListesRecentes1_);
   Action1_.addAction(&Enregistrerlefichierliste1_);
   Action1_.addAction(&EnregistrerSous1_);
+  // The saved list's unattended schedule (gui/PlanifierDialog.h).
+  connect(Action1_.addAction(QStringLiteral("Pla&nifier...")), &QAction::triggered, this,
+          [this] { OuvrirPlanification(this, jumelix_, *this); });
   Action1_.addSeparator();
   Action1_.addAction(&Compterenduparmail1_);
   Action1_.addAction(&Options1_);

@@ -116,4 +116,22 @@ int CreerRepertoiresPrives(const std::string& chemin) {
   return 0;
 }
 
+std::string CheminExecutable() {
+  std::string chemin(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", chemin.data(), chemin.size());
+  if (n <= 0 || static_cast<size_t>(n) >= chemin.size()) return {};
+  chemin.resize(static_cast<size_t>(n));
+  return chemin;
+}
+
+int SupprimerFichierChemin(const std::string& chemin) {
+  if (::unlink(chemin.c_str()) != 0 && errno != ENOENT) return errno;
+  return 0;
+}
+
+int SupprimerRepertoireVide(const std::string& chemin) {
+  if (::rmdir(chemin.c_str()) == 0 || errno == ENOENT) return 0;
+  return errno == EEXIST ? ENOTEMPTY : errno;
+}
+
 }  // namespace jumelix::platform

@@ -49,4 +49,14 @@ std::optional<std::string> RepertoireXdg(const char* variable, const char* defau
 // Returns 0 or the errno of the failure.
 int CreerRepertoiresPrives(const std::string& chemin);
 
+// The absolute path of the running program (/proc/self/exe); empty when it cannot be read.
+std::string CheminExecutable();
+
+// Deletes the file `chemin` (a link itself, never its target); 0 when it is gone, also when
+// it was not there, else the errno of the failure.
+int SupprimerFichierChemin(const std::string& chemin);
+// Deletes the directory `chemin` when it is empty; 0 when it is gone (or was not there),
+// ENOTEMPTY when something else lives in it, else the errno of the failure.
+int SupprimerRepertoireVide(const std::string& chemin);
+
 }  // namespace jumelix::platform

@@ -206,6 +206,7 @@ void MainWindowTest::leMenuOffreToutesLesCommandes() {
                                 "Listes &récentes",
                                 "&Enregistrer",
                                 "Enregistrer so&us...",
+                                "Pla&nifier...",
                                 "-",
                                 "Compte-rendu par &mail...",
                                 "&Options...",
