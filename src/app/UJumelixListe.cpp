@@ -144,7 +144,7 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   fichier_non_liste_ = false;
   lignes_fichier_ = std::move(ecrites);
   recentes_.Ajouter(nom);
-  vue_.ListeChangee();
+  ListeChangee();
   return true;
 }
 
@@ -183,7 +183,7 @@ bool TJumelix::OuvrirFichierListe(const std::string& chemin, bool demander) {
   // A recent list that has gone leaves the history.
   if (!LireFichierListe(fichier_liste_)) recentes_.Retirer(chemin);
   vue_.RepeindreGrille();
-  vue_.ListeChangee();
+  ListeChangee();
   return true;
 }
 
