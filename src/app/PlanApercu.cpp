@@ -7,11 +7,16 @@ namespace jumelix {
 namespace {
 
 // True when the change `vu` the walk is about to make is the one planned as `prevu`: same
-// kind of change and of entry, and for a file copied or fixed the same source (size and
-// last-write time).
+// kind of change and of entry; for a file copied or fixed the same source (size and
+// last-write time); for a file replaced, fixed or deleted the same destination file (someone
+// may have changed the mirror since).
 bool MemeChangement(const TAction& prevu, const TAction& vu) {
   if (prevu.type != vu.type || prevu.repertoire != vu.repertoire) return false;
-  if (vu.repertoire || vu.type == TypeAction::Suppression) return true;
+  if (vu.repertoire) return true;
+  if (vu.type != TypeAction::Creation &&
+      (prevu.octetsCible != vu.octetsCible || prevu.secondesCible != vu.secondesCible))
+    return false;
+  if (vu.type == TypeAction::Suppression) return true;
   return prevu.octets == vu.octets && prevu.secondes == vu.secondes && prevu.nanos == vu.nanos;
 }
 

@@ -151,6 +151,19 @@ TEST_F(PlanApercuTest, AFolderLeftOutLeavesItsContentAndWhatAppearedInIt) {
   EXPECT_FALSE(TempTree::Existe(D + "/neuf"));
 }
 
+TEST_F(PlanApercuTest, AMirrorEntryChangedSinceThePreviewIsLeftAsItIs) {
+  Apercu();
+  plan.Cocher(0, Indice("laisse"), false);
+  // After the preview someone edits the mirror: the file to replace, the one to delete.
+  t.Fichier("dst/recent", "retouché encore");
+  t.Fichier("dst/trop", "touché");
+  const test::Bilan b = Synchroniser();
+  EXPECT_EQ(b.Tries(), (Lignes{"Changé depuis l'aperçu, laissé tel quel : " + D + "/recent",
+                               "Changé depuis l'aperçu, laissé tel quel : " + D + "/trop"}));
+  EXPECT_EQ(TempTree::Lire(D + "/recent"), "retouché encore");
+  EXPECT_EQ(TempTree::Lire(D + "/trop"), "touché");
+}
+
 TEST(PlanApercu, FindsThePairOfAGridRow) {
   TPlanApercu plan;
   plan.AjouterPaire("/a", "/b", 2);
