@@ -155,9 +155,10 @@ std::string TJumelix::TitreFenetre() const {
     titre = (barre == std::string::npos ? fichier_liste_ : fichier_liste_.substr(barre + 1)) +
             " — Jumelix";
   }
-  // Built by appending: "*" + std::string trips a false -Wrestrict of GCC 12 at -O3.
+  // Built a character at a time: "*" + std::string, or even assigning "*", trips a false
+  // -Wrestrict of GCC 12 at -O3.
   std::string r;
-  if (grille_.LignesAEnregistrer() != lignes_fichier_) r = "*";
+  if (grille_.LignesAEnregistrer() != lignes_fichier_) r.push_back('*');
   r += EchapperControles(titre);
   return r;
 }

@@ -84,8 +84,9 @@ int TModeleApercu::columnCount(const QModelIndex&) const { return kNbColonnes; }
 
 QVariant TModeleApercu::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const titres[kNbColonnes] = {"Action", "Chemin",      "Genre",
-                                                   "Taille", "Date source", "Remarque"};
+  static const char* const titres[kNbColonnes] = {
+      "Action",      "Chemin",       "Genre",      "Taille source",
+      "Date source", "Taille cible", "Date cible", "Remarque"};
   return section >= 0 && section < kNbColonnes ? QString::fromUtf8(titres[section]) : QVariant();
 }
 
@@ -143,6 +144,18 @@ QVariant TModeleApercu::data(const QModelIndex& index, int role) const {
       if (role == kRoleTri) return static_cast<qlonglong>(a.secondes);
       if (role == Qt::DisplayRole && a.secondes != 0)
         return QDateTime::fromSecsSinceEpoch(a.secondes).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+      break;
+    case kColTailleCible:
+      if (role == kRoleTri) return static_cast<qlonglong>(a.octetsCible);
+      if (role == Qt::TextAlignmentRole) return int(Qt::AlignRight | Qt::AlignVCenter);
+      if (role == Qt::DisplayRole && a.type != TypeAction::Creation && !a.repertoire)
+        return VersQt(TexteVolume(static_cast<uint64_t>(a.octetsCible)));
+      break;
+    case kColDateCible:
+      if (role == kRoleTri) return static_cast<qlonglong>(a.secondesCible);
+      if (role == Qt::DisplayRole && a.secondesCible != 0)
+        return QDateTime::fromSecsSinceEpoch(a.secondesCible)
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
       break;
     case kColNote:
       if (role == kRoleTri) return a.cibleRecente ? 1 : 0;

@@ -19,7 +19,10 @@ namespace jumelix {
 
 class TModeleApercu : public QAbstractItemModel {
  public:
-  enum Colonne { kColAction, kColChemin, kColGenre, kColTaille, kColDate, kColNote, kNbColonnes };
+  enum Colonne {
+    kColAction, kColChemin, kColGenre, kColTaille, kColDate, kColTailleCible, kColDateCible,
+    kColNote, kNbColonnes
+  };
   // Sort key of a cell (numbers for sizes and dates).
   static constexpr int kRoleTri = Qt::UserRole + 1;
   // The action's kind (TypeAction as int) on an action row; -1 on a pair row.

@@ -69,6 +69,10 @@ TVoletsRun::TVoletsRun(TJumelix& jumelix, TDialogue enregistrer, TMessage erreur
   barre->addWidget(&resultat_);
   barre->addWidget(&bouton_fermer_recherche_);
   barre_recherche_.hide();
+  // The pages ask for no height of their own: below the buttons, the log area's minimum
+  // stays what the splitter leaves the grid by.
+  for (QWidget* page : {static_cast<QWidget*>(&apercu_), static_cast<QWidget*>(&bilan_)})
+    page->setMinimumHeight(1);
   onglets_.addTab(&page_journal_, QStringLiteral("Journal"));
   onglets_.addTab(&apercu_, QStringLiteral("Aperçu"));
   onglets_.addTab(&bilan_, QStringLiteral("Bilan"));
