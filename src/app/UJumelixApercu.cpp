@@ -84,14 +84,14 @@ void TJumelix::PreparerCouple(int ligne, const std::string& source,
   }
   paire_plan_ = plan_.PaireDeLigne(ligne);
   // A plan made before the rows' paths changed is dropped with them: this is its pair.
-  if (paire_plan_ != TPlanApercu::kAucun && (plan_.Paires()[paire_plan_].source != source ||
-                                             plan_.Paires()[paire_plan_].destination != destination))
+  if (paire_plan_ != TPlanApercu::kAucun &&
+      (plan_.Paires()[paire_plan_].source != source ||
+       plan_.Paires()[paire_plan_].destination != destination))
     paire_plan_ = TPlanApercu::kAucun;
-  totaux_paire_ = paire_plan_ == TPlanApercu::kAucun ? TPlanApercu::TTotaux{}
-                                                     : plan_.Totaux(paire_plan_);
-  etat_.SurChoix = suivre_plan_ && paire_plan_ != TPlanApercu::kAucun
-                       ? plan_.Choix(paire_plan_)
-                       : TSurChoix();
+  totaux_paire_ =
+      paire_plan_ == TPlanApercu::kAucun ? TPlanApercu::TTotaux{} : plan_.Totaux(paire_plan_);
+  etat_.SurChoix =
+      suivre_plan_ && paire_plan_ != TPlanApercu::kAucun ? plan_.Choix(paire_plan_) : TSurChoix();
 }
 
 void TJumelix::SurActionRun(const TAction& a) {
@@ -113,16 +113,19 @@ void TJumelix::CompleterAvancement(TAvancementRun& a) const {
   a.octets_total = totaux_suivis_.octets;
   if (paire_plan_ != TPlanApercu::kAucun) {
     const bool par_octets = totaux_paire_.octets > 0;
-    const uint64_t fait = par_octets ? a.octets - octets_debut_paire_
-                                     : static_cast<uint64_t>(changements_run_ - changements_debut_paire_);
-    const uint64_t total = par_octets ? static_cast<uint64_t>(totaux_paire_.octets)
-                                      : totaux_paire_.entrees;
-    a.pour_mille_paire = total == 0 ? 1000 : static_cast<int>(std::min<uint64_t>(fait * 1000 / total, 1000));
+    const uint64_t fait = par_octets
+                              ? a.octets - octets_debut_paire_
+                              : static_cast<uint64_t>(changements_run_ - changements_debut_paire_);
+    const uint64_t total =
+        par_octets ? static_cast<uint64_t>(totaux_paire_.octets) : totaux_paire_.entrees;
+    a.pour_mille_paire =
+        total == 0 ? 1000 : static_cast<int>(std::min<uint64_t>(fait * 1000 / total, 1000));
   }
-  a.restant_ms = a.octets_total > 0
-                     ? EstimerRestantMs(a.ecoule_ms, a.octets, static_cast<uint64_t>(a.octets_total))
-                     : EstimerRestantMs(a.ecoule_ms, static_cast<uint64_t>(a.changements),
-                                        static_cast<uint64_t>(a.changements_total));
+  a.restant_ms =
+      a.octets_total > 0
+          ? EstimerRestantMs(a.ecoule_ms, a.octets, static_cast<uint64_t>(a.octets_total))
+          : EstimerRestantMs(a.ecoule_ms, static_cast<uint64_t>(a.changements),
+                             static_cast<uint64_t>(a.changements_total));
 }
 
 void TJumelix::FinRunApercu() {

@@ -558,7 +558,8 @@ class TParcours : private TSuitePublication {
     switch (d.quoi) {
       case Quoi::Attributs: {
         ++etat_.NbIdentiques;
-        const TAction a = Cible(Changement(TypeAction::Attributs, false, chemin, &e), dstRep, nomDst);
+        const TAction a =
+            Cible(Changement(TypeAction::Attributs, false, chemin, &e), dstRep, nomDst);
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
           Dire(a);
@@ -681,16 +682,8 @@ class TParcours : private TSuitePublication {
   }
   void Dire(const TAction& a) const { changements_.Dire(a); }
   bool Ecoute() const { return changements_.Ecoute(); }
-  // The destination side of a change someone is told of or asked about: the entry as it
-  // stands before the change.
-  TAction Cible(TAction a, const TRepertoire& dstRep, const std::string& nom) {
-    if (!Ecoute()) return a;
-    EntreeRepertoire c;
-    if (fs_.DecrireEntree(dstRep, nom, c) == 0) {
-      a.octetsCible = c.Genre == GenreEntree::Repertoire ? 0 : c.Taille;
-      a.secondesCible = c.Secondes;
-    }
-    return a;
+  TAction Cible(TAction a, const TRepertoire& dstRep, const std::string& nom) const {
+    return changements_.Cible(std::move(a), fs_, dstRep, nom);
   }
   // In synchronise mode: whether the change `a` is to be made; an entry changed since the
   // preview gets its line.

@@ -84,9 +84,9 @@ int TModeleApercu::columnCount(const QModelIndex&) const { return kNbColonnes; }
 
 QVariant TModeleApercu::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const titres[kNbColonnes] = {
-      "Action",      "Chemin",       "Genre",      "Taille source",
-      "Date source", "Taille cible", "Date cible", "Remarque"};
+  static const char* const titres[kNbColonnes] = {"Action",        "Chemin",      "Genre",
+                                                  "Taille source", "Date source", "Taille cible",
+                                                  "Date cible",    "Remarque"};
   return section >= 0 && section < kNbColonnes ? QString::fromUtf8(titres[section]) : QVariant();
 }
 
@@ -98,15 +98,15 @@ QVariant TModeleApercu::data(const QModelIndex& index, int role) const {
     if (role == kRoleType) return -1;
     if (role == kRoleTri) return index.row();
     if (index.column() == kColAction) {
-      if (role == Qt::DisplayRole) return TitrePaire(paire);
+      // The view spans the pair's row across the columns: title and totals in one text.
+      if (role == Qt::DisplayRole)
+        return TitrePaire(paire) + QStringLiteral(" — ") + VersQt(TexteTotaux(plan_.Totaux(p)));
       if (role == Qt::CheckStateRole) {
         const TPlanApercu::TTotaux t = plan_.Totaux(p);
         if (t.laisses == 0) return Qt::Checked;
         return t.Actions() == 0 ? Qt::Unchecked : Qt::PartiallyChecked;
       }
     }
-    if (index.column() == kColChemin && role == Qt::DisplayRole)
-      return VersQt(TexteTotaux(plan_.Totaux(p)));
     return {};
   }
   const TPlanApercu::TChangement& c = Changement(index);
@@ -143,7 +143,8 @@ QVariant TModeleApercu::data(const QModelIndex& index, int role) const {
     case kColDate:
       if (role == kRoleTri) return static_cast<qlonglong>(a.secondes);
       if (role == Qt::DisplayRole && a.secondes != 0)
-        return QDateTime::fromSecsSinceEpoch(a.secondes).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return QDateTime::fromSecsSinceEpoch(a.secondes)
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
       break;
     case kColTailleCible:
       if (role == kRoleTri) return static_cast<qlonglong>(a.octetsCible);
@@ -160,15 +161,17 @@ QVariant TModeleApercu::data(const QModelIndex& index, int role) const {
     case kColNote:
       if (role == kRoleTri) return a.cibleRecente ? 1 : 0;
       if (role == Qt::DisplayRole && a.cibleRecente)
-        return QStringLiteral("La cible est plus récente que la source (modifiée dans le miroir ?)");
+        return QStringLiteral(
+            "La cible est plus récente que la source (modifiée dans le miroir ?)");
       break;
     default:
       break;
   }
   if (role == Qt::ForegroundRole && a.cibleRecente) return QColor(Qt::darkRed);
   if (role == Qt::ToolTipRole && a.cibleRecente)
-    return QStringLiteral("Le fichier du miroir a été modifié après celui de la source : "
-                          "il sera quand même remplacé si la case reste cochée.");
+    return QStringLiteral(
+        "Le fichier du miroir a été modifié après celui de la source : "
+        "il sera quand même remplacé si la case reste cochée.");
   return {};
 }
 
@@ -210,7 +213,8 @@ void TModeleApercu::SignalerPaire(size_t p) {
   emit dataChanged(ligne_paire, index(static_cast<int>(p), kNbColonnes - 1));
   const int n = rowCount(ligne_paire);
   // A folder's tick goes to the actions below it, which may be anywhere in the pair.
-  if (n > 0) emit dataChanged(index(0, kColAction, ligne_paire), index(n - 1, kColAction, ligne_paire));
+  if (n > 0)
+    emit dataChanged(index(0, kColAction, ligne_paire), index(n - 1, kColAction, ligne_paire));
   if (change_) change_();
 }
 
@@ -239,14 +243,15 @@ bool TFiltreApercu::filterAcceptsRow(int source_row, const QModelIndex& source_p
   if (!source_parent.isValid() || filtre_ == kTout) return true;
   const QModelIndex i = sourceModel()->index(source_row, TModeleApercu::kColAction, source_parent);
   if (filtre_ == kRecentes)
-    return sourceModel()->data(i.siblingAtColumn(TModeleApercu::kColNote), TModeleApercu::kRoleTri)
+    return sourceModel()
+               ->data(i.siblingAtColumn(TModeleApercu::kColNote), TModeleApercu::kRoleTri)
                .toInt() != 0;
-  if (filtre_ == kLaisses) return sourceModel()->data(i, Qt::CheckStateRole).toInt() == Qt::Unchecked;
+  if (filtre_ == kLaisses)
+    return sourceModel()->data(i, Qt::CheckStateRole).toInt() == Qt::Unchecked;
   return sourceModel()->data(i, TModeleApercu::kRoleType).toInt() == filtre_;
 }
 
-TPanneauApercu::TPanneauApercu(TPlanApercu& plan, std::function<bool()> modifiable,
-                               QWidget* parent)
+TPanneauApercu::TPanneauApercu(TPlanApercu& plan, std::function<bool()> modifiable, QWidget* parent)
     : QWidget(parent),
       plan_(plan),
       modele_(plan, std::move(modifiable), [this] { MajTotaux(); }),
@@ -275,8 +280,13 @@ TPanneauApercu::TPanneauApercu(TPlanApercu& plan, std::function<bool()> modifiab
   arbre_.setSelectionMode(QAbstractItemView::ExtendedSelection);
   arbre_.setContextMenuPolicy(Qt::CustomContextMenu);
   arbre_.header()->setSectionResizeMode(QHeaderView::Interactive);
-  arbre_.header()->resizeSection(TModeleApercu::kColAction, 110);
-  arbre_.header()->resizeSection(TModeleApercu::kColChemin, 260);
+  arbre_.header()->resizeSection(TModeleApercu::kColAction, 100);
+  arbre_.header()->resizeSection(TModeleApercu::kColChemin, 220);
+  arbre_.header()->resizeSection(TModeleApercu::kColGenre, 60);
+  for (int c : {TModeleApercu::kColTaille, TModeleApercu::kColTailleCible})
+    arbre_.header()->resizeSection(c, 90);
+  for (int c : {TModeleApercu::kColDate, TModeleApercu::kColDateCible})
+    arbre_.header()->resizeSection(c, 130);
   connect(&arbre_, &QWidget::customContextMenuRequested, this, &TPanneauApercu::MenuContextuel);
 
   auto* haut = new QHBoxLayout;  // owned by the panel's layout
@@ -293,6 +303,7 @@ TPanneauApercu::TPanneauApercu(TPlanApercu& plan, std::function<bool()> modifiab
 
 void TPanneauApercu::Recharger() {
   modele_.Recharger();
+  for (int r = 0; r < filtre_.rowCount(); ++r) arbre_.setFirstColumnSpanned(r, QModelIndex(), true);
   arbre_.expandAll();
   MajTotaux();
 }
@@ -309,8 +320,8 @@ void TPanneauApercu::MenuContextuel(const QPoint& point) {
   if (i.internalId() == 0 || !(modele_.flags(i) & Qt::ItemIsEnabled)) return;
   const QString type = modele_.data(i.siblingAtColumn(TModeleApercu::kColAction)).toString();
   QMenu menu(this);
-  QAction* decocher = menu.addAction(
-      QStringLiteral("Décocher toutes les actions « %1 » de cette paire").arg(type));
+  QAction* decocher =
+      menu.addAction(QStringLiteral("Décocher toutes les actions « %1 » de cette paire").arg(type));
   QAction* cocher =
       menu.addAction(QStringLiteral("Cocher toutes les actions « %1 » de cette paire").arg(type));
   const bool modifiable = (modele_.flags(i.siblingAtColumn(0)) & Qt::ItemIsUserCheckable) != 0;

@@ -20,8 +20,15 @@ namespace jumelix {
 class TModeleApercu : public QAbstractItemModel {
  public:
   enum Colonne {
-    kColAction, kColChemin, kColGenre, kColTaille, kColDate, kColTailleCible, kColDateCible,
-    kColNote, kNbColonnes
+    kColAction,
+    kColChemin,
+    kColGenre,
+    kColTaille,
+    kColDate,
+    kColTailleCible,
+    kColDateCible,
+    kColNote,
+    kNbColonnes
   };
   // Sort key of a cell (numbers for sizes and dates).
   static constexpr int kRoleTri = Qt::UserRole + 1;
@@ -30,8 +37,8 @@ class TModeleApercu : public QAbstractItemModel {
 
   // `modifiable` says whether the ticks may change now (not during a run); `change` is
   // called after each change of a tick.
-  TModeleApercu(TPlanApercu& plan, std::function<bool()> modifiable,
-                std::function<void()> change, QObject* parent = nullptr);
+  TModeleApercu(TPlanApercu& plan, std::function<bool()> modifiable, std::function<void()> change,
+                QObject* parent = nullptr);
 
   // The plan was made anew or dropped.
   void Recharger();

@@ -27,11 +27,10 @@ TPanneauBilan::TPanneauBilan(QWidget* parent)
         QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(dossier)));
       }) {
   table_.setColumnCount(kNbColonnes);
-  table_.setHorizontalHeaderLabels({QStringLiteral("Ligne"), QStringLiteral("Source"),
-                                    QStringLiteral("Cible"), QStringLiteral("Etat"),
-                                    QStringLiteral("Copiés"), QStringLiteral("Remplacés"),
-                                    QStringLiteral("Supprimés"), QStringLiteral("Archivés"),
-                                    QStringLiteral("Erreurs")});
+  table_.setHorizontalHeaderLabels(
+      {QStringLiteral("Ligne"), QStringLiteral("Source"), QStringLiteral("Cible"),
+       QStringLiteral("Etat"), QStringLiteral("Copiés"), QStringLiteral("Remplacés"),
+       QStringLiteral("Supprimés"), QStringLiteral("Archivés"), QStringLiteral("Erreurs")});
   table_.verticalHeader()->hide();
   table_.setSelectionBehavior(QAbstractItemView::SelectRows);
   table_.setSelectionMode(QAbstractItemView::SingleSelection);

@@ -18,8 +18,16 @@ namespace jumelix {
 class TPanneauBilan : public QWidget {
  public:
   enum Colonne {
-    kColLigne, kColSource, kColCible, kColEtat, kColCopies, kColRemplaces, kColSupprimes,
-    kColArchives, kColErreurs, kNbColonnes
+    kColLigne,
+    kColSource,
+    kColCible,
+    kColEtat,
+    kColCopies,
+    kColRemplaces,
+    kColSupprimes,
+    kColArchives,
+    kColErreurs,
+    kNbColonnes
   };
   explicit TPanneauBilan(QWidget* parent = nullptr);
 

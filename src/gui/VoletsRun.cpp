@@ -26,7 +26,8 @@ TVoletsRun::TVoletsRun(TJumelix& jumelix, TDialogue enregistrer, TMessage erreur
       bouton_suivant_(QStringLiteral("Suivant"), &barre_recherche_),
       bouton_fermer_recherche_(QStringLiteral("Fermer"), &barre_recherche_),
       resultat_(&barre_recherche_),
-      apercu_(jumelix.Plan(), [&jumelix] { return !jumelix.EnCours(); }, &onglets_),
+      apercu_(
+          jumelix.Plan(), [&jumelix] { return !jumelix.EnCours(); }, &onglets_),
       bilan_(&onglets_),
       comparer_selection_(QStringLiteral("Comparer la sélectio&n"), this),
       synchroniser_selection_(QStringLiteral("Synchroniser la sélect&ion"), this),
@@ -115,7 +116,8 @@ bool TVoletsRun::eventFilter(QObject* objet, QEvent* evenement) {
 std::vector<int> TVoletsRun::LignesSelectionnees() const {
   std::set<int> lignes;
   if (grille_ == nullptr) return {};
-  for (const QModelIndex& i : grille_->selectionModel()->selectedIndexes()) lignes.insert(i.row() + 1);
+  for (const QModelIndex& i : grille_->selectionModel()->selectedIndexes())
+    lignes.insert(i.row() + 1);
   if (lignes.empty() && grille_->currentIndex().isValid())
     lignes.insert(grille_->currentIndex().row() + 1);
   return {lignes.begin(), lignes.end()};
@@ -173,10 +175,10 @@ void TVoletsRun::RechercherSuivant() {
 
 bool TVoletsRun::EnregistrerJournal() {
   if (log_ == nullptr || !enregistrer_) return false;
-  const std::optional<std::string> chemin = enregistrer_(
-      {{{"Fichiers texte", "*.txt"}, {"Tous les fichiers", "*.*"}},
-       ".txt",
-       (QDir::homePath() + QStringLiteral("/journal-jumelix.txt")).toStdString()});
+  const std::optional<std::string> chemin =
+      enregistrer_({{{"Fichiers texte", "*.txt"}, {"Tous les fichiers", "*.*"}},
+                    ".txt",
+                    (QDir::homePath() + QStringLiteral("/journal-jumelix.txt")).toStdString()});
   if (!chemin) return false;
   QSaveFile fichier(QString::fromStdString(*chemin));
   QByteArray contenu = log_->toPlainText().toUtf8();

@@ -16,13 +16,13 @@ TEST(SuiviRun, EstimatesTheTimeLeftOnlyOnceItMeansSomething) {
     int64_t attendu;
   };
   for (const Cas& c : std::vector<Cas>{
-           {10000, 25, 100, 30000},     // a quarter in 10 s: 30 s more
+           {10000, 25, 100, 30000},  // a quarter in 10 s: 30 s more
            {kDelaiEstimationMs, 50, 100, kDelaiEstimationMs},
            {kDelaiEstimationMs - 1, 50, 100, -1},  // too early
-           {60000, 0, 100, -1},         // nothing done yet
-           {60000, 10, 0, -1},          // no total
-           {60000, 100, 100, 0},        // all done
-           {60000, 120, 100, 0},        // more than planned (a file grew)
+           {60000, 0, 100, -1},                    // nothing done yet
+           {60000, 10, 0, -1},                     // no total
+           {60000, 100, 100, 0},                   // all done
+           {60000, 120, 100, 0},                   // more than planned (a file grew)
        }) {
     EXPECT_EQ(EstimerRestantMs(c.ecoule, c.fait, c.total), c.attendu)
         << c.ecoule << " " << c.fait << " " << c.total;
@@ -32,9 +32,12 @@ TEST(SuiviRun, EstimatesTheTimeLeftOnlyOnceItMeansSomething) {
 }
 
 TEST(SuiviRun, TellsDurationsInWords) {
-  const std::vector<std::pair<int64_t, std::string>> cas = {
-      {1, "1 s"},          {999, "1 s"},         {45000, "45 s"},  {59001, "1 min 00 s"},
-      {200000, "3 min 20 s"}, {3900000, "1 h 05 min"}};
+  const std::vector<std::pair<int64_t, std::string>> cas = {{1, "1 s"},
+                                                            {999, "1 s"},
+                                                            {45000, "45 s"},
+                                                            {59001, "1 min 00 s"},
+                                                            {200000, "3 min 20 s"},
+                                                            {3900000, "1 h 05 min"}};
   for (const auto& [ms, texte] : cas) EXPECT_EQ(TexteDuree(ms), texte) << ms;
 }
 
@@ -75,12 +78,14 @@ TEST(SuiviRun, FindsTheRunsFolderOfAnArchivedEntry) {
   const std::vector<std::pair<std::string, std::string>> cas = {
       {"/m/dst/.jumelix-archive/2026-12-09 013000/docs/a.txt",
        "/m/dst/.jumelix-archive/2026-12-09 013000"},
-      {"/m/dst/.jumelix-archive/2026-12-09 013000-2/a", "/m/dst/.jumelix-archive/2026-12-09 013000-2"},
+      {"/m/dst/.jumelix-archive/2026-12-09 013000-2/a",
+       "/m/dst/.jumelix-archive/2026-12-09 013000-2"},
       {"/m/dst/.jumelix-archive/2026-12-09 013000", "/m/dst/.jumelix-archive/2026-12-09 013000"},
       {"/m/dst/docs/a.txt", ""},
       {"", ""},
   };
-  for (const auto& [archive, dossier] : cas) EXPECT_EQ(DossierArchiveDe(archive), dossier) << archive;
+  for (const auto& [archive, dossier] : cas)
+    EXPECT_EQ(DossierArchiveDe(archive), dossier) << archive;
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ bool Contient(const Lignes& lignes, const std::string& texte) {
 class ApercuFenetreTest : public ::testing::Test {
  protected:
   ApercuFenetreTest()
-      : j(vue, mail, [this](const std::string& l) { journal_service.push_back(l); }, {}, "") {}
+      : j(
+            vue, mail, [this](const std::string& l) { journal_service.push_back(l); }, {}, "") {}
 
   void SetUp() override {
     CompteRendu().ViderCompteRendu();
