@@ -280,8 +280,8 @@ TPanneauApercu::TPanneauApercu(TPlanApercu& plan, std::function<bool()> modifiab
   arbre_.setSelectionMode(QAbstractItemView::ExtendedSelection);
   arbre_.setContextMenuPolicy(Qt::CustomContextMenu);
   arbre_.header()->setSectionResizeMode(QHeaderView::Interactive);
-  arbre_.header()->resizeSection(TModeleApercu::kColAction, 100);
-  arbre_.header()->resizeSection(TModeleApercu::kColChemin, 220);
+  arbre_.header()->resizeSection(TModeleApercu::kColAction, 125);
+  arbre_.header()->resizeSection(TModeleApercu::kColChemin, 200);
   arbre_.header()->resizeSection(TModeleApercu::kColGenre, 60);
   for (int c : {TModeleApercu::kColTaille, TModeleApercu::kColTailleCible})
     arbre_.header()->resizeSection(c, 90);
