@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the screenshot tool on the program's own libraries, runs a comparison in the real
 # main window over a small demonstration tree, and saves the main window at first start,
-# during the comparison and after it, and the help window, as docs/premier-demarrage.png,
-# docs/comparaison-en-cours.png, docs/fenetre-principale.png and docs/aide.png. Needs no display: the windows
+# during the comparison and after it, the preview with a deletion unticked, the
+# synchronisation that follows it and its report, and the help window, as
+# docs/premier-demarrage.png, docs/comparaison-en-cours.png, docs/fenetre-principale.png,
+# docs/apercu.png, docs/synchronisation-en-cours.png, docs/bilan.png and docs/aide.png.
+# Needs no display: the windows
 # are drawn off screen (or under Xvfb with JUMELIX_CAPTURES_XVFB=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,4 +19,5 @@ else
   QT_QPA_PLATFORM=offscreen "$build/captures" docs
 fi
 echo "Images écrites : docs/premier-demarrage.png docs/comparaison-en-cours.png" \
-  "docs/fenetre-principale.png docs/aide.png"
+  "docs/fenetre-principale.png docs/apercu.png docs/synchronisation-en-cours.png" \
+  "docs/bilan.png docs/aide.png"

@@ -1,12 +1,17 @@
 // Takes the screenshots of the README: the main window at first start, during a
-// comparison over a small demonstration tree and after it, and the help window. Renders
-// the real windows off screen and writes <dossier>/premier-demarrage.png,
-// <dossier>/comparaison-en-cours.png, <dossier>/fenetre-principale.png and
-// <dossier>/aide.png.
+// comparison over a small demonstration tree and after it, the preview with a deletion
+// unticked, the synchronisation that follows it (with its totals and time left) and its
+// report, and the help window. Renders the real windows off screen and writes
+// <dossier>/premier-demarrage.png, <dossier>/comparaison-en-cours.png,
+// <dossier>/fenetre-principale.png, <dossier>/apercu.png,
+// <dossier>/synchronisation-en-cours.png, <dossier>/bilan.png and <dossier>/aide.png.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 
@@ -48,6 +53,16 @@ int main(int argc, char** argv) {
     Ecrire(r + QLatin1Char('/') + QLatin1String(f), QByteArrayLiteral("demo"));
   }
   QDir().mkpath(r + QStringLiteral("/Sauvegarde/Photos"));
+  // An old picture the source no longer has, and notes changed in the copy by hand.
+  Ecrire(r + QStringLiteral("/Sauvegarde/Photos/brouillon.jpg"), QByteArrayLiteral("ancien"));
+  Ecrire(r + QStringLiteral("/Documents/notes.txt"), QByteArrayLiteral("notes"));
+  Ecrire(r + QStringLiteral("/Sauvegarde/Documents/notes.txt"),
+         QByteArrayLiteral("notes retouchées dans la copie"));
+  {
+    QFile vieux(r + QStringLiteral("/Documents/notes.txt"));
+    vieux.open(QIODevice::ReadWrite);
+    vieux.setFileTime(QDateTime(QDate(2026, 11, 2), QTime(9, 0)), QFileDevice::FileModificationTime);
+  }
   // Enough music for the comparison to be seen under way.
   for (int i = 1; i <= 3000; ++i)
     Ecrire(r + QStringLiteral("/Musique/piste-%1.ogg").arg(i, 4, 10, QLatin1Char('0')), "demo");
@@ -90,7 +105,51 @@ int main(int argc, char** argv) {
   });
   fenetre.ButtonComparer()->click();
   QApplication::processEvents();
+  jumelix::TVoletsRun* volets = fenetre.Volets();
+  volets->Onglets()->setCurrentIndex(jumelix::TVoletsRun::kOngletJournal);
+  QApplication::processEvents();
   const bool ok1 = fenetre.grab().save(sortie + QStringLiteral("/fenetre-principale.png"));
+
+  // The preview, larger, with the old picture's deletion unticked.
+  fenetre.resize(900, 560);
+  volets->Onglets()->setCurrentIndex(jumelix::TVoletsRun::kOngletApercu);
+  jumelix::TPlanApercu& plan = fenetre.Jumelix().Plan();
+  for (size_t p = 0; p < plan.Paires().size(); ++p) {
+    for (size_t i : plan.Paires()[p].actions) {
+      if (plan.Paires()[p].changements[i].action.type == jumelix::TypeAction::Suppression)
+        plan.Cocher(p, i, false);
+    }
+  }
+  volets->Apercu()->Recharger();
+  QApplication::processEvents();
+  const bool ok_apercu = fenetre.grab().save(sortie + QStringLiteral("/apercu.png"));
+
+  // The synchronisation that follows it. The confirmation is answered; the walk is slowed
+  // as on a slow disk until the time left shows, then the strip is taken.
+  jumelix::InstallerJoursArchive([] { return 30; });
+  bool ok_synchro = false;
+  QTimer repondre;
+  QObject::connect(&repondre, &QTimer::timeout, &repondre, [] {
+    if (auto* b = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+      if (QAbstractButton* ok = b->button(QMessageBox::Ok)) ok->click();
+  });
+  repondre.start(20);
+  QTimer ralentir;
+  QObject::connect(&ralentir, &QTimer::timeout, &ralentir, [&] {
+    if (!fenetre.Jumelix().EnCours() || ok_synchro) return;
+    if (fenetre.LabelVolume()->text().contains(QStringLiteral("reste")) &&
+        fenetre.Jumelix().LigneEnCours() == 3) {
+      ok_synchro = fenetre.grab().save(sortie + QStringLiteral("/synchronisation-en-cours.png"));
+      return;
+    }
+    QThread::msleep(100);
+  });
+  ralentir.start(0);
+  fenetre.ButtonSynchroniser()->click();
+  ralentir.stop();
+  repondre.stop();
+  QApplication::processEvents();
+  const bool ok_bilan = fenetre.grab().save(sortie + QStringLiteral("/bilan.png"));
 
   jumelix::TFormAide aide;
   aide.ChargerAide();
@@ -98,7 +157,7 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   const bool ok2 = aide.grab().save(sortie + QStringLiteral("/aide.png"));
   QDir(r).removeRecursively();
-  if (!ok0 || !ok_run || !ok1 || !ok2) {
+  if (!ok0 || !ok_run || !ok1 || !ok2 || !ok_apercu || !ok_synchro || !ok_bilan) {
     std::fprintf(stderr, "captures : impossible d'écrire les images dans %s\n", argv[1]);
     return 1;
   }

@@ -49,6 +49,14 @@ const std::string& CheminJournal() {
   return chemin;
 }
 
+std::string CheminJournalFenetre() {
+  const std::string& service = CheminJournal();
+  if (service.size() < 4) return {};
+  std::string chemin = service.substr(0, service.size() - 4);  // without ".log"
+  chemin += "-fenetre.log";
+  return chemin;
+}
+
 int JournaliserDans(const std::string& chemin, const std::string& texte,
                     platform::TRefusPrive* refus) {
   if (chemin.empty()) return ENOENT;

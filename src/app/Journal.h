@@ -24,6 +24,10 @@ const std::string& NomProgramme();
 // the life of the process; empty when no home directory can be found.
 const std::string& CheminJournal();
 
+// The log of the runs started from the window: beside CheminJournal(), named
+// <program name>-fenetre.log.
+std::string CheminJournalFenetre();
+
 // The rule above as a pure function of its inputs (nullptr for an unset variable).
 std::string CalculerCheminJournal(const std::string& nom_programme, const char* xdg_state_home,
                                   const char* home);

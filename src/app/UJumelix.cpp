@@ -217,6 +217,7 @@ TAvancementRun TJumelix::Avancement() const {
   a.entrees = int64_t{etat_.NbCopies} + etat_.NbSupprimes + etat_.NbIdentiques;
   a.octets = etat_.OctetsCopies;
   a.ecoule_ms = horloge_() - debut_run_;
+  CompleterAvancement(a);
   if (etat_.OctetsCopies > 0) {
     const uint32_t ms = horloge_() - debut_run_;
     a.volume = TexteVolume(etat_.OctetsCopies);
@@ -236,6 +237,8 @@ void TJumelix::SurMessageRun(const std::string& brut, int nombre) {
     ++nb_erreurs_service_;
   } else {
     Log(texte);
+    JournalFenetre(texte);
+    ++nb_erreurs_fenetre_;
     // Shown with the next batch of log lines: a grid repainted once per line costs more
     // than the walk.
     erreurs_a_afficher_ = nombre;
@@ -295,11 +298,19 @@ void TJumelix::Executer(bool ComparerSeulement) {
   etat_.IgnorerCaches = IgnorerCachesProgramme();
   etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
   etat_.SurAction = sur_action_;
+  DebutRunApercu(ComparerSeulement);
   ChargerExclusionsGlobales(CheminExclusionsGlobales(), etat_);
   debut_run_ = horloge_();
   if (!mode_service_) MajBarreEtat(true);
   vue_.ViderLog();
-  MarquerEtat(kToutesLesLignes);
+  if (lignes_retenues_.empty()) {
+    MarquerEtat(kToutesLesLignes);
+  } else {
+    // A run of some rows leaves the others' state as the last run gave it.
+    for (int l : lignes_retenues_)
+      if (l >= 1 && l < grille_.NbLignes()) grille_.MarquerEtat(l);
+    MarquerEtat(lignes_retenues_.front());
+  }
   demande_abandon_ = false;
   vue_.DefinirLegendeFermer(kLegendeAbandonner);
   vue_.DefinirPanneau(
@@ -342,6 +353,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
                     identiques = etat_.NbIdentiques;
       const uint64_t octets = etat_.OctetsCopies;
       etat_.RepertoireCourant = s;
+      PreparerCouple(ligne_num_, s, d);
       vue_.AfficherAvancement(Avancement());
       vue_.RepeindreGrille();
       int n = parcours_(s, d, ComparerSeulement, sur_message, sur_avancement, etat_);
@@ -363,10 +375,12 @@ void TJumelix::Executer(bool ComparerSeulement) {
       if (etat_.Abandon) {
         // A pair cut short is never shown as done: "=" would claim a mirror it is not.
         const std::string abandon = EchapperControles(s + " et " + d + " " + kEtatAbandonne);
-        if (mode_service_)
+        if (mode_service_) {
           LigneRapportService(abandon);
-        else
+        } else {
           Log(abandon);
+          JournalFenetre(abandon);
+        }
         grille_.DefinirCellule(kColEtat, ligne_num_,
                                n == 0 ? std::string(kEtatAbandonne)
                                       : std::to_string(n) + " erreur(s), " + kEtatAbandonne);
@@ -375,6 +389,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
       } else if (n == 0) {
         const std::string egal = EchapperControles(s + " et " + d + " =");
         if (mode_service_ && !sortie_simulation_) Journal(egal);
+        if (!mode_service_) JournalFenetre(egal);
         grille_.DefinirCellule(kColEtat, ligne_num_, "=");
         vue_.RepeindreGrille();
         CompteRendu().AjouterMessage(egal);
@@ -407,6 +422,8 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
         Journal("Synchronisation abandonnée");
         Journal(TexteCompteurs() + "\n");
       }
+      JournalFenetre("Synchronisation abandonnée");
+      JournalFenetre(TexteCompteurs() + "\n");
       vue_.DefinirPanneau(0, "Synchronisation abandonnée");
       vue_.AjouterLog("ABANDON");
       CompteRendu().AjouterErreur("Synchronisation abandonnée");
@@ -417,6 +434,8 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
         // also separates one run from the next in the log file.
         Journal(TexteCompteurs() + "\n");
       }
+      JournalFenetre(TexteFinService(nb_erreurs_fenetre_));
+      JournalFenetre(TexteCompteurs() + "\n");
       vue_.DefinirPanneau(0, "Synchronisation terminée.");
       CompteRendu().AjouterMessage(mode_service_ ? TexteFinService(nb_erreurs_service_)
                                                  : std::string("Synchronisation terminée."));
@@ -430,6 +449,7 @@ void TJumelix::FinDeRun(bool ComparerSeulement) {
   dernier_run_en_erreur_ = CompteRendu().ErreurSignalee();
   dernier_run_abandonne_ = etat_.Abandon;
   CompteRendu().ViderCompteRendu();
+  FinRunApercu();
   en_cours_ = false;
   vue_.RunEnCours(false);
   vue_.RepeindreGrille();
@@ -489,7 +509,7 @@ void TJumelix::AnnulerClick() {
   annulations_.pop_back();
   colonne_editee_ = ligne_editee_ = -1;
   vue_.RepeindreGrille();
-  vue_.ListeChangee();
+  ListeChangee();
 }
 
 bool TJumelix::DeposerChemins(int colonne, int ligne, const std::vector<std::string>& chemins) {
@@ -531,7 +551,7 @@ bool TJumelix::DeposerChemins(int colonne, int ligne, const std::vector<std::str
   }
   grille_.DefinirCelluleCourante(colonne, ligne);
   MarquerEtat(ligne);
-  vue_.ListeChangee();
+  ListeChangee();
   return true;
 }
 
@@ -540,14 +560,14 @@ void TJumelix::ButtonAjouterLigneClick() {
   RetenirPourAnnulation();
   grille_.DefinirCelluleCourante(grille_.ColonneCourante(), grille_.DerniereLigne());
   grille_.AjouterLigne();
-  vue_.ListeChangee();
+  ListeChangee();
 }
 
 void TJumelix::ButtonSupprimerLigneClick() {
   if (en_cours_) return;
   RetenirPourAnnulation();
   grille_.SupprimerLigne();
-  vue_.ListeChangee();
+  ListeChangee();
 }
 
 void TJumelix::SupprimerToutesLesLignesClick() {
@@ -560,7 +580,7 @@ void TJumelix::SupprimerToutesLesLignesClick() {
     return;
   RetenirPourAnnulation();
   grille_.SupprimerToutesLesLignes();
-  vue_.ListeChangee();
+  ListeChangee();
 }
 
 void TJumelix::ButtonParcourirClick() {
@@ -571,11 +591,14 @@ void TJumelix::ButtonParcourirClick() {
   RetenirPourAnnulation();
   grille_.DefinirCellule(grille_.ColonneCourante(), ligne, *repertoire);
   MarquerEtat(ligne);
-  vue_.ListeChangee();
+  ListeChangee();
 }
 
 bool TJumelix::AccepterLignesIncompletes() {
-  const std::vector<int> lignes = grille_.LignesAMoitieRemplies();
+  std::vector<int> lignes = grille_.LignesAMoitieRemplies();
+  lignes.erase(std::remove_if(lignes.begin(), lignes.end(),
+                              [this](int l) { return !LigneRetenue(l); }),
+               lignes.end());
   if (lignes.empty()) return true;
   std::string numeros;
   for (int l : lignes) numeros += (numeros.empty() ? "" : ", ") + std::to_string(l);
@@ -595,7 +618,7 @@ bool TJumelix::AccepterCiblesEnConflit() {
   for (int l = 1; l < grille_.NbLignes(); ++l) {
     std::string cible = CheminDeCellule(grille_.Cellule(kColCible, l));
     // A relative one is refused by the run itself.
-    if (!cible.empty() && cible[0] == '/' &&
+    if (!cible.empty() && cible[0] == '/' && LigneRetenue(l) &&
         !CheminDeCellule(grille_.Cellule(kColSource, l)).empty())
       cibles.push_back({l, std::move(cible)});
   }
@@ -622,7 +645,16 @@ void TJumelix::ButtonComparerClick() {
 void TJumelix::ButtonSynchroniserClick() {
   if (en_cours_) return;
   if (!AccepterLignesIncompletes() || !AccepterCiblesEnConflit()) return;
-  if (vue_.Message(kTexteConfirmation, kTitreConfirmation, TBoutonsMessage::OkAnnuler,
+  // With actions left out of the previewed plan, the question says so.
+  const size_t laisses = plan_.NbLaisses();
+  std::string texte = kTexteConfirmation;
+  if (laisses > 0) {
+    texte = "Le plan de l'aperçu va être appliqué en laissant de côté ";
+    texte += std::to_string(laisses);
+    texte += " élément(s) décoché(s). Ce qui a changé depuis l'aperçu est laissé tel quel "
+             "et signalé. Veuillez confirmer...";
+  }
+  if (vue_.Message(texte, kTitreConfirmation, TBoutonsMessage::OkAnnuler,
                    TIconeMessage::Question) == TReponseMessage::Ok)
     Executer(false);
 }
@@ -661,7 +693,7 @@ void TJumelix::StringGrid1SetEditText(int colonne, int ligne, const std::string&
   RetenirPourAnnulation(colonne, ligne);
   grille_.DefinirCellule(colonne, ligne, texte);
   MarquerEtat(ligne);
-  vue_.ListeChangee();
+  ListeChangee();
 }
 
 bool TJumelix::StringGrid1FinEdition(int colonne, int ligne) {
@@ -677,7 +709,7 @@ bool TJumelix::StringGrid1FinEdition(int colonne, int ligne) {
   if (!annulations_.empty() && annulations_.back().cellules == grille_.Instantane().cellules)
     annulations_.pop_back();
   MarquerEtat(ligne);
-  vue_.ListeChangee();
+  ListeChangee();
   vue_.Message("Chemin relatif refusé : « " + refuse +
                    " ».\nUn répertoire s'écrit depuis la racine (/...) ou depuis votre dossier "
                    "personnel (~/...). La cellule reprend son texte précédent.",
@@ -697,7 +729,7 @@ bool TJumelix::StringGrid1KeyDown(TTouche touche, bool editeur_ouvert) {
     RetenirPourAnnulation();
   const int lignes = grille_.NbLignes();
   const bool transmettre = grille_.AppliquerTouche(touche, editeur_ouvert);
-  if (grille_.NbLignes() != lignes) vue_.ListeChangee();
+  if (grille_.NbLignes() != lignes) ListeChangee();
   return transmettre;
 }
 

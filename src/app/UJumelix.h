@@ -14,6 +14,7 @@
 #include "app/EtatBureau.h"
 #include "app/GrilleLignes.h"
 #include "app/NotificationFin.h"
+#include "app/PlanApercu.h"
 #include "app/Programme.h"
 #include "app/RapportMail.h"
 #include "app/VueJumelix.h"
@@ -73,6 +74,11 @@ struct TBilanCouple {
   std::vector<std::string> lignes;  // its report lines (escaped, as shown)
   int32_t copies = 0, supprimes = 0, identiques = 0;
   uint64_t octets = 0;
+  // What a synchronisation from the window did, as the walk told it: files replaced (among
+  // the copies), entries whose old version went to the archive, and the pair's archive
+  // folder for this run (empty when nothing went there).
+  int32_t remplaces = 0, archives = 0;
+  std::string dossier_archive;
   // The "Etat" text the window shows: "=", "2 erreur(s)", "abandonné",
   // "1 erreur(s), abandonné", or "???" for a pair the run left out.
   std::string etat = kEtatAFaire;
@@ -160,6 +166,23 @@ class TJumelix {
   // The walk called for each pair: TraiterCouple unless a test gives a scripted one.
   void DefinirParcours(TParcoursCouple parcours) { parcours_ = std::move(parcours); }
 
+  // The preview (app/UJumelixApercu.cpp). A comparison from the window makes a plan of
+  // every change a synchronisation would make; the user may leave some out (through
+  // Plan(), never during a run). A synchronisation with something left out follows the
+  // plan for the rows it covers; otherwise it runs as if there were none. The plan is
+  // dropped by any change of the rows, by a synchronisation, and by a comparison stopped
+  // before its end. GenerationPlan changes whenever the plan is made anew or dropped.
+  TPlanApercu& Plan() { return plan_; }
+  const TPlanApercu& Plan() const { return plan_; }
+  int GenerationPlan() const { return generation_plan_; }
+  // "Comparer la sélection", "Synchroniser la sélection": only the grid rows `lignes` run,
+  // with the questions, the "Etat" reset and the mail rule of a run over every row.
+  void ComparerSelectionClick(const std::vector<int>& lignes);
+  void SynchroniserSelectionClick(const std::vector<int>& lignes);
+  // The log of the window's synchronisations, in the service log's line format
+  // (JournaliserDans(CheminJournalFenetre()) by default).
+  void DefinirJournalFenetre(TJournal journal) { journal_fenetre_ = std::move(journal); }
+
   // The list file.
   // False when the file could not be read (the user was told).
   bool LireFichierListe(const std::string& chemin);
@@ -243,6 +266,19 @@ class TJumelix {
   bool AccepterCiblesEnConflit();
   void FinDeRun(bool ComparerSeulement);
   TFinRun FinDuRun(uint32_t duree_ms) const;
+  // The preview's side of a run: at its start, for each pair, and at its end.
+  void DebutRunApercu(bool ComparerSeulement);
+  void PreparerCouple(int ligne, const std::string& source, const std::string& destination);
+  void SurActionRun(const TAction& a);
+  void CompleterAvancement(TAvancementRun& a) const;
+  void FinRunApercu();
+  void AbandonnerPlan();
+  // The rows changed (or the list): tells the window, after dropping a plan they outdate.
+  void ListeChangee();
+  std::vector<std::pair<std::string, std::string>> CouplesGrille() const;
+  // A line of a window synchronisation's log.
+  void JournalFenetre(const std::string& texte);
+  void ExecuterSelection(const std::vector<int>& lignes, bool ComparerSeulement);
   void EnvoyerMailSiDu();
   // The run's log lines wait in a buffer and reach the window in batches: at check
   // points every kIntervalleLogMs, and before anything else is shown.
@@ -300,6 +336,18 @@ class TJumelix {
   std::vector<TBilanCouple> bilan_;
   int bilan_courant_ = -1;  // index in bilan_ of the pair being walked
   std::function<void(const TFinRun&)> sur_fin_run_;
+
+  TPlanApercu plan_;
+  int generation_plan_ = 0;
+  std::vector<std::pair<std::string, std::string>> couples_plan_;  // the rows it was made of
+  bool suivre_plan_ = false;  // the synchronisation under way follows the plan
+  TPlanApercu::TTotaux totaux_suivis_;  // of the plan's pairs this run walks
+  size_t paire_plan_ = TPlanApercu::kAucun;  // the plan's pair being walked
+  TPlanApercu::TTotaux totaux_paire_;
+  int64_t changements_run_ = 0, changements_debut_paire_ = 0;
+  uint64_t octets_debut_paire_ = 0;
+  TJournal journal_fenetre_;
+  int32_t nb_erreurs_fenetre_ = 0;
 };
 
 }  // namespace jumelix

@@ -144,7 +144,7 @@ bool TJumelix::EnregistrerFichierListe(bool demander) {
   fichier_non_liste_ = false;
   lignes_fichier_ = std::move(ecrites);
   recentes_.Ajouter(nom);
-  vue_.ListeChangee();
+  ListeChangee();
   return true;
 }
 
@@ -163,7 +163,10 @@ std::string TJumelix::TitreFenetre() const {
     titre.append(fichier_liste_, barre == std::string::npos ? 0 : barre + 1);
     titre += " — Jumelix";
   }
-  std::string r(grille_.LignesAEnregistrer() != lignes_fichier_ ? 1 : 0, '*');
+  // Built a character at a time: "*" + std::string, or even assigning "*", trips a false
+  // -Wrestrict of GCC 12 at -O3.
+  std::string r;
+  if (grille_.LignesAEnregistrer() != lignes_fichier_) r.push_back('*');
   r += EchapperControles(titre);
   return r;
 }
@@ -189,7 +192,7 @@ bool TJumelix::OuvrirFichierListe(const std::string& chemin, bool demander) {
   // A recent list that has gone leaves the history.
   if (!LireFichierListe(fichier_liste_)) recentes_.Retirer(chemin);
   vue_.RepeindreGrille();
-  vue_.ListeChangee();
+  ListeChangee();
   return true;
 }
 

@@ -26,6 +26,14 @@ struct TAvancementRun {
   int64_t entrees = 0;     // entries done so far in the run: copied, deleted or identical
   uint64_t octets = 0;     // bytes copied so far in the run
   uint32_t ecoule_ms = 0;  // since the run started
+  // A synchronisation that follows a previewed plan knows its totals: the entries changed
+  // so far (`changements`) out of `changements_total`, `octets` out of `octets_total`, and
+  // how far the pair is (per mille). -1: not known (no plan, or a comparison).
+  int64_t changements = 0;
+  int64_t changements_total = -1;
+  int64_t octets_total = -1;
+  int pour_mille_paire = -1;
+  int64_t restant_ms = -1;  // time left, once it can be estimated
 };
 
 // An open or save dialog: its filters as (name, pattern) pairs in display order, the

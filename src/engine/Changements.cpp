@@ -20,6 +20,17 @@ TAction TChangements::Changement(TypeAction type, bool repertoire, const std::st
   return a;
 }
 
+TAction TChangements::Cible(TAction a, platform::TSystemeFichiers& fs,
+                            const platform::TRepertoire& rep, const std::string& nom) const {
+  if (!Ecoute()) return a;
+  platform::EntreeRepertoire c;
+  if (fs.DecrireEntree(rep, nom, c) == 0) {
+    a.octetsCible = c.Genre == platform::GenreEntree::Repertoire ? 0 : c.Taille;
+    a.secondesCible = c.Secondes;
+  }
+  return a;
+}
+
 TAction TChangements::Archivee(TAction a) const {
   a.archive = archive_.Actif() ? archive_.DernierArchive() : std::string();
   a.archivee = !a.archive.empty();

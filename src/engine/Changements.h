@@ -9,6 +9,7 @@
 #include "engine/Archive.h"
 #include "engine/UDelta.h"
 #include "platform/FileSystem.h"
+#include "platform/SystemeFichiers.h"
 
 namespace jumelix {
 
@@ -29,6 +30,10 @@ class TChangements {
   TAction Changement(TypeAction type, bool repertoire, const std::string& chemin,
                      const platform::EntreeRepertoire* e = nullptr,
                      bool cibleRecente = false) const;
+  // The destination side of the change `a` to the entry `nom` of `rep`: the entry as it
+  // stands before the change (one look at it, only when someone listens).
+  TAction Cible(TAction a, platform::TSystemeFichiers& fs, const platform::TRepertoire& rep,
+                const std::string& nom) const;
   // A change made: where its old version went, if the archive kept one.
   TAction Archivee(TAction a) const;
   void Dire(const TAction& a) const {

@@ -451,7 +451,7 @@ class TParcours : private TSuitePublication {
     publication_.NouveauNiveau();
     entrees = {};
     if (PointDeControle()) return nullptr;
-    if (comparer_) SignalerSurplus(dst, plan);
+    if (comparer_) SignalerSurplus(n->dst, dst, plan);
     return n;
   }
 
@@ -478,7 +478,8 @@ class TParcours : private TSuitePublication {
     }
     for (const std::string& nom : plan.cede) SupprimerFichier(dstRep, dst, nom);
     for (const std::string& nom : plan.fichiersEnTrop) {
-      if (Ecoute() && !Choisir(Changement(TypeAction::Suppression, false, Joindre(dst, nom)))) {
+      if (Ecoute() && !Choisir(Cible(Changement(TypeAction::Suppression, false, Joindre(dst, nom)),
+                                     dstRep, nom))) {
         continue;
       }
       if (!SupprimerFichier(dstRep, dst, nom)) {
@@ -486,7 +487,8 @@ class TParcours : private TSuitePublication {
       }
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
-      if (Ecoute() && !Choisir(Changement(TypeAction::Suppression, true, Joindre(dst, nom)))) {
+      if (Ecoute() && !Choisir(Cible(Changement(TypeAction::Suppression, true, Joindre(dst, nom)),
+                                     dstRep, nom))) {
         continue;
       }
       if (SupprimerRepertoire(dstRep, dst, nom) != 0) {
@@ -496,14 +498,17 @@ class TParcours : private TSuitePublication {
     }
   }
 
-  void SignalerSurplus(const std::string& dst, const TPlanNiveau& plan) {
+  void SignalerSurplus(const TRepertoire& dstRep, const std::string& dst,
+                       const TPlanNiveau& plan) {
     for (const std::string& nom : plan.fichiersEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Fichier en trop.");
-      if (changements_.Dit()) Dire(Changement(TypeAction::Suppression, false, Joindre(dst, nom)));
+      if (changements_.Dit())
+        Dire(Cible(Changement(TypeAction::Suppression, false, Joindre(dst, nom)), dstRep, nom));
     }
     for (const std::string& nom : plan.repertoiresEnTrop) {
       Signaler(Joindre(dst, nom) + " ==> Répertoire en trop.");
-      if (changements_.Dit()) Dire(Changement(TypeAction::Suppression, true, Joindre(dst, nom)));
+      if (changements_.Dit())
+        Dire(Cible(Changement(TypeAction::Suppression, true, Joindre(dst, nom)), dstRep, nom));
     }
   }
 
@@ -537,7 +542,8 @@ class TParcours : private TSuitePublication {
     switch (d.quoi) {
       case Quoi::Attributs: {
         ++etat_.NbIdentiques;
-        const TAction a = Changement(TypeAction::Attributs, false, chemin, &e);
+        const TAction a =
+            Cible(Changement(TypeAction::Attributs, false, chemin, &e), dstRep, nomDst);
         if (comparer_) {
           Signaler(chemin + " ==> attributs différents du fichier source.");
           Dire(a);
@@ -556,8 +562,9 @@ class TParcours : private TSuitePublication {
         return;
       }
       case Quoi::Copier: {
-        const TAction a = Changement(d.manquant ? TypeAction::Creation : TypeAction::Remplacement,
-                                     false, chemin, &e, d.cibleRecente);
+        TAction a = Changement(d.manquant ? TypeAction::Creation : TypeAction::Remplacement, false,
+                               chemin, &e, d.cibleRecente);
+        if (!d.manquant) a = Cible(std::move(a), dstRep, nomDst);
         if (comparer_) {
           Signaler(chemin +
                    (d.manquant ? " ==> Fichier inexistant" : " ==> diffère du fichier source."));
@@ -659,6 +666,9 @@ class TParcours : private TSuitePublication {
   }
   void Dire(const TAction& a) const { changements_.Dire(a); }
   bool Ecoute() const { return changements_.Ecoute(); }
+  TAction Cible(TAction a, const TRepertoire& dstRep, const std::string& nom) const {
+    return changements_.Cible(std::move(a), fs_, dstRep, nom);
+  }
   // In synchronise mode: whether the change `a` is to be made; an entry changed since the
   // preview gets its line.
   bool Choisir(const TAction& a) {

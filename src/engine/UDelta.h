@@ -45,6 +45,11 @@ struct TAction {
   int64_t secondes = 0;
   int32_t nanos = 0;
   bool cibleRecente = false;
+  // The destination entry a change replaces, fixes or deletes, as it stands before the
+  // change: its size (0 for a directory) and last-write time. Given to the listeners of a
+  // comparison and to SurChoix, not to what a synchronisation tells once done.
+  int64_t octetsCible = 0;
+  int64_t secondesCible = 0;
 };
 using TSurAction = std::function<void(const TAction&)>;
 

@@ -24,6 +24,7 @@
 #include "app/Credit.h"
 #include "app/EtatBureau.h"
 #include "app/Programme.h"
+#include "app/SuiviRun.h"
 #include "gui/Ecran.h"
 #include "gui/ExclusionsDialog.h"
 #include "gui/HelpWindow.h"
@@ -119,6 +120,11 @@ TFormJumelix::TFormJumelix(QWidget* parent)
       ButtonSynchroniser_(QStringLiteral("&Synchroniser"), &Panel1_),
       ButtonFermer_(QStringLiteral("Fermer"), &Panel1_),
       ButtonAide_(QStringLiteral("Aide"), &Panel1_),
+      Volets_(
+          jumelix_, [this](const TDialogueFichier& d) { return DialogueEnregistrer(d); },
+          [this](const std::string& texte) {
+            Message(texte, "Jumelix", TBoutonsMessage::Ok, TIconeMessage::Erreur);
+          }),
       MemoLog_(&Bas_),
       BandeAvancement_(this),
       LabelPaire_(&BandeAvancement_),
@@ -554,6 +560,7 @@ void TFormJumelix::RunEnCours(bool en_cours) {
   Options1_.setEnabled(!en_cours && static_cast<bool>(afficher_form_options_));
   if (!en_cours) Annuler1_.setEnabled(jumelix_.PeutAnnuler());
   BandeAvancement_.setVisible(en_cours);
+  Volets_.RunEnCours(en_cours);
   if (!en_cours) {
     ligne_affichee_ = 0;
     Modele_.RafraichirLigneEnCours();
@@ -565,11 +572,16 @@ void TFormJumelix::RunEnCours(bool en_cours) {
 
 void TFormJumelix::AfficherAvancement(const TAvancementRun& a) {
   LabelPaire_.setText(QStringLiteral("Paire %1 / %2").arg(a.paire).arg(a.nb_paires));
-  BarreProgression_.setRange(0, std::max(1, a.nb_paires));
-  BarreProgression_.setValue(std::clamp(a.paire - 1, 0, std::max(1, a.nb_paires)));
+  if (a.pour_mille_paire >= 0) {
+    // A plan gave the pair's total: the bar follows the pair itself.
+    BarreProgression_.setRange(0, 1000);
+    BarreProgression_.setValue(a.pour_mille_paire);
+  } else {
+    BarreProgression_.setRange(0, std::max(1, a.nb_paires));
+    BarreProgression_.setValue(std::clamp(a.paire - 1, 0, std::max(1, a.nb_paires)));
+  }
   LabelRepertoire_.DefinirTexte(VersQt(a.repertoire));
-  LabelVolume_.setText(VersQt(a.volume));
-  LabelVolume_.setVisible(!a.volume.empty());
+  LabelVolume_.setText(VersQt(TexteProgression(a)));
   if (a.ligne != ligne_affichee_) {
     ligne_affichee_ = a.ligne;
     Modele_.RafraichirLigneEnCours();
@@ -579,6 +591,7 @@ void TFormJumelix::AfficherAvancement(const TAvancementRun& a) {
 
 void TFormJumelix::ListeChangee() {
   setWindowTitle(VersQt(jumelix_.TitreFenetre()));
+  Volets_.ListeChangee();
   Annuler1_.setEnabled(!jumelix_.EnCours() && jumelix_.PeutAnnuler());
   MajListesRecentes();
   StringGrid1_.viewport()->update();  // the hint of an empty list comes and goes

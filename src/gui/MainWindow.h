@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "gui/GrilleVue.h"
+#include "gui/VoletsRun.h"
 #include "app/UJumelix.h"
 #include "app/VueJumelix.h"
 
@@ -82,6 +83,8 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   TModeleGrille* Modele() { return &Modele_; }
   QSplitter* Splitter1() { return &Splitter1_; }
   QPlainTextEdit* MemoLog() { return &MemoLog_; }
+  // The log, preview and report tabs, and the commands on selected rows.
+  TVoletsRun* Volets() { return &Volets_; }
   QWidget* StatusBar1() { return &StatusBar1_; }
   TEtiquette* Panneau(int i) { return &Panneaux_.at(i); }
   int LargeurPanneau(int i) const { return Panneaux_.at(i).width(); }
@@ -215,6 +218,7 @@ class TFormJumelix : public QWidget, public IVueJumelix {
   QPushButton ButtonSynchroniser_;
   QPushButton ButtonFermer_;
   QPushButton ButtonAide_;
+  TVoletsRun Volets_;  // before the log area it holds
   QPlainTextEdit MemoLog_;
   QWidget BandeAvancement_;
   QLabel LabelPaire_;

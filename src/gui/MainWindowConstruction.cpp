@@ -29,6 +29,11 @@ void TFormJumelix::ConstruireMenu() {
   Action1_.addSeparator();
   Action1_.addAction(&Comparer1_);
   Action1_.addAction(&Synchroniser1_);
+  Action1_.addAction(Volets_.ComparerSelection());
+  Action1_.addAction(Volets_.SynchroniserSelection());
+  Action1_.addSeparator();
+  Action1_.addAction(Volets_.Rechercher());
+  Action1_.addAction(Volets_.EnregistrerJournalAction());
   Action1_.addSeparator();
   Action1_.addAction(&Lireunfichierliste1_);
   Action1_.addMenu(&ListesRecentes1_);
@@ -181,7 +186,8 @@ void TFormJumelix::Disposer() {
   Panel1_.setFixedHeight(kHauteurPanel);
   Panel1_.setMinimumWidth(0);
   bas->addWidget(&Panel1_);
-  bas->addWidget(&MemoLog_, 1);
+  Volets_.Installer(&MemoLog_, &StringGrid1_, this);
+  bas->addWidget(Volets_.Onglets(), 1);
   Splitter1_.addWidget(&StringGrid1_);
   Splitter1_.addWidget(&Bas_);
   Splitter1_.setChildrenCollapsible(false);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -65,18 +66,22 @@ TEST_F(PlanApercuTest, CountsBytesAndTheMirrorChangedByHand) {
   Apercu();
   ASSERT_EQ(plan.Paires().size(), 1u);
   const TPlanApercu::TTotaux tout = plan.Totaux();
-  EXPECT_EQ(tout.creations, 6u);  // garde, laisse, change, neuf/, neuf/a, neuf/b
+  // garde, laisse, change, and neuf/ as one action with its two files folded in.
+  EXPECT_EQ(tout.creations, 4u);
   EXPECT_EQ(tout.remplacements, 1u);
   EXPECT_EQ(tout.recentes, 1u);  // recent: newer in the mirror than in the source
   EXPECT_EQ(tout.suppressions, 2u);
+  EXPECT_EQ(tout.Actions(), 7u);
+  EXPECT_EQ(tout.entrees, 9u);  // the entries a synchronisation changes, folded ones included
   EXPECT_EQ(tout.octets, 5 + 3 + 5 + 1 + 2 + 6);
   EXPECT_EQ(tout.laisses, 0u);
   // All deletions of the pair left out, then one folder's creation with all below it.
   plan.CocherType(0, TypeAction::Suppression, false);
   plan.Cocher(0, Indice("neuf"), false);
   const TPlanApercu::TTotaux reste = plan.Totaux(0);
-  EXPECT_EQ(reste.laisses, 5u);
+  EXPECT_EQ(reste.laisses, 3u);
   EXPECT_EQ(reste.creations, 3u);
+  EXPECT_EQ(reste.entrees, 4u);
   EXPECT_EQ(reste.octets, 5 + 3 + 5 + 6);
   plan.Cocher(0, Indice("neuf"), true);
   EXPECT_EQ(plan.NbLaisses(), 2u);
@@ -98,6 +103,75 @@ TEST_F(PlanApercuTest, ASynchronisationFollowsThePlanAndLeavesWhatChangedSince) 
   // Without a plan, the next night mirrors everything.
   EXPECT_TRUE(test::Traiter(S, D, false).lignes.empty());
   EXPECT_EQ(test::EcartsRsync(S, D), "");
+}
+
+TEST_F(PlanApercuTest, AFolderMissingFromTheDestinationIsOneActionWithItsContent) {
+  t.Fichier("src/neuf/sous/c", "ccc");
+  t.Fichier("src/neuf/sous/plus/d", "dddd");
+  Apercu();
+  const TPlanApercu::TPaire& p = plan.Paires()[0];
+  const size_t neuf = Indice("neuf");
+  ASSERT_LT(neuf, p.changements.size());
+  const TPlanApercu::TChangement& dossier = p.changements[neuf];
+  EXPECT_EQ(dossier.contenu, 6u);  // a, b, sous/, sous/c, sous/plus/, sous/plus/d
+  EXPECT_EQ(dossier.octets_contenu, 1 + 2 + 3 + 4);
+  // Each entry below it belongs to that one action, however deep.
+  for (const char* rel : {"neuf/a", "neuf/sous", "neuf/sous/plus/d"})
+    EXPECT_EQ(plan.ActionDe(0, Indice(rel)), neuf) << rel;
+  EXPECT_EQ(plan.ActionDe(0, Indice("garde")), Indice("garde"));
+  size_t actions_de_neuf = 0;
+  for (size_t i : p.actions) actions_de_neuf += i == neuf;
+  EXPECT_EQ(actions_de_neuf, 1u);
+  EXPECT_EQ(p.actions.size(), 7u);
+  // Leaving out every creation of the pair leaves the folder's content too.
+  plan.CocherType(0, TypeAction::Creation, false);
+  EXPECT_FALSE(p.changements[Indice("neuf/sous/plus/d")].coche);
+  EXPECT_EQ(plan.Totaux(0).laisses, 4u);
+  plan.CocherType(0, TypeAction::Creation, true);
+  EXPECT_TRUE(p.changements[Indice("neuf/sous/c")].coche);
+}
+
+TEST_F(PlanApercuTest, AFolderLeftOutLeavesItsContentAndWhatAppearedInIt) {
+  Apercu();
+  plan.Cocher(0, Indice("vieux"), false);  // something left out: the plan is followed
+  // After the preview, a file appears in a folder the plan creates, another changes in it.
+  t.Fichier("src/neuf/apparu", "x");
+  t.Fichier("src/neuf/b", "changé");
+  const test::Bilan b = Synchroniser();
+  EXPECT_EQ(b.Tries(), (Lignes{"Changé depuis l'aperçu, laissé tel quel : " + D + "/neuf/apparu",
+                               "Changé depuis l'aperçu, laissé tel quel : " + D + "/neuf/b"}));
+  EXPECT_EQ(TempTree::Noms(D + "/neuf"), (Lignes{"a"}));
+  EXPECT_EQ(TempTree::Noms(D + "/vieux"), (Lignes{"y"}));
+  // The same plan with the folder left out: nothing of it is made, without a word.
+  std::filesystem::remove_all(D + "/neuf");
+  Apercu();
+  plan.Cocher(0, Indice("neuf"), false);
+  t.Fichier("src/neuf/encore", "e");
+  EXPECT_TRUE(Synchroniser().lignes.empty());
+  EXPECT_FALSE(TempTree::Existe(D + "/neuf"));
+}
+
+TEST_F(PlanApercuTest, AMirrorEntryChangedSinceThePreviewIsLeftAsItIs) {
+  Apercu();
+  plan.Cocher(0, Indice("laisse"), false);
+  // After the preview someone edits the mirror: the file to replace, the one to delete.
+  t.Fichier("dst/recent", "retouché encore");
+  t.Fichier("dst/trop", "touché");
+  const test::Bilan b = Synchroniser();
+  EXPECT_EQ(b.Tries(), (Lignes{"Changé depuis l'aperçu, laissé tel quel : " + D + "/recent",
+                               "Changé depuis l'aperçu, laissé tel quel : " + D + "/trop"}));
+  EXPECT_EQ(TempTree::Lire(D + "/recent"), "retouché encore");
+  EXPECT_EQ(TempTree::Lire(D + "/trop"), "touché");
+}
+
+TEST(PlanApercu, FindsThePairOfAGridRow) {
+  TPlanApercu plan;
+  plan.AjouterPaire("/a", "/b", 2);
+  plan.AjouterPaire("/c", "/d", 5);
+  EXPECT_EQ(plan.PaireDeLigne(5), 1u);
+  EXPECT_EQ(plan.PaireDeLigne(2), 0u);
+  EXPECT_EQ(plan.PaireDeLigne(3), TPlanApercu::kAucun);
+  EXPECT_FALSE(plan.Choix(7));
 }
 
 }  // namespace

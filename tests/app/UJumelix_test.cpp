@@ -19,6 +19,7 @@
 #include "app/DiagnosticListe.h"
 #include "shared/URoutines.h"
 #include "engine/UDelta.h"
+#include "support/MailFactice.h"
 #include "support/TempTree.h"
 #include "support/VueEnregistree.h"
 
@@ -73,24 +74,7 @@ int ParcoursScripte(const std::string& source, const std::string& destination,
 
 namespace fs = std::filesystem;
 
-class MailFactice : public IRapportMail {
- public:
-  bool du = false;
-  std::string erreur;
-  std::vector<bool> modes;
-  std::vector<std::string> sujets;
-  std::vector<std::vector<std::string>> corps;
-
-  bool MailAEnvoyer(bool mode_service) override {
-    modes.push_back(mode_service);
-    return du;
-  }
-  std::string EnvoyerCompteRendu(const std::string& sujet, const std::function<bool()>&) override {
-    sujets.push_back(sujet);
-    corps.push_back(CompteRendu().Lignes());
-    return erreur;
-  }
-};
+using test::MailFactice;
 
 using RepTemp = test::TempTree;
 

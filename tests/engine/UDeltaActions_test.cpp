@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,38 @@ TEST_P(Actions, TheComparisonTellsWhatTheSynchronisationThenMakes) {
   }
   // Nothing left to do: nothing told.
   EXPECT_TRUE(Lancer(true).lignes.empty());
+}
+
+TEST_P(Actions, AComparisonAndTheChoiceSeeTheDestinationSideBeforeTheChange) {
+  const std::string D = t.Chemin("dst");
+  struct Vu {
+    int64_t octets, secondes;
+  };
+  std::map<std::string, Vu> dits, demandes;
+  TEtatRun etat;
+  etat.JoursArchive = GetParam();
+  etat.SurAction = [&](const TAction& a) { dits[a.chemin] = {a.octetsCible, a.secondesCible}; };
+  test::Traiter(t.Chemin("src"), t.Chemin("dst"), true, {}, &etat);
+  t.DateModif("dst/trop", kT + 5);
+  EXPECT_EQ(dits[D + "/change"].octets, 8);  // "ancienne", not the source's five bytes
+  EXPECT_EQ(dits[D + "/change"].secondes, kT - 60);
+  EXPECT_EQ(dits[D + "/droits"].octets, 5);
+  EXPECT_EQ(dits[D + "/trop"].octets, 1);
+  EXPECT_EQ(dits[D + "/vieux"].octets, 0);  // a directory: no size
+  EXPECT_EQ(dits[D + "/nouveau"].octets, 0);  // nothing there yet
+  EXPECT_EQ(dits[D + "/nouveau"].secondes, 0);
+  // A synchronisation asks with the same destination side, as it then stands.
+  TEtatRun synchro;
+  synchro.JoursArchive = GetParam();
+  synchro.SurChoix = [&](const TAction& a) {
+    demandes[a.chemin] = {a.octetsCible, a.secondesCible};
+    return TChoix::Laisser;
+  };
+  test::Traiter(t.Chemin("src"), t.Chemin("dst"), false, {}, &synchro);
+  EXPECT_EQ(demandes[D + "/change"].octets, 8);
+  EXPECT_EQ(demandes[D + "/change"].secondes, kT - 60);
+  EXPECT_EQ(demandes[D + "/trop"].secondes, kT + 5);
+  EXPECT_EQ(demandes.size(), dits.size() - 1);  // rep/x: its folder was left
 }
 
 INSTANTIATE_TEST_SUITE_P(SansEtAvecArchive, Actions, ::testing::Values(0, 30));
