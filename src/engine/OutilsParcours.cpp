@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -97,6 +98,28 @@ TExclu AvecCaches(platform::TSystemeFichiers& fs, const platform::TRepertoire& s
       return true;
     return motifs && motifs(nom, repertoire);
   };
+}
+
+platform::ProprietesRepertoire ProprietesCible(const platform::TRepertoire& dir,
+                                               const TListeEntrees& cible, bool comparer) {
+  platform::ProprietesRepertoire props = dir.Proprietes();
+  if (!props.ReplieIncertain) return props;
+  std::unordered_set<std::string_view> noms;
+  for (size_t i = 0; i < cible.size(); ++i) noms.insert(cible.NomVue(i));
+  bool vu = false;
+  for (size_t i = 0; i < cible.size(); ++i) {
+    const std::string nom = cible.Nom(i);
+    if (EstPointOuPointPoint(nom) || !AUneLettre(nom)) continue;
+    vu = true;
+    const std::string autre = CasseInversee(nom);
+    // Both spellings listed: case-sensitive.
+    if (noms.count(autre) == 0) props.ReplieCasse = dir.ExisteEntree(autre);
+    break;
+  }
+  if (!vu && !comparer) props.ReplieCasse = dir.SonderCasse();
+  // A case-folding FUSE file system is one that Windows reads (exFAT, NTFS).
+  props.NomsWindows = props.ReplieCasse;
+  return props;
 }
 
 }  // namespace jumelix::parcours

@@ -39,6 +39,12 @@ bool AttributsDifferents(const platform::EntreeRepertoire& s, const platform::En
 // directory that cannot be opened, or a tag that cannot be read, is not a tagged one.
 bool EstCacheMarque(platform::TSystemeFichiers& fs, const platform::TRepertoire& parent,
                     const std::string& nom);
+// What the destination directory `dir` (listed as `cible`) can hold: its file system's
+// rules and, where that does not tell (FUSE), whether it folds letter case, by looking up a
+// listed name with its case inverted, or else, in a synchronisation only (`comparer`
+// false), by writing a probe.
+platform::ProprietesRepertoire ProprietesCible(const platform::TRepertoire& dir,
+                                               const TListeEntrees& cible, bool comparer);
 // A level's exclusion predicate (TReglesNiveau::Exclu; empty: nothing excluded).
 using TExclu = std::function<bool(std::string_view nom, bool repertoire)>;
 // `motifs` widened to the directories of `entrees` (the listing of `source`) tagged as
