@@ -3,6 +3,7 @@
 turns the raw measurements into the comparison table.
 
   bench_tool.py small  DIR NFILES NDIRS   files of 0-8 KiB spread over NDIRS directories
+  bench_tool.py attrs  DIR NFILES NDIRS   the same with attributes, ACLs and hard links
   bench_tool.py flat   DIR NFILES         files of 0-8 KiB in one directory
   bench_tool.py medium DIR NFILES NDIRS   files of 4-64 KiB spread over NDIRS directories
                                           (the network series, bench/reseau.sh)
@@ -26,6 +27,7 @@ old version.
 import os
 import random
 import re
+import struct
 import sys
 import time
 
@@ -59,6 +61,40 @@ def gen_small(root, nfiles, ndirs, lo=0, hi=SMALL_MAX):
         for _ in range(per_dir + (1 if d < extra else 0)):
             _write_small(os.path.join(sub, "fichier%06d.dat" % k), rng, lo, hi)
             k += 1
+
+
+def _acl(uid):
+    """A POSIX access ACL as the kernel stores it: version 2, then (tag, permissions, id)
+    entries in tag order: owner rw, the user `uid` r, group r, mask r, others r."""
+    entries = [(0x01, 6, 0xFFFFFFFF), (0x02, 4, uid), (0x04, 4, 0xFFFFFFFF),
+               (0x10, 4, 0xFFFFFFFF), (0x20, 4, 0xFFFFFFFF)]
+    return struct.pack("<I", 2) + b"".join(struct.pack("<HHI", *e) for e in entries)
+
+
+def gen_attrs(root, nfiles, ndirs):
+    """Tree a's shape with what a backup must not lose: every 4th file carries two user.*
+    attributes, every 16th an ACL, every 8th a second name (a hard link) in liens/, every
+    4th directory an attribute and a default ACL. Prints the number of names."""
+    gen_small(root, nfiles, ndirs)
+    files = all_files(root)
+    liens = os.path.join(root, "liens")
+    os.makedirs(liens)
+    noms = len(files)
+    for i, f in enumerate(files):
+        if i % 4 == 0:
+            os.setxattr(f, "user.origine", b"banc d'essai")
+            os.setxattr(f, "user.empreinte", _rand(16).hex().encode())
+        if i % 16 == 0:
+            os.setxattr(f, "system.posix_acl_access", _acl(65534))
+        if i % 8 == 0:
+            os.link(f, os.path.join(liens, "lien%06d" % (i // 8)))
+            noms += 1
+    for j, d in enumerate(sorted(os.listdir(root))):
+        if j % 4 == 0 and d != "liens":
+            p = os.path.join(root, d)
+            os.setxattr(p, "user.classement", b"rep")
+            os.setxattr(p, "system.posix_acl_default", _acl(65534))
+    print(noms)
 
 
 def gen_flat(root, nfiles):
@@ -197,9 +233,13 @@ def _table_mode(data, order, mib_c):
     if not any("rsync" in d for k, d in data.items() if not k[0].startswith("x:")):
         return  # the memory or the exclusions' scenarios alone
     rclone = any("rclone" in d for d in data.values())
-    head = ("| Arbre | Scénario | Jumelix (s) | rsync (s) |%s J/r temps |%s Objectif"
+    rsyncx = any("rsyncx" in d for d in data.values())
+    head = ("| Arbre | Scénario | Jumelix (s) | rsync (s) |%s%s J/r temps |%s%s Objectif"
             " | J/r meilleurs | J/r CPU | Jumelix (Mio) | rsync (Mio) | J/r mém. |"
-            % ((" rclone (s) |", " J/rc temps |") if rclone else ("", "")))
+            % (" rsync -aHAX (s) |" if rsyncx else "",
+               " rclone (s) |" if rclone else "",
+               " J/rX temps (≤ 1) |" if rsyncx else "",
+               " J/rc temps |" if rclone else ""))
     print(head)
     print("|" + "---|" * (head.count("|") - 1))
     lin, vide = [], None
@@ -225,6 +265,14 @@ def _table_mode(data, order, mib_c):
         jb = min(x[0] for x in data[key]["jumelix"])
         rb = min(x[0] for x in data[key]["rsync"])
         best = "%.2f" % (jb / rb) if rb else "-"
+        xt = med(key, "rsyncx", 0)
+        if not rsyncx:
+            xpeer, xratio = "", ""
+        elif xt is None:
+            xpeer, xratio = " - |", " - |"
+        else:
+            xpeer = " %.3f |" % xt
+            xratio = (" %.2f %s |" % (jt / xt, "oui" if jt <= xt else "NON")) if xt else " - |"
         ct = med(key, "rclone", 0)
         if not rclone:
             peer, peer_ratio = "", ""
@@ -233,9 +281,9 @@ def _table_mode(data, order, mib_c):
         else:
             peer = " %.3f |" % ct
             peer_ratio = " %s |" % ("%.2f" % (jt / ct) if ct else "-")
-        print("| %s | %s | %.3f | %.3f |%s %.2f |%s %s | %s | %s | %.1f | %.1f | %.2f |"
-              % (key[0], key[1], jt, rt, peer, ratio, peer_ratio, goal, best, cpu, jm, rm,
-                 jm / rm))
+        print("| %s | %s | %.3f | %.3f |%s%s %.2f |%s%s %s | %s | %s | %.1f | %.1f | %.2f |"
+              % (key[0], key[1], jt, rt, xpeer, peer, ratio, xratio, peer_ratio, goal, best,
+                 cpu, jm, rm, jm / rm))
 
     if mib_c:
         _throughputs(data, order, mib_c, med)
@@ -447,6 +495,8 @@ def main(argv):
     cmd, root = argv[1], argv[2]
     if cmd == "small":
         gen_small(root, int(argv[3]), int(argv[4]))
+    elif cmd == "attrs":
+        gen_attrs(root, int(argv[3]), int(argv[4]))
     elif cmd == "flat":
         gen_flat(root, int(argv[3]))
     elif cmd == "medium":

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Banc d'essai du moteur de synchronisation face à rsync et rclone, en une commande.
+# Banc d'essai du moteur de synchronisation face à rsync (-a et -aHAX) et rclone, en une commande.
 # Construit jumelix_bench (Release, dans build-bench), crée ses propres arbres sous
 # bench/work (ou $BENCH_DIR), mesure côte à côte Jumelix, rsync et, s'il est installé,
 # rclone pour chaque arbre et chaque scénario (temps écoulé, mémoire résidente maximale),
@@ -16,8 +16,9 @@
 #                     auto : les deux si le cache peut être vidé, sinon chaud
 #   BENCH_DIR=...     dossier de travail (défaut bench/work)
 #   BENCH_KEEP=0      1 : garder les arbres à la fin (réutilisés au lancement suivant)
-#   BENCH_ARBRES="a b c"  arbres mesurés (a : petits fichiers, b : à plat, c : gros
-#                     fichiers) ; la linéarité et la mémoire se mesurent avec b ;
+#   BENCH_ARBRES="a b c h"  arbres mesurés (a : petits fichiers, b : à plat, c : gros
+#                     fichiers, h : petits fichiers avec attributs étendus, ACL et liens
+#                     physiques) ; la linéarité et la mémoire se mesurent avec b ;
 #                     m (facultatif) : mémoire de pointe de Jumelix seul sur un répertoire
 #                     à plat de 200 000 fichiers et sur 8 répertoires frères de 25 000 ;
 #                     x (facultatif) : le coût des exclusions (50 motifs globaux, un
@@ -39,7 +40,7 @@ WORK=${BENCH_DIR:-$ROOT/bench/work}
 KEEP=${BENCH_KEEP:-0}
 BIN=${BENCH_BIN:-}
 AVANT=${BENCH_AVANT:-}
-ARBRES=${BENCH_ARBRES:-a b c}
+ARBRES=${BENCH_ARBRES:-a b c h}
 VERROU=${BENCH_VERROU:-oui}
 TOOL="python3 $ROOT/bench/bench_tool.py"
 
@@ -59,6 +60,9 @@ MIB_C=$(entier 100)
 N_B2=$((N_B / 2))
 N_MP=$(entier 200000 2)
 N_MS=$(entier 25000 2)
+N_H=$(entier 50000)
+D_H=$(entier 500)
+N_H_NOMS=$((N_H + (N_H + 7) / 8))  # bench_tool.py attrs: a second name for every 8th file
 N_X=$(entier 100000)
 D_X=$(entier 1000)
 N_XG=${BENCH_EXCLUES:-$(entier 1000000 10)}
@@ -150,7 +154,8 @@ arbre() {  # name kind args...
     echo "$marque" >"$WORK/$nom/ok"
     echo "Arbre $nom créé en $((SECONDS - t0)) s ($marque)"
   fi
-  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rclone" "$WORK/$nom/cp" \
+  rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rsyncx" "$WORK/$nom/rclone" \
+    "$WORK/$nom/cp" \
     "$WORK/$nom/cible" "$WORK/$nom/avant"
 }
 a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
@@ -160,6 +165,7 @@ if a_mesurer b; then
   arbre l flat "$N_B2"
 fi
 a_mesurer c && arbre c big "$N_C" "$MIB_C"
+a_mesurer h && arbre h attrs "$N_H" "$D_H"
 if a_mesurer m; then
   arbre mp names 0 "$N_MP"
   arbre ms names 8 "$N_MS"
@@ -229,11 +235,12 @@ attendu() {  # label key=value...
 }
 
 # After a synchronisation by Jumelix, the destination must hold the same entries (name,
-# size, mtime, mode, owner, links, directory times and modes) as the source: rsync's
-# itemised dry run lists every difference.
-verifier() {  # label src dst
+# size, mtime, mode, owner, links, directory times and modes, extended attributes, ACLs and
+# hard links) as the source: rsync's itemised dry run lists every difference. An earlier
+# Jumelix (BENCH_AVANT) is checked with -a only: it kept no attributes nor hard links.
+verifier() {  # label src dst [rsync options]
   local diff
-  diff=$(rsync -a --delete --dry-run -i "$2/" "$3/" || true)
+  diff=$(rsync "${4:--aHAX}" --delete --dry-run -i "$2/" "$3/" || true)
   if [ -n "$diff" ]; then
     ANOMALIES+=("$MODE, $1 : la cible diffère de la source ($(wc -l <<<"$diff") lignes, p. ex. $(head -1 <<<"$diff"))")
   fi
@@ -255,6 +262,8 @@ jsync() { "$BIN" sync "$1" "$2"; }
 jcomp() { "$BIN" compare "$1" "$2"; }
 rsync_sync() { rsync -a --delete "$1/" "$2/"; }
 rsync_comp() { rsync -a --delete --dry-run -i "$1/" "$2/"; }
+rsyncx_sync() { rsync -aHAX --delete "$1/" "$2/"; }
+rsyncx_comp() { rsync -aHAX --delete --dry-run -i "$1/" "$2/"; }
 rclone_sync() { rclone sync --links "$1" "$2"; }
 rclone_comp() { rclone sync --links --dry-run "$1" "$2"; }
 
@@ -264,7 +273,9 @@ S3="synchro sans changement"
 S4="synchro après 1 % modifiés"
 
 # The tools measured on a tree, each with its own destination beside src/.
-OUTILS=(jumelix rsync)
+# rsyncx: rsync -aHAX, which keeps what Jumelix keeps (extended attributes, ACLs, hard
+# links), the peer to beat in every scenario.
+OUTILS=(jumelix rsync rsyncx)
 [ -z "$RCLONE" ] || OUTILS+=(rclone)
 [ -z "$AVANT" ] || OUTILS+=(avant)
 
@@ -280,6 +291,7 @@ premiere() {  # tool label nfiles src dst
       mesurer "$lib" "$S1" avant chauffer "$src" -- "$AVANT" sync "$src" "$dst"
       attendu "$lib, $S1, avant" lignes=0 copies="$n" ;;
     rsync) mesurer "$lib" "$S1" rsync chauffer "$src" -- rsync -a --delete "$src/" "$dst/" ;;
+    rsyncx) mesurer "$lib" "$S1" rsyncx chauffer "$src" -- rsync -aHAX --delete "$src/" "$dst/" ;;
     rclone) mesurer "$lib" "$S1" rclone chauffer "$src" -- rclone sync --links "$src" "$dst" ;;
     cp) mesurer "$lib" "$S1" cp chauffer "$src" -- cp -a --reflink=never "$src" "$dst" ;;
   esac
@@ -303,7 +315,7 @@ scenarios() {  # name label nfiles
   done
   verifier "$lib, $S1" "$src" "${dst[jumelix]}"
   [ -z "$RCLONE" ] || verifier_fichiers "$lib, $S1, rclone" "$src" "${dst[rclone]}"
-  [ -z "$AVANT" ] || verifier "$lib, $S1, avant" "$src" "${dst[avant]}"
+  [ -z "$AVANT" ] || verifier "$lib, $S1, avant" "$src" "${dst[avant]}" -a
   [ -z "${dst[cp]:-}" ] || rm -rf "${dst[cp]}"  # measured once, not needed for what follows
   echo "  $S1 : fait"
   for ((r = 0; r < REPEAT; r++)); do
@@ -315,6 +327,8 @@ scenarios() {  # name label nfiles
     fi
     mesurer "$lib" "$S2" rsync rsync_comp "$src" "${dst[rsync]}" -- \
       rsync -a --delete --dry-run -i "$src/" "${dst[rsync]}/"
+    mesurer "$lib" "$S2" rsyncx rsyncx_comp "$src" "${dst[rsyncx]}" -- \
+      rsync -aHAX --delete --dry-run -i "$src/" "${dst[rsyncx]}/"
     [ -z "$RCLONE" ] || mesurer "$lib" "$S2" rclone rclone_comp "$src" "${dst[rclone]}" -- \
       rclone sync --links --dry-run "$src" "${dst[rclone]}"
   done
@@ -327,6 +341,8 @@ scenarios() {  # name label nfiles
       attendu "$lib, $S3, avant" lignes=0 copies=0 supprimes=0 identiques="$n"
     fi
     mesurer "$lib" "$S3" rsync rsync_sync "$src" "${dst[rsync]}" -- rsync -a --delete "$src/" "${dst[rsync]}/"
+    mesurer "$lib" "$S3" rsyncx rsyncx_sync "$src" "${dst[rsyncx]}" -- \
+      rsync -aHAX --delete "$src/" "${dst[rsyncx]}/"
     [ -z "$RCLONE" ] || mesurer "$lib" "$S3" rclone rclone_sync "$src" "${dst[rclone]}" -- \
       rclone sync --links "$src" "${dst[rclone]}"
   done
@@ -334,17 +350,28 @@ scenarios() {  # name label nfiles
   for ((r = 0; r < REPEAT; r++)); do
     nchg=$($TOOL change "$src" 1 "$r")
     mesurer "$lib" "$S4" jumelix jcomp "$src" "${dst[jumelix]}" -- "$BIN" sync "$src" "${dst[jumelix]}"
-    attendu "$lib, $S4" lignes=0 copies="$nchg" supprimes=0
+    # Tree h: a changed file with two names is one copy and one link.
+    if [ "$nom" = h ]; then
+      attendu "$lib, $S4" lignes=0 supprimes=0
+    else
+      attendu "$lib, $S4" lignes=0 copies="$nchg" supprimes=0
+    fi
     if [ -n "$AVANT" ]; then
       mesurer "$lib" "$S4" avant jcomp "$src" "${dst[avant]}" -- "$AVANT" sync "$src" "${dst[avant]}"
-      attendu "$lib, $S4, avant" lignes=0 copies="$nchg" supprimes=0
+      if [ "$nom" = h ]; then
+        attendu "$lib, $S4, avant" lignes=0 supprimes=0
+      else
+        attendu "$lib, $S4, avant" lignes=0 copies="$nchg" supprimes=0
+      fi
     fi
     mesurer "$lib" "$S4" rsync rsync_comp "$src" "${dst[rsync]}" -- rsync -a --delete "$src/" "${dst[rsync]}/"
+    mesurer "$lib" "$S4" rsyncx rsyncx_comp "$src" "${dst[rsyncx]}" -- \
+      rsync -aHAX --delete "$src/" "${dst[rsyncx]}/"
     [ -z "$RCLONE" ] || mesurer "$lib" "$S4" rclone rclone_comp "$src" "${dst[rclone]}" -- \
       rclone sync --links "$src" "${dst[rclone]}"
   done
   verifier "$lib, $S4" "$src" "${dst[jumelix]}"
-  [ -z "$AVANT" ] || verifier "$lib, $S4, avant" "$src" "${dst[avant]}"
+  [ -z "$AVANT" ] || verifier "$lib, $S4, avant" "$src" "${dst[avant]}" -a
   [ -z "$RCLONE" ] || verifier_fichiers "$lib, $S4, rclone" "$src" "${dst[rclone]}"
   echo "  $S4 : fait ($nchg fichiers modifiés à chaque mesure)"
 }
@@ -352,6 +379,7 @@ scenarios() {  # name label nfiles
 LIB_A="a: $N_A fichiers / $D_A rép."
 LIB_B="b: $N_B fichiers à plat"
 LIB_C="c: $N_C × $MIB_C Mio"
+LIB_H="h: $N_H fichiers / $D_H rép., attributs, ACL, liens"
 
 # Memory: Jumelix's peak against a pair of empty directories, on one large directory (a
 # compare with an identical copy, a first synchronisation) and on 8 large siblings (a
@@ -428,6 +456,7 @@ serie() {
   if a_mesurer a; then scenarios a "$LIB_A" "$N_A"; fi
   if a_mesurer b; then scenarios b "$LIB_B" "$N_B"; fi
   if a_mesurer c; then scenarios c "$LIB_C" "$N_C"; fi
+  if a_mesurer h; then scenarios h "$LIB_H" "$N_H_NOMS"; fi
   if a_mesurer m; then memoire; fi
   if a_mesurer x; then exclusions; fi
   a_mesurer b || return 0
@@ -468,7 +497,7 @@ fi
 echo "Mesures brutes : $RES ; sorties : $LOG"
 
 if [ "$KEEP" != 1 ]; then
-  for nom in a b c l vide mp ms x; do rm -rf "${WORK:?}/$nom"; done
+  for nom in a b c h l vide mp ms x; do rm -rf "${WORK:?}/$nom"; done
   echo "Arbres supprimés (BENCH_KEEP=1 pour les garder)."
 fi
 # A run whose checks failed is a failed run, whatever the figures.

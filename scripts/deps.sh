@@ -8,7 +8,8 @@ pkgs=(
   qt6-base-dev qt6-translations-l10n libgl-dev
   libgtest-dev googletest libssl-dev ca-certificates openssl
   python3 python3-aiosmtpd msmtp rsync time xvfb xauth
-  exfatprogs exfat-fuse
+  exfatprogs exfat-fuse dosfstools
+  attr acl libcap2-bin
   clang libclang-rt-14-dev
   desktop-file-utils man-db dpkg-dev file python3-seccomp
   dbus-daemon systemd

@@ -334,8 +334,10 @@ int LancerSansFenetre(TLigneCommande ligne_commande, bool simulation) {
                    simulation ? TJumelix::TJournal([](const std::string&) {}) : TJumelix::TJournal());
   jumelix.DefinirArretExterne([] { return g_signal_recu != 0; });
   if (simulation) jumelix.DefinirSortieSimulation([&vue](const std::string& l) { vue.Sortie(l); });
-  if (ligne_commande.Detail)
+  if (ligne_commande.Detail) {
     jumelix.DefinirSurAction([&vue](const TAction& a) { vue.Sortie(TexteAction(a)); });
+    jumelix.DefinirSurRemarque([&vue](const TRemarque& r) { vue.Sortie(TexteRemarque(r)); });
+  }
   ligne_commande.ModeService = true;
   jumelix.FormCreate(ligne_commande);
 

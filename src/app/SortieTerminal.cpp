@@ -50,6 +50,20 @@ std::string TexteAction(const TAction& a) {
   return chemin;
 }
 
+std::string TexteRemarque(const TRemarque& r) {
+  std::string texte = Verbe("remarque");
+  texte += EchapperControles(r.destination);
+  switch (r.type) {
+    case TypeRemarque::AttributsEtendusNonGardes:
+      texte += " : ce système de fichiers ne garde ni les attributs étendus ni les ACL";
+      break;
+    case TypeRemarque::LiensDursNonGardes:
+      texte += " : ce système de fichiers ne garde pas les liens physiques, copies séparées";
+      break;
+  }
+  return texte;
+}
+
 std::string TexteAvancement(const TAvancementRun& a, size_t largeur) {
   // Appended piece by piece: a chain of + makes GCC 12 see a false overlap (-Wrestrict).
   std::string texte = "[";

@@ -20,6 +20,8 @@ namespace jumelix {
 // A dry run knows no archive folder yet: its lines stop before " -> ...". Control
 // characters in paths are escaped.
 std::string TexteAction(const TAction& action);
+// The itemised output's line of a note on a pair (TRemarque).
+std::string TexteRemarque(const TRemarque& remarque);
 
 // The progress line, at most `largeur` characters (0: no limit): pair i/n, entries done,
 // bytes copied and their rate, time elapsed (no total is known, so no time left), then the

@@ -299,6 +299,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
   etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
   etat_.SurAction = sur_action_;
   DebutRunApercu(ComparerSeulement);
+  etat_.SurRemarque = sur_remarque_;
   ChargerExclusionsGlobales(CheminExclusionsGlobales(), etat_);
   debut_run_ = horloge_();
   if (!mode_service_) MajBarreEtat(true);

@@ -147,6 +147,8 @@ class TJumelix {
     sortie_simulation_ = std::move(sortie);
   }
   void DefinirSurAction(TSurAction sur_action) { sur_action_ = std::move(sur_action); }
+  // Told, once per pair, what a destination keeps less of than its source (TRemarque).
+  void DefinirSurRemarque(TSurRemarque sur_remarque) { sur_remarque_ = std::move(sur_remarque); }
   void DefinirLignesRetenues(std::vector<int> lignes) { lignes_retenues_ = std::move(lignes); }
   // Every pair of the last run (rows that have both cells), in grid order.
   const std::vector<TBilanCouple>& BilanDernierRun() const { return bilan_; }
@@ -332,6 +334,7 @@ class TJumelix {
   TListesRecentes recentes_;
   std::function<void(const std::string&)> sortie_simulation_;
   TSurAction sur_action_;
+  TSurRemarque sur_remarque_;
   std::vector<int> lignes_retenues_;
   std::vector<TBilanCouple> bilan_;
   int bilan_courant_ = -1;  // index in bilan_ of the pair being walked

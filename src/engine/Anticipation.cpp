@@ -104,7 +104,7 @@ void TCopiesAvance::Lancer() {
   }
 }
 
-bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
+bool TCopiesAvance::Prendre(size_t indice, int& err, platform::CopieEnAttente& copie) {
   bool pris = false;
   while (pris_ < candidats_.size() && candidats_[pris_] <= indice) {
     if (pris_++ >= prochain_) continue;  // never started
@@ -115,7 +115,8 @@ bool TCopiesAvance::Prendre(size_t indice, int& err, std::string& temporaire) {
     octets_ -= c->taille;
     if (c->indice == indice) {
       err = c->err;
-      temporaire = c->attente.Temporaire;
+      copie.Temporaire = c->attente.Temporaire;
+      copie.AttributsNonGardes = c->attente.AttributsNonGardes;
       pris = true;
     } else if (c->err == 0) {
       fs_.Abandonner(dst_, c->attente);  // not wanted after all

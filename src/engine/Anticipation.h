@@ -126,9 +126,10 @@ class TCopiesAvance {
   // The source entry `indice` (a regular file) is to be copied; in increasing order.
   void Ajouter(size_t indice) { candidats_.push_back(static_cast<uint32_t>(indice)); }
   void Lancer();
-  // True when the copy of the entry `indice` was made ahead: `err` and `temporaire` are
-  // EcrireCopie's result (when it threw: that as an errno value, and no temporary name).
-  bool Prendre(size_t indice, int& err, std::string& temporaire);
+  // True when the copy of the entry `indice` was made ahead: `err` and `copie` (its
+  // temporary name and what it could not keep) are EcrireCopie's result (when it threw:
+  // that as an errno value, and no temporary name).
+  bool Prendre(size_t indice, int& err, platform::CopieEnAttente& copie);
   // Stops copying ahead in this level: what was written and not taken is removed (the
   // disk is full: the walk goes on one copy at a time). True when something was stopped.
   bool Arreter();

@@ -186,4 +186,16 @@ TListage::Resultat& TListage::Attendre() {
   return res_;
 }
 
+bool PrendreListage(std::unique_ptr<TListage>& l, const platform::TRepertoire& rep,
+                    TListeEntrees& entrees, int& err) {
+  if (!l) return false;
+  TListage::Resultat& r = l->Attendre();
+  const auto id = rep.Identite();
+  const bool meme = r.errOuverture == 0 && id.second != 0 && r.rep.Identite() == id;
+  err = r.errListe;
+  if (meme) entrees = std::move(r.entrees);
+  l.reset();
+  return meme;
+}
+
 }  // namespace jumelix

@@ -98,4 +98,10 @@ class TListage {
   PTache tache_;
 };
 
+// Takes the entries of the listing `l` made ahead (emptied) when it is of the very directory
+// `rep` is open on: true, with `err` its listing's failure. False when there is none, or it
+// is of another directory (one swapped since): the directory is to be listed now.
+bool PrendreListage(std::unique_ptr<TListage>& l, const platform::TRepertoire& rep,
+                    TListeEntrees& entrees, int& err);
+
 }  // namespace jumelix

@@ -52,7 +52,9 @@ bool TListeEntrees::Ajouter(const platform::EntreeRepertoire& e) {
   const bool peripherique = S_ISCHR(e.Mode) || S_ISBLK(e.Mode);
   d.TailleOuPeripherique = peripherique ? static_cast<int64_t>(e.Rdev) : e.Taille;
   d.Secondes = e.Secondes;
-  d.Nanos = e.Nanos;
+  d.Nanos = static_cast<uint32_t>(e.Nanos);
+  d.PlusieursNoms = e.PlusieursNoms;
+  d.AttributsEtendus = e.AttributsEtendus;
   // An entry made by hand may give its kind alone.
   d.Mode = e.Mode;
   if ((d.Mode & S_IFMT) == 0) {

@@ -157,14 +157,15 @@ void Decider(TListeEntrees& source, const TListeEntrees& cible, const TReglesNiv
     if (meme && e.Genre == GenreEntree::Lien) {
       meme = memesCibles && memesCibles(std::string(nom), std::string(r.Name));
     }
+    const EntreeRepertoire c = cible.Attributs(r.Entree);
+    d.inodeDst = c.Inode;
     if (!meme) {
       d.quoi = Quoi::Copier;
-      const EntreeRepertoire c = cible.Attributs(r.Entree);
       d.cibleRecente = c.Secondes > e.Secondes || (c.Secondes == e.Secondes && c.Nanos > e.Nanos);
-    } else if (const EntreeRepertoire c = cible.Attributs(r.Entree);
-               AttributsDifferents(e, c, regles.GarderDroits)) {
+    } else if (AttributsDifferents(e, c, regles.GarderDroits) ||
+               ((e.AttributsEtendus || c.AttributsEtendus) && regles.MemesAttributsEtendus &&
+                !regles.MemesAttributsEtendus(std::string(nom), std::string(r.Name)))) {
       d.quoi = Quoi::Attributs;
-      d.inodeDst = c.Inode;
     }
     fich.Supprimer(i);
   }

@@ -22,7 +22,7 @@ namespace jumelix {
 // What the walk does with one source entry.
 enum class Quoi : uint8_t {
   Rien,       // identical
-  Attributs,  // same content: mode, owner or link time to fix in place
+  Attributs,  // same content: mode, owner, link time or extended attributes to fix in place
   Copier,     // missing or different
   CreerRep,   // a directory missing from the destination
   Descendre,  // a directory present on both sides (compare mode: or missing)
@@ -38,7 +38,8 @@ struct Decision {
   // Copier: the destination file is newer than the source (someone changed the mirror).
   bool cibleRecente = false;
   uint32_t nomDst = 0;    // when renommer: the destination name's number in nomsDst
-  // Attributs: the destination entry's inode as listed; the change is made only on it.
+  // The destination entry's inode as listed, when one of that name exists: the change of
+  // its attributes is made only on it, and a hard link group's names are told apart by it.
   uint64_t inodeDst = 0;
 };
 
@@ -55,6 +56,11 @@ struct TReglesNiveau {
   // Exclusions.h): in the source it is not mirrored, in the destination it is kept as it
   // is. Empty: nothing is excluded.
   std::function<bool(std::string_view nom, bool repertoire)> Exclu;
+  // True when the source file `nomSource` and the destination file `nomCible` hold the same
+  // extended attributes and ACLs; asked only of files of the same content where either side
+  // holds some. Empty: the destination holds none (those differences are not looked at).
+  std::function<bool(const std::string& nomSource, const std::string& nomCible)>
+      MemesAttributsEtendus;
 };
 
 // True when the source link `nomSource` and the destination link `nomCible` have the same

@@ -42,4 +42,11 @@ std::string RefusArchive(platform::TSystemeFichiers& fs, const platform::TRepert
          "n'est pas modifiée";
 }
 
+bool SourceVideCibleRemplie(const std::string& source, const std::string& destination) {
+  bool trouvee = false;
+  if (platform::ChercherUneEntree(source, trouvee) != 0 || trouvee) return false;
+  platform::ChercherUneEntree(destination, trouvee, kNomArchive);
+  return trouvee;
+}
+
 }  // namespace jumelix

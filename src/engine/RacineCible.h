@@ -20,4 +20,11 @@ std::string CreerRacineCible(platform::TSystemeFichiers& fs, const std::string& 
 std::string RefusArchive(platform::TSystemeFichiers& fs, const platform::TRepertoire& dst,
                          const std::string& destination);
 
+// A source that holds nothing while its destination holds something is far more often a
+// disk that was not mounted (an empty mount point) than a wish to empty the destination.
+// A source that cannot be read counts as holding something (the walk then reports it); a
+// destination counts as holding something when an entry could be read before any failure.
+// Each side is read only up to its first entry.
+bool SourceVideCibleRemplie(const std::string& source, const std::string& destination);
+
 }  // namespace jumelix

@@ -12,10 +12,12 @@
 
 #include "engine/Anticipation.h"
 #include "engine/Archive.h"
+#include "engine/AttributsMiroir.h"
 #include "engine/BudgetDescripteurs.h"
 #include "engine/Changements.h"
 #include "engine/Exclusions.h"
 #include "engine/FichiersMotifs.h"
+#include "engine/LiensDurs.h"
 #include "engine/ListNomFichRep.h"
 #include "engine/Listage.h"
 #include "engine/ListeEntrees.h"
@@ -126,6 +128,9 @@ class TParcours : private TSuitePublication {
     }
     cheminSrc_ = source;
     cheminDst_ = destination;
+    attributs_.Destination(destination);
+    liens_.Destination(destination);
+    longueurRacineDst_ = destination.size();
     if (dst.Ouvert()) {
       archive_.Commencer(
           dst, destination,
@@ -185,9 +190,10 @@ class TParcours : private TSuitePublication {
   }
 
   // The current source directory's path relative to the source root ("" at the root).
-  std::string_view Relatif() const {
-    std::string_view r(cheminSrc_);
-    r.remove_prefix(std::min(r.size(), longueurRacineSrc_));
+  std::string_view Relatif() const { return Sous(cheminSrc_, longueurRacineSrc_); }
+  std::string RelatifDst() const { return std::string(Sous(cheminDst_, longueurRacineDst_)); }
+  static std::string_view Sous(std::string_view r, size_t racine) {
+    r.remove_prefix(std::min(r.size(), racine));
     if (!r.empty() && r.front() == '/') r.remove_prefix(1);
     return r;
   }
@@ -297,15 +303,7 @@ class TParcours : private TSuitePublication {
   // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
   // directory `rep` is open on, else listed now.
   int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l, TListeEntrees& entrees) {
-    if (l) {
-      TListage::Resultat& r = l->Attendre();
-      const auto id = rep.Identite();
-      const bool meme = r.errOuverture == 0 && id.second != 0 && r.rep.Identite() == id;
-      const int err = r.errListe;
-      if (meme) entrees = std::move(r.entrees);
-      l.reset();
-      if (meme) return err;
-    }
+    if (int err = 0; PrendreListage(l, rep, entrees, err)) return err;
     for (int essai = 0;; ++essai) {
       TListage ici(ouvriers_, fs_, rep);
       TListage::Resultat& r = ici.Attendre();
@@ -361,8 +359,9 @@ class TParcours : private TSuitePublication {
         return nullptr;
       }
     }
-    if (!fantome_) Proprietes(dstRep, cible);
+    if (!fantome_) props_ = proprietes_.Pour(dstRep, cible, !comparer_);
     options_.GarderDroits = !props_.NomsWindows;
+    options_.AttributsEtendus = !props_.SansAttributsEtendus;
     if (CrochetAvantAction) CrochetAvantAction(dst);
 
     TReglesNiveau regles;
@@ -371,6 +370,11 @@ class TParcours : private TSuitePublication {
     regles.DeuxSecondes = props_.DeuxSecondes;
     regles.GarderDroits = options_.GarderDroits;
     regles.RacineArchive = racine || montage;
+    if (options_.AttributsEtendus) {
+      regles.MemesAttributsEtendus = [&](const std::string& a, const std::string& b) {
+        return attributs_.Memes(srcRep, a, dstRep, b);
+      };
+    }
     TExclu motifs;
     if (!exclusions_.Vide()) {
       motifs = [this, relatif = Relatif()](std::string_view nom, bool repertoire) {
@@ -428,7 +432,9 @@ class TParcours : private TSuitePublication {
       if (!comparer_ && ouvriers_.Nombre() > 0 && n->dst.Inscriptible()) {
         for (size_t i = 0; i < entrees.size(); ++i) {
           const Decision& d = decisions[i];
+          // A file with several names may be linked rather than copied: never ahead.
           if (d.quoi == Quoi::Copier && !d.renommer && entrees.Genre(i) == GenreEntree::Fichier &&
+              !entrees.Description(i).PlusieursNoms &&
               (!props_.NomsWindows || NomCorrect(entrees.Nom(i)))) {
             copies.Ajouter(i);
           }
@@ -436,6 +442,7 @@ class TParcours : private TSuitePublication {
         copies.Lancer();
       }
       copiesAvance_ = &copies;
+      peripheriqueSrc_ = n->src.Peripherique();
       for (size_t i = 0; i < entrees.size(); ++i) {
         const Decision& d = decisions[i];
         Agir(n->src, n->dst, src, dst, i, entrees.Entree(i), d, plan.NomDst(d, entrees.NomVue(i)),
@@ -454,13 +461,6 @@ class TParcours : private TSuitePublication {
     if (comparer_) SignalerSurplus(n->dst, dst, plan);
     return n;
   }
-
-  // The case rules of the destination directory, by its file system or, where that does
-  // not tell, by looking up a listed name with its letter case inverted.
-  void Proprietes(const TRepertoire& dstRep, const TListeEntrees& cible) {
-    props_ = proprietes_.Pour(dstRep, cible, !comparer_);
-  }
-
 
   // Deletes what stands in the way before anything is copied: a rename over a large file on
   // a nearly full disk needs the room of the surplus.
@@ -516,6 +516,7 @@ class TParcours : private TSuitePublication {
             const std::string& dst, size_t indice, const EntreeRepertoire& e, const Decision& d,
             std::string nomDst, TSousRepertoires& descentes) {
     const bool repertoire = e.Genre == GenreEntree::Repertoire;
+    if (e.AttributsEtendus && !options_.AttributsEtendus) attributs_.NonGardes();
     if (d.quoi == Quoi::Collision) {
       Signaler(
           std::string(repertoire ? "Répertoire" : "Fichier") +
@@ -533,6 +534,10 @@ class TParcours : private TSuitePublication {
       } else {
         Signaler("Impossible de renommer " + Joindre(dst, nomDst) + " en " + e.Nom);
       }
+    }
+    if (!comparer_ && e.PlusieursNoms && e.Genre == GenreEntree::Fichier &&
+        LierAuGroupe(dstRep, e, d, nomDst, src, dst)) {
+      return;
     }
     if (d.quoi == Quoi::Rien) {
       ++etat_.NbIdentiques;
@@ -554,7 +559,9 @@ class TParcours : private TSuitePublication {
         platform::EntreeRepertoire listee;  // the destination entry the plan decided on
         listee.Mode = e.Mode;                // of the same kind as the source's
         listee.Inode = d.inodeDst;
-        if (fs_.AppliquerAttributs(dstRep, nomDst, e, listee, options_) != 0) {
+        if (fs_.AppliquerAttributs(dstRep, nomDst, e, listee, options_) != 0 ||
+            (options_.AttributsEtendus && e.Genre == GenreEntree::Fichier &&
+             attributs_.Donner(srcRep, e.Nom, dstRep, nomDst, listee) != 0)) {
           Signaler("Impossible de modifier les attributs de " + chemin);
         } else {
           Dire(a);
@@ -597,6 +604,28 @@ class TParcours : private TSuitePublication {
     descentes.push_back({indice, e.Nom, nomDst});
   }
 
+  // A name of a file with several names, made a link to the first one mirrored in this run
+  // (engine/LiensDurs.h) in place of a copy, or of a separate copy an earlier run left (not
+  // in a run that follows a preview, which did not show it). False: mirrored as any file.
+  bool LierAuGroupe(const TRepertoire& dstRep, const EntreeRepertoire& e, const Decision& d,
+                    const std::string& nomDst, const std::string& src, const std::string& dst) {
+    platform::CopieEnAttente lien{{}, nomDst};
+    if (!liens_.Lien(racine_, dstRep, RelatifDst(), peripheriqueSrc_, e.Inode,
+                     d.quoi == Quoi::Copier, d.inodeDst, !etat_.SurChoix, options_.GarderDroits,
+                     lien)) {
+      return false;
+    }
+    const std::string chemin = Joindre(dst, nomDst);
+    const TypeAction type = d.manquant ? TypeAction::Creation : TypeAction::Remplacement;
+    if (!Choisir(Changement(type, false, chemin, &e, d.cibleRecente))) {
+      fs_.Abandonner(dstRep, lien);
+    } else {
+      publication_.Ajouter(dstRep, std::move(lien), Joindre(src, e.Nom), chemin, e.Taille,
+                           !d.manquant);
+    }
+    return true;
+  }
+
   static bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
 
   // Writes the copy of the source entry `e` under a temporary name; it takes the name
@@ -610,7 +639,7 @@ class TParcours : private TSuitePublication {
     }
     platform::CopieEnAttente copie{{}, nom};
     int err = 0;
-    if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, copie.Temporaire)) {
+    if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, copie)) {
       err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
     }
     if (Plein(err) || TropDeDescripteurs(err)) {
@@ -636,6 +665,10 @@ class TParcours : private TSuitePublication {
     } else if (err != 0) {
       Signaler(LigneErreurCopie(source, destination, err));
     } else {
+      if (copie.AttributsNonGardes) attributs_.NonGardes();
+      if (e.PlusieursNoms) {
+        liens_.RetenirCopie(dstRep, peripheriqueSrc_, e.Inode, RelatifDst(), copie);
+      }
       etat_.OctetsCopies += e.Taille;  // for the window's progress display
       publication_.Ajouter(dstRep, std::move(copie), source, destination, e.Taille, remplace);
     }
@@ -683,6 +716,10 @@ class TParcours : private TSuitePublication {
                        const platform::ProprietesRepertoire& props, bool enAttenteIci) {
     EntreeRepertoire s, d;
     if (fs_.Decrire(srcRep, s) != 0 || fs_.Decrire(dstRep, d) != 0) return;
+    // Its extended attributes change no time: given now, whatever still waits in it.
+    if (!props.SansAttributsEtendus && attributs_.Accorder(srcRep, dstRep, d, modifie_) != 0) {
+      Signaler("Impossible de modifier les attributs de " + dst);
+    }
     const bool garder = !props.NomsWindows;
     const int64_t ecart = s.Secondes - d.Secondes;
     const bool date = props.DeuxSecondes
@@ -767,19 +804,11 @@ class TParcours : private TSuitePublication {
   TArchive archive_;
   TPublication publication_;  // after the archive, which it uses
   TChangements changements_{etat_, comparer_, archive_};
+  TAttributsMiroir attributs_{fs_, etat_};
+  TLiensDurs liens_{fs_, etat_};
+  uint64_t peripheriqueSrc_ = 0;  // of the source directory of the level acted on
+  size_t longueurRacineDst_ = 0;
 };
-
-// A source that holds nothing while its destination holds something is far more often a
-// disk that was not mounted (an empty mount point) than a wish to empty the destination.
-// A source that cannot be read counts as holding something (the walk then reports it); a
-// destination counts as holding something when an entry could be read before any failure.
-// Each side is read only up to its first entry.
-bool SourceVideCibleRemplie(const std::string& source, const std::string& destination) {
-  bool trouvee = false;
-  if (platform::ChercherUneEntree(source, trouvee) != 0 || trouvee) return false;
-  platform::ChercherUneEntree(destination, trouvee, kNomArchive);
-  return trouvee;
-}
 
 }  // namespace
 

@@ -53,6 +53,19 @@ struct TAction {
 };
 using TSurAction = std::function<void(const TAction&)>;
 
+// What a pair keeps less of than its source holds without that being a fault (a USB disk
+// formatted for Windows holds no extended attributes, ACLs nor hard links): told once per
+// pair, never as a report line, so that such a nightly run still ends without error.
+enum class TypeRemarque : uint8_t {
+  AttributsEtendusNonGardes,  // extended attributes or ACLs the destination cannot hold
+  LiensDursNonGardes,         // names of one file copied apart: no hard link there
+};
+struct TRemarque {
+  TypeRemarque type = TypeRemarque::AttributsEtendusNonGardes;
+  std::string destination;  // the pair's destination directory
+};
+using TSurRemarque = std::function<void(const TRemarque&)>;
+
 // In synchronise mode, asked before each change (the TAction it would tell, without its
 // archive): Faire makes it; Laisser leaves the entry as it is, without a word (the user
 // left it out of a previewed plan); Imprevu leaves it too, with a report line (the entry
@@ -87,6 +100,8 @@ struct TEtatRun {
   TSurAction SurAction;
   // Asked before each change of a synchronisation (may be empty: every change is made).
   TSurChoix SurChoix;
+  // Told what a pair keeps less of than its source holds, once per pair (may be empty).
+  TSurRemarque SurRemarque;
   // For the window's progress display only, written by the walk: the source directory it
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/AttributsEtendus.h"
 #include "platform/FileSystem.h"
 #include "platform/FileSystemInterne.h"
 
@@ -20,6 +21,8 @@ using interne::AvecRepertoireInscriptible;
 using interne::EntreeVisee;
 using interne::Fd;
 using interne::Temporaire;
+
+constexpr const char* kCapacites = "security.capability";
 
 // From this size on, a copy's data is sent to the disk as soon as it is written.
 constexpr off_t kEcritureAnticipee = off_t{1} << 20;
@@ -153,7 +156,7 @@ int OuvrirCree(int dirfd, const std::string& nom, mode_t genre, EntreeVisee& e) 
 }
 
 int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
-                           const OptionsCopie& options, Temporaire& tmp) {
+                           const OptionsCopie& options, Temporaire& tmp, bool& nonGardes) {
   Fd in(
       openat(srcdir, nomSource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!in.ok()) return errno == ELOOP ? kModifiePendantCopie : errno;
@@ -162,9 +165,10 @@ int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
   if (!S_ISREG(st.st_mode)) return kModifiePendantCopie;  // swapped since it was listed
   int out_fd = -1;
   // Made with the source's permissions, no set-ID bit: those come once the owner is right.
+  // Writable by us until then, for its extended attributes.
   int r = tmp.Creer([&](const std::string& n) {
     out_fd = openat(dirfd, n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                    st.st_mode & 0777);
+                    (st.st_mode & 0777) | S_IWUSR);
     return out_fd < 0 ? errno : 0;
   });
   if (r != 0) return r;
@@ -174,9 +178,23 @@ int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
   struct stat apres;
   if (fstat(in.get(), &apres) != 0) return errno;
   if (!MemeEtat(st, apres)) return kModifiePendantCopie;
+  // Before the mode: a user.* attribute needs write permission. Written even when the
+  // source has none: the copy may have inherited a default ACL from its directory.
+  TAttributsEtendus attributs, capacites;
+  if (options.AttributsEtendus) {
+    if ((r = LireAttributsEtendus(in.get(), "", attributs)) != 0) return r;
+    TAttributsEtendus avant;
+    for (auto& a : attributs) (a.first == kCapacites ? capacites : avant).push_back(a);
+    if ((r = EcrireAttributsEtendus(out.get(), "", avant, nonGardes)) != 0) return r;
+  }
   EntreeVisee ecrite;
   if ((r = ecrite.Emprunter(out.get())) != 0 ||
       (r = DonnerProprietaireEtMode(ecrite, st, false, options)) != 0) {
+    return r;
+  }
+  // A change of owner clears file capabilities: those come last.
+  if (!capacites.empty() &&
+      (r = EcrireAttributsEtendus(out.get(), "", attributs, nonGardes)) != 0) {
     return r;
   }
   struct timespec temps[2] = {st.st_atim, st.st_mtim};
@@ -213,7 +231,8 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
     Temporaire tmp(dirfd);
     int r = 0;
     if (S_ISREG(st.st_mode)) {
-      r = EcrireFichierOrdinaire(source.fd(), nomSource, dirfd, options, tmp);
+      r = EcrireFichierOrdinaire(source.fd(), nomSource, dirfd, options, tmp,
+                                 attente.AttributsNonGardes);
     } else if (S_ISLNK(st.st_mode)) {
       std::string texte;
       if ((r = source.LireLien(nomSource, texte)) != 0) return r;
@@ -264,10 +283,12 @@ void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente) {
   });
 }
 
-int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
-                       const EntreeRepertoire& source, const EntreeRepertoire& actuelle,
-                       const OptionsCopie& options) {
-  EntreeVisee e;
+namespace {
+
+// Opens the entry `nom` of `dir` as `e`, checked to be the one listed as `actuelle`: on the
+// file system of `dir`, the same inode and kind.
+int OuvrirListee(const TRepertoire& dir, const std::string& nom, const EntreeRepertoire& actuelle,
+                 EntreeVisee& e) {
   if (int r = e.Ouvrir(dir.fd(), nom.c_str())) return r;
   struct stat repertoire;
   if (fstat(dir.fd(), &repertoire) != 0) return errno;
@@ -276,6 +297,36 @@ int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
       (vu.st_mode & S_IFMT) != (actuelle.Mode & S_IFMT)) {
     return kModifiePendantCopie;
   }
+  return 0;
+}
+
+}  // namespace
+
+int AppliquerAttributsEtendus(const TRepertoire& dir, const std::string& nom,
+                              const TAttributsEtendus& voulus, const EntreeRepertoire& actuelle,
+                              bool& nonGardes) {
+  EntreeVisee e;
+  int r = nom.empty() ? e.Emprunter(dir.fd()) : OuvrirListee(dir, nom, actuelle, e);
+  if (r != 0) return r;
+  const struct stat& st = e.Etat();
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kModifiePendantCopie;
+  r = EcrireAttributsEtendus(e.fd(), "", voulus, nonGardes);
+  // A user.* attribute needs write permission: an entry of ours gets it for the change only.
+  if (r == EACCES && st.st_uid == geteuid() && (st.st_mode & S_IWUSR) == 0) {
+    const mode_t mode = st.st_mode & 07777;
+    if (e.Chmod(mode | S_IWUSR) == 0) {
+      r = EcrireAttributsEtendus(e.fd(), "", voulus, nonGardes);
+      e.Chmod(mode);
+    }
+  }
+  return r;
+}
+
+int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
+                       const EntreeRepertoire& source, const EntreeRepertoire& actuelle,
+                       const OptionsCopie& options) {
+  EntreeVisee e;
+  if (int r = OuvrirListee(dir, nom, actuelle, e)) return r;
   struct stat st {};
   st.st_mode = source.Mode;
   st.st_uid = source.Uid;

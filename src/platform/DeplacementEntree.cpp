@@ -132,6 +132,25 @@ int Lier(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
   });
 }
 
+int LierCopie(const TRepertoire& de, const std::string& nom, uint64_t inode,
+              const TRepertoire& vers, CopieEnAttente& attente) {
+  return AvecRepertoireInscriptible(vers.fd(), [&] {
+    interne::Temporaire tmp(vers.fd());
+    int r = tmp.Creer([&](const std::string& n) {
+      return linkat(de.fd(), nom.c_str(), vers.fd(), n.c_str(), 0) == 0 ? 0 : errno;
+    });
+    if (r != 0) return r;
+    struct stat st;
+    if (fstatat(vers.fd(), tmp.nom().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_ino) != inode) {
+      return kModifiePendantCopie;
+    }
+    attente.Temporaire = tmp.nom();
+    tmp.Valider();
+    return 0;
+  });
+}
+
 int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers,
                          int64_t* octets) {
   struct stat pst;

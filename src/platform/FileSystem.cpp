@@ -20,6 +20,7 @@
 #include <random>
 #include <utility>
 
+#include "platform/AttributsEtendus.h"
 #include "platform/FileSystemInterne.h"
 
 namespace jumelix::platform {
@@ -60,7 +61,8 @@ DescriptionEntree Compacter(const struct stat& st) {
   d.TailleOuPeripherique =
       peripherique ? static_cast<int64_t>(st.st_rdev) : static_cast<int64_t>(st.st_size);
   d.Secondes = static_cast<int64_t>(st.st_mtim.tv_sec);
-  d.Nanos = static_cast<int32_t>(st.st_mtim.tv_nsec);
+  d.Nanos = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+  d.PlusieursNoms = st.st_nlink > 1 && !S_ISDIR(st.st_mode);
   d.Mode = st.st_mode;
   d.Uid = st.st_uid;
   d.Gid = st.st_gid;
@@ -234,8 +236,10 @@ void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire&
   e.Taille = peripherique ? 0 : d.TailleOuPeripherique;
   e.Rdev = peripherique ? static_cast<uint64_t>(d.TailleOuPeripherique) : 0;
   e.Secondes = d.Secondes;
-  e.Nanos = d.Nanos;
+  e.Nanos = static_cast<int32_t>(d.Nanos);
   e.Mode = d.Mode;
+  e.PlusieursNoms = d.PlusieursNoms;
+  e.AttributsEtendus = d.AttributsEtendus;
   e.Uid = d.Uid;
   e.Gid = d.Gid;
   e.Inode = d.Inode;
@@ -328,6 +332,10 @@ int TRepertoire::DecrireEntree(const char* nom, DescriptionEntree& d) const {
   struct stat st;
   if (fstatat(fd_, nom, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   d = Compacter(st);
+  // Links and special files keep none that the mirror copies.
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+    d.AttributsEtendus = PorteAttributsEtendus(fd_, nom);
+  }
   return 0;
 }
 
@@ -365,6 +373,7 @@ ProprietesRepertoire TRepertoire::Proprietes() const {
   struct statfs sf;
   if (fstatfs(fd_, &sf) != 0) return p;
   const unsigned long type = static_cast<unsigned long>(sf.f_type) & 0xFFFFFFFFul;
+  p.SansAttributsEtendus = !AttributsEtendusPossibles(fd_);
   switch (type) {
     case kMsdos:
       p.DeuxSecondes = true;

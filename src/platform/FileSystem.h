@@ -36,16 +36,23 @@ struct EntreeRepertoire {
   uint32_t Uid = 0, Gid = 0;
   uint64_t Rdev = 0;  // device number of a device file
   uint64_t Inode = 0;  // its inode number, so that what is changed later is what was listed
+  // A file (not a directory) with more than one name: a hard link group.
+  bool PlusieursNoms = false;
+  // A file or directory holding extended attributes the mirror keeps (platform/
+  // AttributsEtendus.h); only listings ask (DecrireEntree).
+  bool AttributsEtendus = false;
 };
 
 // What EntreeRepertoire holds but the name, packed in 40 bytes for the listings of large
 // directories (engine/ListeEntrees.h keeps one per entry). Genre and Attr follow from the
 // mode and the name; a device keeps its number where the others keep their size (lstat
-// gives a device the size 0).
+// gives a device the size 0). Nanoseconds need 30 bits: the two flags take the other two.
 struct DescriptionEntree {
   int64_t TailleOuPeripherique = 0;
   int64_t Secondes = 0;
-  int32_t Nanos = 0;
+  uint32_t Nanos : 30 = 0;
+  uint32_t PlusieursNoms : 1 = 0;
+  uint32_t AttributsEtendus : 1 = 0;
   uint32_t Mode = 0;
   uint32_t Uid = 0, Gid = 0;
   uint64_t Inode = 0;
@@ -64,6 +71,7 @@ struct ProprietesRepertoire {
   // ext4 and f2fs fold case per directory (a flag of each); on any other file system, what
   // one directory showed holds for every directory of its device.
   bool ParRepertoire = false;
+  bool SansAttributsEtendus = false;  // holds no extended attributes (vfat, exFAT, ...)
 };
 
 // An open directory (a descriptor opened O_DIRECTORY); owns it, closes it at destruction.
@@ -184,18 +192,23 @@ struct OptionsCopie {
   bool GarderDroits = true;     // false: a file system read by Windows: no mode, owner, link
                                 // nor special file (kPasFichierOrdinaire)
   bool SynchroDonnees = false;  // fdatasync each file before it takes its final name
+  bool AttributsEtendus = true;  // a file's kept extended attributes and ACLs are copied
 };
 
 // A copy written under a temporary name, waiting for its final name.
 struct CopieEnAttente {
   std::string Temporaire;
   std::string Nom;
+  // The destination's file system refused some extended attribute of the source.
+  bool AttributsNonGardes = false;
 };
 
 // Writes a copy of the entry `nomSource` of `source` (a regular file, a link, a FIFO, a
 // socket or a device) into `cible` under a fresh temporary name, with the source's mode,
-// nanosecond times and, as root, owner and group; set-user-ID and set-group-ID bits are
-// dropped when the owner (or group) is not kept. The open source is described again after
+// nanosecond times, a regular file's kept extended attributes and ACLs (platform/
+// AttributsEtendus.h; those the destination cannot hold are skipped and said in
+// `attente.AttributsNonGardes`) and, as root, owner and group; set-user-ID and set-group-ID
+// bits are dropped when the owner (or group) is not kept. The open source is described again after
 // its data is copied: a change meanwhile drops the temporary entry (kModifiePendantCopie).
 // On success `attente.Temporaire` names the entry to Publier or Abandonner.
 int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const TRepertoire& cible,
@@ -204,6 +217,13 @@ int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const T
 int Publier(const TRepertoire& cible, const CopieEnAttente& attente);
 // Removes a written copy that will not be published.
 void Abandonner(const TRepertoire& cible, const CopieEnAttente& attente);
+// Gives the regular file `nom` of `de`, checked to be the inode `inode` (else
+// kModifiePendantCopie, and nothing stays), one more name in `vers`: a fresh temporary name,
+// set in `attente.Temporaire`, to Publier or Abandonner as a copy (a hard link: no data is
+// written). EXDEV, EPERM, EOPNOTSUPP or EMLINK where the file system or the file cannot have
+// another name.
+int LierCopie(const TRepertoire& de, const std::string& nom, uint64_t inode,
+              const TRepertoire& vers, CopieEnAttente& attente);
 
 // The mode a copy of an entry of mode `mode` gets, given whether its owner and group
 // could be kept: the set-ID bits go with the owner or group they refer to.
@@ -218,6 +238,13 @@ uint32_t ModeAttendu(uint32_t mode, bool memeProprietaire, bool memeGroupe);
 int AppliquerAttributs(const TRepertoire& dir, const std::string& nom,
                        const EntreeRepertoire& source, const EntreeRepertoire& actuelle,
                        const OptionsCopie& options);
+// Gives the existing file or directory `nom` of `dir`, checked as AppliquerAttributs checks
+// it (an empty `nom`: `dir` itself, unchecked), exactly the kept extended attributes
+// `voulus` (platform/AttributsEtendus.h), through a descriptor of the entry. Names its file
+// system refuses are skipped and set `nonGardes`.
+int AppliquerAttributsEtendus(const TRepertoire& dir, const std::string& nom,
+                              const std::vector<std::pair<std::string, std::string>>& voulus,
+                              const EntreeRepertoire& actuelle, bool& nonGardes);
 // Gives the directory `dir` the mode, owner (as root) and last-write time of `source`.
 int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                  const OptionsCopie& options);

@@ -148,6 +148,26 @@ int TSystemeFichiers::AppliquerAttributsRepertoire(const TRepertoire& dir,
   return platform::AppliquerAttributsRepertoire(dir, source, options);
 }
 
+int TSystemeFichiers::LierCopie(const TRepertoire& de, const std::string& nom, uint64_t inode,
+                                const TRepertoire& vers, CopieEnAttente& attente) {
+  if (int e = Faute(Operation::Lier, nom)) return e;
+  return platform::LierCopie(de, nom, inode, vers, attente);
+}
+
+int TSystemeFichiers::LireAttributsEtendus(const TRepertoire& rep, const std::string& nom,
+                                           TAttributsEtendus& a) {
+  if (int e = Faute(Operation::AttributsEtendus, nom)) return e;
+  return platform::LireAttributsEtendus(rep.fd(), nom.c_str(), a);
+}
+
+int TSystemeFichiers::AppliquerAttributsEtendus(const TRepertoire& dir, const std::string& nom,
+                                                const TAttributsEtendus& voulus,
+                                                const EntreeRepertoire& actuelle,
+                                                bool& nonGardes) {
+  if (int e = Faute(Operation::Attributs, nom)) return e;
+  return platform::AppliquerAttributsEtendus(dir, nom, voulus, actuelle, nonGardes);
+}
+
 int TSystemeFichiers::DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos) {
   if (int e = Faute(Operation::Attributs, {})) return e;
   return platform::DaterRepertoire(dir, secondes, nanos);

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/AttributsEtendus.h"
 #include "platform/FileSystem.h"
 
 namespace jumelix::platform {
@@ -28,11 +29,13 @@ enum class Operation {
   SupprimerArborescence,
   Renommer,
   Deplacer,
-  Lier,
+  Lier,  // Lier, LierCopie
   Examiner,
   EcrireCopie,
   Publier,
-  Attributs,  // AppliquerAttributs, AppliquerAttributsRepertoire, DaterRepertoire
+  Attributs,  // AppliquerAttributs, AppliquerAttributsRepertoire, DaterRepertoire,
+              // AppliquerAttributsEtendus
+  AttributsEtendus,  // LireAttributsEtendus
   Synchroniser,
   DemarrerFil,
 };
@@ -62,6 +65,8 @@ class TSystemeFichiers {
                const std::string& nouveau);
   int Lier(const TRepertoire& de, const std::string& nom, const TRepertoire& vers,
            const std::string& nouveau);
+  int LierCopie(const TRepertoire& de, const std::string& nom, uint64_t inode,
+                const TRepertoire& vers, CopieEnAttente& attente);
   int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int32_t& nbFichiers,
                            int64_t* octets = nullptr);
   int EcrireCopie(const TRepertoire& source, const std::string& nomSource, const TRepertoire& cible,
@@ -74,6 +79,11 @@ class TSystemeFichiers {
   int AppliquerAttributsRepertoire(const TRepertoire& dir, const EntreeRepertoire& source,
                                    const OptionsCopie& options);
   int DaterRepertoire(const TRepertoire& dir, int64_t secondes, int32_t nanos);
+  // The kept extended attributes of the entry `nom` of `rep` (empty: `rep` itself).
+  int LireAttributsEtendus(const TRepertoire& rep, const std::string& nom, TAttributsEtendus& a);
+  int AppliquerAttributsEtendus(const TRepertoire& dir, const std::string& nom,
+                                const TAttributsEtendus& voulus, const EntreeRepertoire& actuelle,
+                                bool& nonGardes);
   int Synchroniser(const TRepertoire& dir);
   // Starts a thread running `travail`; std::system_error when none can start.
   std::thread DemarrerFil(std::function<void()> travail);

@@ -37,6 +37,18 @@ TEST(SortieTerminal, EachChangeIsOneLineWithAFixedWidthVerb) {
   for (const auto& [action, ligne] : cas) EXPECT_EQ(TexteAction(action), ligne);
 }
 
+TEST(SortieTerminal, ANoteOnAPairIsOneLineWithTheSameWidthVerb) {
+  const std::pair<TRemarque, std::string> cas[] = {
+      {{TypeRemarque::AttributsEtendusNonGardes, "/media/usb/miroir"},
+       "remarque   /media/usb/miroir : ce système de fichiers ne garde ni les attributs "
+       "étendus ni les ACL"},
+      {{TypeRemarque::LiensDursNonGardes, "/media/usb/m\tb"},
+       "remarque   /media/usb/m\\tb : ce système de fichiers ne garde pas les liens physiques, "
+       "copies séparées"},
+  };
+  for (const auto& [remarque, ligne] : cas) EXPECT_EQ(TexteRemarque(remarque), ligne);
+}
+
 TEST(SortieTerminal, TheProgressLineFitsTheWidthByElidingTheFolder) {
   TAvancementRun a;
   a.paire = 2;

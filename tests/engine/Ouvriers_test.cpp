@@ -118,11 +118,12 @@ TEST(Ouvriers, ACopyWrittenAheadThatThrowsFailsAlone) {
     copies.Lancer();
     for (size_t i = 0; i < noms.size(); ++i) {
       int err = -1;
-      std::string temporaire;
-      ASSERT_TRUE(copies.Prendre(i, err, temporaire));
+      platform::CopieEnAttente copie;
+      ASSERT_TRUE(copies.Prendre(i, err, copie));
       EXPECT_EQ(err, noms[i] == "piege" ? ENOMEM : 0) << noms[i];
       if (err == 0) {
-        EXPECT_EQ(platform::Publier(dst, {temporaire, noms[i]}), 0);
+        copie.Nom = noms[i];
+        EXPECT_EQ(platform::Publier(dst, copie), 0);
       }
     }
   }

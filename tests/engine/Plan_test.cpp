@@ -184,5 +184,48 @@ TEST(Plan, LinksTimesAndAttributes) {
   EXPECT_EQ(n.De("mode").quoi, Quoi::Rien);
 }
 
+// Extended attributes are looked at on disk only for files of the same content where
+// either side holds some, and only where the destination can hold them.
+TEST(Plan, ExtendedAttributesAreAskedOnlyWhereEitherSideHoldsSome) {
+  struct Cas {
+    const char* quoi;
+    bool source, cible;  // which side holds kept attributes
+    bool contenuDifferent;
+    bool memes;          // what the disk says
+    bool cibleLesGarde;  // the destination can hold them
+    Quoi attendu;
+    int questions;
+  } cas[] = {
+      {"neither side", false, false, false, false, true, Quoi::Rien, 0},
+      {"same on both", true, true, false, true, true, Quoi::Rien, 1},
+      {"source only", true, false, false, false, true, Quoi::Attributs, 1},
+      {"destination only", false, true, false, false, true, Quoi::Attributs, 1},
+      {"content differs: copied whole", true, false, true, false, true, Quoi::Copier, 0},
+      {"destination cannot hold them", true, false, false, false, false, Quoi::Rien, 0},
+  };
+  for (const Cas& c : cas) {
+    SCOPED_TRACE(c.quoi);
+    Niveau n;
+    EntreeRepertoire s = E("f"), d = E("f", GenreEntree::Fichier, c.contenuDifferent ? 2 : 1);
+    s.AttributsEtendus = c.source;
+    d.AttributsEtendus = c.cible;
+    n.source = {s};
+    n.cible = {d};
+    int questions = 0;
+    TReglesNiveau regles;
+    if (c.cibleLesGarde) {
+      regles.MemesAttributsEtendus = [&](const std::string& a, const std::string& b) {
+        EXPECT_EQ(a, "f");
+        EXPECT_EQ(b, "f");
+        ++questions;
+        return c.memes;
+      };
+    }
+    n.Planifier(std::move(regles));
+    EXPECT_EQ(n.De("f").quoi, c.attendu);
+    EXPECT_EQ(questions, c.questions);
+  }
+}
+
 }  // namespace
 }  // namespace jumelix

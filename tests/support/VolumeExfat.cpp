@@ -61,4 +61,28 @@ VolumeExfat::~VolumeExfat() {
   if (!boucle_.empty()) Lancer("losetup -d '" + boucle_ + "'");
 }
 
+VolumeVfat::VolumeVfat() {
+  if (geteuid() != 0) {
+    raison_ = "needs root to mount a loop image";
+    return;
+  }
+  const std::string image = arbre_.Chemin("vfat.img");
+  point_ = arbre_.Repertoire("point");
+  if (!Lancer("truncate -s 32M '" + image + "' && mkfs.vfat '" + image + "'")) {
+    raison_ = "mkfs.vfat failed (package dosfstools)";
+    return;
+  }
+  if (!Lancer("mount -t vfat -o loop '" + image + "' '" + point_ + "'")) {
+    raison_ = "mount -t vfat -o loop failed (no loop device, or no vfat module)";
+    return;
+  }
+  monte_ = true;
+}
+
+VolumeVfat::~VolumeVfat() {
+  if (monte_) {
+    for (int essai = 0; essai < 50 && umount(point_.c_str()) != 0; ++essai) usleep(100000);
+  }
+}
+
 }  // namespace jumelix::test

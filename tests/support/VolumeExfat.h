@@ -31,4 +31,24 @@ class VolumeExfat {
   bool monte_ = false;
 };
 
+// The same with a vfat file system mounted by the kernel (dosfstools): no extended
+// attributes, no hard links, no modes, 2-second times.
+class VolumeVfat {
+ public:
+  VolumeVfat();
+  ~VolumeVfat();
+  VolumeVfat(const VolumeVfat&) = delete;
+  VolumeVfat& operator=(const VolumeVfat&) = delete;
+
+  bool Monte() const { return monte_; }
+  const std::string& Raison() const { return raison_; }
+  const std::string& Racine() const { return point_; }
+
+ private:
+  TempTree arbre_;
+  std::string point_;
+  std::string raison_;
+  bool monte_ = false;
+};
+
 }  // namespace jumelix::test
