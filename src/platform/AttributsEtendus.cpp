@@ -190,7 +190,8 @@ int EcrireAttributsEtendus(int dirfd, const char* nom, const TAttributsEtendus& 
                            bool& nonGardes) {
   TAttributsEtendus actuels;
   if (int r = LireAttributsEtendus(dirfd, nom, actuels)) return r;
-  for (const auto& [a, v] : actuels) {
+  for (const auto& actuel : actuels) {
+    const std::string& a = actuel.first;  // a lambda may not capture a structured binding
     const bool garde = std::any_of(voulus.begin(), voulus.end(),
                                    [&](const auto& x) { return x.first == a; });
     if (!garde) {
