@@ -32,7 +32,9 @@ struct ArgsXattr {
   uint32_t drapeaux;
 };
 
-// Set once a call answers ENOSYS (an older kernel, or a sandbox that does not know it).
+// Set once a call answers ENOSYS or EPERM: an older kernel, or a sandbox that does not know
+// it (a systemd unit's SystemCallFilter answers EPERM). The /proc way then gives the file
+// system's own answer.
 std::atomic<bool> sansAt{kListxattrat < 0};
 
 // False when the call could not be made: /proc is to be asked. A descriptor alone must be
@@ -40,7 +42,7 @@ std::atomic<bool> sansAt{kListxattrat < 0};
 bool Disponible(long r, const char* nom) {
   if (r >= 0) return true;
   if (errno == EBADF && *nom == '\0') return false;
-  if (errno != ENOSYS) return true;
+  if (errno != ENOSYS && errno != EPERM) return true;
   sansAt.store(true, std::memory_order_relaxed);
   return false;
 }
