@@ -15,7 +15,8 @@ std::string LigneExclusionsIllisibles(const std::string& chemin, int err) {
   if (err == platform::kPasFichierOrdinaire) {
     raison = "ce n'est pas un fichier ordinaire";
   } else if (err == platform::kNonPrive) {
-    raison = "lui ou son répertoire appartient à un autre utilisateur ou est modifiable par d'autres";
+    raison =
+        "lui ou son répertoire appartient à un autre utilisateur ou est modifiable par d'autres";
   } else {
     raison = TexteErreurSysteme(err);
   }

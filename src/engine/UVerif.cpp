@@ -1,7 +1,7 @@
 #include "engine/UVerif.h"
 
-#include "shared/URoutines.h"
 #include "platform/FileSystem.h"
+#include "shared/URoutines.h"
 
 namespace jumelix {
 

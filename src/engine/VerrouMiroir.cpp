@@ -36,10 +36,12 @@ void TVerrouMiroir::Defaire(const TRepertoire& dst) {
   TRepertoire dossier;
   bool vide = fs_.OuvrirSous(dossier, dst, kNomArchive) == 0;
   if (vide) {
-    fs_.Lister(dossier, [&](EntreeRepertoire& e) { vide = vide && (e.Nom == "." || e.Nom == ".."); });
+    fs_.Lister(dossier,
+               [&](EntreeRepertoire& e) { vide = vide && (e.Nom == "." || e.Nom == ".."); });
   }
   int32_t n = 0;
-  if (vide) AvecDateGardee(fs_, dst, [&] { return fs_.SupprimerArborescence(dst, kNomArchive, n); });
+  if (vide)
+    AvecDateGardee(fs_, dst, [&] { return fs_.SupprimerArborescence(dst, kNomArchive, n); });
 }
 
 int AvecDateGardee(platform::TSystemeFichiers& fs, const TRepertoire& dir,

@@ -1,0 +1,246 @@
+// One walk of TraiterCouple (engine/UDelta.h), inside the engine only. The walk itself
+// (engine/UDelta.cpp) lists, plans and goes from level to level; what it decides is acted
+// on in engine/ActionsParcours.cpp (copies, deletions, what goes to the archive); a
+// directory's finish, attribute fix-ups and hard links are in engine/Finitions.cpp.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/Anticipation.h"
+#include "engine/Archive.h"
+#include "engine/AttributsMiroir.h"
+#include "engine/BudgetDescripteurs.h"
+#include "engine/Changements.h"
+#include "engine/Exclusions.h"
+#include "engine/LiensDurs.h"
+#include "engine/Listage.h"
+#include "engine/ListeEntrees.h"
+#include "engine/OutilsParcours.h"
+#include "engine/Ouvriers.h"
+#include "engine/Plan.h"
+#include "engine/ProprietesCibles.h"
+#include "engine/Publication.h"
+#include "engine/UDelta.h"
+#include "engine/VerrouMiroir.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemeFichiers.h"
+
+namespace jumelix::parcours {
+
+// The other way, one fdatasync per copy, measured slower (bench/README.md).
+constexpr bool kSynchroParFichier = false;
+
+// One walk: the state shared by every level of one call of TraiterCouple. The walk goes
+// depth first without recursion: a stack of levels (TNiveau), the paths of the current
+// level kept in one string per side, so that neither the stack nor memory grows more
+// than linearly with depth.
+class TParcours : private TSuitePublication {
+ public:
+  using TRepertoire = platform::TRepertoire;
+  using EntreeRepertoire = platform::EntreeRepertoire;
+  using GenreEntree = platform::GenreEntree;
+
+  TParcours(bool comparerSeulement, const TSurMessage& surMessage,
+            const TSurAvancement& surAvancement, TEtatRun& etat)
+      : comparer_(comparerSeulement),
+        surMessage_(surMessage),
+        surAvancement_(surAvancement),
+        etat_(etat),
+        fs_(etat.Systeme != nullptr ? *etat.Systeme : platform::SystemeReel()),
+        ouvriers_(NombreOuvriers(),
+                  [this](std::function<void()> f) { return fs_.DemarrerFil(std::move(f)); }),
+        archive_(fs_, comparerSeulement ? 0 : etat.JoursArchive, etat.DebutRun),
+        publication_(ouvriers_, fs_, archive_, kSynchroParFichier, *this) {
+    options_.SynchroDonnees = kSynchroParFichier;
+  }
+
+  int Nombre() const { return nombre_; }
+
+  void Signaler(const std::string& texte) override {
+    if (fantome_) return;
+    ++nombre_;
+    if (surMessage_) surMessage_(texte, nombre_);
+  }
+
+  // Calls SurAvancement; true when the walk is to stop here.
+  bool PointDeControle() {
+    if (surAvancement_) surAvancement_(etat_.Abandon);
+    return etat_.Abandon;
+  }
+
+  void Executer(const std::string& source, const std::string& destination);
+
+ private:
+  using Descente = TSousRepertoires::Element;
+  // A level the walk is in: its two directories, open while the level is among the
+  // deepest ones (else closed, and found again through ".." on the way back, checked to be
+  // the very same directories), and the subdirectories still to enter.
+  struct TNiveau {
+    TRepertoire src, dst;
+    std::pair<uint64_t, uint64_t> idSrc, idDst;
+    bool ferme = false;
+    bool fantome = false;  // missing from the destination, walked in the source only
+    size_t longueurSrc = 0, longueurDst = 0;  // the parent's paths' lengths
+    TSousRepertoires descentes;
+    size_t prochaine = 0;
+    std::unique_ptr<TAvance> avance;
+    platform::ProprietesRepertoire props;
+    bool enAttenteIci = false;
+    size_t motifsParent = 0;  // the patterns stack's size before this level's were pushed
+  };
+  // Pushes the patterns of the source directory `rep` (the source path `chemin`, `base`
+  // relative to the source root) when it holds a patterns file. False, with the report
+  // line, when that file cannot be read.
+  bool ChargerMotifs(const TRepertoire& rep, const std::string& chemin, std::string_view base);
+
+  // The current source directory's path relative to the source root ("" at the root).
+  std::string_view Relatif() const { return Sous(cheminSrc_, longueurRacineSrc_); }
+  std::string RelatifDst() const { return std::string(Sous(cheminDst_, longueurRacineDst_)); }
+  static std::string_view Sous(std::string_view r, size_t racine) {
+    r.remove_prefix(std::min(r.size(), racine));
+    if (!r.empty() && r.front() == '/') r.remove_prefix(1);
+    return r;
+  }
+
+  // The walk, depth first, one level at a time.
+  void Parcourir(TRepertoire src, int errSrc, TRepertoire dst, int errDst);
+
+  void Descendre(TNiveau& f);
+
+  // The level on top of the stack is done: its directory takes its attributes, and the
+  // walk goes back to its parent. A level still closed here could not be found again.
+  void Remonter();
+
+  static void Prolonger(std::string& chemin, const std::string& nom) {
+    if (chemin.empty() || chemin.back() != '/') chemin += '/';
+    chemin += nom;
+  }
+
+  // Opens a subdirectory; at the descriptor limit, the batch waiting for its flush gives
+  // back the descriptors it holds and the open is tried once more.
+  int Ouvrir(TRepertoire& rep, const TRepertoire& parent, const std::string& nom);
+
+  // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
+  // directory `rep` is open on, else listed now.
+  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l, TListeEntrees& entrees);
+
+  // Lists, plans and acts on one level, then returns it for its subdirectories to be
+  // entered; null when the level ends here (unreadable, or the walk is stopped).
+  std::unique_ptr<TNiveau> Entrer(TRepertoire srcRep, int errSrc, TRepertoire dstRep, int errDst,
+                                  std::unique_ptr<TListage> lsrc, std::unique_ptr<TListage> ldst,
+                                  bool racine);
+
+  // Deletes what stands in the way before anything is copied: a rename over a large file on
+  // a nearly full disk needs the room of the surplus.
+  void SupprimerSurplus(const TRepertoire& dstRep, const std::string& dst, const TPlanNiveau& plan);
+
+  void SignalerSurplus(const TRepertoire& dstRep, const std::string& dst, const TPlanNiveau& plan);
+
+  void Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& src,
+            const std::string& dst, size_t indice, const EntreeRepertoire& e, const Decision& d,
+            std::string nomDst, TSousRepertoires& descentes);
+
+  // A file whose content is the same as its source's but whose attributes differ: fixed in
+  // place (same inode, no copy), reported in compare mode.
+  void CorrigerAttributs(const TRepertoire& srcRep, const TRepertoire& dstRep,
+                         const EntreeRepertoire& e, const Decision& d, const std::string& nomDst,
+                         const std::string& chemin);
+
+  // A name of a file with several names, made a link to the first one mirrored in this run
+  // (engine/LiensDurs.h) in place of a copy, or of a separate copy an earlier run left (not
+  // in a run that follows a preview, which did not show it). False: mirrored as any file.
+  bool LierAuGroupe(const TRepertoire& dstRep, const EntreeRepertoire& e, const Decision& d,
+                    const std::string& nomDst, const std::string& src, const std::string& dst);
+
+  static bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
+
+  // Writes the copy of the source entry `e` under a temporary name; it takes the name
+  // `nom` with its batch.
+  void CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep, size_t indice,
+                     const EntreeRepertoire& e, const std::string& nom, const std::string& source,
+                     const std::string& destination, bool remplace);
+
+  // Room for the mirror, taken from the archive of the file system holding `chemin`: each
+  // entry this run archived and now lets go is named, since its old version is lost.
+  bool LibererPlace(const std::string& chemin) override;
+
+  void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) override;
+
+  TAction Changement(TypeAction type, bool repertoire, const std::string& chemin,
+                     const EntreeRepertoire* e = nullptr, bool cibleRecente = false) const {
+    return changements_.Changement(type, repertoire, chemin, e, cibleRecente);
+  }
+  void Dire(const TAction& a) const { changements_.Dire(a); }
+  bool Ecoute() const { return changements_.Ecoute(); }
+  TAction Cible(TAction a, const TRepertoire& dstRep, const std::string& nom) const {
+    return changements_.Cible(std::move(a), fs_, dstRep, nom);
+  }
+  // In synchronise mode: whether the change `a` is to be made; an entry changed since the
+  // preview gets its line.
+  bool Choisir(const TAction& a) {
+    const TChoix c = changements_.Choisir(a);
+    if (c == TChoix::Imprevu) Signaler("Changé depuis l'aperçu, laissé tel quel : " + a.chemin);
+    return c == TChoix::Faire;
+  }
+
+  // Once its contents are done, a directory takes the mode, owner and time of its source;
+  // after the copies into it that still wait, when there are some.
+  void FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& dstRep, const std::string& dst,
+                       const platform::ProprietesRepertoire& props, bool enAttenteIci);
+
+  void AppliquerFinition(const TRepertoire& dstRep, const EntreeRepertoire& s,
+                         const std::string& dst, bool garder) override;
+
+  // Each deleted file is counted once, here; with the archive on, "deleted" means moved
+  // into it.
+  bool SupprimerFichier(const TRepertoire& dstRep, const std::string& dst, const std::string& nom);
+
+  // A directory and its tree: each non-directory entry of it counts as one deleted file,
+  // moved into the archive or deleted.
+  int SupprimerRepertoire(const TRepertoire& dstRep, const std::string& dst,
+                          const std::string& nom);
+
+  int Archiver(const TRepertoire& dstRep, const std::string& nom, const std::string& chemin);
+
+  const bool comparer_;
+  bool fantome_ = false;  // the level walked is missing from the destination
+  const TSurMessage& surMessage_;
+  const TSurAvancement& surAvancement_;
+  TEtatRun& etat_;
+  platform::TSystemeFichiers& fs_;
+  TVerrouMiroir verrou_{fs_};
+  TOuvriers ouvriers_;  // made before, destroyed after, what it runs tasks for
+  size_t enCours_ = 0;  // subdirectories listed ahead, not yet entered
+  TBudgetAvance budgetAvance_{BudgetAvance()};  // entries they hold
+  TBudget budget_;
+  int nombre_ = 0;
+  std::string cheminSrc_, cheminDst_;  // the paths of the level the walk is in
+  size_t longueurRacineSrc_ = 0;
+  TExclusions exclusions_;   // the patterns files of the source directories the walk is in
+  std::string cheminExclu_;  // the path judged, reused from entry to entry
+  bool arret_ = false;       // the pair stops where it is (a patterns file unreadable)
+  std::vector<std::unique_ptr<TNiveau>> pile_;
+  TRepertoire racine_;  // the destination root, for its flush at the end
+  platform::ProprietesRepertoire props_;
+  TProprietesCibles proprietes_;
+  platform::OptionsCopie options_;
+  TCopiesAvance* copiesAvance_ = nullptr;  // the current level's copies written ahead
+  bool modifie_ = false;  // something changed since the pair began: syncfs at its end
+  TArchive archive_;
+  TPublication publication_;  // after the archive, which it uses
+  TChangements changements_{etat_, comparer_, archive_};
+  TAttributsMiroir attributs_{fs_, etat_};
+  TLiensDurs liens_{fs_, etat_};
+  uint64_t peripheriqueSrc_ = 0;  // of the source directory of the level acted on
+  size_t longueurRacineDst_ = 0;
+};
+
+}  // namespace jumelix::parcours
