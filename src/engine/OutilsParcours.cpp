@@ -62,7 +62,7 @@ std::string CasseInversee(const std::string& nom) {
 
 bool AttributsDifferents(const EntreeRepertoire& s, const EntreeRepertoire& d, bool garderDroits) {
   if (!garderDroits) return false;
-  const bool root = geteuid() == 0;
+  static const bool root = geteuid() == 0;  // asked once: this runs for every entry
   const bool proprietaire = root && (s.Uid != d.Uid || s.Gid != d.Gid);
   if (s.Genre == GenreEntree::Lien) return proprietaire || s.Secondes != d.Secondes;
   return proprietaire ||
