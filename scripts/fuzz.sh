@@ -10,12 +10,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 secondes=${1:-30}
 shift || true
+source scripts/construction.sh
 cxx=${CXX_FUZZ:-clang++-14}
 command -v "$cxx" >/dev/null || cxx=clang++
 dir=build-fuzz
 
 CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON >/dev/null
+  -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON "${lanceur_ccache[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
 
 cibles=("$@")

@@ -37,14 +37,14 @@ trap cleanup EXIT
 scripts/deps.sh
 
 echo "== Construction Release et paquet"
-# Debian's hardening flags (stack protector, fortified functions, full RELRO), as a
-# package built by the distribution would have them.
-flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DJUMELIX_TESTS=OFF \
-  -DJUMELIX_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user \
-  -DJUMELIX_SYSTEMD_SYSTEM_UNIT_DIR=lib/systemd/system \
-  -DCMAKE_CXX_FLAGS="$(flags CXXFLAGS) $(flags CPPFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" >/dev/null
+source scripts/construction.sh
+# The build the tests ran on (scripts/test.sh) is the one packaged; alone, the package is
+# built without its tests.
+if [ -f "$build/CMakeCache.txt" ]; then
+  configurer_paquet "$build"
+else
+  configurer_paquet "$build" -DJUMELIX_TESTS=OFF
+fi
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/jumelix_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
