@@ -14,6 +14,7 @@
 #include "platform/SystemeFichiers.h"
 #include "support/BilanParcours.h"
 #include "support/OutilsAttributs.h"
+#include "support/PaireSurDisque.h"
 #include "support/ProcessusFils.h"
 #include "support/SystemeFautif.h"
 #include "support/TempTree.h"
@@ -30,23 +31,14 @@ using test::Traiter;
 using test::Xattrs;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
-
-class Attributs : public ::testing::Test {
+class Attributs : public test::PaireSurDisque {
  protected:
   void SetUp() override {
-    S = t.Repertoire("src");
-    D = t.Repertoire("dst");
+    PaireSurDisque::SetUp();
     if (!Executer("setfattr -n user.essai -v 1 " + Cite(S)) || !Executer("setfacl -b " + Cite(S))) {
       GTEST_SKIP() << "setfattr/setfacl missing, or no user xattrs here (packages attr, acl)";
     }
     Executer("setfattr -x user.essai " + Cite(S));
-  }
-  std::string Fichier(const std::string& rel, const std::string& contenu, mode_t mode = 0644) {
-    std::string c = t.Fichier(rel, contenu);
-    chmod(c.c_str(), mode);
-    t.DateModif(rel, kT);
-    return c;
   }
   // Runs a setfattr, setfacl or setcap command on the entry `rel` of the tree.
   void Sur(const std::string& commande, const std::string& rel) {
@@ -67,8 +59,6 @@ class Attributs : public ::testing::Test {
     Sur("setfattr -n user.r -v 1", "src/rep");
     ASSERT_TRUE(Traiter(S, D, false).lignes.empty());
   }
-  TempTree t;
-  std::string S, D;
 };
 
 TEST_F(Attributs, FirstRunCarriesAttributesAndAclsOfFilesAndDirectories) {

@@ -14,6 +14,7 @@
 #include "platform/SystemeFichiers.h"
 #include "support/BilanParcours.h"
 #include "support/OutilsAttributs.h"
+#include "support/PaireSurDisque.h"
 #include "support/SystemeFautif.h"
 #include "support/TempTree.h"
 #include "support/VolumeExfat.h"
@@ -28,19 +29,8 @@ using test::TempTree;
 using test::Traiter;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
-
-class LiensDurs : public ::testing::Test {
+class LiensDurs : public test::PaireSurDisque {
  protected:
-  void SetUp() override {
-    S = t.Repertoire("src");
-    D = t.Repertoire("dst");
-  }
-  std::string Fichier(const std::string& rel, const std::string& contenu) {
-    std::string c = t.Fichier(rel, contenu);
-    t.DateModif(rel, kT);
-    return c;
-  }
   void Lier(const std::string& existant, const std::string& nouveau) {
     t.Repertoire(nouveau.substr(0, nouveau.find_last_of('/')));
     ASSERT_EQ(link(t.Chemin(existant).c_str(), t.Chemin(nouveau).c_str()), 0) << nouveau;
@@ -58,8 +48,6 @@ class LiensDurs : public ::testing::Test {
     }
     return ::testing::AssertionSuccess();
   }
-  TempTree t;
-  std::string S, D;
 };
 
 TEST_F(LiensDurs, NamesOfOneSourceFileAreOneFileInTheMirror) {
