@@ -176,9 +176,7 @@ TEST_F(Attributs, AttributesThatCannotBeReadOrWrittenGiveTheUsualLine) {
     Sur("setfattr -n user.a -v 2", "src/f");
     test::SystemeFautif fs;
     fs.Echouer(op, EIO, "f");
-    TEtatRun etat;
-    etat.Systeme = &fs;
-    EXPECT_EQ(Traiter(S, D, false, {}, &etat).lignes,
+    EXPECT_EQ(Traiter(S, D, false, fs).lignes,
               Lignes{"Impossible de modifier les attributs de " + D + "/f"});
     EXPECT_NE(Ecarts(), "");
     EXPECT_EQ(Traiter(S, D, false).lignes, Lignes{});
@@ -214,13 +212,11 @@ TEST_F(Attributs, DestinationWithoutAttributesIsNotedOncePerPair) {
     ++essayes;
     const std::string cible = v.racine + "/miroir";
     for (bool comparer : {false, false, true}) {
-      std::vector<TRemarque> remarques;
-      TEtatRun etat;
-      etat.SurRemarque = [&](const TRemarque& r) { remarques.push_back(r); };
-      EXPECT_EQ(Traiter(S, cible, comparer, {}, &etat).lignes, Lignes{});
-      ASSERT_EQ(remarques.size(), 1u);
-      EXPECT_EQ(remarques[0].type, TypeRemarque::AttributsEtendusNonGardes);
-      EXPECT_EQ(remarques[0].destination, cible);
+      const test::Bilan b = Traiter(S, cible, comparer);
+      EXPECT_EQ(b.lignes, Lignes{});
+      ASSERT_EQ(b.remarques.size(), 1u);
+      EXPECT_EQ(b.remarques[0].type, TypeRemarque::AttributsEtendusNonGardes);
+      EXPECT_EQ(b.remarques[0].destination, cible);
     }
     EXPECT_EQ(TempTree::Lire(cible + "/rep/c"), "c");
   }

@@ -124,9 +124,7 @@ TEST_F(LiensDurs, ALinkThatFailsLeavesACopyAndIsMadeNextRun) {
   Lier("src/a", "src/b");
   test::SystemeFautif fs;
   fs.Echouer(platform::Operation::Lier, EIO);
-  TEtatRun etat;
-  etat.Systeme = &fs;
-  EXPECT_EQ(Traiter(S, D, false, {}, &etat).lignes, Lignes{});
+  EXPECT_EQ(Traiter(S, D, false, fs).lignes, Lignes{});
   EXPECT_GT(fs.Fautes(), 0);
   EXPECT_EQ(NbLiens(D + "/b"), 1u);
   EXPECT_EQ(TempTree::Lire(D + "/b"), "contenu");
@@ -159,13 +157,11 @@ TEST_F(LiensDurs, ADestinationWithoutHardLinksGetsCopiesAndOneNote) {
   const std::string cible = volume.Racine() + "/miroir";
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
-    std::vector<TRemarque> remarques;
-    TEtatRun etat;
-    etat.SurRemarque = [&](const TRemarque& r) { remarques.push_back(r); };
-    EXPECT_EQ(Traiter(S, cible, false, {}, &etat).lignes, Lignes{});
-    ASSERT_EQ(remarques.size(), 1u);
-    EXPECT_EQ(remarques[0].type, TypeRemarque::LiensDursNonGardes);
-    EXPECT_EQ(remarques[0].destination, cible);
+    const test::Bilan b = Traiter(S, cible, false);
+    EXPECT_EQ(b.lignes, Lignes{});
+    ASSERT_EQ(b.remarques.size(), 1u);
+    EXPECT_EQ(b.remarques[0].type, TypeRemarque::LiensDursNonGardes);
+    EXPECT_EQ(b.remarques[0].destination, cible);
     for (const char* n : {"a", "b"}) EXPECT_EQ(TempTree::Lire(cible + "/" + n), "contenu");
   }
 }

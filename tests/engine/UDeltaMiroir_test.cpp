@@ -227,9 +227,7 @@ TEST_F(Miroir, ADestinationKeepingWholeSecondsIsNotDatedAgainEveryRun) {
   Dater(D2);
   test::SystemeFautif fs;
   fs.Echouer(platform::Operation::Attributs, EIO);
-  TEtatRun etat;
-  etat.Systeme = &fs;
-  EXPECT_EQ(Traiter(S, D2, false, {}, &etat).lignes, Lignes{});
+  EXPECT_EQ(Traiter(S, D2, false, fs).lignes, Lignes{});
   EXPECT_EQ(fs.Fautes(), 0);
   umount(point.c_str());
 }

@@ -1,6 +1,6 @@
 // What one walk of the engine produced, for the engine's tests: its report lines in order,
-// its result and the counters it moved; Traiter runs one walk and collects them. Header
-// only: the test binary that includes it brings the engine.
+// its result, the counters it moved and its notes; Traiter runs one walk and collects them.
+// Header only: the test binary that includes it brings the engine.
 #pragma once
 
 #include <algorithm>
@@ -13,13 +13,14 @@
 
 namespace jumelix::test {
 
-// What one walk produced: its lines in order, its result and the counters it moved.
+// What one walk produced: its lines in order, its result, the counters it moved, its notes.
 struct Bilan {
   std::vector<std::string> lignes;
   std::vector<int> numeros;
   int resultat = -1;
   int copies = 0, supprimes = 0, identiques = 0;
-  bool abandon = false;  // the run-wide stop flag once the walk returned
+  bool abandon = false;              // the run-wide stop flag once the walk returned
+  std::vector<TRemarque> remarques;  // the notes, told to `etat`'s own SurRemarque as well
 
   std::vector<std::string> Tries() const {
     std::vector<std::string> v = lignes;
@@ -54,6 +55,11 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
   TEtatRun local;
   TEtatRun& e = etat != nullptr ? *etat : local;
   Bilan b;
+  const TSurRemarque remarque = e.SurRemarque;
+  e.SurRemarque = [&](const TRemarque& r) {
+    b.remarques.push_back(r);
+    if (remarque) remarque(r);
+  };
   b.resultat = TraiterCouple(
       s, d, comparer,
       [&](const std::string& t, int n) {
@@ -61,11 +67,20 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
         b.numeros.push_back(n);
       },
       avancement, e);
+  e.SurRemarque = remarque;
   b.copies = e.NbCopies;
   b.supprimes = e.NbSupprimes;
   b.identiques = e.NbIdentiques;
   b.abandon = e.Abandon;
   return b;
+}
+
+// One walk of the pair through the file-system seam `systeme` (one that fails on demand).
+inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
+                     platform::TSystemeFichiers& systeme) {
+  TEtatRun etat;
+  etat.Systeme = &systeme;
+  return Traiter(s, d, comparer, {}, &etat);
 }
 
 // What `rsync -a --delete -n -i --checksum` would still change to make `destination` a
