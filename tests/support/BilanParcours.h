@@ -4,12 +4,12 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/UDelta.h"
+#include "support/SortieCommande.h"
 
 namespace jumelix::test {
 
@@ -90,13 +90,8 @@ inline std::string EcartsRsync(const std::string& source, const std::string& des
                                const std::string& options = {}) {
   const std::string commande = "rsync -a --delete -n -i --checksum " + options + " '" + source +
                                "/' '" + destination + "/' 2>&1";
-  FILE* f = popen(commande.c_str(), "r");
-  if (f == nullptr) return "?";
   std::string sortie;
-  char tampon[4096];
-  size_t n;
-  while ((n = fread(tampon, 1, sizeof tampon, f)) > 0) sortie.append(tampon, n);
-  return pclose(f) == 0 ? sortie : "? " + sortie;
+  return LireSortie(commande, sortie) ? sortie : "? " + sortie;
 }
 
 }  // namespace jumelix::test
