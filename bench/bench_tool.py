@@ -223,6 +223,16 @@ def table(path, mib_c=None):
         print()
 
 
+def _peer_cells(shown, t, ratio):
+    """The time and ratio cells of a tool compared with Jumelix: none when the table has no
+    column for it, "-" when it was not measured, or its time of zero leaves no ratio."""
+    if not shown:
+        return "", ""
+    if t is None:
+        return " - |", " - |"
+    return " %.3f |" % t, " %s |" % (ratio(t) if t else "-")
+
+
 def _table_mode(data, order, mib_c):
     def med(key, tool, i):
         v = data.get(key, {}).get(tool)
@@ -265,22 +275,9 @@ def _table_mode(data, order, mib_c):
         jb = min(x[0] for x in data[key]["jumelix"])
         rb = min(x[0] for x in data[key]["rsync"])
         best = "%.2f" % (jb / rb) if rb else "-"
-        xt = med(key, "rsyncx", 0)
-        if not rsyncx:
-            xpeer, xratio = "", ""
-        elif xt is None:
-            xpeer, xratio = " - |", " - |"
-        else:
-            xpeer = " %.3f |" % xt
-            xratio = (" %.2f %s |" % (jt / xt, "oui" if jt <= xt else "NON")) if xt else " - |"
-        ct = med(key, "rclone", 0)
-        if not rclone:
-            peer, peer_ratio = "", ""
-        elif ct is None:
-            peer, peer_ratio = " - |", " - |"
-        else:
-            peer = " %.3f |" % ct
-            peer_ratio = " %s |" % ("%.2f" % (jt / ct) if ct else "-")
+        xpeer, xratio = _peer_cells(rsyncx, med(key, "rsyncx", 0),
+                                    lambda xt: "%.2f %s" % (jt / xt, "oui" if jt <= xt else "NON"))
+        peer, peer_ratio = _peer_cells(rclone, med(key, "rclone", 0), lambda ct: "%.2f" % (jt / ct))
         print("| %s | %s | %.3f | %.3f |%s%s %.2f |%s%s %s | %s | %s | %.1f | %.1f | %.2f |"
               % (key[0], key[1], jt, rt, xpeer, peer, ratio, xratio, peer_ratio, goal, best,
                  cpu, jm, rm, jm / rm))

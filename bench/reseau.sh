@@ -69,7 +69,8 @@ RES=$WORK/resultats.tsv
 LOG=$WORK/journal.txt
 : >"$RES"
 : >"$LOG"
-ANOMALIES=()
+# shellcheck source=bench/anomalies.sh
+. "$ROOT/bench/anomalies.sh"
 
 # --- The served side ----------------------------------------------------------------------
 fin() {
@@ -243,11 +244,6 @@ echo
 
 $TOOL reseau "$RES" "$NF"
 echo
-if ((${#ANOMALIES[@]})); then
-  echo "ANOMALIES (${#ANOMALIES[@]}) :"
-  printf '  - %s\n' "${ANOMALIES[@]}"
-else
-  echo "Vérifications : chaque cible identique à sa source après chaque série (rsync -rlt ; rclone : fichiers et tailles)."
-fi
+bilan_anomalies "chaque cible identique à sa source après chaque série (rsync -rlt ; rclone : fichiers et tailles)."
 echo "Mesures brutes : $RES ; sorties et requêtes par sorte : $LOG"
 ((${#ANOMALIES[@]} == 0)) || exit 1

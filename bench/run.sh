@@ -95,7 +95,8 @@ RES=$WORK/resultats.tsv
 LOG=$WORK/journal.txt
 : >"$RES"
 : >"$LOG"
-ANOMALIES=()
+# shellcheck source=bench/anomalies.sh
+. "$ROOT/bench/anomalies.sh"
 
 # --- Cache ---------------------------------------------------------------------------------
 vider_cache() { sync && echo 3 >/proc/sys/vm/drop_caches; }
@@ -488,12 +489,7 @@ echo
 
 $TOOL table "$RES" "$((N_C * MIB_C))"
 echo
-if ((${#ANOMALIES[@]})); then
-  echo "ANOMALIES (${#ANOMALIES[@]}) :"
-  printf '  - %s\n' "${ANOMALIES[@]}"
-else
-  echo "Vérifications : compteurs attendus et cibles identiques aux sources après chaque synchro."
-fi
+bilan_anomalies "compteurs attendus et cibles identiques aux sources après chaque synchro."
 echo "Mesures brutes : $RES ; sorties : $LOG"
 
 if [ "$KEEP" != 1 ]; then

@@ -16,6 +16,13 @@ namespace {
 
 QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
 
+// A time column's data: the seconds to sort by; shown as a date and time, or empty for none.
+QVariant DonneeDate(int64_t secondes, int role) {
+  if (role == TModeleApercu::kRoleTri) return static_cast<qlonglong>(secondes);
+  if (secondes == 0) return {};
+  return QDateTime::fromSecsSinceEpoch(secondes).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 // An action row's internal id is its pair's number + 1; a pair row's is 0.
 constexpr quintptr kIdPaire = 0;
 
@@ -141,10 +148,7 @@ QVariant TModeleApercu::data(const QModelIndex& index, int role) const {
       return VersQt(TexteVolume(static_cast<uint64_t>(a.octets)));
     }
     case kColDate:
-      if (role == kRoleTri) return static_cast<qlonglong>(a.secondes);
-      if (role == Qt::DisplayRole && a.secondes != 0)
-        return QDateTime::fromSecsSinceEpoch(a.secondes)
-            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+      if (role == kRoleTri || role == Qt::DisplayRole) return DonneeDate(a.secondes, role);
       break;
     case kColTailleCible:
       if (role == kRoleTri) return static_cast<qlonglong>(a.octetsCible);
@@ -153,10 +157,7 @@ QVariant TModeleApercu::data(const QModelIndex& index, int role) const {
         return VersQt(TexteVolume(static_cast<uint64_t>(a.octetsCible)));
       break;
     case kColDateCible:
-      if (role == kRoleTri) return static_cast<qlonglong>(a.secondesCible);
-      if (role == Qt::DisplayRole && a.secondesCible != 0)
-        return QDateTime::fromSecsSinceEpoch(a.secondesCible)
-            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+      if (role == kRoleTri || role == Qt::DisplayRole) return DonneeDate(a.secondesCible, role);
       break;
     case kColNote:
       if (role == kRoleTri) return a.cibleRecente ? 1 : 0;

@@ -22,34 +22,25 @@ void TFormJumelix::ConstruireMenu() {
   MainMenu1_.addMenu(&Aide1_);
   Action1_.addAction(&Annuler1_);
   Action1_.addSeparator();
-  Action1_.addAction(&Ajouteruneligne2_);
-  Action1_.addAction(&Supprimerlaligneencours1_);
-  Action1_.addAction(&Parcourir2_);
-  Action1_.addAction(&SupprimerToutesLesLignes_);
+  Action1_.addActions(
+      {&Ajouteruneligne2_, &Supprimerlaligneencours1_, &Parcourir2_, &SupprimerToutesLesLignes_});
   Action1_.addSeparator();
-  Action1_.addAction(&Comparer1_);
-  Action1_.addAction(&Synchroniser1_);
-  Action1_.addAction(Volets_.ComparerSelection());
-  Action1_.addAction(Volets_.SynchroniserSelection());
+  Action1_.addActions(
+      {&Comparer1_, &Synchroniser1_, Volets_.ComparerSelection(), Volets_.SynchroniserSelection()});
   Action1_.addSeparator();
-  Action1_.addAction(Volets_.Rechercher());
-  Action1_.addAction(Volets_.EnregistrerJournalAction());
+  Action1_.addActions({Volets_.Rechercher(), Volets_.EnregistrerJournalAction()});
   Action1_.addSeparator();
   Action1_.addAction(&Lireunfichierliste1_);
   Action1_.addMenu(&ListesRecentes1_);
-  Action1_.addAction(&Enregistrerlefichierliste1_);
-  Action1_.addAction(&EnregistrerSous1_);
+  Action1_.addActions({&Enregistrerlefichierliste1_, &EnregistrerSous1_});
   // The saved list's unattended schedule (gui/PlanifierDialog.h).
   connect(Action1_.addAction(QStringLiteral("Pla&nifier...")), &QAction::triggered, this,
           [this] { OuvrirPlanification(this, jumelix_, *this); });
   Action1_.addSeparator();
-  Action1_.addAction(&Compterenduparmail1_);
-  Action1_.addAction(&Options1_);
-  Action1_.addAction(&Exclusions1_);
+  Action1_.addActions({&Compterenduparmail1_, &Options1_, &Exclusions1_});
   Action1_.addSeparator();
   Action1_.addAction(&Quitter1_);
-  Aide1_.addAction(&Aide2_);
-  Aide1_.addAction(&Apropos1_);
+  Aide1_.addActions({&Aide2_, &Apropos1_});
 
   // The usual keys, shown beside the items; the grid's own keys (Insert, the arrows) and
   // the cell editor's Ctrl+Z come first where they apply.

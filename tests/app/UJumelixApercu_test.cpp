@@ -9,6 +9,7 @@
 
 #include "app/UJumelix.h"
 #include "shared/URoutines.h"
+#include "support/ArbresApercu.h"
 #include "support/MailFactice.h"
 #include "support/TempTree.h"
 #include "support/VueEnregistree.h"
@@ -23,7 +24,7 @@ bool Contient(const Lignes& lignes, const std::string& texte) {
   return std::find(lignes.begin(), lignes.end(), texte) != lignes.end();
 }
 
-class ApercuFenetreTest : public ::testing::Test {
+class ApercuFenetreTest : public ::testing::Test, protected test::ArbresApercu {
  protected:
   ApercuFenetreTest()
       : j(
@@ -32,23 +33,7 @@ class ApercuFenetreTest : public ::testing::Test {
   void SetUp() override {
     CompteRendu().ViderCompteRendu();
     j.DefinirJournalFenetre([this](const std::string& l) { journal_fenetre.push_back(l); });
-    S1 = t.Repertoire("s1");
-    D1 = t.Repertoire("d1");
-    S2 = t.Repertoire("s2");
-    D2 = t.Repertoire("d2");
-    t.Fichier("s1/neuf.txt", "neuf");
-    t.Fichier("s1/change.txt", "version source");
-    t.Fichier("d1/change.txt", "ancienne");
-    t.Fichier("d1/trop.txt", "en trop");
-    t.Fichier("s1/dossier/a", "a");
-    t.Fichier("s1/dossier/b", "bb");
-    t.Fichier("s2/x", "x");
-    TGrilleLignes& g = j.Grille();
-    g.DefinirCellule(kColSource, 1, S1);
-    g.DefinirCellule(kColCible, 1, D1);
-    g.AjouterLigneVide();
-    g.DefinirCellule(kColSource, 2, S2);
-    g.DefinirCellule(kColCible, 2, D2);
+    Remplir(j.Grille());
   }
   void TearDown() override {
     InstallerJoursArchive({});
@@ -65,8 +50,6 @@ class ApercuFenetreTest : public ::testing::Test {
   }
   std::string Etat(int ligne) const { return j.Grille().Cellule(kColEtat, ligne); }
 
-  TempTree t;
-  std::string S1, D1, S2, D2;
   TVueEnregistree vue;
   test::MailFactice mail;
   Lignes journal_service, journal_fenetre;

@@ -14,6 +14,7 @@
 #include "platform/SystemeFichiers.h"
 #include "support/BilanParcours.h"
 #include "support/OutilsAttributs.h"
+#include "support/PaireSurDisque.h"
 #include "support/ProcessusFils.h"
 #include "support/SystemeFautif.h"
 #include "support/TempTree.h"
@@ -30,23 +31,14 @@ using test::Traiter;
 using test::Xattrs;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
-
-class Attributs : public ::testing::Test {
+class Attributs : public test::PaireSurDisque {
  protected:
   void SetUp() override {
-    S = t.Repertoire("src");
-    D = t.Repertoire("dst");
+    PaireSurDisque::SetUp();
     if (!Executer("setfattr -n user.essai -v 1 " + Cite(S)) || !Executer("setfacl -b " + Cite(S))) {
       GTEST_SKIP() << "setfattr/setfacl missing, or no user xattrs here (packages attr, acl)";
     }
     Executer("setfattr -x user.essai " + Cite(S));
-  }
-  std::string Fichier(const std::string& rel, const std::string& contenu, mode_t mode = 0644) {
-    std::string c = t.Fichier(rel, contenu);
-    chmod(c.c_str(), mode);
-    t.DateModif(rel, kT);
-    return c;
   }
   // Runs a setfattr, setfacl or setcap command on the entry `rel` of the tree.
   void Sur(const std::string& commande, const std::string& rel) {
@@ -67,8 +59,6 @@ class Attributs : public ::testing::Test {
     Sur("setfattr -n user.r -v 1", "src/rep");
     ASSERT_TRUE(Traiter(S, D, false).lignes.empty());
   }
-  TempTree t;
-  std::string S, D;
 };
 
 TEST_F(Attributs, FirstRunCarriesAttributesAndAclsOfFilesAndDirectories) {
@@ -186,9 +176,7 @@ TEST_F(Attributs, AttributesThatCannotBeReadOrWrittenGiveTheUsualLine) {
     Sur("setfattr -n user.a -v 2", "src/f");
     test::SystemeFautif fs;
     fs.Echouer(op, EIO, "f");
-    TEtatRun etat;
-    etat.Systeme = &fs;
-    EXPECT_EQ(Traiter(S, D, false, {}, &etat).lignes,
+    EXPECT_EQ(Traiter(S, D, false, fs).lignes,
               Lignes{"Impossible de modifier les attributs de " + D + "/f"});
     EXPECT_NE(Ecarts(), "");
     EXPECT_EQ(Traiter(S, D, false).lignes, Lignes{});
@@ -224,13 +212,11 @@ TEST_F(Attributs, DestinationWithoutAttributesIsNotedOncePerPair) {
     ++essayes;
     const std::string cible = v.racine + "/miroir";
     for (bool comparer : {false, false, true}) {
-      std::vector<TRemarque> remarques;
-      TEtatRun etat;
-      etat.SurRemarque = [&](const TRemarque& r) { remarques.push_back(r); };
-      EXPECT_EQ(Traiter(S, cible, comparer, {}, &etat).lignes, Lignes{});
-      ASSERT_EQ(remarques.size(), 1u);
-      EXPECT_EQ(remarques[0].type, TypeRemarque::AttributsEtendusNonGardes);
-      EXPECT_EQ(remarques[0].destination, cible);
+      const test::Bilan b = Traiter(S, cible, comparer);
+      EXPECT_EQ(b.lignes, Lignes{});
+      ASSERT_EQ(b.remarques.size(), 1u);
+      EXPECT_EQ(b.remarques[0].type, TypeRemarque::AttributsEtendusNonGardes);
+      EXPECT_EQ(b.remarques[0].destination, cible);
     }
     EXPECT_EQ(TempTree::Lire(cible + "/rep/c"), "c");
   }

@@ -14,6 +14,7 @@
 #include "platform/SystemeFichiers.h"
 #include "support/BilanParcours.h"
 #include "support/OutilsAttributs.h"
+#include "support/PaireSurDisque.h"
 #include "support/SystemeFautif.h"
 #include "support/TempTree.h"
 #include "support/VolumeExfat.h"
@@ -28,19 +29,8 @@ using test::TempTree;
 using test::Traiter;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
-
-class LiensDurs : public ::testing::Test {
+class LiensDurs : public test::PaireSurDisque {
  protected:
-  void SetUp() override {
-    S = t.Repertoire("src");
-    D = t.Repertoire("dst");
-  }
-  std::string Fichier(const std::string& rel, const std::string& contenu) {
-    std::string c = t.Fichier(rel, contenu);
-    t.DateModif(rel, kT);
-    return c;
-  }
   void Lier(const std::string& existant, const std::string& nouveau) {
     t.Repertoire(nouveau.substr(0, nouveau.find_last_of('/')));
     ASSERT_EQ(link(t.Chemin(existant).c_str(), t.Chemin(nouveau).c_str()), 0) << nouveau;
@@ -58,8 +48,6 @@ class LiensDurs : public ::testing::Test {
     }
     return ::testing::AssertionSuccess();
   }
-  TempTree t;
-  std::string S, D;
 };
 
 TEST_F(LiensDurs, NamesOfOneSourceFileAreOneFileInTheMirror) {
@@ -136,9 +124,7 @@ TEST_F(LiensDurs, ALinkThatFailsLeavesACopyAndIsMadeNextRun) {
   Lier("src/a", "src/b");
   test::SystemeFautif fs;
   fs.Echouer(platform::Operation::Lier, EIO);
-  TEtatRun etat;
-  etat.Systeme = &fs;
-  EXPECT_EQ(Traiter(S, D, false, {}, &etat).lignes, Lignes{});
+  EXPECT_EQ(Traiter(S, D, false, fs).lignes, Lignes{});
   EXPECT_GT(fs.Fautes(), 0);
   EXPECT_EQ(NbLiens(D + "/b"), 1u);
   EXPECT_EQ(TempTree::Lire(D + "/b"), "contenu");
@@ -171,13 +157,11 @@ TEST_F(LiensDurs, ADestinationWithoutHardLinksGetsCopiesAndOneNote) {
   const std::string cible = volume.Racine() + "/miroir";
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
-    std::vector<TRemarque> remarques;
-    TEtatRun etat;
-    etat.SurRemarque = [&](const TRemarque& r) { remarques.push_back(r); };
-    EXPECT_EQ(Traiter(S, cible, false, {}, &etat).lignes, Lignes{});
-    ASSERT_EQ(remarques.size(), 1u);
-    EXPECT_EQ(remarques[0].type, TypeRemarque::LiensDursNonGardes);
-    EXPECT_EQ(remarques[0].destination, cible);
+    const test::Bilan b = Traiter(S, cible, false);
+    EXPECT_EQ(b.lignes, Lignes{});
+    ASSERT_EQ(b.remarques.size(), 1u);
+    EXPECT_EQ(b.remarques[0].type, TypeRemarque::LiensDursNonGardes);
+    EXPECT_EQ(b.remarques[0].destination, cible);
     for (const char* n : {"a", "b"}) EXPECT_EQ(TempTree::Lire(cible + "/" + n), "contenu");
   }
 }

@@ -17,6 +17,7 @@
 #include "engine/UDelta.h"
 #include "platform/FileSystem.h"
 #include "support/BilanParcours.h"
+#include "support/PaireSurDisque.h"
 #include "support/ProcessusFils.h"
 #include "support/SystemeFautif.h"
 #include "support/TempTree.h"
@@ -31,29 +32,13 @@ using test::TempTree;
 using test::Traiter;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
-
 struct stat Lstat(const std::string& c) {
   struct stat st {};
   EXPECT_EQ(lstat(c.c_str(), &st), 0) << c;
   return st;
 }
 
-class Miroir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    S = t.Repertoire("src");
-    D = t.Repertoire("dst");
-  }
-  std::string Fichier(const std::string& rel, const std::string& contenu, mode_t mode = 0644) {
-    std::string c = t.Fichier(rel, contenu);
-    chmod(c.c_str(), mode);
-    t.DateModif(rel, kT);
-    return c;
-  }
-  TempTree t;
-  std::string S, D;
-};
+class Miroir : public test::PaireSurDisque {};
 
 TEST_F(Miroir, OneRunLeavesNothingForRsyncToDo) {
   const bool root = geteuid() == 0;
@@ -242,9 +227,7 @@ TEST_F(Miroir, ADestinationKeepingWholeSecondsIsNotDatedAgainEveryRun) {
   Dater(D2);
   test::SystemeFautif fs;
   fs.Echouer(platform::Operation::Attributs, EIO);
-  TEtatRun etat;
-  etat.Systeme = &fs;
-  EXPECT_EQ(Traiter(S, D2, false, {}, &etat).lignes, Lignes{});
+  EXPECT_EQ(Traiter(S, D2, false, fs).lignes, Lignes{});
   EXPECT_EQ(fs.Fautes(), 0);
   umount(point.c_str());
 }

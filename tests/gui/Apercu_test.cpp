@@ -14,6 +14,8 @@
 #include "gui/MainWindow.h"
 #include "gui/RepondeurBoites.h"
 #include "shared/URoutines.h"
+#include "support/ArbresApercu.h"
+#include "support/FenetrePrincipale.h"
 #include "support/MainQtTest.h"
 #include "support/TempTree.h"
 
@@ -21,43 +23,18 @@ namespace jumelix {
 
 namespace {
 
-std::unique_ptr<TFormJumelix> NouvelleFenetre() {
-  auto f = std::make_unique<TFormJumelix>();
-  f->FormCreate(TLigneCommande{});
-  f->show();
-  f->activateWindow();
-  if (!QTest::qWaitForWindowActive(f.get())) return nullptr;
+using Arbres = test::ArbresApercu;
+
+// A new window whose grid names the two pairs of `a`, compared once; nullptr when the
+// window never became active.
+std::unique_ptr<TFormJumelix> FenetreComparee(const Arbres& a) {
+  auto f = test::NouvelleFenetre();
+  if (f == nullptr) return nullptr;
+  a.Remplir(f->Jumelix().Grille());
+  f->RepeindreGrille();
+  f->ButtonComparer()->click();
   return f;
 }
-
-// Two pairs: the first with a file to create, one to replace, one to delete and a folder
-// of two files to create; the second with one file to create.
-struct Arbres {
-  test::TempTree t;
-  std::string s1, d1, s2, d2;
-  Arbres() {
-    s1 = t.Repertoire("s1");
-    d1 = t.Repertoire("d1");
-    s2 = t.Repertoire("s2");
-    d2 = t.Repertoire("d2");
-    t.Fichier("s1/neuf.txt", "neuf");
-    t.Fichier("s1/change.txt", "version source, plus longue");
-    t.Fichier("d1/change.txt", "ancienne");
-    t.Fichier("d1/trop.txt", "en trop");
-    t.Fichier("s1/dossier/a", "a");
-    t.Fichier("s1/dossier/b", "bb");
-    t.Fichier("s2/x", "x");
-  }
-  void Remplir(TFormJumelix& f) const {
-    TGrilleLignes& g = f.Jumelix().Grille();
-    g.DefinirCellule(kColSource, 1, s1);
-    g.DefinirCellule(kColCible, 1, d1);
-    g.AjouterLigneVide();
-    g.DefinirCellule(kColSource, 2, s2);
-    g.DefinirCellule(kColCible, 2, d2);
-    f.RepeindreGrille();
-  }
-};
 
 // The proxy row of the action whose path column reads `chemin`, under the pair `paire`.
 QModelIndex ActionVue(TPanneauApercu* a, int paire, const QString& chemin) {
@@ -91,11 +68,9 @@ class ApercuTest : public QObject {
 };
 
 void ApercuTest::comparerRemplitLApercuParPaire() {
-  auto f = NouvelleFenetre();
-  QVERIFY(f);
   Arbres a;
-  a.Remplir(*f);
-  f->ButtonComparer()->click();
+  auto f = FenetreComparee(a);
+  QVERIFY(f);
   TVoletsRun* v = f->Volets();
   QCOMPARE(v->Onglets()->currentIndex(), int(TVoletsRun::kOngletApercu));
   QAbstractItemModel* m = v->Apercu()->Arbre()->model();
@@ -114,7 +89,7 @@ void ApercuTest::comparerRemplitLApercuParPaire() {
            QStringLiteral("Dossier"));
   // The log keeps its lines; the counts in "Etat" keep their rule.
   QVERIFY(f->MemoLog()->toPlainText().contains(
-      QString::fromStdString(a.d1 + "/dossier ==> Répertoire inexistant")));
+      QString::fromStdString(a.D1 + "/dossier ==> Répertoire inexistant")));
   QCOMPARE(Etat(*f, 1), QStringLiteral("5 erreur(s)"));
   QVERIFY(v->Apercu()->Totaux()->text().startsWith(QStringLiteral("Total : 3 à créer")));
   // A change of the rows drops the preview.
@@ -124,12 +99,10 @@ void ApercuTest::comparerRemplitLApercuParPaire() {
 }
 
 void ApercuTest::trierEtFiltrerLesActions() {
-  auto f = NouvelleFenetre();
-  QVERIFY(f);
   Arbres a;
   a.t.Fichier("d1/autre-trop", "");
-  a.Remplir(*f);
-  f->ButtonComparer()->click();
+  auto f = FenetreComparee(a);
+  QVERIFY(f);
   TPanneauApercu* ap = f->Volets()->Apercu();
   QAbstractItemModel* m = ap->Arbre()->model();
   const QModelIndex p1 = m->index(0, 0);
@@ -150,11 +123,9 @@ void ApercuTest::trierEtFiltrerLesActions() {
 }
 
 void ApercuTest::decocherUneSuppressionLaLaisseEnPlace() {
-  auto f = NouvelleFenetre();
-  QVERIFY(f);
   Arbres a;
-  a.Remplir(*f);
-  f->ButtonComparer()->click();
+  auto f = FenetreComparee(a);
+  QVERIFY(f);
   TVoletsRun* v = f->Volets();
   QAbstractItemModel* m = v->Apercu()->Arbre()->model();
   const QModelIndex trop = ActionVue(v->Apercu(), 0, QStringLiteral("trop.txt"));
@@ -174,8 +145,8 @@ void ApercuTest::decocherUneSuppressionLaLaisseEnPlace() {
   QCOMPARE(repondeur.textes.size(), 1);
   QVERIFY2(repondeur.textes[0].contains(QStringLiteral("en laissant de côté 1 élément(s)")),
            qPrintable(repondeur.textes[0]));
-  QVERIFY(test::TempTree::Existe(a.d1 + "/trop.txt"));
-  QCOMPARE(QString::fromStdString(test::TempTree::Lire(a.d1 + "/change.txt")),
+  QVERIFY(test::TempTree::Existe(a.D1 + "/trop.txt"));
+  QCOMPARE(QString::fromStdString(test::TempTree::Lire(a.D1 + "/change.txt")),
            QStringLiteral("version source, plus longue"));
   QCOMPARE(Etat(*f, 1), QStringLiteral("="));
   // The report: per pair, what was done, and the archive of the first.
@@ -190,7 +161,7 @@ void ApercuTest::decocherUneSuppressionLaLaisseEnPlace() {
   QCOMPARE(t->item(1, TPanneauBilan::kColCopies)->text(), QStringLiteral("1"));
   QVERIFY(v->Bilan()->BoutonArchive()->isEnabled());
   v->Bilan()->BoutonArchive()->click();
-  QVERIFY2(archive.rfind(a.d1 + "/.jumelix-archive/", 0) == 0, archive.c_str());
+  QVERIFY2(archive.rfind(a.D1 + "/.jumelix-archive/", 0) == 0, archive.c_str());
   t->selectRow(1);
   QVERIFY(!v->Bilan()->BoutonArchive()->isEnabled());  // nothing of the second went there
   // The plan is spent.
@@ -198,12 +169,10 @@ void ApercuTest::decocherUneSuppressionLaLaisseEnPlace() {
 }
 
 void ApercuTest::lesCommandesDeLaSelection() {
-  auto f = NouvelleFenetre();
-  QVERIFY(f);
   Arbres a;
-  a.Remplir(*f);
+  auto f = FenetreComparee(a);
+  QVERIFY(f);
   TVoletsRun* v = f->Volets();
-  f->ButtonComparer()->click();
   QCOMPARE(Etat(*f, 2), QStringLiteral("1 erreur(s)"));
   // Row 2 chosen in the grid: only it runs, and only its state starts again.
   TStringGrid* g = f->StringGrid1();
@@ -216,7 +185,7 @@ void ApercuTest::lesCommandesDeLaSelection() {
   QCOMPARE(repondeur.titres, QStringList{QStringLiteral("Synchronisation des répertoires")});
   QCOMPARE(Etat(*f, 1), QStringLiteral("5 erreur(s)"));
   QCOMPARE(Etat(*f, 2), QStringLiteral("="));
-  QVERIFY(!test::TempTree::Existe(a.d1 + "/neuf.txt"));
+  QVERIFY(!test::TempTree::Existe(a.D1 + "/neuf.txt"));
   // The grid's context menu offers both commands; they wait while a run is under way.
   QVERIFY(g->contextMenuPolicy() == Qt::CustomContextMenu);
   QVERIFY(f->MainMenu1()->actions()[0]->menu()->actions().contains(v->ComparerSelection()));
@@ -232,13 +201,11 @@ void ApercuTest::lesCommandesDeLaSelection() {
 }
 
 void ApercuTest::pendantUnRunLeTotalEtLeTempsRestant() {
-  auto f = NouvelleFenetre();
-  QVERIFY(f);
   Arbres a;
   // Enough files that the strip is seen during the walk.
   for (int i = 0; i < 300; ++i) a.t.Fichier("s2/f" + std::to_string(i), std::string(1000, 'x'));
-  a.Remplir(*f);
-  f->ButtonComparer()->click();
+  auto f = FenetreComparee(a);
+  QVERIFY(f);
   QString vu;
   int maximum = -1;
   QObject::connect(f->Modele(), &QAbstractItemModel::dataChanged, f.get(), [&] {
@@ -262,11 +229,9 @@ void ApercuTest::pendantUnRunLeTotalEtLeTempsRestant() {
 }
 
 void ApercuTest::rechercherEtEnregistrerLeJournal() {
-  auto f = NouvelleFenetre();
-  QVERIFY(f);
   Arbres a;
-  a.Remplir(*f);
-  f->ButtonComparer()->click();
+  auto f = FenetreComparee(a);
+  QVERIFY(f);
   TVoletsRun* v = f->Volets();
   QVERIFY(!v->BarreRecherche()->isVisible());
   QTest::keyClick(f.get(), Qt::Key_F, Qt::ControlModifier);
@@ -294,7 +259,7 @@ void ApercuTest::rechercherEtEnregistrerLeJournal() {
 }
 
 void ApercuTest::deuxCentMilleActionsRestentFluides() {
-  auto f = NouvelleFenetre();
+  auto f = test::NouvelleFenetre();
   QVERIFY(f);
   // A plan as a comparison of a large tree makes it: 200 000 actions in one pair.
   TPlanApercu& plan = f->Jumelix().Plan();

@@ -18,12 +18,15 @@
 #include "shared/URoutines.h"
 #include "gui/RepondeurBoites.h"
 #include "gui/HelpWindow.h"
+#include "support/FenetrePrincipale.h"
 #include "support/MainQtTest.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
 
 namespace {
+
+using test::NouvelleFenetre;
 
 QString Cellule(TFormJumelix& f, int colonne, int ligne) {
   return QString::fromStdString(f.Jumelix().Grille().Cellule(colonne, ligne));
@@ -32,16 +35,6 @@ QString Cellule(TFormJumelix& f, int colonne, int ligne) {
 // The lines of the log area.
 QStringList LignesLog(TFormJumelix& f) {
   return f.MemoLog()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// A window as the program makes it at start without a list file, shown and active.
-std::unique_ptr<TFormJumelix> NouvelleFenetre() {
-  auto f = std::make_unique<TFormJumelix>();
-  f->FormCreate(TLigneCommande{});
-  f->show();
-  f->activateWindow();
-  if (!QTest::qWaitForWindowActive(f.get())) return nullptr;
-  return f;
 }
 
 // The cell editor open in the grid, or the grid itself when none is open.

@@ -1,25 +1,26 @@
 // What one walk of the engine produced, for the engine's tests: its report lines in order,
-// its result and the counters it moved; Traiter runs one walk and collects them. Header
-// only: the test binary that includes it brings the engine.
+// its result, the counters it moved and its notes; Traiter runs one walk and collects them.
+// Header only: the test binary that includes it brings the engine.
 #pragma once
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/UDelta.h"
+#include "support/SortieCommande.h"
 
 namespace jumelix::test {
 
-// What one walk produced: its lines in order, its result and the counters it moved.
+// What one walk produced: its lines in order, its result, the counters it moved, its notes.
 struct Bilan {
   std::vector<std::string> lignes;
   std::vector<int> numeros;
   int resultat = -1;
   int copies = 0, supprimes = 0, identiques = 0;
-  bool abandon = false;  // the run-wide stop flag once the walk returned
+  bool abandon = false;              // the run-wide stop flag once the walk returned
+  std::vector<TRemarque> remarques;  // the notes, told to `etat`'s own SurRemarque as well
 
   std::vector<std::string> Tries() const {
     std::vector<std::string> v = lignes;
@@ -54,6 +55,11 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
   TEtatRun local;
   TEtatRun& e = etat != nullptr ? *etat : local;
   Bilan b;
+  const TSurRemarque remarque = e.SurRemarque;
+  e.SurRemarque = [&](const TRemarque& r) {
+    b.remarques.push_back(r);
+    if (remarque) remarque(r);
+  };
   b.resultat = TraiterCouple(
       s, d, comparer,
       [&](const std::string& t, int n) {
@@ -61,11 +67,20 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
         b.numeros.push_back(n);
       },
       avancement, e);
+  e.SurRemarque = remarque;
   b.copies = e.NbCopies;
   b.supprimes = e.NbSupprimes;
   b.identiques = e.NbIdentiques;
   b.abandon = e.Abandon;
   return b;
+}
+
+// One walk of the pair through the file-system seam `systeme` (one that fails on demand).
+inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
+                     platform::TSystemeFichiers& systeme) {
+  TEtatRun etat;
+  etat.Systeme = &systeme;
+  return Traiter(s, d, comparer, {}, &etat);
 }
 
 // What `rsync -a --delete -n -i --checksum` would still change to make `destination` a
@@ -75,13 +90,8 @@ inline std::string EcartsRsync(const std::string& source, const std::string& des
                                const std::string& options = {}) {
   const std::string commande = "rsync -a --delete -n -i --checksum " + options + " '" + source +
                                "/' '" + destination + "/' 2>&1";
-  FILE* f = popen(commande.c_str(), "r");
-  if (f == nullptr) return "?";
   std::string sortie;
-  char tampon[4096];
-  size_t n;
-  while ((n = fread(tampon, 1, sizeof tampon, f)) > 0) sortie.append(tampon, n);
-  return pclose(f) == 0 ? sortie : "? " + sortie;
+  return LireSortie(commande, sortie) ? sortie : "? " + sortie;
 }
 
 }  // namespace jumelix::test

@@ -6,21 +6,17 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "support/SortieCommande.h"
 
 namespace jumelix::test {
 
 // The standard output of a shell command (stderr dropped), "?" and the output when it fails.
 inline std::string Sortie(const std::string& commande) {
-  FILE* f = popen((commande + " 2>/dev/null").c_str(), "r");
-  if (f == nullptr) return "?";
   std::string sortie;
-  char tampon[4096];
-  size_t n;
-  while ((n = fread(tampon, 1, sizeof tampon, f)) > 0) sortie.append(tampon, n);
-  return pclose(f) == 0 ? sortie : "?" + sortie;
+  return LireSortie(commande + " 2>/dev/null", sortie) ? sortie : "?" + sortie;
 }
 
 // True when the shell command succeeds.
