@@ -1,8 +1,9 @@
 # Fails when a source file includes a header of a layer its own layer may not depend on.
 #   cmake -DJUMELIX_SRC=<dir> -P cmake/CheckLayers.cmake
 # <dir> is laid out as src/: one folder per layer, plus main.cpp at its root. The table
-# below is the one of shared/DESIGN.md section 1; "Qt" and "OpenSSL" stand for the
-# headers of those libraries (<Q...>, <openssl/...>). System headers are not checked.
+# below is the one of shared/DESIGN.md section 1; "Qt" stands for Qt's headers (<Q...>),
+# "OpenSSL" for those of its TLS library (<openssl/ssl.h>, tls1.h, ...) and "libcrypto" for
+# every other <openssl/...> header. System headers are not checked.
 cmake_minimum_required(VERSION 3.25)
 if(NOT JUMELIX_SRC OR NOT IS_DIRECTORY "${JUMELIX_SRC}")
   message(FATAL_ERROR "JUMELIX_SRC doit désigner le répertoire des sources")
@@ -11,9 +12,9 @@ endif()
 set(permis_platform "")
 set(permis_shared   platform)
 set(permis_engine   shared platform)
-set(permis_net      shared platform OpenSSL)
+set(permis_net      shared platform OpenSSL libcrypto)
 set(permis_app      engine shared platform)
-set(permis_smtp     net shared platform)
+set(permis_smtp     net shared platform libcrypto)
 set(permis_mail     smtp net shared platform)
 set(permis_gui      app mail Qt)
 set(permis_main     app mail gui)
@@ -64,8 +65,10 @@ foreach(f IN LISTS fichiers)
       continue()
     elseif(entete MATCHES "^Q[A-Za-z]*(/|$)")
       set(cible Qt)
-    elseif(entete MATCHES "^openssl/")
+    elseif(entete MATCHES "^openssl/(ssl|tls|dtls|srtp|quic)")
       set(cible OpenSSL)
+    elseif(entete MATCHES "^openssl/")
+      set(cible libcrypto)
     endif()
     if(cible STREQUAL "" OR cible STREQUAL couche)
       continue()

@@ -18,17 +18,23 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(jumelix_test_support PUBLIC -Wno-restrict)
 endif()
 
-# The layers may include only what shared/DESIGN.md section 1 allows; the second test
-# proves the check still sees a fault (an engine header that includes a window).
+# The layers may include only what shared/DESIGN.md section 1 allows; the other tests
+# prove the check still sees a fault (an engine header that includes a window, an SMTP
+# file that includes the TLS library where only libcrypto is allowed).
 add_test(NAME dependances_couches
   COMMAND ${CMAKE_COMMAND} -DJUMELIX_SRC=${PROJECT_SOURCE_DIR}/src
           -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake)
-add_test(NAME dependances_couches_faute_vue
-  COMMAND ${CMAKE_COMMAND} -DJUMELIX_SRC=${PROJECT_SOURCE_DIR}/tests/support/couches-fautives
-          -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake)
-set_tests_properties(dependances_couches dependances_couches_faute_vue PROPERTIES LABELS couches)
-set_tests_properties(dependances_couches_faute_vue PROPERTIES
-  PASS_REGULAR_EXPRESSION "engine/Fautif.h : inclut « gui/MainWindow.h » \\(gui\\) ; la couche engine ne peut dépendre que de : shared, platform")
+set(faute_engine "engine/Fautif.h : inclut « gui/MainWindow.h » \\(gui\\) ; la couche engine ne peut dépendre que de : shared, platform")
+set(faute_tls "smtp/Fautif.cpp : inclut « openssl/ssl.h » \\(OpenSSL\\) ; la couche smtp ne peut dépendre que de : net, shared, platform, libcrypto")
+foreach(nom IN ITEMS faute_vue tls_hors_net)
+  add_test(NAME dependances_couches_${nom}
+    COMMAND ${CMAKE_COMMAND} -DJUMELIX_SRC=${PROJECT_SOURCE_DIR}/tests/support/couches-fautives
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake)
+endforeach()
+set_tests_properties(dependances_couches dependances_couches_faute_vue
+  dependances_couches_tls_hors_net PROPERTIES LABELS couches)
+set_tests_properties(dependances_couches_faute_vue PROPERTIES PASS_REGULAR_EXPRESSION "${faute_engine}")
+set_tests_properties(dependances_couches_tls_hors_net PROPERTIES PASS_REGULAR_EXPRESSION "${faute_tls}")
 target_compile_definitions(jumelix_test_support PUBLIC
   JUMELIX_TEST_SUPPORT_DIR="${PROJECT_SOURCE_DIR}/tests/support"
   JUMELIX_BINARY="$<TARGET_FILE:jumelix>")

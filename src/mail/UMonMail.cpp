@@ -59,14 +59,6 @@ bool BesoinQuotedPrintable(const std::vector<std::string>& corps,
   return false;
 }
 
-// Never cuts inside a UTF-8 sequence.
-void CouperOctets(std::string& ligne, size_t max) {
-  if (ligne.size() <= max) return;
-  size_t fin = max;
-  while (fin > 0 && (static_cast<unsigned char>(ligne[fin]) & 0xC0) == 0x80) --fin;
-  ligne.resize(fin);
-}
-
 }  // namespace
 
 TMonMail::TMonMail(int32_t port, std::string programme)

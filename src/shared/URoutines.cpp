@@ -212,6 +212,13 @@ std::string PremiersCaracteres(std::string_view s, size_t n) {
   return std::string(s);
 }
 
+void CouperOctets(std::string& texte, size_t max) {
+  if (texte.size() <= max) return;
+  size_t fin = max;
+  while (fin > 0 && (static_cast<unsigned char>(texte[fin]) & 0xC0) == 0x80) --fin;
+  texte.resize(fin);
+}
+
 std::vector<std::string> DecouperLignes(std::string_view texte) {
   size_t nul = texte.find('\0');
   if (nul != std::string_view::npos) texte = texte.substr(0, nul);

@@ -64,6 +64,9 @@ std::string Cp1252VersUtf8(std::string_view s);
 size_t NbCaracteres(std::string_view s);
 // The first n characters of a UTF-8 text, never cut inside a sequence.
 std::string PremiersCaracteres(std::string_view s, size_t n);
+// Cuts a UTF-8 text to at most `max` bytes, never inside a sequence: a cut that would
+// fall on a continuation byte moves back to the start of its sequence (a line of a mail).
+void CouperOctets(std::string& texte, size_t max);
 // 1234567 as "1" + separateur + "234" + separateur + "567", as French writes numbers.
 std::string GrouperMilliers(uint64_t n, std::string_view separateur);
 

@@ -54,14 +54,6 @@ std::string CleanCommand(std::string cmd) {
   return cmd;
 }
 
-// Cuts a line to at most max bytes without splitting a UTF-8 sequence.
-void CutLine(std::string& line, size_t max) {
-  if (line.size() <= max) return;
-  size_t cut = max;
-  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-  line.resize(cut);
-}
-
 // One text line as quoted-printable lines of at most 76 bytes (soft line breaks).
 void AppendQuotedPrintableLines(const std::string& l, std::vector<std::string>& out) {
   size_t pos = 1;

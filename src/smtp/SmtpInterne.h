@@ -1,5 +1,5 @@
 // Helpers shared by the files of the SMTP session (session engine, authentication,
-// message composition): header and command cleaning, line cutting, encodings of the body,
+// message composition): header and command cleaning, encodings of the body,
 // the host name and error texts. Not part of the client's interface.
 #pragma once
 
@@ -28,8 +28,6 @@ std::string CleanHeaderValue(const std::string& value);
 // A command line never holds a line break: one in a caller's text (an address, the
 // greeting name) would start a second command.
 std::string CleanCommand(std::string cmd);
-// Cuts a line to at most max bytes without splitting a UTF-8 sequence.
-void CutLine(std::string& line, size_t max);
 // One text line as quoted-printable lines of at most 76 bytes (soft line breaks).
 void AppendQuotedPrintableLines(const std::string& l, std::vector<std::string>& out);
 // Base64 of a credential, appended to a secret; the plain intermediate is wiped.

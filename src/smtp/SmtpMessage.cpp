@@ -269,10 +269,10 @@ void TSmtpSession::SendNextDataLine() {
   }
   // RFC 5321 allows 998 bytes before CR LF; the stuffed dot counts.
   if (!line.empty() && line[0] == '.') {
-    CutLine(line, kSmtpMaxLineLength - 1);
+    CouperOctets(line, kSmtpMaxLineLength - 1);
     line.insert(0, 1, '.');
   } else {
-    CutLine(line, kSmtpMaxLineLength);
+    CouperOctets(line, kSmtpMaxLineLength);
   }
   SendLine(line);
 }
@@ -300,7 +300,7 @@ bool TSmtpSession::ComposeMessage(std::vector<std::string>& lines) {
   std::string line;
   while (!request_done_flag_ && NextBodyLine(line)) {
     for (std::string piece : SplitAtLineBreaks(line)) {
-      CutLine(piece, kSmtpMaxLineLength);
+      CouperOctets(piece, kSmtpMaxLineLength);
       lines.push_back(std::move(piece));
     }
   }
@@ -325,7 +325,7 @@ bool TSmtpSession::GetDataLine(std::string& line, int maxLength) {
     more_lines_ = false;
     return false;
   }
-  CutLine(buf, static_cast<size_t>(maxLength));
+  CouperOctets(buf, static_cast<size_t>(maxLength));
   line = std::move(buf);
   return true;
 }

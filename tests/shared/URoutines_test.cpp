@@ -52,6 +52,29 @@ TEST(Texte, CharactersAreCodePoints) {
   EXPECT_EQ(PremiersCaracteres("abc", 10), "abc");
 }
 
+TEST(Texte, ByteCutNeverSplitsASequence) {
+  // Each text with its cuts {max, result}: ASCII and exact lengths; cuts inside sequences
+  // of 2, 3 and 4 bytes move back to their first byte; in a text that is not UTF-8, a run
+  // of continuation bytes goes with whatever byte stands before it, other bytes stay.
+  using Coupes = std::vector<std::pair<size_t, std::string>>;
+  const std::pair<std::string, Coupes> cas[] = {
+      {"abcdef", {{3, "abc"}, {6, "abcdef"}, {9, "abcdef"}, {0, ""}}},
+      {"", {{0, ""}, {2, ""}}},
+      {"été", {{1, ""}, {2, "é"}, {3, "ét"}, {4, "ét"}, {5, "été"}}},
+      {"a€b", {{2, "a"}, {3, "a"}, {4, "a€"}}},
+      {"a😀", {{2, "a"}, {4, "a"}, {5, "a😀"}}},
+      {"ab\x80\x80", {{1, "a"}, {2, "a"}, {3, "a"}, {4, "ab\x80\x80"}}},
+      {"\x80\x80\x80", {{2, ""}}},
+      {"a\xE9z\xC3", {{2, "a\xE9"}, {3, "a\xE9z"}}}};
+  for (const auto& [texte, coupes] : cas) {
+    for (const auto& [max, attendu] : coupes) {
+      std::string coupe = texte;
+      CouperOctets(coupe, max);
+      EXPECT_EQ(coupe, attendu) << texte << " / " << max;
+    }
+  }
+}
+
 TEST(Lignes, EveryLineEndKindSplitsAndNulEndsTheText) {
   EXPECT_EQ(DecouperLignes("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(DecouperLignes("a\r\n"), (std::vector<std::string>{"a"}));

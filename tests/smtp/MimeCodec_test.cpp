@@ -274,6 +274,11 @@ TEST(Md5, PiecewiseAddingEqualsOneShot) {
     for (size_t i = 0; i < text.size(); i += step) ctx.Add(text.substr(i, step));
     EXPECT_EQ(Hex(ctx.Finish()), Hex(Md5(text))) << step;
   }
+  TMd5Context ctx;  // Finish starts the context again
+  ctx.Add("x");
+  ctx.Finish();
+  ctx.Add("abc");
+  EXPECT_EQ(Hex(ctx.Finish()), "900150983cd24fb0d6963f7d28e17f72");
 }
 
 TEST(Sha1, Rfc3174Vectors) {
@@ -345,6 +350,12 @@ TEST(Hmac, Rfc2202Vectors) {
       EXPECT_EQ(Hex(HmacMd5(c.key, c.data)), c.md5) << c.data;
     }
   }
+}
+
+TEST(Hmac, EmptyPasswordIsAKey) {
+  EXPECT_EQ(Hex(HmacMd5(std::string_view(), std::string_view())),
+            "74e6f7298a9c2d168935f58c001bad88");
+  EXPECT_EQ(Hex(HmacSha1("", "")), "fbdb1d1b18aa6c08324b7d64b71fb76370690e1d");
 }
 
 TEST(Hmac, LongKeyEqualsItsDigestAsKey) {
