@@ -9,6 +9,7 @@
 #include "app/GrilleLignes.h"
 #include "engine/Exclusions.h"
 #include "engine/UDelta.h"
+#include "platform/Chemins.h"
 #include "platform/FichierAtomique.h"
 #include "platform/FileSystem.h"
 #include "platform/Prive.h"
@@ -34,7 +35,7 @@ class TCompteur {
     // entries stops being listed once the limit is reached.
     std::vector<std::string> noms;
     const int err = rep.LireNoms([&](std::string_view nom, uint64_t) {
-      if (nom == "." || nom == "..") return true;
+      if (platform::EstPointOuPointPoint(nom)) return true;
       if (vues_ + noms.size() >= limite_) return false;
       noms.emplace_back(nom);
       return true;

@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "engine/VerrouMiroir.h"
+#include "platform/Chemins.h"
 
 namespace jumelix {
 
 namespace {
+
+using platform::Joindre;
 
 constexpr int64_t kSecondesParJour = 86400;
 // "YYYY-MM-DD HHMMSS"
@@ -30,11 +33,6 @@ int Nombre(const std::string& s, size_t debut, size_t n) {
   int v = 0;
   for (size_t i = debut; i < debut + n; ++i) v = v * 10 + (s[i] - '0');
   return v;
-}
-
-std::string Joindre(const std::string& dir, const std::string& nom) {
-  if (!dir.empty() && dir.back() == '/') return dir + nom;
-  return dir + "/" + nom;
 }
 
 bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }

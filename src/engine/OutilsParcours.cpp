@@ -14,24 +14,13 @@ namespace jumelix::parcours {
 using platform::EntreeRepertoire;
 using platform::GenreEntree;
 
-bool EstPointOuPointPoint(const std::string& n) { return n == "." || n == ".."; }
 
-std::string Joindre(const std::string& dir, const std::string& nom) {
-  if (!dir.empty() && dir.back() == '/') return dir + nom;
-  return dir + "/" + nom;
-}
 
 std::string NomFinal(const std::string& chemin) {
   size_t p = chemin.find_last_of('/');
   return p == std::string::npos ? chemin : chemin.substr(p + 1);
 }
 
-std::string Parent(const std::string& chemin) {
-  size_t p = chemin.find_last_of('/');
-  if (p == std::string::npos) return ".";
-  if (p == 0) return "/";
-  return chemin.substr(0, p);
-}
 
 std::string TexteSystemeSeul(int err) {
   std::string t = platform::SystemErrorText(err);
@@ -83,7 +72,7 @@ TExclu AvecCaches(platform::TSystemeFichiers& fs, const platform::TRepertoire& s
   std::vector<std::string> caches;
   for (size_t i = 0; i < entrees.size(); ++i) {
     const std::string_view nom = entrees.NomVue(i);
-    if (entrees.Genre(i) != GenreEntree::Repertoire || nom == "." || nom == ".." ||
+    if (entrees.Genre(i) != GenreEntree::Repertoire || EstPointOuPointPoint(nom) ||
         (motifs && motifs(nom, true)))
       continue;
     std::string n(nom);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/ListeEntrees.h"
+#include "platform/Chemins.h"
 #include "platform/FileSystem.h"
 
 namespace jumelix::platform {
@@ -16,15 +17,16 @@ class TSystemeFichiers;
 
 namespace jumelix::parcours {
 
+using platform::EstPointOuPointPoint;
+using platform::Joindre;
+using platform::Parent;
+
 // A directory holding a regular file of this name that opens with this signature is a
 // cache that backups and mirrors may leave out (the Cache Directory Tagging convention).
 inline constexpr const char* kNomMarqueCache = "CACHEDIR.TAG";
 inline constexpr std::string_view kSignatureCache = "Signature: 8a477f597d28d172789f06886806bc55";
 
-bool EstPointOuPointPoint(const std::string& n);
-std::string Joindre(const std::string& dir, const std::string& nom);
 std::string NomFinal(const std::string& chemin);
-std::string Parent(const std::string& chemin);
 // The system's text for an error, trimmed like TexteErreurSysteme but left empty when the
 // system has no text.
 std::string TexteSystemeSeul(int err);

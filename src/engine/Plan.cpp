@@ -22,7 +22,6 @@ constexpr size_t kLongueurNomMax = 259;
 
 bool Hexadecimal(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
-bool Point(std::string_view n) { return n == "." || n == ".."; }
 
 // The destination's entries, directories and others apart; names too long to record are
 // set aside, and at an archive root the archive itself is not seen.
@@ -36,7 +35,7 @@ void LireCible(const TListeEntrees& cible, const TReglesNiveau& regles, TListNom
   fich.Reserver(cible.size() - repertoires);
   for (size_t i = 0; i < cible.size(); ++i) {
     const std::string_view nom = cible.NomVue(i);
-    if (Point(nom)) continue;
+    if (platform::EstPointOuPointPoint(nom)) continue;
     if (regles.RacineArchive && nom == kNomArchive) continue;
     const bool repertoire = cible.Genre(i) == GenreEntree::Repertoire;
     // An excluded entry is the user's to keep, except a leftover of our own.
@@ -57,7 +56,7 @@ void LireCible(const TListeEntrees& cible, const TReglesNiveau& regles, TListNom
 void FiltrerSource(TListeEntrees& source, const TReglesNiveau& regles, TPlanNiveau& plan) {
   source.Garder([&](size_t i) {
     const std::string_view nom = source.NomVue(i);
-    if (Point(nom)) return false;
+    if (platform::EstPointOuPointPoint(nom)) return false;
     const bool repertoire = source.Genre(i) == GenreEntree::Repertoire;
     if (regles.RacineArchive && nom == kNomArchive) {
       if (!repertoire) plan.reservesSource.emplace_back(nom);

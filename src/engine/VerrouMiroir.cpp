@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "engine/Archive.h"
+#include "platform/Chemins.h"
 
 namespace jumelix {
 
@@ -37,7 +38,7 @@ void TVerrouMiroir::Defaire(const TRepertoire& dst) {
   bool vide = fs_.OuvrirSous(dossier, dst, kNomArchive) == 0;
   if (vide) {
     fs_.Lister(dossier,
-               [&](EntreeRepertoire& e) { vide = vide && (e.Nom == "." || e.Nom == ".."); });
+               [&](EntreeRepertoire& e) { vide = vide && platform::EstPointOuPointPoint(e.Nom); });
   }
   int32_t n = 0;
   if (vide)

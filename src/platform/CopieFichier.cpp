@@ -19,7 +19,6 @@ namespace {
 
 using interne::AvecRepertoireInscriptible;
 using interne::EntreeVisee;
-using interne::Fd;
 using interne::Temporaire;
 
 constexpr const char* kCapacites = "security.capability";
@@ -157,9 +156,9 @@ int OuvrirCree(int dirfd, const std::string& nom, mode_t genre, EntreeVisee& e) 
 
 int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
                            const OptionsCopie& options, Temporaire& tmp, bool& nonGardes) {
-  Fd in(
+  UniqueFd in(
       openat(srcdir, nomSource.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!in.ok()) return errno == ELOOP ? kModifiePendantCopie : errno;
+  if (!in.valide()) return errno == ELOOP ? kModifiePendantCopie : errno;
   struct stat st;
   if (fstat(in.get(), &st) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return kModifiePendantCopie;  // swapped since it was listed
@@ -172,7 +171,7 @@ int EcrireFichierOrdinaire(int srcdir, const std::string& nomSource, int dirfd,
     return out_fd < 0 ? errno : 0;
   });
   if (r != 0) return r;
-  Fd out(out_fd);
+  UniqueFd out(out_fd);
   if ((r = CopierContenu(in.get(), out.get(), st.st_size, st.st_blocks)) != 0) return r;
   if (CrochetApresContenu) CrochetApresContenu(nomSource);
   struct stat apres;

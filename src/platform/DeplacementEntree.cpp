@@ -21,7 +21,6 @@ namespace {
 using interne::AvecRepertoireInscriptible;
 using interne::Dir;
 using interne::EstRacineMontage;
-using interne::Fd;
 
 bool MemesTemps(const struct stat& a, const struct stat& b) {
   return a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -160,9 +159,9 @@ int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int3
   // Only the directory being read is open (and, while going up, its parent): the path down
   // is kept as names, and each way up is checked by device and inode.
   std::vector<Niveau> pile;
-  Fd courant;
+  UniqueFd courant;
   // Opens and reads the subdirectory `n` of `pfd`, checked to be on the parent's file system.
-  auto entrer = [&](int pfd, const std::string& n, Fd& fd) -> int {
+  auto entrer = [&](int pfd, const std::string& n, UniqueFd& fd) -> int {
     struct stat st;
     if (fstatat(pfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISDIR(st.st_mode)) return ENOTDIR;
@@ -175,7 +174,7 @@ int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int3
       niveau.rendre = fchmodat(pfd, n.c_str(), niveau.mode | kLire, AT_SYMLINK_NOFOLLOW) == 0;
     }
     fd.reset(openat(pfd, n.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    int r = fd.ok() ? 0 : errno;
+    int r = fd.valide() ? 0 : errno;
     struct stat ouvert;
     if (r == 0 && fstat(fd.get(), &ouvert) != 0) r = errno;
     if (r == 0 && (ouvert.st_dev != st.st_dev || ouvert.st_ino != st.st_ino)) r = ESTALE;
@@ -190,8 +189,8 @@ int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int3
   // Leaves the directory on top for its parent, giving it its mode back.
   auto monter = [&]() -> int {
     Niveau& haut = pile.back();
-    Fd dessus(openat(courant.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    int r = dessus.ok() ? 0 : errno;
+    UniqueFd dessus(openat(courant.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    int r = dessus.valide() ? 0 : errno;
     struct stat ds;
     if (r == 0 && fstat(dessus.get(), &ds) != 0) r = errno;
     const Niveau& attendu = pile[pile.size() - 2];
@@ -210,7 +209,7 @@ int ExaminerArborescence(const TRepertoire& parent, const std::string& nom, int3
     if (!haut.sousReps.empty()) {
       const std::string s = std::move(haut.sousReps.back());
       haut.sousReps.pop_back();
-      Fd fd;
+      UniqueFd fd;
       const int r = entrer(courant.get(), s, fd);
       if (r == 0) {
         courant.reset(fd.release());

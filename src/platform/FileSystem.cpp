@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "platform/AttributsEtendus.h"
+#include "platform/Chemins.h"
 #include "platform/FileSystemInterne.h"
 
 namespace jumelix::platform {
@@ -31,8 +32,6 @@ using interne::AvecRepertoireInscriptible;
 using interne::Dir;
 using interne::EntreeVisee;
 using interne::EstRacineMontage;
-using interne::Fd;
-using interne::Parent;
 using interne::Temporaire;
 
 // File-system magic numbers not every kernel header defines.
@@ -49,10 +48,6 @@ constexpr unsigned long kF2fs = 0xF2F52010;
 #ifndef FS_CASEFOLD_FL
 constexpr long FS_CASEFOLD_FL = 0x40000000;
 #endif
-
-bool EstPointOuPointPoint(const char* n) {
-  return n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'));
-}
 
 
 DescriptionEntree Compacter(const struct stat& st) {
@@ -95,8 +90,8 @@ int LireFichierA(int dirfd, const std::string& nom, std::string& contenu, size_t
   struct stat st;
   if (fstatat(dirfd, nom.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
   if (!S_ISREG(st.st_mode)) return kPasFichierOrdinaire;
-  Fd fd(openat(dirfd, nom.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
-  if (!fd.ok()) return errno == ELOOP ? kPasFichierOrdinaire : errno;
+  UniqueFd fd(openat(dirfd, nom.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+  if (!fd.valide()) return errno == ELOOP ? kPasFichierOrdinaire : errno;
   return LireTout(fd.get(), contenu, max);
 }
 
@@ -178,7 +173,7 @@ struct Cadre {
 
 // Opens the subdirectory `nom` of `pfd` for deletion (giving it the owner's rights first)
 // and deletes its non-directory entries; its subdirectories go to `cadre`.
-int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadre& cadre,
+int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, UniqueFd& fd, Cadre& cadre,
                         int32_t& nbFichiers) {
   // Held by a descriptor from the first look: the rights given below reach this very
   // directory, never an entry swapped in under its name.
@@ -194,7 +189,7 @@ int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadr
     }
   }
   fd.reset(openat(e.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.ok()) return errno;
+  if (!fd.valide()) return errno;
   struct stat ouvert;
   if (fstat(fd.get(), &ouvert) != 0) return errno;
   if (ouvert.st_dev != st.st_dev || ouvert.st_ino != st.st_ino) return ESTALE;
@@ -216,7 +211,7 @@ int OuvrirPourSupprimer(int pfd, const std::string& nom, dev_t dev, Fd& fd, Cadr
 }  // namespace
 
 void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire& e) {
-  const bool point = nom == "." || nom == "..";
+  const bool point = EstPointOuPointPoint(nom);
   e.Attr = 0;
   if (S_ISDIR(d.Mode)) {
     e.Genre = GenreEntree::Repertoire;
@@ -457,7 +452,7 @@ int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int
     // Only the directory being emptied is open (and, while going up, its parent): the
     // path down is kept as names, and each way up is checked by device and inode.
     std::vector<Cadre> pile(1);
-    Fd courant;
+    UniqueFd courant;
     if (int r =
             OuvrirPourSupprimer(parent.fd(), nom, pst.st_dev, courant, pile.back(), nbFichiers)) {
       return r;
@@ -468,7 +463,7 @@ int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int
         const std::string s = std::move(haut.sousReps.back());
         haut.sousReps.pop_back();
         Cadre enfant;
-        Fd fd;
+        UniqueFd fd;
         int r = OuvrirPourSupprimer(courant.get(), s, pst.st_dev, fd, enfant, nbFichiers);
         if (r == ENOTDIR) {
           if (unlinkat(courant.get(), s.c_str(), 0) == 0) ++nbFichiers;
@@ -484,8 +479,8 @@ int SupprimerArborescence(const TRepertoire& parent, const std::string& nom, int
         courant.reset(-1);
         return unlinkat(parent.fd(), nom.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
       }
-      Fd dessus(openat(courant.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!dessus.ok()) return errno;
+      UniqueFd dessus(openat(courant.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!dessus.valide()) return errno;
       struct stat ds;
       if (fstat(dessus.get(), &ds) != 0) return errno;
       const Cadre& attendu = pile[pile.size() - 2];

@@ -15,34 +15,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/UniqueFd.h"
+
 namespace jumelix::platform::interne {
-
-// Owns a file descriptor; closing errors are ignored except where Fermer() is called.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int release() { return std::exchange(fd_, -1); }
-  // Closes now and returns 0 or the errno of the close (a late write error shows here).
-  int Fermer() {
-    int r = ::close(fd_);
-    fd_ = -1;
-    return r == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 // Owns a DIR stream.
 class Dir {
@@ -59,13 +34,6 @@ class Dir {
   DIR* d_;
 };
 
-// The directory part of the path `chemin` ("." for a bare name, "/" at the root).
-inline std::string Parent(const std::string& chemin) {
-  const size_t p = chemin.find_last_of('/');
-  if (p == std::string::npos) return ".";
-  return p == 0 ? "/" : chemin.substr(0, p);
-}
-
 // One entry held by an O_PATH descriptor, never followed and never opened for reading (a
 // device or a FIFO is not touched), whose owner, mode and times are changed through that
 // descriptor: once it is open and checked, no swap of its name (for a hard link to a file
@@ -76,7 +44,7 @@ class EntreeVisee {
   int Ouvrir(int dirfd, const char* nom) {
     fd_.reset(openat(dirfd, nom, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     brut_ = fd_.get();
-    if (!fd_.ok()) return errno;
+    if (!fd_.valide()) return errno;
     return Decrire();
   }
   // Works on `fd`, a file or directory open for real that another object owns.
@@ -93,7 +61,7 @@ class EntreeVisee {
   // Never for a link (Linux keeps no mode for links).
   int Chmod(mode_t mode) {
     if (S_ISLNK(st_.st_mode)) return ELOOP;
-    if (!fd_.ok()) return fchmod(brut_, mode) == 0 ? 0 : errno;
+    if (!fd_.valide()) return fchmod(brut_, mode) == 0 ? 0 : errno;
     // Any failure tries /proc too: a sandbox that does not know the call refuses it with
     // EPERM (systemd's SystemCallFilter), an older kernel with ENOSYS.
     if (kFchmodat2 > 0 && syscall(kFchmodat2, brut_, "", mode, AT_EMPTY_PATH) == 0) return 0;
@@ -102,7 +70,7 @@ class EntreeVisee {
   // The times of the entry itself, a link included (the /proc name of the descriptor
   // reaches the link, not its target).
   int Dater(const struct timespec temps[2]) {
-    if (!fd_.ok()) return futimens(brut_, temps) == 0 ? 0 : errno;
+    if (!fd_.valide()) return futimens(brut_, temps) == 0 ? 0 : errno;
     return utimensat(AT_FDCWD, CheminProc().c_str(), temps, 0) == 0 ? 0 : errno;
   }
 
@@ -118,7 +86,7 @@ class EntreeVisee {
 #endif
   std::string CheminProc() const { return "/proc/self/fd/" + std::to_string(brut_); }
 
-  Fd fd_;
+  UniqueFd fd_;
   int brut_ = -1;
   struct stat st_ {};
 };

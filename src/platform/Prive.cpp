@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/FileSystem.h"
+#include "platform/Chemins.h"
 #include "platform/FileSystemInterne.h"
 #include "platform/UniqueFd.h"
 
@@ -13,7 +14,6 @@ namespace jumelix::platform {
 
 namespace {
 
-using interne::Parent;
 
 std::string Nom(const std::string& chemin) { return chemin.substr(chemin.find_last_of('/') + 1); }
 
