@@ -22,12 +22,15 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "platform/VerrouRepertoire.h"
+#include "support/AttenteFichiers.h"
 #include "support/LancerProgramme.h"
+#include "support/ProcessusFils.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -196,16 +199,20 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
     for (int f = 0; f < kFichiers; ++f)
       arbre_.Fichier("s/r" + std::to_string(r) + "/f" + std::to_string(f),
                      bloc + std::to_string(r * kFichiers + f));
-  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Repertoire("d");
   const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d}));
 
   pid_t pid = Demarrer({"/S", liste});
   ASSERT_GT(pid, 0);
-  // Stop it as soon as copying has begun, and never before: a signal that comes before the
-  // run has started tests nothing. A loaded machine may take long to get there.
-  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Fichiers(d).empty() && std::chrono::steady_clock::now() < limite) usleep(200);
-  if (Fichiers(d).empty()) {
+  // Stop it at the first directory it copies (its lock, the archive folder, comes before),
+  // and never before: a signal that comes before the copies tests nothing, and one that
+  // comes late may find the run over. A loaded machine may take long to get there.
+  const auto copie_commencee = [&] {
+    for (const std::string& nom : TempTree::Noms(d))
+      if (nom.rfind(".jumelix-", 0) != 0) return true;
+    return false;
+  };
+  if (!test::AttendreDansRepertoire(d, copie_commencee, 60000)) {
     kill(pid, SIGKILL);
     Attendre(pid);
     FAIL() << "the run copied nothing within 60 s";
@@ -236,17 +243,10 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
 
 // Waits at most `secondes` for the program; kills it past that (a run that hangs).
 int AttendreAuPlus(pid_t pid, int secondes, int* signal_recu = nullptr) {
-  int statut = 0;
-  for (int i = 0; i < secondes * 100; ++i) {
-    if (waitpid(pid, &statut, WNOHANG) == pid) {
-      if (WIFSIGNALED(statut) && signal_recu) *signal_recu = WTERMSIG(statut);
-      return WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
-    }
-    usleep(10 * 1000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -2;
+  const std::optional<int> statut = test::AttendreFinFils(pid, secondes * 1000);
+  if (!statut) return -2;
+  if (WIFSIGNALED(*statut) && signal_recu) *signal_recu = WTERMSIG(*statut);
+  return WIFEXITED(*statut) ? WEXITSTATUS(*statut) : -1;
 }
 
 TEST_F(ServiceSurveille, ASecondStopSignalOfAnotherKindEndsTheProcess) {
