@@ -1,7 +1,7 @@
-// Unattended service runs of the real program: the guards that keep a nightly run from
-// doing harm (empty source, destination already being synchronised), the stop signals,
-// and the exit status a scheduler acts on. No display, a home and state directory of its
-// own for every test.
+// Unattended service runs of the real program: two runs on one destination, the stop
+// signals, and the exit status a scheduler acts on (the guards of a single walk, empty
+// source and held destination, are the walk's own tests). No display, a home and state
+// directory of its own for every test.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -27,7 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/VerrouRepertoire.h"
 #include "support/AttenteFichiers.h"
 #include "support/LancerProgramme.h"
 #include "support/ProcessusFils.h"
@@ -116,60 +115,6 @@ TEST_F(ServiceSurveille, ExitStatusTellsWhetherTheReportHoldsAnError) {
             0u);
   EXPECT_EQ(Service(arbre_.Chemin("travail/introuvable.ini")), 1);
   EXPECT_EQ(Service(bonne), 0);
-}
-
-TEST_F(ServiceSurveille, AnEmptySourceLeavesTheDestinationAsItIs) {
-  // An unmounted disk shows as its empty mount point.
-  const std::string s = arbre_.Repertoire("media/disque");
-  arbre_.Fichier("copie/a.txt", "a");
-  arbre_.Fichier("copie/rep/b.txt", "b");
-  const std::string d = arbre_.Chemin("copie");
-  arbre_.Fichier("s2/x", "x");
-  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
-  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d, s2, d2}));
-
-  EXPECT_EQ(Service(liste), 1);
-  EXPECT_EQ(Fichiers(d), (V{"a.txt", "rep/b.txt"}));
-  EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");  // the other pair is synchronised
-  const V j = Journal();
-  ASSERT_EQ(j.size(), 5u);
-  EXPECT_EQ(j[1], "Abandon : le répertoire source " + s +
-                      " est vide, le répertoire cible n'est pas vidé");
-  EXPECT_EQ(j[2], s2 + " et " + d2 + " =");
-  EXPECT_EQ(j[3], "Synchronisation terminée. Nombre d'erreurs 1");
-}
-
-TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
-  arbre_.Fichier("s/neuf", "n");
-  arbre_.Fichier("d/vieux", "v");
-  arbre_.Fichier("s2/x", "x");
-  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
-  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
-  // The other run, held still: its lock, taken here. It is on the destination's archive
-  // folder, so it holds whatever state directory the other run has.
-  platform::TVerrouRepertoire autre_run;
-  ASSERT_EQ(mkdir((d + "/.jumelix-archive").c_str(), 0700), 0);
-  ASSERT_EQ(autre_run.Prendre(d + "/.jumelix-archive"), 0);
-
-  // Lists name the destination with a trailing "/" or through a link: same directory. (One
-  // list naming it both ways is refused before any pair.)
-  const std::string lien = arbre_.Lien("travail/lien", d);
-  EXPECT_EQ(Service(arbre_.Fichier("travail/l.ini", ListeFichier({s, d + "/", s2, d2}))), 1);
-  EXPECT_EQ(Service(arbre_.Fichier("travail/lien.ini", ListeFichier({s, lien}))), 1);
-  EXPECT_EQ(Fichiers(d), V{"vieux"});
-  EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");
-  const V j = Journal();
-  ASSERT_EQ(j.size(), 9u);
-  EXPECT_EQ(j[1], "Abandon : une autre synchronisation de " + d + " est en cours");
-  EXPECT_EQ(j[3], "Synchronisation terminée. Nombre d'erreurs 1");
-  EXPECT_EQ(j[6], "Abandon : une autre synchronisation de " + lien + " est en cours");
-
-  // Once the other run is over, the next one does the work, and leaves no lock behind.
-  autre_run.Liberer();
-  EXPECT_EQ(Service(arbre_.Fichier("travail/seul.ini", ListeFichier({s, d}))), 0);
-  // "vieux" went to the destination's archive.
-  EXPECT_EQ(TempTree::Noms(d), (V{".jumelix-archive", "neuf"}));
-  EXPECT_FALSE(TempTree::Existe(etat_ + "/jumelix/verrous"));
 }
 
 TEST_F(ServiceSurveille, TwoRunsAtOnceNeverWalkOneDestinationTogether) {
