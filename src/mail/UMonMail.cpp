@@ -17,12 +17,11 @@
 namespace jumelix {
 namespace {
 
-constexpr uint32_t kDelaiEnvoiMs = 30000;
 constexpr int kPortParDefaut = 25;
 constexpr int kConnexionFermee = kWsaeIntr;  // the client's code for a lost connection
 
 uint32_t& DelaiEnvoi() {
-  static uint32_t delai = kDelaiEnvoiMs;
+  static uint32_t delai = TMonMail::kDelaiEnvoiMs;
   return delai;
 }
 

@@ -40,7 +40,9 @@ class TMonMail {
   // for a misuse or a bad setting become French ones; a server's reply is kept.
   static std::string TexteErreurClient(const std::string& message);
 
-  // How long Envoyer waits for the session: 30 000 ms. For the tests only.
+  // How long Envoyer waits for the session.
+  static constexpr uint32_t kDelaiEnvoiMs = 30000;
+  // Another wait than kDelaiEnvoiMs. For the tests only.
   static void DefinirDelaiPourTests(uint32_t delaiMs);
 
   // The error texts of a send that the wait ended.

@@ -1,7 +1,12 @@
 #include "app/Credit.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,11 +28,21 @@ TEST(Credit, ScrambledFormHidesTheTextAndAnyAlterationIsRefused) {
   EXPECT_FALSE(DechiffrerCredit(raccourcie, somme).has_value());
 }
 
-TEST(Credit, TheProgramsOwnTextIsIntact) {
+TEST(Credit, TheProgramsOwnTextIsIntactAndStoredOnlyScrambled) {
   const std::optional<std::string> credit = CreditProgramme();
   ASSERT_TRUE(credit.has_value());
   EXPECT_NE(credit->find("Jumelix"), std::string::npos);
-  EXPECT_EQ(CreditProgramme(), credit);  // unscrambled again, same text
+  // Nowhere in clear among the bytes of the executable that holds it.
+  const int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct stat st {};
+  ASSERT_EQ(fstat(fd, &st), 0);
+  const size_t taille = static_cast<size_t>(st.st_size);
+  void* octets = mmap(nullptr, taille, PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  ASSERT_NE(octets, MAP_FAILED);
+  EXPECT_EQ(memmem(octets, taille, credit->data(), credit->size()), nullptr);
+  munmap(octets, taille);
 }
 
 }  // namespace

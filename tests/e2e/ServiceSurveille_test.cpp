@@ -1,7 +1,7 @@
-// Unattended service runs of the real program: the guards that keep a nightly run from
-// doing harm (empty source, destination already being synchronised), the stop signals,
-// and the exit status a scheduler acts on. No display, a home and state directory of its
-// own for every test.
+// Unattended service runs of the real program: two runs on one destination, the stop
+// signals, and the exit status a scheduler acts on (the guards of a single walk, empty
+// source and held destination, are the walk's own tests). No display, a home and state
+// directory of its own for every test.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -22,12 +22,14 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "platform/VerrouRepertoire.h"
+#include "support/AttenteFichiers.h"
 #include "support/LancerProgramme.h"
+#include "support/ProcessusFils.h"
 #include "support/TempTree.h"
 
 namespace jumelix {
@@ -115,60 +117,6 @@ TEST_F(ServiceSurveille, ExitStatusTellsWhetherTheReportHoldsAnError) {
   EXPECT_EQ(Service(bonne), 0);
 }
 
-TEST_F(ServiceSurveille, AnEmptySourceLeavesTheDestinationAsItIs) {
-  // An unmounted disk shows as its empty mount point.
-  const std::string s = arbre_.Repertoire("media/disque");
-  arbre_.Fichier("copie/a.txt", "a");
-  arbre_.Fichier("copie/rep/b.txt", "b");
-  const std::string d = arbre_.Chemin("copie");
-  arbre_.Fichier("s2/x", "x");
-  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
-  const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d, s2, d2}));
-
-  EXPECT_EQ(Service(liste), 1);
-  EXPECT_EQ(Fichiers(d), (V{"a.txt", "rep/b.txt"}));
-  EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");  // the other pair is synchronised
-  const V j = Journal();
-  ASSERT_EQ(j.size(), 5u);
-  EXPECT_EQ(j[1], "Abandon : le répertoire source " + s +
-                      " est vide, le répertoire cible n'est pas vidé");
-  EXPECT_EQ(j[2], s2 + " et " + d2 + " =");
-  EXPECT_EQ(j[3], "Synchronisation terminée. Nombre d'erreurs 1");
-}
-
-TEST_F(ServiceSurveille, ADestinationBeingSynchronisedIsLeftAlone) {
-  arbre_.Fichier("s/neuf", "n");
-  arbre_.Fichier("d/vieux", "v");
-  arbre_.Fichier("s2/x", "x");
-  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
-  const std::string s2 = arbre_.Chemin("s2"), d2 = arbre_.Chemin("d2");
-  // The other run, held still: its lock, taken here. It is on the destination's archive
-  // folder, so it holds whatever state directory the other run has.
-  platform::TVerrouRepertoire autre_run;
-  ASSERT_EQ(mkdir((d + "/.jumelix-archive").c_str(), 0700), 0);
-  ASSERT_EQ(autre_run.Prendre(d + "/.jumelix-archive"), 0);
-
-  // Lists name the destination with a trailing "/" or through a link: same directory. (One
-  // list naming it both ways is refused before any pair.)
-  const std::string lien = arbre_.Lien("travail/lien", d);
-  EXPECT_EQ(Service(arbre_.Fichier("travail/l.ini", ListeFichier({s, d + "/", s2, d2}))), 1);
-  EXPECT_EQ(Service(arbre_.Fichier("travail/lien.ini", ListeFichier({s, lien}))), 1);
-  EXPECT_EQ(Fichiers(d), V{"vieux"});
-  EXPECT_EQ(TempTree::Lire(d2 + "/x"), "x");
-  const V j = Journal();
-  ASSERT_EQ(j.size(), 9u);
-  EXPECT_EQ(j[1], "Abandon : une autre synchronisation de " + d + " est en cours");
-  EXPECT_EQ(j[3], "Synchronisation terminée. Nombre d'erreurs 1");
-  EXPECT_EQ(j[6], "Abandon : une autre synchronisation de " + lien + " est en cours");
-
-  // Once the other run is over, the next one does the work, and leaves no lock behind.
-  autre_run.Liberer();
-  EXPECT_EQ(Service(arbre_.Fichier("travail/seul.ini", ListeFichier({s, d}))), 0);
-  // "vieux" went to the destination's archive.
-  EXPECT_EQ(TempTree::Noms(d), (V{".jumelix-archive", "neuf"}));
-  EXPECT_FALSE(TempTree::Existe(etat_ + "/jumelix/verrous"));
-}
-
 TEST_F(ServiceSurveille, TwoRunsAtOnceNeverWalkOneDestinationTogether) {
   // Both runs start together; whichever comes second either finds the lock or starts after
   // the first one ended. Either way the destination ends identical and nothing is lost.
@@ -196,16 +144,20 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
     for (int f = 0; f < kFichiers; ++f)
       arbre_.Fichier("s/r" + std::to_string(r) + "/f" + std::to_string(f),
                      bloc + std::to_string(r * kFichiers + f));
-  const std::string s = arbre_.Chemin("s"), d = arbre_.Chemin("d");
+  const std::string s = arbre_.Chemin("s"), d = arbre_.Repertoire("d");
   const std::string liste = arbre_.Fichier("travail/l.ini", ListeFichier({s, d}));
 
   pid_t pid = Demarrer({"/S", liste});
   ASSERT_GT(pid, 0);
-  // Stop it as soon as copying has begun, and never before: a signal that comes before the
-  // run has started tests nothing. A loaded machine may take long to get there.
-  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Fichiers(d).empty() && std::chrono::steady_clock::now() < limite) usleep(200);
-  if (Fichiers(d).empty()) {
+  // Stop it at the first directory it copies (its lock, the archive folder, comes before),
+  // and never before: a signal that comes before the copies tests nothing, and one that
+  // comes late may find the run over. A loaded machine may take long to get there.
+  const auto copie_commencee = [&] {
+    for (const std::string& nom : TempTree::Noms(d))
+      if (nom.rfind(".jumelix-", 0) != 0) return true;
+    return false;
+  };
+  if (!test::AttendreDansRepertoire(d, copie_commencee, 60000)) {
     kill(pid, SIGKILL);
     Attendre(pid);
     FAIL() << "the run copied nothing within 60 s";
@@ -236,17 +188,10 @@ TEST_F(ServiceSurveille, SigtermDuringALargeSynchronisationStopsCleanly) {
 
 // Waits at most `secondes` for the program; kills it past that (a run that hangs).
 int AttendreAuPlus(pid_t pid, int secondes, int* signal_recu = nullptr) {
-  int statut = 0;
-  for (int i = 0; i < secondes * 100; ++i) {
-    if (waitpid(pid, &statut, WNOHANG) == pid) {
-      if (WIFSIGNALED(statut) && signal_recu) *signal_recu = WTERMSIG(statut);
-      return WIFEXITED(statut) ? WEXITSTATUS(statut) : -1;
-    }
-    usleep(10 * 1000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -2;
+  const std::optional<int> statut = test::AttendreFinFils(pid, secondes * 1000);
+  if (!statut) return -2;
+  if (WIFSIGNALED(*statut) && signal_recu) *signal_recu = WTERMSIG(*statut);
+  return WIFEXITED(*statut) ? WEXITSTATUS(*statut) : -1;
 }
 
 TEST_F(ServiceSurveille, ASecondStopSignalOfAnotherKindEndsTheProcess) {

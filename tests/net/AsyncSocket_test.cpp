@@ -330,7 +330,8 @@ TEST(AsyncSocketSend, ConnectionLostWhileSendingClosesWithoutAnError) {
   linger hard{1, 0};
   setsockopt(server.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   server.Reset();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  pollfd reset{s.HSocket(), POLLIN, 0};  // the reset has reached our end
+  ASSERT_EQ(poll(&reset, 1, 5000), 1);
   log.lines.clear();
   EXPECT_EQ(s.SendText("MAIL FROM:<a@b>\r\n"), 17);  // no OnError assigned: nothing thrown
   EXPECT_EQ(log.lines, (std::vector<std::string>{"state connected->closed", "closed 10054"}));
@@ -372,6 +373,7 @@ TEST(AsyncSocketSend, SlowPeerGetsEverythingAndDataSentWaitsForTheEnd) {
   std::thread peer([&] {
     char buf[8192];
     while (received.size() < static_cast<size_t>(kTotal)) {
+      // Slow on purpose: the sender must meet a full buffer again and again.
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       ssize_t n = ::recv(server.get(), buf, sizeof buf, 0);
       if (n <= 0) break;

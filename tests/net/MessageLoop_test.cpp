@@ -3,9 +3,15 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "NetTestPeers.h"
@@ -23,6 +29,20 @@ using Clock = std::chrono::steady_clock;
 long ElapsedMs(Clock::time_point start) {
   return static_cast<long>(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Returns once the thread `tid` of this process is blocked in poll (the loop's wait), as
+// the kernel shows it; gives up after 5 s. The caller spins: it is about to post anyway.
+void WaitUntilBlockedInPoll(pid_t tid) {
+  const std::string chemin = "/proc/self/task/" + std::to_string(tid) + "/syscall";
+  const auto start = Clock::now();
+  while (ElapsedMs(start) < 5000) {
+    std::ifstream f(chemin);
+    std::string numero;  // "running" while it runs
+    if (!(f >> numero)) return;  // no such file here: post at once
+    if (numero == std::to_string(SYS_poll) || numero == std::to_string(SYS_ppoll)) return;
+    sched_yield();
+  }
 }
 
 bool Readable(int fd) {
@@ -164,8 +184,9 @@ TEST(MessageLoop, WaitEndsEarlyForAPostFromAnotherThreadAndTimesOutOtherwise) {
   EXPECT_GE(ElapsedMs(start), 140);
 
   THwnd h = a.hwnd();
-  std::thread poster([&loop, h] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const pid_t waiter = gettid();
+  std::thread poster([&loop, h, waiter] {
+    WaitUntilBlockedInPoll(waiter);
     loop.PostMessage(h, kWmUser + 9, 1, 2);
   });
   start = Clock::now();
@@ -353,7 +374,8 @@ TEST(MessageLoopLookups, CancelledLookupsAreNeverHeardOf) {
   uint32_t answered = loop.AsyncGetHostByName(win.hwnd(), kWmUser + 2, "localhost");
   auto start = Clock::now();
   while (loop.PendingCount() == 0 && win.got.empty() && ElapsedMs(start) < 5000) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pollfd p{loop.NotificationFd(), POLLIN, 0};  // the answer's arrival makes it readable
+    poll(&p, 1, std::max(0, 5000 - static_cast<int>(ElapsedMs(start))));
   }
   ASSERT_TRUE(win.got.empty());
   ASSERT_GT(loop.PendingCount(), 0u);  // the answer waits in the queue

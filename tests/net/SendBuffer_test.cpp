@@ -14,9 +14,14 @@ std::string Unsent(const TBuffer& b) {
 }
 
 TEST(TBuffer, CapacityOfZeroOrLessMeansTheDefault) {
-  EXPECT_EQ(TBuffer(0).BufSize(), 1514);
-  EXPECT_EQ(TBuffer(-5).BufSize(), 1514);
-  EXPECT_EQ(TBuffer(1460).BufSize(), 1460);
+  const std::string beaucoup(4 * TBuffer::kDefaultSize, 'x');
+  const auto Prend = [&](TBuffer&& b) { return b.Write(beaucoup.data(), static_cast<int>(beaucoup.size())); };
+  EXPECT_EQ(Prend(TBuffer(0)), TBuffer::kDefaultSize);
+  EXPECT_EQ(Prend(TBuffer(-5)), TBuffer::kDefaultSize);
+  EXPECT_EQ(Prend(TBuffer(1460)), 1460);
+  TBuffer b(8);
+  b.SetBufSize(0);
+  EXPECT_EQ(Prend(std::move(b)), TBuffer::kDefaultSize);
 }
 
 TEST(TBuffer, WriteStopsWhenFullAndPeekShowsTheUnsentRange) {

@@ -1,5 +1,6 @@
 #include "platform/VerrouRepertoire.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -91,13 +92,25 @@ TEST(VerrouRepertoire, AProgramStartedWhileHoldingDoesNotKeepTheLock) {
   const std::string d = t.Repertoire("dest");
   TVerrouRepertoire a;
   ASSERT_EQ(a.Prendre(d), 0);
+  // The child's end of this pipe closes on exec: end of file here means the exec is done,
+  // and one byte means it failed.
+  int tube[2];
+  ASSERT_EQ(pipe2(tube, O_CLOEXEC), 0);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
+    close(tube[0]);
     execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+    (void)!write(tube[1], "x", 1);
     _exit(127);
   }
-  usleep(100 * 1000);  // let the exec happen
+  close(tube[1]);
+  char c;
+  ssize_t n;
+  while ((n = read(tube[0], &c, 1)) < 0 && errno == EINTR) {
+  }
+  close(tube[0]);
+  EXPECT_EQ(n, 0) << "exec failed";
   a.Liberer();
   TVerrouRepertoire b;
   EXPECT_EQ(b.Prendre(d), 0);

@@ -369,7 +369,7 @@ TEST(SmtpRealServer, AttachmentGoneBeforeSendingFailsTheMail) {
   EXPECT_EQ(d.client.ErrorMessage().rfind("500 Cannot open attachment '" + path + "': ", 0), 0u)
       << d.client.ErrorMessage();
   // The incomplete message was dropped with the connection, never delivered.
-  usleep(300 * 1000);
+  ASSERT_TRUE(server.WaitForSessionsClosed(1, 10000));
   EXPECT_TRUE(server.Messages().empty());
 }
 

@@ -1,11 +1,14 @@
 #include "support/ProcessusFils.h"
 
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace jumelix::test {
 
@@ -37,6 +40,31 @@ void Terminer(pid_t pid) {
   kill(pid, SIGKILL);
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
+}
+
+std::optional<int> AttendreFinFils(pid_t pid, int delaiMs) {
+  using Horloge = std::chrono::steady_clock;
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  bool fini = pidfd < 0;  // without pidfds (an old kernel), a plain blocking wait
+  if (pidfd >= 0) {
+    const auto limite = Horloge::now() + std::chrono::milliseconds(delaiMs);
+    for (;;) {
+      const auto reste =
+          std::chrono::duration_cast<std::chrono::milliseconds>(limite - Horloge::now()).count();
+      pollfd p{pidfd, POLLIN, 0};
+      const int r = poll(&p, 1, reste > 0 ? static_cast<int>(reste) : 0);
+      if (r < 0 && errno == EINTR) continue;
+      fini = r > 0;
+      break;
+    }
+    close(pidfd);
+  }
+  if (!fini) kill(pid, SIGKILL);
+  int etat = 0;
+  while (waitpid(pid, &etat, 0) < 0 && errno == EINTR) {
+  }
+  if (!fini) return std::nullopt;
+  return etat;
 }
 
 std::optional<std::string> ExecuterDansFils(const std::function<void()>& preparer,

@@ -26,6 +26,11 @@ pid_t DemarrerFilsQuiTient(const std::function<void()>& preparer,
 // Kills and reaps a child DemarrerFilsQuiTient started.
 void Terminer(pid_t pid);
 
+// Waits at most `delaiMs` for the child `pid` to end: woken by its end (a pidfd), not by
+// polling. Its wait status; nothing when it was still running, and then it is killed.
+// Reaped either way.
+std::optional<int> AttendreFinFils(pid_t pid, int delaiMs);
+
 // For `preparer`: become the unprivileged user and group 65534, without supplementary
 // groups. The child exits at once with status 99 when that fails.
 void DevenirNobody();

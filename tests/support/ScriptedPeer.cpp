@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
-#include <thread>
 
 namespace jumelix::test {
 namespace {
@@ -39,12 +39,22 @@ TScriptedPeer::TScriptedPeer() {
     throw std::runtime_error("scripted peer: bind/listen");
   }
   port_ = ntohs(a.sin_port);
+  stop_fd_ = eventfd(0, EFD_CLOEXEC);
+  if (stop_fd_ < 0) {
+    close(listen_fd_);
+    throw std::runtime_error("scripted peer: eventfd");
+  }
 }
 
 TScriptedPeer::~TScriptedPeer() {
   stop_ = true;
+  const uint64_t un = 1;
+  if (write(stop_fd_, &un, sizeof un) != sizeof un) {
+    // Cannot happen on an eventfd this far from its maximum.
+  }
   Signal();
   if (thread_.joinable()) thread_.join();
+  close(stop_fd_);
   if (conn_fd_ >= 0) close(conn_fd_);
   if (listen_fd_ >= 0) close(listen_fd_);
 }
@@ -95,11 +105,7 @@ TScriptedPeer& TScriptedPeer::Trickle(const std::string& pattern, int interval_m
 bool TScriptedPeer::SendPatiently(const char* data, size_t size) {
   size_t off = 0;
   while (off < size) {
-    if (stop_) return false;
-    pollfd p{conn_fd_, POLLOUT, 0};
-    int r = poll(&p, 1, 50);
-    if (r < 0 && errno != EINTR) return false;
-    if (r <= 0) continue;
+    if (PollOrStop(conn_fd_, POLLOUT, -1) < 0) return false;
     ssize_t n = send(conn_fd_, data + off, size - off, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     if (n <= 0) {
@@ -122,10 +128,32 @@ void TScriptedPeer::Signal() {
 }
 
 bool TScriptedPeer::WaitDone(int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done_ && Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return done_;
+  std::unique_lock<std::mutex> lock(mutex_);
+  return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return done_.load(); });
+}
+
+bool TScriptedPeer::WaitForReceived(size_t n, int timeout_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+               [&] { return received_.size() >= n || done_; });
+  return received_.size() >= n;
+}
+
+void TScriptedPeer::Finish() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  done_ = true;
+  cv_.notify_all();
+}
+
+int TScriptedPeer::PollOrStop(int fd, short events, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pollfd p[2] = {{fd, events, 0}, {stop_fd_, POLLIN, 0}};
+    const int r = poll(p, 2, timeout_ms < 0 ? -1 : MsLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || (p[1].revents & POLLIN) != 0) return -1;
+    return r > 0 ? 1 : 0;
+  }
 }
 
 std::vector<std::string> TScriptedPeer::Received() const {
@@ -152,15 +180,11 @@ bool TScriptedPeer::ReadOneLine(std::string& line, int timeout_ms) {
       pending_.erase(0, end + 2);
       std::lock_guard<std::mutex> lock(mutex_);
       received_.push_back(line);
+      cv_.notify_all();
       return true;
     }
     if (stop_ || client_closed_) return false;
-    int left = MsLeft(deadline);
-    if (left == 0) return false;
-    pollfd p{conn_fd_, POLLIN, 0};
-    int r = poll(&p, 1, std::min(left, 50));
-    if (r < 0 && errno != EINTR) return false;
-    if (r <= 0) continue;
+    if (PollOrStop(conn_fd_, POLLIN, MsLeft(deadline)) <= 0) return false;
     char buf[4096];
     ssize_t n = recv(conn_fd_, buf, sizeof buf, 0);
     if (n <= 0) {
@@ -174,18 +198,17 @@ bool TScriptedPeer::ReadOneLine(std::string& line, int timeout_ms) {
 void TScriptedPeer::Run() {
   auto accept_deadline = Clock::now() + std::chrono::milliseconds(10000);
   while (!stop_ && conn_fd_ < 0) {
-    int left = MsLeft(accept_deadline);
-    if (left == 0) {
+    const int r = PollOrStop(listen_fd_, POLLIN, MsLeft(accept_deadline));
+    if (r == 0) {
       Problem("no connection");
-      done_ = true;
+      Finish();
       return;
     }
-    pollfd p{listen_fd_, POLLIN, 0};
-    if (poll(&p, 1, std::min(left, 50)) > 0)
-      conn_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (r < 0) break;
+    conn_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
   }
   if (conn_fd_ < 0) {
-    done_ = true;
+    Finish();
     return;
   }
   accepted_ = true;
@@ -199,7 +222,7 @@ void TScriptedPeer::Run() {
           ssize_t n = send(conn_fd_, step.text.data() + off, step.text.size() - off, MSG_NOSIGNAL);
           if (n <= 0) {
             Problem("send failed");
-            done_ = true;
+            Finish();
             return;
           }
           off += static_cast<size_t>(n);
@@ -209,7 +232,7 @@ void TScriptedPeer::Run() {
       case Kind::kExpect:
         if (!ReadOneLine(line, read_timeout_ms_)) {
           Problem("expected \"" + step.text + "\", got nothing");
-          done_ = true;
+          Finish();
           return;
         }
         if (line != step.text) Problem("expected \"" + step.text + "\", got \"" + line + "\"");
@@ -217,7 +240,7 @@ void TScriptedPeer::Run() {
       case Kind::kReadLine:
         if (!ReadOneLine(line, read_timeout_ms_)) {
           Problem("expected a line, got nothing");
-          done_ = true;
+          Finish();
           return;
         }
         break;
@@ -225,13 +248,14 @@ void TScriptedPeer::Run() {
         do {
           if (!ReadOneLine(line, read_timeout_ms_)) {
             Problem("message not ended by \".\"");
-            done_ = true;
+            Finish();
             return;
           }
         } while (line != ".");
         break;
       case Kind::kWait:
-        std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        // A delay the script asks for (a slow server, to test a client's time limit).
+        PollOrStop(-1, 0, step.ms);
         break;
       case Kind::kWaitSignal: {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -242,7 +266,7 @@ void TScriptedPeer::Run() {
       case Kind::kClose:
         close(conn_fd_);
         conn_fd_ = -1;
-        done_ = true;
+        Finish();
         return;
       case Kind::kFlood: {
         std::string block;
@@ -258,7 +282,7 @@ void TScriptedPeer::Run() {
       case Kind::kTrickle:
         for (size_t i = 0; !stop_; i = (i + 1) % step.text.size()) {
           if (!SendPatiently(&step.text[i], 1)) break;
-          std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+          PollOrStop(-1, 0, step.ms);  // the trickle's own pace, a delay on purpose
         }
         break;
       case Kind::kWaitForClose:
@@ -268,7 +292,7 @@ void TScriptedPeer::Run() {
         break;
     }
   }
-  done_ = true;
+  Finish();
 }
 
 }  // namespace jumelix::test

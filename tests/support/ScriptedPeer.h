@@ -49,6 +49,9 @@ class TScriptedPeer {
 
   // Everything received so far, one entry per line; an unfinished line is not included.
   std::vector<std::string> Received() const;
+  // Waits until n lines have been received; false after timeout_ms or once the script
+  // has ended short of them.
+  bool WaitForReceived(size_t n, int timeout_ms);
   // Differences from Expect steps and failures (timeouts, connection lost), in order.
   std::vector<std::string> Problems() const;
   bool ClientClosed() const { return client_closed_; }
@@ -77,13 +80,18 @@ class TScriptedPeer {
   };
 
   void Run();
+  void Finish();
   bool ReadOneLine(std::string& line, int timeout_ms);  // false on timeout or close
   void Problem(const std::string& text);
+  // Waits for `events` on `fd` at most timeout_ms (-1: no limit): 1 when they came, 0 at
+  // the limit, -1 on an error or when the peer is being destroyed.
+  int PollOrStop(int fd, short events, int timeout_ms);
   // Sends bytes while watching for the stop; false once the client has gone.
   bool SendPatiently(const char* data, size_t size);
 
   int listen_fd_ = -1;
   int conn_fd_ = -1;
+  int stop_fd_ = -1;  // an eventfd the destructor writes: wakes every wait of the script
   uint16_t port_ = 0;
   std::vector<Step> steps_;
   std::thread thread_;

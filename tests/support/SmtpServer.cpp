@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "support/ProcessusFils.h"
 
 namespace jumelix::test {
 namespace {
@@ -127,19 +129,15 @@ void TSmtpServer::Start() {
     error_ = "fork failed";
     return;
   }
-  // The server prints its port once it accepts connections.
-  std::string out;
-  auto deadline = Clock::now() + std::chrono::seconds(15);
-  while (out.find('\n') == std::string::npos && Clock::now() < deadline) {
-    pollfd p{out_pipe[0], POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buf[64];
-    ssize_t n = read(out_pipe[0], buf, sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
+  // The server prints its port once it accepts connections, then its news.
+  news_fd_ = out_pipe[0];
+  fcntl(news_fd_, F_SETFL, fcntl(news_fd_, F_GETFL) | O_NONBLOCK);
+  const auto deadline = Clock::now() + std::chrono::seconds(15);
+  while (news_.find('\n') == std::string::npos && WaitForNews(deadline)) {
   }
-  close(out_pipe[0]);
-  int port = std::atoi(out.c_str());
+  const size_t end = news_.find('\n');
+  const int port = std::atoi(news_.substr(0, end).c_str());
+  news_.erase(0, end == std::string::npos ? news_.size() : end + 1);
   if (port <= 0 || port > 65535) {
     error_ = "SMTP test server did not start: " + ReadFile(log_path);
     Stop();
@@ -153,18 +151,31 @@ void TSmtpServer::Stop() {
     close(stdin_fd_);  // end of input: the server stops
     stdin_fd_ = -1;
   }
-  if (pid_ <= 0) return;
-  auto deadline = Clock::now() + std::chrono::seconds(5);
-  int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (Clock::now() > deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (pid_ > 0) AttendreFinFils(pid_, 5000);
   pid_ = -1;
+  if (news_fd_ >= 0) {
+    close(news_fd_);
+    news_fd_ = -1;
+  }
+}
+
+bool TSmtpServer::WaitForNews(Clock::time_point deadline) const {
+  if (news_fd_ < 0) return false;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  pollfd p{news_fd_, POLLIN, 0};
+  const int r = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+  if (r < 0) return errno == EINTR;
+  if (r == 0) return false;
+  char buf[256];
+  const ssize_t n = read(news_fd_, buf, sizeof buf);
+  if (n <= 0) return n < 0 && (errno == EAGAIN || errno == EINTR);
+  news_.append(buf, static_cast<size_t>(n));
+  for (size_t end; port_ != 0 && (end = news_.find('\n')) != std::string::npos;) {
+    if (news_.compare(0, end, "closed") == 0) ++sessions_closed_;
+    news_.erase(0, end + 1);
+  }
+  return true;
 }
 
 std::vector<TSmtpServer::Message> TSmtpServer::Messages() const {
@@ -208,10 +219,17 @@ std::vector<std::string> TSmtpServer::Commands() const {
 }
 
 bool TSmtpServer::WaitForMessages(size_t n, int timeout_ms) const {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (Messages().size() < n) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!WaitForNews(deadline)) return Messages().size() >= n;
+  }
+  return true;
+}
+
+bool TSmtpServer::WaitForSessionsClosed(size_t n, int timeout_ms) const {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (sessions_closed_ < n) {
+    if (!WaitForNews(deadline)) return false;
   }
   return true;
 }

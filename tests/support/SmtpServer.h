@@ -2,11 +2,13 @@
 // LOGIN, CRAM-MD5 and CRAM-SHA1 for one user) on 127.0.0.1 at a port chosen at run time,
 // and reads back the messages it received (raw bytes and envelope). The server lives as
 // long as the object; it also stops by itself when the test process goes away (it watches
-// its standard input). Construction never throws: check Started() and Error().
+// its standard input). It tells what happened on its standard output, which the waits
+// below watch. Construction never throws: check Started() and Error().
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,12 +61,19 @@ class TSmtpServer {
   std::vector<std::string> Commands() const;
   // Waits until at least n messages have arrived; false after timeout_ms.
   bool WaitForMessages(size_t n, int timeout_ms) const;
+  // Waits until at least n sessions have ended, whoever closed them; false after
+  // timeout_ms. Once a session has ended, what it delivered is in Messages().
+  bool WaitForSessionsClosed(size_t n, int timeout_ms) const;
 
   // Stops the server now (the destructor does it otherwise).
   void Stop();
 
  private:
   void Start();
+  // Waits at most until `deadline` for the next news from the server (a line on its
+  // standard output: "message" once a message is stored, "closed" once a session has
+  // ended) and counts what came; false when nothing more can come.
+  bool WaitForNews(std::chrono::steady_clock::time_point deadline) const;
 
   Options options_;
   std::string dir_;
@@ -72,6 +81,9 @@ class TSmtpServer {
   uint16_t port_ = 0;
   pid_t pid_ = -1;
   int stdin_fd_ = -1;
+  int news_fd_ = -1;
+  mutable std::string news_;
+  mutable size_t sessions_closed_ = 0;
 };
 
 // Splits a raw message into lines at CR LF (a final CR LF adds no empty line).

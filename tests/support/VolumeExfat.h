@@ -1,9 +1,11 @@
-// A small exFAT file system for tests that need a destination which folds letter case and
-// keeps no modes: an image file in a TempTree, attached to a loop device and mounted with
-// exfat-fuse. Needs root, /dev/fuse, a free loop device and the exfatprogs and exfat-fuse
-// packages; when any is missing, Monte() is false and Raison() says why (for GTEST_SKIP).
-// The destructor unmounts and detaches.
+// Small file systems for tests that need a destination unlike the disk the tests run on: an
+// image file in a TempTree, attached to a loop device and mounted. Needs root and the tools
+// each kind names; when any is missing, Monte() is false and Raison() says why (for
+// GTEST_SKIP). The destructor detaches the mount and, for a FUSE mount, waits for its
+// daemon to end, so the image is released by the time the object is gone.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -11,44 +13,40 @@
 
 namespace jumelix::test {
 
-class VolumeExfat {
+class VolumeBoucle {
  public:
-  VolumeExfat();
-  ~VolumeExfat();
-  VolumeExfat(const VolumeExfat&) = delete;
-  VolumeExfat& operator=(const VolumeExfat&) = delete;
+  ~VolumeBoucle();
+  VolumeBoucle(const VolumeBoucle&) = delete;
+  VolumeBoucle& operator=(const VolumeBoucle&) = delete;
 
   bool Monte() const { return monte_; }
   const std::string& Raison() const { return raison_; }
   // The mount point.
   const std::string& Racine() const { return point_; }
 
- private:
+ protected:
+  VolumeBoucle() = default;
+
   TempTree arbre_;
   std::string point_;
-  std::string boucle_;
+  std::string boucle_;  // the loop device to detach, when we attached one
   std::string raison_;
+  pid_t demon_ = -1;  // the FUSE daemon, kept in the foreground as our child
   bool monte_ = false;
 };
 
-// The same with a vfat file system mounted by the kernel (dosfstools): no extended
-// attributes, no hard links, no modes, 2-second times.
-class VolumeVfat {
+// exFAT through exfat-fuse (packages exfatprogs and exfat-fuse, and /dev/fuse): folds letter
+// case and keeps no modes.
+class VolumeExfat : public VolumeBoucle {
+ public:
+  VolumeExfat();
+};
+
+// vfat mounted by the kernel (dosfstools): no extended attributes, no hard links, no modes,
+// 2-second times.
+class VolumeVfat : public VolumeBoucle {
  public:
   VolumeVfat();
-  ~VolumeVfat();
-  VolumeVfat(const VolumeVfat&) = delete;
-  VolumeVfat& operator=(const VolumeVfat&) = delete;
-
-  bool Monte() const { return monte_; }
-  const std::string& Raison() const { return raison_; }
-  const std::string& Racine() const { return point_; }
-
- private:
-  TempTree arbre_;
-  std::string point_;
-  std::string raison_;
-  bool monte_ = false;
 };
 
 }  // namespace jumelix::test

@@ -2,7 +2,9 @@
 """A small SMTP server for the tests, built on aiosmtpd.
 
 Listens on 127.0.0.1 (port chosen at run time unless --port is given), prints the port
-on stdout as soon as it accepts connections, and writes every message it receives to the
+on stdout as soon as it accepts connections, then one line for each event a test may wait
+for: "message" once a message is stored, "closed" once a session has ended (after what it
+delivered is stored). It writes every message it receives to the
 directory given with --dir: NNNN.eml holds the raw bytes of the message (as the client
 sent them, transparency dots removed), NNNN.env the envelope and the authentication used,
 one "key: value" line each (mail_from, rcpt_to once per recipient, helo, auth_login,
@@ -144,7 +146,15 @@ class Handler:
                  "auth_mechanism: " + getattr(session, "jumelix_mechanism", "")]
         write_atomically(base + ".env", "".join(m + "\n" for m in meta).encode())
         write_atomically(base + ".eml", envelope.original_content)
+        tell("message")
         return "250 2.0.0 Message accepted for delivery"
+
+
+def tell(event):
+    try:
+        print(event, flush=True)
+    except OSError:  # the test has stopped listening: it is going away
+        pass
 
 
 def write_atomically(path, data):
@@ -174,6 +184,10 @@ def make_smtp_class(line_limit, log_path):
         smtp_STARTTLS = logged("STARTTLS")
         smtp_AUTH = logged("AUTH")
         smtp_MAIL = logged("MAIL")
+
+        def connection_lost(self, exc):
+            super().connection_lost(exc)
+            tell("closed")
     return TestSMTP
 
 
