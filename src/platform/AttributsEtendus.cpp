@@ -151,9 +151,6 @@ bool AttributMiroir(std::string_view nom) {
 }
 
 bool PorteAttributsEtendus(int dirfd, const char* nom) {
-  // Most entries hold none: the size alone is asked first, which spares the kernel a buffer.
-  const ssize_t taille = Lister(dirfd, nom, nullptr, 0);
-  if (taille <= 0) return false;
   char tampon[512];
   const ssize_t n = Lister(dirfd, nom, tampon, sizeof tampon);
   if (n < 0) return errno == ERANGE;  // a long list: looked at in full later
