@@ -8,10 +8,10 @@ scripts/deps.sh
 source scripts/construction.sh
 jobs=$(nproc)
 debut=$SECONDS
-etape=$SECONDS
-etape() {  # title of the next stage
-  [ "$etape" -eq "$debut" ] || echo "   (étape : $((SECONDS - etape)) s)"
-  etape=$SECONDS
+etape() {  # title of the next stage; the one before is told how long it took
+  [ -z "${etape_en_cours:-}" ] || echo "   ($etape_en_cours : $((SECONDS - etape_debut)) s)"
+  etape_en_cours=$1
+  etape_debut=$SECONDS
   echo "== $1"
 }
 
