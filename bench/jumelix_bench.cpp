@@ -9,7 +9,9 @@
 //   --exclusions FICHIER reads that file as the global exclusion patterns (none otherwise,
 //   whatever the settings directory holds: the bench measures what it names).
 // JUMELIX_OUVRIERS=n in the environment sets the number of the engine's workers (0: none),
-// to measure its effect.
+// to measure its effect. JUMELIX_MARQUES=DIR keeps the pairs' marks there, as the program
+// keeps them in the user's state (none otherwise): a nightly run reads the extended
+// attributes of the entries changed since the last complete one only.
 // Exit status: 0 when the walk ran (whatever it found), 2 for a usage error.
 
 #include <cstdio>
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
   bool bavard = false;
   if (const char* n = std::getenv("JUMELIX_OUVRIERS")) jumelix::DefinirNombreOuvriers(std::atoi(n));
   jumelix::TEtatRun etat;  // fresh counters, as the run controller starts a run
+  if (const char* m = std::getenv("JUMELIX_MARQUES")) etat.Marques = m;
   for (int i = 4; i < argc; ++i) {
     if (std::strcmp(argv[i], "-v") == 0) {
       bavard = true;

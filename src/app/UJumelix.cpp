@@ -296,6 +296,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
   etat_ = TEtatRun{};
   etat_.JoursArchive = JoursArchiveProgramme();
   etat_.IgnorerCaches = IgnorerCachesProgramme();
+  if (const std::string etat = RepertoireEtat(); !etat.empty()) etat_.Marques = etat + "/marques";
   etat_.DebutRun = static_cast<int64_t>(std::time(nullptr));
   etat_.SurAction = sur_action_;
   DebutRunApercu(ComparerSeulement);

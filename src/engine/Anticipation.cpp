@@ -53,9 +53,9 @@ void TAvance::Lancer() {
     Listages& l = lances_[j - pris_];
     const TSousRepertoires::Element e = enfants_[j];
     if (!e.destination.empty()) {
-      l.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.destination, &budget_);
+      l.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.destination, &budget_, seuil_);
     }
-    l.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_);
+    l.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_, seuil_);
   }
 }
 

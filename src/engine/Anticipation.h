@@ -58,14 +58,16 @@ class TAvance {
   // stays below `max` (each holds descriptors and its listing until the walk gets there);
   // `budget`: the walk's bound of the entries those listings hold.
   TAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& src,
-          const platform::TRepertoire& dst, size_t& enCours, size_t max, TBudgetAvance& budget)
+          const platform::TRepertoire& dst, size_t& enCours, size_t max, TBudgetAvance& budget,
+          const platform::SeuilAttributs* seuil = nullptr)
       : ouvriers_(ouvriers),
         fs_(fs),
         src_(src),
         dst_(dst),
         enCours_(enCours),
         max_(max),
-        budget_(budget) {}
+        budget_(budget),
+        seuil_(seuil) {}
   ~TAvance();
   TAvance(const TAvance&) = delete;
   TAvance& operator=(const TAvance&) = delete;
@@ -94,6 +96,7 @@ class TAvance {
   size_t& enCours_;
   const size_t max_;
   TBudgetAvance& budget_;
+  const platform::SeuilAttributs* const seuil_;
   TSousRepertoires enfants_;
   std::deque<Listages> lances_;  // the children started and not taken
   size_t prochain_ = 0;          // the first child not started

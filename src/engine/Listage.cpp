@@ -51,14 +51,20 @@ void DefinirBudgetAvance(size_t entrees) {
 size_t PicAvance() { return pic.load(std::memory_order_relaxed); }
 
 TListage::TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
-                   const platform::TRepertoire& parent, std::string nom, TBudgetAvance* budget)
-    : ouvriers_(ouvriers), fs_(fs), parent_(parent.fd()), nom_(std::move(nom)), budget_(budget) {
+                   const platform::TRepertoire& parent, std::string nom, TBudgetAvance* budget,
+                   const platform::SeuilAttributs* seuil)
+    : ouvriers_(ouvriers),
+      fs_(fs),
+      parent_(parent.fd()),
+      nom_(std::move(nom)),
+      budget_(budget),
+      seuil_(seuil) {
   tache_ = ouvriers_.Soumettre([this] { Lister(); });
 }
 
 TListage::TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs,
-                   const platform::TRepertoire& rep)
-    : ouvriers_(ouvriers), fs_(fs) {
+                   const platform::TRepertoire& rep, const platform::SeuilAttributs* seuil)
+    : ouvriers_(ouvriers), fs_(fs), seuil_(seuil) {
   res_.errOuverture = fs_.Dupliquer(res_.rep, rep);
   tache_ = TOuvriers::Creer([this] { Lister(); });
 }
@@ -141,7 +147,7 @@ void TListage::Decrire(size_t debut, size_t fin) {
   TListeEntrees& entrees = res_.entrees;
   for (size_t k = debut; k < fin; ++k) {
     const size_t i = ordre_[k];
-    erreurs_[i] = fs_.DecrireEntree(res_.rep, entrees.Nom(i), entrees.Description(i));
+    erreurs_[i] = fs_.DecrireEntree(res_.rep, entrees.Nom(i), entrees.Description(i), seuil_);
   }
 }
 

@@ -66,10 +66,14 @@ class TListage {
   // object is destroyed or waited for. `parent` must stay open until this object is
   // destroyed.
   TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& parent,
-           std::string nom, TBudgetAvance* budget = nullptr);
+           std::string nom, TBudgetAvance* budget = nullptr,
+           const platform::SeuilAttributs* seuil = nullptr);
   // Lists the open directory `rep` (through a second descriptor), on the thread that
   // waits for it; only the descriptions of a large directory go to the workers.
-  TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& rep);
+  // `seuil` (may be null, else outlives this object): entries it calls old are not asked
+  // for their extended attributes.
+  TListage(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& rep,
+           const platform::SeuilAttributs* seuil = nullptr);
   // Cancels what has not started, waits for what runs, gives back what it reserved.
   ~TListage();
   TListage(const TListage&) = delete;
@@ -89,6 +93,7 @@ class TListage {
   const int parent_ = -1;
   const std::string nom_;
   TBudgetAvance* const budget_ = nullptr;
+  const platform::SeuilAttributs* const seuil_ = nullptr;
   size_t reserve_ = 0;  // entries reserved in budget_
   std::atomic<bool> attendu_{false};
   Resultat res_;

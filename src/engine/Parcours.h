@@ -26,6 +26,7 @@
 #include "engine/OutilsParcours.h"
 #include "engine/Ouvriers.h"
 #include "engine/Plan.h"
+#include "engine/MarqueAttributs.h"
 #include "engine/ProprietesCibles.h"
 #include "engine/Publication.h"
 #include "engine/UDelta.h"
@@ -188,6 +189,7 @@ class TParcours : private TSuitePublication {
   bool Choisir(const TAction& a) {
     const TChoix c = changements_.Choisir(a);
     if (c == TChoix::Imprevu) Signaler("Changé depuis l'aperçu, laissé tel quel : " + a.chemin);
+    laisse_ = laisse_ || c == TChoix::Laisser;
     return c == TChoix::Faire;
   }
 
@@ -238,6 +240,9 @@ class TParcours : private TSuitePublication {
   TPublication publication_;  // after the archive, which it uses
   TChangements changements_{etat_, comparer_, archive_};
   TAttributsMiroir attributs_{fs_, etat_};
+  TMarqueAttributs marque_;  // what the listings may leave unasked, and the mark this walk leaves
+  bool laisse_ = false;      // a change the preview left out
+  bool exclu_ = false;       // an entry a pattern or a cache tag left out
   TLiensDurs liens_{fs_, etat_};
   uint64_t peripheriqueSrc_ = 0;  // of the source directory of the level acted on
   size_t longueurRacineDst_ = 0;

@@ -79,6 +79,10 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
         },
         verrou_.Cree());
   }
+  if (err_src == 0 && dst.Ouvert()) {
+    marque_.Commencer(etat_.Marques, source, destination, src, dst,
+                      !dst.Proprietes().SansAttributsEtendus);
+  }
   Parcourir(std::move(src), err_src, std::move(dst), err_dst);
   const bool enAttente = !publication_.Vide();
   publication_.Tout();
@@ -91,6 +95,12 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
       Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +
                TexteErreurSysteme(err));
     }
+  }
+  // Once on disk, a walk that left every entry the same on both sides is the next ones'
+  // mark; one that reported, stopped, or left something out (a pattern, the preview)
+  // leaves the mark as it was, still true for what it did not change.
+  if (!comparer_ && nombre_ == 0 && !etat_.Abandon && !arret_ && !laisse_ && !exclu_) {
+    marque_.Enregistrer();
   }
 }
 
@@ -205,7 +215,7 @@ int TParcours::Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
                        TListeEntrees& entrees) {
   if (int err = 0; PrendreListage(l, rep, entrees, err)) return err;
   for (int essai = 0;; ++essai) {
-    TListage ici(ouvriers_, fs_, rep);
+    TListage ici(ouvriers_, fs_, rep, marque_.Seuil());
     TListage::Resultat& r = ici.Attendre();
     const int err = r.errOuverture != 0 ? r.errOuverture : r.errListe;
     if (essai == 0 && TropDeDescripteurs(err)) {
@@ -285,6 +295,13 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
   }
   // Tagged caches are found here, before the plan, which stays without disk.
   if (etat_.IgnorerCaches) motifs = AvecCaches(fs_, srcRep, entrees, std::move(motifs));
+  if (motifs) {
+    motifs = [this, exclu = std::move(motifs)](std::string_view nom, bool repertoire) {
+      const bool x = exclu(nom, repertoire);
+      exclu_ = exclu_ || x;
+      return x;
+    };
+  }
   regles.Exclu = std::move(motifs);
   TPlanNiveau plan;
   Planifier(
@@ -310,7 +327,7 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
   const std::vector<Decision>& decisions = plan.decisions;
   if (ouvriers_.Nombre() > 0) {
     n->avance = std::make_unique<TAvance>(ouvriers_, fs_, n->src, n->dst, enCours_,
-                                          budget_.listagesAvance, budgetAvance_);
+                                          budget_.listagesAvance, budgetAvance_, marque_.Seuil());
     for (size_t i = 0; i < entrees.size(); ++i) {
       const Decision& d = decisions[i];
       if (d.quoi == Quoi::CreerRep || (d.quoi == Quoi::Descendre && d.manquant)) {

@@ -96,6 +96,10 @@ struct TEtatRun {
   // Leave out every source directory tagged as a cache (a CACHEDIR.TAG file opening with
   // parcours::kSignatureCache) as an excluded one; the run controller sets it from the settings.
   bool IgnorerCaches = false;
+  // The private directory where each pair's mark is kept (engine/MarqueAttributs.h), so
+  // that later walks ask only the entries changed since for their extended attributes;
+  // empty: no mark, every entry is asked. The run controller sets it from the user's state.
+  std::string Marques;
   // Told each change of the destinations (may be empty).
   TSurAction SurAction;
   // Asked before each change of a synchronisation (may be empty: every change is made).

@@ -45,6 +45,9 @@ constexpr unsigned long kFuse = 0x65735546;
 constexpr unsigned long kMsdos = 0x4D44;
 constexpr unsigned long kExt4 = 0xEF53;
 constexpr unsigned long kF2fs = 0xF2F52010;
+constexpr unsigned long kXfs = 0x58465342;
+constexpr unsigned long kBtrfs = 0x9123683E;
+constexpr unsigned long kTmpfs = 0x01021994;
 #ifndef FS_CASEFOLD_FL
 constexpr long FS_CASEFOLD_FL = 0x40000000;
 #endif
@@ -235,6 +238,7 @@ void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire&
   e.Mode = d.Mode;
   e.PlusieursNoms = d.PlusieursNoms;
   e.AttributsEtendus = d.AttributsEtendus;
+  e.AttributsAnciens = d.AttributsAnciens;
   e.Uid = d.Uid;
   e.Gid = d.Gid;
   e.Inode = d.Inode;
@@ -319,7 +323,8 @@ int TRepertoire::DecrireEntree(const std::string& nom, EntreeRepertoire& e) cons
   return 0;
 }
 
-int TRepertoire::DecrireEntree(const char* nom, DescriptionEntree& d) const {
+int TRepertoire::DecrireEntree(const char* nom, DescriptionEntree& d,
+                               const SeuilAttributs* seuil) const {
   if (EstPointOuPointPoint(nom)) {
     d = Compacter(StatPoint());
     return 0;
@@ -329,7 +334,11 @@ int TRepertoire::DecrireEntree(const char* nom, DescriptionEntree& d) const {
   d = Compacter(st);
   // Links and special files keep none that the mirror copies.
   if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
-    d.AttributsEtendus = PorteAttributsEtendus(fd_, nom);
+    if (seuil != nullptr && seuil->Ancien(st.st_dev, st.st_ctim.tv_sec)) {
+      d.AttributsAnciens = true;
+    } else {
+      d.AttributsEtendus = PorteAttributsEtendus(fd_, nom);
+    }
   }
   return 0;
 }
@@ -344,10 +353,35 @@ bool TRepertoire::Inscriptible() const {
   return faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-int TRepertoire::Decrire(EntreeRepertoire& e) const {
+int TRepertoire::Decrire(EntreeRepertoire& e, const SeuilAttributs* seuil) const {
   struct stat st;
   if (fstat(fd_, &st) != 0) return errno;
   Remplir(e, st);
+  e.AttributsAnciens = seuil != nullptr && seuil->Ancien(st.st_dev, st.st_ctim.tv_sec);
+  return 0;
+}
+
+int TRepertoire::Identifier(IdentiteRepertoire& id) const {
+  struct stat st;
+  struct statfs sf;
+  if (fstat(fd_, &st) != 0 || fstatfs(fd_, &sf) != 0) return errno;
+  uint64_t fsid = 0;
+  static_assert(sizeof sf.f_fsid == sizeof fsid);
+  std::memcpy(&fsid, &sf.f_fsid, sizeof fsid);
+  id.SystemeFichiers = fsid;
+  id.Peripherique = static_cast<uint64_t>(st.st_dev);
+  id.Inode = static_cast<uint64_t>(st.st_ino);
+  switch (static_cast<unsigned long>(sf.f_type) & 0xFFFFFFFFul) {
+    case kExt4:
+    case kXfs:
+    case kBtrfs:
+    case kTmpfs:
+    case kF2fs:
+      id.HorlogeLocale = true;
+      break;
+    default:
+      id.HorlogeLocale = false;
+  }
   return 0;
 }
 

@@ -41,6 +41,9 @@ struct EntreeRepertoire {
   // A file or directory holding extended attributes the mirror keeps (platform/
   // AttributsEtendus.h); only listings ask (DecrireEntree).
   bool AttributsEtendus = false;
+  // Not asked for its extended attributes: its metadata has not changed since the last run
+  // that found them the same on both sides (SeuilAttributs).
+  bool AttributsAnciens = false;
 };
 
 // What EntreeRepertoire holds but the name, packed in 40 bytes for the listings of large
@@ -53,9 +56,33 @@ struct DescriptionEntree {
   uint32_t Nanos : 30 = 0;
   uint32_t PlusieursNoms : 1 = 0;
   uint32_t AttributsEtendus : 1 = 0;
-  uint32_t Mode = 0;
+  uint32_t Mode : 31 = 0;  // st_mode needs 16 bits
+  uint32_t AttributsAnciens : 1 = 0;
   uint32_t Uid = 0, Gid = 0;
   uint64_t Inode = 0;
+};
+
+// The start of the last run that left a pair's extended attributes the same on both sides,
+// in this kernel's clock (engine/MarqueAttributs.h): an entry of one of its two devices whose
+// metadata has not changed since (st_ctime before `Secondes`: setting or removing an
+// attribute changes it) is not asked for its attributes, and is described AttributsAnciens.
+struct SeuilAttributs {
+  uint64_t Peripheriques[2] = {0, 0};
+  int64_t Secondes = 0;
+  bool Ancien(uint64_t peripherique, int64_t secondesChangement) const {
+    return secondesChangement < Secondes &&
+           (peripherique == Peripheriques[0] || peripherique == Peripheriques[1]);
+  }
+};
+
+// What names a directory's file system from one run to the next, and whether its times come
+// from this kernel's clock.
+struct IdentiteRepertoire {
+  uint64_t SystemeFichiers = 0;  // statfs's f_fsid
+  uint64_t Peripherique = 0, Inode = 0;
+  // A file system of this kernel (ext2/3/4, XFS, Btrfs, tmpfs, F2FS): its change times come
+  // from this machine's clock, never from a server's.
+  bool HorlogeLocale = false;
 };
 
 // Gives every field of `e` but Nom the values of the description `d` of the entry `nom`:
@@ -112,14 +139,19 @@ class TRepertoire {
   // and LireNoms then returns ECANCELED.
   int LireNoms(const std::function<bool(std::string_view nom, uint64_t inode)>& surNom) const;
   int DecrireEntree(const std::string& nom, EntreeRepertoire& e) const;
-  int DecrireEntree(const char* nom, DescriptionEntree& d) const;
+  // `seuil` (may be null): a file or directory it calls old is not asked for its
+  // extended attributes.
+  int DecrireEntree(const char* nom, DescriptionEntree& d,
+                    const SeuilAttributs* seuil = nullptr) const;
   // The directory's device and inode numbers (0 and 0 when it cannot be described): two
   // descriptors with the same identity are open on the same directory.
   std::pair<uint64_t, uint64_t> Identite() const;
   // True when we may create and delete entries in the directory as it stands.
   bool Inscriptible() const;
-  // Describes the directory itself.
-  int Decrire(EntreeRepertoire& e) const;
+  // Describes the directory itself (its AttributsAnciens as `seuil` says; AttributsEtendus
+  // is never asked here).
+  int Decrire(EntreeRepertoire& e, const SeuilAttributs* seuil = nullptr) const;
+  int Identifier(IdentiteRepertoire& id) const;
   // The target text of the link `nom`.
   int LireLien(const std::string& nom, std::string& cible) const;
   // The whole content of the regular file `nom`, never through a link; a link, a

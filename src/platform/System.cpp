@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -31,6 +32,27 @@ bool HostName(std::string& name) {
   buf[sizeof buf - 1] = '\0';
   name = buf;
   return true;
+}
+
+InstantNoyau MaintenantNoyau() {
+  InstantNoyau n;
+  struct timespec grossier, reel, depuisBoot;
+  clock_gettime(CLOCK_REALTIME_COARSE, &grossier);
+  clock_gettime(CLOCK_REALTIME, &reel);
+  clock_gettime(CLOCK_BOOTTIME, &depuisBoot);
+  n.Secondes = static_cast<int64_t>(grossier.tv_sec);
+  n.Ecart = static_cast<int64_t>(reel.tv_sec) - static_cast<int64_t>(depuisBoot.tv_sec);
+  if (FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re")) {
+    char id[64] = {};
+    if (std::fgets(id, sizeof id, f) != nullptr) {
+      n.Demarrage = id;
+      while (!n.Demarrage.empty() && (n.Demarrage.back() == '\n' || n.Demarrage.back() == ' ')) {
+        n.Demarrage.pop_back();
+      }
+    }
+    std::fclose(f);
+  }
+  return n;
 }
 
 uint32_t TickCount() {

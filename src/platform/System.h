@@ -19,6 +19,16 @@ bool HostName(std::string& name);
 // Milliseconds of CLOCK_MONOTONIC, wrapping at 2^32 like a 32-bit tick count.
 uint32_t TickCount();
 
+// This kernel's clock as it stamps the file systems' change times (CLOCK_REALTIME_COARSE),
+// with what tells, later, that it was set back since: the boot it belongs to and its gap to
+// the time since that boot.
+struct InstantNoyau {
+  int64_t Secondes = 0;
+  int64_t Ecart = 0;       // CLOCK_REALTIME minus CLOCK_BOOTTIME, in seconds
+  std::string Demarrage;   // /proc/sys/kernel/random/boot_id; empty when unknown
+};
+InstantNoyau MaintenantNoyau();
+
 // The current local date and time as the locale writes them: "%x %X" (LC_TIME).
 std::string LocalDateTimeText();
 

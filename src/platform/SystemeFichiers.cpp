@@ -44,14 +44,16 @@ int TSystemeFichiers::DecrireEntree(const TRepertoire& rep, const std::string& n
   return rep.DecrireEntree(nom, e);
 }
 
-int TSystemeFichiers::DecrireEntree(const TRepertoire& rep, const char* nom, DescriptionEntree& d) {
+int TSystemeFichiers::DecrireEntree(const TRepertoire& rep, const char* nom, DescriptionEntree& d,
+                                    const SeuilAttributs* seuil) {
   if (int f = Faute(Operation::Decrire, nom)) return f;
-  return rep.DecrireEntree(nom, d);
+  return rep.DecrireEntree(nom, d, seuil);
 }
 
-int TSystemeFichiers::Decrire(const TRepertoire& rep, EntreeRepertoire& e) {
+int TSystemeFichiers::Decrire(const TRepertoire& rep, EntreeRepertoire& e,
+                              const SeuilAttributs* seuil) {
   if (int f = Faute(Operation::Decrire, {})) return f;
-  return rep.Decrire(e);
+  return rep.Decrire(e, seuil);
 }
 
 int TSystemeFichiers::Lister(const TRepertoire& rep,

@@ -136,6 +136,8 @@ TEST_F(ServiceTest, SynchronisesEveryPairAndLogsTheReport) {
   EXPECT_EQ(TempTree::Lire(d1 + "/a.txt"), "alpha");
   EXPECT_EQ(TempTree::Lire(d1 + "/sous/b.txt"), "beta");
   EXPECT_EQ(TempTree::Lire(s1 + "/a.txt"), "alpha");  // the source is only read
+  // Each pair, synchronised without error, left its mark in the user's state.
+  EXPECT_EQ(TempTree::Noms(etat_ + "/jumelix/marques").size(), 2u);
 }
 
 // Where no thread can start (a systemd TasksMax, a container's limit), the walk does
