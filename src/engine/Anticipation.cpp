@@ -55,7 +55,7 @@ void TAvance::Lancer() {
     if (!e.destination.empty()) {
       l.lc = std::make_unique<TListage>(ouvriers_, fs_, dst_, e.destination, &budget_, seuil_);
     }
-    l.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_, seuil_);
+    l.ls = std::make_unique<TListage>(ouvriers_, fs_, src_, e.source, &budget_);
   }
 }
 

@@ -59,7 +59,7 @@ class TAvance {
   // `budget`: the walk's bound of the entries those listings hold.
   TAvance(TOuvriers& ouvriers, platform::TSystemeFichiers& fs, const platform::TRepertoire& src,
           const platform::TRepertoire& dst, size_t& enCours, size_t max, TBudgetAvance& budget,
-          const platform::SeuilAttributs* seuil = nullptr)
+          const platform::SeuilAttributs* seuilCible = nullptr)
       : ouvriers_(ouvriers),
         fs_(fs),
         src_(src),
@@ -67,7 +67,7 @@ class TAvance {
         enCours_(enCours),
         max_(max),
         budget_(budget),
-        seuil_(seuil) {}
+        seuil_(seuilCible) {}
   ~TAvance();
   TAvance(const TAvance&) = delete;
   TAvance& operator=(const TAvance&) = delete;
@@ -96,7 +96,7 @@ class TAvance {
   size_t& enCours_;
   const size_t max_;
   TBudgetAvance& budget_;
-  const platform::SeuilAttributs* const seuil_;
+  const platform::SeuilAttributs* const seuil_;  // for the destination's listings
   TSousRepertoires enfants_;
   std::deque<Listages> lances_;  // the children started and not taken
   size_t prochain_ = 0;          // the first child not started

@@ -36,12 +36,9 @@ void TParcours::FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& ds
                                 const std::string& dst, const platform::ProprietesRepertoire& props,
                                 bool enAttenteIci) {
   EntreeRepertoire s, d;
-  if (fs_.Decrire(srcRep, s, marque_.Seuil()) != 0 || fs_.Decrire(dstRep, d, marque_.Seuil()) != 0) {
-    return;
-  }
+  if (fs_.Decrire(srcRep, s) != 0 || fs_.Decrire(dstRep, d) != 0) return;
   // Its extended attributes change no time: given now, whatever still waits in it.
-  if (!props.SansAttributsEtendus && !(s.AttributsAnciens && d.AttributsAnciens) &&
-      attributs_.Accorder(srcRep, dstRep, d, modifie_) != 0) {
+  if (!props.SansAttributsEtendus && attributs_.Accorder(srcRep, dstRep, d, modifie_) != 0) {
     Signaler("Impossible de modifier les attributs de " + dst);
   }
   const bool garder = !props.NomsWindows;

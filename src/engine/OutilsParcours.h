@@ -32,14 +32,6 @@ std::string NomFinal(const std::string& chemin);
 std::string TexteSystemeSeul(int err);
 bool AUneLettre(const std::string& nom);
 std::string CasseInversee(const std::string& nom);
-// True when the extended attributes of `s` and `d`, whose content is the same, are to be
-// read and compared: never when neither side changed since the last walk that left them the
-// same (engine/MarqueAttributs.h), else when either side holds some or was not asked.
-inline bool AttributsEtendusAVoir(const platform::EntreeRepertoire& s,
-                                  const platform::EntreeRepertoire& d) {
-  if (s.AttributsAnciens && d.AttributsAnciens) return false;
-  return s.AttributsEtendus || d.AttributsEtendus || s.AttributsAnciens || d.AttributsAnciens;
-}
 // True when the destination entry `d` must be given the mode, owner or (a link) time of
 // the source entry `s` although its content is the same.
 bool AttributsDifferents(const platform::EntreeRepertoire& s, const platform::EntreeRepertoire& d,

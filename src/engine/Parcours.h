@@ -130,8 +130,10 @@ class TParcours : private TSuitePublication {
   int Ouvrir(TRepertoire& rep, const TRepertoire& parent, const std::string& nom);
 
   // The entries of `rep`: those the workers listed ahead (`l`) when they are of the very
-  // directory `rep` is open on, else listed now.
-  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l, TListeEntrees& entrees);
+  // directory `rep` is open on, else listed now; those `seuil` calls old are not asked for
+  // their extended attributes.
+  int Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l, TListeEntrees& entrees,
+              const platform::SeuilAttributs* seuil = nullptr);
 
   // Lists, plans and acts on one level, then returns it for its subdirectories to be
   // entered; null when the level ends here (unreadable, or the walk is stopped).
@@ -243,6 +245,7 @@ class TParcours : private TSuitePublication {
   TMarqueAttributs marque_;  // what the listings may leave unasked, and the mark this walk leaves
   bool laisse_ = false;      // a change the preview left out
   bool exclu_ = false;       // an entry a pattern or a cache tag left out
+  bool attributsSource_ = false;  // a source entry holds extended attributes
   TLiensDurs liens_{fs_, etat_};
   uint64_t peripheriqueSrc_ = 0;  // of the source directory of the level acted on
   size_t longueurRacineDst_ = 0;

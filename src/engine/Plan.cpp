@@ -162,7 +162,7 @@ void Decider(TListeEntrees& source, const TListeEntrees& cible, const TReglesNiv
       d.quoi = Quoi::Copier;
       d.cibleRecente = c.Secondes > e.Secondes || (c.Secondes == e.Secondes && c.Nanos > e.Nanos);
     } else if (AttributsDifferents(e, c, regles.GarderDroits) ||
-               (AttributsEtendusAVoir(e, c) && regles.MemesAttributsEtendus &&
+               ((e.AttributsEtendus || c.AttributsEtendus) && regles.MemesAttributsEtendus &&
                 !regles.MemesAttributsEtendus(std::string(nom), std::string(r.Name)))) {
       d.quoi = Quoi::Attributs;
     }

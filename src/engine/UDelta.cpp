@@ -55,6 +55,7 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
     err_dst = fs_.OuvrirChemin(dst, destination);
   }
   if (dst.Ouvert()) {
+    marque_.Cible(dst);
     if (const std::string refus = RefusArchive(fs_, dst, destination); !refus.empty()) {
       Signaler(refus);
       return;
@@ -79,8 +80,10 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
         },
         verrou_.Cree());
   }
-  if (err_src == 0 && dst.Ouvert()) {
-    marque_.Commencer(etat_.Marques, source, destination, src, dst,
+  if (err_src == 0 && dst.Ouvert() && !etat_.Marques.empty()) {
+    platform::TAttributsEtendus racine;
+    attributsSource_ = fs_.LireAttributsEtendus(src, {}, racine) != 0 || !racine.empty();
+    marque_.Commencer(etat_.Marques, source, destination, src,
                       !dst.Proprietes().SansAttributsEtendus);
   }
   Parcourir(std::move(src), err_src, std::move(dst), err_dst);
@@ -96,11 +99,13 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
                TexteErreurSysteme(err));
     }
   }
-  // Once on disk, a walk that left every entry the same on both sides is the next ones'
-  // mark; one that reported, stopped, or left something out (a pattern, the preview)
-  // leaves the mark as it was, still true for what it did not change.
-  if (!comparer_ && nombre_ == 0 && !etat_.Abandon && !arret_ && !laisse_ && !exclu_) {
-    marque_.Enregistrer();
+  // Once on disk, a walk that left every destination entry without attributes is the next
+  // ones' mark; one that reported, stopped, left something out (a pattern, the preview) or
+  // met attributes in the source leaves the mark as it was, still true for what it did
+  // not change.
+  if (!comparer_ && nombre_ == 0 && !etat_.Abandon && !arret_ && !laisse_ && !exclu_ &&
+      !attributsSource_ && racine_.Ouvert()) {
+    marque_.Enregistrer(racine_);
   }
 }
 
@@ -212,10 +217,10 @@ int TParcours::Ouvrir(TRepertoire& rep, const TRepertoire& parent, const std::st
 }
 
 int TParcours::Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
-                       TListeEntrees& entrees) {
+                       TListeEntrees& entrees, const platform::SeuilAttributs* seuil) {
   if (int err = 0; PrendreListage(l, rep, entrees, err)) return err;
   for (int essai = 0;; ++essai) {
-    TListage ici(ouvriers_, fs_, rep, marque_.Seuil());
+    TListage ici(ouvriers_, fs_, rep, seuil);
     TListage::Resultat& r = ici.Attendre();
     const int err = r.errOuverture != 0 ? r.errOuverture : r.errListe;
     if (essai == 0 && TropDeDescripteurs(err)) {
@@ -234,7 +239,7 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
   const std::string& src = cheminSrc_;
   const std::string& dst = cheminDst_;
   TListeEntrees cible;
-  if (errDst == 0) errDst = Entrees(dstRep, ldst, cible);
+  if (errDst == 0) errDst = Entrees(dstRep, ldst, cible, marque_.Seuil());
   if (errDst != 0) {
     Signaler("Erreur en lisant le répertoire " + dst);
     // A comparison told to say what a synchronisation would make walks on in the source
@@ -255,6 +260,9 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
   if (errSrc != 0) {
     Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
     return nullptr;
+  }
+  for (size_t i = 0; i < entrees.size() && !attributsSource_; ++i) {
+    attributsSource_ = entrees.Description(i).AttributsEtendus;
   }
   // A patterns file that cannot be read stops the pair here: what it would keep or leave
   // out is unknown.

@@ -353,11 +353,10 @@ bool TRepertoire::Inscriptible() const {
   return faccessat(fd_, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-int TRepertoire::Decrire(EntreeRepertoire& e, const SeuilAttributs* seuil) const {
+int TRepertoire::Decrire(EntreeRepertoire& e) const {
   struct stat st;
   if (fstat(fd_, &st) != 0) return errno;
   Remplir(e, st);
-  e.AttributsAnciens = seuil != nullptr && seuil->Ancien(st.st_dev, st.st_ctim.tv_sec);
   return 0;
 }
 
@@ -371,6 +370,8 @@ int TRepertoire::Identifier(IdentiteRepertoire& id) const {
   id.SystemeFichiers = fsid;
   id.Peripherique = static_cast<uint64_t>(st.st_dev);
   id.Inode = static_cast<uint64_t>(st.st_ino);
+  id.SecondesChangement = static_cast<int64_t>(st.st_ctim.tv_sec);
+  id.NanosChangement = static_cast<int32_t>(st.st_ctim.tv_nsec);
   switch (static_cast<unsigned long>(sf.f_type) & 0xFFFFFFFFul) {
     case kExt4:
     case kXfs:

@@ -41,8 +41,8 @@ struct EntreeRepertoire {
   // A file or directory holding extended attributes the mirror keeps (platform/
   // AttributsEtendus.h); only listings ask (DecrireEntree).
   bool AttributsEtendus = false;
-  // Not asked for its extended attributes: its metadata has not changed since the last run
-  // that found them the same on both sides (SeuilAttributs).
+  // Not asked for its extended attributes: a destination entry whose metadata has not
+  // changed since the last run that left it holding none (SeuilAttributs).
   bool AttributsAnciens = false;
 };
 
@@ -62,16 +62,15 @@ struct DescriptionEntree {
   uint64_t Inode = 0;
 };
 
-// The start of the last run that left a pair's extended attributes the same on both sides,
-// in this kernel's clock (engine/MarqueAttributs.h): an entry of one of its two devices whose
-// metadata has not changed since (st_ctime before `Secondes`: setting or removing an
-// attribute changes it) is not asked for its attributes, and is described AttributsAnciens.
+// The start of the last run that left a destination holding no extended attribute, in this
+// kernel's clock (engine/MarqueAttributs.h): an entry of its device whose metadata has not
+// changed since (st_ctime before `Secondes`: setting or removing an attribute or an ACL
+// changes it) still holds none; it is not asked, and is described AttributsAnciens.
 struct SeuilAttributs {
-  uint64_t Peripheriques[2] = {0, 0};
+  uint64_t Peripherique = 0;
   int64_t Secondes = 0;
   bool Ancien(uint64_t peripherique, int64_t secondesChangement) const {
-    return secondesChangement < Secondes &&
-           (peripherique == Peripheriques[0] || peripherique == Peripheriques[1]);
+    return secondesChangement < Secondes && peripherique == Peripherique;
   }
 };
 
@@ -80,6 +79,8 @@ struct SeuilAttributs {
 struct IdentiteRepertoire {
   uint64_t SystemeFichiers = 0;  // statfs's f_fsid
   uint64_t Peripherique = 0, Inode = 0;
+  int64_t SecondesChangement = 0;  // the directory's own st_ctime
+  int32_t NanosChangement = 0;
   // A file system of this kernel (ext2/3/4, XFS, Btrfs, tmpfs, F2FS): its change times come
   // from this machine's clock, never from a server's.
   bool HorlogeLocale = false;
@@ -148,9 +149,8 @@ class TRepertoire {
   std::pair<uint64_t, uint64_t> Identite() const;
   // True when we may create and delete entries in the directory as it stands.
   bool Inscriptible() const;
-  // Describes the directory itself (its AttributsAnciens as `seuil` says; AttributsEtendus
-  // is never asked here).
-  int Decrire(EntreeRepertoire& e, const SeuilAttributs* seuil = nullptr) const;
+  // Describes the directory itself (AttributsEtendus is not asked here).
+  int Decrire(EntreeRepertoire& e) const;
   int Identifier(IdentiteRepertoire& id) const;
   // The target text of the link `nom`.
   int LireLien(const std::string& nom, std::string& cible) const;

@@ -50,10 +50,9 @@ int TSystemeFichiers::DecrireEntree(const TRepertoire& rep, const char* nom, Des
   return rep.DecrireEntree(nom, d, seuil);
 }
 
-int TSystemeFichiers::Decrire(const TRepertoire& rep, EntreeRepertoire& e,
-                              const SeuilAttributs* seuil) {
+int TSystemeFichiers::Decrire(const TRepertoire& rep, EntreeRepertoire& e) {
   if (int f = Faute(Operation::Decrire, {})) return f;
-  return rep.Decrire(e, seuil);
+  return rep.Decrire(e);
 }
 
 int TSystemeFichiers::Lister(const TRepertoire& rep,

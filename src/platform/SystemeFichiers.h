@@ -53,7 +53,7 @@ class TSystemeFichiers {
   int DecrireEntree(const TRepertoire& rep, const std::string& nom, EntreeRepertoire& e);
   int DecrireEntree(const TRepertoire& rep, const char* nom, DescriptionEntree& d,
                     const SeuilAttributs* seuil = nullptr);
-  int Decrire(const TRepertoire& rep, EntreeRepertoire& e, const SeuilAttributs* seuil = nullptr);
+  int Decrire(const TRepertoire& rep, EntreeRepertoire& e);
   int Lister(const TRepertoire& rep, const std::function<void(EntreeRepertoire&)>& surEntree);
   int LireLien(const TRepertoire& rep, const std::string& nom, std::string& cible);
   int LireFichier(const TRepertoire& rep, const std::string& nom, std::string& contenu);
