@@ -22,9 +22,15 @@
 #                     m (facultatif) : mémoire de pointe de Jumelix seul sur un répertoire
 #                     à plat de 200 000 fichiers et sur 8 répertoires frères de 25 000 ;
 #                     x (facultatif) : le coût des exclusions (50 motifs globaux, un
-#                     sous-arbre exclu d'un million d'entrées)
+#                     sous-arbre exclu d'un million d'entrées) ;
+#                     p (facultatif) : le programme entier, `jumelix /S liste.ini`, sur
+#                     20 000 fichiers dans 600 répertoires, face à rsync -a et rclone
 #   BENCH_EXCLUES=... entrées du sous-arbre exclu de x (défaut : 1 000 000 × échelle)
 #   BENCH_BIN=...     jumelix_bench déjà construit (sinon construit ici)
+#   BENCH_PROG=...    le programme jumelix déjà construit, pour p (sinon construit ici,
+#                     avec ses fenêtres, comme le paquet)
+#   BENCH_PROG_AVANT=... le programme jumelix d'une version antérieure, mesuré à tour de
+#                     rôle avec le premier sur p
 #   BENCH_AVANT=...   un autre jumelix_bench (celui d'une version antérieure, construit
 #                     dans un worktree) mesuré à tour de rôle avec le premier sur les
 #                     arbres a, b et c, sous la même charge : le tableau « avant / après »
@@ -40,6 +46,8 @@ WORK=${BENCH_DIR:-$ROOT/bench/work}
 KEEP=${BENCH_KEEP:-0}
 BIN=${BENCH_BIN:-}
 AVANT=${BENCH_AVANT:-}
+PROG=${BENCH_PROG:-}
+PROG_AVANT=${BENCH_PROG_AVANT:-}
 ARBRES=${BENCH_ARBRES:-a b c h}
 VERROU=${BENCH_VERROU:-oui}
 TOOL="python3 $ROOT/bench/bench_tool.py"
@@ -68,18 +76,32 @@ N_H_NOMS=$((N_H + (N_H + 7) / 8))  # bench_tool.py attrs: a second name for ever
 N_X=$(entier 100000)
 D_X=$(entier 1000)
 N_XG=${BENCH_EXCLUES:-$(entier 1000000 10)}
+N_P=$(entier 20000)
+D_P=$(entier 600)
 MOTIFS=$ROOT/bench/exclusions-50
 # rclone is the second peer when installed (it is not a dependency of the project).
 RCLONE=$(command -v rclone || true)
 
 # --- Construction -------------------------------------------------------------------------
-if [ -z "$BIN" ]; then
+a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
+# The engine's driver is needed by every tree but p, which runs the whole program.
+if [ -z "$BIN" ] && [ "$ARBRES" != p ]; then
   cmake -S "$ROOT" -B "$ROOT/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF >/dev/null
   cmake --build "$ROOT/build-bench" --target jumelix_bench -j2
   BIN=$ROOT/build-bench/jumelix_bench
 fi
-[ -x "$BIN" ] || { echo "jumelix_bench introuvable : $BIN" >&2; exit 1; }
+[ "$ARBRES" = p ] || [ -x "$BIN" ] || { echo "jumelix_bench introuvable : $BIN" >&2; exit 1; }
+# The program as the package builds it: with its windows (which a /S run must not pay for).
+if a_mesurer p && [ -z "$PROG" ]; then
+  cmake -S "$ROOT" -B "$ROOT/build-bench-programme" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DJUMELIX_TESTS=OFF >/dev/null
+  cmake --build "$ROOT/build-bench-programme" --target jumelix -j2
+  PROG=$ROOT/build-bench-programme/jumelix
+fi
+for prog in $PROG $PROG_AVANT; do
+  [ -x "$prog" ] || { echo "programme jumelix introuvable : $prog" >&2; exit 1; }
+done
 [ -z "$AVANT" ] || [ -x "$AVANT" ] || { echo "jumelix_bench introuvable : $AVANT" >&2; exit 1; }
 
 # One benchmark at a time on the machine: emptying the page cache is machine-wide, and two
@@ -137,6 +159,7 @@ else
   echo "rclone : absent, non mesuré (paquet Debian rclone)"
 fi
 [ -z "$AVANT" ] || echo "Avant / après : $AVANT / $BIN"
+[ -z "$PROG" ] || echo "Programme : $PROG${PROG_AVANT:+ (avant : $PROG_AVANT)}"
 echo "Échelle $SCALE, $REPEAT mesures par scénario, cache : $CACHE, dossier $WORK"
 echo
 
@@ -158,10 +181,9 @@ arbre() {  # name kind args...
     echo "Arbre $nom créé en $((SECONDS - t0)) s ($marque)"
   fi
   rm -rf "$WORK/$nom/jumelix" "$WORK/$nom/rsync" "$WORK/$nom/rsyncx" "$WORK/$nom/rclone" \
-    "$WORK/$nom/cp" \
+    "$WORK/$nom/cp" "$WORK/$nom/personnel" \
     "$WORK/$nom/cible" "$WORK/$nom/avant"
 }
-a_mesurer() { [[ " $ARBRES " == *" $1 "* ]]; }
 a_mesurer a && arbre a small "$N_A" "$D_A"
 if a_mesurer b; then
   arbre b flat "$N_B"
@@ -169,6 +191,7 @@ if a_mesurer b; then
 fi
 a_mesurer c && arbre c big "$N_C" "$MIB_C"
 a_mesurer h && arbre h attrs "$N_H" "$D_H"
+a_mesurer p && arbre p small "$N_P" "$D_P"
 if a_mesurer m; then
   arbre mp names 0 "$N_MP"
   arbre ms names 8 "$N_MS"
@@ -196,7 +219,8 @@ echo
 # mesurer tree scenario tool warm-command... -- program args...
 # Runs the command once under /usr/bin/time, after emptying the page cache (cold) or after
 # the warm-up command (warm; "-" for none); records elapsed seconds, peak RSS in KiB and
-# CPU seconds (user + system, children included: rsync runs three processes).
+# CPU seconds (user + system, children included: rsync runs three processes). The command's
+# exit status is left in STATUT.
 SORTIE=$WORK/sortie.txt
 mesurer() {
   local arbre=$1 scen=$2 outil=$3
@@ -212,7 +236,8 @@ mesurer() {
   fi
   local t0 t1 mem cpu
   t0=$(date +%s%N)
-  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time.txt" "$@" >"$SORTIE" 2>>"$LOG" || true
+  STATUT=0
+  /usr/bin/time -f "%e %M %U %S" -o "$WORK/time.txt" "$@" >"$SORTIE" 2>>"$LOG" || STATUT=$?
   t1=$(date +%s%N)
   mem=$(awk 'END { print $2 }' "$WORK/time.txt")
   cpu=$(awk 'END { printf "%.2f", $3 + $4 }' "$WORK/time.txt")
@@ -241,9 +266,9 @@ attendu() {  # label key=value...
 # size, mtime, mode, owner, links, directory times and modes, extended attributes, ACLs and
 # hard links) as the source: rsync's itemised dry run lists every difference. An earlier
 # Jumelix (BENCH_AVANT) is checked with -a only: it kept no attributes nor hard links.
-verifier() {  # label src dst [rsync options]
+verifier() {  # label src dst [rsync options [more options...]]
   local diff
-  diff=$(rsync "${4:--aHAX}" --delete --dry-run -i "$2/" "$3/" || true)
+  diff=$(rsync "${4:--aHAX}" "${@:5}" --delete --dry-run -i "$2/" "$3/" || true)
   if [ -n "$diff" ]; then
     ANOMALIES+=("$MODE, $1 : la cible diffère de la source ($(wc -l <<<"$diff") lignes, p. ex. $(head -1 <<<"$diff"))")
   fi
@@ -459,6 +484,79 @@ exclusions() {
   echo
 }
 
+# The whole program, as cron or a timer starts it: `jumelix /S liste.ini` (start-up, list,
+# log, lock and archive around the engine) beside rsync -a and rclone, on tree p. Its runs
+# must end with status 0 (no report line) and leave a faithful mirror; the files that a
+# changed source file replaced are in the destination's archive, which the check leaves out.
+programme() {
+  local p=$WORK/p origine=$WORK/p/src titre="p: $N_P fichiers / $D_P rép., programme entier"
+  local r i o nchg
+  local -a outils=(jumelix rsync) cmd=() chauffe=()
+  [ -z "$RCLONE" ] || outils+=(rclone)
+  [ -z "$PROG_AVANT" ] || outils+=(avant)
+  local -A dst=()
+  for o in "${outils[@]}"; do dst[$o]=$p/$o; done
+  # A home of its own: default settings, and the log and state kept out of the user's.
+  local -x HOME=$p/personnel XDG_CONFIG_HOME=$p/personnel/config XDG_STATE_HOME=$p/personnel/etat
+  mkdir -p "$HOME"
+  for o in jumelix avant; do
+    printf 'Répertoire source\r\nRépertoire cible\r\n%s\r\n%s\r\n' "$origine" "$p/$o" >"$p/$o.ini"
+  done
+  # cmd: the timed synchronisation of tool $1; chauffe: its run that changes nothing, the
+  # warm-up before a synchronisation after changes.
+  commande() {
+    case "$1" in
+      jumelix) cmd=("$PROG" /S "$p/jumelix.ini") chauffe=("$PROG" --dry-run /S "$p/jumelix.ini") ;;
+      avant) cmd=("$PROG_AVANT" /S "$p/avant.ini") chauffe=("$PROG_AVANT" --dry-run /S "$p/avant.ini") ;;
+      rsync) cmd=(rsync -a --delete "$origine/" "${dst[rsync]}/") chauffe=("${cmd[@]}" --dry-run -i) ;;
+      rclone) cmd=(rclone sync --links "$origine" "${dst[rclone]}") chauffe=("${cmd[@]}" --dry-run) ;;
+    esac
+  }
+  statut() {  # tool scenario
+    [[ "$1" != jumelix && "$1" != avant ]] || ((STATUT == 0)) ||
+      ANOMALIES+=("$MODE, $titre, $2, $1 : code de sortie $STATUT (0 attendu : aucune ligne au compte rendu)")
+  }
+  verifier_tous() {  # scenario
+    verifier "$titre, $1" "$origine" "${dst[jumelix]}" -aHAX --exclude=/.jumelix-archive/
+    [ -z "$PROG_AVANT" ] || verifier "$titre, $1, avant" "$origine" "${dst[avant]}" -aHAX --exclude=/.jumelix-archive/
+    verifier "$titre, $1, rsync" "$origine" "${dst[rsync]}" -a
+    [ -z "$RCLONE" ] || verifier_fichiers "$titre, $1, rclone" "$origine" "${dst[rclone]}"
+  }
+  echo "Programme entier : $N_P fichiers dans $D_P répertoires (cache $MODE)"
+  for ((r = 0; r < REPEAT; r++)); do
+    for o in "${outils[@]}"; do rm -rf "${dst[$o]}"; done
+    for ((i = 0; i < ${#outils[@]}; i++)); do  # the tools take turns at going first
+      o=${outils[(i + r) % ${#outils[@]}]}
+      commande "$o"
+      mesurer "$titre" "$S1" "$o" chauffer "$origine" -- "${cmd[@]}"
+      statut "$o" "$S1"
+    done
+  done
+  verifier_tous "$S1"
+  echo "  $S1 : fait"
+  for ((r = 0; r < REPEAT; r++)); do
+    for ((i = 0; i < ${#outils[@]}; i++)); do
+      o=${outils[(i + r) % ${#outils[@]}]}
+      commande "$o"
+      mesurer "$titre" "$S3" "$o" "${cmd[@]}" -- "${cmd[@]}"
+      statut "$o" "$S3"
+    done
+  done
+  echo "  $S3 : fait"
+  for ((r = 0; r < REPEAT; r++)); do
+    nchg=$($TOOL change "$origine" 1 "$r")
+    for ((i = 0; i < ${#outils[@]}; i++)); do
+      o=${outils[(i + r) % ${#outils[@]}]}
+      commande "$o"
+      mesurer "$titre" "$S4" "$o" "${chauffe[@]}" -- "${cmd[@]}"
+      statut "$o" "$S4"
+    done
+  done
+  verifier_tous "$S4"
+  echo "  $S4 : fait ($nchg fichiers modifiés à chaque mesure)"
+  echo
+}
+
 serie() {
   if a_mesurer a; then scenarios a "$LIB_A" "$N_A"; fi
   if a_mesurer b; then scenarios b "$LIB_B" "$N_B"; fi
@@ -466,6 +564,7 @@ serie() {
   if a_mesurer h; then scenarios h "$LIB_H" "$N_H_NOMS"; fi
   if a_mesurer m; then memoire; fi
   if a_mesurer x; then exclusions; fi
+  if a_mesurer p; then programme; fi
   a_mesurer b || return 0
 
   # Linearity: no-change compare of a flat directory of N/2 and of N files, in turn.
@@ -499,7 +598,7 @@ bilan_anomalies "compteurs attendus et cibles identiques aux sources après chaq
 echo "Mesures brutes : $RES ; sorties : $LOG"
 
 if [ "$KEEP" != 1 ]; then
-  for nom in a b c h l vide mp ms x; do rm -rf "${WORK:?}/$nom"; done
+  for nom in a b c h l vide mp ms x p; do rm -rf "${WORK:?}/$nom"; done
   echo "Arbres supprimés (BENCH_KEEP=1 pour les garder)."
 fi
 # A run whose checks failed is a failed run, whatever the figures.

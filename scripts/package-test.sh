@@ -66,7 +66,7 @@ echo "== Contenu du paquet"
 [ "$(dpkg-deb -f "$deb" Package)" = jumelix ] && ok "nom jumelix" || fail "nom du paquet"
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] && ok "section utils" || fail "section du paquet"
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for f in ./usr/bin/jumelix ./usr/share/applications/jumelix.desktop \
+for f in ./usr/bin/jumelix ./usr/lib/jumelix/jumelix-fenetre ./usr/share/applications/jumelix.desktop \
   ./usr/share/icons/hicolor/scalable/apps/jumelix.svg ./usr/share/man/man1/jumelix.1.gz \
   ./usr/lib/systemd/user/jumelix@.service ./usr/lib/systemd/user/jumelix@.timer \
   ./usr/lib/systemd/system/jumelix-systeme@.service ./usr/lib/systemd/system/jumelix-systeme@.timer \
@@ -75,8 +75,8 @@ for f in ./usr/bin/jumelix ./usr/share/applications/jumelix.desktop \
   grep -qxF "$f" <<<"$contents" && ok "contient $f" || fail "le paquet ne contient pas $f"
 done
 
-# Every shared library the program needs must come from a package named in Depends,
-# or apt-get would install a program that cannot start.
+# Every shared library the program and its window program need must come from a package
+# named in Depends, or apt-get would install a program that cannot start.
 dep_names=$(sed 's/^ *//; s/[ (:].*//' <<<"${depends//[,|]/$'\n'}")
 mkdir "$tmp/extrait"
 dpkg-deb -x "$deb" "$tmp/extrait"
@@ -94,7 +94,15 @@ while read -r soname; do
   else
     fail "$soname vient de $owner, absent de Depends ($depends)"
   fi
-done < <(readelf -d "$tmp/extrait/usr/bin/jumelix" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+done < <(for f in usr/bin/jumelix usr/lib/jumelix/jumelix-fenetre; do
+  readelf -d "$tmp/extrait/$f" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
+done | sort -u)
+# A run from cron or a timer must not load the windows' toolkit.
+if qt=$(readelf -d "$tmp/extrait/usr/bin/jumelix" | grep -o 'libQt[^]]*'); then
+  fail "/usr/bin/jumelix dépend de Qt : $(paste -sd ' ' <<<"$qt")"
+else
+  ok "/usr/bin/jumelix ne dépend d'aucune bibliothèque Qt"
+fi
 
 echo "== Installation par apt-get"
 if installed; then
@@ -206,6 +214,10 @@ else
     sleep 4
     if kill -0 "$gui_pid" 2>/dev/null; then
       ok "la fenêtre tourne depuis 4 s"
+      image=$(readlink "/proc/$gui_pid/exe" || true)
+      [ "$image" = /usr/lib/jumelix/jumelix-fenetre ] &&
+        ok "jumelix a laissé sa place à /usr/lib/jumelix/jumelix-fenetre" ||
+        fail "la fenêtre tourne dans '$image', pas dans /usr/lib/jumelix/jumelix-fenetre"
       kill "$gui_pid"
     else
       wait "$gui_pid" && rc=0 || rc=$?

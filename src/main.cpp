@@ -1,8 +1,15 @@
 // Program entry. Decides the mode from the command line before any Qt object exists:
 // service mode (/S) runs without any display, the windows are started only otherwise.
+// Built twice when the windows are built: `jumelix` links no Qt and, for the window, puts
+// `jumelix-fenetre` (this file with JUMELIX_HAS_GUI) in its place, so that a run without
+// window never loads a Qt library.
+#include <unistd.h>
+
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +52,37 @@ void RaccourcirDelaiMail() {
     jumelix::TMonMail::DefinirDelaiPourTests(static_cast<uint32_t>(delai));
   }
 }
+
+#ifdef JUMELIX_FENETRE
+// Replaces this process with the window program: same pid, environment and arguments
+// (argv[0] included, which names the log), so its exit status is the program's. It is
+// looked for beside this executable (the build tree), then at JUMELIX_FENETRE relative to
+// it (where the package puts it), whatever the installation prefix. Returns only when
+// neither could be started.
+int LancerFenetre(char** argv, const std::string& nom) {
+  char lien[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", lien, sizeof lien);
+  int erreur = errno;
+  std::string chemin = "/proc/self/exe";
+  if (n > 0 && static_cast<size_t>(n) < sizeof lien) {
+    const std::string exe(lien, static_cast<size_t>(n));
+    const std::string dossier = exe.substr(0, exe.find_last_of('/') + 1);
+    for (const char* relatif : {"jumelix-fenetre", JUMELIX_FENETRE}) {
+      chemin = dossier + relatif;
+      ::execv(chemin.c_str(), argv);
+      erreur = errno;
+      if (erreur != ENOENT) break;
+    }
+  } else if (n >= 0) {
+    erreur = ENAMETOOLONG;
+  }
+  std::fprintf(stderr,
+               "%s : la fenêtre ne peut pas être lancée (%s : %s) ; pour synchroniser sans "
+               "fenêtre : %s /S fichier-liste\n",
+               nom.c_str(), chemin.c_str(), std::strerror(erreur), nom.c_str());
+  return 1;
+}
+#endif
 
 }  // namespace
 
@@ -99,7 +137,7 @@ int main(int argc, char** argv) {
     return jumelix::LancerService(ligne);
   }
 
-#ifdef JUMELIX_HAS_GUI
+#if defined(JUMELIX_HAS_GUI) || defined(JUMELIX_FENETRE)
   // Without any display the toolkit would abort with its own message: say what to do.
   if (!jumelix::AffichageDisponible([](const char* variable) { return std::getenv(variable); })) {
     std::fprintf(stderr,
@@ -108,7 +146,11 @@ int main(int argc, char** argv) {
                  nom.c_str(), nom.c_str());
     return 1;
   }
+#endif
+#if defined(JUMELIX_HAS_GUI)
   return jumelix::LancerInterface(argc, argv, refus);
+#elif defined(JUMELIX_FENETRE)
+  return LancerFenetre(argv, nom);
 #else
   std::fprintf(stderr,
                "%s : cette version a été construite sans fenêtre ; seul le mode service "
