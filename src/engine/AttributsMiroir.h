@@ -15,7 +15,7 @@ namespace jumelix {
 class TAttributsMiroir {
  public:
   // `fs` and `etat` must outlive the object.
-  TAttributsMiroir(platform::TSystemeFichiers& fs, const TEtatRun& etat) : fs_(fs), etat_(etat) {}
+  TAttributsMiroir(platform::TSystemeFichiers& fs, const TReglagesRun& etat) : fs_(fs), etat_(etat) {}
 
   // True when the entry `nomSource` of `src` and `nomCible` of `dst` (empty names: the
   // directories themselves) hold the same kept attributes. An entry that cannot be read
@@ -35,12 +35,12 @@ class TAttributsMiroir {
   // The pair's destination directory, named in the note.
   void Destination(const std::string& destination) { destination_ = destination; }
   // The destination cannot hold what its source holds: said once per pair through
-  // TEtatRun::SurRemarque.
+  // TReglagesRun::SurRemarque.
   void NonGardes();
 
  private:
   platform::TSystemeFichiers& fs_;
-  const TEtatRun& etat_;
+  const TReglagesRun& etat_;
   std::string destination_;
   bool dit_ = false;
 };

@@ -1,5 +1,5 @@
-// The changes of one walk as it tells them (TEtatRun::SurAction) and, following a
-// previewed plan, asks about them (TEtatRun::SurChoix): what a synchronisation makes, or a
+// The changes of one walk as it tells them (TReglagesRun::SurAction) and, following a
+// previewed plan, asks about them (TReglagesRun::SurChoix): what a synchronisation makes, or a
 // comparison would make. A run with neither listener builds nothing. Used on the walk's
 // thread only (engine/UDelta.cpp).
 #pragma once
@@ -16,7 +16,7 @@ namespace jumelix {
 class TChangements {
  public:
   // `etat` and `archive` must outlive the object.
-  TChangements(const TEtatRun& etat, bool comparer, const TArchive& archive)
+  TChangements(const TReglagesRun& etat, bool comparer, const TArchive& archive)
       : etat_(etat), comparer_(comparer), archive_(archive) {}
 
   // Whether anyone is told of or asked about the changes (the window's preview, the
@@ -43,7 +43,7 @@ class TChangements {
   TChoix Choisir(const TAction& a) const;
 
  private:
-  const TEtatRun& etat_;
+  const TReglagesRun& etat_;
   const bool comparer_;
   const TArchive& archive_;
 };

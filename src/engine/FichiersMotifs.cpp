@@ -29,7 +29,7 @@ std::string CheminExclusionsGlobales() {
   return repertoire ? *repertoire + "/jumelix/exclusions" : std::string();
 }
 
-void ChargerExclusionsGlobales(const std::string& chemin, TEtatRun& Etat) {
+void ChargerExclusionsGlobales(const std::string& chemin, TReglagesRun& Etat) {
   Etat.ExclusionsGlobales = {};
   Etat.FichierExclusions = chemin;
   Etat.ErreurExclusions = 0;

@@ -20,7 +20,7 @@ namespace jumelix {
 class TLiensDurs {
  public:
   // `fs` and `etat` must outlive the object.
-  TLiensDurs(platform::TSystemeFichiers& fs, const TEtatRun& etat) : fs_(fs), etat_(etat) {}
+  TLiensDurs(platform::TSystemeFichiers& fs, const TReglagesRun& etat) : fs_(fs), etat_(etat) {}
   // The pair's destination directory, named in the note.
   void Destination(const std::string& destination) { destination_ = destination; }
 
@@ -32,7 +32,7 @@ class TLiensDurs {
   // linked to the first one's destination file, checked by its inode, set in
   // `lien.Temporaire`, to be published or abandoned as a copy: true. False: mirror it as any
   // file. Where the destination can have no hard links (`possible` false, or its file
-  // system refuses), that is noted once per pair (TEtatRun::SurRemarque).
+  // system refuses), that is noted once per pair (TReglagesRun::SurRemarque).
   bool Lien(const platform::TRepertoire& racine, const platform::TRepertoire& dst,
             const std::string& dossier, uint64_t peripherique, uint64_t inode, bool copier,
             uint64_t inodeDst, bool convertir, bool possible, platform::CopieEnAttente& lien);
@@ -59,7 +59,7 @@ class TLiensDurs {
            const std::string& dossier, platform::CopieEnAttente& attente);
 
   platform::TSystemeFichiers& fs_;
-  const TEtatRun& etat_;
+  const TReglagesRun& etat_;
   std::string destination_;
   bool remarque_ = false;
   std::unordered_map<std::pair<uint64_t, uint64_t>, Groupe, Hachage> groupes_;

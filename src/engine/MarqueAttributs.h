@@ -14,7 +14,7 @@
 // the clock was set back since it was taken, when it is in the future, or when the
 // destination root's own change time went back (a destination restored from an older copy
 // of its file system). One file per pair in a private directory of the user's state
-// (TEtatRun::Marques); no such directory, no mark: every entry is asked, as without it.
+// (TReglagesRun::Marques); no such directory, no mark: every entry is asked, as without it.
 // Used by one walk's thread (engine/UDelta.cpp).
 #pragma once
 

@@ -73,14 +73,9 @@ using TSurRemarque = std::function<void(const TRemarque&)>;
 enum class TChoix : uint8_t { Faire, Laisser, Imprevu };
 using TSurChoix = std::function<TChoix(const TAction&)>;
 
-// Run-wide state, owned by the run controller and handed to every walk of a run. Abandon
-// is reset at the start of every pair and set only through SurAvancement; the counters
-// are only incremented by the walk and reset by the run controller at the start of a run.
-struct TEtatRun {
-  bool Abandon = false;
-  int32_t NbCopies = 0;
-  int32_t NbSupprimes = 0;
-  int32_t NbIdentiques = 0;
+// What a run gives every walk to read: its settings and the listeners of its changes. Set
+// by the run controller before the first pair; a walk never writes them.
+struct TReglagesRun {
   // Days the destination's archive keeps what a synchronisation replaces or deletes
   // (engine/Archive.h); 0, the default here, deletes at once. The run controller sets it
   // from the settings. DebutRun (seconds since the epoch) names the run's archive folders;
@@ -97,8 +92,9 @@ struct TEtatRun {
   // parcours::kSignatureCache) as an excluded one; the run controller sets it from the settings.
   bool IgnorerCaches = false;
   // The private directory where each pair's mark is kept (engine/MarqueAttributs.h), so
-  // that later walks ask only the entries changed since for their extended attributes;
-  // empty: no mark, every entry is asked. The run controller sets it from the user's state.
+  // that later walks ask only the destination entries changed since for their extended
+  // attributes; empty: no mark, every entry is asked. The run controller sets it from the
+  // user's state.
   std::string Marques;
   // Told each change of the destinations (may be empty).
   TSurAction SurAction;
@@ -106,13 +102,28 @@ struct TEtatRun {
   TSurChoix SurChoix;
   // Told what a pair keeps less of than its source holds, once per pair (may be empty).
   TSurRemarque SurRemarque;
+  // The file-system seam the walks go through (platform/SystemeFichiers.h); null: the real
+  // file system. Tests give one that fails on demand.
+  platform::TSystemeFichiers* Systeme = nullptr;
+};
+
+// What the walks of a run report as they go: counters, only incremented by the walks and
+// reset by the run controller at the start of a run, and the window's progress display.
+struct TSuiviRun {
+  int32_t NbCopies = 0;
+  int32_t NbSupprimes = 0;
+  int32_t NbIdentiques = 0;
   // For the window's progress display only, written by the walk: the source directory it
   // is in, and the bytes of the files copied so far.
   std::string RepertoireCourant;
   uint64_t OctetsCopies = 0;
-  // The file-system seam the walks go through (platform/SystemeFichiers.h); null: the real
-  // file system. Tests give one that fails on demand.
-  platform::TSystemeFichiers* Systeme = nullptr;
+};
+
+// Run-wide state, owned by the run controller and handed to every walk of a run: what the
+// walks read, what they report, and the stop. Abandon is reset at the start of every pair
+// and set only through SurAvancement.
+struct TEtatRun : TReglagesRun, TSuiviRun {
+  bool Abandon = false;
 };
 
 // Test only: when set, called at each level of a walk once both sides are listed and
@@ -145,7 +156,7 @@ std::string CheminExclusionsGlobales();
 
 // Reads and compiles the file at `chemin` into Etat; an absent file (or an empty path)
 // gives no pattern.
-void ChargerExclusionsGlobales(const std::string& chemin, TEtatRun& Etat);
+void ChargerExclusionsGlobales(const std::string& chemin, TReglagesRun& Etat);
 
 // A walk with TraiterCouple's contract: what the run controller calls for each pair, so
 // that tests can give it a scripted one.
