@@ -6,6 +6,14 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+# A fresh build of the tests (CI, scripts/test.sh) spends most of its time parsing the
+# GoogleTest and standard headers again for each test file; a unity build compiles each
+# binary's files a batch at a time. Off by default: a developer who edits one test file
+# would otherwise rebuild its whole batch. File-local helpers of two test files of one
+# folder must not share a name, or the batch does not compile.
+option(JUMELIX_UNITY_TESTS "Compile each GoogleTest binary's files in batches" OFF)
+set(JUMELIX_UNITY_TESTS_BATCH 8 CACHE STRING "Test files per batch of a unity build")
+
 file(GLOB support_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
 add_library(jumelix_test_support STATIC ${support_srcs} ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
 target_include_directories(jumelix_test_support PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -51,6 +59,10 @@ foreach(m IN ITEMS platform shared engine net smtp app mail e2e)
     set(layer jumelix_core)
   endif()
   target_link_libraries(${m}_tests PRIVATE jumelix_test_support ${layer})
+  if(JUMELIX_UNITY_TESTS)
+    set_target_properties(${m}_tests PROPERTIES UNITY_BUILD ON
+      UNITY_BUILD_BATCH_SIZE ${JUMELIX_UNITY_TESTS_BATCH})
+  endif()
   if(m STREQUAL "e2e")
     add_dependencies(e2e_tests jumelix)
   endif()

@@ -26,15 +26,20 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/support/lsan.supp}
 
 # A warning of the project's own code fails the build here, not in a user's build.
 etape "Construction optimisée (celle du paquet) et tests"
-configurer_paquet build-package -DJUMELIX_TESTS=ON
+# The test binaries are compiled in batches (JUMELIX_UNITY_TESTS): a fresh clone's build
+# parses each header once per batch rather than once per test file.
+configurer_paquet build-package -DJUMELIX_TESTS=ON -DJUMELIX_UNITY_TESTS=ON
 tester build-package
 etape "Construction avec ASan + UBSan et tests"
+# -O1 rather than Debug's -O0, for faster test runs: the sanitizers still see overflows, use
+# after free, leaks and signed overflow (UBSan's object-size check even needs optimisation),
+# and -g keeps file and line in their reports.
 cmake -S . -B build-asan -G Ninja -DJUMELIX_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DJUMELIX_SANITIZE=ON \
-  "${lanceur_ccache[@]}" >/dev/null
+  "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" -DJUMELIX_UNITY_TESTS=ON "${lanceur_ccache[@]}" >/dev/null
 tester build-asan
 etape "Moteur sous ThreadSanitizer (ses fils de travail)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUMELIX_TSAN=ON -DJUMELIX_WERROR=ON \
-  -DJUMELIX_GUI=OFF "${lanceur_ccache[@]}" >/dev/null
+  -DJUMELIX_GUI=OFF -DJUMELIX_UNITY_TESTS=ON "${lanceur_ccache[@]}" >/dev/null
 cmake --build build-tsan -j "$jobs" --target engine_tests platform_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -L 'engine|platform')

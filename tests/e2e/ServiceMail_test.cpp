@@ -28,7 +28,7 @@ using test::TSmtpServer;
 using Sortie = test::TResultatProgramme;
 
 // A service run with the test's own home, state and configuration directories.
-Sortie LancerService(TempTree& arbre, const std::string& liste) {
+Sortie LancerServiceMail(TempTree& arbre, const std::string& liste) {
   return test::LancerProgramme(
       {"/S", liste},
       {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=" + arbre.Chemin("home"),
@@ -57,7 +57,7 @@ class ServiceMailTest : public ::testing::Test {
 
 TEST_F(ServiceMailTest, ErrorRunIsMailedWithTheErrorSubject) {
   // A destination inside its source: the pair is refused, one error line.
-  Sortie s = LancerService(arbre_, Liste(arbre_.Chemin("s/copie")));
+  Sortie s = LancerServiceMail(arbre_, Liste(arbre_.Chemin("s/copie")));
   EXPECT_EQ(s.code, 1);
   EXPECT_EQ(s.erreurs, "Envoi du compte-rendu par mail.\nMail envoyé.\n");
   ASSERT_TRUE(serveur_.WaitForMessages(1, 10000));
@@ -73,7 +73,7 @@ TEST_F(ServiceMailTest, ErrorRunIsMailedWithTheErrorSubject) {
 }
 
 TEST_F(ServiceMailTest, RunWithoutErrorSendsNothingUnderTheErrorOnlyRule) {
-  Sortie s = LancerService(arbre_, Liste(arbre_.Chemin("d")));
+  Sortie s = LancerServiceMail(arbre_, Liste(arbre_.Chemin("d")));
   EXPECT_EQ(s.code, 0);
   EXPECT_EQ(s.erreurs, "");
   EXPECT_EQ(TempTree::Lire(arbre_.Chemin("d/f")), "f");
@@ -83,7 +83,7 @@ TEST_F(ServiceMailTest, RunWithoutErrorSendsNothingUnderTheErrorOnlyRule) {
 
 TEST_F(ServiceMailTest, UnreachableServerIsReportedAndTheRunStillEnds) {
   serveur_.Stop();
-  Sortie s = LancerService(arbre_, Liste(arbre_.Chemin("s/copie")));
+  Sortie s = LancerServiceMail(arbre_, Liste(arbre_.Chemin("s/copie")));
   EXPECT_EQ(s.code, 1);
   EXPECT_EQ(s.erreurs.rfind("Envoi du compte-rendu par mail.\nErreur mail : ", 0), 0u) << s.erreurs;
 }
@@ -175,7 +175,7 @@ TEST_F(ServiceMailTest, FailedMailOfACleanRunExitsOne) {
                  "Addr=admin@example.org\r\nSMTP=127.0.0.1\r\nPort=" + serveur_.PortText() +
                      "\r\nQdApp=AJ\r\nQdServ=SCF\r\n");
   serveur_.Stop();
-  Sortie s = LancerService(arbre_, Liste(arbre_.Chemin("d")));
+  Sortie s = LancerServiceMail(arbre_, Liste(arbre_.Chemin("d")));
   EXPECT_EQ(s.code, 1);
   EXPECT_EQ(s.erreurs.rfind("Envoi du compte-rendu par mail.\nErreur mail : ", 0), 0u) << s.erreurs;
   EXPECT_EQ(TempTree::Lire(arbre_.Chemin("d/f")), "f");

@@ -13,12 +13,12 @@ namespace {
 
 using platform::EntreeRepertoire;
 using platform::GenreEntree;
-using Noms = std::vector<std::string>;
+using ListeNoms = std::vector<std::string>;
 
-constexpr int64_t kT = 1678874400;
+constexpr int64_t kTPlan = 1678874400;
 
 EntreeRepertoire E(const std::string& nom, GenreEntree genre = GenreEntree::Fichier,
-                   int64_t taille = 1, int64_t secondes = kT) {
+                   int64_t taille = 1, int64_t secondes = kTPlan) {
   EntreeRepertoire e;
   e.Nom = nom;
   e.Genre = genre;
@@ -32,8 +32,8 @@ EntreeRepertoire E(const std::string& nom, GenreEntree genre = GenreEntree::Fich
 const auto R = GenreEntree::Repertoire;
 const auto L = GenreEntree::Lien;
 
-Noms V(const TNoms& noms) {
-  Noms v;
+ListeNoms V(const TNoms& noms) {
+  ListeNoms v;
   for (const std::string& n : noms) v.push_back(n);
   return v;
 }
@@ -66,7 +66,7 @@ TEST(Plan, EachSourceEntryGetsItsDecision) {
               E(".."),
               E("pareil"),
               E("plus-long", GenreEntree::Fichier, 9),
-              E("plus-recent", GenreEntree::Fichier, 1, kT + 1),
+              E("plus-recent", GenreEntree::Fichier, 1, kTPlan + 1),
               E("nouveau"),
               E("commun", R),
               E("neuf", R),
@@ -91,9 +91,9 @@ TEST(Plan, EachSourceEntryGetsItsDecision) {
   ASSERT_EQ(n.planifiees.size(), 7u);  // "." and ".." are no entries of the level
   for (const Cas& c : cas) EXPECT_EQ(n.De(c.nom).quoi, c.sync) << c.nom;
   EXPECT_EQ(n.De("nouveau").manquant, true);
-  EXPECT_EQ(n.plan.cede, Noms{"fichier-puis-rep"});
-  EXPECT_EQ(V(n.plan.fichiersEnTrop), Noms{"trop"});
-  EXPECT_EQ(V(n.plan.repertoiresEnTrop), Noms{"trop-rep"});
+  EXPECT_EQ(n.plan.cede, ListeNoms{"fichier-puis-rep"});
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), ListeNoms{"trop"});
+  EXPECT_EQ(V(n.plan.repertoiresEnTrop), ListeNoms{"trop-rep"});
 
   TReglesNiveau comparer;
   comparer.Comparer = true;
@@ -101,8 +101,8 @@ TEST(Plan, EachSourceEntryGetsItsDecision) {
   for (const Cas& c : cas) EXPECT_EQ(n.De(c.nom).quoi, c.compare) << c.nom;
   EXPECT_TRUE(n.De("neuf").manquant);
   // Compare mode creates nothing: the file in the way stays surplus.
-  EXPECT_EQ(n.plan.cede, Noms{});
-  EXPECT_EQ(V(n.plan.fichiersEnTrop), (Noms{"fichier-puis-rep", "trop"}));
+  EXPECT_EQ(n.plan.cede, ListeNoms{});
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), (ListeNoms{"fichier-puis-rep", "trop"}));
 }
 
 TEST(Plan, LeftoverTemporariesAreSetApartOnlyInTheirExactForm) {
@@ -115,11 +115,11 @@ TEST(Plan, LeftoverTemporariesAreSetApartOnlyInTheirExactForm) {
   n.cible.back().Nom = ".jumelix-eeeeeeeeeeee.tmp";
   n.Planifier();
   EXPECT_EQ(n.De(".jumelix-aaaaaaaaaaaa.tmp").quoi, Quoi::Rien);
-  EXPECT_EQ(n.plan.temporaires, (Noms{".jumelix-0123456789ab.tmp", ".jumelix-eeeeeeeeeeee.tmp"}));
+  EXPECT_EQ(n.plan.temporaires, (ListeNoms{".jumelix-0123456789ab.tmp", ".jumelix-eeeeeeeeeeee.tmp"}));
   EXPECT_EQ(V(n.plan.fichiersEnTrop),
-            (Noms{".jumelix-0123456789ab.tmp.bak", ".jumelix-0123456789a.tmp",
+            (ListeNoms{".jumelix-0123456789ab.tmp.bak", ".jumelix-0123456789a.tmp",
                   ".jumelix-0123456789AB.tmp", ".jumelix-0123456789ag.tmp"}));
-  EXPECT_EQ(V(n.plan.repertoiresEnTrop), Noms{".jumelix-ffffffffffff.tmp"});
+  EXPECT_EQ(V(n.plan.repertoiresEnTrop), ListeNoms{".jumelix-ffffffffffff.tmp"});
 }
 
 TEST(Plan, TheArchiveIsUnseenAtAnArchiveRootOnly) {
@@ -130,12 +130,12 @@ TEST(Plan, TheArchiveIsUnseenAtAnArchiveRootOnly) {
   racine.RacineArchive = true;
   n.Planifier(racine);
   EXPECT_EQ(n.planifiees.size(), 1u);  // another pair's archive: left out, no line
-  EXPECT_EQ(n.plan.reservesSource, Noms{});
-  EXPECT_EQ(V(n.plan.repertoiresEnTrop), Noms{});
+  EXPECT_EQ(n.plan.reservesSource, ListeNoms{});
+  EXPECT_EQ(V(n.plan.repertoiresEnTrop), ListeNoms{});
 
   n.source = {E(".jumelix-archive")};  // a file of that name is the user's: reported
   n.Planifier(racine);
-  EXPECT_EQ(n.plan.reservesSource, Noms{".jumelix-archive"});
+  EXPECT_EQ(n.plan.reservesSource, ListeNoms{".jumelix-archive"});
   EXPECT_EQ(n.plan.decisions.size(), 0u);
 
   n.source = {E(".jumelix-archive", R)};  // lower down it is an ordinary name
@@ -155,17 +155,17 @@ TEST(Plan, CaseFoldingRenamesAndKeepsOneOfCollidingNames) {
   EXPECT_EQ(n.De("B").quoi, Quoi::Rien);  // already there under its exact name
   EXPECT_EQ(n.De("b").quoi, Quoi::Collision);
   EXPECT_EQ(n.NomDst("exact"), "exact");
-  EXPECT_EQ(V(n.plan.fichiersEnTrop), Noms{"EXACT"});
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), ListeNoms{"EXACT"});
 
   n.Planifier();  // case-sensitive: four different names
   EXPECT_EQ(n.De("Photo.JPG").quoi, Quoi::Copier);
   EXPECT_EQ(n.De("b").quoi, Quoi::Copier);
-  EXPECT_EQ(V(n.plan.fichiersEnTrop), (Noms{"photo.jpg", "EXACT"}));
+  EXPECT_EQ(V(n.plan.fichiersEnTrop), (ListeNoms{"photo.jpg", "EXACT"}));
 }
 
 TEST(Plan, LinksTimesAndAttributes) {
   Niveau n;
-  n.source = {E("lien", L, 4), E("autre", L, 4), E("vfat", GenreEntree::Fichier, 1, kT + 2),
+  n.source = {E("lien", L, 4), E("autre", L, 4), E("vfat", GenreEntree::Fichier, 1, kTPlan + 2),
               E("mode")};
   n.cible = {E("lien", L, 4), E("autre", L, 4), E("vfat"), E("mode")};
   n.cible[3].Mode = S_IFREG | 0600;

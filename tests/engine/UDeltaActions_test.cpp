@@ -18,7 +18,7 @@ namespace {
 using test::TempTree;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;
+const time_t kTActions = 1678874400;
 
 // Each change as one line: its kind, the entry (a directory ends with "/"), the size of a
 // file copied, and "archivé" when its old version goes to the archive.
@@ -48,9 +48,9 @@ class Actions : public ::testing::TestWithParam<int> {
     t.Fichier("dst/vieux/y", "y");
     chmod(t.Chemin("dst/droits").c_str(), 0600);
     for (const char* f : {"src/change", "src/droits", "dst/droits", "dst/change"}) {
-      t.DateModif(f, kT);
+      t.DateModif(f, kTActions);
     }
-    t.DateModif("dst/change", kT - 60);
+    t.DateModif("dst/change", kTActions - 60);
   }
   Releve Lancer(bool comparer) {
     Releve r;
@@ -112,9 +112,9 @@ TEST_P(Actions, AComparisonAndTheChoiceSeeTheDestinationSideBeforeTheChange) {
   etat.JoursArchive = GetParam();
   etat.SurAction = [&](const TAction& a) { dits[a.chemin] = {a.octetsCible, a.secondesCible}; };
   test::Traiter(t.Chemin("src"), t.Chemin("dst"), true, {}, &etat);
-  t.DateModif("dst/trop", kT + 5);
+  t.DateModif("dst/trop", kTActions + 5);
   EXPECT_EQ(dits[D + "/change"].octets, 8);  // "ancienne", not the source's five bytes
-  EXPECT_EQ(dits[D + "/change"].secondes, kT - 60);
+  EXPECT_EQ(dits[D + "/change"].secondes, kTActions - 60);
   EXPECT_EQ(dits[D + "/droits"].octets, 5);
   EXPECT_EQ(dits[D + "/trop"].octets, 1);
   EXPECT_EQ(dits[D + "/vieux"].octets, 0);  // a directory: no size
@@ -129,8 +129,8 @@ TEST_P(Actions, AComparisonAndTheChoiceSeeTheDestinationSideBeforeTheChange) {
   };
   test::Traiter(t.Chemin("src"), t.Chemin("dst"), false, {}, &synchro);
   EXPECT_EQ(demandes[D + "/change"].octets, 8);
-  EXPECT_EQ(demandes[D + "/change"].secondes, kT - 60);
-  EXPECT_EQ(demandes[D + "/trop"].secondes, kT + 5);
+  EXPECT_EQ(demandes[D + "/change"].secondes, kTActions - 60);
+  EXPECT_EQ(demandes[D + "/trop"].secondes, kTActions + 5);
   EXPECT_EQ(demandes.size(), dits.size() - 1);  // rep/x: its folder was left
 }
 

@@ -26,9 +26,9 @@ using test::Bilan;
 using test::TempTree;
 using test::Traiter;
 
-const time_t kT = 1678874400;
+const time_t kTAutres = 1678874400;
 
-struct stat Lstat(const std::string& c) {
+struct stat LstatAutres(const std::string& c) {
   struct stat st {};
   EXPECT_EQ(lstat(c.c_str(), &st), 0) << c;
   return st;
@@ -53,7 +53,7 @@ TEST(AutresUtilisateurs, AHardLinkSwappedInBeforeAnAttributeChangeIsLeftAlone) {
   // Same content and time on both sides: only the owner and mode are to change.
   for (const char* c : {"src/f", "dst/f"}) {
     t.Fichier(c, "contenu");
-    t.DateModif(c, kT);
+    t.DateModif(c, kTAutres);
   }
   ASSERT_EQ(chown((S + "/f").c_str(), test::kIdNobody, test::kIdNobody), 0);
   ASSERT_EQ(chmod((S + "/f").c_str(), 0640), 0);
@@ -69,16 +69,16 @@ TEST(AutresUtilisateurs, AHardLinkSwappedInBeforeAnAttributeChangeIsLeftAlone) {
   CrochetAvantAction = nullptr;
 
   EXPECT_EQ(b.lignes, std::vector<std::string>{"Impossible de modifier les attributs de " + D + "/f"});
-  EXPECT_EQ(Lstat(dehors).st_uid, 0u);
-  EXPECT_EQ(Lstat(dehors).st_gid, 0u);
-  EXPECT_EQ(Lstat(dehors).st_mode & 07777, 0666u);
+  EXPECT_EQ(LstatAutres(dehors).st_uid, 0u);
+  EXPECT_EQ(LstatAutres(dehors).st_gid, 0u);
+  EXPECT_EQ(LstatAutres(dehors).st_mode & 07777, 0666u);
   EXPECT_EQ(TempTree::Lire(dehors), "à root");
   // The next run replaces the link by a copy: the file outside keeps all it had.
   EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
   EXPECT_EQ(TempTree::Lire(D + "/f"), "contenu");
-  EXPECT_EQ(Lstat(D + "/f").st_uid, test::kIdNobody);
-  EXPECT_EQ(Lstat(dehors).st_mode & 07777, 0666u);
-  EXPECT_EQ(Lstat(dehors).st_uid, 0u);
+  EXPECT_EQ(LstatAutres(D + "/f").st_uid, test::kIdNobody);
+  EXPECT_EQ(LstatAutres(dehors).st_mode & 07777, 0666u);
+  EXPECT_EQ(LstatAutres(dehors).st_uid, 0u);
 }
 
 TEST(AutresUtilisateurs, OnlyThoseWhoMayChangeAMirrorCanHoldItsLock) {

@@ -23,7 +23,7 @@ using test::Bilan;
 using test::TempTree;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
+const time_t kTExclusions = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
 const std::string kIllisible =
     "Abandon : fichier d'exclusions illisible, le couple n'est pas traité : ";
 
@@ -51,7 +51,7 @@ class ParcoursExclusions : public ::testing::Test {
   }
   std::string Fichier(const std::string& rel, const std::string& contenu) {
     std::string c = t.Fichier(rel, contenu);
-    t.DateModif(rel, kT);
+    t.DateModif(rel, kTExclusions);
     return c;
   }
   Bilan Traiter(bool comparer, int jours = 0, platform::TSystemeFichiers* fs = nullptr) {

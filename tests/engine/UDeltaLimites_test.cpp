@@ -29,7 +29,7 @@ using test::SystemeFautif;
 using test::TempTree;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
+const time_t kTLimites = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
 
 class Limites : public ::testing::Test {
  protected:
@@ -40,7 +40,7 @@ class Limites : public ::testing::Test {
   }
   std::string Fichier(const std::string& rel, const std::string& contenu = "x") {
     std::string c = t.Fichier(rel, contenu);
-    t.DateModif(rel, kT);
+    t.DateModif(rel, kTLimites);
     return c;
   }
   // One walk with the archive kept `jours` days, through `fs` when given.

@@ -32,7 +32,7 @@ using test::TempTree;
 using test::Traiter;
 using Lignes = std::vector<std::string>;
 
-struct stat Lstat(const std::string& c) {
+struct stat LstatMiroir(const std::string& c) {
   struct stat st {};
   EXPECT_EQ(lstat(c.c_str(), &st), 0) << c;
   return st;
@@ -74,15 +74,15 @@ TEST_F(Miroir, OneRunLeavesNothingForRsyncToDo) {
   EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
   EXPECT_EQ(EcartsRsync(S, D), "");
   EXPECT_TRUE(Traiter(S, D, true).lignes.empty());
-  const struct stat prive = Lstat(D + "/prive");
+  const struct stat prive = LstatMiroir(D + "/prive");
   EXPECT_EQ(prive.st_mode & 07777, 0700u);
   EXPECT_EQ(prive.st_mtim.tv_sec, kT - 3600);
   EXPECT_EQ(prive.st_mtim.tv_nsec, 250);
-  EXPECT_EQ(Lstat(D + "/vide/plus").st_mode & 07777, 0555u);
+  EXPECT_EQ(LstatMiroir(D + "/vide/plus").st_mode & 07777, 0555u);
   if (root) {
     EXPECT_EQ(prive.st_uid, test::kIdNobody);
-    EXPECT_EQ(Lstat(D + "/lien").st_uid, test::kIdNobody);
-    EXPECT_EQ(Lstat(D + "/script").st_mode & 07777, 04750u);
+    EXPECT_EQ(LstatMiroir(D + "/lien").st_uid, test::kIdNobody);
+    EXPECT_EQ(LstatMiroir(D + "/script").st_mode & 07777, 04750u);
   }
   // Nothing left to do: the second run changes nothing.
   Bilan encore = Traiter(S, D, false);
@@ -95,14 +95,14 @@ TEST_F(Miroir, AnOwnerOnlyDifferenceIsFixedInPlace) {
   Fichier("src/f", "meme");
   Fichier("dst/f", "meme");
   ASSERT_EQ(chown(t.Chemin("src/f").c_str(), test::kIdNobody, test::kIdNobody), 0);
-  const ino_t ino = Lstat(D + "/f").st_ino;
+  const ino_t ino = LstatMiroir(D + "/f").st_ino;
   EXPECT_EQ(Traiter(S, D, true).lignes,
             Lignes{D + "/f ==> attributs différents du fichier source."});
   Bilan b = Traiter(S, D, false);
   EXPECT_TRUE(b.lignes.empty());
   EXPECT_EQ(b.copies, 0);
-  EXPECT_EQ(Lstat(D + "/f").st_uid, test::kIdNobody);
-  EXPECT_EQ(Lstat(D + "/f").st_ino, ino);
+  EXPECT_EQ(LstatMiroir(D + "/f").st_uid, test::kIdNobody);
+  EXPECT_EQ(LstatMiroir(D + "/f").st_ino, ino);
 }
 
 // Swaps the destination directory `quand` (or a surplus directory of it) for a link to a
@@ -220,7 +220,7 @@ TEST_F(Miroir, ADestinationKeepingWholeSecondsIsNotDatedAgainEveryRun) {
   for (const char* rep : {"src/a/b", "src/a", "src"}) Dater(t.Chemin(rep));
   const std::string D2 = point + "/copie";
   EXPECT_TRUE(Traiter(S, D2, false).lignes.empty());
-  EXPECT_EQ(Lstat(D2 + "/a").st_mtim.tv_sec, kT);
+  EXPECT_EQ(LstatMiroir(D2 + "/a").st_mtim.tv_sec, kT);
   // The next run sets no date: one set would fail here, with a line. (Its lock's folder,
   // already there, is not made and removed, which keeps the root's date.)
   ASSERT_EQ(mkdir((D2 + "/.jumelix-archive").c_str(), 0700), 0);

@@ -35,7 +35,7 @@ using test::TempTree;
 using test::Traiter;
 using Lignes = std::vector<std::string>;
 
-const time_t kT = 1678874400;  // 2023-03-15 10:00:00 UTC
+const time_t kTParallele = 1678874400;  // 2023-03-15 10:00:00 UTC
 
 // Sets the number of workers for one test and puts the default back.
 struct Ouvriers {
@@ -72,11 +72,11 @@ void Construire(TempTree& t) {
       for (int i = 0; i < 12; ++i) {
         const std::string f = r + "/f" + std::to_string(i);
         t.Fichier("src/" + f, std::string(static_cast<size_t>(100 * i), 'a' + i));
-        t.DateModif("src/" + f, kT + i);
+        t.DateModif("src/" + f, kTParallele + i);
         if (i % 3 == 0) continue;  // missing from the destination
         t.Fichier("dst/" + f, i % 3 == 1 ? std::string(static_cast<size_t>(100 * i), 'a' + i)
                                          : std::string("autre contenu"));
-        t.DateModif("dst/" + f, kT + i);
+        t.DateModif("dst/" + f, kTParallele + i);
       }
       t.Fichier("src/" + r + "/change-pendant-copie", "début");
       t.Fichier("dst/" + r + "/en-trop", "t");
@@ -176,10 +176,10 @@ TEST(Parallele, ListingsAheadStayWithinTheirBudgetOfEntries) {
       for (int f = 0; f < 300; ++f) {
         const std::string n = r + "fichier-" + std::to_string(f);
         t.Fichier("src/" + n, std::to_string(f));
-        t.DateModif("src/" + n, kT);
+        t.DateModif("src/" + n, kTParallele);
         if (f % 7 == 0) continue;  // missing from the destination
         t.Fichier("dst/" + n, f % 11 == 0 ? "autre" : std::to_string(f));
-        t.DateModif("dst/" + n, kT);
+        t.DateModif("dst/" + n, kTParallele);
       }
       t.Fichier("dst/" + r + "en-trop", "t");
     }

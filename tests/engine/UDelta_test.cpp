@@ -38,7 +38,7 @@ Lignes Tries(Lignes v) {
   return v;
 }
 
-const time_t kT = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
+const time_t kTUDelta = TempTree::HeureLocale(2023, 3, 15, 10, 0, 0);
 
 // Synchronising takes a lock under the state directory: every test of this program gets a
 // state directory of its own instead of the user's.
@@ -67,7 +67,7 @@ class Parcours : public ::testing::Test {
     Fichier("src/" + rel, contenu);
     Fichier("dst/" + rel, contenu);
   }
-  std::string Fichier(const std::string& rel, const std::string& contenu, time_t quand = kT) {
+  std::string Fichier(const std::string& rel, const std::string& contenu, time_t quand = kTUDelta) {
     std::string c = t.Fichier(rel, contenu);
     t.DateModif(rel, quand);
     return c;
@@ -207,7 +207,7 @@ TEST_F(Parcours, TimesAreComparedToTheSecond) {
   // Within one second, the nanoseconds do not matter.
   Fichier("src/nanos", "n");
   Fichier("dst/nanos", "n");
-  t.DateModif("src/nanos", kT, 900000000);
+  t.DateModif("src/nanos", kTUDelta, 900000000);
   Bilan b = Traiter(S, D, true);
   EXPECT_EQ(b.Tries(), Tries(attendues));
   EXPECT_EQ(b.identiques, 2);
@@ -240,7 +240,7 @@ TEST_F(Parcours, TimesOutsideThePackedRangeAreNeverTakenForOthers) {
 TEST_F(Parcours, SizesAreComparedInFull) {
   // 4 GiB apart: equal in the low 32 bits, still different files.
   t.FichierCreux("src/gros", (off_t{1} << 32) + 1);
-  t.DateModif("src/gros", kT);
+  t.DateModif("src/gros", kTUDelta);
   Fichier("dst/gros", "x");
   Fichier("src/autre", "abc");
   Fichier("dst/autre", "abcd");
@@ -324,7 +324,7 @@ TEST_F(Parcours, ADirectoryWhereTheSourceHasAFileOrLinkIsReplacedInOneRun) {
 }
 
 TEST_F(Parcours, AReadOnlyDestinationFileIsReplacedAndTakesTheSourceMode) {
-  std::string src = Fichier("src/f", "nouvelle version", kT + 3600);
+  std::string src = Fichier("src/f", "nouvelle version", kTUDelta + 3600);
   chmod(src.c_str(), 0640);
   std::string dst = Fichier("dst/f", "ancienne");
   chmod(dst.c_str(), 0444);
@@ -334,7 +334,7 @@ TEST_F(Parcours, AReadOnlyDestinationFileIsReplacedAndTakesTheSourceMode) {
   struct stat st;
   ASSERT_EQ(stat(dst.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(st.st_mtim.tv_sec, kT + 3600);
+  EXPECT_EQ(st.st_mtim.tv_sec, kTUDelta + 3600);
   EXPECT_EQ(TempTree::Lire(dst), "nouvelle version");
 }
 
@@ -417,7 +417,7 @@ TEST_F(Parcours, CompareDoesNotEnterALinkWhereTheSourceHasADirectory) {
 TEST_F(Parcours, SourceLinksAreCopiedAsLinks) {
   t.Lien("src/vers-dehors", "../dehors/ailleurs");
   t.Lien("src/casse", "nulle-part");
-  t.DateModif("src/casse", kT);
+  t.DateModif("src/casse", kTUDelta);
   Fichier("dst/vers-dehors", "un fichier ordinaire de même taille");
   Bilan b = Traiter(S, D, false);
   EXPECT_TRUE(b.lignes.empty()) << b.lignes.front();
@@ -429,7 +429,7 @@ TEST_F(Parcours, SourceLinksAreCopiedAsLinks) {
   ASSERT_EQ(lstat((D + "/vers-dehors").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   ASSERT_EQ(lstat((D + "/casse").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtim.tv_sec, kT);
+  EXPECT_EQ(st.st_mtim.tv_sec, kTUDelta);
   Bilan apres = Traiter(S, D, true);
   EXPECT_TRUE(apres.lignes.empty());
   EXPECT_EQ(apres.identiques, 2);
@@ -437,9 +437,9 @@ TEST_F(Parcours, SourceLinksAreCopiedAsLinks) {
 
 TEST_F(Parcours, ALinkRetargetedToATargetOfTheSameLengthDiffers) {
   t.Lien("src/x", "abc");
-  t.DateModif("src/x", kT);
+  t.DateModif("src/x", kTUDelta);
   t.Lien("dst/x", "xyz");
-  t.DateModif("dst/x", kT);
+  t.DateModif("dst/x", kTUDelta);
   EXPECT_EQ(Traiter(S, D, true).lignes, Lignes{D + "/x ==> diffère du fichier source."});
   EXPECT_TRUE(Traiter(S, D, false).lignes.empty());
   char cible[8] = {};
@@ -449,7 +449,7 @@ TEST_F(Parcours, ALinkRetargetedToATargetOfTheSameLengthDiffers) {
 
 TEST_F(Parcours, ALinkAndAFileOfTheSameSizeAndTimeDiffer) {
   t.Lien("src/x", "abc");
-  t.DateModif("src/x", kT);
+  t.DateModif("src/x", kTUDelta);
   Fichier("dst/x", "abc");
   EXPECT_EQ(Traiter(S, D, true).lignes, Lignes{D + "/x ==> diffère du fichier source."});
 }
@@ -457,7 +457,7 @@ TEST_F(Parcours, ALinkAndAFileOfTheSameSizeAndTimeDiffer) {
 TEST_F(Parcours, SpecialFilesAreMirroredWithoutBeingOpened) {
   t.Fifo("src/tube");
   chmod(t.Chemin("src/tube").c_str(), 0640);
-  t.DateModif("src/tube", kT);
+  t.DateModif("src/tube", kTUDelta);
   t.Fifo("dst/tube-en-trop");
   Fichier("src/ordinaire", "o");
   const bool root = geteuid() == 0;
@@ -477,7 +477,7 @@ TEST_F(Parcours, SpecialFilesAreMirroredWithoutBeingOpened) {
   ASSERT_EQ(lstat((D + "/tube").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(st.st_mtim.tv_sec, kT);
+  EXPECT_EQ(st.st_mtim.tv_sec, kTUDelta);
   if (root) {
     ASSERT_EQ(lstat((D + "/nul").c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
@@ -511,7 +511,7 @@ TEST_F(Parcours, ASpecialFileThatCannotBeMadeIsReportedOnce) {
 }
 
 TEST_F(Parcours, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
-  Fichier("src/gros", std::string(256 * 1024, 'n'), kT + 7200);
+  Fichier("src/gros", std::string(256 * 1024, 'n'), kTUDelta + 7200);
   Fichier("dst/gros", "ancien contenu");
   const std::string s = S, d = D;
   auto r = test::ExecuterDansFils(
@@ -567,7 +567,7 @@ TEST_F(ParcoursSansDroits, FailuresInAProtectedDestinationAreReportedOneByOne) {
   // dst/verrou belongs to root and is not writable for the walk.
   Fichier("src/verrou/nouveau", "n");
   t.Repertoire("src/verrou/sousrep");
-  Fichier("src/verrou/change", "version source", kT + 60);
+  Fichier("src/verrou/change", "version source", kTUDelta + 60);
   Fichier("dst/verrou/change", "ancienne");
   Fichier("dst/verrou/trop", "t");
   Fichier("dst/verrou/reptrop/f", "f");
@@ -580,8 +580,8 @@ TEST_F(ParcoursSansDroits, FailuresInAProtectedDestinationAreReportedOneByOne) {
   chmod(t.Chemin("dst/illisible").c_str(), 0700);
   const std::string v = D + "/verrou";
   // Its time already agrees with the source's: the walk could not set it.
-  t.DateModif("src/verrou", kT);
-  t.DateModif("dst/verrou", kT);
+  t.DateModif("src/verrou", kTUDelta);
+  t.DateModif("dst/verrou", kTUDelta);
   Bilan b = TraiterSansDroits(false);
   EXPECT_EQ(b.Tries(), Tries({"Erreur lors de la copie du fichier " + S + "/verrou/nouveau vers " +
                                   v + "/nouveau. " + TexteErreurSysteme(EACCES),

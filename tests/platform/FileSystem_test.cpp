@@ -36,7 +36,7 @@ struct stat Lstat(const std::string& c) {
 std::string ParentDe(const std::string& c) { return c.substr(0, c.find_last_of('/')); }
 std::string NomDe(const std::string& c) { return c.substr(c.find_last_of('/') + 1); }
 
-TRepertoire Ouvrir(const std::string& chemin) {
+TRepertoire OuvrirDossier(const std::string& chemin) {
   TRepertoire r;
   EXPECT_EQ(r.OuvrirChemin(chemin), 0) << chemin;
   return r;
@@ -110,7 +110,7 @@ TEST(TRepertoire, NamesThenPackedDescriptionsGiveWhatListerGives) {
   int err = -1;
   const std::vector<EntreeRepertoire> v = Lister(t.Chemin("r"), err);
   ASSERT_EQ(err, 0);
-  TRepertoire r = Ouvrir(t.Chemin("r"));
+  TRepertoire r = OuvrirDossier(t.Chemin("r"));
   std::vector<std::string> noms;
   ASSERT_EQ(r.LireNoms([&](std::string_view nom, uint64_t) {
     noms.emplace_back(nom);
@@ -150,12 +150,12 @@ TEST(TRepertoire, FollowsOnlyANamedRootLink) {
   TempTree t;
   t.Fichier("r/f", "x");
   t.Lien("l", t.Chemin("r"));
-  TRepertoire racine = Ouvrir(t.Racine()), r;
+  TRepertoire racine = OuvrirDossier(t.Racine()), r;
   EXPECT_EQ(r.OuvrirChemin(t.Chemin("l")), 0);
   EXPECT_EQ(r.OuvrirSous(racine, "l"), ENOTDIR);
   EXPECT_FALSE(r.Ouvert());
   EXPECT_EQ(r.OuvrirSous(racine, "absent"), ENOENT);
-  EXPECT_EQ(r.OuvrirSous(Ouvrir(t.Chemin("r")), "f"), ENOTDIR);
+  EXPECT_EQ(r.OuvrirSous(OuvrirDossier(t.Chemin("r")), "f"), ENOTDIR);
   EXPECT_EQ(r.OuvrirSous(racine, "r"), 0);
   std::string cible;
   EXPECT_EQ(racine.LireLien("l", cible), 0);
@@ -182,7 +182,7 @@ TEST(ChercherUneEntree, TellsWhetherADirectoryHoldsAnythingBeyondDotAndDotDot) {
 
 TEST(CreerRepertoire, MakesOnePrivateDirectory) {
   TempTree t;
-  TRepertoire racine = Ouvrir(t.Racine());
+  TRepertoire racine = OuvrirDossier(t.Racine());
   EXPECT_EQ(CreerRepertoire(racine, "a"), 0);
   EXPECT_EQ(Lstat(t.Chemin("a")).st_mode & 07777, 0700u);
   EXPECT_EQ(CreerRepertoire(racine, "a"), EEXIST);
@@ -272,7 +272,7 @@ TEST(EcrireCopie, CopiesOneFileAfterAnotherWithEachSourceMode) {
   TempTree t;
   const std::string dir = t.Repertoire("d");
   t.Repertoire("s");
-  TRepertoire cible = Ouvrir(dir), source = Ouvrir(t.Chemin("s"));
+  TRepertoire cible = OuvrirDossier(dir), source = OuvrirDossier(t.Chemin("s"));
   auto copier = [&](const std::string&, const std::string& nom) {
     CopieEnAttente a;
     a.Nom = nom;
@@ -379,7 +379,7 @@ TEST(AppliquerAttributs, FixesTheListedEntryInPlaceAndNothingPutInItsPlace) {
   t.Lien("d/lien", cible);
   chmod(t.Fichier("d/f", "f").c_str(), 0644);
   t.Fichier("d/troque", "t");
-  TRepertoire d = Ouvrir(t.Chemin("d"));
+  TRepertoire d = OuvrirDossier(t.Chemin("d"));
   EntreeRepertoire f, lien, troque;
   ASSERT_EQ(d.DecrireEntree("f", f), 0);
   ASSERT_EQ(d.DecrireEntree("lien", lien), 0);
@@ -442,7 +442,7 @@ TEST(SupprimerFichier, RemovesALinkNotItsTarget) {
   std::string cible = t.Fichier("cible", "reste");
   std::string lien = t.Lien("lien", cible);
   t.Repertoire("rep");
-  TRepertoire racine = Ouvrir(t.Racine());
+  TRepertoire racine = OuvrirDossier(t.Racine());
   EXPECT_EQ(SupprimerFichier(racine, "lien"), 0);
   EXPECT_FALSE(TempTree::Existe(lien));
   EXPECT_EQ(TempTree::Lire(cible), "reste");
@@ -461,7 +461,7 @@ TEST(SupprimerArborescence, DeletesEverythingAndCountsFilesOnly) {
   t.Repertoire("arbre/vide");
   chmod(t.Chemin("arbre/b").c_str(), 0500);
   int32_t n = 10;
-  EXPECT_EQ(SupprimerArborescence(Ouvrir(t.Racine()), "arbre", n), 0);
+  EXPECT_EQ(SupprimerArborescence(OuvrirDossier(t.Racine()), "arbre", n), 0);
   EXPECT_EQ(n, 14);
   EXPECT_FALSE(TempTree::Existe(t.Chemin("arbre")));
   EXPECT_EQ(TempTree::Lire(dehors + "/precieux"), "p");
@@ -473,7 +473,7 @@ TEST(SupprimerArborescence, DeletesALinkItselfNeverWhatItPointsTo) {
   t.Fichier("rep/f", "");
   t.Lien("lien", rep);
   int32_t n = 0;
-  TRepertoire racine = Ouvrir(t.Racine());
+  TRepertoire racine = OuvrirDossier(t.Racine());
   EXPECT_EQ(SupprimerArborescence(racine, "lien", n), 0);
   EXPECT_EQ(SupprimerArborescence(racine, "absent", n), ENOENT);
   EXPECT_EQ(n, 1);
@@ -522,8 +522,8 @@ TEST(SupprimerArborescence, StopsAtAnotherFileSystem) {
   }
   t.Fichier("arbre/monte/etranger", "e");
   int32_t n = 0;
-  EXPECT_EQ(SupprimerArborescence(Ouvrir(t.Racine()), "arbre", n), EXDEV);
-  EXPECT_EQ(SupprimerArborescence(Ouvrir(t.Chemin("arbre")), "monte", n), EXDEV);
+  EXPECT_EQ(SupprimerArborescence(OuvrirDossier(t.Racine()), "arbre", n), EXDEV);
+  EXPECT_EQ(SupprimerArborescence(OuvrirDossier(t.Chemin("arbre")), "monte", n), EXDEV);
   EXPECT_EQ(TempTree::Lire(point + "/etranger"), "e");
   umount(point.c_str());
 }

@@ -22,7 +22,7 @@ using test::TSmtpServer;
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;
 
-bool Pump(const std::function<bool()>& until, int timeout_ms) {
+bool PumpTls(const std::function<bool()>& until, int timeout_ms) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!until()) {
     if (Clock::now() > deadline) return false;
@@ -33,9 +33,9 @@ bool Pump(const std::function<bool()>& until, int timeout_ms) {
 
 // One delivery the way the report sender chains it: Connect, EHLO (with STARTTLS inside
 // when the security asks for it), AUTH when a user is set, MAIL, RCPT, DATA, QUIT.
-class TDelivery {
+class TDeliveryTls {
  public:
-  TDelivery(uint16_t port, TSmtpSecurity security, bool auth) {
+  TDeliveryTls(uint16_t port, TSmtpSecurity security, bool auth) {
     client.Host = "127.0.0.1";
     client.Port = std::to_string(port);
     client.SignOn = "Jumelix";
@@ -94,7 +94,7 @@ class TDelivery {
 
   bool Run(int timeout_ms = 15000) {
     client.Connect();
-    return Pump([this] { return finished; }, timeout_ms);
+    return PumpTls([this] { return finished; }, timeout_ms);
   }
 
   TSmtpClient client;
@@ -130,7 +130,7 @@ class SmtpTls : public ::testing::Test {
 TEST_F(SmtpTls, StartTlsWhenOfferedThenAuthenticatesAndDeliversEncrypted) {
   TSmtpServer server(Tls(false));
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecStartTlsIfOffered, true);
+  TDeliveryTls d(server.Port(), smtpSecStartTlsIfOffered, true);
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, 0) << d.client.ErrorMessage();
   EXPECT_TRUE(d.tls_after_ehlo);
@@ -145,7 +145,7 @@ TEST_F(SmtpTls, StartTlsWhenOfferedThenAuthenticatesAndDeliversEncrypted) {
 TEST_F(SmtpTls, StartTlsRequiredDeliversAndSoDoesHostNameLocalhost) {
   TSmtpServer server(Tls(false));
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecStartTlsRequired, true);
+  TDeliveryTls d(server.Port(), smtpSecStartTlsRequired, true);
   d.client.Host = "localhost";  // checked against the DNS name of the certificate
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, 0) << d.client.ErrorMessage();
@@ -156,7 +156,7 @@ TEST_F(SmtpTls, StartTlsRequiredDeliversAndSoDoesHostNameLocalhost) {
 TEST_F(SmtpTls, ImplicitTlsReadsTheBannerEncryptedAndDeliversALargeMessage) {
   TSmtpServer server(Tls(true));
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecImplicitTls, true);
+  TDeliveryTls d(server.Port(), smtpSecImplicitTls, true);
   // Far more than one TLS record and one socket buffer: partial sends and records split
   // across reads must all come through.
   d.body.clear();
@@ -176,7 +176,7 @@ TEST_F(SmtpTls, CertificateForAnotherNameIsRefusedBeforeAnyCommand) {
     SCOPED_TRACE(implicit ? "implicit TLS" : "STARTTLS");
     TSmtpServer server(Tls(implicit, false));
     ASSERT_TRUE(server.Started()) << server.Error();
-    TDelivery d(server.Port(), implicit ? smtpSecImplicitTls : smtpSecStartTlsIfOffered, true);
+    TDeliveryTls d(server.Port(), implicit ? smtpSecImplicitTls : smtpSecStartTlsIfOffered, true);
     ASSERT_TRUE(d.Run());
     EXPECT_EQ(d.error, kSmtpSecurityError);
     EXPECT_EQ(d.failed_at, implicit ? smtpConnect : smtpEhlo);
@@ -194,7 +194,7 @@ TEST_F(SmtpTls, UnknownAuthorityIsRefusedWithTheReason) {
   o.tls_key = Certificates().selfsigned_key;
   TSmtpServer server(o);
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecStartTlsIfOffered, true);
+  TDeliveryTls d(server.Port(), smtpSecStartTlsIfOffered, true);
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, kSmtpSecurityError);
   EXPECT_EQ(d.client.ErrorMessage().rfind("Certificat non reconnu : certificat auto-signé", 0), 0u)
@@ -206,7 +206,7 @@ TEST_F(SmtpTls, TrustedCaIsNotTrustedWithoutTheTestFile) {
   // The product trusts the system store only: the test CA is not in it.
   TSmtpServer server(Tls(true));
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecImplicitTls, false);
+  TDeliveryTls d(server.Port(), smtpSecImplicitTls, false);
   d.client.TlsCaFile.clear();
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, kSmtpSecurityError);
@@ -217,7 +217,7 @@ TEST_F(SmtpTls, TrustedCaIsNotTrustedWithoutTheTestFile) {
 TEST_F(SmtpTls, RequiredTlsWithoutStartTlsStopsBeforeAuth) {
   TSmtpServer server;  // no TLS at all
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecStartTlsRequired, true);
+  TDeliveryTls d(server.Port(), smtpSecStartTlsRequired, true);
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, kSmtpSecurityError);
   EXPECT_EQ(d.failed_at, smtpEhlo);
@@ -229,14 +229,14 @@ TEST_F(SmtpTls, OpportunisticModeDeliversInClearOnlyWithoutPasswordOrOnThisMachi
   TSmtpServer server;  // no TLS
   ASSERT_TRUE(server.Started()) << server.Error();
   {
-    TDelivery d(server.Port(), smtpSecStartTlsIfOffered, false);
+    TDeliveryTls d(server.Port(), smtpSecStartTlsIfOffered, false);
     ASSERT_TRUE(d.Run());
     EXPECT_EQ(d.error, 0) << d.client.ErrorMessage();
     EXPECT_FALSE(d.tls_after_ehlo);
   }
   {
     // 127.0.0.1: the password never leaves the machine, so it may go in clear.
-    TDelivery d(server.Port(), smtpSecStartTlsIfOffered, true);
+    TDeliveryTls d(server.Port(), smtpSecStartTlsIfOffered, true);
     ASSERT_TRUE(d.Run());
     EXPECT_EQ(d.error, 0) << d.client.ErrorMessage();
   }
@@ -248,7 +248,7 @@ TEST_F(SmtpTls, OpportunisticModeDeliversInClearOnlyWithoutPasswordOrOnThisMachi
 TEST_F(SmtpTls, NoSecurityNeverAsksForStartTls) {
   TSmtpServer server(Tls(false));
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecNone, true);
+  TDeliveryTls d(server.Port(), smtpSecNone, true);
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, 0) << d.client.ErrorMessage();
   EXPECT_EQ(server.Commands(), (Lines{"EHLO plain", "AUTH plain", "MAIL plain"}));
@@ -257,7 +257,7 @@ TEST_F(SmtpTls, NoSecurityNeverAsksForStartTls) {
 TEST_F(SmtpTls, ImplicitTlsOnAPlainPortSaysSo) {
   TSmtpServer server;  // speaks SMTP in clear at once
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecImplicitTls, false);
+  TDeliveryTls d(server.Port(), smtpSecImplicitTls, false);
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, kSmtpSecurityError);
   EXPECT_EQ(d.failed_at, smtpConnect);
@@ -270,7 +270,7 @@ TEST_F(SmtpTls, ImplicitTlsOnAPlainPortSaysSo) {
 TEST_F(SmtpTls, UnreadableCaFileIsReportedNotIgnored) {
   TSmtpServer server(Tls(true));
   ASSERT_TRUE(server.Started()) << server.Error();
-  TDelivery d(server.Port(), smtpSecImplicitTls, false);
+  TDeliveryTls d(server.Port(), smtpSecImplicitTls, false);
   d.client.TlsCaFile = "/nonexistent/ca.pem";
   ASSERT_TRUE(d.Run());
   EXPECT_EQ(d.error, kSmtpSecurityError);
@@ -303,7 +303,7 @@ TEST(SmtpStartTlsRefused, OpportunisticGoesOnInClearRequiredStops) {
     };
     client.Connect();
     const size_t expected = mode == smtpSecStartTlsIfOffered ? 3 : 2;
-    ASSERT_TRUE(Pump([&] { return done.size() >= expected; }, 5000));
+    ASSERT_TRUE(PumpTls([&] { return done.size() >= expected; }, 5000));
     if (mode == smtpSecStartTlsIfOffered) {
       EXPECT_EQ(done.back(), std::make_pair(smtpMailFrom, uint16_t{0}));
       EXPECT_FALSE(client.TlsActive());
@@ -381,7 +381,7 @@ TEST(SmtpSecurityRefusal, AuthRefusedInClearTowardsARemoteNameSendsNoAuthLine) {
     }
   };
   client.Connect();
-  ASSERT_TRUE(Pump([&] { return done.size() >= 3; }, 5000));
+  ASSERT_TRUE(PumpTls([&] { return done.size() >= 3; }, 5000));
   EXPECT_EQ(done.back(), std::make_pair(smtpAuth, kSmtpSecurityError));
   EXPECT_NE(client.ErrorMessage().find("le mot de passe n'est pas envoyé en clair"),
             std::string::npos);
