@@ -38,11 +38,7 @@ namespace {
 using test::TempTree;
 using V = std::vector<std::string>;
 
-std::string ListeFichier(const V& chemins) {
-  std::string s = "Répertoire source\r\nRépertoire cible\r\n";
-  for (const auto& c : chemins) s += c + "\r\n";
-  return s;
-}
+using test::ListeFichier;
 
 // Every file under `racine` (relative paths), temporary copies included, sorted.
 V Fichiers(const std::string& racine) {

@@ -68,11 +68,7 @@ std::string SansDate(const std::string& ligne) {
   return ligne.substr(0, ligne.size() - n);
 }
 
-std::string ListeFichier(const V& chemins) {
-  std::string s = "Répertoire source\r\nRépertoire cible\r\n";
-  for (const auto& c : chemins) s += c + "\r\n";
-  return s;
-}
+using test::ListeFichier;
 
 class ServiceTest : public ::testing::Test {
  protected:

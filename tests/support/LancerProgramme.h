@@ -33,4 +33,12 @@ inline TResultatProgramme LancerProgramme(const std::vector<std::string>& argume
   return AttendreProgramme(DemarrerProgramme(arguments, environnement, repertoire), repertoire);
 }
 
+// The text of a list file in the program's own layout: its two header lines, then each
+// path on a line of its own, Windows line ends.
+inline std::string ListeFichier(const std::vector<std::string>& chemins) {
+  std::string s = "Répertoire source\r\nRépertoire cible\r\n";
+  for (const std::string& c : chemins) s += c + "\r\n";
+  return s;
+}
+
 }  // namespace jumelix::test
