@@ -3,6 +3,8 @@
 // window program is missing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +14,6 @@
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "shared/URoutines.h"
@@ -68,16 +69,27 @@ TEST_F(ProgrammeFenetreTest, ServiceRunMapsNoQtLibrary) {
 // With a display, the window program replaces `jumelix` in the same process.
 TEST_F(ProgrammeFenetreTest, WindowRunsInPlaceOfTheProgram) {
   if (access(kFenetre.c_str(), X_OK) != 0) GTEST_SKIP() << "construit sans fenêtre";
+  // Every program the kernel starts has its loader open /etc/ld.so.cache once its image is
+  // in place: each such open is the moment to look at the process's image again.
+  const int in = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(in, 0);
+  ASSERT_GE(inotify_add_watch(in, "/etc", IN_OPEN), 0);
   const pid_t pid = test::DemarrerProgramme(
       {}, Environnement({"DISPLAY=:99", "QT_QPA_PLATFORM=offscreen"}), arbre_.Racine());
   ASSERT_GT(pid, 0);
   const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
   std::error_code erreur;
-  fs::path image;
-  for (int i = 0; i < 1000 && image.filename() != "jumelix-fenetre"; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  fs::path image = fs::read_symlink(exe, erreur);
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (image.filename() != "jumelix-fenetre" && std::chrono::steady_clock::now() < limite) {
+    pollfd p{in, POLLIN, 0};
+    if (poll(&p, 1, 1000) > 0) {
+      char evenements[4096];
+      if (read(in, evenements, sizeof evenements) < 0) break;
+    }
     image = fs::read_symlink(exe, erreur);
   }
+  close(in);
   kill(pid, SIGTERM);
   test::AttendreProgramme(pid, arbre_.Racine());
   EXPECT_EQ(image, fs::canonical(kFenetre));
