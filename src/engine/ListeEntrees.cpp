@@ -55,7 +55,6 @@ bool TListeEntrees::Ajouter(const platform::EntreeRepertoire& e) {
   d.Nanos = static_cast<uint32_t>(e.Nanos);
   d.PlusieursNoms = e.PlusieursNoms;
   d.AttributsEtendus = e.AttributsEtendus;
-  d.AttributsAnciens = e.AttributsAnciens;
   // An entry made by hand may give its kind alone.
   d.Mode = e.Mode;
   if ((d.Mode & S_IFMT) == 0) {

@@ -238,7 +238,6 @@ void Deplier(const DescriptionEntree& d, std::string_view nom, EntreeRepertoire&
   e.Mode = d.Mode;
   e.PlusieursNoms = d.PlusieursNoms;
   e.AttributsEtendus = d.AttributsEtendus;
-  e.AttributsAnciens = d.AttributsAnciens;
   e.Uid = d.Uid;
   e.Gid = d.Gid;
   e.Inode = d.Inode;
@@ -334,11 +333,9 @@ int TRepertoire::DecrireEntree(const char* nom, DescriptionEntree& d,
   d = Compacter(st);
   // Links and special files keep none that the mirror copies.
   if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
-    if (seuil != nullptr && seuil->Ancien(st.st_dev, st.st_ctim.tv_sec)) {
-      d.AttributsAnciens = true;
-    } else {
-      d.AttributsEtendus = PorteAttributsEtendus(fd_, nom);
-    }
+    // An entry the walk knows to hold none since its last mark is not asked.
+    d.AttributsEtendus = (seuil == nullptr || !seuil->Ancien(st.st_dev, st.st_ctim.tv_sec)) &&
+                         PorteAttributsEtendus(fd_, nom);
   }
   return 0;
 }

@@ -41,9 +41,6 @@ struct EntreeRepertoire {
   // A file or directory holding extended attributes the mirror keeps (platform/
   // AttributsEtendus.h); only listings ask (DecrireEntree).
   bool AttributsEtendus = false;
-  // Not asked for its extended attributes: a destination entry whose metadata has not
-  // changed since the last run that left it holding none (SeuilAttributs).
-  bool AttributsAnciens = false;
 };
 
 // What EntreeRepertoire holds but the name, packed in 40 bytes for the listings of large
@@ -56,8 +53,7 @@ struct DescriptionEntree {
   uint32_t Nanos : 30 = 0;
   uint32_t PlusieursNoms : 1 = 0;
   uint32_t AttributsEtendus : 1 = 0;
-  uint32_t Mode : 31 = 0;  // st_mode needs 16 bits
-  uint32_t AttributsAnciens : 1 = 0;
+  uint32_t Mode = 0;
   uint32_t Uid = 0, Gid = 0;
   uint64_t Inode = 0;
 };
@@ -65,7 +61,7 @@ struct DescriptionEntree {
 // The start of the last run that left a destination holding no extended attribute, in this
 // kernel's clock (engine/MarqueAttributs.h): an entry of its device whose metadata has not
 // changed since (st_ctime before `Secondes`: setting or removing an attribute or an ACL
-// changes it) still holds none; it is not asked, and is described AttributsAnciens.
+// changes it) still holds none; it is not asked.
 struct SeuilAttributs {
   uint64_t Peripherique = 0;
   int64_t Secondes = 0;
