@@ -140,24 +140,58 @@ void TParcours::CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstR
   }
   platform::CopieEnAttente copie{{}, nom};
   int err = 0;
-  if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, copie)) {
+  if (differer_ && copiesAvance_ != nullptr && !resolution_) {
+    if (std::unique_ptr<TCopieDetachee> c = copiesAvance_->Detacher(indice)) {
+      // The walk goes on while it finishes: what it does meanwhile waits behind it.
+      if (!partageDiffere_) partageDiffere_ = std::make_shared<TPublication::Partage>();
+      auto d = std::make_unique<TCopieDifferee>();
+      d->copie = std::move(c);
+      d->partage = partageDiffere_;
+      d->e = e;
+      d->nom = nom;
+      d->source = source;
+      d->destination = destination;
+      d->remplace = remplace;
+      differes_.push_back({{}, std::move(d), nullptr});
+      ++differesTenus_;
+      while (differesTenus_ > budget_.copiesDifferees) ResoudrePremier();
+      return;
+    }
+    err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
+  } else if (copiesAvance_ == nullptr || !copiesAvance_->Prendre(indice, err, copie)) {
     err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
   }
+  ConclureCopie(srcRep, dstRep, options_, e, std::move(copie), err, source, destination, remplace,
+                nullptr);
+}
+
+void TParcours::ConclureCopie(const TRepertoire& srcRep, const TRepertoire& dstRep,
+                              const platform::OptionsCopie& options, const EntreeRepertoire& e, platform::CopieEnAttente copie, int err,
+                              const std::string& source, const std::string& destination,
+                              bool remplace, TPublication::Partage* partage) {
   if (Plein(err) || TropDeDescripteurs(err)) {
+    // What the walk went past holds room and descriptors too: taken first, unless this
+    // is one of them.
+    bool libere = false;
+    if (!resolution_) {
+      ResoudreTout();
+    } else {
+      libere = ArreterDifferes();
+    }
     // The copies written ahead hold room and descriptors: they are removed, and the level
     // goes on one copy at a time. The waiting copies still hold the room of the files
     // they replace: they are published. Then the copy is tried once more.
-    bool libere = copiesAvance_ != nullptr && copiesAvance_->Arreter();
+    libere = (copiesAvance_ != nullptr && copiesAvance_->Arreter()) || libere;
     if (!publication_.Vide()) {
       publication_.Tout();
       libere = true;
     }
-    if (libere) err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
+    if (libere) err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options, copie);
   }
   // Then the archive gives up its oldest folders, one by one, and at last what this run
   // put in it: the mirror comes first.
   while (Plein(err) && LibererPlace(destination)) {
-    err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options_, copie);
+    err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options, copie);
   }
   if (err == platform::kPasFichierOrdinaire) {
     Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
@@ -167,13 +201,66 @@ void TParcours::CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstR
     Signaler(LigneErreurCopie(source, destination, err));
   } else {
     if (copie.AttributsNonGardes) attributs_.NonGardes();
+    // Never one taken without waiting: a file with several names is not copied ahead.
     if (e.PlusieursNoms) {
       liens_.RetenirCopie(dstRep, peripheriqueSrc_, e.Inode, RelatifDst(), copie);
     }
     etat_.OctetsCopies += e.Taille;  // for the window's progress display
-    publication_.Ajouter(dstRep, std::move(copie), source, destination, e.Taille, remplace);
+    if (partage != nullptr) {
+      publication_.AjouterAilleurs(*partage, dstRep, std::move(copie), source, destination,
+                                   e.Taille, remplace);
+    } else {
+      publication_.Ajouter(dstRep, std::move(copie), source, destination, e.Taille, remplace);
+    }
   }
 }
+
+void TParcours::ResoudrePremier() {
+  TDiffere d = std::move(differes_.front());
+  differes_.pop_front();
+  resolution_ = true;
+  if (d.copie) {
+    TCopieDifferee& c = *d.copie;
+    --differesTenus_;
+    const TCopieDetachee::Dossiers& dossiers = *c.copie->dossiers;
+    platform::CopieEnAttente copie{{}, c.nom};
+    int err = 0;
+    if (c.refaire) {
+      err = fs_.EcrireCopie(dossiers.src, c.e.Nom, dossiers.dst, dossiers.options, copie);
+    } else {
+      // A copy that threw fails with what it threw; it named no temporary entry.
+      const int e = ouvriers_.Attendre(c.copie->tache);
+      err = e != 0 ? e : c.copie->err;
+      copie.Temporaire = c.copie->attente.Temporaire;
+      copie.AttributsNonGardes = c.copie->attente.AttributsNonGardes;
+    }
+    ConclureCopie(dossiers.src, dossiers.dst, dossiers.options, c.e, std::move(copie), err,
+                  c.source, c.destination, c.remplace, c.partage.get());
+  } else if (d.finition) {
+    --differesTenus_;
+    const TFinitionDifferee& f = *d.finition;
+    FinirRepertoire(f.src, f.dst, f.chemin, f.props, true);
+  } else {
+    Signaler(d.ligne);
+  }
+  resolution_ = false;
+}
+
+bool TParcours::ArreterDifferes() {
+  bool arrete = false;
+  for (TDiffere& d : differes_) {
+    if (!d.copie || d.copie->refaire) continue;
+    arrete = true;
+    TCopieDetachee& c = *d.copie->copie;
+    ouvriers_.Annuler(c.tache);
+    // A copy cancelled before it started, or that failed, has no temporary name.
+    if (c.err == 0 && !c.attente.Temporaire.empty()) fs_.Abandonner(c.dossiers->dst, c.attente);
+    d.copie->refaire = true;
+  }
+  return arrete;
+}
+
+TParcours::~TParcours() { ArreterDifferes(); }
 
 bool TParcours::LibererPlace(const std::string& chemin) {
   return archive_.LibererPlace(chemin, [&](const std::string& perdu) {

@@ -85,10 +85,19 @@ void TAvance::Liberer(Listages& l) {
 
 void TCopiesAvance::Lancer() {
   if (arrete_ || ouvriers_.Nombre() == 0) return;
+  if (!dossiers_ && prochain_ < candidats_.size()) {
+    // The copies work on descriptors of their own: one taken without waiting may still
+    // run once the walk has left (and closed) the level's directories.
+    auto d = std::make_shared<Copie::Dossiers>();
+    if (fs_.Dupliquer(d->src, src_) != 0 || fs_.Dupliquer(d->dst, dst_) != 0) return;
+    d->options = options_;
+    dossiers_ = std::move(d);
+  }
   const size_t debut = prochain_;
   while (prochain_ < candidats_.size() && prochain_ < pris_ + fenetre_ &&
          (prochain_ == pris_ || octets_ + Taille(prochain_) <= kOctetsCopies)) {
     auto c = std::make_unique<Copie>();
+    c->dossiers = dossiers_;
     c->indice = candidats_[prochain_];
     c->nom = entrees_.Nom(c->indice);
     c->taille = Taille(prochain_);
@@ -99,32 +108,48 @@ void TCopiesAvance::Lancer() {
   // Queued last, taken first: the next copy of the walk is queued last.
   for (size_t j = enCours_.size(); j-- > enCours_.size() - (prochain_ - debut);) {
     Copie* c = enCours_[j].get();
-    c->tache = ouvriers_.Soumettre(
-        [this, c] { c->err = fs_.EcrireCopie(src_, c->nom, dst_, options_, c->attente); });
+    c->tache = ouvriers_.Soumettre([&fs = fs_, c] {
+      c->err = fs.EcrireCopie(c->dossiers->src, c->nom, c->dossiers->dst, c->dossiers->options,
+                              c->attente);
+    });
   }
 }
 
-bool TCopiesAvance::Prendre(size_t indice, int& err, platform::CopieEnAttente& copie) {
-  bool pris = false;
+std::unique_ptr<TCopiesAvance::Copie> TCopiesAvance::Suivante(size_t indice) {
+  std::unique_ptr<Copie> r;
   while (pris_ < candidats_.size() && candidats_[pris_] <= indice) {
     if (pris_++ >= prochain_) continue;  // never started
     std::unique_ptr<Copie> c = std::move(enCours_.front());
     enCours_.pop_front();
-    // A copy that threw fails with what it threw; it named no temporary entry.
-    if (const int e = ouvriers_.Attendre(c->tache); e != 0) c->err = e;
     octets_ -= c->taille;
     if (c->indice == indice) {
-      err = c->err;
-      copie.Temporaire = c->attente.Temporaire;
-      copie.AttributsNonGardes = c->attente.AttributsNonGardes;
-      pris = true;
-    } else if (c->err == 0) {
-      fs_.Abandonner(dst_, c->attente);  // not wanted after all
+      r = std::move(c);
+      continue;
     }
+    // Not wanted after all. A copy that threw named no temporary entry.
+    if (ouvriers_.Attendre(c->tache) == 0 && c->err == 0) fs_.Abandonner(dst_, c->attente);
   }
   prochain_ = std::max(prochain_, pris_);
+  return r;
+}
+
+bool TCopiesAvance::Prendre(size_t indice, int& err, platform::CopieEnAttente& copie) {
+  std::unique_ptr<Copie> c = Suivante(indice);
+  if (c) {
+    // A copy that threw fails with what it threw; it named no temporary entry.
+    const int e = ouvriers_.Attendre(c->tache);
+    err = e != 0 ? e : c->err;
+    copie.Temporaire = c->attente.Temporaire;
+    copie.AttributsNonGardes = c->attente.AttributsNonGardes;
+  }
   Lancer();
-  return pris;
+  return c != nullptr;
+}
+
+std::unique_ptr<TCopieDetachee> TCopiesAvance::Detacher(size_t indice) {
+  std::unique_ptr<Copie> c = Suivante(indice);
+  Lancer();
+  return c;
 }
 
 bool TCopiesAvance::Arreter() {

@@ -103,6 +103,24 @@ class TAvance {
   size_t pris_ = 0;              // the first child not taken
 };
 
+// A copy written ahead that the walk took without waiting for it (TCopiesAvance::
+// Detacher): it holds its own descriptors on the two directories, so that it may finish
+// after its level is left. Whoever holds it waits for its task before reading the result.
+struct TCopieDetachee {
+  // The level's two directories (duplicated once per level), shared by its copies.
+  struct Dossiers {
+    platform::TRepertoire src, dst;
+    platform::OptionsCopie options;
+  };
+  std::shared_ptr<const Dossiers> dossiers;
+  size_t indice = 0;
+  std::string nom;
+  int64_t taille = 0;
+  PTache tache;
+  int err = 0;
+  platform::CopieEnAttente attente;
+};
+
 // The copies of regular files of one level, written a few at a time under their temporary
 // names. Only made where the destination directory is writable as it stands (a directory
 // made writable for one copy must not be so for another's) and after the level's surplus
@@ -133,22 +151,21 @@ class TCopiesAvance {
   // temporary name and what it could not keep) are EcrireCopie's result (when it threw:
   // that as an errno value, and no temporary name).
   bool Prendre(size_t indice, int& err, platform::CopieEnAttente& copie);
+  // The copy of the entry `indice` when it was started ahead, taken without waiting for
+  // it (null otherwise): its place in the window goes to the next candidate.
+  std::unique_ptr<TCopieDetachee> Detacher(size_t indice);
   // Stops copying ahead in this level: what was written and not taken is removed (the
   // disk is full: the walk goes on one copy at a time). True when something was stopped.
   bool Arreter();
 
  private:
-  struct Copie {
-    size_t indice;
-    std::string nom;
-    int64_t taille;
-    PTache tache;
-    int err = 0;
-    platform::CopieEnAttente attente;
-  };
+  using Copie = TCopieDetachee;
   int64_t Taille(size_t candidat) const {
     return entrees_.Description(candidats_[candidat]).TailleOuPeripherique;
   }
+  // The started copies before the entry `indice` are dropped; the one of `indice`, when
+  // started, is returned as it stands.
+  std::unique_ptr<Copie> Suivante(size_t indice);
 
   TOuvriers& ouvriers_;
   platform::TSystemeFichiers& fs_;
@@ -157,6 +174,7 @@ class TCopiesAvance {
   const platform::OptionsCopie options_;
   const size_t fenetre_;
   const TListeEntrees& entrees_;
+  std::shared_ptr<const Copie::Dossiers> dossiers_;  // made with the first copy started
   std::vector<uint32_t> candidats_;
   std::deque<std::unique_ptr<Copie>> enCours_;  // the candidates started and not taken
   size_t prochain_ = 0;                         // the first candidate not started

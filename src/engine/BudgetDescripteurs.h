@@ -20,6 +20,9 @@ struct TBudget {
   size_t niveauxOuverts = 1024;  // deeper levels are closed and opened again on the way back
   size_t listagesAvance = 64;
   size_t copiesAvance = 16;
+  // Copies (and directory finishes behind them) the walk has gone past while they finish:
+  // each holds up to three descriptors. 0: the walk waits for each copy.
+  size_t copiesDifferees = 64;
   size_t lotRepertoires = kLotRepertoires;
 
   static TBudget Pour(uint64_t limite) {
@@ -33,6 +36,7 @@ struct TBudget {
     borne(b.niveauxOuverts, 8, 4);
     borne(b.listagesAvance, 8, 2);
     borne(b.copiesAvance, 32, 1);
+    borne(b.copiesDifferees, 32, 0);
     borne(b.lotRepertoires, 4, 4);
     return b;
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,11 +63,18 @@ class TParcours : private TSuitePublication {
         publication_(ouvriers_, fs_, archive_, kSynchroParFichier, *this) {
     options_.SynchroDonnees = kSynchroParFichier;
   }
+  ~TParcours();  // what still waits behind the walk is dropped with its temporary names
+  TParcours(const TParcours&) = delete;
+  TParcours& operator=(const TParcours&) = delete;
 
   int Nombre() const { return nombre_; }
 
   void Signaler(const std::string& texte) override {
     if (fantome_) return;
+    if (!differes_.empty() && !resolution_) {
+      differes_.push_back({texte, nullptr, nullptr});  // after the copies it follows
+      return;
+    }
     ++nombre_;
     if (surMessage_) surMessage_(texte, nombre_);
   }
@@ -96,7 +104,41 @@ class TParcours : private TSuitePublication {
     platform::ProprietesRepertoire props;
     bool enAttenteIci = false;
     size_t motifsParent = 0;  // the patterns stack's size before this level's were pushed
+    bool differe = false;     // copies into it were taken without waiting for them
   };
+  // What the walk has gone past while copies it took finish (TCopieDetachee): a copy, the
+  // attributes of a finished directory behind copies into it, or a report line. Taken in
+  // order, so that the report and the batches get what a walk that waits for each copy
+  // gives them. Used only when nobody listens to the changes (nothing else is told).
+  struct TCopieDifferee {
+    std::unique_ptr<TCopieDetachee> copie;
+    std::shared_ptr<TPublication::Partage> partage;  // of its level's copies in the batch
+    EntreeRepertoire e;
+    std::string nom, source, destination;
+    bool remplace = false;
+    bool refaire = false;  // removed while the disk was full: written again when taken
+  };
+  struct TFinitionDifferee {
+    TRepertoire src, dst;
+    std::string chemin;
+    platform::ProprietesRepertoire props;
+  };
+  struct TDiffere {
+    std::string ligne;  // when neither of the others
+    std::unique_ptr<TCopieDifferee> copie;
+    std::unique_ptr<TFinitionDifferee> finition;
+  };
+  // Takes the first of what waits; the report lines it gives go out at once.
+  void ResoudrePremier();
+  void ResoudreTout() {
+    while (!differes_.empty()) ResoudrePremier();
+  }
+  // The disk is full (or descriptors are out) while a copy gone past is taken: those
+  // behind it give back their room and descriptors, and are written again when taken.
+  // True when there were some.
+  bool ArreterDifferes();
+  // The directory of the level `f` takes its attributes after what waits.
+  void DiffererFinition(TNiveau& f);
   // Pushes the patterns of the source directory `rep` (the source path `chemin`, `base`
   // relative to the source root) when it holds a patterns file. False, with the report
   // line, when that file cannot be read.
@@ -170,6 +212,13 @@ class TParcours : private TSuitePublication {
   void CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep, size_t indice,
                      const EntreeRepertoire& e, const std::string& nom, const std::string& source,
                      const std::string& destination, bool remplace);
+  // What follows a copy written with the result `err`: tried again where room or
+  // descriptors can be found, reported, or handed to the batch (in the level's shared
+  // destination descriptor, or in `partage` for a level the walk has left).
+  void ConclureCopie(const TRepertoire& srcRep, const TRepertoire& dstRep,
+                     const platform::OptionsCopie& options, const EntreeRepertoire& e, platform::CopieEnAttente copie, int err,
+                     const std::string& source, const std::string& destination, bool remplace,
+                     TPublication::Partage* partage);
 
   // Room for the mirror, taken from the archive of the file system holding `chemin`: each
   // entry this run archived and now lets go is named, since its old version is lost.
@@ -237,6 +286,11 @@ class TParcours : private TSuitePublication {
   TProprietesCibles proprietes_;
   platform::OptionsCopie options_;
   TCopiesAvance* copiesAvance_ = nullptr;  // the current level's copies written ahead
+  bool differer_ = false;  // copies ahead are taken without waiting for them
+  std::deque<TDiffere> differes_;
+  size_t differesTenus_ = 0;  // copies and finishes among them: they hold descriptors
+  bool resolution_ = false;   // the first of them is being taken
+  std::shared_ptr<TPublication::Partage> partageDiffere_;  // the current level's, once one waits
   bool modifie_ = false;  // something changed since the pair began: syncfs at its end
   TArchive archive_;
   TPublication publication_;  // after the archive, which it uses

@@ -64,8 +64,15 @@ bool TPublication::Plein() const {
 void TPublication::Ajouter(const platform::TRepertoire& dir, platform::CopieEnAttente copie,
                            std::string source, std::string destination, int64_t taille,
                            bool remplace) {
-  if (!partage_) partage_ = Partager(dir);
-  if (!partage_) {
+  AjouterAilleurs(partage_, dir, std::move(copie), std::move(source), std::move(destination),
+                  taille, remplace);
+}
+
+void TPublication::AjouterAilleurs(Partage& partage, const platform::TRepertoire& dir,
+                                   platform::CopieEnAttente copie, std::string source,
+                                   std::string destination, int64_t taille, bool remplace) {
+  if (!partage) partage = Partager(dir);
+  if (!partage) {
     const int err = errno;
     fs_.Abandonner(dir, copie);
     suite_.Signaler(LigneErreurCopie(source, destination, err));
@@ -74,7 +81,7 @@ void TPublication::Ajouter(const platform::TRepertoire& dir, platform::CopieEnAt
   octetsChemins_ += source.size() + destination.size();
   octets_ += taille;
   attente_.push_back(
-      {partage_, std::move(copie), std::move(source), std::move(destination), taille, remplace});
+      {partage, std::move(copie), std::move(source), std::move(destination), taille, remplace});
   if (Plein()) FermerLot();
 }
 

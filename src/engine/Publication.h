@@ -71,6 +71,17 @@ class TPublication {
   // dropped and reported.
   void Ajouter(const platform::TRepertoire& dir, platform::CopieEnAttente copie, std::string source,
                std::string destination, int64_t taille, bool remplace);
+  // A destination directory held open while copies into it, or its own attributes, wait.
+  struct RepertoireEnAttente {
+    platform::TRepertoire rep;
+    uint64_t peripherique = 0;
+  };
+  using Partage = std::shared_ptr<RepertoireEnAttente>;
+  // As Ajouter, for a copy into a directory of a level the walk has left: its copies share
+  // `partage` (made by the first of them).
+  void AjouterAilleurs(Partage& partage, const platform::TRepertoire& dir,
+                       platform::CopieEnAttente copie, std::string source,
+                       std::string destination, int64_t taille, bool remplace);
   // The directory `dir` (path `chemin`) is finished but copies into it wait: it takes the
   // attributes of `source` after them. False, with nothing kept, when no descriptor can be
   // had for the wait.
@@ -80,12 +91,6 @@ class TPublication {
   void Tout();
 
  private:
-  // A destination directory held open while copies into it, or its own attributes, wait.
-  struct RepertoireEnAttente {
-    platform::TRepertoire rep;
-    uint64_t peripherique = 0;
-  };
-  using Partage = std::shared_ptr<RepertoireEnAttente>;
   struct Attente {
     Partage dir;
     platform::CopieEnAttente copie;

@@ -26,6 +26,9 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
   platform::ElargirLimiteDescripteurs();
   budget_ = TBudget::Pour(platform::LimiteDescripteurs());
   publication_.DefinirLimiteRepertoires(budget_.lotRepertoires);
+  // Whoever listens to the changes is told each one as it is made: the walk then waits
+  // for each copy.
+  differer_ = !comparer_ && !Ecoute() && budget_.copiesDifferees > 0;
   if (!platform::EstRepertoire(source)) {
     Signaler(source + " ==> Répertoire source non accessible");
     return;
@@ -87,6 +90,7 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
                       !dst.Proprietes().SansAttributsEtendus);
   }
   Parcourir(std::move(src), err_src, std::move(dst), err_dst);
+  ResoudreTout();
   const bool enAttente = !publication_.Vide();
   publication_.Tout();
   verrou_.Defaire(racine_);
@@ -179,12 +183,28 @@ void TParcours::Descendre(TNiveau& f) {
   }
 }
 
+void TParcours::DiffererFinition(TNiveau& f) {
+  auto fin = std::make_unique<TFinitionDifferee>();
+  if (fs_.Dupliquer(fin->src, f.src) != 0 || fs_.Dupliquer(fin->dst, f.dst) != 0) {
+    ResoudreTout();
+    FinirRepertoire(f.src, f.dst, cheminDst_, f.props, f.enAttenteIci || f.differe);
+    return;
+  }
+  fin->chemin = cheminDst_;
+  fin->props = f.props;
+  differes_.push_back({{}, nullptr, std::move(fin)});
+  ++differesTenus_;
+  while (differesTenus_ > budget_.copiesDifferees) ResoudrePremier();
+}
+
 void TParcours::Remonter() {
   TNiveau& f = *pile_.back();
   if (f.ferme) {
     Signaler("Erreur en lisant le répertoire " + cheminDst_);
+  } else if (!comparer_ && !differes_.empty()) {
+    DiffererFinition(f);
   } else if (!comparer_) {
-    FinirRepertoire(f.src, f.dst, cheminDst_, f.props, f.enAttenteIci);
+    FinirRepertoire(f.src, f.dst, cheminDst_, f.props, f.enAttenteIci || f.differe);
   }
   cheminSrc_.resize(f.longueurSrc);
   cheminDst_.resize(f.longueurDst);
@@ -210,6 +230,7 @@ void TParcours::Remonter() {
 int TParcours::Ouvrir(TRepertoire& rep, const TRepertoire& parent, const std::string& nom) {
   int err = fs_.OuvrirSous(rep, parent, nom);
   if (TropDeDescripteurs(err)) {
+    ResoudreTout();
     publication_.Tout();
     err = fs_.OuvrirSous(rep, parent, nom);
   }
@@ -224,6 +245,7 @@ int TParcours::Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
     TListage::Resultat& r = ici.Attendre();
     const int err = r.errOuverture != 0 ? r.errOuverture : r.errListe;
     if (essai == 0 && TropDeDescripteurs(err)) {
+      ResoudreTout();
       publication_.Tout();
       continue;
     }
@@ -366,6 +388,7 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
       copies.Lancer();
     }
     copiesAvance_ = &copies;
+    partageDiffere_.reset();
     peripheriqueSrc_ = n->src.Peripherique();
     for (size_t i = 0; i < entrees.size(); ++i) {
       const Decision& d = decisions[i];
@@ -378,6 +401,8 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
     }
     copiesAvance_ = nullptr;
   }
+  n->differe = partageDiffere_ != nullptr;
+  partageDiffere_.reset();
   n->enAttenteIci = publication_.EnAttenteIci();
   publication_.NouveauNiveau();
   entrees = {};

@@ -253,6 +253,42 @@ TEST(Parallele, CopiesWrittenAheadGiveWayOnAFullDisk) {
   }
 }
 
+// The walk goes past copies written ahead and on into the next directories while they
+// finish: what it reports meanwhile (here a directory it cannot create) waits behind the
+// line of a failed copy, so that every worker count gives the one-thread walk's report.
+// The next run, without the faults, leaves a mirror.
+TEST(Parallele, LinesOfLaterDirectoriesWaitBehindTheCopiesTheWalkWentPast) {
+  Lignes un;
+  for (int n : {0, 2, 8}) {
+    Ouvriers o(n);
+    TempTree t;
+    for (int d = 0; d < 6; ++d) {
+      const std::string r = "src/d" + std::to_string(d) + "/";
+      for (int i = 0; i < 5; ++i) t.Fichier(r + "f" + std::to_string(i), std::string(100, 'a'));
+      t.Fichier(r + "s/g", "g");
+    }
+    const std::string S = t.Chemin("src"), D = t.Repertoire("dst");
+    test::SystemeFautif fs;
+    fs.Echouer(platform::Operation::EcrireCopie, EIO, "f2");
+    fs.Echouer(platform::Operation::CreerRepertoire, EROFS, "s");
+    Bilan b = Traiter(S, D, false, fs);
+    for (std::string& l : b.lignes) {
+      for (size_t k; (k = l.find(t.Racine())) != std::string::npos;) {
+        l.replace(k, t.Racine().size(), "T");
+      }
+    }
+    if (n == 0) {
+      un = b.lignes;
+      ASSERT_EQ(un.size(), 18u);  // per directory: the copy, the creation, its reading
+    }
+    EXPECT_EQ(b.lignes, un) << n << " workers";
+    EXPECT_EQ(b.copies, 24) << n;
+    EXPECT_TRUE(Temporaires(D).empty()) << n;
+    EXPECT_EQ(Traiter(S, D, false).lignes, Lignes{}) << n;
+    EXPECT_EQ(EcartsRsync(S, D), "") << n;
+  }
+}
+
 // Copies that replace nothing take their names on the workers; what each gave is reported
 // in the walk's order all the same. An entry that came at a copy's name after the listing
 // (here: during the batch's flush) is not lost under the copy: it goes to the archive.
