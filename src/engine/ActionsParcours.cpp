@@ -63,6 +63,7 @@ void TParcours::Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const
                      const std::string& dst, size_t indice, const EntreeRepertoire& e,
                      const Decision& d, std::string nomDst, TSousRepertoires& descentes) {
   const bool repertoire = e.Genre == GenreEntree::Repertoire;
+  bool cree = false;
   if (e.AttributsEtendus && !options_.AttributsEtendus) attributs_.NonGardes();
   if (d.quoi == Quoi::Collision) {
     Signaler(std::string(repertoire ? "Répertoire" : "Fichier") +
@@ -115,6 +116,7 @@ void TParcours::Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const
         Signaler("Impossible de créer " + chemin);
       } else {
         Dire(a);
+        cree = true;
       }
       break;
     }
@@ -127,7 +129,7 @@ void TParcours::Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const
     default:
       return;
   }
-  descentes.push_back({indice, e.Nom, nomDst});
+  descentes.push_back({indice, e.Nom, nomDst, cree});
 }
 
 void TParcours::CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstRep, size_t indice,

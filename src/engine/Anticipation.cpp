@@ -13,7 +13,8 @@ constexpr int64_t kOctetsCopies = int64_t{64} << 20;
 }  // namespace
 
 void TSousRepertoires::push_back(const Element& e) {
-  Ref r{static_cast<uint32_t>(e.indice), static_cast<uint32_t>(noms_.size()), kVide};
+  Ref r{static_cast<uint32_t>(e.indice) | (e.cree ? kCree : 0), static_cast<uint32_t>(noms_.size()),
+        kVide};
   noms_.Ajouter(e.source);
   if (e.destination == e.source) {
     r.destination = kMeme;
@@ -26,7 +27,7 @@ void TSousRepertoires::push_back(const Element& e) {
 
 TSousRepertoires::Element TSousRepertoires::operator[](size_t k) const {
   const Ref& r = refs_[k];
-  Element e{r.indice, std::string(noms_[r.source]), {}};
+  Element e{r.indice & ~kCree, std::string(noms_[r.source]), {}, (r.indice & kCree) != 0};
   if (r.destination == kMeme) {
     e.destination = e.source;
   } else if (r.destination != kVide) {

@@ -32,14 +32,17 @@ class TSousRepertoires {
     size_t indice;  // of the source entry in its level
     std::string source;
     std::string destination;  // may be empty
+    // The destination directory was made by this walk: nothing is in it to list.
+    bool cree = false;
   };
   void push_back(const Element& e);
   size_t size() const { return refs_.size(); }
-  size_t Indice(size_t k) const { return refs_[k].indice; }
+  size_t Indice(size_t k) const { return refs_[k].indice & ~kCree; }
   Element operator[](size_t k) const;
 
  private:
   static constexpr uint32_t kVide = UINT32_MAX, kMeme = UINT32_MAX - 1;
+  static constexpr uint32_t kCree = uint32_t{1} << 31;  // in `indice`
   struct Ref {
     uint32_t indice;
     uint32_t source;       // in noms_

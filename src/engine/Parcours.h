@@ -179,9 +179,10 @@ class TParcours : private TSuitePublication {
 
   // Lists, plans and acts on one level, then returns it for its subdirectories to be
   // entered; null when the level ends here (unreadable, or the walk is stopped).
+  // `cibleCree`: the destination directory was just made by this walk, and is not listed.
   std::unique_ptr<TNiveau> Entrer(TRepertoire srcRep, int errSrc, TRepertoire dstRep, int errDst,
                                   std::unique_ptr<TListage> lsrc, std::unique_ptr<TListage> ldst,
-                                  bool racine);
+                                  bool racine, bool cibleCree = false);
 
   // Deletes what stands in the way before anything is copied: a rename over a large file on
   // a nearly full disk needs the room of the surplus.

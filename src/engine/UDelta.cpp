@@ -157,7 +157,7 @@ void TParcours::Descendre(TNiveau& f) {
   Prolonger(cheminSrc_, d.source);
   Prolonger(cheminDst_, d.destination);
   std::unique_ptr<TNiveau> n =
-      Entrer(std::move(s), es, std::move(c), ec, std::move(ls), std::move(lc), false);
+      Entrer(std::move(s), es, std::move(c), ec, std::move(ls), std::move(lc), false, d.cree);
   if (!n) {
     cheminSrc_.resize(longueurSrc);
     cheminDst_.resize(longueurDst);
@@ -257,11 +257,12 @@ int TParcours::Entrees(const TRepertoire& rep, std::unique_ptr<TListage>& l,
 std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int errSrc,
                                                       TRepertoire dstRep, int errDst,
                                                       std::unique_ptr<TListage> lsrc,
-                                                      std::unique_ptr<TListage> ldst, bool racine) {
+                                                      std::unique_ptr<TListage> ldst, bool racine,
+                                                      bool cibleCree) {
   const std::string& src = cheminSrc_;
   const std::string& dst = cheminDst_;
   TListeEntrees cible;
-  if (errDst == 0) errDst = Entrees(dstRep, ldst, cible, marque_.Seuil());
+  if (errDst == 0 && !cibleCree) errDst = Entrees(dstRep, ldst, cible, marque_.Seuil());
   if (errDst != 0) {
     Signaler("Erreur en lisant le répertoire " + dst);
     // A comparison told to say what a synchronisation would make walks on in the source
