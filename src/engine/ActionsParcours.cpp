@@ -19,8 +19,8 @@ void TParcours::SupprimerSurplus(const TRepertoire& dstRep, const std::string& d
   }
   // What an interrupted run left is no version of anything: deleted, not kept.
   for (const std::string& nom : plan.temporaires) {
-    if (fs_.SupprimerFichier(dstRep, nom) != 0) {
-      Signaler("Impossible de supprimer le fichier " + Joindre(dst, nom));
+    if (const int err = fs_.SupprimerFichier(dstRep, nom)) {
+      Signaler({TEchec::Quoi::SupprimerFichier, err, Joindre(dst, nom)});
     }
   }
   for (const std::string& nom : plan.cede) SupprimerFichier(dstRep, dst, nom);
@@ -30,7 +30,7 @@ void TParcours::SupprimerSurplus(const TRepertoire& dstRep, const std::string& d
       continue;
     }
     if (!SupprimerFichier(dstRep, dst, nom)) {
-      Signaler("Impossible de supprimer le fichier " + Joindre(dst, nom));
+      Signaler({TEchec::Quoi::SupprimerFichier, 0, Joindre(dst, nom)});
     }
   }
   for (const std::string& nom : plan.repertoiresEnTrop) {
@@ -38,8 +38,8 @@ void TParcours::SupprimerSurplus(const TRepertoire& dstRep, const std::string& d
                                    dstRep, nom))) {
       continue;
     }
-    if (SupprimerRepertoire(dstRep, dst, nom) != 0) {
-      Signaler("Impossible de supprimer le répertoire " + Joindre(dst, nom));
+    if (const int err = SupprimerRepertoire(dstRep, dst, nom)) {
+      Signaler({TEchec::Quoi::SupprimerRepertoire, err, Joindre(dst, nom)});
     }
     if (PointDeControle()) break;
   }
@@ -76,10 +76,10 @@ void TParcours::Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const
   if (!comparer_ && d.renommer) {
     modifie_ = true;
     // A case-only rename on a case-folding destination.
-    if (fs_.Renommer(dstRep, nomDst, e.Nom) == 0) {
-      nomDst = e.Nom;
+    if (const int err = fs_.Renommer(dstRep, nomDst, e.Nom)) {
+      Signaler({TEchec::Quoi::Renommer, err, Joindre(dst, nomDst), e.Nom});
     } else {
-      Signaler("Impossible de renommer " + Joindre(dst, nomDst) + " en " + e.Nom);
+      nomDst = e.Nom;
     }
   }
   if (!comparer_ && e.PlusieursNoms && e.Genre == GenreEntree::Fichier &&
@@ -112,8 +112,8 @@ void TParcours::Agir(const TRepertoire& srcRep, const TRepertoire& dstRep, const
       const TAction a = Changement(TypeAction::Creation, true, chemin);
       if (!Choisir(a)) return;  // nor anything of its content
       modifie_ = true;
-      if (fs_.CreerRepertoire(dstRep, nomDst) != 0) {
-        Signaler("Impossible de créer " + chemin);
+      if (const int err = fs_.CreerRepertoire(dstRep, nomDst)) {
+        Signaler({TEchec::Quoi::Creer, err, chemin});
       } else {
         Dire(a);
         cree = true;
@@ -195,12 +195,8 @@ void TParcours::ConclureCopie(const TRepertoire& srcRep, const TRepertoire& dstR
   while (Plein(err) && LibererPlace(destination)) {
     err = fs_.EcrireCopie(srcRep, e.Nom, dstRep, options, copie);
   }
-  if (err == platform::kPasFichierOrdinaire) {
-    Signaler("Fichier non copié, ce n'est pas un fichier ordinaire : " + source);
-  } else if (err == platform::kModifiePendantCopie) {
-    Signaler("Fichier modifié pendant la copie, non copié : " + source);
-  } else if (err != 0) {
-    Signaler(LigneErreurCopie(source, destination, err));
+  if (err != 0) {
+    Signaler({TEchec::Quoi::Copier, err, source, destination});
   } else {
     if (copie.AttributsNonGardes) attributs_.NonGardes();
     // Never one taken without waiting: a file with several names is not copied ahead.

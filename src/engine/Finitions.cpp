@@ -26,7 +26,7 @@ void TParcours::CorrigerAttributs(const TRepertoire& srcRep, const TRepertoire& 
   if (fs_.AppliquerAttributs(dstRep, nomDst, e, listee, options_) != 0 ||
       (options_.AttributsEtendus && e.Genre == GenreEntree::Fichier &&
        attributs_.Donner(srcRep, e.Nom, dstRep, nomDst, listee) != 0)) {
-    Signaler("Impossible de modifier les attributs de " + chemin);
+    Signaler({TEchec::Quoi::Attributs, 0, chemin});
   } else {
     Dire(a);
   }
@@ -38,8 +38,10 @@ void TParcours::FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& ds
   EntreeRepertoire s, d;
   if (fs_.Decrire(srcRep, s) != 0 || fs_.Decrire(dstRep, d) != 0) return;
   // Its extended attributes change no time: given now, whatever still waits in it.
-  if (!props.SansAttributsEtendus && attributs_.Accorder(srcRep, dstRep, d, modifie_) != 0) {
-    Signaler("Impossible de modifier les attributs de " + dst);
+  if (!props.SansAttributsEtendus) {
+    if (const int err = attributs_.Accorder(srcRep, dstRep, d, modifie_)) {
+      Signaler({TEchec::Quoi::Attributs, err, dst});
+    }
   }
   const bool garder = !props.NomsWindows;
   const int64_t ecart = s.Secondes - d.Secondes;
@@ -50,7 +52,7 @@ void TParcours::FinirRepertoire(const TRepertoire& srcRep, const TRepertoire& ds
   if (!enAttenteIci || publication_.Vide()) {
     if (date || AttributsDifferents(s, d, garder)) AppliquerFinition(dstRep, s, dst, garder);
   } else if (!publication_.Differer(dstRep, std::move(s), dst, garder)) {
-    Signaler("Impossible de modifier les attributs de " + dst);
+    Signaler({TEchec::Quoi::Attributs, errno, dst});
   }
 }
 
@@ -58,8 +60,8 @@ void TParcours::AppliquerFinition(const TRepertoire& dstRep, const EntreeReperto
                                   const std::string& dst, bool garder) {
   platform::OptionsCopie o = options_;
   o.GarderDroits = garder;
-  if (fs_.AppliquerAttributsRepertoire(dstRep, s, o) != 0) {
-    Signaler("Impossible de modifier les attributs de " + dst);
+  if (const int err = fs_.AppliquerAttributsRepertoire(dstRep, s, o)) {
+    Signaler({TEchec::Quoi::Attributs, err, dst});
   } else {
     modifie_ = true;
   }

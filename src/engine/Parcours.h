@@ -20,6 +20,7 @@
 #include "engine/AttributsMiroir.h"
 #include "engine/BudgetDescripteurs.h"
 #include "engine/Changements.h"
+#include "engine/Echecs.h"
 #include "engine/Exclusions.h"
 #include "engine/LiensDurs.h"
 #include "engine/Listage.h"
@@ -69,6 +70,7 @@ class TParcours : private TSuitePublication {
 
   int Nombre() const { return nombre_; }
 
+  void Signaler(const TEchec& e) { Signaler(TexteEchec(e)); }
   void Signaler(const std::string& texte) override {
     if (fantome_) return;
     if (!differes_.empty() && !resolution_) {

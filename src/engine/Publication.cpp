@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "shared/UMessErreurs.h"
+#include "engine/Echecs.h"
 
 namespace jumelix {
 
@@ -21,11 +21,6 @@ constexpr int kNonPubliee = -2;  // not published by PublierNeuves
 
 bool Plein(int err) { return err == ENOSPC || err == EDQUOT; }
 }  // namespace
-
-std::string LigneErreurCopie(const std::string& source, const std::string& destination, int err) {
-  return "Erreur lors de la copie du fichier " + source + " vers " + destination + ". " +
-         TexteErreurSysteme(err);
-}
 
 TPublication::~TPublication() {
   if (lot_ && lot_->flush) ouvriers_.Annuler(lot_->flush);
@@ -75,7 +70,7 @@ void TPublication::AjouterAilleurs(Partage& partage, const platform::TRepertoire
   if (!partage) {
     const int err = errno;
     fs_.Abandonner(dir, copie);
-    suite_.Signaler(LigneErreurCopie(source, destination, err));
+    suite_.Signaler(TexteEchec({TEchec::Quoi::Copier, err, source, destination}));
     return;
   }
   octetsChemins_ += source.size() + destination.size();
@@ -202,7 +197,7 @@ void TPublication::Publier(Lot& lot) {
     } else {
       // The archive keeps a copy it could not make room for: dropped here.
       if (err != 0 || jumelix::Plein(r)) fs_.Abandonner(a.dir->rep, a.copie);
-      suite_.Signaler(LigneErreurCopie(a.source, a.destination, r));
+      suite_.Signaler(TexteEchec({TEchec::Quoi::Copier, r, a.source, a.destination}));
     }
   }
   lot.attente.clear();

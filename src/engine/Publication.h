@@ -41,9 +41,6 @@ class TSuitePublication {
   ~TSuitePublication() = default;
 };
 
-// The report line of a copy that failed.
-std::string LigneErreurCopie(const std::string& source, const std::string& destination, int err);
-
 class TPublication {
  public:
   // `synchroParFichier`: each copy was flushed on its own, batches are not flushed.

@@ -79,7 +79,7 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
     archive_.Commencer(
         dst, destination,
         [&](const std::string& dossier) {
-          Signaler("Impossible de supprimer le répertoire " + dossier);
+          Signaler({TEchec::Quoi::SupprimerRepertoire, 0, dossier});
         },
         verrou_.Cree());
   }
@@ -99,8 +99,7 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
   if (enAttente && !etat_.Abandon) PointDeControle();
   if (modifie_ && racine_.Ouvert()) {
     if (int err = fs_.Synchroniser(racine_)) {
-      Signaler("Erreur lors de l'écriture sur disque de " + destination + " " +
-               TexteErreurSysteme(err));
+      Signaler({TEchec::Quoi::EcrireSurDisque, err, destination});
     }
   }
   // Once on disk, a walk that left every destination entry without attributes is the next
@@ -120,7 +119,7 @@ bool TParcours::ChargerMotifs(const TRepertoire& rep, const std::string& chemin,
   const int err = fs_.LireFichier(rep, nom, texte);
   if (err == ENOENT) return true;
   if (err != 0) {
-    Signaler(LigneExclusionsIllisibles(Joindre(chemin, nom), err));
+    Signaler({TEchec::Quoi::LireMotifs, err, Joindre(chemin, nom)});
     return false;
   }
   TMotifs motifs = TMotifs::Compiler(texte, std::string(base));
@@ -200,7 +199,7 @@ void TParcours::DiffererFinition(TNiveau& f) {
 void TParcours::Remonter() {
   TNiveau& f = *pile_.back();
   if (f.ferme) {
-    Signaler("Erreur en lisant le répertoire " + cheminDst_);
+    Signaler({TEchec::Quoi::LireCible, 0, cheminDst_});
   } else if (!comparer_ && !differes_.empty()) {
     DiffererFinition(f);
   } else if (!comparer_) {
@@ -264,7 +263,7 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
   TListeEntrees cible;
   if (errDst == 0 && !cibleCree) errDst = Entrees(dstRep, ldst, cible, marque_.Seuil());
   if (errDst != 0) {
-    Signaler("Erreur en lisant le répertoire " + dst);
+    Signaler({TEchec::Quoi::LireCible, errDst, dst});
     // A comparison told to say what a synchronisation would make walks on in the source
     // of a directory missing from the destination, reporting no more: everything in it
     // is to be created.
@@ -281,7 +280,7 @@ std::unique_ptr<TParcours::TNiveau> TParcours::Entrer(TRepertoire srcRep, int er
   TListeEntrees entrees;
   if (errSrc == 0) errSrc = Entrees(srcRep, lsrc, entrees);
   if (errSrc != 0) {
-    Signaler("Erreur " + TexteSystemeSeul(errSrc) + " " + src);
+    Signaler({TEchec::Quoi::LireSource, errSrc, src});
     return nullptr;
   }
   for (size_t i = 0; i < entrees.size() && !attributsSource_; ++i) {
@@ -420,7 +419,7 @@ int TraiterCouple(const std::string& source, const std::string& destination, boo
   Etat.Abandon = false;
   parcours::TParcours parcours(ComparerSeulement, SurMessage, SurAvancement, Etat);
   if (Etat.ErreurExclusions != 0) {
-    parcours.Signaler(LigneExclusionsIllisibles(Etat.FichierExclusions, Etat.ErreurExclusions));
+    parcours.Signaler({TEchec::Quoi::LireMotifs, Etat.ErreurExclusions, Etat.FichierExclusions});
     return parcours.Nombre();
   }
   if (!VerifierCouple(source, destination,

@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "engine/Echecs.h"
 #include "engine/Listage.h"
 #include "engine/Ouvriers.h"
 #include "engine/Publication.h"
@@ -325,8 +326,8 @@ TEST(Parallele, CopiesThatReplaceNothingArePublishedTogetherAndLoseNothingThatCa
     if (n == 0) reference = lignes;
     EXPECT_EQ(lignes, reference) << n << " workers";
     std::sort(lignes.begin(), lignes.end());
-    EXPECT_EQ(lignes, (Lignes{LigneErreurCopie("/src/d/f21", "/dst/d/f21", EIO),
-                              LigneErreurCopie("/src/d/f44", "/dst/d/f44", EIO)}));
+    EXPECT_EQ(lignes, (Lignes{TexteEchec({TEchec::Quoi::Copier, EIO, "/src/d/f21", "/dst/d/f21"}),
+                              TexteEchec({TEchec::Quoi::Copier, EIO, "/src/d/f44", "/dst/d/f44"})}));
     EXPECT_EQ(b.copies, 38) << n;
     EXPECT_EQ(TempTree::Lire(D + "/f17"), "17") << n;
     Lignes archivees;
