@@ -20,6 +20,14 @@ target_include_directories(jumelix_test_support PUBLIC ${PROJECT_SOURCE_DIR}/src
 # Fixtures link no layer themselves: each test binary brings the layer it tests, so a
 # layer that does not build yet breaks only its own tests.
 target_link_libraries(jumelix_test_support PUBLIC GTest::gtest)
+# A test program's debug information is read by nobody in CI: a failure shows its
+# assertion's file and line, and a sanitizer build keeps its own. Leaving it out of the
+# tests of the package's build (their libraries keep the package's flags) saves compiling
+# and linking it.
+option(JUMELIX_TESTS_NO_DEBUG_INFO "Compile the test programs without debug information" OFF)
+if(JUMELIX_TESTS_NO_DEBUG_INFO)
+  target_compile_options(jumelix_test_support PUBLIC -g0)
+endif()
 # GCC 12 at -O3 (the package's build, where the tests run too) sees overlapping copies in
 # std::string's operator+ where there are none; the tests build strings that way throughout.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)

@@ -11,7 +11,9 @@ if command -v ccache >/dev/null; then
 fi
 
 # Configures DIR as the package is built: Release with Debian's hardening flags (stack
-# protector, fortified functions, full RELRO), installed under /usr. Further cmake
+# protector, fortified functions, full RELRO), installed under /usr, each layer compiled
+# in batches of files (JUMELIX_UNITY_LIBS: a fresh build parses each header once per batch;
+# whether the tests ran first or not, the package is compiled the same way). Further cmake
 # arguments follow DIR.
 configurer_paquet() {
   local dir=$1; shift
@@ -20,5 +22,6 @@ configurer_paquet() {
     -DCMAKE_INSTALL_PREFIX=/usr -DJUMELIX_SYSTEMD_USER_UNIT_DIR=lib/systemd/user \
     -DJUMELIX_SYSTEMD_SYSTEM_UNIT_DIR=lib/systemd/system \
     -DCMAKE_CXX_FLAGS="$(drapeaux CXXFLAGS) $(drapeaux CPPFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(drapeaux LDFLAGS)" "${lanceur_ccache[@]}" "$@" >/dev/null
+    -DCMAKE_EXE_LINKER_FLAGS="$(drapeaux LDFLAGS)" -DJUMELIX_UNITY_LIBS=ON \
+    "${lanceur_ccache[@]}" "$@" >/dev/null
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz/, then runs each one
 # for the given number of seconds (30 by default), side by side up to the number of
-# processors, starting from its seeds in fuzz/corpus/<target>/. New inputs go to a scratch
+# processors (or FUZZ_A_LA_FOIS), starting from its seeds in fuzz/corpus/<target>/. New inputs go to a scratch
 # corpus, never into the repository. A crash makes the script end with a non-zero status
 # once every target has run; the input is kept as
 # build-fuzz/crash-<target>-* for the regression test.
@@ -15,7 +15,10 @@ cxx=${CXX_FUZZ:-clang++-14}
 command -v "$cxx" >/dev/null || cxx=clang++
 dir=build-fuzz
 
+# Line tables (-g1) are all a crash report needs for its file:line stack; the layers are
+# compiled in batches (JUMELIX_UNITY_LIBS), each batch parsing the headers once.
 CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_UNITY_LIBS=ON \
   -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON "${lanceur_ccache[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
 
@@ -42,7 +45,8 @@ lancer() {  # target
     "$travail/$c" "fuzz/corpus/$c" 2>"$travail/$c.log" || rc=$?
   echo "$rc" >"$travail/$c.rc"
 }
-paralleles=$(nproc)
+# FUZZ_A_LA_FOIS runs more side by side (scripts/test.sh: all of them, for a total time).
+paralleles=${FUZZ_A_LA_FOIS:-$(nproc)}
 echo "== ${#cibles[@]} cibles, $secondes s chacune, $paralleles à la fois"
 for c in "${cibles[@]}"; do
   while [ "$(jobs -rp | wc -l)" -ge "$paralleles" ]; do wait -n || true; done

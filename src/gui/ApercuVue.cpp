@@ -1,4 +1,5 @@
 #include "gui/ApercuVue.h"
+#include "gui/TexteQt.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -13,8 +14,6 @@
 namespace jumelix {
 
 namespace {
-
-QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
 
 // A time column's data: the seconds to sort by; shown as a date and time, or empty for none.
 QVariant DonneeDate(int64_t secondes, int role) {

@@ -1,4 +1,5 @@
 #include "gui/ExclusionsDialog.h"
+#include "gui/TexteQt.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -8,8 +9,6 @@
 namespace jumelix {
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // Long enough that a count does not run at each key, short enough to feel live.
 constexpr int kDelaiApercuMs = 300;
@@ -21,7 +20,7 @@ TFormExclusions::TFormExclusions(QWidget* parent, std::string source, std::strin
       source_(std::move(source)),
       chemin_(std::move(chemin)),
       LabelGlobal_(QStringLiteral("Motifs exclus de tous les couples (%1) :")
-                       .arg(Q(chemin_.empty() ? std::string("aucun fichier") : chemin_)),
+                       .arg(VersQt(chemin_.empty() ? std::string("aucun fichier") : chemin_)),
                    this),
       EditGlobal_(this),
       LabelSource_(this),
@@ -52,15 +51,15 @@ TFormExclusions::TFormExclusions(QWidget* parent, std::string source, std::strin
 
   std::string texte;
   const std::string echec = LireExclusionsGlobales(chemin_, texte);
-  EditGlobal_.setPlainText(Q(echec.empty() ? texte : std::string()));
+  EditGlobal_.setPlainText(VersQt(echec.empty() ? texte : std::string()));
   // A file that cannot be read must not be replaced by what the user sees as empty.
   ButtonEnregistrer_.setEnabled(echec.empty() && !chemin_.empty());
-  if (!echec.empty()) LabelGlobal_.setText(Q(echec));
+  if (!echec.empty()) LabelGlobal_.setText(VersQt(echec));
   LabelSource_.setText(source_.empty()
                            ? QStringLiteral("Motifs propres à la source :")
                            : QStringLiteral("Motifs propres à la source (%1), en lecture seule :")
-                                 .arg(Q(source_ + "/.jumelixignore")));
-  VueSource_.setPlainText(Q(source_.empty() ? std::string() : LireMotifsSource(source_)));
+                                 .arg(VersQt(source_ + "/.jumelixignore")));
+  VueSource_.setPlainText(VersQt(source_.empty() ? std::string() : LireMotifsSource(source_)));
   LabelAutres_.hide();
 
   auto* gauche = new QVBoxLayout;
@@ -103,11 +102,11 @@ void TFormExclusions::Actualiser() {
   if (!source_.empty()) {
     apercu = CompterExclusions(source_, EditGlobal_.toPlainText().toStdString(), kLimiteApercu);
   }
-  LabelApercu_.setText(Q(TexteApercu(source_, apercu)));
+  LabelApercu_.setText(VersQt(TexteApercu(source_, apercu)));
   // The root's file is on view already; the deeper ones the walk met are named.
   QStringList autres;
   for (const std::string& f : apercu.fichiersSource) {
-    if (f.find('/') != std::string::npos) autres << Q(f);
+    if (f.find('/') != std::string::npos) autres << VersQt(f);
   }
   LabelAutres_.setText(QStringLiteral("S'appliquent aussi : ") + autres.join(QStringLiteral(", ")));
   LabelAutres_.setVisible(!autres.isEmpty());
@@ -117,7 +116,7 @@ void TFormExclusions::ButtonEnregistrerClick() {
   const std::string echec =
       EnregistrerExclusionsGlobales(chemin_, EditGlobal_.toPlainText().toStdString());
   if (!echec.empty()) {
-    afficheur_(Q(echec));
+    afficheur_(VersQt(echec));
     return;
   }
   accept();

@@ -1,4 +1,5 @@
 #include "gui/GrilleVue.h"
+#include "gui/TexteQt.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,8 +15,6 @@
 namespace jumelix {
 
 namespace {
-
-QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
 
 // The local paths a drag carries; empty when it carries anything else.
 std::vector<std::string> CheminsLocaux(const QMimeData* donnees) {

@@ -1,4 +1,5 @@
 #include "gui/MailDialog.h"
+#include "gui/TexteQt.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -15,9 +16,6 @@
 namespace jumelix {
 
 namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
 
 const QString kHintDefaut = QStringLiteral("Valeur conseillée par défaut");
 
@@ -242,18 +240,18 @@ TFormMail::TFormMail(QWidget* parent, TConfigMail& parametres)
 TFormMail::~TFormMail() = default;
 
 void TFormMail::ReleverChamps() {
-  parametres_.AdresseMail = S(EditAdresseMail_.text());
-  parametres_.ServeurSMTP = S(EditServeurSMTP_.text());
-  parametres_.Port = S(EditPort_.text());
-  parametres_.AuthNom = S(EditAuthNom_.text());
-  std::string pass = S(EditAuthPass_.text());
+  parametres_.AdresseMail = VersStd(EditAdresseMail_.text());
+  parametres_.ServeurSMTP = VersStd(EditServeurSMTP_.text());
+  parametres_.Port = VersStd(EditPort_.text());
+  parametres_.AuthNom = VersStd(EditAuthNom_.text());
+  std::string pass = VersStd(EditAuthPass_.text());
   parametres_.AuthPass = pass;
   EffacerTexte(pass);
-  parametres_.ComplementObjet = S(EditComplementObjet_.text());
+  parametres_.ComplementObjet = VersStd(EditComplementObjet_.text());
   parametres_.Transport =
       ComboTransport_.currentIndex() == 1 ? TTransportMail::tmSendmail : TTransportMail::tmSmtp;
-  parametres_.Sendmail = S(EditSendmail_.text());
-  parametres_.Jeton = S(EditJeton_.text());
+  parametres_.Sendmail = VersStd(EditSendmail_.text());
+  parametres_.Jeton = VersStd(EditJeton_.text());
   switch (ComboSecurite_.currentIndex()) {
     case 1:
       parametres_.Securite = TSecuriteMail::smTlsExige;
@@ -276,7 +274,7 @@ void TFormMail::ReleverChamps() {
 void TFormMail::AfficherChamps() {
   // Only changed texts are set again, so that a field being edited keeps its cursor.
   auto mettre = [](QLineEdit& edit, const std::string& valeur) {
-    QString texte = Q(valeur);
+    QString texte = VersQt(valeur);
     if (edit.text() != texte) edit.setText(texte);
   };
   mettre(EditAdresseMail_, parametres_.AdresseMail);
@@ -383,11 +381,11 @@ void TFormMail::done(int resultat) {
 
 void TFormMail::Afficher(const std::string& texte, bool erreur) {
   if (afficheur_) {
-    afficheur_(Q(texte), erreur);
+    afficheur_(VersQt(texte), erreur);
     return;
   }
   QMessageBox boite(erreur ? QMessageBox::Warning : QMessageBox::Information,
-                    QStringLiteral("Jumelix"), Q(texte), QMessageBox::Ok, this);
+                    QStringLiteral("Jumelix"), VersQt(texte), QMessageBox::Ok, this);
   ReserverTitre(boite);
   boite.exec();
 }
@@ -399,7 +397,7 @@ bool TFormMail::VerifierPort(const QString& saisi) {
   const int port = texte.toInt(&nombre);
   if (texte.isEmpty() || (nombre && port >= 1 && port <= 65535)) return true;
   // The settings check has put the default in its place: the user sees what was typed.
-  parametres_.Port = S(saisi);
+  parametres_.Port = VersStd(saisi);
   AfficherChamps();
   Afficher("Le port SMTP doit être un nombre de 1 à 65535.", true);
   EditPort_.setFocus();

@@ -1,4 +1,5 @@
 #include "gui/MainWindow.h"
+#include "gui/TexteQt.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -39,9 +40,6 @@ constexpr int kHauteurGrilleInitiale = 109;
 constexpr int kLargeurEtatMin = 80;
 constexpr int kLargeurColonneMin = 40;  // what widening one path column leaves the other
 constexpr qint64 kIntervalleEvenementsMs = 10;
-
-QString VersQt(const std::string& texte) { return QString::fromStdString(texte); }
-std::string VersStd(const QString& texte) { return texte.toStdString(); }
 
 const QString kIndicationListeVide = QStringLiteral(
     "Tapez ou déposez ici un répertoire source et un répertoire cible, "

@@ -1,4 +1,5 @@
 #include "gui/OptionsDialog.h"
+#include "gui/TexteQt.h"
 
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -6,12 +7,6 @@
 #include <string>
 
 namespace jumelix {
-
-namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-}  // namespace
 
 TFormOptions::TFormOptions(QWidget* parent, TConfigMail& parametres)
     : QDialog(parent),
@@ -70,7 +65,7 @@ void TFormOptions::ButtonOKClick() {
   parametres_.JoursArchive = SpinJoursArchive_.value();
   parametres_.IgnorerCaches = CheckIgnorerCaches_.isChecked();
   const std::string echec = parametres_.EnregistrerConfig();
-  if (!echec.empty()) afficheur_(Q(echec));
+  if (!echec.empty()) afficheur_(VersQt(echec));
   accept();
 }
 

@@ -1,4 +1,5 @@
 #include "gui/PlanifierDialog.h"
+#include "gui/TexteQt.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -12,15 +13,13 @@ namespace jumelix {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
 constexpr int kLargeurApercu = 560;
 constexpr int kHauteurApercu = 240;
 
 // The commands Activer runs, as the user would type them.
 QString CommandesActivation(const TUnitesListe& u) {
   return QStringLiteral("systemctl --user daemon-reload\nsystemctl --user enable --now %1\n")
-      .arg(Q(u.timer));
+      .arg(VersQt(u.timer));
 }
 
 }  // namespace
@@ -49,11 +48,11 @@ TFormPlanifier::TFormPlanifier(QWidget* parent, TPlanificateur& planificateur)
       ButtonFermer_(QStringLiteral("Fermer"), this) {
   setWindowTitle(QStringLiteral("Planifier la synchronisation"));
   setModal(true);
-  LabelListe_.setText(QStringLiteral("Liste : %1").arg(Q(planificateur_.Liste())));
+  LabelListe_.setText(QStringLiteral("Liste : %1").arg(VersQt(planificateur_.Liste())));
   LabelListe_.setTextFormat(Qt::PlainText);
   LabelListe_.setWordWrap(true);
   ComboFrequence_.addItems({QStringLiteral("Chaque jour"), QStringLiteral("Chaque semaine, le")});
-  for (const std::string& jour : NomsJours()) ComboJour_.addItem(Q(jour));
+  for (const std::string& jour : NomsJours()) ComboJour_.addItem(VersQt(jour));
   EditHeure_.setDisplayFormat(QStringLiteral("HH:mm"));
   LabelFrequence_.setBuddy(&ComboFrequence_);
   LabelHeure_.setBuddy(&EditHeure_);
@@ -96,10 +95,10 @@ TFormPlanifier::TFormPlanifier(QWidget* parent, TPlanificateur& planificateur)
   ComboJour_.setCurrentIndex(h.jour);
   EditHeure_.setTime(QTime(h.heure, h.minute));
   if (!planificateur_.Valide()) {
-    LabelEtat_.setText(Q(planificateur_.Erreur()));
+    LabelEtat_.setText(VersQt(planificateur_.Erreur()));
   } else if (ecrit) {
     LabelEtat_.setText(QStringLiteral("Déjà planifiée %1 (minuteur %2).")
-                           .arg(Q(DescriptionHoraire(*ecrit)), Q(planificateur_.Unites().timer)));
+                           .arg(VersQt(DescriptionHoraire(*ecrit)), VersQt(planificateur_.Unites().timer)));
   } else {
     LabelEtat_.setText(QStringLiteral("Cette liste n'est pas planifiée."));
   }
@@ -131,8 +130,8 @@ void TFormPlanifier::Actualiser() {
   ComboJour_.setEnabled(ComboFrequence_.currentIndex() == 1);
   QString texte;
   for (const TFichierUnite& f : planificateur_.Fichiers(Horaire())) {
-    texte += QStringLiteral("# Fichier %1\n").arg(Q(f.chemin));
-    texte += Q(f.texte);
+    texte += QStringLiteral("# Fichier %1\n").arg(VersQt(f.chemin));
+    texte += VersQt(f.texte);
     texte += QLatin1Char('\n');
   }
   if (planificateur_.Valide()) {
@@ -146,7 +145,7 @@ void TFormPlanifier::ButtonPlanifierClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const TIssuePlanification issue = planificateur_.Activer(Horaire());
   QApplication::restoreOverrideCursor();
-  LabelEtat_.setText(Q(issue.message));
+  LabelEtat_.setText(VersQt(issue.message));
   ButtonRetirer_.setEnabled(planificateur_.HoraireEcrit().has_value());
 }
 
@@ -154,7 +153,7 @@ void TFormPlanifier::ButtonRetirerClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const TIssuePlanification issue = planificateur_.Retirer();
   QApplication::restoreOverrideCursor();
-  LabelEtat_.setText(Q(issue.message));
+  LabelEtat_.setText(VersQt(issue.message));
   ButtonRetirer_.setEnabled(planificateur_.HoraireEcrit().has_value());
 }
 

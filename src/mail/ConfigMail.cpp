@@ -18,7 +18,7 @@ namespace jumelix {
 namespace {
 
 constexpr size_t kMaxComplementObjet = 50;
-constexpr int kPortParDefaut = 25;
+constexpr int kPortConfigParDefaut = 25;
 
 // Empty without any home: the settings are then neither read nor written, never taken
 // from the working directory.
@@ -223,7 +223,7 @@ int TConfigMail::PortSMTP() const {
   if (fin - debut > 1 && debut[0] == '+' && debut[1] != '-') ++debut;  // "+25" is a number too
   auto [ptr, ec] = std::from_chars(debut, fin, valeur);
   // Outside 1-65535 no socket can use it: the default rather than a failure at send time.
-  if (ec != std::errc() || ptr != fin || valeur < 1 || valeur > 65535) return kPortParDefaut;
+  if (ec != std::errc() || ptr != fin || valeur < 1 || valeur > 65535) return kPortConfigParDefaut;
   return valeur;
 }
 
