@@ -154,7 +154,7 @@ void TParcours::CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstR
       d->source = source;
       d->destination = destination;
       d->remplace = remplace;
-      differes_.push_back({{}, std::move(d), nullptr});
+      differes_.push_back({{}, std::move(d), nullptr, nullptr});
       ++differesTenus_;
       while (differesTenus_ > budget_.copiesDifferees) ResoudrePremier();
       return;
@@ -238,6 +238,8 @@ void TParcours::ResoudrePremier() {
     --differesTenus_;
     const TFinitionDifferee& f = *d.finition;
     FinirRepertoire(f.src, f.dst, f.chemin, f.props, true);
+  } else if (d.action) {
+    Dire(*d.action);
   } else {
     Signaler(d.ligne);
   }

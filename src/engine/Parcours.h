@@ -74,7 +74,7 @@ class TParcours : private TSuitePublication {
   void Signaler(const std::string& texte) override {
     if (fantome_) return;
     if (!differes_.empty() && !resolution_) {
-      differes_.push_back({texte, nullptr, nullptr});  // after the copies it follows
+      differes_.push_back({texte, nullptr, nullptr, nullptr});  // after the copies it follows
       return;
     }
     ++nombre_;
@@ -109,9 +109,9 @@ class TParcours : private TSuitePublication {
     bool differe = false;     // copies into it were taken without waiting for them
   };
   // What the walk has gone past while copies it took finish (TCopieDetachee): a copy, the
-  // attributes of a finished directory behind copies into it, or a report line. Taken in
-  // order, so that the report and the batches get what a walk that waits for each copy
-  // gives them. Used only when nobody listens to the changes (nothing else is told).
+  // attributes of a finished directory behind copies into it, a report line or a change told
+  // to whoever listens. Taken in order, so that the report, the listeners and the batches
+  // get what a walk that waits for each copy gives them.
   struct TCopieDifferee {
     std::unique_ptr<TCopieDetachee> copie;
     std::shared_ptr<TPublication::Partage> partage;  // of its level's copies in the batch
@@ -126,9 +126,10 @@ class TParcours : private TSuitePublication {
     platform::ProprietesRepertoire props;
   };
   struct TDiffere {
-    std::string ligne;  // when neither of the others
+    std::string ligne;  // when none of the others
     std::unique_ptr<TCopieDifferee> copie;
     std::unique_ptr<TFinitionDifferee> finition;
+    std::unique_ptr<TAction> action;  // a change told to whoever listens
   };
   // Takes the first of what waits; the report lines it gives go out at once.
   void ResoudrePremier();
@@ -233,7 +234,13 @@ class TParcours : private TSuitePublication {
                      const EntreeRepertoire* e = nullptr, bool cibleRecente = false) const {
     return changements_.Changement(type, repertoire, chemin, e, cibleRecente);
   }
-  void Dire(const TAction& a) const { changements_.Dire(a); }
+  void Dire(const TAction& a) {
+    if (!differes_.empty() && !resolution_) {
+      differes_.push_back({{}, nullptr, nullptr, std::make_unique<TAction>(a)});
+    } else {
+      changements_.Dire(a);
+    }
+  }
   bool Ecoute() const { return changements_.Ecoute(); }
   TAction Cible(TAction a, const TRepertoire& dstRep, const std::string& nom) const {
     return changements_.Cible(std::move(a), fs_, dstRep, nom);

@@ -26,9 +26,7 @@ void TParcours::Executer(const std::string& source, const std::string& destinati
   platform::ElargirLimiteDescripteurs();
   budget_ = TBudget::Pour(platform::LimiteDescripteurs());
   publication_.DefinirLimiteRepertoires(budget_.lotRepertoires);
-  // Whoever listens to the changes is told each one as it is made: the walk then waits
-  // for each copy.
-  differer_ = !comparer_ && !Ecoute() && budget_.copiesDifferees > 0;
+  differer_ = !comparer_ && budget_.copiesDifferees > 0;
   if (!platform::EstRepertoire(source)) {
     Signaler(source + " ==> Répertoire source non accessible");
     return;
@@ -191,7 +189,7 @@ void TParcours::DiffererFinition(TNiveau& f) {
   }
   fin->chemin = cheminDst_;
   fin->props = f.props;
-  differes_.push_back({{}, nullptr, std::move(fin)});
+  differes_.push_back({{}, nullptr, std::move(fin), nullptr});
   ++differesTenus_;
   while (differesTenus_ > budget_.copiesDifferees) ResoudrePremier();
 }

@@ -255,10 +255,11 @@ TEST(Parallele, CopiesWrittenAheadGiveWayOnAFullDisk) {
 }
 
 // The walk goes past copies written ahead and on into the next directories while they
-// finish: what it reports meanwhile (here a directory it cannot create) waits behind the
-// line of a failed copy, so that every worker count gives the one-thread walk's report.
-// The next run, without the faults, leaves a mirror.
-TEST(Parallele, LinesOfLaterDirectoriesWaitBehindTheCopiesTheWalkWentPast) {
+// finish: what it reports meanwhile (here a directory it cannot create) and the changes it
+// tells (a directory it creates) wait behind the line of a failed copy, so that every
+// worker count gives the one-thread walk's report and changes, interleaved alike. The next
+// run, without the faults, leaves a mirror.
+TEST(Parallele, WhatLaterDirectoriesSayWaitsBehindTheCopiesTheWalkWentPast) {
   Lignes un;
   for (int n : {0, 2, 8}) {
     Ouvriers o(n);
@@ -267,23 +268,30 @@ TEST(Parallele, LinesOfLaterDirectoriesWaitBehindTheCopiesTheWalkWentPast) {
       const std::string r = "src/d" + std::to_string(d) + "/";
       for (int i = 0; i < 5; ++i) t.Fichier(r + "f" + std::to_string(i), std::string(100, 'a'));
       t.Fichier(r + "s/g", "g");
+      t.Fichier(r + "t/h", "h");
     }
     const std::string S = t.Chemin("src"), D = t.Repertoire("dst");
     test::SystemeFautif fs;
     fs.Echouer(platform::Operation::EcrireCopie, EIO, "f2");
     fs.Echouer(platform::Operation::CreerRepertoire, EROFS, "s");
-    Bilan b = Traiter(S, D, false, fs);
-    for (std::string& l : b.lignes) {
+    Lignes suite;  // report lines and changes told, in the order they came
+    TEtatRun etat;
+    etat.Systeme = &fs;
+    etat.SurAction = [&](const TAction& a) { suite.push_back("A " + a.chemin); };
+    TraiterCouple(
+        S, D, false, [&](const std::string& l, int) { suite.push_back("L " + l); }, {}, etat);
+    for (std::string& l : suite) {
       for (size_t k; (k = l.find(t.Racine())) != std::string::npos;) {
         l.replace(k, t.Racine().size(), "T");
       }
     }
     if (n == 0) {
-      un = b.lignes;
-      ASSERT_EQ(un.size(), 18u);  // per directory: the copy, the creation, its reading
+      un = suite;
+      // Per directory: the copy, the creation and its reading; its creation, its 5 copies.
+      ASSERT_EQ(un.size(), 6u * (3 + 1 + 5) + 6);
     }
-    EXPECT_EQ(b.lignes, un) << n << " workers";
-    EXPECT_EQ(b.copies, 24) << n;
+    EXPECT_EQ(suite, un) << n << " workers";
+    EXPECT_EQ(etat.NbCopies, 30) << n;
     EXPECT_TRUE(Temporaires(D).empty()) << n;
     EXPECT_EQ(Traiter(S, D, false).lignes, Lignes{}) << n;
     EXPECT_EQ(EcartsRsync(S, D), "") << n;

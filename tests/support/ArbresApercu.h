@@ -23,6 +23,9 @@ struct ArbresApercu {
     t.Fichier("s1/neuf.txt", "neuf");
     t.Fichier("s1/change.txt", "version source, plus longue");  // 27 bytes, the largest
     t.Fichier("d1/change.txt", "ancienne");
+    // Older than its source, whatever the clock's grain: no "newer destination" in the totals.
+    t.DateModif("s1/change.txt", 1700000000);
+    t.DateModif("d1/change.txt", 1700000000 - 60);
     t.Fichier("d1/trop.txt", "en trop");
     t.Fichier("s1/dossier/a", "a");
     t.Fichier("s1/dossier/b", "bb");
