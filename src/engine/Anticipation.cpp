@@ -106,16 +106,13 @@ void TCopiesAvance::Lancer() {
     enCours_.push_back(std::move(c));
     ++prochain_;
   }
-  // Copies are taken in the order queued, after the listings the walk needs sooner: the
-  // walk goes on past them and takes their results oldest first.
-  for (size_t j = enCours_.size() - (prochain_ - debut); j < enCours_.size(); ++j) {
+  // Queued last, taken first: the next copy of the walk is queued last.
+  for (size_t j = enCours_.size(); j-- > enCours_.size() - (prochain_ - debut);) {
     Copie* c = enCours_[j].get();
-    c->tache = ouvriers_.Soumettre(
-        [&fs = fs_, c] {
-          c->err = fs.EcrireCopie(c->dossiers->src, c->nom, c->dossiers->dst,
-                                  c->dossiers->options, c->attente);
-        },
-        true);
+    c->tache = ouvriers_.Soumettre([&fs = fs_, c] {
+      c->err = fs.EcrireCopie(c->dossiers->src, c->nom, c->dossiers->dst, c->dossiers->options,
+                              c->attente);
+    });
   }
 }
 

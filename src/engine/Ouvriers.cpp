@@ -61,28 +61,19 @@ TOuvriers::~TOuvriers() {
   for (const PTache& t : reste) Annuler(t);
 }
 
-PTache TOuvriers::Soumettre(std::function<void()> travail, bool apres) {
+PTache TOuvriers::Soumettre(std::function<void()> travail) {
   auto t = std::make_shared<TTache>(std::move(travail));
   if (Nombre() == 0) return t;  // run by whoever waits for it
   {
     std::lock_guard<std::mutex> l(m_);
     // Stopped, or no worker could start: run by whoever waits for it, if anyone does.
     if (arret_ || Nombre() == 0) return t;
-    if (apres) {
-      file_.push_front(t);
-    } else {
-      file_.push_back(t);
-    }
+    file_.push_back(t);
     // A walk over a few entries starts no more workers than it has tasks waiting.
     if (inactifs_ < static_cast<int>(file_.size()) && static_cast<int>(fils_.size()) < Nombre()) {
       if (Demarrer()) return t;
       if (fils_.empty()) {
-        // No worker at all: run by whoever waits for it.
-        if (apres) {
-          file_.pop_front();
-        } else {
-          file_.pop_back();
-        }
+        file_.pop_back();  // no worker at all: run by whoever waits for it
         return t;
       }
     }

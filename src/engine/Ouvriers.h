@@ -59,9 +59,8 @@ class TOuvriers {
   // 0: every task runs on a thread that waits for it.
   int Nombre() const { return max_.load(std::memory_order_relaxed); }
   // Queues a task; the most recently queued one is taken first (the walk goes depth
-  // first: what it needs next was queued last). `apres`: taken after every task queued
-  // without it, and in the order queued (copies: the walk takes their results in order).
-  PTache Soumettre(std::function<void()> travail, bool apres = false);
+  // first: what it needs next was queued last).
+  PTache Soumettre(std::function<void()> travail);
   // A task for the calling thread, which waits for it at once: nothing is queued, so a
   // walk over a small tree starts no worker at all.
   static PTache Creer(std::function<void()> travail) {

@@ -9,9 +9,6 @@
 #include <cerrno>
 #include <future>
 #include <latch>
-#include <mutex>
-#include <string>
-#include <vector>
 #include <stdexcept>
 #include <system_error>
 
@@ -64,40 +61,6 @@ TEST(Ouvriers, EveryTaskRunsOnceWithTheWorkersThatCouldStart) {
     }
     EXPECT_TRUE(permis > 0 || ailleurs == 0) << "no worker, yet a task ran elsewhere";
   }
-}
-
-// One worker, held busy while tasks queue: those queued plainly go first, latest first
-// (listings the walk needs next); those queued "after" go last, in the order queued
-// (copies whose results the walk takes oldest first).
-TEST(Ouvriers, CopiesComeAfterListingsInTheOrderQueued) {
-  TOuvriers o(1);
-  std::latch tenu(1), pris(1), faites(5);
-  std::vector<char> ordre;
-  std::mutex m;
-  auto note = [&](char c) {
-    return [&, c] {
-      {
-        std::lock_guard<std::mutex> l(m);
-        ordre.push_back(c);
-      }
-      faites.count_down();
-    };
-  };
-  PTache bloque = o.Soumettre([&] {
-    pris.count_down();
-    tenu.wait();
-  });
-  pris.wait();
-  std::vector<PTache> t;
-  t.push_back(o.Soumettre(note('a'), true));
-  t.push_back(o.Soumettre(note('X')));
-  t.push_back(o.Soumettre(note('b'), true));
-  t.push_back(o.Soumettre(note('Y')));
-  t.push_back(o.Soumettre(note('c'), true));
-  tenu.count_down();
-  faites.wait();  // all run by the worker: waiting for one would run it here
-  for (const PTache& x : t) o.Attendre(x);
-  EXPECT_EQ(std::string(ordre.begin(), ordre.end()), "YXabc");
 }
 
 TEST(Ouvriers, ATaskThatThrowsFinishesForEveryWaiterWithAnErrno) {
