@@ -298,6 +298,57 @@ TEST(Parallele, WhatLaterDirectoriesSayWaitsBehindTheCopiesTheWalkWentPast) {
   }
 }
 
+// The copies the walk went past hold room on the disk: when one of them finds the disk
+// full, those behind it give their room back and are written again one by one. Files
+// that each fit alone, in several directories, all end in the mirror.
+TEST(Parallele, CopiesTheWalkWentPastGiveWayOnAFullDisk) {
+  for (int n : {0, 8}) {
+    Ouvriers o(n);
+    TempTree t;
+    const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
+    if (mount("jumelix-test", D.c_str(), "tmpfs", 0, "size=1m") != 0) {
+      GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    }
+    for (int d = 0; d < 3; ++d) {
+      for (int i = 0; i < 2; ++i) {
+        const std::string f = "d" + std::to_string(d) + "/f" + std::to_string(i);
+        t.Fichier("src/" + f, std::string(120 * 1024, 'n'));
+        t.Fichier("dst/" + f, std::string(120 * 1024 + 1, 'a'));
+      }
+    }
+    const Bilan b = Traiter(S, D, false);
+    EXPECT_EQ(b.lignes, Lignes{}) << n << " workers";
+    EXPECT_EQ(b.copies, 6) << n;
+    EXPECT_EQ(EcartsRsync(S, D), "") << n;
+    EXPECT_TRUE(Temporaires(D).empty()) << n;
+    umount(D.c_str());
+  }
+}
+
+// A directory the walk has just made holds nothing: it is not listed.
+TEST(Parallele, ADirectoryTheWalkMadeIsNotListed) {
+  struct Listages : test::SystemeFautif {
+    std::atomic<int> n = 0;
+    int Faute(platform::Operation op, const std::string& nom) override {
+      if (op == platform::Operation::Lire && nom.empty()) ++n;
+      return test::SystemeFautif::Faute(op, nom);
+    }
+  };
+  auto listages = [](bool cibleFaite) {
+    TempTree t;
+    for (int d = 0; d < 5; ++d) {
+      t.Fichier("src/d" + std::to_string(d) + "/f", "f");
+      if (cibleFaite) t.Repertoire("dst/d" + std::to_string(d));
+    }
+    const std::string S = t.Chemin("src"), D = t.Repertoire("dst");
+    Listages fs;
+    EXPECT_EQ(Traiter(S, D, false, fs).lignes, Lignes{});
+    EXPECT_EQ(EcartsRsync(S, D), "");
+    return fs.n.load();
+  };
+  EXPECT_EQ(listages(true) - listages(false), 5);
+}
+
 // Copies that replace nothing take their names on the workers; what each gave is reported
 // in the walk's order all the same. An entry that came at a copy's name after the listing
 // (here: during the batch's flush) is not lost under the copy: it goes to the archive.
