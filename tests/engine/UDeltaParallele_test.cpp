@@ -233,24 +233,34 @@ TEST(Parallele, ListingsAheadStayWithinTheirBudgetOfEntries) {
 // removed and the level goes on one copy at a time, with no line the one-thread walk
 // would not give.
 TEST(Parallele, CopiesWrittenAheadGiveWayOnAFullDisk) {
-  for (int n : {0, 8}) {
-    Ouvriers o(n);
-    TempTree t;
-    const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
-    if (mount("jumelix-test", D.c_str(), "tmpfs", 0, "size=1m") != 0) {
-      GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  // Five files in one directory, and six in three: the copies the walk went past, in the
+  // directories it left, give their room back too and are written again one by one.
+  struct Disposition {
+    int dossiers, fichiers;
+    size_t octets;
+  };
+  for (const Disposition& d : {Disposition{1, 5, 150 * 1024}, Disposition{3, 2, 120 * 1024}}) {
+    for (int n : {0, 8}) {
+      Ouvriers o(n);
+      TempTree t;
+      const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
+      if (mount("jumelix-test", D.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+      }
+      for (int r = 0; r < d.dossiers; ++r) {
+        for (int i = 0; i < d.fichiers; ++i) {
+          const std::string f = "d" + std::to_string(r) + "/f" + std::to_string(i);
+          t.Fichier("src/" + f, std::string(d.octets, 'n'));
+          t.Fichier("dst/" + f, std::string(d.octets + 1, 'a'));
+        }
+      }
+      const Bilan b = Traiter(S, D, false);
+      EXPECT_EQ(b.lignes, Lignes{}) << n << " workers, " << d.dossiers;
+      EXPECT_EQ(b.copies, d.dossiers * d.fichiers) << n << ", " << d.dossiers;
+      EXPECT_EQ(EcartsRsync(S, D), "") << n << ", " << d.dossiers;
+      EXPECT_TRUE(Temporaires(D).empty()) << n << ", " << d.dossiers;
+      umount(D.c_str());
     }
-    for (int i = 0; i < 5; ++i) {
-      const std::string f = "f" + std::to_string(i);
-      t.Fichier("src/" + f, std::string(150 * 1024, 'n'));
-      t.Fichier("dst/" + f, std::string(150 * 1024 + 1, 'a'));
-    }
-    const Bilan b = Traiter(S, D, false);
-    EXPECT_EQ(b.lignes, Lignes{}) << n << " workers";
-    EXPECT_EQ(b.copies, 5) << n;
-    EXPECT_EQ(EcartsRsync(S, D), "") << n;
-    EXPECT_TRUE(Temporaires(D).empty()) << n;
-    umount(D.c_str());
   }
 }
 
@@ -295,33 +305,6 @@ TEST(Parallele, WhatLaterDirectoriesSayWaitsBehindTheCopiesTheWalkWentPast) {
     EXPECT_TRUE(Temporaires(D).empty()) << n;
     EXPECT_EQ(Traiter(S, D, false).lignes, Lignes{}) << n;
     EXPECT_EQ(EcartsRsync(S, D), "") << n;
-  }
-}
-
-// The copies the walk went past hold room on the disk: when one of them finds the disk
-// full, those behind it give their room back and are written again one by one. Files
-// that each fit alone, in several directories, all end in the mirror.
-TEST(Parallele, CopiesTheWalkWentPastGiveWayOnAFullDisk) {
-  for (int n : {0, 8}) {
-    Ouvriers o(n);
-    TempTree t;
-    const std::string S = t.Repertoire("src"), D = t.Repertoire("dst");
-    if (mount("jumelix-test", D.c_str(), "tmpfs", 0, "size=1m") != 0) {
-      GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    }
-    for (int d = 0; d < 3; ++d) {
-      for (int i = 0; i < 2; ++i) {
-        const std::string f = "d" + std::to_string(d) + "/f" + std::to_string(i);
-        t.Fichier("src/" + f, std::string(120 * 1024, 'n'));
-        t.Fichier("dst/" + f, std::string(120 * 1024 + 1, 'a'));
-      }
-    }
-    const Bilan b = Traiter(S, D, false);
-    EXPECT_EQ(b.lignes, Lignes{}) << n << " workers";
-    EXPECT_EQ(b.copies, 6) << n;
-    EXPECT_EQ(EcartsRsync(S, D), "") << n;
-    EXPECT_TRUE(Temporaires(D).empty()) << n;
-    umount(D.c_str());
   }
 }
 
