@@ -168,9 +168,10 @@ void TParcours::CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstR
 }
 
 void TParcours::ConclureCopie(const TRepertoire& srcRep, const TRepertoire& dstRep,
-                              const platform::OptionsCopie& options, const EntreeRepertoire& e, platform::CopieEnAttente copie, int err,
-                              const std::string& source, const std::string& destination,
-                              bool remplace, TPublication::Partage* partage) {
+                              const platform::OptionsCopie& options, const EntreeRepertoire& e,
+                              platform::CopieEnAttente copie, int err, const std::string& source,
+                              const std::string& destination, bool remplace,
+                              TPublication::Partage* partage) {
   if (Plein(err) || TropDeDescripteurs(err)) {
     // What the walk went past holds room and descriptors too: taken first, unless this
     // is one of them.

@@ -72,11 +72,7 @@ class TParcours : private TSuitePublication {
 
   void Signaler(const TEchec& e) { Signaler(TexteEchec(e)); }
   void Signaler(const std::string& texte) override {
-    if (fantome_) return;
-    if (!differes_.empty() && !resolution_) {
-      differes_.push_back({texte, nullptr, nullptr, nullptr});  // after the copies it follows
-      return;
-    }
+    if (fantome_ || Differer({texte, nullptr, nullptr, nullptr})) return;
     ++nombre_;
     if (surMessage_) surMessage_(texte, nombre_);
   }
@@ -131,6 +127,13 @@ class TParcours : private TSuitePublication {
     std::unique_ptr<TFinitionDifferee> finition;
     std::unique_ptr<TAction> action;  // a change told to whoever listens
   };
+  // A report line or a change told goes behind the copies the walk went past, when some
+  // wait (and none is being taken): true when it was queued.
+  bool Differer(TDiffere&& d) {
+    if (differes_.empty() || resolution_) return false;
+    differes_.push_back(std::move(d));
+    return true;
+  }
   // Takes the first of what waits; the report lines it gives go out at once.
   void ResoudrePremier();
   void ResoudreTout() {
@@ -220,8 +223,9 @@ class TParcours : private TSuitePublication {
   // descriptors can be found, reported, or handed to the batch (in the level's shared
   // destination descriptor, or in `partage` for a level the walk has left).
   void ConclureCopie(const TRepertoire& srcRep, const TRepertoire& dstRep,
-                     const platform::OptionsCopie& options, const EntreeRepertoire& e, platform::CopieEnAttente copie, int err,
-                     const std::string& source, const std::string& destination, bool remplace,
+                     const platform::OptionsCopie& options, const EntreeRepertoire& e,
+                     platform::CopieEnAttente copie, int err, const std::string& source,
+                     const std::string& destination, bool remplace,
                      TPublication::Partage* partage);
 
   // Room for the mirror, taken from the archive of the file system holding `chemin`: each
@@ -235,10 +239,10 @@ class TParcours : private TSuitePublication {
     return changements_.Changement(type, repertoire, chemin, e, cibleRecente);
   }
   void Dire(const TAction& a) {
-    if (!differes_.empty() && !resolution_) {
-      differes_.push_back({{}, nullptr, nullptr, std::make_unique<TAction>(a)});
-    } else {
+    if (differes_.empty() || resolution_) {
       changements_.Dire(a);
+    } else {
+      Differer({{}, nullptr, nullptr, std::make_unique<TAction>(a)});
     }
   }
   bool Ecoute() const { return changements_.Ecoute(); }
