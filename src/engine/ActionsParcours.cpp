@@ -142,7 +142,8 @@ void TParcours::CopierFichier(const TRepertoire& srcRep, const TRepertoire& dstR
   }
   platform::CopieEnAttente copie{{}, nom};
   int err = 0;
-  if (differer_ && copiesAvance_ != nullptr && !resolution_) {
+  if (differer_ && copiesAvance_ != nullptr && !resolution_ &&
+      copiesAvance_->ParmiLesDerniers(indice)) {
     if (std::unique_ptr<TCopieDetachee> c = copiesAvance_->Detacher(indice)) {
       // The walk goes on while it finishes: what it does meanwhile waits behind it.
       if (!partageDiffere_) partageDiffere_ = std::make_shared<TPublication::Partage>();

@@ -154,6 +154,13 @@ class TCopiesAvance {
   // temporary name and what it could not keep) are EcrireCopie's result (when it threw:
   // that as an errno value, and no temporary name).
   bool Prendre(size_t indice, int& err, platform::CopieEnAttente& copie);
+  // True when the entry `indice` is one of the level's last `fenetre` candidates. Only
+  // those are taken without waiting (Detacher): the walk then goes on into the next
+  // directories while they finish. The others are waited for in order (Prendre), so that
+  // a large directory's files are still read in the order of its listing.
+  bool ParmiLesDerniers(size_t indice) const {
+    return candidats_.size() <= fenetre_ || indice >= candidats_[candidats_.size() - fenetre_];
+  }
   // The copy of the entry `indice` when it was started ahead, taken without waiting for
   // it (null otherwise): its place in the window goes to the next candidate.
   std::unique_ptr<TCopieDetachee> Detacher(size_t indice);
