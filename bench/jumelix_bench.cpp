@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   }
 
   long lignes = 0;
-  const jumelix::TSurMessage surMessage = [&lignes, bavard](const std::string& texte, int) {
+  const jumelix::TSurMessage surMessage = [&lignes, bavard](const std::string& texte, int, int) {
     ++lignes;
     if (bavard) std::fprintf(stderr, "%s\n", texte.c_str());
   };

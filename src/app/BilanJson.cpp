@@ -102,7 +102,16 @@ std::string TexteJson(const TResultatRun& r) {
     std::string lignes = "[";
     for (size_t l = 0; l < c.lignes.size(); ++l)
       lignes += (l == 0 ? "" : ", ") + ChaineJson(c.lignes[l]);
-    Champ(j, "erreurs", lignes + "]", true);
+    Champ(j, "erreurs", lignes + "]");
+    // Beside each line, the system error behind it by its symbolic name, or null.
+    std::string causes = "[";
+    for (size_t l = 0; l < c.lignes.size(); ++l) {
+      const int e = l < c.causes.size() ? c.causes[l] : 0;
+      std::string nom = e > 0 ? platform::SystemErrorName(e) : std::string();
+      if (e > 0 && nom.empty()) nom = std::to_string(e);
+      causes += (l == 0 ? "" : ", ") + (e > 0 ? ChaineJson(nom) : std::string("null"));
+    }
+    Champ(j, "causes", causes + "]", true);
     j += "}";
   }
   j += r.couples.empty() ? "]\n}\n" : "\n  ]\n}\n";

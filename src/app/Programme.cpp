@@ -337,6 +337,8 @@ int LancerSansFenetre(TLigneCommande ligne_commande, bool simulation) {
   if (ligne_commande.Detail) {
     jumelix.DefinirSurAction([&vue](const TAction& a) { vue.Sortie(TexteAction(a)); });
     jumelix.DefinirSurRemarque([&vue](const TRemarque& r) { vue.Sortie(TexteRemarque(r)); });
+    jumelix.DefinirSurErreur(
+        [&vue](const std::string& ligne, int erreur) { vue.Sortie(TexteErreur(ligne, erreur)); });
   }
   ligne_commande.ModeService = true;
   jumelix.FormCreate(ligne_commande);

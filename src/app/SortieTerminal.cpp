@@ -4,6 +4,7 @@
 
 #include "app/UJumelix.h"
 #include "platform/System.h"
+#include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 
 namespace jumelix {
@@ -61,6 +62,16 @@ std::string TexteRemarque(const TRemarque& r) {
       texte += " : ce système de fichiers ne garde pas les liens physiques, copies séparées";
       break;
   }
+  return texte;
+}
+
+std::string TexteErreur(const std::string& ligne, int erreur) {
+  std::string texte = Verbe("erreur") + ligne;
+  if (erreur <= 0) return texte;
+  const std::string cause = TexteErreurSysteme(erreur);
+  const std::string nom = platform::SystemErrorName(erreur);
+  if (ligne.find(cause) == std::string::npos) texte += " : " + cause;
+  if (!nom.empty()) texte += " (" + nom + ")";
   return texte;
 }
 

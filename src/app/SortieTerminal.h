@@ -22,6 +22,10 @@ namespace jumelix {
 std::string TexteAction(const TAction& action);
 // The itemised output's line of a note on a pair (TRemarque).
 std::string TexteRemarque(const TRemarque& remarque);
+// The itemised output's line of a synchronisation's report line `ligne` (escaped already),
+// with the system error behind it (0: none) when the line does not say it already:
+//   "erreur     Impossible de créer /d/rep : Permission non accordée (EACCES)".
+std::string TexteErreur(const std::string& ligne, int erreur);
 
 // The progress line, at most `largeur` characters (0: no limit): pair i/n, entries done,
 // bytes copied and their rate, time elapsed (no total is known, so no time left), then the

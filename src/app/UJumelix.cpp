@@ -227,13 +227,18 @@ TAvancementRun TJumelix::Avancement() const {
   return a;
 }
 
-void TJumelix::SurMessageRun(const std::string& brut, int nombre) {
+void TJumelix::SurMessageRun(const std::string& brut, int nombre, int erreur) {
   // A file name may hold a line end or other control characters: shown as they are, it
   // would split the line or forge another one in the log, the window or the mail.
   const std::string texte = EchapperControles(brut);
-  if (bilan_courant_ >= 0) bilan_[bilan_courant_].lignes.push_back(texte);
+  if (bilan_courant_ >= 0) {
+    bilan_[bilan_courant_].lignes.push_back(texte);
+    bilan_[bilan_courant_].causes.push_back(erreur);
+  }
   if (mode_service_) {
     LigneRapportService(texte);
+    // A dry run's lines are its output already.
+    if (sur_erreur_ && !sortie_simulation_) sur_erreur_(texte, erreur);
     ++nb_erreurs_service_;
   } else {
     Log(texte);
@@ -320,8 +325,8 @@ void TJumelix::Executer(bool ComparerSeulement) {
   vue_.RepeindreBarreEtat();
   dernier_vidage_log_ = horloge_();
 
-  TSurMessage sur_message = [this](const std::string& texte, int nombre) {
-    SurMessageRun(texte, nombre);
+  TSurMessage sur_message = [this](const std::string& texte, int nombre, int erreur) {
+    SurMessageRun(texte, nombre, erreur);
   };
   TSurAvancement sur_avancement = [this](bool& abandon) { SurAvancementRun(abandon); };
 
@@ -342,7 +347,7 @@ void TJumelix::Executer(bool ComparerSeulement) {
             grille_.Cellule(s[0] != '/' ? kColSource : kColCible, ligne_num_);
         SurMessageRun("Chemin relatif refusé en ligne " + std::to_string(ligne_num_) + " : " +
                           Trim(cellule) + " (un chemin doit commencer par / ou ~/)",
-                      1);
+                      1, 0);
         ViderTamponLog();
         if (bilan_courant_ >= 0) {
           bilan_[bilan_courant_].traite = true;

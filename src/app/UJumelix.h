@@ -72,6 +72,7 @@ struct TBilanCouple {
   bool traite = false;              // walked, wholly or until a stop
   bool abandonne = false;
   std::vector<std::string> lignes;  // its report lines (escaped, as shown)
+  std::vector<int> causes;          // beside each line, the system error behind it (0: none)
   int32_t copies = 0, supprimes = 0, identiques = 0;
   uint64_t octets = 0;
   // What a synchronisation from the window did, as the walk told it: files replaced (among
@@ -147,6 +148,11 @@ class TJumelix {
     sortie_simulation_ = std::move(sortie);
   }
   void DefinirSurAction(TSurAction sur_action) { sur_action_ = std::move(sur_action); }
+  // Told, in a synchronisation without window, each report line (escaped, as logged) and
+  // the system error behind it (0: none), so that the itemised output shows its cause.
+  void DefinirSurErreur(std::function<void(const std::string& texte, int erreur)> sur_erreur) {
+    sur_erreur_ = std::move(sur_erreur);
+  }
   // Told, once per pair, what a destination keeps less of than its source (TRemarque).
   void DefinirSurRemarque(TSurRemarque sur_remarque) { sur_remarque_ = std::move(sur_remarque); }
   void DefinirLignesRetenues(std::vector<int> lignes) { lignes_retenues_ = std::move(lignes); }
@@ -158,7 +164,7 @@ class TJumelix {
 
   // The run. Ignored when a run is already under way.
   void Executer(bool ComparerSeulement);
-  void SurMessageRun(const std::string& texte, int nombre);
+  void SurMessageRun(const std::string& texte, int nombre, int erreur);
   void SurAvancementRun(bool& abandon);
   void MajBarreEtat(bool forcer);
   // "Nombre de fichiers copiés " + n + " ; Supprimés " + n + " ; identiques " + n.
@@ -335,6 +341,7 @@ class TJumelix {
   std::function<void(const std::string&)> sortie_simulation_;
   TSurAction sur_action_;
   TSurRemarque sur_remarque_;
+  std::function<void(const std::string&, int)> sur_erreur_;
   std::vector<int> lignes_retenues_;
   std::vector<TBilanCouple> bilan_;
   int bilan_courant_ = -1;  // index in bilan_ of the pair being walked

@@ -243,7 +243,7 @@ void TParcours::ResoudrePremier() {
   } else if (d.action) {
     Dire(*d.action);
   } else {
-    Signaler(d.ligne);
+    Signaler(d.ligne, d.erreur);
   }
   resolution_ = false;
 }

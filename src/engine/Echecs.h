@@ -32,5 +32,8 @@ struct TEchec {
 
 // The report's line for `e`, as the user has always read it.
 std::string TexteEchec(const TEchec& e);
+// The system error (an errno value) behind `e`, 0 when there is none: the copy's own
+// codes (not a regular file, changed while copied) are not system errors.
+inline int CauseEchec(const TEchec& e) { return e.erreur > 0 ? e.erreur : 0; }
 
 }  // namespace jumelix

@@ -70,11 +70,12 @@ class TParcours : private TSuitePublication {
 
   int Nombre() const { return nombre_; }
 
-  void Signaler(const TEchec& e) { Signaler(TexteEchec(e)); }
-  void Signaler(const std::string& texte) override {
-    if (fantome_ || Differer({texte, nullptr, nullptr, nullptr})) return;
+  void Signaler(const TEchec& e) override { Signaler(TexteEchec(e), CauseEchec(e)); }
+  // `erreur`: the system error behind the line, 0 when none.
+  void Signaler(const std::string& texte, int erreur = 0) {
+    if (fantome_ || Differer({texte, nullptr, nullptr, nullptr, erreur})) return;
     ++nombre_;
-    if (surMessage_) surMessage_(texte, nombre_);
+    if (surMessage_) surMessage_(texte, nombre_, erreur);
   }
 
   // Calls SurAvancement; true when the walk is to stop here.
@@ -126,6 +127,7 @@ class TParcours : private TSuitePublication {
     std::unique_ptr<TCopieDifferee> copie;
     std::unique_ptr<TFinitionDifferee> finition;
     std::unique_ptr<TAction> action;  // a change told to whoever listens
+    int erreur = 0;                   // the line's system error
   };
   // A report line or a change told goes behind the copies the walk went past, when some
   // wait (and none is being taken): true when it was queued.

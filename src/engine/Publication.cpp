@@ -70,7 +70,7 @@ void TPublication::AjouterAilleurs(Partage& partage, const platform::TRepertoire
   if (!partage) {
     const int err = errno;
     fs_.Abandonner(dir, copie);
-    suite_.Signaler(TexteEchec({TEchec::Quoi::Copier, err, source, destination}));
+    suite_.Signaler({TEchec::Quoi::Copier, err, source, destination});
     return;
   }
   octetsChemins_ += source.size() + destination.size();
@@ -197,7 +197,7 @@ void TPublication::Publier(Lot& lot) {
     } else {
       // The archive keeps a copy it could not make room for: dropped here.
       if (err != 0 || jumelix::Plein(r)) fs_.Abandonner(a.dir->rep, a.copie);
-      suite_.Signaler(TexteEchec({TEchec::Quoi::Copier, r, a.source, a.destination}));
+      suite_.Signaler({TEchec::Quoi::Copier, r, a.source, a.destination});
     }
   }
   lot.attente.clear();

@@ -16,6 +16,7 @@
 
 #include "engine/Archive.h"
 #include "engine/BudgetDescripteurs.h"
+#include "engine/Echecs.h"
 #include "engine/Ouvriers.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemeFichiers.h"
@@ -25,7 +26,7 @@ namespace jumelix {
 // What the walk does with what a batch gives.
 class TSuitePublication {
  public:
-  virtual void Signaler(const std::string& texte) = 0;
+  virtual void Signaler(const TEchec& echec) = 0;
   // One copy took its final name `destination` (`octets` bytes), in place of an older
   // version when `remplace`; the archive tells where that version went.
   virtual void CopiePubliee(const std::string& destination, int64_t octets, bool remplace) = 0;

@@ -19,8 +19,9 @@ class TSystemeFichiers;
 }
 
 // Called once for every report line, in the order the lines arise, with the number of
-// lines reported so far for this pair (1 for the first).
-using TSurMessage = std::function<void(const std::string& texte, int nombre)>;
+// lines reported so far for this pair (1 for the first) and the system error behind the
+// line (an errno value; 0 when it has none), for whoever has room to show that cause.
+using TSurMessage = std::function<void(const std::string& texte, int nombre, int erreur)>;
 // Called at the walk's check points; the caller refreshes its display, processes pending
 // events and sets the flag to true to stop the walk at this check point.
 using TSurAvancement = std::function<void(bool& abandon)>;

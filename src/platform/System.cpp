@@ -26,6 +26,11 @@ std::string SystemErrorText(int err) {
   return s;
 }
 
+std::string SystemErrorName(int err) {
+  const char* name = strerrorname_np(err);
+  return name != nullptr ? name : std::string();
+}
+
 bool HostName(std::string& name) {
   char buf[256];
   if (gethostname(buf, sizeof buf) != 0) return false;

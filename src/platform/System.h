@@ -12,6 +12,9 @@ namespace jumelix::platform {
 // The system's text for errno value `err` in the user's language (LC_MESSAGES), or the
 // empty text when the system has none for it.
 std::string SystemErrorText(int err);
+// The symbolic name of errno value `err` ("EACCES"), the same in every language; empty
+// when the system knows none.
+std::string SystemErrorName(int err);
 
 // The node name of this machine; false (and `name` untouched) when it cannot be read.
 bool HostName(std::string& name);

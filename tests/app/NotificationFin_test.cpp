@@ -81,8 +81,8 @@ class FinDeRunTest : public ::testing::Test {
         ++etat.NbIdentiques;
         return 0;
       }
-      message("ligne 1", 1);
-      message("ligne 2", 2);
+      message("ligne 1", 1, 0);
+      message("ligne 2", 2, 0);
       ++etat.NbCopies;
       temps += 12000;
       return 2;

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <tuple>
+
 #include "app/BilanJson.h"
+#include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 
 namespace jumelix {
@@ -49,6 +53,19 @@ TEST(SortieTerminal, ANoteOnAPairIsOneLineWithTheSameWidthVerb) {
   for (const auto& [remarque, ligne] : cas) EXPECT_EQ(TexteRemarque(remarque), ligne);
 }
 
+TEST(SortieTerminal, AReportLineIsItemisedWithItsCauseSaidOnce) {
+  const std::string eio = TexteErreurSysteme(EIO);
+  const std::tuple<std::string, int, std::string> cas[] = {
+      {"Impossible de créer /d/rep", ENOSPC,
+       "erreur     Impossible de créer /d/rep : " + TexteErreurSysteme(ENOSPC) + " (ENOSPC)"},
+      {"Erreur lors de la copie du fichier /s/f vers /d/f. " + eio, EIO,
+       "erreur     Erreur lors de la copie du fichier /s/f vers /d/f. " + eio + " (EIO)"},
+      {"Abandon : une autre synchronisation de /d est en cours", 0,
+       "erreur     Abandon : une autre synchronisation de /d est en cours"},
+  };
+  for (const auto& [ligne, erreur, attendu] : cas) EXPECT_EQ(TexteErreur(ligne, erreur), attendu);
+}
+
 TEST(SortieTerminal, TheProgressLineFitsTheWidthByElidingTheFolder) {
   TAvancementRun a;
   a.paire = 2;
@@ -93,6 +110,12 @@ TEST(BilanJson, EachPairGivesItsStateTextAndWord) {
   EXPECT_EQ(ResultatCouple(abandon, false), "abandonne");
   TResultatRun r;
   EXPECT_TRUE(TexteJson(r).ends_with("\"couples\": []\n}\n")) << TexteJson(r);
+  // Beside each line, its cause by name, or null (also for lines given without causes).
+  erreurs.lignes = {"a", "b", "c"};
+  erreurs.causes = {EACCES, 0};
+  r.couples = {erreurs};
+  EXPECT_NE(TexteJson(r).find("\"causes\": [\"EACCES\", null, null]}"), std::string::npos)
+      << TexteJson(r);
 }
 
 }  // namespace

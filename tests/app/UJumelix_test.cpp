@@ -31,6 +31,7 @@ namespace {
 struct Etape {
   enum Type { Ligne, Point, Copie, Suppression, Identique } type;
   std::string texte = {};
+  int erreur = 0;  // a line's system error
 };
 struct Appel {
   std::string source, destination;
@@ -51,7 +52,7 @@ int ParcoursScripte(const std::string& source, const std::string& destination,
     switch (e.type) {
       case Etape::Ligne:
         ++n;
-        if (SurMessage) SurMessage(e.texte, n);
+        if (SurMessage) SurMessage(e.texte, n, e.erreur);
         if (g_pendant_ligne) g_pendant_ligne(e.texte);
         break;
       case Etape::Point:

@@ -4,18 +4,22 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "app/UJumelix.h"
+#include "shared/UMessErreurs.h"
 #include "shared/URoutines.h"
 #include "support/LancerProgramme.h"
 #include "support/TempTree.h"
@@ -234,6 +238,40 @@ TEST_F(LigneCommandeTest, OnlyTheChosenPairsRunAndTheJsonTellsEachPair) {
   const test::TResultatProgramme refus = Lancer({"-n", "--json", liste_, liste_});
   EXPECT_EQ(refus.code, 2);
   EXPECT_EQ(TempTree::Lire(liste_), liste);
+}
+
+TEST_F(LigneCommandeTest, AFailureIsItemisedWithItsCauseAndTheJsonNamesIt) {
+  // A destination folder on a read-only file system: the copy into it and its attributes
+  // fail, with the same cause.
+  t_.Fichier("s3/ro/f", "f");
+  const std::string point = t_.Repertoire("d3/ro");
+  if (mount("jumelix-test", point.c_str(), "tmpfs", MS_RDONLY, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  const std::string s3 = t_ / "s3", d3 = t_ / "d3", json = t_ / "r.json";
+  const std::string liste = t_.Fichier(
+      "l3.ini", "Répertoire source\r\nRépertoire cible\r\n" + s3 + "\r\n" + d3 + "\r\n");
+  const test::TResultatProgramme r = Lancer({"-i", "--json=" + json, liste});
+  umount(point.c_str());
+  EXPECT_EQ(r.code, 1) << r.erreurs;
+  V erreurs;
+  for (const std::string& l : DecouperLignes(r.sortie))
+    if (l.starts_with("erreur ")) erreurs.push_back(l);
+  const std::string cause = TexteErreurSysteme(EROFS);  // both run in the C locale
+  const std::string copie =
+      "Erreur lors de la copie du fichier " + s3 + "/ro/f vers " + d3 + "/ro/f. " + cause;
+  const std::string attributs = "Impossible de modifier les attributs de " + d3 + "/ro";
+  // Said once: a line that names the cause already gets only its symbolic name.
+  EXPECT_EQ(erreurs, (V{"erreur     " + copie + " (EROFS)",
+                        "erreur     " + attributs + " : " + cause + " (EROFS)"}))
+      << r.sortie;
+  EXPECT_EQ(LireJson("import json,sys; c=json.load(open(sys.argv[1]))['couples'][0]; "
+                     "print(c['erreurs'], c['causes'])",
+                     json),
+            "['" + copie + "', '" + attributs + "'] ['EROFS', 'EROFS']\n");
+  // The log keeps its lines as they always read.
+  const std::string log = TempTree::Lire(journal_);
+  EXPECT_NE(log.find(attributs + " "), std::string::npos) << log;
+  EXPECT_EQ(log.find("EROFS"), std::string::npos) << log;
 }
 
 // Runs the program with its standard error (and output) on a pseudo-terminal; returns all

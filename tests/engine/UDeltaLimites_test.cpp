@@ -189,33 +189,38 @@ TEST_F(Limites, FailuresOfTheFileSystemBecomeLinesOfThePair) {
     int err;
     const char* nom;
     Lignes (*attendu)(const std::string& S, const std::string& D);
+    std::vector<int> causes;  // each line's system error, for whoever shows the cause
     // A full disk is met twice: the copies the walk went past give their room back, and
     // the copy is tried once more.
     int fois = 1;
   } cas[] = {
       // Out of descriptors once: the walk gives back what it holds and tries again.
       {Operation::Ouvrir, EMFILE, "a",
-       [](const std::string&, const std::string&) { return Lignes{}; }},
+       [](const std::string&, const std::string&) { return Lignes{}; }, {}},
       {Operation::Lire, EIO, "",
        [](const std::string&, const std::string& D) {
          return Lignes{"Erreur en lisant le répertoire " + D};
-       }},
+       },
+       {EIO}},
       {Operation::EcrireCopie, EIO, "c",
        [](const std::string& S, const std::string& D) {
          return Lignes{"Erreur lors de la copie du fichier " + S + "/c vers " + D + "/c. " +
                        TexteErreurSysteme(EIO)};
-       }},
+       },
+       {EIO}},
       {Operation::EcrireCopie, EDQUOT, "c",
        [](const std::string& S, const std::string& D) {
          return Lignes{"Erreur lors de la copie du fichier " + S + "/c vers " + D + "/c. " +
                        TexteErreurSysteme(EDQUOT)};
        },
+       {EDQUOT},
        2},
       {Operation::CreerRepertoire, EROFS, "b",
        [](const std::string&, const std::string& D) {
          return Lignes{"Impossible de créer " + D + "/b",
                        "Erreur en lisant le répertoire " + D + "/b"};
-       }},
+       },
+       {EROFS, ENOENT}},
   };
   for (const Cas& c : cas) {
     SystemeFautif fs;
@@ -223,6 +228,7 @@ TEST_F(Limites, FailuresOfTheFileSystemBecomeLinesOfThePair) {
     Bilan b = Traiter(false, 30, &fs);
     EXPECT_EQ(fs.Fautes(), c.fois) << c.nom;
     EXPECT_EQ(b.lignes, c.attendu(S, D)) << c.nom;
+    EXPECT_EQ(b.causes, c.causes) << c.nom;
     // The next night, without the fault, converges.
     EXPECT_EQ(Traiter(false, 30).lignes, Lignes{}) << c.nom;
     EXPECT_EQ(test::EcartsRsync(S, D, "--exclude=/.jumelix-archive"), "") << c.nom;

@@ -284,12 +284,16 @@ TEST(Parallele, WhatLaterDirectoriesSayWaitsBehindTheCopiesTheWalkWentPast) {
     test::SystemeFautif fs;
     fs.Echouer(platform::Operation::EcrireCopie, EIO, "f2");
     fs.Echouer(platform::Operation::CreerRepertoire, EROFS, "s");
-    Lignes suite;  // report lines and changes told, in the order they came
+    Lignes suite;  // report lines with their causes and changes told, in the order they came
     TEtatRun etat;
     etat.Systeme = &fs;
     etat.SurAction = [&](const TAction& a) { suite.push_back("A " + a.chemin); };
     TraiterCouple(
-        S, D, false, [&](const std::string& l, int) { suite.push_back("L " + l); }, {}, etat);
+        S, D, false,
+        [&](const std::string& l, int, int cause) {
+          suite.push_back("L " + l + " / " + std::to_string(cause));
+        },
+        {}, etat);
     for (std::string& l : suite) {
       for (size_t k; (k = l.find(t.Racine())) != std::string::npos;) {
         l.replace(k, t.Racine().size(), "T");

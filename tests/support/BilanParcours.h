@@ -17,6 +17,7 @@ namespace jumelix::test {
 struct Bilan {
   std::vector<std::string> lignes;
   std::vector<int> numeros;
+  std::vector<int> causes;  // each line's system error (0: none)
   int resultat = -1;
   int copies = 0, supprimes = 0, identiques = 0;
   bool abandon = false;              // the run-wide stop flag once the walk returned
@@ -62,9 +63,10 @@ inline Bilan Traiter(const std::string& s, const std::string& d, bool comparer,
   };
   b.resultat = TraiterCouple(
       s, d, comparer,
-      [&](const std::string& t, int n) {
+      [&](const std::string& t, int n, int erreur) {
         b.lignes.push_back(t);
         b.numeros.push_back(n);
+        b.causes.push_back(erreur);
       },
       avancement, e);
   e.SurRemarque = remarque;
