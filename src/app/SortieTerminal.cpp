@@ -65,13 +65,29 @@ std::string TexteRemarque(const TRemarque& r) {
   return texte;
 }
 
-std::string TexteErreur(const std::string& ligne, int erreur) {
-  std::string texte = Verbe("erreur") + ligne;
+std::string LigneAvecCause(const std::string& ligne, int erreur) {
+  std::string texte = ligne;
   if (erreur <= 0) return texte;
   const std::string cause = TexteErreurSysteme(erreur);
   const std::string nom = platform::SystemErrorName(erreur);
   if (ligne.find(cause) == std::string::npos) texte += " : " + cause;
   if (!nom.empty()) texte += " (" + nom + ")";
+  return texte;
+}
+
+std::string TexteErreur(const std::string& ligne, int erreur) {
+  return Verbe("erreur") + LigneAvecCause(ligne, erreur);
+}
+
+std::string TexteErreursCouple(const TBilanCouple& c, size_t max) {
+  std::string texte;
+  for (size_t l = 0; l < c.lignes.size() && l < max; ++l) {
+    if (l > 0) texte += '\n';
+    texte += LigneAvecCause(c.lignes[l], l < c.causes.size() ? c.causes[l] : 0);
+  }
+  if (c.lignes.size() > max) {
+    texte += "\n… et " + Milliers(c.lignes.size() - max) + " autre(s)";
+  }
   return texte;
 }
 

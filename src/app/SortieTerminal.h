@@ -1,5 +1,6 @@
 // What a run started from the command line writes beside the log: the itemized changes
-// (-i) and a dry run's report on standard output, the progress line on standard error.
+// (-i) and a dry run's report on standard output, the progress line on standard error;
+// and the report lines with their causes, which the window's report shows as well.
 // The texts are pure functions; TVueTerminal owns the progress line and keeps it from
 // mixing with other output. Single-threaded: the run controller's thread only.
 #pragma once
@@ -7,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "app/UJumelix.h"
 #include "app/VueJumelix.h"
 #include "engine/UDelta.h"
 
@@ -22,10 +24,16 @@ namespace jumelix {
 std::string TexteAction(const TAction& action);
 // The itemised output's line of a note on a pair (TRemarque).
 std::string TexteRemarque(const TRemarque& remarque);
-// The itemised output's line of a synchronisation's report line `ligne` (escaped already),
-// with the system error behind it (0: none) when the line does not say it already:
-//   "erreur     Impossible de créer /d/rep : Permission non accordée (EACCES)".
+// A report line `ligne` (escaped already) with the system error behind it (0: none): its
+// text when the line does not say it already, then its symbolic name:
+//   "Impossible de créer /d/rep : Permission non accordée (EACCES)".
+std::string LigneAvecCause(const std::string& ligne, int erreur);
+// The itemised output's line of a synchronisation's report line: "erreur     " and
+// LigneAvecCause.
 std::string TexteErreur(const std::string& ligne, int erreur);
+// A pair's report lines with their causes, one per line, at most `max` of them, then how
+// many more there are: the window shows it over the pair's count of errors.
+std::string TexteErreursCouple(const TBilanCouple& couple, size_t max = 20);
 
 // The progress line, at most `largeur` characters (0: no limit): pair i/n, entries done,
 // bytes copied and their rate, time elapsed (no total is known, so no time left), then the

@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/SortieTerminal.h"
+
 namespace jumelix {
 
 namespace {
@@ -79,6 +81,8 @@ void TPanneauBilan::Afficher(const std::vector<TBilanCouple>& bilan, bool compar
     table_.setItem(r, kColSupprimes, n(comparaison ? 0 : b.supprimes));
     table_.setItem(r, kColArchives, n(b.archives));
     table_.setItem(r, kColErreurs, n(static_cast<int64_t>(b.lignes.size())));
+    // The lines themselves, with what caused them: the log gives them without.
+    table_.item(r, kColErreurs)->setToolTip(QString::fromStdString(TexteErreursCouple(b)));
     dossiers_.push_back(b.dossier_archive);
   }
   if (table_.rowCount() > 0) table_.selectRow(0);

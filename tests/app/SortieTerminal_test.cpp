@@ -64,6 +64,14 @@ TEST(SortieTerminal, AReportLineIsItemisedWithItsCauseSaidOnce) {
        "erreur     Abandon : une autre synchronisation de /d est en cours"},
   };
   for (const auto& [ligne, erreur, attendu] : cas) EXPECT_EQ(TexteErreur(ligne, erreur), attendu);
+
+  // The window's list of a pair's lines: the same causes, and how many more past its end.
+  TBilanCouple c;
+  c.lignes = {"Impossible de créer /d/a", "Impossible de créer /d/b", "x ==> Fichier en trop."};
+  c.causes = {EROFS};
+  const std::string a = "Impossible de créer /d/a : " + TexteErreurSysteme(EROFS) + " (EROFS)";
+  EXPECT_EQ(TexteErreursCouple(c), a + "\nImpossible de créer /d/b\nx ==> Fichier en trop.");
+  EXPECT_EQ(TexteErreursCouple(c, 1), a + "\n… et 2 autre(s)");
 }
 
 TEST(SortieTerminal, TheProgressLineFitsTheWidthByElidingTheFolder) {

@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <cerrno>
 #include <memory>
 
 #include "app/UJumelix.h"
+#include "gui/BilanVue.h"
 #include "gui/MainWindow.h"
 #include "gui/RepondeurBoites.h"
 #include "shared/URoutines.h"
@@ -65,6 +67,7 @@ class ApercuTest : public QObject {
   void pendantUnRunLeTotalEtLeTempsRestant();
   void rechercherEtEnregistrerLeJournal();
   void deuxCentMilleActionsRestentFluides();
+  void leBilanMontreChaqueErreurAvecSaCause();
 };
 
 void ApercuTest::comparerRemplitLApercuParPaire() {
@@ -290,6 +293,20 @@ void ApercuTest::deuxCentMilleActionsRestentFluides() {
   QApplication::processEvents();
   QCOMPARE(plan.NbLaisses(), size_t{1});
   QVERIFY2(chrono.elapsed() < 20000, qPrintable(QString::number(chrono.elapsed())));
+}
+
+void ApercuTest::leBilanMontreChaqueErreurAvecSaCause() {
+  TPanneauBilan bilan;
+  TBilanCouple c;
+  c.traite = true;
+  c.lignes = {"Impossible de créer /d/rep"};
+  c.causes = {EACCES};
+  bilan.Afficher({c}, false);
+  QTableWidgetItem* erreurs = bilan.Table()->item(0, TPanneauBilan::kColErreurs);
+  QCOMPARE(erreurs->text(), QStringLiteral("1"));
+  QVERIFY2(erreurs->toolTip().startsWith(QStringLiteral("Impossible de créer /d/rep : ")) &&
+               erreurs->toolTip().endsWith(QStringLiteral(" (EACCES)")),
+           qPrintable(erreurs->toolTip()));
 }
 
 }  // namespace jumelix
