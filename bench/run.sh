@@ -36,6 +36,9 @@
 #                     arbres a, b et c, sous la même charge : le tableau « avant / après »
 #   BENCH_VERROU=oui  non : ne pas attendre les autres bancs de la machine (le vidage du
 #                     cache et la charge d'un banc faussent les mesures d'un autre)
+#   BENCH_SYNC=oui    non : pas de sync avant chaque mesure (le test à petite échelle,
+#                     dont les chiffres ne comptent pas : un sync attend aussi les
+#                     écritures de tout ce qui tourne à côté, une construction par exemple)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,6 +53,8 @@ PROG=${BENCH_PROG:-}
 PROG_AVANT=${BENCH_PROG_AVANT:-}
 ARBRES=${BENCH_ARBRES:-a b c h}
 VERROU=${BENCH_VERROU:-oui}
+# Writes the dirty pages out so that a measure does not pay for the step before it.
+ecrire_sur_disque() { [ "${BENCH_SYNC:-oui}" = non ] || sync; }
 TOOL="python3 $ROOT/bench/bench_tool.py"
 # Where Jumelix keeps its pairs' marks, as the program keeps them in the user's state.
 export JUMELIX_MARQUES=$WORK/marques
@@ -212,7 +217,7 @@ if a_mesurer x; then
   fi
   rm -rf "$WORK/x/j-"* "$WORK/x/r-"*
 fi
-sync
+ecrire_sur_disque
 echo
 
 # --- Mesures -------------------------------------------------------------------------------
@@ -228,7 +233,7 @@ mesurer() {
   local chauffe=()
   while [ "$1" != -- ]; do chauffe+=("$1"); shift; done
   shift
-  sync
+  ecrire_sur_disque
   if [ "$MODE" = froid ]; then
     vider_cache
   elif [ "${chauffe[0]}" != - ]; then

@@ -13,7 +13,7 @@ pkgs=(
   clang libclang-rt-14-dev
   desktop-file-utils man-db dpkg-dev file python3-seccomp
   dbus-daemon systemd
-  ccache
+  ccache mold
   git
 )
 

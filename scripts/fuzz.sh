@@ -6,8 +6,12 @@
 # once every target has run; the input is kept as
 # build-fuzz/crash-<target>-* for the regression test.
 #   scripts/fuzz.sh [seconds] [target...]
+#   scripts/fuzz.sh --construire   (builds the targets only: scripts/test.sh builds them
+#                                   in the background while other tests run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+construire_seulement=0
+if [ "${1:-}" = --construire ]; then construire_seulement=1; shift; fi
 secondes=${1:-30}
 shift || true
 source scripts/construction.sh
@@ -21,6 +25,7 @@ CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_UNITY_LIBS=ON \
   -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON "${lanceur_ccache[@]}" >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
+[ "$construire_seulement" -eq 0 ] || exit 0
 
 cibles=("$@")
 if [ ${#cibles[@]} -eq 0 ]; then

@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the optimised build
 # the Debian package is made from, and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer. Each stage says how long it took.
+# UndefinedBehaviorSanitizer; the engine and platform tests a third time under
+# ThreadSanitizer, then the fuzz targets and the package test. Each stage says how long it
+# took.
+#
+# A build that is not needed yet runs in the background while the tests of the build
+# before it run: the tests leave the processors partly idle (they wait on child processes,
+# sockets, the disk), and the build takes that idle time. It runs in the idle scheduling
+# class (SCHED_IDLE), so that it takes nothing the tests would otherwise get, whose time
+# limits stay as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -15,48 +23,111 @@ etape() {  # title of the next stage; the one before is told how long it took
   echo "== $1"
 }
 
-tester() {  # build-dir [tests at a time]
-  cmake --build "$1" -j "$jobs"
-  (cd "$1" && ctest --output-on-failure -j "${2:-$jobs}")
+# Background stages: their output goes to build-journaux/<name>.log; attendre prints how
+# long the stage took, and its log followed by a failure when it failed. Each runs in a
+# session of its own, which the script ends if it stops first (a failed test).
+mkdir -p build-journaux
+ralenti=()
+chrt -i 0 true 2>/dev/null && ralenti=(chrt -i 0)
+fonds=()
+en_fond() {  # [--priorite-normale] name command...
+  local priorite=("${ralenti[@]}")
+  if [ "$1" = --priorite-normale ]; then priorite=(); shift; fi
+  local nom=$1; shift
+  rm -f "build-journaux/$nom.fin"
+  setsid -w bash -c 'd=$SECONDS; rc=0; "${@:2}" >"build-journaux/$1.log" 2>&1 || rc=$?
+    echo "$rc $((SECONDS - d))" >"build-journaux/$1.fin"' _ "$nom" "${priorite[@]}" "$@" &
+  eval "pid_$nom=$!"
+  fonds+=("$nom")
+}
+arreter_fonds() {
+  local nom pid_var
+  for nom in "${fonds[@]}"; do
+    pid_var="pid_$nom"
+    [ -f "build-journaux/$nom.fin" ] || kill -TERM -- "-${!pid_var}" 2>/dev/null || true
+  done
+}
+trap arreter_fonds EXIT
+attendre() {  # name title
+  local pid_var="pid_$1" rc duree
+  wait "${!pid_var}" || true
+  read -r rc duree <"build-journaux/$1.fin"
+  echo "   ($2, en arrière-plan : $duree s)"
+  if [ "$rc" -ne 0 ]; then
+    cat "build-journaux/$1.log"
+    echo "ÉCHEC : $2 (code $rc)" >&2
+    exit 1
+  fi
 }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/support/lsan.supp}
 
+# The test builds link with mold (scripts/deps.sh), several times faster than GNU ld on the
+# large test programs; the programs that ship keep the default linker.
+mold=()
+command -v mold >/dev/null && mold=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=mold)
+
 # A warning of the project's own code fails the build here, not in a user's build.
-etape "Construction optimisée (celle du paquet) et tests"
+etape "Construction optimisée (celle du paquet)"
 # The test binaries are compiled in batches (JUMELIX_UNITY_TESTS), as the layers are
 # (configurer_paquet): a fresh clone's build parses each header once per batch rather than
 # once per file. The test programs need no debug information (JUMELIX_TESTS_NO_DEBUG_INFO):
-# a failure names its assertion's file and line, and what ships keeps Debian's flags.
+# a failure names its assertion's file and line. They are compiled at -O1 rather than the
+# package's -O3 (JUMELIX_TESTS_O1), in about half the time, and linked with mold
+# (JUMELIX_TESTS_LINKER): the layers and the programs they test, jumelix and
+# jumelix-fenetre, keep Debian's flags and linker, as what ships.
+tests_mold=()
+command -v mold >/dev/null && tests_mold=(-DJUMELIX_TESTS_LINKER=mold)
 configurer_paquet build-package -DJUMELIX_TESTS=ON -DJUMELIX_UNITY_TESTS=ON \
-  -DJUMELIX_TESTS_NO_DEBUG_INFO=ON
-# Its tests leave the processors half idle (they wait on child processes, sockets, the
-# disk): twice as many at a time as there are processors. The ASan + UBSan run below keeps
-# one per processor, its tests being bound by the processor.
-tester build-package $((2 * jobs))
-etape "Construction avec ASan + UBSan et tests"
+  -DJUMELIX_TESTS_NO_DEBUG_INFO=ON -DJUMELIX_TESTS_O1=ON "${tests_mold[@]}"
+cmake --build build-package -j "$jobs"
+
 # Debug's -O0: measured on a fresh clone, -O1 ran the tests 63 s faster but compiled 140 s
 # slower. Line tables only (-g1): the sanitizers' stacks keep their file:line, and the
 # build skips the full debug information it would otherwise compile and link.
 cmake -S . -B build-asan -G Ninja -DJUMELIX_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DJUMELIX_SANITIZE=ON \
   -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DJUMELIX_UNITY_LIBS=ON -DJUMELIX_UNITY_TESTS=ON \
-  "${lanceur_ccache[@]}" >/dev/null
-tester build-asan
-etape "Moteur sous ThreadSanitizer (ses fils de travail)"
-# Line tables (-g1) are what ThreadSanitizer's reports print.
+  "${mold[@]}" "${lanceur_ccache[@]}" >/dev/null
+en_fond asan cmake --build build-asan -j "$jobs"
+
+etape "Tests de la construction optimisée (construction ASan + UBSan en arrière-plan)"
+# These tests leave the processors half idle: twice as many at a time as there are
+# processors.
+(cd build-package && ctest --output-on-failure -j $((2 * jobs)))
+etape "Fin de la construction avec ASan + UBSan"
+attendre asan "construction ASan + UBSan"
+
+# Line tables (-g1) are what ThreadSanitizer's reports print. The fuzz targets' clang
+# build follows it in the background.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUMELIX_TSAN=ON -DJUMELIX_WERROR=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_GUI=OFF \
-  -DJUMELIX_UNITY_LIBS=ON -DJUMELIX_UNITY_TESTS=ON "${lanceur_ccache[@]}" >/dev/null
-cmake --build build-tsan -j "$jobs" --target engine_tests platform_tests
+  -DJUMELIX_UNITY_LIBS=ON -DJUMELIX_UNITY_TESTS=ON "${mold[@]}" "${lanceur_ccache[@]}" >/dev/null
+en_fond tsan cmake --build build-tsan -j "$jobs" --target engine_tests platform_tests
+# After it: two builds side by side would finish the first one needed later.
+en_fond fuzz_construction bash -c \
+  'while [ ! -f build-journaux/tsan.fin ]; do sleep 1; done; exec scripts/fuzz.sh --construire'
+
+etape "Tests sous ASan + UBSan (constructions TSan et fuzzing en arrière-plan)"
+# One test per processor: under the sanitizers the tests are bound by the processor.
+(cd build-asan && ctest --output-on-failure -j "$jobs")
+etape "Moteur sous ThreadSanitizer (ses fils de travail)"
+attendre tsan "construction ThreadSanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -L 'engine|platform')
 # The seven targets side by side for 75 s in all (over 20 s of a processor each on two)
-# rather than four rounds of 30 s, two at a time.
-etape "Fuzzing des lecteurs (75 s, les 7 cibles côte à côte, ASan + UBSan)"
-FUZZ_A_LA_FOIS=7 scripts/fuzz.sh 75
-etape "Paquet Debian : construction, installation, essais, désinstallation"
-scripts/package-test.sh
+# rather than four rounds of 30 s, two at a time. The package test runs meanwhile: it
+# mostly waits (apt-get, dpkg, the window's start). Both at the usual priority: fuzzers in
+# the idle class got a tenth of their executions on a machine busy with other work, their
+# 75 s being counted on the clock.
+etape "Fuzzing des lecteurs (75 s, les 7 cibles côte à côte, ASan + UBSan) et paquet Debian"
+attendre fuzz_construction "construction des cibles de fuzzing"
+en_fond --priorite-normale paquet scripts/package-test.sh
+fuzz=0
+FUZZ_A_LA_FOIS=7 scripts/fuzz.sh 75 || fuzz=$?
+attendre paquet "paquet Debian : construction, installation, essais, désinstallation"
+cat build-journaux/paquet.log
+[ "$fuzz" -eq 0 ] || exit "$fuzz"
 etape "Fin"
 echo "Tous les tests sont passés en $(((SECONDS - debut) / 60)) min $(((SECONDS - debut) % 60)) s."
