@@ -146,6 +146,34 @@ TEST(TRepertoire, NamesThenPackedDescriptionsGiveWhatListerGives) {
   EXPECT_EQ(lus, 3u);
 }
 
+TEST(TRepertoire, ADirectoryLongerThanOneReadIsListedWholeEachTime) {
+  // 3 000 names of 40 characters take several reads of the directory; each listing starts
+  // again from its start, through the same descriptor.
+  TempTree t;
+  const std::string rep = t.Repertoire("r");
+  std::vector<std::string> attendus = {".", ".."};
+  for (int i = 0; i < 3000; ++i) {
+    std::string nom = "un-nom-assez-long-pour-remplir-" + std::to_string(100000 + i);
+    close(open((rep + "/" + nom).c_str(), O_WRONLY | O_CREAT, 0644));
+    attendus.push_back(std::move(nom));
+  }
+  std::sort(attendus.begin(), attendus.end());
+  TRepertoire r = OuvrirDossier(rep);
+  for (int fois = 0; fois < 2; ++fois) {
+    std::vector<std::string> noms, listes;
+    ASSERT_EQ(r.LireNoms([&](std::string_view nom, uint64_t) {
+      noms.emplace_back(nom);
+      return true;
+    }),
+              0);
+    ASSERT_EQ(r.Lister([&](EntreeRepertoire& e) { listes.push_back(e.Nom); }), 0);
+    std::sort(noms.begin(), noms.end());
+    std::sort(listes.begin(), listes.end());
+    EXPECT_EQ(noms, attendus) << fois;
+    EXPECT_EQ(listes, attendus) << fois;
+  }
+}
+
 TEST(TRepertoire, FollowsOnlyANamedRootLink) {
   TempTree t;
   t.Fichier("r/f", "x");
