@@ -75,7 +75,8 @@ TEST(Ouvriers, ATaskThatThrowsFinishesForEveryWaiterWithAnErrno) {
   };
   // No worker: one of the waiters runs it; two workers: one of them does.
   for (int nombre : {0, 2}) {
-    for (const auto& [lancer, attendu] : cas) {
+    for (const auto& [fonction, attendu] : cas) {
+      const std::function<void()>& lancer = fonction;  // a lambda cannot take a binding
       TOuvriers o(nombre);
       std::latch depart(1);
       const PTache t = o.Soumettre([&] {

@@ -659,8 +659,11 @@ TEST_F(Parcours, AStopDuringTheCopiesTakesEffectAtTheNextCheckPoint) {
     if (++appels == 2) abandon = true;
   });
   EXPECT_TRUE(b.abandon);
-  // Copies written before the stop are published, nothing else.
-  EXPECT_EQ(static_cast<size_t>(b.copies), TempTree::Noms(D).size());
+  // Copies written before the stop are published, nothing else. The entries come in the
+  // file system's order: "sous" may come first and be made before the stop, empty.
+  std::vector<std::string> noms = TempTree::Noms(D);
+  std::erase(noms, "sous");
+  EXPECT_EQ(static_cast<size_t>(b.copies), noms.size()) << ::testing::PrintToString(noms);
   EXPECT_LE(b.copies, 2);
   EXPECT_EQ(b.supprimes, 1);
   EXPECT_FALSE(TempTree::Existe(D + "/trop"));
