@@ -9,7 +9,7 @@ pkgs=(
   libgtest-dev googletest libssl-dev ca-certificates openssl
   python3 python3-aiosmtpd msmtp rsync time xvfb xauth
   exfatprogs exfat-fuse dosfstools
-  attr acl libcap2-bin
+  attr acl libcap2-bin e2fsprogs
   clang libclang-rt-14-dev
   desktop-file-utils man-db dpkg-dev file python3-seccomp
   dbus-daemon systemd

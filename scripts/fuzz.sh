@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz/, then runs each one
 # for the given number of seconds (30 by default), side by side up to the number of
-# processors (or FUZZ_A_LA_FOIS), starting from its seeds in fuzz/corpus/<target>/. New inputs go to a scratch
-# corpus, never into the repository. A crash makes the script end with a non-zero status
-# once every target has run; the input is kept as
-# build-fuzz/crash-<target>-* for the regression test.
+# processors (or FUZZ_A_LA_FOIS), starting from its seeds in fuzz/corpus/<target>/. New
+# inputs go to a scratch corpus, never into the repository. A crash makes the script end
+# with a non-zero status once every target has run; the input is kept as
+# <build>/crash-<target>-* for the regression test.
 #   scripts/fuzz.sh [seconds] [target...]
-#   scripts/fuzz.sh --construire   (builds the targets only: scripts/test.sh builds them
-#                                   in the background while other tests run)
+#   scripts/fuzz.sh --construire   (builds the targets only)
+#   FUZZ_CONSTRUCTION=<dir> scripts/fuzz.sh [seconds] [target...]
+#       runs the targets of a clang build configured with JUMELIX_FUZZ=ON, without
+#       building them (scripts/test.sh: its sanitizer build, which has them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 construire_seulement=0
@@ -15,16 +17,19 @@ if [ "${1:-}" = --construire ]; then construire_seulement=1; shift; fi
 secondes=${1:-30}
 shift || true
 source scripts/construction.sh
-cxx=${CXX_FUZZ:-clang++-14}
-command -v "$cxx" >/dev/null || cxx=clang++
-dir=build-fuzz
+dir=${FUZZ_CONSTRUCTION:-build-fuzz}
 
-# Line tables (-g1) are all a crash report needs for its file:line stack; the layers are
-# compiled in batches (JUMELIX_UNITY_LIBS), each batch parsing the headers once.
-CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_UNITY_LIBS=ON \
-  -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON "${lanceur_ccache[@]}" >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
+if [ -z "${FUZZ_CONSTRUCTION:-}" ]; then
+  cxx=${CXX_FUZZ:-clang++-14}
+  command -v "$cxx" >/dev/null || cxx=clang++
+  # Line tables (-g1) are all a crash report needs for its file:line stack; the layers are
+  # compiled in batches (JUMELIX_UNITY_LIBS), each batch parsing the headers once.
+  CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_UNITY_LIBS=ON \
+    -DJUMELIX_FUZZ=ON -DJUMELIX_GUI=OFF -DJUMELIX_TESTS=OFF -DJUMELIX_WERROR=ON \
+    "${lanceur_ccache[@]}" >/dev/null
+  cmake --build "$dir" -j "$(nproc)" --target jumelix_fuzz
+fi
 [ "$construire_seulement" -eq 0 ] || exit 0
 
 cibles=("$@")
