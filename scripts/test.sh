@@ -66,21 +66,27 @@ attendre() {  # name title
 # its destination's file system, and on the disk's file system that flush waits for every
 # object file the builds in the background have written. The walk is still tested on ext4.
 # Without root, or without a loop device, the trees stay under $TMPDIR.
+arbres_image=
+arbres_point=
 arbres_en_memoire() {
   [ "$(id -u)" -eq 0 ] && [ -d /dev/shm ] && command -v mkfs.ext4 >/dev/null || return 0
-  local image point
-  image=$(mktemp /dev/shm/jumelix-tests-XXXXXX.img) || return 0
-  point=$(mktemp -d /tmp/jumelix-tests-XXXXXX)
-  if truncate -s 4G "$image" && mkfs.ext4 -q -F -i 8192 "$image" &&
-    mount -o loop,discard "$image" "$point"; then
-    chmod 1777 "$point"
-    export TMPDIR=$point
-    nettoyer_arbres() { umount "$point" 2>/dev/null || umount -l "$point"; rm -f "$image"; rmdir "$point"; }
+  arbres_image=$(mktemp /dev/shm/jumelix-tests-XXXXXX.img) || return 0
+  arbres_point=$(mktemp -d /tmp/jumelix-tests-XXXXXX)
+  if truncate -s 4G "$arbres_image" && mkfs.ext4 -q -F -i 8192 "$arbres_image" &&
+    mount -o loop,discard "$arbres_image" "$arbres_point"; then
+    chmod 1777 "$arbres_point"
+    export TMPDIR=$arbres_point
   else
-    rm -f "$image"; rmdir "$point"
+    nettoyer_arbres
   fi
 }
-nettoyer_arbres() { :; }
+nettoyer_arbres() {
+  [ -n "$arbres_point" ] || return 0
+  umount "$arbres_point" 2>/dev/null || umount -l "$arbres_point" 2>/dev/null || true
+  rm -f "$arbres_image"
+  rmdir "$arbres_point" 2>/dev/null || true
+  arbres_point=
+}
 arbres_en_memoire
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
