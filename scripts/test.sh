@@ -103,14 +103,14 @@ etape "Construction optimisée (celle du paquet)"
 # The test binaries are compiled in batches (JUMELIX_UNITY_TESTS), as the layers are
 # (configurer_paquet): a fresh clone's build parses each header once per batch rather than
 # once per file. The test programs need no debug information (JUMELIX_TESTS_NO_DEBUG_INFO):
-# a failure names its assertion's file and line. They are compiled at -O1 rather than the
-# package's -O3 (JUMELIX_TESTS_O1), in about half the time, and linked with mold
+# a failure names its assertion's file and line. They are compiled at -O0 rather than the
+# package's -O3 (JUMELIX_TESTS_O0), in about a third of the time, and linked with mold
 # (JUMELIX_TESTS_LINKER): the layers and the programs they test, jumelix and
 # jumelix-fenetre, keep Debian's flags and linker, as what ships.
 tests_mold=()
 command -v mold >/dev/null && tests_mold=(-DJUMELIX_TESTS_LINKER=mold)
 configurer_paquet build-package -DJUMELIX_TESTS=ON -DJUMELIX_UNITY_TESTS=ON \
-  -DJUMELIX_TESTS_NO_DEBUG_INFO=ON -DJUMELIX_TESTS_O1=ON "${tests_mold[@]}"
+  -DJUMELIX_TESTS_NO_DEBUG_INFO=ON -DJUMELIX_TESTS_O0=ON "${tests_mold[@]}"
 cmake --build build-package -j "$jobs"
 
 # The sanitizer build is clang's, and it builds the fuzz targets too (JUMELIX_FUZZ): its
