@@ -1,6 +1,7 @@
 # One GoogleTest binary per tests/<folder>, linked against the matching layer only,
 # so that a core layer's tests prove it needs no window. tests/e2e runs the real
-# binary; tests/gui holds QtTest programs, one per file, on the offscreen platform.
+# binary; tests/gui holds QtTest programs, one per file, in one binary that runs one of
+# them by name, on the offscreen platform.
 # Every GoogleTest binary starts from tests/support/MainTests.cpp, which gives it a
 # temporary HOME and XDG directories of its own.
 find_package(GTest REQUIRED)
@@ -96,24 +97,37 @@ if(TARGET jumelix_gui)
   find_package(Qt6 REQUIRED COMPONENTS Test)
   # The notification test's private session bus (package dbus-daemon, scripts/deps.sh).
   find_program(JUMELIX_DBUS_RUN_SESSION dbus-run-session REQUIRED)
-  file(GLOB gui_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/gui/*_test.cpp)
-  foreach(t IN LISTS gui_tests)
+  # The QtTest programs share one binary, whose first argument names the program: the Qt
+  # Widgets and QtTest headers are parsed once per batch rather than once per program.
+  file(GLOB gui_srcs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/gui/*_test.cpp)
+  add_executable(gui_tests ${gui_srcs} ${PROJECT_SOURCE_DIR}/tests/gui/MainGui.cpp)
+  set_target_properties(gui_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(gui_tests PRIVATE jumelix_gui jumelix_test_support Qt6::Test)
+  if(JUMELIX_UNITY_TESTS)
+    # All in one batch (0: no limit): the headers dominate, and two batches took more
+    # processor time and, with the other targets building beside them, no less real time.
+    set_target_properties(gui_tests PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+  endif()
+  foreach(t IN LISTS gui_srcs)
     get_filename_component(n ${t} NAME_WE)
-    add_executable(gui_${n} ${t})
-    set_target_properties(gui_${n} PROPERTIES AUTOMOC ON)
-    target_link_libraries(gui_${n} PRIVATE jumelix_gui jumelix_test_support Qt6::Test)
     if(n STREQUAL "NotificationBureau_test")
       # On a private session bus that starts no service by itself; then once more with no
       # bus at all, for the case that must neither send nor wait.
       add_test(NAME gui_${n} COMMAND ${JUMELIX_DBUS_RUN_SESSION}
-        --config-file=${PROJECT_SOURCE_DIR}/tests/support/bus-session.conf -- $<TARGET_FILE:gui_${n}>)
-      add_test(NAME gui_${n}_sans_bus COMMAND gui_${n} sansBusRienNEstEnvoye)
+        --config-file=${PROJECT_SOURCE_DIR}/tests/support/bus-session.conf -- $<TARGET_FILE:gui_tests> ${n})
+      add_test(NAME gui_${n}_sans_bus COMMAND gui_tests ${n} sansBusRienNEstEnvoye)
       set_tests_properties(gui_${n}_sans_bus PROPERTIES LABELS gui TIMEOUT 300
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;JUMELIX_TEST_SANS_BUS=1;DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/jumelix-test-bus")
     else()
-      add_test(NAME gui_${n} COMMAND gui_${n})
+      add_test(NAME gui_${n} COMMAND gui_tests ${n})
     endif()
     set_tests_properties(gui_${n} PROPERTIES LABELS gui TIMEOUT 300
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endforeach()
+  # A name the binary does not know fails, listing the names it knows: a program its file
+  # forgot to register, or a misspelt entry above, can never pass having run nothing.
+  add_test(NAME programme_qtest_inconnu COMMAND sh -c
+    "sortie=$(\"$0\" Inconnu_test 2>&1); [ $? -eq 2 ] && printf '%s\\n' \"$sortie\" | grep -qx '  MainWindow_test'"
+    $<TARGET_FILE:gui_tests>)
+  set_tests_properties(programme_qtest_inconnu PROPERTIES LABELS fenetre TIMEOUT 60)
 endif()

@@ -311,8 +311,6 @@ void ApercuTest::leBilanMontreChaqueErreurAvecSaCause() {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::ApercuTest>(argc, argv);
-}
+JUMELIX_QTEST(Apercu_test, jumelix::ApercuTest);
 
 #include "Apercu_test.moc"

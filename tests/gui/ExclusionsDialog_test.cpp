@@ -57,7 +57,5 @@ class ExclusionsDialogTest : public QObject {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::ExclusionsDialogTest>(argc, argv);
-}
+JUMELIX_QTEST(ExclusionsDialog_test, jumelix::ExclusionsDialogTest);
 #include "ExclusionsDialog_test.moc"

@@ -154,8 +154,6 @@ void HelpWindowTest::sansImprimanteLeBoutonLeDitSeulement() {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::HelpWindowTest>(argc, argv);
-}
+JUMELIX_QTEST(HelpWindow_test, jumelix::HelpWindowTest);
 
 #include "HelpWindow_test.moc"

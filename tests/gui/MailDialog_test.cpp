@@ -581,7 +581,5 @@ class MailDialogTest : public QObject {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::MailDialogTest>(argc, argv);
-}
+JUMELIX_QTEST(MailDialog_test, jumelix::MailDialogTest);
 #include "MailDialog_test.moc"

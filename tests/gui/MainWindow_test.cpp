@@ -1130,8 +1130,6 @@ void MainWindowTest::laFenetreRetientSaTailleDansLEtat() {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::MainWindowTest>(argc, argv);
-}
+JUMELIX_QTEST(MainWindow_test, jumelix::MainWindowTest);
 
 #include "MainWindow_test.moc"

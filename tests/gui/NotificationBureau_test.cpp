@@ -139,7 +139,5 @@ class NotificationBureauTest : public QObject {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::NotificationBureauTest>(argc, argv);
-}
+JUMELIX_QTEST(NotificationBureau_test, jumelix::NotificationBureauTest);
 #include "NotificationBureau_test.moc"

@@ -101,7 +101,5 @@ class OptionsDialogTest : public QObject {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::OptionsDialogTest>(argc, argv);
-}
+JUMELIX_QTEST(OptionsDialog_test, jumelix::OptionsDialogTest);
 #include "OptionsDialog_test.moc"

@@ -157,7 +157,5 @@ class PlanifierDialogTest : public QObject {
 
 }  // namespace jumelix
 
-int main(int argc, char** argv) {
-  return jumelix::test::LancerQTest<jumelix::PlanifierDialogTest>(argc, argv);
-}
+JUMELIX_QTEST(PlanifierDialog_test, jumelix::PlanifierDialogTest);
 #include "PlanifierDialog_test.moc"

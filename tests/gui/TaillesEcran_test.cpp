@@ -79,8 +79,10 @@ class TaillesEcranTest : public QObject {
 
 }  // namespace jumelix
 
+namespace {
+
 // The platform reads its screen and scale when it starts: one process per screen.
-int main(int argc, char** argv) {
+int SurChaqueEcran(int argc, char** argv) {
   const struct {
     const char *taille, *echelle;
   } ecrans[] = {{"\"width\": 1366, \"height\": 768", "1"},
@@ -110,5 +112,9 @@ int main(int argc, char** argv) {
   }
   return echecs == 0 ? 0 : 1;
 }
+
+}  // namespace
+
+JUMELIX_PROGRAMME_QTEST(TaillesEcran_test, &SurChaqueEcran);
 
 #include "TaillesEcran_test.moc"
