@@ -16,6 +16,9 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 source scripts/construction.sh
 jobs=$(nproc)
+# A build runs two more compilations than there are processors, as ninja does by itself:
+# while one waits on the disk or links alone, the processors still have work.
+jobs_construction=$((jobs + 2))
 debut=$SECONDS
 etape() {  # title of the next stage; the one before is told how long it took
   [ -z "${etape_en_cours:-}" ] || echo "   ($etape_en_cours : $((SECONDS - etape_debut)) s)"
@@ -111,7 +114,7 @@ tests_mold=()
 command -v mold >/dev/null && tests_mold=(-DJUMELIX_TESTS_LINKER=mold)
 configurer_paquet build-package -DJUMELIX_TESTS=ON -DJUMELIX_UNITY_TESTS=ON \
   -DJUMELIX_TESTS_NO_DEBUG_INFO=ON -DJUMELIX_TESTS_O0=ON "${tests_mold[@]}"
-cmake --build build-package -j "$jobs"
+cmake --build build-package -j "$jobs_construction"
 
 # The sanitizer build is clang's, and it builds the fuzz targets too (JUMELIX_FUZZ): its
 # layers carry the fuzzer's coverage counters beside ASan + UBSan, which the test programs
@@ -125,7 +128,7 @@ command -v "$clang" >/dev/null || clang=clang++
 CXX=$clang cmake -S . -B build-asan -G Ninja -DJUMELIX_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
   -DJUMELIX_SANITIZE=ON -DJUMELIX_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DJUMELIX_UNITY_LIBS=ON \
   -DJUMELIX_UNITY_TESTS=ON "${mold[@]}" "${lanceur_ccache[@]}" >/dev/null
-en_fond asan cmake --build build-asan -j "$jobs"
+en_fond asan cmake --build build-asan -j "$jobs_construction"
 
 etape "Tests de la construction optimisée (construction ASan + UBSan en arrière-plan)"
 # These tests leave the processors half idle: twice as many at a time as there are
@@ -139,7 +142,7 @@ attendre asan "construction ASan + UBSan"
 CXX=$clang cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUMELIX_TSAN=ON -DJUMELIX_WERROR=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_GUI=OFF \
   -DJUMELIX_UNITY_LIBS=ON -DJUMELIX_UNITY_TESTS=ON "${mold[@]}" "${lanceur_ccache[@]}" >/dev/null
-en_fond tsan cmake --build build-tsan -j "$jobs" --target engine_tests platform_tests
+en_fond tsan cmake --build build-tsan -j "$jobs_construction" --target engine_tests platform_tests
 
 etape "Tests sous ASan + UBSan (construction TSan en arrière-plan)"
 # One test per processor: under the sanitizers the tests are bound by the processor. The
@@ -150,15 +153,15 @@ etape "Moteur sous ThreadSanitizer (ses fils de travail)"
 attendre tsan "construction ThreadSanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -L 'engine|platform')
-# The seven targets side by side for 75 s in all (over 20 s of a processor each on two)
-# rather than four rounds of 30 s, two at a time. The package test runs meanwhile: it
-# mostly waits (apt-get, dpkg, the window's start). Both at the usual priority: fuzzers in
-# the idle class got a tenth of their executions on a machine busy with other work, their
-# 75 s being counted on the clock.
-etape "Fuzzing des lecteurs (75 s, les 7 cibles côte à côte, ASan + UBSan) et paquet Debian"
+# The seven targets side by side for 60 s in all (about 17 s of a processor each on two,
+# after their seeds) rather than four rounds of 30 s, two at a time. The package test runs
+# meanwhile: it mostly waits (apt-get, dpkg, the window's start). Both at the usual
+# priority: fuzzers in the idle class got a tenth of their executions on a machine busy
+# with other work, their 60 s being counted on the clock.
+etape "Fuzzing des lecteurs (60 s, les 7 cibles côte à côte, ASan + UBSan) et paquet Debian"
 en_fond --priorite-normale paquet scripts/package-test.sh
 fuzz=0
-FUZZ_CONSTRUCTION=build-asan FUZZ_A_LA_FOIS=7 scripts/fuzz.sh 75 || fuzz=$?
+FUZZ_CONSTRUCTION=build-asan FUZZ_A_LA_FOIS=7 scripts/fuzz.sh 60 || fuzz=$?
 attendre paquet "paquet Debian : construction, installation, essais, désinstallation"
 cat build-journaux/paquet.log
 [ "$fuzz" -eq 0 ] || exit "$fuzz"
