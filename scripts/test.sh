@@ -16,8 +16,10 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 source scripts/construction.sh
 jobs=$(nproc)
-# A build runs two more compilations than there are processors, as ninja does by itself:
-# while one waits on the disk or links alone, the processors still have work.
+# The build in the foreground runs two more compilations than there are processors, as
+# ninja does by itself: while one waits on the disk or links alone, the processors still
+# have work. The builds in the background keep one per processor: with more, the tests
+# beside them took longer than the builds gained.
 jobs_construction=$((jobs + 2))
 debut=$SECONDS
 etape() {  # title of the next stage; the one before is told how long it took
@@ -128,7 +130,7 @@ command -v "$clang" >/dev/null || clang=clang++
 CXX=$clang cmake -S . -B build-asan -G Ninja -DJUMELIX_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
   -DJUMELIX_SANITIZE=ON -DJUMELIX_FUZZ=ON -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DJUMELIX_UNITY_LIBS=ON \
   -DJUMELIX_UNITY_TESTS=ON "${mold[@]}" "${lanceur_ccache[@]}" >/dev/null
-en_fond asan cmake --build build-asan -j "$jobs_construction"
+en_fond asan cmake --build build-asan -j "$jobs"
 
 etape "Tests de la construction optimisée (construction ASan + UBSan en arrière-plan)"
 # These tests leave the processors half idle: twice as many at a time as there are
@@ -142,26 +144,28 @@ attendre asan "construction ASan + UBSan"
 CXX=$clang cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJUMELIX_TSAN=ON -DJUMELIX_WERROR=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DJUMELIX_GUI=OFF \
   -DJUMELIX_UNITY_LIBS=ON -DJUMELIX_UNITY_TESTS=ON "${mold[@]}" "${lanceur_ccache[@]}" >/dev/null
-en_fond tsan cmake --build build-tsan -j "$jobs_construction" --target engine_tests platform_tests
+en_fond tsan cmake --build build-tsan -j "$jobs" --target engine_tests platform_tests
 
 etape "Tests sous ASan + UBSan (construction TSan en arrière-plan)"
 # One test per processor: under the sanitizers the tests are bound by the processor. The
 # small-scale benchmark checks its script and the mirrors it makes, which the optimised
 # build's run did: here it would time tools under the sanitizers for nothing.
 (cd build-asan && ctest --output-on-failure -j "$jobs" -LE bench)
-etape "Moteur sous ThreadSanitizer (ses fils de travail)"
+etape "Moteur sous ThreadSanitizer (ses fils de travail) ; paquet Debian en arrière-plan"
+# The package test mostly waits (apt-get, dpkg, the window's start): it runs beside the
+# ThreadSanitizer tests and the fuzzing, at the usual priority.
+en_fond --priorite-normale paquet scripts/package-test.sh
 attendre tsan "construction ThreadSanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure -j "$jobs" -L 'engine|platform')
-# The seven targets side by side for 60 s in all (about 17 s of a processor each on two,
-# after their seeds) rather than four rounds of 30 s, two at a time. The package test runs
-# meanwhile: it mostly waits (apt-get, dpkg, the window's start). Both at the usual
-# priority: fuzzers in the idle class got a tenth of their executions on a machine busy
-# with other work, their 60 s being counted on the clock.
-etape "Fuzzing des lecteurs (60 s, les 7 cibles côte à côte, ASan + UBSan) et paquet Debian"
-en_fond --priorite-normale paquet scripts/package-test.sh
+# The seven targets side by side for 30 s in all (about 8 s of a processor each on two,
+# after their seeds, which every run reads again; a longer search is scripts/fuzz.sh's,
+# run by hand) rather than four rounds of 30 s, two at a time. At the usual priority:
+# fuzzers in the idle class got a tenth of their executions on a machine busy with other
+# work, their 30 s being counted on the clock.
+etape "Fuzzing des lecteurs (30 s, les 7 cibles côte à côte, ASan + UBSan) et fin du paquet Debian"
 fuzz=0
-FUZZ_CONSTRUCTION=build-asan FUZZ_A_LA_FOIS=7 scripts/fuzz.sh 60 || fuzz=$?
+FUZZ_CONSTRUCTION=build-asan FUZZ_A_LA_FOIS=7 scripts/fuzz.sh 30 || fuzz=$?
 attendre paquet "paquet Debian : construction, installation, essais, désinstallation"
 cat build-journaux/paquet.log
 [ "$fuzz" -eq 0 ] || exit "$fuzz"
