@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: in the optimised build
-# the Debian package is made from, and in clang's build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, which also has the fuzz targets (the small-scale benchmark
-# runs in the first one only); the engine and platform tests a third time under
-# ThreadSanitizer, then the fuzz targets and the package test. Each stage says how long it
-# took.
+# Installs what is missing, then builds and runs every test in clang's build with
+# AddressSanitizer and UndefinedBehaviorSanitizer (which also has the fuzz targets), and
+# in the optimised build the Debian package is made from, what depends on the code as it
+# ships: the engine's tests (its workers at full speed), the end-to-end tests (the real
+# programs) and the small-scale benchmark (mirrors checked by rsync); then the engine and
+# platform tests under ThreadSanitizer, the fuzz targets and the package test. Each stage
+# says how long it took.
 #
 # A build that is not needed yet runs in the background while the tests of the build
 # before it run: the tests leave the processors partly idle (they wait on child processes,
@@ -114,7 +115,11 @@ etape "Construction optimisée (celle du paquet)"
 # jumelix-fenetre, keep Debian's flags and linker, as what ships.
 tests_mold=()
 command -v mold >/dev/null && tests_mold=(-DJUMELIX_TESTS_LINKER=mold)
+# The other test folders (platform, shared, net, smtp, app, mail, gui) run under the
+# sanitizers only: compiling and running them here too took over three minutes of
+# processor time, for code the sanitizer build runs through the same tests.
 configurer_paquet build-package -DJUMELIX_TESTS=ON -DJUMELIX_UNITY_TESTS=ON \
+  -DJUMELIX_TESTS_DOSSIERS="engine;e2e" \
   -DJUMELIX_TESTS_NO_DEBUG_INFO=ON -DJUMELIX_TESTS_O0=ON "${tests_mold[@]}"
 cmake --build build-package -j "$jobs_construction"
 
