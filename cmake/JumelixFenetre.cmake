@@ -11,8 +11,12 @@ target_compile_definitions(jumelix-fenetre PRIVATE
 file(RELATIVE_PATH _jumelix_fenetre_relatif "${CMAKE_INSTALL_FULL_BINDIR}"
      "${CMAKE_INSTALL_PREFIX}/${JUMELIX_FENETRE_DIR}/jumelix-fenetre")
 target_compile_definitions(jumelix PRIVATE JUMELIX_FENETRE="${_jumelix_fenetre_relatif}")
-# Whoever builds `jumelix` gets a program that opens its window. A dependency of its link
-# only (Ninja builds the file first): `jumelix`'s own file compiles without waiting for
-# the windows to be built.
-set_property(TARGET jumelix APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:jumelix-fenetre>)
+# Whoever builds `jumelix` gets a program that opens its window. With Ninja, a dependency
+# of its link only (Ninja builds the file first): `jumelix`'s own file compiles without
+# waiting for the windows to be built. Other generators need the target's dependency.
+if(CMAKE_GENERATOR MATCHES "Ninja")
+  set_property(TARGET jumelix APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:jumelix-fenetre>)
+else()
+  add_dependencies(jumelix jumelix-fenetre)
+endif()
 install(TARGETS jumelix-fenetre RUNTIME DESTINATION ${JUMELIX_FENETRE_DIR})

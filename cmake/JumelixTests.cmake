@@ -94,9 +94,13 @@ foreach(m IN ITEMS platform shared engine net smtp app mail e2e)
       UNITY_BUILD_BATCH_SIZE ${JUMELIX_UNITY_TESTS_BATCH})
   endif()
   if(m STREQUAL "e2e")
-    # The program the tests run, as a dependency of their link only: their files compile
-    # while the program and its windows are still being built.
-    set_property(TARGET e2e_tests APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:jumelix>)
+    # The program the tests run: with Ninja a dependency of their link only, so that their
+    # files compile while the program and its windows are still being built.
+    if(CMAKE_GENERATOR MATCHES "Ninja")
+      set_property(TARGET e2e_tests APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:jumelix>)
+    else()
+      add_dependencies(e2e_tests jumelix)
+    endif()
   endif()
   gtest_discover_tests(${m}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${m} TIMEOUT 300)
