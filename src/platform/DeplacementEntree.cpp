@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Chemins.h"
 #include "platform/FileSystem.h"
 #include "platform/FileSystemInterne.h"
 
@@ -19,7 +20,6 @@ namespace jumelix::platform {
 namespace {
 
 using interne::AvecRepertoireInscriptible;
-using interne::Dir;
 using interne::EstRacineMontage;
 
 bool MemesTemps(const struct stat& a, const struct stat& b) {
@@ -56,21 +56,14 @@ void RendreMode(int dirfd, const char* nom, mode_t mode) {
 // adds one to `compte` and, when `tailles`, its size to `taille`.
 int Lire(int fd, std::vector<std::string>& sousReps, int32_t& compte, int64_t& taille,
          bool tailles) {
-  const int copie = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copie < 0) return errno;
-  DIR* d = fdopendir(copie);
-  if (d == nullptr) {
-    const int e = errno;
-    ::close(copie);
-    return e;
-  }
-  Dir lecture(d);
+  interne::LecteurNoms lecteur(fd);
+  if (const int err = lecteur.Commencer()) return err;
   for (;;) {
-    errno = 0;
-    const dirent* e = readdir(d);
-    if (e == nullptr) return errno;  // 0 at the normal end
+    int err = 0;
+    const struct dirent64* e = lecteur.Suivante(err);
+    if (e == nullptr) return err;  // 0 at the normal end
     const char* n = e->d_name;
-    if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
+    if (EstPointOuPointPoint(n)) continue;
     const bool connu = e->d_type != DT_UNKNOWN;
     if (connu && e->d_type == DT_DIR) {
       sousReps.emplace_back(n);

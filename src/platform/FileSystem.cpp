@@ -30,7 +30,6 @@ namespace jumelix::platform {
 namespace {
 
 using interne::AvecRepertoireInscriptible;
-using interne::Dir;
 using interne::EntreeVisee;
 using interne::EstRacineMontage;
 using interne::Temporaire;
@@ -122,45 +121,10 @@ int LireLienA(int dirfd, const std::string& nom, std::string& cible) {
   }
 }
 
-// The entries of the open directory `fd`, read straight from it from its start: no
-// duplicate descriptor and no stream, so a small directory costs three calls (the return
-// to its start and two reads) where a stream over a duplicate costs seven. The offset is
-// that of `fd`'s open file, which a duplicate would share as well: one listing at a time.
-class LecteurNoms {
- public:
-  explicit LecteurNoms(int fd) : fd_(fd) {}
-  // 0, or the errno of the return to the start.
-  int Commencer() {
-    tampon_.reset(new char[kTaille]);
-    return lseek(fd_, 0, SEEK_SET) < 0 ? errno : 0;
-  }
-  // The next entry; null at the end (`err` 0) or on a failure (`err` its errno).
-  const struct dirent64* Suivante(int& err) {
-    if (pos_ >= fin_) {
-      const ssize_t n = getdents64(fd_, tampon_.get(), kTaille);
-      if (n <= 0) {
-        err = n < 0 ? errno : 0;
-        return nullptr;
-      }
-      pos_ = 0;
-      fin_ = static_cast<size_t>(n);
-    }
-    const auto* e = reinterpret_cast<const struct dirent64*>(tampon_.get() + pos_);
-    pos_ += e->d_reclen;
-    return e;
-  }
-
- private:
-  static constexpr size_t kTaille = 32768;
-  int fd_;
-  std::unique_ptr<char[]> tampon_;  // its records are 8-byte aligned within it
-  size_t pos_ = 0, fin_ = 0;
-};
-
 // Lists the open directory `fd` from its start.
 int ListerFd(int fd, const std::function<void(const char* nom, const struct stat& st)>& surEntree,
              bool avecPoints) {
-  LecteurNoms lecteur(fd);
+  interne::LecteurNoms lecteur(fd);
   if (const int err = lecteur.Commencer()) return err;
   struct stat st;
   for (;;) {
@@ -322,7 +286,7 @@ int TRepertoire::Lister(const std::function<void(EntreeRepertoire&)>& surEntree)
 
 int TRepertoire::LireNoms(
     const std::function<bool(std::string_view nom, uint64_t inode)>& surNom) const {
-  LecteurNoms lecteur(fd_);
+  interne::LecteurNoms lecteur(fd_);
   if (const int err = lecteur.Commencer()) return err;
   for (;;) {
     int err = 0;
@@ -567,7 +531,7 @@ int ChercherUneEntree(const std::string& chemin, bool& trouvee, const std::strin
   trouvee = false;
   TRepertoire rep;
   if (int r = rep.OuvrirChemin(chemin)) return r;
-  LecteurNoms lecteur(rep.fd());
+  interne::LecteurNoms lecteur(rep.fd());
   if (const int err = lecteur.Commencer()) return err;
   for (;;) {
     int err = 0;
